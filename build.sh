@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds FILARIX64 and then either runs it or runs the whole test suite.
+#   ./build.sh run [arguments...]   build, then catalogue (no arguments: the current directory)
+#   ./build.sh test                 build, then run every test through ctest
+#   ./build.sh sanitize             build the unit tests with ASan+UBSan and run them
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+mode=${1:-run}
+[ $# -gt 0 ] && shift
+
+# What a fresh Debian 12 machine lacks is installed first.
+missing=()
+for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" = 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$dir"
+}
+
+case "$mode" in
+    run)
+        configure_and_build "$here/build" >/dev/null
+        exec "$here/build/filarix64" "$@"
+        ;;
+    test)
+        configure_and_build "$here/build"
+        ctest --test-dir "$here/build" --output-on-failure -j 2
+        ;;
+    sanitize)
+        configure_and_build "$here/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DFILARIX_SANITIZE=ON
+        ctest --test-dir "$here/build-sanitize" --output-on-failure -j 2 -L unit
+        ;;
+    *)
+        echo "usage: $0 run [arguments...] | test | sanitize" >&2
+        exit 2
+        ;;
+esac

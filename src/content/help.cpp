@@ -1,0 +1,7 @@
+#include "content/help.hpp"
+
+void show_help(Run& run) {
+    run.std_err.put(
+        "\nFILARIX64 catalogues files: filarix64 [start paths...] [options]\n"
+        "The full help screens are not written yet.\n");
+}

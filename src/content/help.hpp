@@ -1,0 +1,6 @@
+// The help screens.
+#pragma once
+
+#include "driver/run.hpp"
+
+void show_help(Run& run);

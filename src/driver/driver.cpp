@@ -1,0 +1,114 @@
+#include "driver/driver.hpp"
+
+#include "driver/accounting_log.hpp"
+#include "driver/output_setup.hpp"
+#include "driver/start_paths.hpp"
+#include "driver/termination.hpp"
+#include "driver/volume.hpp"
+#include "driver/walker.hpp"
+#include "options/settings_parser.hpp"
+
+bool env_is_on(platform::System& sys, std::u16string_view name) {
+    const auto value = sys.get_env(name);
+    if (!value) return false;
+    return platform::ascii_upper(*value).find(u"ON") != std::u16string::npos;
+}
+
+namespace {
+
+std::u16string program_name_of(const platform::PathSyntax& syntax, std::u16string_view path) {
+    std::size_t start = 0;
+    for (std::size_t i = path.size(); i-- > 0;)
+        if (syntax.is_separator(path[i])) {
+            start = i + 1;
+            break;
+        }
+    std::u16string name(path.substr(start));
+    const std::size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+void early_defaults(Run& run) {
+    run.sys.set_file_apis_ansi();
+    run.s.ZULU = 0;
+    run.s.time_type = 'w';
+    if (env_is_on(run.sys, u"RESET")) run.s.RESET = 1;
+    if (env_is_on(run.sys, u"SILENT")) run.s.SILENT = 1;
+    run.start_time = run.sys.now_seconds();
+    run.start_time_set = true;
+    run.zone_name = zone_abbreviation(run);
+}
+
+}  // namespace
+
+[[noreturn]] void run_driver(Run& run, const std::function<void(Run&)>& adjust) {
+    platform::System& sys = run.sys;
+    if (run.args.empty()) run.args.emplace_back();
+    run.args[0] = sys.executable_path();
+    run.program_name = program_name_of(run.syntax, run.args[0]);
+    sys.install_interrupt_handler();
+    early_defaults(run);
+
+    apply_start_up_defaults(run.s);
+    run.output = &run.std_out;
+    // A console whose height cannot be read counts as the usual 25 rows.
+    const int rows = sys.console_rows();
+    run.page_lines = (rows > 0 ? rows : 25) - 8;
+    run.progress_width = 60;
+
+    parse_settings(run);
+    if (adjust) adjust(run);
+    echo_command_line(run);
+    open_output(run);
+    write_start_banner(run);
+
+    if (run.root_list.empty()) {
+        if (const auto cwd = sys.current_directory()) add_start_path(run, *cwd);
+    }
+    if (!run.root_list.empty()) {
+        const std::u16string first = run.root_list.front();
+        set_up_volume_and_layout(run, first);
+        run.fs_type = volume_fs_type(run, first);
+        run.drive_free_bytes = drive_free_space(run, first);
+    }
+    // No source offers the counting pass yet, so the name width stays as set.
+    run.s.AUTO = 0;
+    run.sizing_pass = false;
+    run.s.precount = 0;
+
+    if (run.log && !run.root_list.empty())
+        run.log->printf(" Initial directory: %s\n",
+                        sys.narrow(run.syntax.without_long_prefix(run.root_list.front())).c_str());
+    if (run.root_list.empty()) terminate_run(run, exit_code::normal_none);
+
+    for (std::u16string start : run.root_list) {
+        if (start.empty() || !run.syntax.is_separator(start.back())) start += run.syntax.separator;
+        if (start[0] >= u'a' && start[0] <= u'z') start[0] = char16_t(start[0] - 32);
+        if (run.s.label != 1 && run.s.label != 2) run.volume_id_text = volume_id_for(run, start);
+        run.walk_depth = 0;
+        walk_directory(run, start);
+    }
+    terminate_run(run, run.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
+}
+
+int run_program(platform::System& sys, std::vector<std::u16string> args) {
+    Run run(sys);
+    run.args = std::move(args);
+    try {
+        run_driver(run);
+    } catch (const RunEnded& ended) {
+        return ended.reason;
+    } catch (const ProcessExit& exit) {
+        return exit.code;
+    } catch (const std::bad_alloc&) {
+        // Memory ran out somewhere below: the run still ends in order.
+        try {
+            run.std_err.put("\nError obtaining memory\n");
+            terminate_run(run, exit_code::memory_error);
+        } catch (const RunEnded& ended) {
+            return ended.reason;
+        }
+    }
+    return exit_code::non_specific;
+}

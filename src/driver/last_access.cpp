@@ -1,0 +1,33 @@
+#include "driver/last_access.hpp"
+
+std::uint32_t read_last_access_setting(Run& run) {
+    const std::u16string_view first =
+        run.root_list.empty() ? std::u16string_view() : std::u16string_view(run.root_list.front());
+    return run.sys.last_access_setting(first);
+}
+
+void report_last_access(Run& run, OutStream& out) {
+    out.put("  Last Access Date UPDATE is: ");
+    switch (run.last_access_value) {
+        case 0:
+        case 0x80000000u:
+            out.put("turned ON\n");
+            break;
+        case 1:
+            out.put("turned ***** OFF *****\n");
+            break;
+        case platform::last_access_not_found:
+            out.put(
+                "\"Disable Access Date Key\" Not Found\nDefault (except VISTA) is usually RESET "
+                "ACCESS DATE\n\n");
+            out.put("To confirm setting check registry key:\n");
+            out.put(
+                "HKEY_LOCAL_MACHINE\nSYSTEM\\CurrentControlSet\\Control\\FileSystem\\"
+                "NtfsDisableLastAccessUpdate\n");
+            out.put("A 1 means access data will NOT be updated");
+            break;
+        default:
+            run.std_out.put("\nerror in obtaining registry key\n");
+            break;
+    }
+}

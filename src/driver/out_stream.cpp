@@ -1,0 +1,101 @@
+#include "driver/out_stream.hpp"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr std::size_t buffer_size = 64 * 1024;
+}
+
+OutStream::OutStream(platform::Sink& sink)
+    : sink_(&sink), buffer_(new char[buffer_size]), terminal_(sink.is_terminal()) {}
+
+OutStream::OutStream(std::unique_ptr<platform::Sink> sink)
+    : sink_(sink.get()),
+      owned_(std::move(sink)),
+      buffer_(new char[buffer_size]),
+      terminal_(sink_->is_terminal()) {}
+
+OutStream::~OutStream() {
+    if (!closed_) flush();
+}
+
+void OutStream::make_room(std::size_t size) {
+    if (buffer_size - used_ < size) flush();
+}
+
+// A person watching the console sees each line as it is finished; files
+// and pipes get whole buffers.
+void OutStream::after_write() {
+    if (terminal_ && used_ > 0 && buffer_[used_ - 1] == '\n') flush();
+}
+
+std::size_t OutStream::put(std::string_view text) {
+    if (closed_) return 0;
+    if (text.size() >= buffer_size) {
+        flush();
+        if (!failed_ && !sink_->write(text.data(), text.size())) failed_ = true;
+        return text.size();
+    }
+    make_room(text.size());
+    std::memcpy(buffer_.get() + used_, text.data(), text.size());
+    used_ += text.size();
+    after_write();
+    return text.size();
+}
+
+std::size_t OutStream::put(char c) { return put(std::string_view(&c, 1)); }
+
+std::size_t OutStream::repeat(char c, std::size_t count) {
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min<std::size_t>(count - done, 256);
+        char block[256];
+        std::memset(block, c, n);
+        put(std::string_view(block, n));
+        done += n;
+    }
+    return count;
+}
+
+int OutStream::printf(const char* format, ...) {
+    if (closed_) return 0;
+    make_room(4096);
+    va_list args;
+    va_start(args, format);
+    const std::size_t room = buffer_size - used_;
+    int n = std::vsnprintf(buffer_.get() + used_, room, format, args);
+    va_end(args);
+    if (n < 0) return 0;
+    if (static_cast<std::size_t>(n) < room) {
+        used_ += static_cast<std::size_t>(n);
+        after_write();
+        return n;
+    }
+    // Too long for what is left of the buffer: format it on its own.
+    std::string big(static_cast<std::size_t>(n) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(big.data(), big.size(), format, args);
+    va_end(args);
+    big.pop_back();
+    put(big);
+    return n;
+}
+
+bool OutStream::flush() {
+    if (used_ > 0 && !failed_) {
+        if (!sink_->write(buffer_.get(), used_)) failed_ = true;
+    }
+    used_ = 0;
+    if (!failed_ && !closed_ && !sink_->flush()) failed_ = true;
+    return !failed_;
+}
+
+bool OutStream::close() {
+    if (closed_) return !failed_;
+    flush();
+    closed_ = true;
+    if (!sink_->close()) failed_ = true;
+    return !failed_;
+}

@@ -1,0 +1,48 @@
+// A buffered 8-bit text stream over a platform sink: the listing, the log,
+// the console streams. Records are formatted with printf formats straight
+// into the buffer, so a field is never copied twice.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+class OutStream {
+public:
+    // A stream over a sink it does not own (the standard streams).
+    explicit OutStream(platform::Sink& sink);
+    // A stream that owns its sink (files).
+    explicit OutStream(std::unique_ptr<platform::Sink> sink);
+    OutStream(const OutStream&) = delete;
+    OutStream& operator=(const OutStream&) = delete;
+    ~OutStream();
+
+    // Each returns the number of characters written.
+    std::size_t put(std::string_view text);
+    std::size_t put(char c);
+    std::size_t repeat(char c, std::size_t count);
+    int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Pushes the buffer to the sink; false once any write has failed.
+    bool flush();
+    // Flushes and closes the sink; false when anything failed.
+    bool close();
+    bool failed() const { return failed_; }
+    bool closed() const { return closed_; }
+    bool is_terminal() const { return terminal_; }
+
+private:
+    void make_room(std::size_t size);
+    void after_write();
+
+    platform::Sink* sink_;
+    std::unique_ptr<platform::Sink> owned_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    bool failed_ = false;
+    bool closed_ = false;
+    bool terminal_ = false;
+};

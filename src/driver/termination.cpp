@@ -1,0 +1,231 @@
+#include "driver/termination.hpp"
+
+#include <cstdio>
+
+#include "content/sort.hpp"
+#include "driver/last_access.hpp"
+#include "driver/numbers.hpp"
+
+const char* exit_reason_text(int reason) {
+    switch (reason) {
+        case 0:
+        case 1:
+            return "NORMAL_EXIT";
+        case 2:
+            return "USER_ABORTED";
+        case 3:
+            return "INPUT_FILE";
+        case 4:
+            return "OUTPUT_FILE";
+        case 5:
+            return "PARAMATER_FILE";
+        case 6:
+            return "ILLEGAL or INCOMPLETE OPTION";
+        case 7:
+            return "MEMORY ERROR";
+        case 8:
+            return "OTHER_EXIT";
+        case 9:
+            return "WRITE_ERROR";
+        case 11:
+            return "READ_ERROR";
+        case 13:
+            return "NON_SPECIFIC ERROR";
+        default:
+            return "OTHER_EXIT";
+    }
+}
+
+std::string calendar_text(Run& run, std::int64_t seconds) {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto t = run.sys.local_calendar(seconds);
+    if (!t || t->month < 1 || t->month > 12 || t->weekday < 0 || t->weekday > 6)
+        return "??? ??? 00 00:00:00 0000";
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", days[t->weekday],
+                  months[t->month - 1], t->day, t->hour, t->minute, t->second, t->year);
+    return text;
+}
+
+[[noreturn]] void end_process(Run& run, int code) {
+    run.std_out.flush();
+    run.std_err.flush();
+    throw ProcessExit{code};
+}
+
+namespace {
+
+const char* director_ending(const Run& run) {
+    return run.directories_counted == 1 ? "y" : "ies";
+}
+
+double megabytes(const Run& run) {
+    // The total goes through single precision first, as the figure always has.
+    return static_cast<double>(static_cast<float>(run.bytes_found)) / 1000000.0;
+}
+
+struct Elapsed {
+    long hours, minutes, seconds;
+};
+
+Elapsed elapsed(const Run& run) {
+    const long e = static_cast<long>(run.end_time - run.start_time);
+    const long h = e / 3600;
+    const long m = (e - 3600 * h) / 60;
+    return {h, m, e - 3600 * h - 60 * m};
+}
+
+void write_totals_line(Run& run, OutStream& out) {
+    out.printf("\n  %ld director%s, %ld files, %s bytes: \n", long(run.directories_counted),
+               director_ending(run), long(run.files_found),
+               format_thousands64(run.bytes_found).c_str());
+}
+
+void write_stream_totals(Run& run, OutStream& out) {
+    out.printf("  (Includes %d Alternate Data Streams ", int(run.streams_found));
+    if (run.stream_directories != 0)
+        out.printf("And %d directories holding data streams holding %d files",
+                   int(run.stream_directories), int(run.directory_streams));
+    out.put(")\n");
+}
+
+void close_out_listing(Run& run) {
+    if (run.s.SORT && run.s.OUTPUT && run.output_file) {
+        run.output_file->close();
+        run.sorted = true;
+        sort_output_file(run, run.output_name);
+    }
+    if (run.log && run.ziplog && run.zip_members_found != 0)
+        run.log->printf("\n Number of files found within zip files %ld",
+                        long(run.zip_members_found));
+    if (run.ziplog_file) {
+        run.ziplog_file->close();
+        run.ziplog = nullptr;
+    }
+}
+
+void write_listing_summary(Run& run) {
+    OutStream& out = *run.output;
+    if (run.environment_used) out.put("\n     An environment variable found and used\n");
+    write_totals_line(run, out);
+    if (run.drive_free_bytes > 0)
+        out.printf("  Drive Freespace %s\n",
+                   format_thousands64(std::int64_t(run.drive_free_bytes)).c_str());
+    if (run.s.STREAM && (run.streams_found != 0 || run.stream_directories != 0))
+        write_stream_totals(run, out);
+    if (run.zip_members_listed > 0)
+        out.printf("  Includes %d files embedded within zipfile --ziplog\n",
+                   int(run.zip_members_listed));
+    const Elapsed t = elapsed(run);
+    out.put("  Elapsed: ");
+    out.printf(" %ld hrs. %ld mins. %ld secs.\n\n", t.hours, t.minutes, t.seconds);
+    report_last_access(run, out);
+    out.put("\n");
+}
+
+void write_log_summary(Run& run, int reason) {
+    OutStream& log = *run.log;
+    if (reason != 0) log.printf("\n Program termination. Reason: %s", exit_reason_text(reason));
+    if (run.environment_used) log.put("\n     An environment variable found and used\n");
+    if (run.line_length != 0)
+        log.printf("\n Record length                   %4d", int(run.line_length));
+    log.printf("\n Number of files processed:    %6ld", long(run.files_found));
+    log.printf("\n Includes alternate data streams: %3d", int(run.streams_found));
+    log.put("\n");
+    write_totals_line(run, log);
+    if (run.drive_free_bytes > 0)
+        log.printf("\n  Drive freespace %s\n",
+                   format_thousands64(std::int64_t(run.drive_free_bytes)).c_str());
+    if (run.s.STREAM && (run.streams_found != 0 || run.stream_directories != 0))
+        write_stream_totals(run, log);
+    if (!run.ini_echo.empty()) log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
+    log.printf("\n\n  Finished: %.24s\n", calendar_text(run, run.end_time).c_str());
+    const Elapsed t = elapsed(run);
+    log.put("  Elapsed: ");
+    log.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
+    report_last_access(run, log);
+    log.put("\n");
+    log.put("*****************************************************\n");
+    if (run.s.MEMO && run.memo_stream == run.log.get() && !run.memo_text.empty()) {
+        log.printf("\nMEMO\n%s", run.memo_text.c_str());
+        run.memo_text.clear();
+    }
+    log.close();
+}
+
+void write_console_summary(Run& run) {
+    OutStream& err = run.std_err;
+    err.printf("\n  %ld director%s, %ld files, %s bytes, %.2f MB", long(run.directories_counted),
+               director_ending(run), long(run.files_found),
+               format_thousands64(run.bytes_found).c_str(), megabytes(run));
+    if (run.drive_free_bytes > 0)
+        err.printf("\n  Drive Freespace %s",
+                   format_thousands64(std::int64_t(run.drive_free_bytes)).c_str());
+    if (run.streams_found != 0 || run.stream_directories != 0) {
+        err.printf("\n  (Includes %d Alternate Data Streams ", int(run.streams_found));
+        if (run.stream_directories != 0)
+            err.printf("And %d directories holding %d data stream files",
+                       int(run.stream_directories), int(run.directory_streams));
+        err.put(")\n");
+    }
+    const Elapsed t = elapsed(run);
+    err.put("\n  Elapsed: ");
+    err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
+    report_last_access(run, err);
+    err.put("\n");
+}
+
+}  // namespace
+
+[[noreturn]] void terminate_run(Run& run, int reason) {
+    run.exit_reason = reason;
+    if (!run.start_time_set) {
+        run.start_time = run.sys.now_seconds();
+        run.start_time_set = true;
+    }
+    run.end_time = run.sys.now_seconds();
+    run.last_access_value = read_last_access_setting(run);
+
+    // A fatal error inside the close-out (the sort, say) comes back here and
+    // goes straight on to the summaries for its own reason.
+    if (!run.closeout_done) {
+        run.closeout_done = true;
+        close_out_listing(run);
+    }
+
+    if (!run.log && run.output && run.s.OUTPUT && !run.s.SILENT && !run.sorted &&
+        run.output_file && !run.output_file->closed())
+        write_listing_summary(run);
+
+    if (run.s.OUTPUT == 1 && run.s.SILENT == 1)
+        run.std_err.printf("\n  %ld director%s, %ld files, %s bytes, %.2f MB",
+                           long(run.directories_counted), director_ending(run),
+                           long(run.files_found), format_thousands64(run.bytes_found).c_str(),
+                           megabytes(run));
+
+    if (run.s.OUTPUT && run.output_file && !run.output_file->closed()) run.output_file->close();
+    run.output = &run.std_err;
+
+    if (run.log && !run.log->closed()) write_log_summary(run, reason);
+
+    if (!run.s.SILENT) write_console_summary(run);
+
+    if (run.ini_applied) {
+        run.std_err.printf("\n ----- INI FILE PROCESSED -----\n%s\n", run.ini_echo.c_str());
+        run.ini_applied = 0;
+    }
+    if (run.environment_used) run.std_err.put("\nENVIRONMENT PROCESSED\n");
+
+    if (run.s.MEMO && run.memo_stream && run.memo_stream != run.log.get() &&
+        !run.memo_stream->closed() && !run.memo_text.empty()) {
+        run.memo_stream->printf("\nMEMO\n%s", run.memo_text.c_str());
+        run.memo_stream->close();
+    }
+
+    run.std_out.flush();
+    if (reason > 1) run.std_err.printf("\nExit Status: %s\n\n", exit_reason_text(reason));
+    run.std_err.flush();
+    throw RunEnded{reason};
+}

@@ -1,0 +1,219 @@
+#include "driver/walker.hpp"
+
+#include "content/streams.hpp"
+#include "driver/numbers.hpp"
+#include "driver/termination.hpp"
+#include "record/process_entry.hpp"
+#include "record/stream_lines.hpp"
+
+namespace {
+
+bool is_dot_entry(const std::u16string& name) { return name == u"." || name == u".."; }
+
+// Directory streams are listed only where the first start path's volume
+// can carry them and the listing is real (not a counting pass).
+bool streams_wanted(const Run& run) {
+    return run.streams_volume && !run.sizing_pass && run.s.STREAM;
+}
+
+void list_directory_streams(Run& run, const std::u16string& path_without_separator,
+                            bool with_record) {
+    const std::uint32_t count = enumerate_streams(run, path_without_separator);
+    run.streams_found += count;
+    run.directory_streams += count;
+    if (count == 0) return;
+    if (with_record) process_entry(run, path_without_separator, nullptr);
+    write_directory_stream_lines(run, count, path_without_separator);
+    ++run.stream_directories;
+}
+
+// One set member or range of a bracket expression; advances i.
+bool set_matches(std::u16string_view p, std::size_t& i, char16_t c, bool& closed) {
+    bool negate = false;
+    if (i < p.size() && (p[i] == u'!' || p[i] == u'^')) {
+        negate = true;
+        ++i;
+    }
+    bool matched = false;
+    bool first = true;
+    while (i < p.size()) {
+        char16_t lo = p[i];
+        if (lo == u']' && !first) {
+            ++i;
+            closed = true;
+            return matched != negate;
+        }
+        first = false;
+        if (lo == u'\\' && i + 1 < p.size()) lo = p[++i];
+        ++i;
+        char16_t hi = lo;
+        if (i + 1 < p.size() && p[i] == u'-' && p[i + 1] != u']') {
+            hi = p[i + 1];
+            i += 2;
+            if (hi == u'\\' && i < p.size()) hi = p[i++];
+        }
+        if (lo <= c && c <= hi) matched = true;
+    }
+    closed = false;
+    return false;
+}
+
+// One pattern element against one name character; advances pi.
+bool element_matches(std::u16string_view p, std::size_t& pi, char16_t c) {
+    const char16_t pc = p[pi];
+    if (pc == u'?') {
+        ++pi;
+        return true;
+    }
+    if (pc == u'[') {
+        std::size_t i = pi + 1;
+        bool closed = false;
+        const bool ok = set_matches(p, i, c, closed);
+        if (!closed) return false;
+        pi = i;
+        return ok;
+    }
+    if (pc == u'\\' && pi + 1 < p.size()) {
+        pi += 2;
+        return p[pi - 1] == c;
+    }
+    ++pi;
+    return pc == c;
+}
+
+}  // namespace
+
+bool wildcard_match(std::u16string_view pattern, std::u16string_view name) {
+    // Every element but "*" matches exactly one character, so remembering
+    // the last "*" is enough to try each split, shortest first, without
+    // recursion.
+    std::size_t pi = 0, ni = 0;
+    std::size_t star = std::u16string_view::npos, star_name = 0;
+    while (ni < name.size()) {
+        if (pi < pattern.size() && pattern[pi] == u'*') {
+            while (pi < pattern.size() && pattern[pi] == u'*') ++pi;
+            star = pi;
+            star_name = ni;
+            continue;
+        }
+        std::size_t next = pi;
+        if (pi < pattern.size() && element_matches(pattern, next, name[ni])) {
+            pi = next;
+            ++ni;
+            continue;
+        }
+        if (star == std::u16string_view::npos) return false;
+        pi = star;
+        ni = ++star_name;
+    }
+    while (pi < pattern.size() && pattern[pi] == u'*') ++pi;
+    return pi == pattern.size();
+}
+
+bool is_excluded(const Run& run, std::u16string_view name) {
+    if (run.exclude_list.empty()) return false;
+    const std::u16string upper = platform::ascii_upper(name);
+    for (const auto& mask : run.exclude_list)
+        if (wildcard_match(mask, upper)) return true;
+    return false;
+}
+
+void poll_user_abort(Run& run) {
+    if (run.sys.interrupted()) terminate_run(run, exit_code::user_aborted);
+    if (run.sys.key_waiting()) {
+        const int key = run.sys.read_key();
+        if (key == 3 || key == 27) terminate_run(run, exit_code::user_aborted);
+    }
+}
+
+void walk_directory(Run& run, const std::u16string& directory) {
+    // The interrupt is honoured between directories too, not only between files.
+    if (run.sys.interrupted()) terminate_run(run, exit_code::user_aborted);
+    ++run.walk_depth;
+    if (run.s.levels != 0 && run.walk_depth > run.s.levels - 1) {
+        --run.walk_depth;
+        return;
+    }
+    run.sys.set_file_apis_ansi();
+    platform::FindData entry;
+    auto search = run.sys.find_first(directory + u"*.*", entry,
+                                     platform::SearchDetail::names_and_kinds);
+    if (!search) {
+        --run.walk_depth;
+        return;
+    }
+    // A reparse point below a start path (junction, symbolic link) is never
+    // entered; a start path that is one was named by the user and is walked.
+    if (run.walk_depth > 1) {
+        const auto attributes = run.sys.get_attributes(directory);
+        if (attributes && (*attributes & platform::attr::reparse_point)) {
+            if (run.s.ACCT && run.log)
+                run.log->printf("\nREPARSE FILE: |%s", run.sys.narrow(directory).c_str());
+            --run.walk_depth;
+            return;
+        }
+    }
+    if (streams_wanted(run) && entry.name == u".")
+        list_directory_streams(run, directory.substr(0, directory.size() - 1), false);
+
+    if (!run.s.RECURSE) {
+        if (!run.sizing_pass) ++run.directories_counted;
+    } else {
+        bool more = true;
+        while (more) {
+            if ((entry.attributes & platform::attr::directory) && !is_dot_entry(entry.name)) {
+                if (run.sys.interrupted()) terminate_run(run, exit_code::user_aborted);
+                if (!run.sizing_pass) ++run.directories_counted;
+                std::u16string sub = directory;
+                sub += entry.name;
+                sub += run.syntax.separator;
+                if (run.s.directories != 0) process_entry(run, sub, nullptr);
+                walk_directory(run, sub);
+            }
+            more = search->next(entry);
+        }
+    }
+    search.reset();
+
+    std::size_t progress = 0;
+    if (run.s.OUTPUT) {
+        const std::u16string_view shown = run.syntax.without_long_prefix(directory);
+        const std::size_t cut = static_cast<std::size_t>(std::max(run.progress_width - 10, 0));
+        const std::string text = run.sys.narrow(shown.substr(0, cut));
+        const std::string count = format_thousands(run.files_found);
+        progress = static_cast<std::size_t>(run.std_err.printf("\r %12s %s", count.c_str(), text.c_str()));
+        if (run.std_err.is_terminal()) run.std_err.flush();
+    }
+    list_directory_files(run, directory);
+    --run.walk_depth;
+    if (run.s.OUTPUT && progress > 0) {
+        run.std_err.repeat('\b', progress);
+        run.std_err.repeat(' ', progress);
+        run.std_err.repeat('\b', progress);
+        if (run.std_err.is_terminal()) run.std_err.flush();
+    }
+}
+
+void list_directory_files(Run& run, const std::u16string& directory) {
+    for (const auto& mask : run.filetype_list) {
+        if (!mask.empty() && mask.front() == u'-') break;
+        run.sys.set_file_apis_ansi();
+        platform::FindData entry;
+        auto search =
+            run.sys.find_first(directory + mask, entry, platform::SearchDetail::names_and_kinds);
+        if (!search) continue;
+        bool more = true;
+        while (more) {
+            poll_user_abort(run);
+            const bool is_directory = (entry.attributes & platform::attr::directory) != 0;
+            if (is_directory) {
+                if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(entry.name))
+                    list_directory_streams(run, directory + entry.name, true);
+            } else if (!run.s.EXCLUDE || !is_excluded(run, entry.name)) {
+                process_entry(run, directory, &entry.name);
+            }
+            run.sys.set_file_apis_ansi();
+            more = search->next(entry);
+        }
+    }
+}

@@ -1,0 +1,6 @@
+// The INI file of standing settings.
+#pragma once
+
+#include "driver/run.hpp"
+
+void read_ini_file(Run& run);

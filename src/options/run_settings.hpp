@@ -1,0 +1,91 @@
+// The settings record: every switch, count and code that says how a run
+// behaves. The names are those of the INI keys and long options in capitals,
+// or lower case where a setting has neither. All start at zero except the
+// start-up defaults set by apply_start_up_defaults.
+#pragma once
+
+#include <cstdint>
+
+struct RunSettings {
+    std::int32_t ACCT = 0;
+    std::int32_t ADS = 0;
+    std::int32_t aging = 0;
+    std::int32_t ALL_HT = 0;
+    std::int32_t APPEND = 0;
+    std::int32_t attr_archive = 0;
+    std::int32_t attr_filter = 0;
+    std::int32_t AUTO = 0;
+    std::int32_t COMMENT = 0;
+    std::int32_t CRC = 0;
+    std::int32_t DELIM = 0;
+    std::int32_t directories = 0;
+    std::int32_t eight_dot_three = 0;  // the setting "8.3"
+    std::int32_t width_set = 0;
+    std::int32_t attr_encrypted = 0;
+    std::int32_t EXCLUDE = 0;
+    std::int32_t execute = 0;
+    std::int32_t execute_cd = 0;
+    std::int32_t EXT = 0;
+    std::int32_t FDI = 0;
+    std::int32_t owner = 0;
+    std::int32_t fixed = 0;
+    std::int32_t GREATER = 0;
+    std::int32_t HASH = 0;
+    std::int32_t header_only = 0;
+    std::int32_t signature_check = 0;
+    std::int32_t attr_hidden = 0;
+    std::int32_t label = 0;
+    std::int32_t LESSTHAN = 0;
+    std::int32_t levels = 0;
+    std::int32_t LFN = 0;
+    std::int32_t WIDTH = 0;
+    std::int32_t MEMO = 0;
+    std::int32_t TIME = 0;
+    std::int32_t MILLI = 0;
+    std::int32_t NAMEAFTER = 0;
+    std::int32_t NAMEONLY = 0;
+    std::int32_t PPATHONLY = 0;
+    std::int32_t NO_ADS = 0;
+    std::int32_t IMMEDIATE = 0;
+    std::int32_t NOCHILD = 0;
+    std::int32_t OLDER = 0;
+    std::int32_t ADSONLY = 0;
+    std::int32_t OUTPUT = 0;
+    std::int32_t PAUSE = 0;
+    std::int32_t PNAME = 0;
+    std::int32_t attr_readonly = 0;
+    std::int32_t RECURSE = 0;
+    std::int32_t RESET = 0;
+    std::int32_t seconds = 0;
+    std::int32_t SEQUENCE = 0;
+    std::int32_t SHA = 0;
+    std::int32_t SHA2 = 0;
+    std::int32_t SHA3 = 0;
+    std::int32_t SHA5 = 0;
+    std::int32_t SHOWLONG = 0;
+    std::int32_t SORT = 0;
+    std::int32_t SPLIT = 0;
+    std::int32_t STREAM = 0;
+    std::int32_t attr_system = 0;
+    std::int32_t REVERSE = 0;
+    std::int32_t time_type = 0;  // a character code: w a c (or upper case), 3, 0
+    std::int32_t UTF8 = 0;
+    std::int32_t VAR = 0;
+    std::int32_t SILENT = 0;
+    std::int32_t NEWER = 0;
+    std::int32_t ZIPLOG = 0;
+    std::int32_t ZULU = 0;
+    // The counting pass before the walk; no source switches it on.
+    std::int32_t precount = 0;
+};
+
+// The built-in defaults the driver applies before any settings source.
+inline void apply_start_up_defaults(RunSettings& s) {
+    s.WIDTH = 54;
+    s.RECURSE = 1;
+    s.time_type = 'w';
+    s.IMMEDIATE = 1;
+    s.ZULU = 0;
+    s.TIME = 0;
+    s.STREAM = 1;
+}

@@ -1,0 +1,13 @@
+// Fills the settings record from its sources, in order: the environment,
+// the INI file, leading start paths and the options; then makes the
+// settings consistent.
+#pragma once
+
+#include "driver/run.hpp"
+
+void parse_settings(Run& run);
+// The rules that bring the settings into a consistent state after parsing.
+void apply_consistency_rules(Run& run);
+// An option argument starts with "-", "+" or, where "/" cannot begin a
+// path, "/".
+bool is_option_argument(const Run& run, std::u16string_view argument);

@@ -1,0 +1,189 @@
+#include "platform/path_syntax.hpp"
+
+#include <algorithm>
+
+namespace platform {
+
+const PathSyntax& PathSyntax::windows() {
+    static const PathSyntax syntax{u'\\', true, u"\\\\?\\", false, false};
+    return syntax;
+}
+
+const PathSyntax& PathSyntax::posix() {
+    static const PathSyntax syntax{u'/', false, u"", true, true};
+    return syntax;
+}
+
+bool PathSyntax::has_long_prefix(std::u16string_view path) const {
+    return !long_prefix.empty() && path.size() >= long_prefix.size() &&
+           path.substr(0, long_prefix.size()) == long_prefix;
+}
+
+std::u16string_view PathSyntax::without_long_prefix(std::u16string_view path) const {
+    return has_long_prefix(path) ? path.substr(long_prefix.size()) : path;
+}
+
+bool PathSyntax::same_path(std::u16string_view a, std::u16string_view b) const {
+    return case_sensitive ? a == b : equal_ignoring_case(a, b);
+}
+
+char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+
+std::u16string ascii_upper(std::u16string_view text) {
+    std::u16string out(text);
+    for (auto& c : out) c = ascii_upper(c);
+    return out;
+}
+
+bool equal_ignoring_case(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+    return true;
+}
+
+bool name_less(std::u16string_view a, std::u16string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t x = ascii_upper(a[i]), y = ascii_upper(b[i]);
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+bool has_wildcards(std::u16string_view text) {
+    return text.find_first_of(u"*?") != std::u16string_view::npos;
+}
+
+namespace {
+
+// Glob with "*" and "?" only, ASCII case folded; iterative with one
+// backtrack point, so no pattern can make it slow.
+bool glob(std::u16string_view p, std::u16string_view n) {
+    std::size_t pi = 0, ni = 0, star = std::u16string_view::npos, mark = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == u'?' || ascii_upper(p[pi]) == ascii_upper(n[ni]))) {
+            ++pi;
+            ++ni;
+        } else if (pi < p.size() && p[pi] == u'*') {
+            star = pi++;
+            mark = ni;
+        } else if (star != std::u16string_view::npos) {
+            pi = star + 1;
+            ni = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == u'*') ++pi;
+    return pi == p.size();
+}
+
+}  // namespace
+
+bool mask_matches(std::u16string_view mask, std::u16string_view name) {
+    if (mask == u"*" || mask == u"*.*") return true;
+    if (glob(mask, name)) return true;
+    // "name.*" also finds "name" itself, as the Windows search does.
+    if (mask.size() >= 2 && mask.substr(mask.size() - 2) == u".*" &&
+        name.find(u'.') == std::u16string_view::npos)
+        return glob(mask.substr(0, mask.size() - 2), name);
+    return false;
+}
+
+std::u16string utf8_to_utf16_lossless(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    while (i < n) {
+        const unsigned char b0 = byte(i);
+        if (b0 < 0x80) {
+            out.push_back(b0);
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t cp = 0;
+        char32_t min = 0;
+        if ((b0 & 0xE0) == 0xC0) {
+            len = 2;
+            cp = b0 & 0x1F;
+            min = 0x80;
+        } else if ((b0 & 0xF0) == 0xE0) {
+            len = 3;
+            cp = b0 & 0x0F;
+            min = 0x800;
+        } else if ((b0 & 0xF8) == 0xF0) {
+            len = 4;
+            cp = b0 & 0x07;
+            min = 0x10000;
+        }
+        bool ok = len > 0 && i + len <= n;
+        for (int k = 1; ok && k < len; ++k) {
+            const unsigned char b = byte(i + k);
+            if ((b & 0xC0) != 0x80) ok = false;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+        if (!ok) {
+            out.push_back(char16_t(0xDC00 + b0));
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(char16_t(0xD800 + (cp >> 10)));
+            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(char16_t(cp));
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string utf16_to_utf8_lossless(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xDC80 && c <= 0xDCFF) {  // an escaped raw byte
+            out.push_back(static_cast<char>(c - 0xDC00));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::u16string widen(std::string_view ascii) {
+    std::u16string out;
+    out.reserve(ascii.size());
+    for (char c : ascii) out.push_back(static_cast<unsigned char>(c));
+    return out;
+}
+
+}  // namespace platform

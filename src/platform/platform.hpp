@@ -1,0 +1,237 @@
+// The one interface through which the cataloguer reaches the operating
+// system: files, directories, volumes, security, the environment, the clock
+// and the console. The real backends live in posix/ and win32/; the tests
+// bring an in-memory one. Nothing outside src/platform includes OS headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/path_syntax.hpp"
+
+namespace platform {
+
+// File times: 100-ns intervals since 1601-01-01 UTC, 0 when unknown.
+using FileTicks = std::uint64_t;
+
+// Windows attribute bits, which every backend reports.
+namespace attr {
+inline constexpr std::uint32_t readonly = 0x1;
+inline constexpr std::uint32_t hidden = 0x2;
+inline constexpr std::uint32_t system = 0x4;
+inline constexpr std::uint32_t directory = 0x10;
+inline constexpr std::uint32_t archive = 0x20;
+inline constexpr std::uint32_t reparse_point = 0x400;
+inline constexpr std::uint32_t encrypted = 0x4000;
+}  // namespace attr
+
+// One entry of a directory search.
+struct FindData {
+    std::uint32_t attributes = 0;
+    std::uint64_t size = 0;
+    FileTicks creation = 0;
+    FileTicks access = 0;
+    FileTicks write = 0;
+    std::u16string name;        // long name
+    std::u16string short_name;  // 8.3 name; empty when the long name is one
+};
+
+// How much a search must deliver. With names_and_kinds only the name and
+// the directory and reparse-point bits are reliable, which lets a backend
+// skip the per-entry status query while the walker looks for directories.
+enum class SearchDetail { names_and_kinds, full };
+
+class DirSearch {
+public:
+    virtual ~DirSearch() = default;
+    // Fills the next entry; false when the search is exhausted.
+    virtual bool next(FindData& entry) = 0;
+};
+
+// Broken-down calendar time.
+struct CivilTime {
+    int year = 0;
+    int month = 0;  // 1..12
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+    int weekday = 0;  // 0 = Sunday
+};
+
+struct ZoneInfo {
+    std::string standard_name;  // "Eastern Standard Time", "CET", ...
+    std::string daylight_name;  // empty when the zone has no daylight time
+    long offset_seconds = 0;    // positive west of Greenwich
+    bool daylight = false;      // the zone observes daylight time
+};
+
+struct VolumeInfo {
+    std::u16string label;
+    std::uint32_t serial = 0;
+    std::u16string file_system;  // "NTFS", "FAT32", "EXT4", ...
+    bool named_streams = false;  // the volume can carry alternate data streams
+};
+
+struct NamedStream {
+    std::u16string name;  // ":name:$DATA"
+    std::int64_t size = 0;
+    std::uint32_t attributes = 0;
+};
+
+// A file or named stream open for reading.
+class InputFile {
+public:
+    virtual ~InputFile() = default;
+    // Bytes read, 0 at the end, -1 on a read error.
+    virtual long long read(void* buffer, std::size_t size) = 0;
+    // Absolute position from the start of the file.
+    virtual bool seek(std::uint64_t offset) = 0;
+};
+
+// A file open for reading and writing in place (log clean-up, sort).
+class UpdateFile : public InputFile {
+public:
+    virtual std::optional<std::uint64_t> size() = 0;
+    virtual bool write(const void* data, std::size_t size) = 0;
+    virtual bool set_end(std::uint64_t offset) = 0;
+};
+
+// The raw end of an output stream; buffering and formatting are the
+// caller's (see record/out_stream.hpp).
+class Sink {
+public:
+    virtual ~Sink() = default;
+    // Writes every byte or reports failure.
+    virtual bool write(const char* data, std::size_t size) = 0;
+    virtual bool flush() { return true; }
+    virtual bool close() { return true; }
+    // A person is watching it: the caller flushes at line ends.
+    virtual bool is_terminal() const { return false; }
+};
+
+enum class OpenMode { write, append };
+
+enum class DialogKind { output_file, input_file };
+
+// Result of looking up a file's owner.
+struct OwnerLookup {
+    enum class Status { ok, no_descriptor, lookup_failed };
+    Status status = Status::no_descriptor;
+    std::string name;
+};
+
+inline constexpr std::uint32_t last_access_not_found = 0xFFFFFFFFu;
+
+class System {
+public:
+    virtual ~System() = default;
+
+    virtual const PathSyntax& syntax() const = 0;
+
+    // ----- directory search and entry data -----
+    // Starts a search for a pattern (directory + mask, or a plain path);
+    // fills the first entry. Null when nothing matches or the directory
+    // cannot be read. Windows mask rules; "." and ".." come first.
+    virtual std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
+                                                  SearchDetail detail) = 0;
+    virtual std::optional<std::uint32_t> get_attributes(std::u16string_view path) = 0;
+    virtual bool set_attributes(std::u16string_view path, std::uint32_t attributes) = 0;
+    // The three times of a file, directory or stream, opened as an object.
+    virtual bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
+                           FileTicks& write) = 0;
+    virtual bool set_times(std::u16string_view path, FileTicks creation, FileTicks access,
+                           FileTicks write) = 0;
+    virtual bool is_directory(std::u16string_view path) = 0;
+    virtual bool exists(std::u16string_view path) = 0;
+
+    // ----- contents -----
+    // Opens a file or a named stream ("file:name") for sequential reading.
+    // The fallback route is the runtime's plain open, which shares more.
+    virtual std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) = 0;
+    virtual std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) = 0;
+    virtual std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) = 0;
+    // Code-page switches of the file functions (no-ops off Windows).
+    virtual void set_file_apis_ansi() {}
+    virtual void set_file_apis_oem() {}
+    virtual bool file_apis_ansi() { return true; }
+
+    // ----- text files and standard streams -----
+    virtual std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) = 0;
+    virtual Sink& standard_output() = 0;
+    virtual Sink& standard_error() = 0;
+    virtual bool create_directory(std::u16string_view path) = 0;
+    virtual bool delete_file(std::u16string_view path) = 0;
+
+    // ----- volumes -----
+    virtual std::optional<VolumeInfo> volume_info(std::u16string_view root) = 0;
+    virtual std::optional<std::uint64_t> free_space(std::u16string_view root) = 0;
+    // The last-access-update setting: 0 on, 1 off, or last_access_not_found.
+    virtual std::uint32_t last_access_setting(std::u16string_view first_start_path) = 0;
+
+    // ----- security -----
+    virtual bool enable_security_privilege() = 0;
+    virtual bool enable_backup_privileges() = 0;
+    virtual OwnerLookup owner_of(std::u16string_view path) = 0;
+
+    // ----- paths and programs -----
+    // Absolute form with "." and ".." removed; nothing when impossible.
+    virtual std::optional<std::u16string> full_path(std::u16string_view path) = 0;
+    virtual std::u16string executable_path() = 0;
+    virtual std::optional<std::u16string> current_directory() = 0;
+    // Searches the program search path for name + extension.
+    virtual std::optional<std::u16string> search_path(std::u16string_view name,
+                                                      std::u16string_view extension) = 0;
+    virtual std::optional<std::u16string> computer_name() = 0;
+    virtual std::optional<std::u16string> get_env(std::u16string_view name) = 0;
+    // Runs a command line through the command interpreter and waits. The
+    // file argument stands between the two parts of the command as one
+    // word, quoted so that no file name can run a command of its own.
+    virtual int run_shell(std::u16string_view before, std::u16string_view file_argument,
+                          std::u16string_view after) = 0;
+    // Runs a program directly with a real argument vector and waits.
+    virtual int spawn(std::u16string_view program, const std::vector<std::u16string>& args) = 0;
+    virtual std::optional<std::u16string> choose_file(DialogKind kind) = 0;
+
+    // ----- console -----
+    // A key is waiting (only ever true on an interactive console).
+    virtual bool key_waiting() = 0;
+    // Reads one key without echo; -1 at the end of input.
+    virtual int read_key() = 0;
+    // Reads one line of standard input; false at the end of input.
+    virtual bool read_line(std::string& line) = 0;
+    // Rows of the console window; 0 when unknown.
+    virtual int console_rows() = 0;
+    // The interrupt signal has arrived since start-up.
+    virtual bool interrupted() = 0;
+    virtual void install_interrupt_handler() = 0;
+    virtual void sleep_ms(unsigned milliseconds) = 0;
+
+    // ----- clock and zone -----
+    virtual std::int64_t now_seconds() = 0;
+    virtual ZoneInfo zone() = 0;
+    // Calendar fields of a file time, in UTC or in local time.
+    virtual std::optional<CivilTime> to_utc(FileTicks ticks) = 0;
+    virtual std::optional<CivilTime> to_local(FileTicks ticks) = 0;
+    // Calendar fields of calendar seconds, in local time.
+    virtual std::optional<CivilTime> local_calendar(std::int64_t seconds) = 0;
+    // Calendar seconds of a local civil time (seconds ignored past minute).
+    virtual std::optional<std::int64_t> make_local(const CivilTime& when) = 0;
+
+    // ----- text conversion -----
+    // The platform's 8-bit form of a wide text (UTF-8 off Windows).
+    virtual std::string narrow(std::u16string_view text) = 0;
+    virtual std::u16string wide(std::string_view text) = 0;
+};
+
+// File times <-> calendar seconds since 1970.
+inline constexpr std::int64_t ticks_per_second = 10000000;
+inline constexpr std::int64_t epoch_difference_seconds = 11644473600;  // 1601 -> 1970
+
+}  // namespace platform

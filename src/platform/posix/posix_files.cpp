@@ -1,0 +1,382 @@
+// Entry data, file contents, named streams (user extended attributes) and
+// text output.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/posix_internal.hpp"
+
+namespace platform::posix {
+namespace {
+
+class FdInput final : public InputFile {
+public:
+    explicit FdInput(int fd) : fd_(fd) {}
+    ~FdInput() override { ::close(fd_); }
+    FdInput(const FdInput&) = delete;
+    FdInput& operator=(const FdInput&) = delete;
+
+    long long read(void* buffer, std::size_t size) override { return read_some(fd_, buffer, size); }
+    bool seek(std::uint64_t offset) override {
+        return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+    }
+
+private:
+    int fd_;
+};
+
+class FdUpdate final : public UpdateFile {
+public:
+    explicit FdUpdate(int fd) : fd_(fd) {}
+    ~FdUpdate() override { ::close(fd_); }
+    FdUpdate(const FdUpdate&) = delete;
+    FdUpdate& operator=(const FdUpdate&) = delete;
+
+    long long read(void* buffer, std::size_t size) override { return read_some(fd_, buffer, size); }
+    bool seek(std::uint64_t offset) override {
+        return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+    }
+    std::optional<std::uint64_t> size() override {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) return std::nullopt;
+        return static_cast<std::uint64_t>(st.st_size);
+    }
+    bool write(const void* data, std::size_t size) override { return write_all(fd_, data, size); }
+    bool set_end(std::uint64_t offset) override {
+        for (;;) {
+            if (::ftruncate(fd_, static_cast<off_t>(offset)) == 0) return true;
+            if (errno != EINTR) return false;
+        }
+    }
+
+private:
+    int fd_;
+};
+
+// A named stream, read whole when it is opened.
+class MemoryInput final : public InputFile {
+public:
+    explicit MemoryInput(std::string data) : data_(std::move(data)) {}
+    long long read(void* buffer, std::size_t size) override {
+        const std::size_t n = std::min(size, data_.size() - std::min(pos_, data_.size()));
+        if (n > 0) std::memcpy(buffer, data_.data() + pos_, n);
+        pos_ += n;
+        return static_cast<long long>(n);
+    }
+    bool seek(std::uint64_t offset) override {
+        pos_ = static_cast<std::size_t>(offset);
+        return true;
+    }
+
+private:
+    std::string data_;
+    std::size_t pos_ = 0;
+};
+
+class FdSink final : public Sink {
+public:
+    FdSink(int fd, bool owned) : fd_(fd), owned_(owned), terminal_(::isatty(fd) == 1) {}
+    ~FdSink() override {
+        if (owned_ && fd_ >= 0) ::close(fd_);
+    }
+    FdSink(const FdSink&) = delete;
+    FdSink& operator=(const FdSink&) = delete;
+
+    bool write(const char* data, std::size_t size) override {
+        return fd_ >= 0 && write_all(fd_, data, size);
+    }
+    bool close() override {
+        if (!owned_ || fd_ < 0) return true;
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+    bool is_terminal() const override { return terminal_; }
+
+private:
+    int fd_;
+    bool owned_;
+    bool terminal_;
+};
+
+bool ends_with_data_suffix(std::string_view name) {
+    return name.size() >= stream_suffix.size() &&
+           equal_ignoring_case(from_bytes(name.substr(name.size() - stream_suffix.size())),
+                               from_bytes(stream_suffix));
+}
+
+// "file:NAME" or "file:NAME:$DATA" of a path that does not exist itself:
+// the existing file and the bare stream name.
+struct StreamPath {
+    std::string file;
+    std::string stream;
+};
+
+std::optional<StreamPath> split_stream_path(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    for (auto colon = path.find(':', start); colon != std::string::npos;
+         colon = path.find(':', colon + 1)) {
+        if (colon == start) continue;  // the file name cannot be empty
+        StreamPath sp{path.substr(0, colon), path.substr(colon + 1)};
+        struct stat st;
+        if (::lstat(sp.file.c_str(), &st) != 0) continue;
+        if (ends_with_data_suffix(sp.stream))
+            sp.stream.resize(sp.stream.size() - stream_suffix.size());
+        return sp;
+    }
+    return std::nullopt;
+}
+
+// Samba keeps one terminating zero byte after a stream's contents.
+void drop_stream_terminator(std::string& value) {
+    if (!value.empty() && value.back() == '\0') value.pop_back();
+}
+
+std::optional<std::string> read_stream(const StreamPath& sp) {
+    auto value = read_xattr(sp.file, (std::string(stream_prefix) + sp.stream + ":$DATA").c_str());
+    if (value) {
+        drop_stream_terminator(*value);
+        return value;
+    }
+    if (sp.stream == "DOSATTRIB") return std::nullopt;
+    return read_xattr(sp.file, ("user." + sp.stream).c_str());
+}
+
+int open_regular(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st;
+    // Devices, pipes and directories have no contents to catalogue (and a
+    // pipe or a terminal could block for ever).
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+bool stat_times(const std::string& path, FileTicks& creation, FileTicks& access, FileTicks& write) {
+    struct statx st;
+    if (::statx(AT_FDCWD, path.c_str(), AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+        return false;
+    creation =
+        (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
+    access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+    write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    return true;
+}
+
+struct timespec timespec_of(FileTicks ticks) {
+    struct timespec ts {};
+    if (ticks == 0) {
+        ts.tv_nsec = UTIME_OMIT;
+        return ts;
+    }
+    ts.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(ticks / ticks_per_second) -
+                                    epoch_difference_seconds);
+    ts.tv_nsec = static_cast<long>((ticks % ticks_per_second) * 100);
+    return ts;
+}
+
+}  // namespace
+
+std::unique_ptr<Sink> make_fd_sink(int fd, bool owned) {
+    return std::make_unique<FdSink>(fd, owned);
+}
+
+std::optional<std::uint32_t> PosixSystem::get_attributes(std::u16string_view path) {
+    const std::string p = strip_trailing_separators(to_bytes(path));
+    if (p.empty()) return std::nullopt;
+    struct statx st;
+    if (::statx(AT_FDCWD, p.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MODE,
+                &st) != 0)
+        return std::nullopt;
+    EntryFacts facts;
+    facts.mode = st.stx_mode;
+    facts.encrypted = (st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) != 0 &&
+                      (st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0;
+    std::optional<std::uint32_t> dos;
+    if (S_ISLNK(facts.mode)) {
+        struct stat target;
+        facts.target_is_directory = ::stat(p.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    } else {
+        dos = read_dos_attributes(p, makedev(st.stx_dev_major, st.stx_dev_minor), xattrs_);
+    }
+    const std::string_view name = last_component(p);
+    return compute_attributes(facts, (name == "." || name == "..") ? std::string_view{} : name,
+                              dos);
+}
+
+bool PosixSystem::set_attributes(std::u16string_view path, std::uint32_t attributes) {
+    const std::string p = strip_trailing_separators(to_bytes(path));
+    struct stat st;
+    if (p.empty() || ::lstat(p.c_str(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true;  // a link has no bits of its own to change
+    if (const auto value = read_xattr(p, dos_attribute_xattr)) {
+        std::uint32_t bits = attributes & ~(attr::directory | attr::reparse_point);
+        if (S_ISDIR(st.st_mode)) bits |= attr::directory;
+        const std::string updated = rewrite_dos_attributes(*value, bits);
+        return ::lsetxattr(p.c_str(), dos_attribute_xattr, updated.data(), updated.size(), 0) == 0;
+    }
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & attr::readonly) {
+        mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
+    } else if ((mode & S_IWUSR) == 0) {
+        // Writable again the way a new file would be.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode |= S_IWUSR | (mode_t(S_IWGRP | S_IWOTH) & ~mask);
+    }
+    if (mode == (st.st_mode & 07777)) return true;
+    return ::chmod(p.c_str(), mode) == 0;
+}
+
+bool PosixSystem::get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
+                            FileTicks& write) {
+    const std::string p = to_bytes(path);
+    if (stat_times(p, creation, access, write)) return true;
+    if (errno != ENOENT) return false;
+    const auto sp = split_stream_path(p);
+    return sp && stat_times(sp->file, creation, access, write);
+}
+
+bool PosixSystem::set_times(std::u16string_view path, FileTicks, FileTicks access,
+                            FileTicks write) {
+    std::string p = to_bytes(path);
+    const struct timespec times[2] = {timespec_of(access), timespec_of(write)};
+    if (::utimensat(AT_FDCWD, p.c_str(), times, 0) == 0) return true;
+    if (errno != ENOENT) return false;
+    const auto sp = split_stream_path(p);
+    return sp && ::utimensat(AT_FDCWD, sp->file.c_str(), times, 0) == 0;
+}
+
+bool PosixSystem::is_directory(std::u16string_view path) {
+    struct stat st;
+    return ::stat(to_bytes(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixSystem::exists(std::u16string_view path) {
+    struct stat st;
+    return ::lstat(to_bytes(path).c_str(), &st) == 0;
+}
+
+std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool) {
+    const std::string p = to_bytes(path);
+    const int fd = open_regular(p);
+    if (fd >= 0) return std::make_unique<FdInput>(fd);
+    if (errno != ENOENT) return nullptr;
+    const auto sp = split_stream_path(p);
+    if (!sp) return nullptr;
+    if (sp->stream.empty()) {  // "file::$DATA" is the file itself
+        const int main_fd = open_regular(sp->file);
+        return main_fd >= 0 ? std::make_unique<FdInput>(main_fd) : nullptr;
+    }
+    auto value = read_stream(*sp);
+    if (!value) return nullptr;
+    return std::make_unique<MemoryInput>(std::move(*value));
+}
+
+std::unique_ptr<UpdateFile> PosixSystem::open_update(std::u16string_view path, bool create) {
+    const int fd = ::open(to_bytes(path).c_str(),
+                          O_RDWR | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0), 0666);
+    if (fd < 0) return nullptr;
+    return std::make_unique<FdUpdate>(fd);
+}
+
+std::vector<NamedStream> PosixSystem::named_streams(std::u16string_view path, bool& opened) {
+    std::vector<NamedStream> streams;
+    const std::string p = strip_trailing_separators(to_bytes(path));
+    struct stat st;
+    opened = !p.empty() && ::lstat(p.c_str(), &st) == 0;
+    if (!opened) return streams;
+
+    std::string list;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t need = ::llistxattr(p.c_str(), nullptr, 0);
+        if (need <= 0) {
+            if (need < 0 && errno != ENOTSUP) opened = false;
+            return streams;
+        }
+        list.assign(static_cast<std::size_t>(need), '\0');
+        const ssize_t n = ::llistxattr(p.c_str(), list.data(), list.size());
+        if (n >= 0) {
+            list.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        list.clear();
+        if (errno != ERANGE) {
+            opened = false;
+            return streams;
+        }
+    }
+
+    for (std::size_t pos = 0; pos < list.size();) {
+        const std::size_t end = std::min(list.find('\0', pos), list.size());
+        const std::string key = list.substr(pos, end - pos);
+        pos = end + 1;
+        const std::string_view k(key);
+        std::string shown;
+        bool samba_stream = false;
+        if (k.substr(0, stream_prefix.size()) == stream_prefix) {
+            shown.assign(1, ':').append(k.substr(stream_prefix.size()));
+            if (!ends_with_data_suffix(shown)) shown += stream_suffix;
+            samba_stream = true;
+        } else if (k.substr(0, 5) == "user." && key != dos_attribute_xattr) {
+            shown.assign(1, ':').append(k.substr(5)).append(stream_suffix);
+        } else {
+            continue;
+        }
+        NamedStream stream;
+        stream.name = from_bytes(shown);
+        if (samba_stream) {
+            auto value = read_xattr(p, key.c_str());
+            if (!value) continue;
+            drop_stream_terminator(*value);
+            stream.size = static_cast<std::int64_t>(value->size());
+        } else {
+            const ssize_t size = ::lgetxattr(p.c_str(), key.c_str(), nullptr, 0);
+            if (size < 0) continue;
+            stream.size = size;
+        }
+        streams.push_back(std::move(stream));
+    }
+    std::sort(streams.begin(), streams.end(),
+              [](const NamedStream& a, const NamedStream& b) { return name_less(a.name, b.name); });
+    return streams;
+}
+
+std::unique_ptr<Sink> PosixSystem::open_text(std::u16string_view path, OpenMode mode) {
+    const int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (mode == OpenMode::append ? O_APPEND : O_TRUNC);
+    const int fd = ::open(to_bytes(path).c_str(), flags, 0666);
+    if (fd < 0) return nullptr;
+    return make_fd_sink(fd, true);
+}
+
+Sink& PosixSystem::standard_output() {
+    return *stdout_sink_;
+}
+Sink& PosixSystem::standard_error() {
+    return *stderr_sink_;
+}
+
+bool PosixSystem::create_directory(std::u16string_view path) {
+    return ::mkdir(to_bytes(path).c_str(), 0777) == 0;
+}
+
+bool PosixSystem::delete_file(std::u16string_view path) {
+    return ::unlink(to_bytes(path).c_str()) == 0;
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,180 @@
+// Shared pieces of the Linux backend: the System class itself (its members
+// are defined in one source file per facility) and the helpers those files
+// have in common. Only the backend includes this header.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace platform::posix {
+
+// ----- names and paths -----
+inline std::string to_bytes(std::u16string_view text) {
+    return utf16_to_utf8_lossless(text);
+}
+inline std::u16string from_bytes(std::string_view bytes) {
+    return utf8_to_utf16_lossless(bytes);
+}
+// The path without trailing separators ("/" stays "/"), so that lstat does
+// not follow a link named with a trailing slash.
+std::string strip_trailing_separators(std::string path);
+// The last component of a path (after any trailing separators are gone).
+std::string_view last_component(std::string_view path);
+// "dir" + "/" + "name", for a directory part that may be empty or end in '/'.
+std::string join_path(std::string_view dir, std::string_view name);
+
+// ----- times -----
+FileTicks ticks_from(std::int64_t seconds, std::uint32_t nanoseconds);
+
+// ----- extended attributes -----
+// Remembers the file systems that refuse user extended attributes, so that
+// each is asked only once, and whether the kernel reads an attribute
+// relative to a directory descriptor (Linux 6.13 and later), which spares
+// the walk along the whole path for every entry.
+class XattrSupport {
+public:
+    bool refused(dev_t device) const;
+    void mark_refused(dev_t device);
+    bool relative_calls() const { return relative_calls_; }
+    void no_relative_calls() { relative_calls_ = false; }
+
+private:
+    std::vector<dev_t> refused_;
+    bool relative_calls_ = true;
+};
+
+// The whole value of an extended attribute of the entry itself (links are
+// not followed); nothing when it is missing or unreadable. Sets
+// `unsupported` when the file system refuses user attributes.
+std::optional<std::string> read_xattr(const std::string& path, const char* name,
+                                      bool* unsupported = nullptr);
+// The Windows bits kept by Samba in user.DOSATTRIB, when present. The
+// entry is `path`, or `name` within the open directory `dirfd` when that
+// is given (the path is then only the fallback).
+std::optional<std::uint32_t> read_dos_attributes(const std::string& path, dev_t device,
+                                                 XattrSupport& support, int dirfd = -1,
+                                                 const char* name = nullptr);
+// Parses the leading "0x..." text of a DOSATTRIB value.
+std::optional<std::uint32_t> parse_dos_attributes(std::string_view value);
+// The value with new attribute bits, keeping whatever Samba stored after
+// the text (the binary copy of the bits is patched as well when found).
+std::string rewrite_dos_attributes(std::string_view value, std::uint32_t bits);
+
+inline constexpr const char* dos_attribute_xattr = "user.DOSATTRIB";
+inline constexpr std::string_view stream_prefix = "user.DosStream.";
+inline constexpr std::string_view stream_suffix = ":$DATA";
+
+// ----- attributes -----
+// What the attribute computation needs of one entry.
+struct EntryFacts {
+    mode_t mode = 0;                   // file type and permission bits
+    bool encrypted = false;            // STATX_ATTR_ENCRYPTED
+    bool target_is_directory = false;  // for symbolic links
+};
+// Windows bits for an entry; `name` decides the hidden bit (pass an empty
+// name for "." and ".."), `dos` overrides the derived bits.
+std::uint32_t compute_attributes(const EntryFacts& facts, std::string_view name,
+                                 std::optional<std::uint32_t> dos);
+
+// ----- volumes -----
+// A field of /proc/self/mountinfo without its "\ooo" escapes.
+std::string unescape_octal(std::string_view field);
+// The serial number of a file system UUID: its first eight hex digits.
+std::optional<std::uint32_t> serial_from_uuid(std::string_view uuid);
+// A /dev/disk/by-label name without its "\xHH" escapes.
+std::string decode_label(std::string_view name);
+
+// ----- file descriptors -----
+// Writes everything, retrying partial writes and interruptions.
+bool write_all(int fd, const void* data, std::size_t size);
+// One read, retried on interruption; -1 on error.
+long long read_some(int fd, void* buffer, std::size_t size);
+
+// ----- the system -----
+class PosixSystem final : public System {
+public:
+    PosixSystem();
+    ~PosixSystem() override;
+
+    const PathSyntax& syntax() const override { return PathSyntax::posix(); }
+
+    std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
+                                          SearchDetail detail) override;
+    std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
+    bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
+    bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
+                   FileTicks& write) override;
+    bool set_times(std::u16string_view path, FileTicks creation, FileTicks access,
+                   FileTicks write) override;
+    bool is_directory(std::u16string_view path) override;
+    bool exists(std::u16string_view path) override;
+
+    std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
+    std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
+    std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) override;
+
+    std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) override;
+    Sink& standard_output() override;
+    Sink& standard_error() override;
+    bool create_directory(std::u16string_view path) override;
+    bool delete_file(std::u16string_view path) override;
+
+    std::optional<VolumeInfo> volume_info(std::u16string_view root) override;
+    std::optional<std::uint64_t> free_space(std::u16string_view root) override;
+    std::uint32_t last_access_setting(std::u16string_view first_start_path) override;
+
+    bool enable_security_privilege() override { return true; }
+    bool enable_backup_privileges() override { return true; }
+    OwnerLookup owner_of(std::u16string_view path) override;
+
+    std::optional<std::u16string> full_path(std::u16string_view path) override;
+    std::u16string executable_path() override;
+    std::optional<std::u16string> current_directory() override;
+    std::optional<std::u16string> search_path(std::u16string_view name,
+                                              std::u16string_view extension) override;
+    std::optional<std::u16string> computer_name() override;
+    std::optional<std::u16string> get_env(std::u16string_view name) override;
+    int run_shell(std::u16string_view before, std::u16string_view file_argument,
+                  std::u16string_view after) override;
+    int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;
+    std::optional<std::u16string> choose_file(DialogKind kind) override;
+
+    bool key_waiting() override;
+    int read_key() override;
+    bool read_line(std::string& line) override;
+    int console_rows() override;
+    bool interrupted() override;
+    void install_interrupt_handler() override;
+    void sleep_ms(unsigned milliseconds) override;
+
+    std::int64_t now_seconds() override;
+    ZoneInfo zone() override;
+    std::optional<CivilTime> to_utc(FileTicks ticks) override;
+    std::optional<CivilTime> to_local(FileTicks ticks) override;
+    std::optional<CivilTime> local_calendar(std::int64_t seconds) override;
+    std::optional<std::int64_t> make_local(const CivilTime& when) override;
+
+    std::string narrow(std::u16string_view text) override { return to_bytes(text); }
+    std::u16string wide(std::string_view text) override { return from_bytes(text); }
+
+private:
+    std::unique_ptr<Sink> stdout_sink_;
+    std::unique_ptr<Sink> stderr_sink_;
+    XattrSupport xattrs_;
+    bool stdin_terminal_ = false;
+    bool key_polled_ = false;
+    std::int64_t last_key_poll_ms_ = 0;
+};
+
+// A sink over a descriptor; `owned` descriptors are closed by close().
+std::unique_ptr<Sink> make_fd_sink(int fd, bool owned);
+
+}  // namespace platform::posix

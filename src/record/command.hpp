@@ -1,0 +1,9 @@
+// The command run for every listed file.
+#pragma once
+
+#include <string>
+
+#include "driver/run.hpp"
+
+void run_file_command(Run& run, const std::u16string& complete_path,
+                      const std::u16string& directory, const std::u16string& name);

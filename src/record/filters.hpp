@@ -1,0 +1,11 @@
+// The per-entry selection filters that run before a record is written.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/run.hpp"
+
+bool attribute_filter(const Run& run, std::uint32_t attributes);
+// Date-age filter on entry_times; passes everything until the age
+// options are read.
+bool age_filter(Run& run);

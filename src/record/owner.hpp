@@ -1,0 +1,12 @@
+// The account that owns a file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "driver/run.hpp"
+
+// Enables the privilege that lets the program read security descriptors.
+bool setup_userid(Run& run);
+// The owner's account name, or "UNKNOWN".
+std::string owner_of_path(Run& run, std::u16string_view path);

@@ -1,0 +1,21 @@
+// One selected entry in, one record (and its follow-up lines) out.
+#pragma once
+
+#include <string>
+
+#include "driver/run.hpp"
+
+// The directory ends in a separator (or, for a directory that only holds
+// streams, is the directory's own path); no name lists the directory itself.
+void process_entry(Run& run, const std::u16string& directory, const std::u16string* name);
+
+// Where the path column starts: at the drive letter of a path that has one
+// among its first eight characters (so "\\?\" is not shown), else at 0.
+std::size_t drive_offset(const platform::PathSyntax& syntax, std::u16string_view path);
+
+// The six attribute letters AHRSDE, a '.' for each one missing.
+std::string attribute_letters(std::uint32_t attributes);
+
+// Every character above 127 becomes the first byte of its UTF-8 form (a
+// raw byte escape its own byte), so each character stays one column wide.
+void squeeze_to_bytes(const platform::PathSyntax& syntax, std::u16string& text);

@@ -1,0 +1,12 @@
+// The lines that list a file's or a directory's named streams.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/run.hpp"
+
+// One line for stream entry i of the file at the complete path.
+void write_stream_line(Run& run, std::uint32_t index, const std::u16string& complete_path);
+// One line per stream of a directory (path without its trailing separator).
+int write_directory_stream_lines(Run& run, std::uint32_t count, const std::u16string& directory);

@@ -1,0 +1,303 @@
+// The Linux backend on real temporary trees.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_internal.hpp"
+#include "platform/posix/posix_system.hpp"
+
+namespace {
+
+using platform::FindData;
+using platform::SearchDetail;
+namespace attr = platform::attr;
+
+class PosixBackend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char templ[] = "/tmp/filarix_posix_XXXXXX";
+        ASSERT_NE(::mkdtemp(templ), nullptr);
+        root_ = templ;
+        sys_ = platform::make_posix_system();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        for (auto& e : std::filesystem::recursive_directory_iterator(root_, ec))
+            ::chmod(e.path().c_str(), 0755);
+        std::filesystem::remove_all(root_, ec);
+    }
+    std::string at(const std::string& name) const { return root_ + "/" + name; }
+    std::u16string u(const std::string& bytes) const { return sys_->wide(bytes); }
+    void make_file(const std::string& name, const std::string& content = "x") {
+        const int fd = ::open(at(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << name;
+        ASSERT_EQ(::write(fd, content.data(), content.size()), ssize_t(content.size()));
+        ::close(fd);
+    }
+    std::vector<std::string> list(const std::string& pattern,
+                                  SearchDetail detail = SearchDetail::full) {
+        std::vector<std::string> names;
+        FindData fd;
+        auto search = sys_->find_first(u(pattern), fd, detail);
+        if (!search) return names;
+        do names.push_back(sys_->narrow(fd.name));
+        while (search->next(fd));
+        return names;
+    }
+    std::optional<FindData> find(const std::string& dir, const std::string& name,
+                                 SearchDetail detail) {
+        FindData fd;
+        auto search = sys_->find_first(u(dir + "/*"), fd, detail);
+        if (!search) return std::nullopt;
+        do
+            if (sys_->narrow(fd.name) == name) return fd;
+        while (search->next(fd));
+        return std::nullopt;
+    }
+
+    std::string root_;
+    std::unique_ptr<platform::System> sys_;
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(PosixBackend, SearchOrderAndMasks) {
+    for (const char* f : {"b.c", "A.c", "abc", "a1c", "name", "name.txt", "Zeta", "_under"})
+        make_file(f);
+    ASSERT_EQ(::mkdir(at("sub").c_str(), 0755), 0);
+    const Names all{".",    "..",       "A.c", "a1c",  "abc",   "b.c",
+                    "name", "name.txt", "sub", "Zeta", "_under"};
+    const struct {
+        const char* mask;
+        Names expected;
+    } cases[] = {
+        {"*", all},
+        {"*.*", all},
+        {"*.c", {"A.c", "b.c"}},
+        {"a?c", {"A.c", "a1c", "abc"}},
+        {"name.*", {"name", "name.txt"}},
+        {"z*", {"Zeta"}},
+        {"nothing*", {}},
+        {"name.txt", {"name.txt"}},
+        {"missing", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(list(at(c.mask)), c.expected) << c.mask;
+        EXPECT_EQ(list(at(c.mask), SearchDetail::names_and_kinds), c.expected) << c.mask;
+    }
+    EXPECT_EQ(list(root_ + "/" + "sub/*"), (Names{".", ".."}));
+    EXPECT_TRUE(list(root_ + "/nowhere/*").empty());
+}
+
+TEST_F(PosixBackend, SearchRootAndRelativePatterns) {
+    const Names top = list("/*");
+    ASSERT_FALSE(top.empty());
+    EXPECT_NE(top.front(), ".");  // the root of a mount lists no dots
+    make_file("here.txt");
+    const std::string old = std::filesystem::current_path();
+    ASSERT_EQ(::chdir(root_.c_str()), 0);
+    const Names here = list("*.txt");
+    const Names dots = list("*");
+    ASSERT_EQ(::chdir(old.c_str()), 0);
+    EXPECT_EQ(here, (Names{"here.txt"}));
+    EXPECT_EQ(dots, (Names{".", "..", "here.txt"}));
+}
+
+TEST_F(PosixBackend, LinksAreReparsePoints) {
+    ASSERT_EQ(::mkdir(at("dir").c_str(), 0755), 0);
+    make_file("file");
+    ASSERT_EQ(::symlink("dir", at("to_dir").c_str()), 0);
+    ASSERT_EQ(::symlink("file", at("to_file").c_str()), 0);
+    ASSERT_EQ(::symlink("gone", at("dangling").c_str()), 0);
+    for (const auto detail : {SearchDetail::full, SearchDetail::names_and_kinds}) {
+        const auto d = find(root_, "to_dir", detail);
+        ASSERT_TRUE(d);
+        EXPECT_EQ(d->attributes & (attr::reparse_point | attr::directory),
+                  attr::reparse_point | attr::directory);
+        const auto f = find(root_, "to_file", detail);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->attributes & (attr::reparse_point | attr::directory), attr::reparse_point);
+        const auto g = find(root_, "dangling", detail);
+        ASSERT_TRUE(g);
+        EXPECT_EQ(g->attributes & (attr::reparse_point | attr::directory), attr::reparse_point);
+    }
+    const auto a = sys_->get_attributes(u(at("to_dir/")));
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(*a & attr::reparse_point);  // the trailing slash does not follow the link
+    EXPECT_TRUE(sys_->is_directory(u(at("to_dir"))));
+    EXPECT_TRUE(sys_->exists(u(at("dangling"))));
+    EXPECT_FALSE(sys_->exists(u(at("gone"))));
+    EXPECT_FALSE(sys_->get_attributes(u(at("gone"))));
+}
+
+TEST_F(PosixBackend, HiddenReadonlyAndArchive) {
+    make_file(".secret");
+    make_file("plain");
+    const auto dot = find(root_, ".", SearchDetail::full);
+    ASSERT_TRUE(dot);
+    EXPECT_EQ(dot->attributes, attr::directory);
+    const auto secret = find(root_, ".secret", SearchDetail::full);
+    ASSERT_TRUE(secret);
+    EXPECT_EQ(secret->attributes, attr::hidden | attr::archive);
+    EXPECT_EQ(secret->size, 1u);
+
+    const std::u16string plain = u(at("plain"));
+    EXPECT_EQ(sys_->get_attributes(plain), attr::archive);
+    ASSERT_TRUE(sys_->set_attributes(plain, attr::archive | attr::readonly));
+    struct stat st;
+    ASSERT_EQ(::stat(at("plain").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    EXPECT_EQ(sys_->get_attributes(plain), attr::archive | attr::readonly);
+    ASSERT_TRUE(sys_->set_attributes(plain, attr::archive));
+    ASSERT_EQ(::stat(at("plain").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+}
+
+TEST_F(PosixBackend, InvalidUtf8NamesRoundTrip) {
+    make_file("bad\xFFname", "content");
+    const auto entry = find(root_, "bad\xFFname", SearchDetail::full);
+    ASSERT_TRUE(entry);
+    EXPECT_NE(entry->name.find(char16_t(0xDCFF)), std::u16string::npos);
+    auto in = sys_->open_read(u(root_) + u"/" + entry->name, false);
+    ASSERT_TRUE(in);
+    char buffer[16];
+    EXPECT_EQ(in->read(buffer, sizeof buffer), 7);
+    EXPECT_EQ(std::string(buffer, 7), "content");
+    EXPECT_EQ(in->read(buffer, sizeof buffer), 0);
+}
+
+TEST_F(PosixBackend, NamedStreamsAndDosAttributes) {
+    make_file("f");
+    const std::string f = at("f");
+    if (::setxattr(f.c_str(), "user.plain", "hello", 5, 0) != 0) GTEST_SKIP() << "no user xattrs";
+    ASSERT_EQ(::setxattr(f.c_str(), "user.DosStream.Zone:$DATA", "abc", 4, 0), 0);
+    ASSERT_EQ(::setxattr(f.c_str(), "user.DOSATTRIB", "0x23", 5, 0), 0);
+    bool opened = false;
+    const auto streams = sys_->named_streams(u(f), opened);
+    EXPECT_TRUE(opened);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].name, u":plain:$DATA");
+    EXPECT_EQ(streams[0].size, 5);
+    EXPECT_EQ(streams[1].name, u":Zone:$DATA");
+    EXPECT_EQ(streams[1].size, 3);
+    char buffer[16];
+    auto zone = sys_->open_read(u(f + ":Zone:$DATA"), false);
+    ASSERT_TRUE(zone);
+    ASSERT_EQ(zone->read(buffer, sizeof buffer), 3);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    auto plain = sys_->open_read(u(f + ":plain"), false);
+    ASSERT_TRUE(plain);
+    ASSERT_EQ(plain->read(buffer, sizeof buffer), 5);
+    EXPECT_FALSE(sys_->open_read(u(f + ":none"), false));
+
+    EXPECT_EQ(sys_->get_attributes(u(f)), 0x23u);
+    EXPECT_EQ(find(root_, "f", SearchDetail::full)->attributes, 0x23u);
+    ASSERT_TRUE(sys_->set_attributes(u(f), attr::archive));
+    char value[16] = {};
+    ASSERT_GT(::getxattr(f.c_str(), "user.DOSATTRIB", value, sizeof value), 0);
+    EXPECT_STREQ(value, "0x20");
+    EXPECT_EQ(sys_->get_attributes(u(f)), attr::archive);
+}
+
+TEST(PosixDosAttributes, RewriteKeepsTheBinaryRecord) {
+    using platform::posix::rewrite_dos_attributes;
+    // Text, zero, padding, version 3, level 3, flags word, then the bits.
+    std::string blob("0x20\0\0\3\0\3\0\0\0\1\0\0\0\x20\0\0\0\xAA", 21);
+    const std::string updated = rewrite_dos_attributes(blob, 0x421);
+    ASSERT_EQ(updated.size(), blob.size() + 4);  // grew by four digits, alignment kept
+    EXPECT_EQ(updated.substr(0, 8), "0x000421");
+    EXPECT_EQ(updated.substr(20, 5), std::string("\x21\x04\0\0\xAA", 5));
+    EXPECT_EQ(platform::posix::parse_dos_attributes(updated), 0x421u);
+    EXPECT_EQ(rewrite_dos_attributes(std::string("0x20\0", 5), 0x1), std::string("0x01\0", 5));
+}
+
+TEST(PosixVolumeNames, EscapesAndSerials) {
+    using namespace platform::posix;
+    EXPECT_EQ(unescape_octal("/mnt/my\\040disk\\134x"), "/mnt/my disk\\x");
+    EXPECT_EQ(decode_label("USB\\x20STICK\\x2f1"), "USB STICK/1");
+    EXPECT_EQ(serial_from_uuid("ABCD-1234"), 0xABCD1234u);
+    EXPECT_EQ(serial_from_uuid("96b85fba-0c4e-4c1d-9d53-0e6f5d0a2b11"), 0x96B85FBAu);
+    EXPECT_FALSE(serial_from_uuid("1234"));
+}
+
+TEST_F(PosixBackend, FullPathIsLexical) {
+    const std::string cwd = std::filesystem::current_path();
+    const struct {
+        const char* in;
+        std::string out;
+    } cases[] = {
+        {"/a/b/../c", "/a/c"}, {"/a/./b//c/", "/a/b/c/"}, {"/..", "/"},  {"/", "/"},
+        {"//x/.", "/x"},       {"x/y", cwd + "/x/y"},     {"x/..", cwd},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sys_->full_path(u(c.in)), u(c.out)) << c.in;
+    EXPECT_FALSE(sys_->full_path(u""));
+}
+
+TEST_F(PosixBackend, TimesInFileTicks) {
+    make_file("t");
+    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 123456700}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, at("t").c_str(), times, 0), 0);
+    const platform::FileTicks expected = (1000000000ull + 11644473600ull) * 10000000ull + 1234567;
+    platform::FileTicks c = 0, a = 0, w = 0;
+    ASSERT_TRUE(sys_->get_times(u(at("t")), c, a, w));
+    EXPECT_EQ(w, expected);
+    EXPECT_EQ(a, expected - 1234567);
+    EXPECT_EQ(find(root_, "t", SearchDetail::full)->write, expected);
+    ASSERT_TRUE(sys_->set_times(u(at("t")), 0, 0, expected + 10));
+    ASSERT_TRUE(sys_->get_times(u(at("t")), c, a, w));
+    EXPECT_EQ(w, expected + 10);
+    EXPECT_FALSE(sys_->get_times(u(at("none")), c, a, w));
+
+    const auto epoch = sys_->to_utc(0);
+    ASSERT_TRUE(epoch);
+    EXPECT_EQ(epoch->year, 1601);
+    EXPECT_EQ(epoch->weekday, 1);  // a Monday
+    const auto t = sys_->to_utc(expected);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->year, 2001);
+    EXPECT_EQ(t->month, 9);
+    EXPECT_EQ(t->day, 9);
+    EXPECT_EQ(t->hour, 1);
+    EXPECT_EQ(t->minute, 46);
+    EXPECT_EQ(t->second, 40);
+    EXPECT_EQ(t->millisecond, 123);
+}
+
+TEST_F(PosixBackend, ChildProcesses) {
+    EXPECT_EQ(sys_->run_shell(u"exit $(printf %s ", u"a'b; c", u" | wc -c)"), 6);
+    EXPECT_EQ(sys_->spawn(u"/bin/sh", {u"-c", u"exit 3"}), 3);
+    EXPECT_EQ(sys_->spawn(u"/nonexistent/program", {}), -1);
+    const auto sh = sys_->search_path(u"sh", u"");
+    ASSERT_TRUE(sh);
+    EXPECT_EQ(sh->back(), u'h');
+}
+
+TEST_F(PosixBackend, VolumesAndOutput) {
+    const auto info = sys_->volume_info(u(root_));
+    ASSERT_TRUE(info);
+    EXPECT_FALSE(info->file_system.empty());
+    EXPECT_TRUE(sys_->free_space(u(root_)));
+    EXPECT_NE(sys_->last_access_setting(u(root_)), platform::last_access_not_found);
+    EXPECT_FALSE(sys_->volume_info(u(at("missing"))));
+
+    auto sink = sys_->open_text(u(at("out.txt")), platform::OpenMode::write);
+    ASSERT_TRUE(sink);
+    ASSERT_TRUE(sink->write("one\n", 4));
+    ASSERT_TRUE(sink->close());
+    sink = sys_->open_text(u(at("out.txt")), platform::OpenMode::append);
+    ASSERT_TRUE(sink && sink->write("two\n", 4) && sink->close());
+    EXPECT_EQ(std::filesystem::file_size(at("out.txt")), 8u);
+    EXPECT_EQ(sys_->owner_of(u(at("out.txt"))).status, platform::OwnerLookup::Status::ok);
+    EXPECT_EQ(sys_->owner_of(u(at("missing"))).status,
+              platform::OwnerLookup::Status::no_descriptor);
+}
+
+}  // namespace

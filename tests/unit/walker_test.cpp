@@ -1,0 +1,196 @@
+// The walker on the in-memory Windows platform: order of the listing,
+// masks and excludes, depth limit, reparse points, volume roots, aborts.
+#include <gtest/gtest.h>
+
+#include "memory_platform.hpp"
+#include "run_helper.hpp"
+
+using namespace testing_support;
+
+namespace {
+
+// The path column of each record, without its padding.
+std::vector<std::string> listed_paths(const RunResult& r) {
+    std::vector<std::string> paths;
+    for (const auto& line : listing_lines(r.err)) {
+        std::string path = line.substr(0, 54);
+        path.erase(path.find_last_not_of(' ') + 1);
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+class Walker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mp.add_file(u"C:\\work\\root.txt", "r");
+        mp.add_file(u"C:\\work\\B\\b1.c", "b");
+        mp.add_file(u"C:\\work\\A\\a2.txt", "a2");
+        mp.add_file(u"C:\\work\\A\\a1.c", "a1");
+        mp.add_file(u"C:\\work\\A\\deep\\d.txt", "d");
+    }
+    RunResult walk(const std::function<void(::Run&)>& adjust = {},
+                   std::vector<std::u16string> args = {u"filarix64", u"C:\\work"}) {
+        return run_in_memory(mp, std::move(args), adjust);
+    }
+    MemoryPlatform mp;
+};
+
+TEST_F(Walker, ListsSubdirectoriesFirstThenTheDirectorysOwnFiles) {
+    const RunResult r = walk();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(listed_paths(r),
+              (std::vector<std::string>{"C:\\work\\A\\deep\\d.txt", "C:\\work\\A\\a1.c",
+                                        "C:\\work\\A\\a2.txt", "C:\\work\\B\\b1.c",
+                                        "C:\\work\\root.txt"}));
+    EXPECT_NE(r.err.find("\n  3 directories, 5 files, 7 bytes, 0.00 MB"), std::string::npos);
+}
+
+TEST_F(Walker, DirectoryRecordsComeBeforeTheirContents) {
+    const RunResult r = walk([](::Run& run) { run.s.directories = 1; });
+    EXPECT_EQ(listed_paths(r),
+              (std::vector<std::string>{"C:\\work\\A", "C:\\work\\A\\deep", "C:\\work\\A\\deep\\d.txt",
+                                        "C:\\work\\A\\a1.c", "C:\\work\\A\\a2.txt", "C:\\work\\B",
+                                        "C:\\work\\B\\b1.c", "C:\\work\\root.txt"}));
+    // Directory records carry D and do not count as files.
+    const auto lines = listing_lines(r.err);
+    EXPECT_EQ(lines[0].substr(77, 7), "....D..");
+    EXPECT_NE(r.err.find(" 3 directories, 5 files,"), std::string::npos);
+}
+
+TEST_F(Walker, MasksAreListedInOrderAndAFileMatchingTwoIsListedTwice) {
+    mp.remove(u"C:\\work\\A");
+    mp.remove(u"C:\\work\\B");
+    mp.add_file(u"C:\\work\\x.c", "x");
+    const RunResult r = walk([](::Run& run) { run.filetype_list = {u"*.c", u"*.*"}; });
+    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\work\\x.c", "C:\\work\\root.txt",
+                                                         "C:\\work\\x.c"}));
+    // One search for the subdirectories and one per mask.
+    EXPECT_EQ(mp.find_patterns[0], u"\\\\?\\C:\\work\\*.*");
+    EXPECT_EQ(mp.find_patterns[1], u"\\\\?\\C:\\work\\*.c");
+}
+
+TEST_F(Walker, AMaskBeginningWithMinusEndsTheMaskList) {
+    const RunResult r = walk([](::Run& run) { run.filetype_list = {u"*.c", u"-x", u"*.*"}; });
+    EXPECT_EQ(listed_paths(r),
+              (std::vector<std::string>{"C:\\work\\A\\a1.c", "C:\\work\\B\\b1.c"}));
+}
+
+TEST_F(Walker, ExcludeMasksLookAtTheUpperCasedNameOnly) {
+    mp.add_file(u"C:\\work\\a.tmp", "");
+    mp.add_file(u"C:\\work\\abc", "");
+    mp.add_file(u"C:\\work\\ac", "");
+    mp.add_file(u"C:\\work\\TMP\\keep.txt", "");
+    const RunResult r = walk([](::Run& run) {
+        run.s.EXCLUDE = 1;
+        run.exclude_list = {u"*.TMP", u"A?C", u"*.C", u"TMP"};
+        run.filetype_list = {u"*.*"};
+    });
+    EXPECT_EQ(listed_paths(r),
+              (std::vector<std::string>{"C:\\work\\A\\deep\\d.txt", "C:\\work\\A\\a2.txt",
+                                        "C:\\work\\TMP\\keep.txt", "C:\\work\\ac",
+                                        "C:\\work\\root.txt"}));
+}
+
+TEST_F(Walker, DirectoriesCountedDependOnRecursion) {
+    MemoryPlatform flat;
+    flat.add_file(u"C:\\flat\\f.txt", "x");
+    RunResult r = run_in_memory(flat, {u"filarix64", u"C:\\flat"});
+    EXPECT_NE(r.err.find(" 0 directories, 1 files,"), std::string::npos);
+    r = run_in_memory(flat, {u"filarix64", u"C:\\flat"}, [](::Run& run) { run.s.RECURSE = 0; });
+    EXPECT_NE(r.err.find(" 1 directory, 1 files,"), std::string::npos);
+    // Without recursion the subdirectories are not entered.
+    r = walk([](::Run& run) { run.s.RECURSE = 0; });
+    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\work\\root.txt"}));
+}
+
+TEST_F(Walker, DepthLimitListsOnlyTheStartDirectory) {
+    // A level option of 1 is stored as 2.
+    const RunResult r = walk([](::Run& run) {
+        run.s.levels = 2;
+        run.s.directories = 1;
+    });
+    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\work\\A", "C:\\work\\B",
+                                                         "C:\\work\\root.txt"}));
+}
+
+TEST_F(Walker, ReparsePointsBelowTheStartPathAreNeverEntered) {
+    mp.add_symlink_dir(u"C:\\work\\link");
+    mp.add_file(u"C:\\work\\link\\inside.txt", "i");
+    const RunResult r = walk();
+    for (const auto& path : listed_paths(r)) EXPECT_EQ(path.find("inside"), std::string::npos);
+    EXPECT_EQ(listed_paths(r).size(), 5u);
+}
+
+TEST_F(Walker, AReparsePointNamedAsStartPathIsWalked) {
+    mp.add_symlink_dir(u"C:\\link");
+    mp.add_file(u"C:\\link\\inside.txt", "i");
+    const RunResult r = walk({}, {u"filarix64", u"C:\\link"});
+    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\link\\inside.txt"}));
+}
+
+TEST_F(Walker, UnsearchableDirectoriesArePassedOverSilently) {
+    mp.add_dir(u"C:\\work\\locked", {.unlistable = true});
+    const RunResult r = walk({}, {u"filarix64", u"C:\\work", u"C:\\missing"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(listed_paths(r).size(), 5u);
+}
+
+TEST_F(Walker, VolumeRootIsWalkedWithItsBackslashRestored) {
+    MemoryPlatform root;
+    root.add_file(u"D:\\top.txt", "t");
+    root.add_file(u"D:\\sub\\s.txt", "s");
+    const RunResult r = run_in_memory(root, {u"filarix64", u"D:\\"});
+    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"D:\\sub\\s.txt", "D:\\top.txt"}));
+    EXPECT_EQ(root.find_patterns[0], u"\\\\?\\D:\\*.*");
+}
+
+TEST_F(Walker, NoStartPathWalksTheCurrentDirectory) {
+    mp.cwd = u"C:\\work\\B";
+    const RunResult r = walk({}, {u"filarix64"});
+    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\work\\B\\b1.c"}));
+}
+
+TEST_F(Walker, NothingListedEndsWithStatusZero) {
+    const RunResult r = walk([](::Run& run) { run.filetype_list = {u"*.none"}; });
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err.find("Exit Status"), std::string::npos);
+}
+
+TEST_F(Walker, InterruptEndsTheRunWithPartialTotals) {
+    mp.interrupt_after_finds(3);
+    const RunResult r = walk();
+    EXPECT_EQ(r.code, 2);
+    EXPECT_LT(listed_paths(r).size(), 5u);
+    EXPECT_NE(r.err.find("Exit Status: USER_ABORTED"), std::string::npos);
+    EXPECT_NE(r.err.find(" files, "), std::string::npos);
+}
+
+TEST_F(Walker, EscStopsTheWalkAndOtherKeysDoNot) {
+    mp.keys = {'a', 'q'};
+    RunResult r = walk();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(listed_paths(r).size(), 5u);
+    mp.keys = {'x', 27};
+    r = walk();
+    EXPECT_EQ(r.code, 2);
+    EXPECT_LT(listed_paths(r).size(), 5u);
+    mp.keys = {3};
+    EXPECT_EQ(walk().code, 2);
+}
+
+TEST_F(Walker, ProgressLineOnlyWhenListingToAFile) {
+    RunResult r = walk();
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+    mp.add_dir(u"C:\\out");
+    r = walk([](::Run& run) {
+        run.s.OUTPUT = 1;
+        run.output_name = u"C:\\out\\list.txt";
+    });
+    // The count of files listed so far, then the directory being listed.
+    EXPECT_NE(r.err.find("\r            0 C:\\work\\A\\deep\\"), std::string::npos);
+    EXPECT_NE(r.err.find("\r            4 C:\\work\\"), std::string::npos);
+    EXPECT_EQ(listing_lines(*mp.contents(u"C:\\out\\list.txt")).size(), 5u);
+}
+
+}  // namespace
