@@ -1,0 +1,221 @@
+// Shared helpers for the end-to-end tests: run the real binary as a child
+// process (both pipes drained with poll), build temporary trees, and build
+// the expected record lines.
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+// Every file gets this write time: 01/02/2024 03:04:05 UTC.
+inline constexpr std::time_t kStamp = 1704164645;
+inline constexpr const char* kStampText = "01/02/2024 03:04";
+inline constexpr std::size_t kRecordWidth = 107;
+
+struct Result {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// A running binary with stdout and stderr on pipes.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& args, const std::string& cwd = {},
+                   bool as_nobody = false) {
+        std::vector<std::string> strings{FILARIX_BINARY};
+        strings.insert(strings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& s : strings) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        char tz[] = "TZ=UTC", path[] = "PATH=/usr/local/bin:/usr/bin:/bin";
+        char* envp[] = {tz, path, nullptr};
+        int out[2], err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            ::signal(SIGINT, SIG_DFL);
+            ::signal(SIGPIPE, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
+            if (as_nobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+                              ::setuid(65534) != 0))
+                ::_exit(126);
+            ::execve(argv[0], argv.data(), envp);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        fds_[0] = out[0];
+        fds_[1] = err[0];
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        for (int& fd : fds_)
+            if (fd >= 0) ::close(fd);
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    pid_t pid() const { return pid_; }
+    const std::string& err() const { return result_.err; }
+
+    // Reads both pipes until `enough` holds for stderr or both reach EOF.
+    // Returns false when nothing arrives for 10 seconds.
+    bool pump(const std::function<bool(const std::string&)>& enough = {}) {
+        while (fds_[0] >= 0 || fds_[1] >= 0) {
+            if (enough && enough(result_.err)) return true;
+            pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+            const int n = ::poll(p, 2, 10000);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            for (int i = 0; i < 2; ++i) {
+                if (p[i].revents == 0) continue;
+                char buffer[65536];
+                const ssize_t got = ::read(fds_[i], buffer, sizeof buffer);
+                if (got > 0) {
+                    (i == 0 ? result_.out : result_.err).append(buffer, std::size_t(got));
+                } else if (got == 0 || errno != EINTR) {
+                    ::close(fds_[i]);
+                    fds_[i] = -1;
+                }
+            }
+        }
+        return true;
+    }
+
+    // Drains both pipes and waits for the exit.
+    Result finish() {
+        EXPECT_TRUE(pump()) << "the binary went silent for 10 s";
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) {
+            result_.status =
+                WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            pid_ = -1;
+        }
+        return result_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};
+    Result result_;
+};
+
+inline Result run(const std::vector<std::string>& args, const std::string& cwd = {},
+                  bool as_nobody = false) {
+    Child child(args, cwd, as_nobody);
+    return child.finish();
+}
+
+// A temporary directory tree, removed (permissions restored) on destruction.
+class TempTree {
+public:
+    TempTree() {
+        char name[] = "/tmp/fxe2e-XXXXXX";
+        if (::mkdtemp(name) != nullptr) root_ = name;
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+    ~TempTree() {
+        for (const auto& p : locked_) ::chmod(p.c_str(), 0700);
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+
+    const std::string& root() const { return root_; }
+    std::string path(const std::string& rel) const { return rel.empty() ? root_ : root_ + "/" + rel; }
+
+    std::string dir(const std::string& rel) {
+        std::filesystem::create_directories(path(rel));
+        return path(rel);
+    }
+    // A file with `content`, padded (sparse) to `size` when that is larger.
+    std::string file(const std::string& rel, const std::string& content = {},
+                     long long size = 0) {
+        const std::string p = path(rel);
+        std::filesystem::create_directories(std::filesystem::path(p).parent_path());
+        std::ofstream(p, std::ios::binary) << content;
+        if (size > static_cast<long long>(content.size())) ::truncate(p.c_str(), size);
+        stamp(rel);
+        return p;
+    }
+    std::string link(const std::string& target, const std::string& rel,
+                     std::time_t when = kStamp) {
+        const std::string p = path(rel);
+        EXPECT_EQ(::symlink(target.c_str(), p.c_str()), 0) << p;
+        stamp(rel, when);
+        return p;
+    }
+    void stamp(const std::string& rel, std::time_t when = kStamp) {
+        const timespec times[2] = {{when, 0}, {when, 0}};
+        ::utimensat(AT_FDCWD, path(rel).c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    void mode(const std::string& rel, mode_t m) {
+        ::chmod(path(rel).c_str(), m);
+        if ((m & S_IRWXU) != S_IRWXU) locked_.push_back(path(rel));
+    }
+
+private:
+    std::string root_;
+    std::vector<std::string> locked_;
+};
+
+// One expected record line, `column` being the path as printed.
+inline std::string record(const std::string& column, long long size,
+                          const std::string& attributes = "A.....",
+                          const std::string& when = kStampText) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%-54.54s  %20lld %s. %sw %s ", column.c_str(), size,
+                  attributes.c_str(), when.c_str(), "UTC");
+    return text;
+}
+
+// The record lines of a standard error text: after the leading newline, up
+// to the first empty line. Each must be exactly kRecordWidth bytes.
+inline std::vector<std::string> records(const std::string& err) {
+    std::vector<std::string> lines;
+    if (err.empty() || err[0] != '\n') {
+        ADD_FAILURE() << "stderr does not start with a newline";
+        return lines;
+    }
+    std::size_t at = 1;
+    for (std::size_t end; (end = err.find('\n', at)) != std::string::npos && end > at;
+         at = end + 1) {
+        lines.push_back(err.substr(at, end - at));
+        EXPECT_EQ(lines.back().size(), kRecordWidth) << lines.back();
+    }
+    return lines;
+}
+
+// The totals line "  N director.., M files, B bytes, X MB".
+inline std::string totals(long dirs, long files, const std::string& bytes, const char* mb) {
+    return "\n\n  " + std::to_string(dirs) + (dirs == 1 ? " directory, " : " directories, ") +
+           std::to_string(files) + " files, " + bytes + " bytes, " + mb + " MB\n";
+}
+
+}  // namespace e2e
