@@ -1,4 +1,6 @@
 #include "content/streams.hpp"
 
 // Stream enumeration comes with the stream lines; until then none is found.
-std::uint32_t enumerate_streams(Run&, std::u16string_view) { return 0; }
+std::uint32_t enumerate_streams(Run&, std::u16string_view) {
+    return 0;
+}

@@ -1,4 +1,6 @@
 #include "content/zip_listing.hpp"
 
 // The ZIP listing comes with its option; no member is listed yet.
-std::uint32_t list_zip_members(Run&, std::u16string_view, std::uint64_t) { return 0; }
+std::uint32_t list_zip_members(Run&, std::u16string_view, std::uint64_t) {
+    return 0;
+}

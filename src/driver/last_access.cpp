@@ -1,9 +1,13 @@
 #include "driver/last_access.hpp"
 
 std::uint32_t read_last_access_setting(Run& run) {
-    const std::u16string_view first =
-        run.root_list.empty() ? std::u16string_view() : std::u16string_view(run.root_list.front());
-    return run.sys.last_access_setting(first);
+    // A run that ends before it has a start path asks about the directory
+    // it would have catalogued.
+    if (run.root_list.empty()) {
+        const auto cwd = run.sys.current_directory();
+        return run.sys.last_access_setting(cwd ? *cwd : std::u16string());
+    }
+    return run.sys.last_access_setting(run.root_list.front());
 }
 
 void report_last_access(Run& run, OutStream& out) {

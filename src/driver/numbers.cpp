@@ -19,7 +19,9 @@ std::string group_digits(std::uint64_t value) {
 
 }  // namespace
 
-std::string format_thousands(std::uint32_t count) { return group_digits(count); }
+std::string format_thousands(std::uint32_t count) {
+    return group_digits(count);
+}
 
 std::string format_thousands64(std::int64_t value) {
     // The magnitude of the most negative value does not fit a signed type.

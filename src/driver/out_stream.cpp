@@ -46,7 +46,9 @@ std::size_t OutStream::put(std::string_view text) {
     return text.size();
 }
 
-std::size_t OutStream::put(char c) { return put(std::string_view(&c, 1)); }
+std::size_t OutStream::put(char c) {
+    return put(std::string_view(&c, 1));
+}
 
 std::size_t OutStream::repeat(char c, std::size_t count) {
     for (std::size_t done = 0; done < count;) {

@@ -5,12 +5,12 @@
 void open_output(Run& run) {
     RunSettings& s = run.s;
     if (s.OUTPUT == 1) {
-        auto sink = run.sys.open_text(run.output_name, s.APPEND ? platform::OpenMode::append
-                                                                : platform::OpenMode::write);
+        auto sink = run.sys.open_text(
+            run.output_name, s.APPEND ? platform::OpenMode::append : platform::OpenMode::write);
         if (!sink) {
-            run.std_err.printf(s.APPEND ? "\ncan't open output file %s\n"
-                                        : "\ncan't create output file %s\n",
-                               run.sys.narrow(run.output_name).c_str());
+            run.std_err.printf(
+                s.APPEND ? "\ncan't open output file %s\n" : "\ncan't create output file %s\n",
+                run.sys.narrow(run.output_name).c_str());
             terminate_run(run, exit_code::output_file);
         }
         run.output_file = std::make_unique<OutStream>(std::move(sink));
@@ -30,10 +30,11 @@ void next_split_file(Run&) {
 
 void check_output_written(Run& run) {
     if (!run.output->failed()) return;
-    const std::string name = run.output == run.output_file.get()
-                                 ? run.sys.narrow(run.output_name)
-                                 : std::string(run.output == &run.std_out ? "the standard output"
-                                                                          : "the standard error stream");
+    const std::string name =
+        run.output == run.output_file.get()
+            ? run.sys.narrow(run.output_name)
+            : std::string(run.output == &run.std_out ? "the standard output"
+                                                     : "the standard error stream");
     run.output = &run.std_err;
     run.std_err.printf("\nError writing the listing to %s\n", name.c_str());
     terminate_run(run, exit_code::write_error);

@@ -14,8 +14,8 @@ std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16str
     std::u16string path(full);
     // The root of a POSIX tree keeps its only separator.
     if (path.size() > 1 && syntax.is_separator(path.back())) path.pop_back();
-    const bool keep = (!path.empty() && syntax.is_separator(path[0])) ||
-                      (path.size() >= 3 && path[2] == u'?');
+    const bool keep =
+        (!path.empty() && syntax.is_separator(path[0])) || (path.size() >= 3 && path[2] == u'?');
     if (!keep) path.insert(0, syntax.long_prefix);
     return path;
 }

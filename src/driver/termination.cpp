@@ -140,7 +140,8 @@ void write_log_summary(Run& run, int reason) {
                    format_thousands64(std::int64_t(run.drive_free_bytes)).c_str());
     if (run.s.STREAM && (run.streams_found != 0 || run.stream_directories != 0))
         write_stream_totals(run, log);
-    if (!run.ini_echo.empty()) log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
+    if (!run.ini_echo.empty())
+        log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
     log.printf("\n\n  Finished: %.24s\n", calendar_text(run, run.end_time).c_str());
     const Elapsed t = elapsed(run);
     log.put("  Elapsed: ");
@@ -195,8 +196,8 @@ void write_console_summary(Run& run) {
         close_out_listing(run);
     }
 
-    if (!run.log && run.output && run.s.OUTPUT && !run.s.SILENT && !run.sorted &&
-        run.output_file && !run.output_file->closed())
+    if (!run.log && run.output && run.s.OUTPUT && !run.s.SILENT && !run.sorted && run.output_file &&
+        !run.output_file->closed())
         write_listing_summary(run);
 
     if (run.s.OUTPUT == 1 && run.s.SILENT == 1)

@@ -144,7 +144,8 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     }
     run.std_err.put("\n");
 
-    run.volume_id_text = (s.label == 1 || s.label == 2) ? run.label_text : volume_id_for(run, first);
+    run.volume_id_text =
+        (s.label == 1 || s.label == 2) ? run.label_text : volume_id_for(run, first);
     if (s.OUTPUT && !run.output_name.empty())
         run.output_drive = platform::ascii_upper(run.output_name[0]) - u'A';
 

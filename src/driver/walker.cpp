@@ -8,7 +8,9 @@
 
 namespace {
 
-bool is_dot_entry(const std::u16string& name) { return name == u"." || name == u".."; }
+bool is_dot_entry(const std::u16string& name) {
+    return name == u"." || name == u"..";
+}
 
 // Directory streams are listed only where the first start path's volume
 // can carry them and the listing is real (not a counting pass).
@@ -136,8 +138,8 @@ void walk_directory(Run& run, const std::u16string& directory) {
     }
     run.sys.set_file_apis_ansi();
     platform::FindData entry;
-    auto search = run.sys.find_first(directory + u"*.*", entry,
-                                     platform::SearchDetail::names_and_kinds);
+    auto search =
+        run.sys.find_first(directory + u"*.*", entry, platform::SearchDetail::names_and_kinds);
     if (!search) {
         --run.walk_depth;
         return;
@@ -181,7 +183,8 @@ void walk_directory(Run& run, const std::u16string& directory) {
         const std::size_t cut = static_cast<std::size_t>(std::max(run.progress_width - 10, 0));
         const std::string text = run.sys.narrow(shown.substr(0, cut));
         const std::string count = format_thousands(run.files_found);
-        progress = static_cast<std::size_t>(run.std_err.printf("\r %12s %s", count.c_str(), text.c_str()));
+        progress =
+            static_cast<std::size_t>(run.std_err.printf("\r %12s %s", count.c_str(), text.c_str()));
         if (run.std_err.is_terminal()) run.std_err.flush();
     }
     list_directory_files(run, directory);

@@ -27,7 +27,9 @@ bool PathSyntax::same_path(std::u16string_view a, std::u16string_view b) const {
     return case_sensitive ? a == b : equal_ignoring_case(a, b);
 }
 
-char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+char16_t ascii_upper(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+}
 
 std::u16string ascii_upper(std::u16string_view text) {
     std::u16string out(text);

@@ -40,7 +40,8 @@ std::u16string name_elide(const platform::PathSyntax& syntax, std::u16string_vie
         std::size_t cut = last_separator(syntax, body);
         if (cut == std::u16string_view::npos) cut = 0;
         const std::u16string_view tail = body.substr(cut);
-        const long long head = static_cast<long long>(width) - static_cast<long long>(tail.size()) - 3;
+        const long long head =
+            static_cast<long long>(width) - static_cast<long long>(tail.size()) - 3;
         std::u16string result(head < 0 ? body : body.substr(0, static_cast<std::size_t>(head)));
         result += u"...";
         result += tail;

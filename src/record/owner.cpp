@@ -1,6 +1,8 @@
 #include "record/owner.hpp"
 
-bool setup_userid(Run& run) { return run.sys.enable_security_privilege(); }
+bool setup_userid(Run& run) {
+    return run.sys.enable_security_privilege();
+}
 
 std::string owner_of_path(Run& run, std::u16string_view path) {
     const auto found = run.sys.owner_of(run.syntax.without_long_prefix(path));

@@ -4,4 +4,6 @@
 // stream is ever found, so neither routine is reached with work to do.
 void write_stream_line(Run&, std::uint32_t, const std::u16string&) {}
 
-int write_directory_stream_lines(Run&, std::uint32_t, const std::u16string&) { return 0; }
+int write_directory_stream_lines(Run&, std::uint32_t, const std::u16string&) {
+    return 0;
+}

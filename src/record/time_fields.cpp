@@ -35,9 +35,15 @@ std::size_t write_column(Run& run, OutStream& out, const CalendarFields& f, char
 
 }  // namespace
 
-bool shows_creation(int t) { return t == '3' || t == 'c' || t == 'C'; }
-bool shows_write(int t) { return t == '3' || t == 'w' || t == 'W'; }
-bool shows_access(int t) { return t == '3' || t == 'a' || t == 'A'; }
+bool shows_creation(int t) {
+    return t == '3' || t == 'c' || t == 'C';
+}
+bool shows_write(int t) {
+    return t == '3' || t == 'w' || t == 'W';
+}
+bool shows_access(int t) {
+    return t == '3' || t == 'a' || t == 'A';
+}
 
 int convert_times(Run& run, const platform::FindData& data, TimesRecord& times, bool zulu) {
     convert_one(run, data.access, zulu, times.access);

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -19,8 +20,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace e2e {
 
@@ -59,8 +58,8 @@ public:
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);
             if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-            if (as_nobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
-                              ::setuid(65534) != 0))
+            if (as_nobody &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
                 ::_exit(126);
             ::execve(argv[0], argv.data(), envp);
             ::_exit(127);
@@ -113,8 +112,7 @@ public:
         EXPECT_TRUE(pump()) << "the binary went silent for 10 s";
         int status = 0;
         if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) {
-            result_.status =
-                WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             pid_ = -1;
         }
         return result_;
@@ -148,15 +146,16 @@ public:
     }
 
     const std::string& root() const { return root_; }
-    std::string path(const std::string& rel) const { return rel.empty() ? root_ : root_ + "/" + rel; }
+    std::string path(const std::string& rel) const {
+        return rel.empty() ? root_ : root_ + "/" + rel;
+    }
 
     std::string dir(const std::string& rel) {
         std::filesystem::create_directories(path(rel));
         return path(rel);
     }
     // A file with `content`, padded (sparse) to `size` when that is larger.
-    std::string file(const std::string& rel, const std::string& content = {},
-                     long long size = 0) {
+    std::string file(const std::string& rel, const std::string& content = {}, long long size = 0) {
         const std::string p = path(rel);
         std::filesystem::create_directories(std::filesystem::path(p).parent_path());
         std::ofstream(p, std::ios::binary) << content;
@@ -164,8 +163,7 @@ public:
         stamp(rel);
         return p;
     }
-    std::string link(const std::string& target, const std::string& rel,
-                     std::time_t when = kStamp) {
+    std::string link(const std::string& target, const std::string& rel, std::time_t when = kStamp) {
         const std::string p = path(rel);
         EXPECT_EQ(::symlink(target.c_str(), p.c_str()), 0) << p;
         stamp(rel, when);

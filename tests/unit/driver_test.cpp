@@ -1,9 +1,10 @@
 // Start-up, start paths, the command line so far, and the end of a run:
 // the summaries, the exit reasons and the re-entry guard.
+#include "driver/driver.hpp"
+
 #include <gtest/gtest.h>
 
 #include "driver/accounting_log.hpp"
-#include "driver/driver.hpp"
 #include "driver/last_access.hpp"
 #include "driver/start_paths.hpp"
 #include "driver/termination.hpp"
@@ -34,7 +35,8 @@ TEST(StartPaths, StoredWithThePrefixAndWithoutDuplicates) {
     add_start_path(run, u"sub\\..\\other");  // relative to C:\work
     add_start_path(run, u"\\\\?\\D:\\already");
     EXPECT_EQ(narrow_list(run.root_list),
-              "\\\\?\\c:\\Work|\\\\SERVER\\SHARE\\dir|\\\\?\\C:|\\\\?\\C:\\work\\other|\\\\?\\D:\\already|");
+              "\\\\?\\c:\\Work|\\\\SERVER\\SHARE\\dir|\\\\?\\C:|\\\\?\\C:\\work\\other|\\\\?\\D:"
+              "\\already|");
 }
 
 TEST(StartPaths, PathArgumentsSplitIntoDirectoryAndMask) {
@@ -76,8 +78,8 @@ TEST(Environment, OnMeansTheLettersOnAnywhere) {
     const struct {
         const char16_t* value;
         bool on;
-    } cases[] = {{u"on", true}, {u"ON", true}, {u"yes on", true}, {u"monday", true},
-                 {u"off", false}, {u"", false}, {u"1", false}};
+    } cases[] = {{u"on", true},   {u"ON", true}, {u"yes on", true}, {u"monday", true},
+                 {u"off", false}, {u"", false},  {u"1", false}};
     for (const auto& c : cases) {
         mp.env[u"RESET"] = c.value;
         EXPECT_EQ(env_is_on(mp, u"reset"), c.on);
@@ -91,8 +93,13 @@ TEST(ZoneAbbreviation, FromTheStandardZoneName) {
     const struct {
         const char* name;
         const char* abbreviation;
-    } cases[] = {{"Eastern Standard Time", "EST"}, {"W. Europe Standard Time", "WES"},
-                 {"cet", "CET"},  {"UTC", "UTC"}, {"GMTX", "GMT"}, {"Z", "Z"}, {"", "TZ0"},
+    } cases[] = {{"Eastern Standard Time", "EST"},
+                 {"W. Europe Standard Time", "WES"},
+                 {"cet", "CET"},
+                 {"UTC", "UTC"},
+                 {"GMTX", "GMT"},
+                 {"Z", "Z"},
+                 {"", "TZ0"},
                  {"a b", "AB"}};
     for (const auto& c : cases) {
         mp.zone_info.standard_name = c.name;
@@ -166,8 +173,9 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
     const struct {
         int reason;
         const char* text;
-    } cases[] = {{2, "USER_ABORTED"}, {3, "INPUT_FILE"}, {4, "OUTPUT_FILE"},
-                 {6, "ILLEGAL or INCOMPLETE OPTION"}, {7, "MEMORY ERROR"}, {9, "WRITE_ERROR"}};
+    } cases[] = {{2, "USER_ABORTED"}, {3, "INPUT_FILE"},
+                 {4, "OUTPUT_FILE"},  {6, "ILLEGAL or INCOMPLETE OPTION"},
+                 {7, "MEMORY ERROR"}, {9, "WRITE_ERROR"}};
     for (const auto& c : cases) {
         mp.err_text.clear();
         ::Run run(mp);

@@ -37,7 +37,8 @@ TEST_F(Record, DefaultLayoutIs107Characters) {
 TEST_F(Record, AttributeLettersAndSizes) {
     namespace a = platform::attr;
     mp.add_file(u"C:\\d\\big.bin", std::uint64_t(5'000'000'000), {.write = jan2});
-    mp.add_file(u"C:\\d\\empty", "", {.attributes = a::hidden | a::readonly | a::system, .write = jan2});
+    mp.add_file(u"C:\\d\\empty", "",
+                {.attributes = a::hidden | a::readonly | a::system, .write = jan2});
     mp.add_file(u"C:\\d\\secret", "x", {.attributes = a::archive | a::encrypted, .write = jan2});
     const auto lines = records();
     ASSERT_EQ(lines.size(), 3u);
@@ -74,7 +75,8 @@ TEST_F(Record, UncPathsPrintFromTheirFirstCharacter) {
     last = run_in_memory(mp, {u"filarix64", u"\\\\SERVER\\SHARE\\d"});
     const auto lines = listing_lines(last.err);
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], default_record("\\\\SERVER\\SHARE\\d\\f.txt", 2, "A.....", "01/01/2024 22:04"));
+    EXPECT_EQ(lines[0],
+              default_record("\\\\SERVER\\SHARE\\d\\f.txt", 2, "A.....", "01/01/2024 22:04"));
 }
 
 TEST_F(Record, VariableWidthPrintsTheWholePathAndBareSize) {
@@ -88,9 +90,9 @@ TEST_F(Record, VariableWidthPrintsTheWholePathAndBareSize) {
 }
 
 TEST_F(Record, TimeColumnsTable) {
-    mp.add_file(u"C:\\d\\f", "", {.creation = ticks_from_utc(2020, 2, 29, 23, 30, 0, 5),
-                                  .access = 0,
-                                  .write = jan2});
+    mp.add_file(
+        u"C:\\d\\f", "",
+        {.creation = ticks_from_utc(2020, 2, 29, 23, 30, 0, 5), .access = 0, .write = jan2});
     const struct {
         int time_type;
         int seconds, reverse, zulu;
@@ -148,7 +150,8 @@ TEST_F(Record, FixedLayoutFillsTheEmptyColumns) {
 }
 
 TEST_F(Record, SizeBoundsAreInclusive) {
-    for (int size : {99, 100, 101}) mp.add_file(u"C:\\d\\f" + platform::widen(std::to_string(size)), std::string(size, 'x'));
+    for (int size : {99, 100, 101})
+        mp.add_file(u"C:\\d\\f" + platform::widen(std::to_string(size)), std::string(size, 'x'));
     EXPECT_EQ(records([](::Run& run) {
                   run.s.GREATER = 1;
                   run.size_greater = 100;

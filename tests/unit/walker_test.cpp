@@ -48,10 +48,10 @@ TEST_F(Walker, ListsSubdirectoriesFirstThenTheDirectorysOwnFiles) {
 
 TEST_F(Walker, DirectoryRecordsComeBeforeTheirContents) {
     const RunResult r = walk([](::Run& run) { run.s.directories = 1; });
-    EXPECT_EQ(listed_paths(r),
-              (std::vector<std::string>{"C:\\work\\A", "C:\\work\\A\\deep", "C:\\work\\A\\deep\\d.txt",
-                                        "C:\\work\\A\\a1.c", "C:\\work\\A\\a2.txt", "C:\\work\\B",
-                                        "C:\\work\\B\\b1.c", "C:\\work\\root.txt"}));
+    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{
+                                   "C:\\work\\A", "C:\\work\\A\\deep", "C:\\work\\A\\deep\\d.txt",
+                                   "C:\\work\\A\\a1.c", "C:\\work\\A\\a2.txt", "C:\\work\\B",
+                                   "C:\\work\\B\\b1.c", "C:\\work\\root.txt"}));
     // Directory records carry D and do not count as files.
     const auto lines = listing_lines(r.err);
     EXPECT_EQ(lines[0].substr(77, 7), "....D..");
@@ -63,8 +63,8 @@ TEST_F(Walker, MasksAreListedInOrderAndAFileMatchingTwoIsListedTwice) {
     mp.remove(u"C:\\work\\B");
     mp.add_file(u"C:\\work\\x.c", "x");
     const RunResult r = walk([](::Run& run) { run.filetype_list = {u"*.c", u"*.*"}; });
-    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\work\\x.c", "C:\\work\\root.txt",
-                                                         "C:\\work\\x.c"}));
+    EXPECT_EQ(listed_paths(r),
+              (std::vector<std::string>{"C:\\work\\x.c", "C:\\work\\root.txt", "C:\\work\\x.c"}));
     // One search for the subdirectories and one per mask.
     EXPECT_EQ(mp.find_patterns[0], u"\\\\?\\C:\\work\\*.*");
     EXPECT_EQ(mp.find_patterns[1], u"\\\\?\\C:\\work\\*.c");
@@ -110,8 +110,8 @@ TEST_F(Walker, DepthLimitListsOnlyTheStartDirectory) {
         run.s.levels = 2;
         run.s.directories = 1;
     });
-    EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\work\\A", "C:\\work\\B",
-                                                         "C:\\work\\root.txt"}));
+    EXPECT_EQ(listed_paths(r),
+              (std::vector<std::string>{"C:\\work\\A", "C:\\work\\B", "C:\\work\\root.txt"}));
 }
 
 TEST_F(Walker, ReparsePointsBelowTheStartPathAreNeverEntered) {
