@@ -179,14 +179,15 @@ struct Run {
     TimesRecord entry_times;
     std::string attr_letters;
     std::string digest_text;
+    std::unique_ptr<unsigned char[]> read_buffer;  // the digests' read buffer
     std::string category_text;
 
     // ----- streams -----
     OutStream std_out;
     OutStream std_err;
     std::unique_ptr<OutStream> output_file;  // the listing file, when one is open
-    OutStream* output = nullptr;              // where records go
-    std::unique_ptr<OutStream> log;           // the accounting log
+    OutStream* output = nullptr;             // where records go
+    std::unique_ptr<OutStream> log;          // the accounting log
     std::unique_ptr<OutStream> ziplog_file;
     OutStream* ziplog = nullptr;
 

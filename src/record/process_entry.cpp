@@ -148,7 +148,8 @@ bool RecordWriter::select() {
 
     run.sys.set_file_apis_ansi();
     {
-        auto search = run.sys.find_first(run.pg_complete_path, run.entry, platform::SearchDetail::full);
+        auto search =
+            run.sys.find_first(run.pg_complete_path, run.entry, platform::SearchDetail::full);
         if (!search) return false;
     }
     convert_times(run, run.entry, run.entry_times, s_.ZULU != 0);
@@ -195,8 +196,8 @@ void RecordWriter::write_path_column() {
     const int width = s_.WIDTH;
     if (!s_.NAMEONLY) {
         if (s_.UTF8) {
-            const Utf8Text text = to_utf8(
-                run.syntax, std::u16string_view(run.display_path).substr(display_offset_));
+            const Utf8Text text =
+                to_utf8(run.syntax, std::u16string_view(run.display_path).substr(display_offset_));
             count(out_.printf("%-*.*s%c", width, width, text.bytes.c_str(), d_));
         } else {
             squeeze_to_bytes(run.syntax, run.display_path);
@@ -208,9 +209,8 @@ void RecordWriter::write_path_column() {
         return;
     }
     const std::string text =
-        s_.PPATHONLY
-            ? run.sys.narrow(std::u16string_view(run.display_path).substr(display_offset_))
-            : run.sys.narrow(name_);
+        s_.PPATHONLY ? run.sys.narrow(std::u16string_view(run.display_path).substr(display_offset_))
+                     : run.sys.narrow(name_);
     if (s_.VAR || width == 0)
         count(out_.printf("%s%c", text.c_str(), d_));
     else
@@ -225,8 +225,8 @@ void RecordWriter::write_name_columns() {
 
     if (s_.eight_dot_three) {
         if (short_name.empty()) {
-            const std::u16string text = s_.EXT == 1 ? parts.base
-                                                    : platform::ascii_upper(parts.base + parts.extension);
+            const std::u16string text =
+                s_.EXT == 1 ? parts.base : platform::ascii_upper(parts.base + parts.extension);
             count(out_.printf(" %-*.*s%c", 14, 14, field_text(text).c_str(), d_));
         } else {
             short_name = platform::ascii_upper(short_name);
@@ -249,8 +249,8 @@ void RecordWriter::write_name_columns() {
     if (s_.LFN) {
         parts.base = platform::ascii_upper(parts.base);
         parts.extension = platform::ascii_upper(parts.extension);
-        const std::u16string text = (s_.EXT == 0 || s_.EXT == 2) ? parts.base + parts.extension
-                                                                  : parts.base;
+        const std::u16string text =
+            (s_.EXT == 0 || s_.EXT == 2) ? parts.base + parts.extension : parts.base;
         const std::string narrow = field_text(text);
         const int width = static_cast<int>(run.lfn_width);
         const int precision = std::min<int>(static_cast<int>(narrow.size()), width);
@@ -259,7 +259,8 @@ void RecordWriter::write_name_columns() {
     if (s_.EXT != 0 && !s_.fixed) {
         if (parts.extension.size() > 1)
             count(out_.printf("%6.6s%c",
-                              field_text(platform::ascii_upper(parts.extension.substr(1))).c_str(), d_));
+                              field_text(platform::ascii_upper(parts.extension.substr(1))).c_str(),
+                              d_));
         else
             count(out_.printf(" -----%c", d_));
     }
@@ -290,12 +291,15 @@ void RecordWriter::write_fields() {
     else if (s_.fixed)
         count(out_.printf("    %c", d_));
 
-    if (s_.CRC) {
-        std::uint32_t crc = 0;
-        count(out_.printf(" %10.10s%c", crc32_file(run, run.pg_complete_path, crc).c_str(), d_));
+    if (s_.CRC || s_.HASH || s_.SHA) {
+        // One read of the file feeds every digest asked for.
+        const DigestTexts digests = digest_file(
+            run, run.pg_complete_path,
+            {.crc = s_.CRC != 0, .md5 = s_.HASH != 0, .sha1 = s_.SHA != 0}, is_directory_);
+        if (s_.CRC) count(out_.printf(" %10.10s%c", digests.crc.c_str(), d_));
+        if (s_.HASH) count(out_.printf(" %*.*s%c", 40, 40, digests.md5.c_str(), d_));
+        if (s_.SHA) count(out_.printf(" %*.*s%c", 40, 40, digests.sha1.c_str(), d_));
     }
-    if (s_.HASH) count(out_.printf(" %*.*s%c", 40, 40, md5_file(run, run.pg_complete_path).c_str(), d_));
-    if (s_.SHA) count(out_.printf(" %*.*s%c", 40, 40, sha1_file(run, run.pg_complete_path).c_str(), d_));
     if (!s_.CRC && !s_.HASH && !s_.SHA && s_.fixed) count(out_.printf("%*.*s%c", 10, 10, "", d_));
 
     if (s_.time_type != '0')
@@ -318,8 +322,8 @@ void RecordWriter::write_fields() {
                 field_text(std::u16string_view(run.display_path).substr(display_offset_));
             count(out_.printf("%-*.*s%c", n, n, text.c_str(), d_));
         } else {
-            const std::string text = run.sys.narrow(
-                std::u16string_view(run.pg_complete_path).substr(complete_offset_));
+            const std::string text =
+                run.sys.narrow(std::u16string_view(run.pg_complete_path).substr(complete_offset_));
             count(out_.printf("%s%c", text.c_str(), d_));
         }
     }
@@ -347,7 +351,8 @@ void RecordWriter::write_follow_up() {
         if (run.console_lines % run.page_length == 0) listing_pause(run);
     }
     ++run.records_written;
-    if (s_.ZIPLOG) run.zip_members_found += list_zip_members(run, run.pg_complete_path, run.entry.size);
+    if (s_.ZIPLOG)
+        run.zip_members_found += list_zip_members(run, run.pg_complete_path, run.entry.size);
     if (s_.RESET) restore_entry_times(run);
     if (s_.execute) run_file_command(run, run.pg_complete_path, directory_, name_);
     if (s_.SPLIT && run.split_lines > 0 && run.files_found % std::uint32_t(run.split_lines) == 0)

@@ -1,0 +1,84 @@
+// Throughput of the digest kernels on a 1 MiB buffer.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "content/crc32.hpp"
+#include "content/md5.hpp"
+#include "content/sha1.hpp"
+
+namespace {
+
+const std::vector<std::uint8_t>& buffer() {
+    static const std::vector<std::uint8_t> data = [] {
+        std::vector<std::uint8_t> b(1 << 20);
+        std::mt19937 rng(1);
+        for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+        return b;
+    }();
+    return data;
+}
+
+void finish_bench(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(buffer().size()));
+}
+
+void BM_Crc32Portable(benchmark::State& state) {
+    const auto& b = buffer();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(crc32_update_portable(0xFFFFFFFFu, b.data(), b.size()));
+    finish_bench(state);
+}
+
+void BM_Crc32Clmul(benchmark::State& state) {
+    if (!crc32_clmul_available()) {
+        state.SkipWithError("no PCLMULQDQ/SSE4.1");
+        return;
+    }
+    const auto& b = buffer();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(crc32_update_clmul(0xFFFFFFFFu, b.data(), b.size()));
+    finish_bench(state);
+}
+
+void BM_Md5(benchmark::State& state) {
+    const auto& b = buffer();
+    Md5 md5;
+    for (auto _ : state) {
+        md5.update(b.data(), b.size());
+        benchmark::DoNotOptimize(md5.finish());
+    }
+    finish_bench(state);
+}
+
+void sha1_bench(benchmark::State& state, bool hardware) {
+    const auto& b = buffer();
+    Sha1 sha1(hardware);
+    if (sha1.uses_hardware() != hardware) {
+        state.SkipWithError("no SHA instructions");
+        return;
+    }
+    for (auto _ : state) {
+        sha1.update(b.data(), b.size());
+        benchmark::DoNotOptimize(sha1.finish());
+    }
+    finish_bench(state);
+}
+
+void BM_Sha1Portable(benchmark::State& state) {
+    sha1_bench(state, false);
+}
+void BM_Sha1Hardware(benchmark::State& state) {
+    sha1_bench(state, true);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Crc32Portable);
+BENCHMARK(BM_Crc32Clmul);
+BENCHMARK(BM_Md5);
+BENCHMARK(BM_Sha1Portable);
+BENCHMARK(BM_Sha1Hardware);

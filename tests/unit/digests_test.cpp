@@ -1,0 +1,156 @@
+// The digest file routine on the in-memory platform: texts, failure texts,
+// the displacement window, both open routes, read errors and the record.
+#include "content/digests.hpp"
+
+#include <gtest/gtest.h>
+
+#include "faulty_platform.hpp"
+#include "memory_platform.hpp"
+#include "run_helper.hpp"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr DigestRequest all{.crc = true, .md5 = true, .sha1 = true};
+
+// Digests of "123456789" and of nothing.
+constexpr const char* digits_crc = "CBF43926";
+constexpr const char* digits_md5 = "25F9E794323B453885F5181F1B624D0B";
+constexpr const char* digits_sha1 = "F7C3BC1D808E04732ADF679965CCC34CA7AE3441";
+constexpr const char* empty_crc = "00000000";
+constexpr const char* empty_md5 = "D41D8CD98F00B204E9800998ECF8427E";
+constexpr const char* empty_sha1 = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
+
+class Digests : public ::testing::Test {
+protected:
+    DigestTexts digest(std::u16string_view path, std::int64_t begin = 0, std::int64_t end = 0) {
+        ::Run run(mp);
+        run.DISPLACE = begin;
+        run.displace_end = end;
+        return digest_file(run, path, all);
+    }
+    MemoryPlatform mp;
+};
+
+TEST_F(Digests, PublishedValuesAndTheEmptyFile) {
+    mp.add_file(u"C:\\d\\digits", "123456789");
+    mp.add_file(u"C:\\d\\empty", "");
+    DigestTexts t = digest(u"\\\\?\\C:\\d\\digits");
+    EXPECT_TRUE(t.read_ok);
+    EXPECT_EQ(t.crc, digits_crc);
+    EXPECT_EQ(t.crc_value, 0xCBF43926u);
+    EXPECT_EQ(t.md5, digits_md5);
+    EXPECT_EQ(t.sha1, digits_sha1);
+    t = digest(u"C:\\d\\empty");
+    EXPECT_EQ(t.crc, empty_crc);
+    EXPECT_EQ(t.md5, empty_md5);
+    EXPECT_EQ(t.sha1, empty_sha1);
+}
+
+TEST_F(Digests, OnlyTheDigestsAskedForAreMade) {
+    mp.add_file(u"C:\\d\\digits", "123456789");
+    ::Run run(mp);
+    const DigestTexts t = digest_file(run, u"C:\\d\\digits", {.md5 = true});
+    EXPECT_TRUE(t.crc.empty());
+    EXPECT_EQ(t.md5, digits_md5);
+    EXPECT_TRUE(t.sha1.empty());
+    EXPECT_EQ(mp.read_opens.size(), 1u);
+}
+
+TEST_F(Digests, DisplacementWindowTable) {
+    mp.add_file(u"C:\\d\\f", "xx123456789yy");
+    const struct {
+        std::int64_t begin, end;
+        const char* crc;
+    } cases[] = {
+        {2, 11, digits_crc},  // the digits alone
+        {2, 0, "0A26D900"},   // from the digits to the end of the file: "123456789yy"
+        {100, 0, empty_crc},  // past the end: nothing
+        {5, 3, empty_crc},    // an end before the start: nothing
+        {-7, 0, "AC64768D"},  // a negative start counts as 0: the whole file
+    };
+    for (const auto& c : cases) {
+        const DigestTexts t = digest(u"C:\\d\\f", c.begin, c.end);
+        EXPECT_TRUE(t.read_ok);
+        EXPECT_EQ(t.crc, c.crc) << c.begin << "," << c.end;
+    }
+}
+
+TEST_F(Digests, DisplacementIsAFullSixtyFourBitOffset) {
+    // The digits, then 4 GiB of zeros: a displacement of exactly 4 GiB must
+    // not be taken for the start of the file.
+    Node& huge = mp.add_file(u"C:\\d\\huge", "123456789");
+    huge.content->zero_tail = 4ull << 30;
+    const auto four_gib = static_cast<std::int64_t>(4ull << 30);
+    EXPECT_EQ(digest(u"C:\\d\\huge", four_gib, four_gib + 9).crc, "E60914AE");  // nine zeros
+    EXPECT_EQ(digest(u"C:\\d\\huge", four_gib + 9).crc, empty_crc);
+}
+
+TEST_F(Digests, FailureTextsKeepTheirWidths) {
+    mp.add_file(u"C:\\d\\locked", "x", {.locked = true});
+    const DigestTexts t = digest(u"C:\\d\\locked");
+    EXPECT_FALSE(t.read_ok);
+    EXPECT_EQ(t.crc, "CRCERROR");
+    EXPECT_EQ(t.md5, "- ERROR - FILE POSSIBLY LOCKED -");
+    EXPECT_EQ(t.sha1, "-- ERROR - FILE POSSIBLY LOCKED BY OS --");
+    EXPECT_EQ(t.md5.size(), 32u);
+    EXPECT_EQ(t.sha1.size(), 40u);
+    EXPECT_EQ(digest(u"C:\\d\\missing").crc, "CRCERROR");
+}
+
+TEST_F(Digests, FallbackRouteGetsTheSameWindow) {
+    mp.add_file(u"C:\\d\\shared", "xx123456789", {.locked_primary = true});
+    const DigestTexts t = digest(u"C:\\d\\shared", 2);
+    EXPECT_EQ(t.crc, digits_crc);
+    ASSERT_GE(mp.read_opens.size(), 2u);
+    EXPECT_TRUE(mp.read_opens.back().fallback_route);
+}
+
+TEST_F(Digests, AReadErrorMidFileGivesTheFailureTexts) {
+    mp.add_file(u"C:\\d\\bad", std::string(3 << 20, 'z'));
+    FaultyPlatform faulty(mp);
+    faulty.fail(FaultyPlatform::Kind::read, 2);
+    ::Run run(faulty);
+    const DigestTexts t = digest_file(run, u"C:\\d\\bad", all);
+    EXPECT_FALSE(t.read_ok);
+    EXPECT_EQ(t.crc, "CRCERROR");
+    EXPECT_EQ(t.md5, "- ERROR - FILE POSSIBLY LOCKED -");
+}
+
+TEST_F(Digests, ADirectoryHasNoContents) {
+    mp.add_dir(u"C:\\d\\sub");
+    ::Run run(mp);
+    const DigestTexts t = digest_file(run, u"C:\\d\\sub", all, true);
+    EXPECT_EQ(t.crc, empty_crc);
+    EXPECT_EQ(t.md5, empty_md5);
+    EXPECT_TRUE(mp.read_opens.empty());
+}
+
+TEST_F(Digests, NamedStreamsAreDigestedLikeFiles) {
+    mp.add_file(u"C:\\d\\host.txt", "main");
+    mp.add_stream(u"C:\\d\\host.txt", u"extra", "123456789");
+    EXPECT_EQ(digest(u"C:\\d\\host.txt:extra").crc, digits_crc);
+}
+
+TEST_F(Digests, RecordColumnsOneReadPerFile) {
+    mp.add_file(u"C:\\d\\digits", "123456789");
+    mp.add_file(u"C:\\d\\locked", "x", {.locked = true});
+    const RunResult r = run_in_memory(mp, {u"filarix64", u"C:\\d", u"-c5s"});
+    const auto lines = listing_lines(r.err);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(85, 96), std::string(" ") + "  " + digits_crc + " " + "         " +
+                                           digits_md5 + " " + " " + digits_sha1 + " ");
+    EXPECT_EQ(lines[1].substr(85, 96), std::string("   CRCERROR ") + "         " +
+                                           "- ERROR - FILE POSSIBLY LOCKED - " +
+                                           " -- ERROR - FILE POSSIBLY LOCKED BY OS -- ");
+    EXPECT_EQ(lines[0].size(), lines[1].size());
+    EXPECT_EQ(lines[0].size(), 107u + 12 + 42 + 42);
+    // The file that could be read was opened once for all three digests.
+    std::size_t opens = 0;
+    for (const auto& open : mp.read_opens)
+        if (open.path.find(u"digits") != std::u16string::npos) ++opens;
+    EXPECT_EQ(opens, 1u);
+}
+
+}  // namespace
