@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "content/crc32.hpp"
 #include "content/md5.hpp"
@@ -13,9 +14,14 @@ namespace {
 // Large sequential reads; the backends tell the OS the access is sequential.
 constexpr std::size_t read_size = 1 << 20;
 
+// Page-aligned: the kernel copies into a misaligned buffer several times
+// more slowly than into an aligned one.
 unsigned char* read_buffer(Run& run) {
-    if (!run.read_buffer) run.read_buffer = std::make_unique<unsigned char[]>(read_size);
-    return run.read_buffer.get();
+    constexpr std::size_t page = 4096;
+    if (!run.read_buffer) run.read_buffer = std::make_unique<unsigned char[]>(read_size + page);
+    void* start = run.read_buffer.get();
+    std::size_t room = read_size + page;
+    return static_cast<unsigned char*>(std::align(page, read_size, start, room));
 }
 
 void set_failure(DigestTexts& texts, DigestRequest want) {
