@@ -17,13 +17,8 @@ bool env_is_on(platform::System& sys, std::u16string_view name) {
 namespace {
 
 std::u16string program_name_of(const platform::PathSyntax& syntax, std::u16string_view path) {
-    std::size_t start = 0;
-    for (std::size_t i = path.size(); i-- > 0;)
-        if (syntax.is_separator(path[i])) {
-            start = i + 1;
-            break;
-        }
-    std::u16string name(path.substr(start));
+    const std::size_t sep = syntax.last_separator(path);
+    std::u16string name(path.substr(sep == std::u16string_view::npos ? 0 : sep + 1));
     const std::size_t dot = name.rfind(u'.');
     if (dot != std::u16string::npos && dot > 0) name.resize(dot);
     return name;

@@ -1,15 +1,5 @@
 #include "driver/start_paths.hpp"
 
-namespace {
-
-std::size_t last_separator(const platform::PathSyntax& syntax, std::u16string_view path) {
-    for (std::size_t i = path.size(); i-- > 0;)
-        if (syntax.is_separator(path[i])) return i;
-    return std::u16string_view::npos;
-}
-
-}  // namespace
-
 std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16string_view full) {
     std::u16string path(full);
     // The root of a POSIX tree keeps its only separator.
@@ -38,7 +28,7 @@ void add_path_argument(Run& run, std::u16string_view argument) {
         add_start_path(run, f);
         return;
     }
-    const std::size_t sep = last_separator(run.syntax, f);
+    const std::size_t sep = run.syntax.last_separator(f);
     if (sep == std::u16string::npos) return;
     std::u16string directory = f.substr(0, sep);
     // A file in a volume root keeps the root ("C:\", "/") as its directory,
@@ -75,7 +65,7 @@ std::u16string resolve_command_program(Run& run, std::u16string_view command) {
         return std::u16string(command);
     }
     // Split the program into its name and extension; ".exe" when it has none.
-    const std::size_t sep = last_separator(run.syntax, program);
+    const std::size_t sep = run.syntax.last_separator(program);
     const std::size_t name_start = sep == std::u16string::npos ? 0 : sep + 1;
     const std::size_t dot = program.rfind(u'.');
     const bool has_extension = dot != std::u16string::npos && dot >= name_start;

@@ -23,6 +23,12 @@ std::u16string_view PathSyntax::without_long_prefix(std::u16string_view path) co
     return has_long_prefix(path) ? path.substr(long_prefix.size()) : path;
 }
 
+std::size_t PathSyntax::last_separator(std::u16string_view path) const {
+    for (std::size_t i = path.size(); i-- > 0;)
+        if (is_separator(path[i])) return i;
+    return std::u16string_view::npos;
+}
+
 bool PathSyntax::same_path(std::u16string_view a, std::u16string_view b) const {
     return case_sensitive ? a == b : equal_ignoring_case(a, b);
 }

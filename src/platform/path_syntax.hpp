@@ -19,6 +19,8 @@ struct PathSyntax {
     static const PathSyntax& posix();
 
     bool is_separator(char16_t c) const { return c == separator || c == u'/'; }
+    // Position of the last separator, or npos.
+    std::size_t last_separator(std::u16string_view path) const;
     // True when the path starts with the long-path prefix.
     bool has_long_prefix(std::u16string_view path) const;
     // The path without its long-path prefix, when it carries one.

@@ -1,15 +1,5 @@
 #include "record/name_shortening.hpp"
 
-namespace {
-
-std::size_t last_separator(const platform::PathSyntax& syntax, std::u16string_view path) {
-    for (std::size_t i = path.size(); i-- > 0;)
-        if (syntax.is_separator(path[i])) return i;
-    return std::u16string_view::npos;
-}
-
-}  // namespace
-
 std::u16string name_shorten(const platform::PathSyntax& syntax, std::u16string_view path,
                             std::int32_t width) {
     const std::u16string_view body = syntax.without_long_prefix(path);
@@ -25,7 +15,7 @@ std::u16string name_shorten(const platform::PathSyntax& syntax, std::u16string_v
     for (std::size_t i = body.size(); i-- > stop;)
         if (syntax.is_separator(body[i])) cut = i;
     if (cut == std::u16string_view::npos) {
-        cut = last_separator(syntax, body);
+        cut = syntax.last_separator(body);
         if (cut == std::u16string_view::npos) cut = 0;
     }
     result += body.substr(cut);
@@ -37,7 +27,7 @@ std::u16string name_elide(const platform::PathSyntax& syntax, std::u16string_vie
     // The long-path prefix is never shown, so it takes no room in the head.
     const std::u16string_view body = syntax.without_long_prefix(path);
     if (width < body.size() && width >= 11) {
-        std::size_t cut = last_separator(syntax, body);
+        std::size_t cut = syntax.last_separator(body);
         if (cut == std::u16string_view::npos) cut = 0;
         const std::u16string_view tail = body.substr(cut);
         const long long head =
@@ -92,7 +82,7 @@ PathParts split_display_path(const platform::PathSyntax& syntax, std::u16string_
         rest = 2;
     }
     const std::u16string_view text = path.substr(rest);
-    const std::size_t sep = last_separator(syntax, text);
+    const std::size_t sep = syntax.last_separator(text);
     const std::size_t name_start = sep == std::u16string_view::npos ? 0 : sep + 1;
     parts.directory = text.substr(0, name_start);
     const std::u16string_view name = text.substr(name_start);
