@@ -164,6 +164,7 @@ std::uint32_t crc32_update_clmul(std::uint32_t reg, const void* data, std::size_
     return crc32_update_portable(reg, data, size);
 }
 
-void Crc32::update(const void* data, std::size_t size) {
-    reg_ = crc32_update_clmul(reg_, data, size);
+void Crc32::update(const void* data, std::size_t size, bool hardware) {
+    reg_ =
+        hardware ? crc32_update_clmul(reg_, data, size) : crc32_update_portable(reg_, data, size);
 }

@@ -7,8 +7,9 @@
 
 class Crc32 {
 public:
-    // Feeds more bytes; picks the fastest kernel the processor offers.
-    void update(const void* data, std::size_t size);
+    // Feeds more bytes; picks the fastest kernel the processor offers, or
+    // the table kernel alone when hardware is false.
+    void update(const void* data, std::size_t size, bool hardware = true);
     // The checksum of everything fed since construction or the last reset().
     std::uint32_t value() const { return ~reg_; }
     void reset() { reg_ = 0xFFFFFFFFu; }

@@ -47,7 +47,7 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
     DigestTexts texts;
     Crc32 crc;
     Md5 md5;
-    Sha1 sha1;
+    Sha1 sha1(want.hardware);
     bool ok = true;
     if (!is_directory) {
         auto file = open_for_read(run, path);
@@ -76,7 +76,7 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
             }
             if (got == 0) break;
             const auto n = static_cast<std::size_t>(got);
-            if (want.crc) crc.update(buffer, n);
+            if (want.crc) crc.update(buffer, n, want.hardware);
             if (want.md5) md5.update(buffer, n);
             if (want.sha1) sha1.update(buffer, n);
             if (bounded) left -= n;

@@ -14,6 +14,9 @@ struct DigestRequest {
     bool crc = false;
     bool md5 = false;
     bool sha1 = false;
+    // The processor's SHA and carry-less multiply instructions may be used
+    // (the results are the same either way).
+    bool hardware = true;
 };
 
 struct DigestTexts {

@@ -48,6 +48,49 @@ TEST_F(Digests, PublishedValuesAndTheEmptyFile) {
     EXPECT_EQ(t.sha1, empty_sha1);
 }
 
+TEST_F(Digests, PublishedMessagesThroughBothKernelPaths) {
+    const struct {
+        std::string message;
+        const char* md5;
+        const char* sha1;
+    } cases[] = {
+        {"", empty_md5, empty_sha1},
+        {"a", "0CC175B9C0F1B6A831C399E269772661", "86F7E437FAA5A7FCE15D1DDCB9EAEAEA377667B8"},
+        {"abc", "900150983CD24FB0D6963F7D28E17F72", "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+        {"message digest", "F96B697D7CB7938D525A2F31AAF161D0",
+         "C12252CEDA8BE8994D5FA0290A47231C1D16AAE3"},
+        {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B",
+         "32D10C7B8CF96570CA04CE37F2A19D84240D3A89"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "8215EF0796A20BCAAAE116D3876C664A", "84983E441C3BD26EBAAE4AA1F95129E5E54670F1"},
+        {std::string(1000000, 'a'), "7707D6AE4E027C70EEA2A935C2296F21",
+         "34AA973CD4C4DAA4F61EEB2BDBAD27316534016F"},
+    };
+    for (bool hardware : {true, false}) {
+        for (const auto& c : cases) {
+            mp.add_file(u"C:\\d\\m", c.message);
+            ::Run run(mp);
+            const DigestTexts t = digest_file(
+                run, u"C:\\d\\m", {.crc = true, .md5 = true, .sha1 = true, .hardware = hardware});
+            EXPECT_EQ(t.md5, c.md5) << c.message.size() << " " << hardware;
+            EXPECT_EQ(t.sha1, c.sha1) << c.message.size() << " " << hardware;
+        }
+    }
+}
+
+TEST_F(Digests, PaddingEdgesAgreeAcrossKernelPaths) {
+    for (std::size_t length : {55, 56, 57, 63, 64, 65, 119, 120, 128}) {
+        mp.add_file(u"C:\\d\\edge", std::string(length, 'q'));
+        ::Run run(mp);
+        const DigestTexts fast = digest_file(run, u"C:\\d\\edge", all);
+        const DigestTexts plain = digest_file(
+            run, u"C:\\d\\edge", {.crc = true, .md5 = true, .sha1 = true, .hardware = false});
+        EXPECT_EQ(fast.crc, plain.crc) << length;
+        EXPECT_EQ(fast.sha1, plain.sha1) << length;
+        EXPECT_EQ(fast.md5, plain.md5) << length;
+    }
+}
+
 TEST_F(Digests, OnlyTheDigestsAskedForAreMade) {
     mp.add_file(u"C:\\d\\digits", "123456789");
     ::Run run(mp);
