@@ -206,7 +206,15 @@ void write_console_summary(Run& run) {
                            long(run.files_found), format_thousands64(run.bytes_found).c_str(),
                            megabytes(run));
 
-    if (run.s.OUTPUT && run.output_file && !run.output_file->closed()) run.output_file->close();
+    // The last records reach the disk only now; a listing that could not be
+    // written completely never ends as a normal run.
+    if (run.s.OUTPUT && run.output_file && !run.output_file->closed() &&
+        !run.output_file->close() && reason != exit_code::write_error) {
+        run.std_err.printf("\nError writing the listing to %s\n",
+                           run.sys.narrow(run.output_name).c_str());
+        if (reason < 2) reason = exit_code::write_error;
+        run.exit_reason = reason;
+    }
     run.output = &run.std_err;
 
     if (run.log && !run.log->closed()) write_log_summary(run, reason);

@@ -8,6 +8,7 @@
 #include "driver/last_access.hpp"
 #include "driver/start_paths.hpp"
 #include "driver/termination.hpp"
+#include "faulty_platform.hpp"
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
@@ -229,6 +230,57 @@ TEST_F(Ending, FinishedLineUsesTheCalendarText) {
     ::Run run(mp);
     EXPECT_EQ(calendar_text(run, 0), "Wed Dec 31 19:00:00 1969");
     EXPECT_EQ(calendar_text(run, 1705246936), "Sun Jan 14 10:42:16 2024");
+}
+
+TEST(WriteErrors, AFailedListingWriteEndsWithWriteError) {
+    // A listing larger than one buffer: the first write to the file fails
+    // while the run is still walking.
+    MemoryPlatform mp;
+    for (int i = 0; i < 1000; ++i)
+        mp.add_file(u"C:\\d\\file" + platform::widen(std::to_string(i)), "x");
+    mp.add_dir(u"C:\\out");
+    const auto to_file = [](::Run& run) {
+        run.s.OUTPUT = 1;
+        run.output_name = u"C:\\out\\list.txt";
+    };
+    FaultyPlatform faulty(mp);
+    faulty.fail(FaultyPlatform::Kind::write, 1);
+    RunResult r;
+    {
+        mp.err_text.clear();
+        ::Run run(faulty);
+        run.args = {u"filarix64", u"C:\\d"};
+        try {
+            run_driver(run, to_file);
+        } catch (const RunEnded& ended) {
+            r.code = ended.reason;
+        }
+    }
+    EXPECT_EQ(r.code, 9);
+    const std::size_t first = mp.err_text.find("Error writing");
+    EXPECT_EQ(mp.err_text.find("Error writing", first + 1), std::string::npos) << "one message";
+    EXPECT_NE(mp.err_text.find("\nError writing the listing to C:\\out\\list.txt\n"),
+              std::string::npos);
+    EXPECT_NE(mp.err_text.find("Exit Status: WRITE_ERROR"), std::string::npos);
+
+    // A failure on the last write, when the file is closed, is not lost either.
+    MemoryPlatform small;
+    small.add_file(u"C:\\d\\one", "x");
+    small.add_dir(u"C:\\out");
+    FaultyPlatform failing_close(small);
+    failing_close.fail(FaultyPlatform::Kind::write, 1);
+    ::Run run(failing_close);
+    run.args = {u"filarix64", u"C:\\d"};
+    int code = -1;
+    try {
+        run_driver(run, to_file);
+    } catch (const RunEnded& ended) {
+        code = ended.reason;
+    }
+    run.std_err.flush();
+    EXPECT_EQ(code, 9);
+    EXPECT_NE(small.err_text.find("Error writing the listing to C:\\out\\list.txt"),
+              std::string::npos);
 }
 
 TEST(CommandLine, BareStartPathsThenOptions) {
