@@ -151,6 +151,19 @@ bool RecordWriter::select() {
         auto search =
             run.sys.find_first(run.pg_complete_path, run.entry, platform::SearchDetail::full);
         if (!search) return false;
+        // A POSIX name may hold "*" or "?", which the search reads as a
+        // mask: the entry itself is the one whose name is the path's own.
+        const std::size_t sep = run.syntax.last_separator(run.pg_complete_path);
+        const std::u16string_view own = std::u16string_view(run.pg_complete_path)
+                                            .substr(sep == std::u16string::npos ? 0 : sep + 1);
+        if (platform::has_wildcards(own) && run.entry.name != own) {
+            platform::FindData candidate;
+            while (search->next(candidate))
+                if (candidate.name == own) {
+                    run.entry = std::move(candidate);
+                    break;
+                }
+        }
     }
     convert_times(run, run.entry, run.entry_times, s_.ZULU != 0);
     is_directory_ = (run.entry.attributes & platform::attr::directory) != 0;

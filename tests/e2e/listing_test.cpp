@@ -243,3 +243,25 @@ TEST(Listing, LongPathsAreShortened) {
 }
 
 }  // namespace
+
+namespace {
+
+// A POSIX name may hold the characters a search reads as a mask; each file
+// still gets its own data, not that of a neighbour the mask also matches.
+TEST(Listing, NamesWithMaskCharactersKeepTheirOwnData) {
+    e2e::TempTree t;
+    t.file("!x", "1");
+    t.file("*", "22");
+    t.file("a?", "333");
+    t.file("ab", "4444");
+    t.file("[c]", "55555");
+    t.file("c", "666666");
+    const std::string r = t.root() + "/";
+    const auto result = e2e::run({t.root()});
+    EXPECT_EQ(e2e::records(result.err),
+              (std::vector<std::string>{e2e::record(r + "!x", 1), e2e::record(r + "*", 2),
+                                        e2e::record(r + "a?", 3), e2e::record(r + "ab", 4),
+                                        e2e::record(r + "c", 6), e2e::record(r + "[c]", 5)}));
+}
+
+}  // namespace

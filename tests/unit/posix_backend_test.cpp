@@ -226,6 +226,7 @@ TEST(PosixVolumeNames, EscapesAndSerials) {
     EXPECT_EQ(serial_from_uuid("ABCD-1234"), 0xABCD1234u);
     EXPECT_EQ(serial_from_uuid("96b85fba-0c4e-4c1d-9d53-0e6f5d0a2b11"), 0x96B85FBAu);
     EXPECT_FALSE(serial_from_uuid("1234"));
+    EXPECT_EQ(serial_from_uuid("5E2C8A1F2C89F3B1"), 0x2C89F3B1u);  // NTFS: the low half
 }
 
 TEST_F(PosixBackend, FullPathIsLexical) {

@@ -167,6 +167,9 @@ int hex_value(char c) {
 }  // namespace
 
 std::optional<std::uint32_t> serial_from_uuid(std::string_view uuid) {
+    // NTFS has a 64-bit serial (sixteen digits, no dashes); Windows shows its
+    // low half, so the listing does too.
+    if (uuid.size() == 16 && uuid.find('-') == std::string_view::npos) uuid.remove_prefix(8);
     std::uint32_t value = 0;
     int digits = 0;
     for (const char c : uuid) {
