@@ -75,7 +75,9 @@ bool element_matches(std::u16string_view p, std::size_t& pi, char16_t c) {
         pi = i;
         return ok;
     }
-    if (pc == u'\\' && pi + 1 < p.size()) {
+    if (pc == u'\\') {
+        // A backslash with nothing after it escapes nothing and matches nothing.
+        if (pi + 1 >= p.size()) return false;
         pi += 2;
         return p[pi - 1] == c;
     }
