@@ -388,10 +388,10 @@ void RecordWriter::process() {
 
     write_fields();
     count(static_cast<int>(out_.put('\n')));
+    check_output_written(run);
     if (s_.NAMEONLY) return;
     run.max_line_length =
         std::max(run.max_line_length, static_cast<std::uint32_t>(run.line_length));
-    check_output_written(run);
     write_follow_up();
 }
 
