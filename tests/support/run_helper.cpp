@@ -8,11 +8,16 @@ namespace testing_support {
 
 RunResult run_in_memory(MemoryPlatform& mp, std::vector<std::u16string> args,
                         const std::function<void(Run&)>& adjust) {
+    return run_in_memory(mp, mp, std::move(args), adjust);
+}
+
+RunResult run_in_memory(MemoryPlatform& mp, platform::System& through,
+                        std::vector<std::u16string> args, const std::function<void(Run&)>& adjust) {
     mp.out_text.clear();
     mp.err_text.clear();
     RunResult result;
     {
-        Run run(mp);
+        Run run(through);
         run.args = std::move(args);
         try {
             run_driver(run, adjust);

@@ -19,6 +19,11 @@ struct RunResult {
 
 RunResult run_in_memory(MemoryPlatform& mp, std::vector<std::u16string> args,
                         const std::function<void(Run&)>& adjust = {});
+// The same through another platform that wraps the memory one (a faulty
+// platform, say); the texts are still the memory platform's.
+RunResult run_in_memory(MemoryPlatform& mp, platform::System& through,
+                        std::vector<std::u16string> args,
+                        const std::function<void(Run&)>& adjust = {});
 
 std::vector<std::string> split_lines(const std::string& text);
 // The record lines of a listing: the non-empty lines before the totals.

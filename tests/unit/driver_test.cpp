@@ -245,23 +245,12 @@ TEST(WriteErrors, AFailedListingWriteEndsWithWriteError) {
     };
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::write, 1);
-    RunResult r;
-    {
-        mp.err_text.clear();
-        ::Run run(faulty);
-        run.args = {u"filarix64", u"C:\\d"};
-        try {
-            run_driver(run, to_file);
-        } catch (const RunEnded& ended) {
-            r.code = ended.reason;
-        }
-    }
+    const RunResult r = run_in_memory(mp, faulty, {u"filarix64", u"C:\\d"}, to_file);
     EXPECT_EQ(r.code, 9);
-    const std::size_t first = mp.err_text.find("Error writing");
-    EXPECT_EQ(mp.err_text.find("Error writing", first + 1), std::string::npos) << "one message";
-    EXPECT_NE(mp.err_text.find("\nError writing the listing to C:\\out\\list.txt\n"),
-              std::string::npos);
-    EXPECT_NE(mp.err_text.find("Exit Status: WRITE_ERROR"), std::string::npos);
+    const std::size_t first = r.err.find("Error writing");
+    EXPECT_EQ(r.err.find("Error writing", first + 1), std::string::npos) << "one message";
+    EXPECT_NE(r.err.find("\nError writing the listing to C:\\out\\list.txt\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Exit Status: WRITE_ERROR"), std::string::npos);
 
     // A failure on the last write, when the file is closed, is not lost either.
     MemoryPlatform small;
@@ -269,17 +258,10 @@ TEST(WriteErrors, AFailedListingWriteEndsWithWriteError) {
     small.add_dir(u"C:\\out");
     FaultyPlatform failing_close(small);
     failing_close.fail(FaultyPlatform::Kind::write, 1);
-    ::Run run(failing_close);
-    run.args = {u"filarix64", u"C:\\d"};
-    int code = -1;
-    try {
-        run_driver(run, to_file);
-    } catch (const RunEnded& ended) {
-        code = ended.reason;
-    }
-    run.std_err.flush();
-    EXPECT_EQ(code, 9);
-    EXPECT_NE(small.err_text.find("Error writing the listing to C:\\out\\list.txt"),
+    const RunResult closing =
+        run_in_memory(small, failing_close, {u"filarix64", u"C:\\d"}, to_file);
+    EXPECT_EQ(closing.code, 9);
+    EXPECT_NE(closing.err.find("Error writing the listing to C:\\out\\list.txt"),
               std::string::npos);
 }
 

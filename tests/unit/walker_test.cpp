@@ -2,7 +2,6 @@
 // masks and excludes, depth limit, reparse points, volume roots, aborts.
 #include <gtest/gtest.h>
 
-#include "driver/driver.hpp"
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
@@ -142,18 +141,8 @@ TEST_F(Walker, AFileThatVanishesBeforeItsRecordIsPassedOver) {
     // Searches: work, A, deep, deep's files, then the look-up of d.txt itself.
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::find_first, 5);
-    ::Run run(faulty);
-    run.args = {u"filarix64", u"C:\\work"};
-    int code = -1;
-    try {
-        run_driver(run);
-    } catch (const RunEnded& ended) {
-        code = ended.reason;
-    }
-    run.std_err.flush();
-    EXPECT_EQ(code, 1);
-    RunResult r;
-    r.err = mp.err_text;
+    const RunResult r = run_in_memory(mp, faulty, {u"filarix64", u"C:\\work"});
+    EXPECT_EQ(r.code, 1);
     EXPECT_EQ(listed_paths(r),
               (std::vector<std::string>{"C:\\work\\A\\a1.c", "C:\\work\\A\\a2.txt",
                                         "C:\\work\\B\\b1.c", "C:\\work\\root.txt"}));
