@@ -131,40 +131,17 @@ void Md5::reset() {
     state_[1] = 0xefcdab89u;
     state_[2] = 0x98badcfeu;
     state_[3] = 0x10325476u;
-    length_ = 0;
-    buffered_ = 0;
+    framing_.reset();
 }
 
 void Md5::update(const void* data, std::size_t size) {
-    auto p = static_cast<const std::uint8_t*>(data);
-    length_ += size;
-    if (buffered_ != 0) {
-        const std::size_t take = size < 64 - buffered_ ? size : 64 - buffered_;
-        std::memcpy(buffer_ + buffered_, p, take);
-        buffered_ += take;
-        p += take;
-        size -= take;
-        if (buffered_ < 64) return;
-        compress(state_, buffer_, 1);
-        buffered_ = 0;
-    }
-    if (size >= 64) {
-        compress(state_, p, size / 64);
-        p += size & ~std::size_t{63};
-        size &= 63;
-    }
-    if (size != 0) std::memcpy(buffer_, p, size);
-    buffered_ = size;
+    framing_.update(data, size,
+                    [this](const std::uint8_t* p, std::size_t n) { compress(state_, p, n); });
 }
 
 std::array<std::uint8_t, 16> Md5::finish() {
-    const std::uint64_t bits = length_ * 8;
-    std::uint8_t pad[72] = {0x80};
-    // One 0x80 byte, zeros up to 56 mod 64, then the bit length little-endian.
-    const std::size_t pad_size = (buffered_ < 56 ? 56 : 120) - buffered_;
-    for (int i = 0; i < 8; ++i) pad[pad_size + i] = static_cast<std::uint8_t>(bits >> (8 * i));
-    update(pad, pad_size + 8);
-
+    framing_.finish(false,
+                    [this](const std::uint8_t* p, std::size_t n) { compress(state_, p, n); });
     std::array<std::uint8_t, 16> digest;
     std::memcpy(digest.data(), state_, 16);
     reset();

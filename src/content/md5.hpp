@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "content/block_framing.hpp"
 #include "content/digest_hex.hpp"
 
 class Md5 {
@@ -18,7 +19,5 @@ public:
 
 private:
     std::uint32_t state_[4];
-    std::uint64_t length_;  // bytes fed so far
-    std::size_t buffered_;  // bytes waiting in buffer_
-    std::uint8_t buffer_[64];
+    BlockFraming framing_;
 };

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "content/block_framing.hpp"
 #include "content/digest_hex.hpp"
 
 class Sha1 {
@@ -24,9 +25,7 @@ private:
 
     bool hardware_;
     std::uint32_t state_[5];
-    std::uint64_t length_;  // bytes fed so far
-    std::size_t buffered_;  // bytes waiting in buffer_
-    std::uint8_t buffer_[64];
+    BlockFraming framing_;
 };
 
 // Whether the processor has the SHA extensions plus SSSE3 and SSE4.1 (asked
