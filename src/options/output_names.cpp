@@ -1,5 +1,7 @@
 #include "options/output_names.hpp"
 
+void expand_output_mask(Run&) {}
+
 std::u16string automatic_log_name(Run& run) {
     const auto full = run.sys.full_path(run.output_name);
     std::u16string name = full ? *full : run.output_name;

@@ -17,3 +17,5 @@ bool age_filter(Run& run) {
     if (!run.s.aging) return true;
     return true;  // the date and day-count bounds arrive with the age options
 }
+
+int day_difference(const DateValue&, const DateValue&) { return 0; }

@@ -1,0 +1,30 @@
+// Day counts and calendar dates given to the age options, and the small
+// readers the option sources share: the date-format reader, the age in
+// days, the compact-date converter, the kind letters and the timed pause.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "driver/run.hpp"
+
+enum class AgeSide { older, newer };
+// Where the value came from: the command line and long options refuse a
+// day count above 190000, the INI file takes any number; long options
+// convert compact dates first.
+enum class AgeSource { command_line, long_option, ini_file };
+
+// Month, day and year of a date text by its shape (MMDDYY, YYYY-MM-DD, ...).
+DateValue read_date(std::string_view text);
+// Whole days from the date's local midnight to now, truncated toward zero.
+int age_in_days(Run& run, std::string_view text);
+// An 8-digit date without separators as "YYYY-MM-DD" (a trailing kind
+// letter kept); anything with a separator unchanged.
+std::u16string compact_date(std::u16string_view value);
+// Reads one -g/-l style value into the age bounds of its side. Ends the
+// run with ILLEGAL_OPTION for a day count above 190000 (except from the
+// INI file).
+void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource source);
+// A real wait of whole seconds after a warning, with the console flushed
+// first so that the warning is seen during it.
+void timed_pause(Run& run, int seconds);
