@@ -349,7 +349,9 @@ void RecordWriter::write_fields() {
 
 void RecordWriter::write_follow_up() {
     Run& run = run_;
-    if (!s_.NO_ADS && s_.STREAM && !is_directory_) {
+    // Streams are listed only when the first start path's volume can carry
+    // them, so a run that starts on FAT lists none on later NTFS paths either.
+    if (!s_.NO_ADS && s_.STREAM && run.streams_volume && !is_directory_) {
         const std::uint32_t streams = enumerate_streams(run, run.pg_complete_path);
         for (std::uint32_t i = 0; i < streams; ++i) {
             ++run.files_found;
