@@ -21,6 +21,11 @@ int age_in_days(Run& run, std::string_view text);
 // An 8-digit date without separators as "YYYY-MM-DD" (a trailing kind
 // letter kept); anything with a separator unchanged.
 std::u16string compact_date(std::u16string_view value);
+// Records the kind letters of a date text (the bound's own letter already
+// cut off) in date_kinds: slot 2 for the older side ('a', 'c', or 'm' for
+// the write time), slot 1 for the newer side ('a', 'c', 'w'); the last
+// letter wins, and a text without one leaves the slot as it was.
+void record_kind_letters(Run& run, std::string_view text, AgeSide side);
 // Reads one -g/-l style value into the age bounds of its side. Ends the
 // run with ILLEGAL_OPTION for a day count above 190000 (except from the
 // INI file).

@@ -1,5 +1,10 @@
 #include "record/filters.hpp"
 
+#include <cstdint>
+#include <cstdio>
+
+#include "options/date_arguments.hpp"
+
 bool attribute_filter(const Run& run, std::uint32_t attributes) {
     namespace attr = platform::attr;
     const RunSettings& s = run.s;
@@ -13,9 +18,78 @@ bool attribute_filter(const Run& run, std::uint32_t attributes) {
     return true;
 }
 
-bool age_filter(Run& run) {
-    if (!run.s.aging) return true;
-    return true;  // the date and day-count bounds arrive with the age options
+namespace {
+
+DateValue date_of(const CalendarFields& f) {
+    return DateValue{f.month, f.day, f.year};
 }
 
-int day_difference(const DateValue&, const DateValue&) { return 0; }
+// The entry's date a bound letter asks for: access, creation, else write.
+const CalendarFields& time_by_letter(const TimesRecord& t, char letter) {
+    if (letter == 'a') return t.access;
+    if (letter == 'c') return t.creation;
+    return t.write;
+}
+
+// Day-count bounds: the shared letter and the side's own letter choose
+// together, creation first, then access, then the write time.
+const CalendarFields& time_by_letters(const TimesRecord& t, char shared, char own) {
+    if (shared == 'c' || own == 'c') return t.creation;
+    if (shared == 'a' || own == 'a') return t.access;
+    return t.write;
+}
+
+int age_of(Run& run, const CalendarFields& f) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%d-%d-%d", f.month, f.day, f.year);
+    return age_in_days(run, text);
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date. Month and day may
+// lie outside their ranges and carry over, as the C library's mktime
+// lets them (a zero time is month 0, day 0).
+std::int64_t day_number(std::int64_t year, std::int64_t month, std::int64_t day) {
+    const std::int64_t m0 = month - 1;
+    const std::int64_t carry = (m0 >= 0 ? m0 : m0 - 11) / 12;
+    year += carry;
+    month = m0 - carry * 12 + 1;
+    const std::int64_t y = month <= 2 ? year - 1 : year;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+bool age_filter(Run& run) {
+    const RunSettings& s = run.s;
+    if (!s.aging) return true;
+    const auto& kinds = run.date_kinds;
+    const TimesRecord& t = run.entry_times;
+
+    if (kinds[1] != '0' || kinds[2] != '0') {
+        // Date bounds; a file of the bound date itself is inside either one.
+        if (s.NEWER && kinds[1] != '0' &&
+            day_difference(date_of(time_by_letter(t, kinds[3])), run.newer_date) < 0)
+            return false;
+        if (s.OLDER && kinds[2] != '0' &&
+            day_difference(date_of(time_by_letter(t, run.older_kind)), run.older_date) >= 1)
+            return false;
+        return true;
+    }
+
+    if (s.OLDER && age_of(run, time_by_letters(t, kinds[0], run.older_kind)) < run.older_days)
+        return false;
+    if (s.NEWER && age_of(run, time_by_letters(t, kinds[0], kinds[3])) >= run.newer_days)
+        return false;
+    return true;
+}
+
+int day_difference(const DateValue& file, const DateValue& bound) {
+    // Both are midnights of standard time, so the seconds between them are
+    // whole days: no clock, zone or daylight rule enters.
+    return static_cast<int>(day_number(file.year, file.month, file.day) -
+                            day_number(bound.year, bound.month, bound.day));
+}

@@ -1,0 +1,369 @@
+// The selection filters over whole runs on the memory platform: each row
+// sets a filter the way its option would and names exactly the files the
+// listing must hold. The clock stands at 2024-01-14 10:42:16 EST.
+#include "record/filters.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "memory_platform.hpp"
+#include "options/date_arguments.hpp"
+#include "run_helper.hpp"
+
+using namespace testing_support;
+
+namespace {
+
+// Noon EST of a date, far from any day boundary.
+constexpr FileTicks on(int year, int month, int day) {
+    return ticks_from_utc(year, month, day, 17, 0, 0);
+}
+
+// The names listed by a run over C:\d, sorted, relative to C:\d.
+std::vector<std::string> listed(MemoryPlatform& mp, const std::function<void(::Run&)>& adjust) {
+    const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d"}, adjust);
+    EXPECT_TRUE(result.code == 0 || result.code == 1) << result.code << result.out;
+    std::vector<std::string> names;
+    for (const auto& line : listing_lines(result.err)) {
+        std::string path = line.substr(0, line.find(' '));
+        if (path.rfind("C:\\d\\", 0) == 0) path.erase(0, 5);
+        names.push_back(path);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+using Names = std::vector<std::string>;
+
+struct Bound {
+    std::u16string value;
+    AgeSide side;
+};
+
+struct AgeRow {
+    const char* what;
+    std::vector<Bound> bounds;  // read in this order
+    Names expected;
+};
+
+class AgeFilter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const FileTicks today = on(2024, 1, 14);
+        const FileTicks long_ago = on(2004, 6, 1);
+        add(u"old", long_ago, long_ago, long_ago);
+        add(u"w30", today, today, on(2023, 12, 15));
+        add(u"w29", today, today, on(2023, 12, 16));
+        add(u"c30", on(2023, 12, 15), today, today);
+        add(u"a30", today, on(2023, 12, 15), today);
+        add(u"w4", long_ago, long_ago, on(2024, 1, 10));
+        add(u"w5", long_ago, long_ago, on(2024, 1, 9));
+        add(u"jan31", long_ago, long_ago, on(2023, 1, 31));
+        add(u"feb1", long_ago, long_ago, on(2023, 2, 1));
+    }
+    void add(std::u16string_view name, FileTicks creation, FileTicks access, FileTicks write) {
+        mp.add_file(u"C:\\d\\" + std::u16string(name), "x",
+                    {.creation = creation, .access = access, .write = write});
+    }
+    MemoryPlatform mp;
+};
+
+TEST_F(AgeFilter, DaysAndDatesOnEitherSide) {
+    using S = AgeSide;
+    const AgeRow rows[] = {
+        {"no bound", {}, {"a30", "c30", "feb1", "jan31", "old", "w29", "w30", "w4", "w5"}},
+        // Day counts: older passes at an age of at least the bound.
+        {"older 30, write", {{u"30", S::older}}, {"feb1", "jan31", "old", "w30"}},
+        {"older 29", {{u"29", S::older}}, {"feb1", "jan31", "old", "w29", "w30"}},
+        {"older 30c", {{u"30c", S::older}}, {"c30", "feb1", "jan31", "old", "w4", "w5"}},
+        {"older 30a", {{u"30a", S::older}}, {"a30", "feb1", "jan31", "old", "w4", "w5"}},
+        {"older 30m", {{u"30m", S::older}}, {"feb1", "jan31", "old", "w30"}},
+        // Newer passes below the bound.
+        {"newer 5", {{u"5", S::newer}}, {"a30", "c30", "w4"}},
+        {"newer 5c", {{u"5c", S::newer}}, {"a30", "w29", "w30"}},
+        {"newer 5a", {{u"5a", S::newer}}, {"c30", "w29", "w30"}},
+        {"between 5 and 31", {{u"5", S::older}, {u"31", S::newer}}, {"w29", "w30", "w5"}},
+        // The shared letter: c then w keeps creation for older, write for newer ...
+        {"older 30c, newer 400w",
+         {{u"30c", S::older}, {u"400w", S::newer}},
+         {"c30", "feb1", "jan31", "w4", "w5"}},
+        // ... w then c makes both sides test the creation date.
+        {"older 30w, newer 400c", {{u"30w", S::older}, {u"400c", S::newer}}, {"c30"}},
+        {"newer 400c, older 30w", {{u"400c", S::newer}, {u"30w", S::older}}, {"w30"}},
+        // Dates: the bound date itself is inside on both sides.
+        {"newer than 2024-01-10", {{u"2024-01-10", S::newer}}, {"a30", "c30", "w4"}},
+        {"older than 2023-12-15", {{u"2023-12-15", S::older}}, {"feb1", "jan31", "old", "w30"}},
+        {"older than 2023-12-15c",
+         {{u"2023-12-15c", S::older}},
+         {"c30", "feb1", "jan31", "old", "w4", "w5"}},
+        {"older than 12/15/2023a",
+         {{u"12/15/2023a", S::older}},
+         {"a30", "feb1", "jan31", "old", "w4", "w5"}},
+        {"newer than 2024-01-10a", {{u"2024-01-10a", S::newer}}, {"c30", "w29", "w30"}},
+        {"newer than 2024-01-10c", {{u"2024-01-10c", S::newer}}, {"a30", "w29", "w30"}},
+        {"across a month end",
+         {{u"2023-01-31", S::newer}, {u"2023-02-01", S::older}},
+         {"feb1", "jan31"}},
+        {"equal bound dates", {{u"2023-02-01", S::newer}, {u"02-01-2023", S::older}}, {"feb1"}},
+        {"bounds the wrong way round", {{u"2023-02-01", S::older}, {u"2023-03-01", S::newer}}, {}},
+        // A date on one side silences a day count on the other.
+        {"date newer, days older",
+         {{u"2024-01-10", S::newer}, {u"30", S::older}},
+         {"a30", "c30", "w4"}},
+        {"days newer, date older",
+         {{u"5", S::newer}, {u"2023-12-15", S::older}},
+         {"feb1", "jan31", "old", "w30"}},
+        // Two-digit years 00-09 are this century in the stored date too.
+        {"older than 01-01-05", {{u"01-01-05", S::older}}, {"old"}},
+        {"newer than 01-01-05",
+         {{u"01-01-05", S::newer}},
+         {"a30", "c30", "feb1", "jan31", "w29", "w30", "w4", "w5"}},
+        {"newer than 06-02-04",
+         {{u"06-02-04", S::newer}},
+         {"a30", "c30", "feb1", "jan31", "w29", "w30", "w4", "w5"}},
+        {"newer than 06-01-04",
+         {{u"06-01-04", S::newer}},
+         {"a30", "c30", "feb1", "jan31", "old", "w29", "w30", "w4", "w5"}},
+    };
+    for (const auto& row : rows) {
+        const auto names = listed(mp, [&](::Run& run) {
+            for (const auto& b : row.bounds)
+                read_age_value(run, b.value, b.side, AgeSource::command_line);
+        });
+        EXPECT_EQ(names, row.expected) << row.what;
+    }
+}
+
+TEST_F(AgeFilter, ExactlyThirtyDaysAtTheDayBoundary) {
+    // Just after local midnight and just before it: whole days count, not
+    // hours, so both are 30 days old on the morning of 14 January.
+    mp.add_file(u"C:\\d\\early", "x", {.write = ticks_from_utc(2023, 12, 15, 5, 0, 1)});
+    mp.add_file(u"C:\\d\\late", "x", {.write = ticks_from_utc(2023, 12, 16, 4, 59, 59)});
+    mp.add_file(u"C:\\d\\next", "x", {.write = ticks_from_utc(2023, 12, 16, 5, 0, 0)});
+    const auto names = listed(mp, [](::Run& run) {
+        read_age_value(run, u"30", AgeSide::older, AgeSource::command_line);
+        read_age_value(run, u"31", AgeSide::newer, AgeSource::command_line);
+    });
+    EXPECT_EQ(names, (Names{"early", "late", "w30"}));
+}
+
+TEST_F(AgeFilter, UtcTimesAreTestedWhenTheListingIsInUtc) {
+    // 02:00 UTC on 16 December is still 15 December in EST.
+    mp.add_file(u"C:\\d\\edge", "x", {.write = ticks_from_utc(2023, 12, 16, 2, 0, 0)});
+    const auto local = listed(mp, [](::Run& run) {
+        read_age_value(run, u"2023-12-15", AgeSide::older, AgeSource::command_line);
+    });
+    EXPECT_NE(std::find(local.begin(), local.end(), "edge"), local.end());
+    const auto utc = listed(mp, [](::Run& run) {
+        run.s.ZULU = 1;
+        read_age_value(run, u"2023-12-15", AgeSide::older, AgeSource::command_line);
+    });
+    EXPECT_EQ(std::find(utc.begin(), utc.end(), "edge"), utc.end());
+}
+
+TEST(DayDifference, WholeCalendarDays) {
+    struct Row {
+        DateValue file, bound;
+        int days;
+    };
+    const Row rows[] = {
+        {{2, 1, 2023}, {1, 31, 2023}, 1},
+        {{1, 31, 2023}, {2, 1, 2023}, -1},
+        {{1, 1, 2024}, {12, 31, 2023}, 1},
+        {{12, 31, 2023}, {1, 1, 2024}, -1},
+        {{3, 1, 2024}, {2, 28, 2024}, 2},
+        {{2, 29, 2024}, {2, 28, 2024}, 1},
+        {{3, 1, 2023}, {2, 28, 2023}, 1},
+        {{3, 1, 2000}, {2, 28, 2000}, 2},
+        {{3, 1, 1900}, {2, 28, 1900}, 1},
+        {{1, 1, 2025}, {1, 1, 2024}, 366},
+        {{1, 1, 2024}, {1, 1, 2023}, 365},
+        {{3, 11, 2024}, {3, 10, 2024}, 1},  // a daylight-saving change is still one day
+        {{11, 4, 2024}, {11, 3, 2024}, 1},
+        {{5, 5, 2020}, {5, 5, 2020}, 0},
+        {{0, 0, 1980}, {11, 30, 1979}, 0},  // a zero file time carries back
+        {{13, 1, 2023}, {1, 1, 2024}, 0},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(day_difference(r.file, r.bound), r.days)
+            << r.file.month << "/" << r.file.day << "/" << r.file.year << " - " << r.bound.month
+            << "/" << r.bound.day << "/" << r.bound.year;
+}
+
+TEST(AgeFilterZeroTime, AFileWithoutTimesIsFrom1979) {
+    MemoryPlatform mp;
+    mp.add_file(u"C:\\d\\never", "x", {.creation = 0, .access = 0, .write = 0});
+    mp.add_file(u"C:\\d\\now", "x");
+    EXPECT_EQ(listed(mp,
+                     [](::Run& run) {
+                         read_age_value(run, u"1980-01-01", AgeSide::older,
+                                        AgeSource::command_line);
+                     }),
+              Names{"never"});
+    EXPECT_EQ(listed(mp,
+                     [](::Run& run) {
+                         read_age_value(run, u"10000", AgeSide::older, AgeSource::command_line);
+                     }),
+              Names{"never"});
+}
+
+struct SettingRow {
+    const char* what;
+    std::function<void(::Run&)> set;
+    Names expected;
+};
+
+TEST(AttributeFilter, LettersCombineWithAnd) {
+    namespace a = platform::attr;
+    MemoryPlatform mp;
+    mp.add_file(u"C:\\d\\plain", "x");
+    mp.add_file(u"C:\\d\\ro", "x", {.attributes = a::readonly});
+    mp.add_file(u"C:\\d\\rh", "x", {.attributes = a::readonly | a::hidden});
+    mp.add_file(u"C:\\d\\hid", "x", {.attributes = a::hidden | a::archive});
+    mp.add_file(u"C:\\d\\sys", "x", {.attributes = a::system});
+    mp.add_file(u"C:\\d\\enc", "x", {.attributes = a::archive | a::encrypted});
+    mp.add_file(u"C:\\d\\sub\\inner", "x");
+    mp.add_dir(u"C:\\d\\hdir", {.attributes = a::directory | a::hidden});
+    // What "-A" and its letters set.
+    auto letters = [](const char* text) {
+        return [text](::Run& run) {
+            run.s.attr_filter = 1;
+            for (const char* p = text; *p; ++p) {
+                switch (*p) {
+                    case 'd':
+                        run.s.directories += 1;
+                        break;
+                    case 'D':
+                        run.s.directories += 2;
+                        break;
+                    case 'e':
+                        run.s.attr_encrypted = 1;
+                        break;
+                    case 'h':
+                        run.s.attr_hidden = 1;
+                        break;
+                    case 'm':
+                        run.s.attr_archive = 1;
+                        break;
+                    case 'r':
+                        run.s.attr_readonly = 1;
+                        break;
+                    case 's':
+                        run.s.attr_system = 1;
+                        break;
+                }
+            }
+        };
+    };
+    const SettingRow rows[] = {
+        {"-A", letters(""), {"enc", "hid", "plain", "rh", "ro", "sub\\inner", "sys"}},
+        {"-Ar", letters("r"), {"rh", "ro"}},
+        {"-Arh", letters("rh"), {"rh"}},
+        {"-Ah", letters("h"), {"hid", "rh"}},
+        {"-As", letters("s"), {"sys"}},
+        {"-Ae", letters("e"), {"enc"}},
+        {"-Am", letters("m"), {"enc", "hid", "plain", "sub\\inner"}},
+        {"-Amh", letters("mh"), {"hid"}},
+        {"-Ars", letters("rs"), {}},
+        {"-AD", letters("D"), {"hdir", "sub"}},
+        {"-ADh", letters("Dh"), {"hdir"}},
+        {"-Add: directories only", letters("dd"), {"hdir", "sub"}},
+        {"-Ad",
+         letters("d"),
+         {"enc", "hdir", "hid", "plain", "rh", "ro", "sub", "sub\\inner", "sys"}},
+        {"-Adh", letters("dh"), {"hdir", "hid", "rh"}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(listed(mp, row.set), row.expected) << row.what;
+}
+
+TEST(SizeFilter, BothBoundsAreInclusive) {
+    MemoryPlatform mp;
+    for (const int size : {0, 99, 100, 101, 200})
+        mp.add_file(u"C:\\d\\s" + platform::widen(std::to_string(size)), std::uint64_t(size));
+    mp.add_file(u"C:\\d\\huge", std::uint64_t(5'000'000'000));
+    auto bounds = [](long long greater, long long less) {
+        return [=](::Run& run) {
+            if (greater >= 0) {
+                run.s.GREATER = 1;
+                run.size_greater = greater;
+            }
+            if (less >= 0) {
+                run.s.LESSTHAN = 1;
+                run.size_less = less;
+            }
+        };
+    };
+    const SettingRow rows[] = {
+        {"at least 100", bounds(100, -1), {"huge", "s100", "s101", "s200"}},
+        {"at most 100", bounds(-1, 100), {"s0", "s100", "s99"}},
+        {"exactly 100", bounds(100, 100), {"s100"}},
+        {"99 to 101", bounds(99, 101), {"s100", "s101", "s99"}},
+        {"at most 0", bounds(-1, 0), {"s0"}},
+        {"above 4 GiB", bounds(4'294'967'296LL, -1), {"huge"}},
+        {"crossed bounds", bounds(200, 100), {}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(listed(mp, row.set), row.expected) << row.what;
+}
+
+TEST(LongPathFilter, ComparesTheCompletePath) {
+    MemoryPlatform mp;
+    // "\\?\C:\d\" is 9 characters: complete paths of 259 and 260.
+    mp.add_file(u"C:\\d\\" + std::u16string(250, u'a'), "x");
+    mp.add_file(u"C:\\d\\" + std::u16string(251, u'b'), "x");
+    mp.add_file(u"C:\\d\\short", "x");
+    auto showlong = [](int min, int width) {
+        return [=](::Run& run) {
+            run.s.SHOWLONG = 1;
+            run.showlong_min = min;
+            if (width) {
+                run.s.WIDTH = width;
+                run.s.width_set = 1;
+            }
+        };
+    };
+    auto first_letters = [&](const std::function<void(::Run&)>& set) {
+        const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d"}, set);
+        std::string letters;
+        for (const auto& line : listing_lines(result.err)) {
+            const std::size_t at = line.find("C:\\d\\");
+            if (at != std::string::npos) letters += line[at + 5];
+        }
+        std::sort(letters.begin(), letters.end());
+        return letters;
+    };
+    EXPECT_EQ(first_letters(showlong(260, 0)), "b");
+    EXPECT_EQ(first_letters(showlong(259, 0)), "ab");
+    EXPECT_EQ(first_letters(showlong(261, 0)), "");
+    EXPECT_EQ(first_letters(showlong(14, 0)), "abs");
+    EXPECT_EQ(first_letters(showlong(15, 0)), "ab");
+    // A shortened path column does not change what is selected.
+    const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d"}, showlong(260, 40));
+    const auto lines = listing_lines(result.err);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("bbbb"), std::string::npos);
+    EXPECT_NE(lines[0].find("Len=256"), std::string::npos);
+}
+
+TEST(OwnerFilter, TheFilterTextMustBeginWithTheOwnerName) {
+    MemoryPlatform mp;
+    mp.add_file(u"C:\\d\\admin", "x", {.owner = std::string("Administrators")});
+    mp.add_file(u"C:\\d\\alice", "x", {.owner = std::string("alice")});
+    mp.add_file(u"C:\\d\\nobody", "x", {.owner = std::string("")});
+    auto owner = [](const char* name) {
+        return [name](::Run& run) {
+            run.s.owner = 2;
+            run.owner_name = name;
+        };
+    };
+    const SettingRow rows[] = {
+        {"ALICE", owner("ALICE"), {"alice", "nobody"}},
+        {"administrators", owner("administrators"), {"admin", "nobody"}},
+        {"Administrators and more", owner("Administrators\\x"), {"admin", "nobody"}},
+        {"Admin", owner("Admin"), {"nobody"}},
+        {"empty", owner(""), {"nobody"}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(listed(mp, row.set), row.expected) << row.what;
+}
+
+}  // namespace
