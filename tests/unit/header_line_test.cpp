@@ -92,7 +92,7 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
              r.s.eight_dot_three = 1;
              r.s.EXT = 1;
          },
-         kPath + kSizeAttr + kWrite + kZone + "   NAME" + blanks(8) + "     EXT \n"},
+         kPath + kSizeAttr + kWrite + kZone + "   NAME" + blanks(7) + "     EXT \n"},
         {"8.3 and LFN",
          [](::Run& r) {
              r.s.eight_dot_three = 1;
