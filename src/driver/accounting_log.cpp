@@ -22,11 +22,12 @@ std::u16string directory_part(const platform::PathSyntax& syntax, std::u16string
     return std::u16string(path.substr(0, sep + 1));
 }
 
-void make_log_directory(Run& run, std::u16string_view name) {
+// False when the log's directory is missing and could not be made.
+bool make_log_directory(Run& run, std::u16string_view name) {
     std::u16string directory = directory_part(run.syntax, name);
-    if (directory.empty()) return;  // the current directory
+    if (directory.empty()) return true;  // the current directory
     if (run.syntax.is_separator(directory.back())) directory.pop_back();
-    if (directory.empty() || run.sys.exists(directory)) return;
+    if (directory.empty() || run.sys.exists(directory)) return true;
     // Each missing level is made in turn; only levels really made are
     // reported, so a path that cannot be made shows no false message.
     for (std::size_t i = 2; i < directory.size(); ++i) {
@@ -36,9 +37,10 @@ void make_log_directory(Run& run, std::u16string_view name) {
         run.std_out.printf("Creating (log\\error) directory:  %s\n",
                            run.sys.narrow(partial).c_str());
     }
-    if (!run.sys.create_directory(directory)) return;
+    if (!run.sys.create_directory(directory)) return false;
     run.std_out.printf("Creating (log) directory:  %s\n", run.sys.narrow(directory).c_str());
     run.sys.sleep_ms(1000);
+    return true;
 }
 
 // A log whose end was damaged (a crash left zero bytes, an old editor a
@@ -100,8 +102,9 @@ std::string banner_abbreviation(const std::string& name, bool upper) {
 }  // namespace
 
 std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view name) {
-    make_log_directory(run, name);
-    clean_log_end(run, name);
+    // Without its directory the log cannot exist, so there is nothing to
+    // clean: the open below fails with its own message and the run goes on.
+    if (make_log_directory(run, name)) clean_log_end(run, name);
     auto sink = run.sys.open_text(name, platform::OpenMode::append);
     if (!sink) {
         run.std_out.printf("Can't open accounting file %s\n", run.sys.narrow(name).c_str());
