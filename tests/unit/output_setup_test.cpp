@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/accounting_log.hpp"
+#include "driver/volume.hpp"
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
@@ -198,6 +199,16 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
         EXPECT_EQ(run.output, run.output_file.get());
         EXPECT_EQ(run.output_part_name, u"C:\\out\\list_01.txt");
     }
+    {
+        // On the console the listing moves to the standard error stream
+        // once the layout is set up; the member lines move with it.
+        ::Run run(mp);
+        run.s.ZIPLOG = 1;
+        open_output(run);
+        EXPECT_EQ(run.ziplog, &run.std_out);
+        set_up_volume_and_layout(run, u"\\\\?\\C:\\work");
+        EXPECT_EQ(run.ziplog, &run.std_err);
+    }
     ::Run run(mp);
     open_output(run);
     EXPECT_EQ(run.ziplog, nullptr);
@@ -290,6 +301,17 @@ TEST_F(Split, NoSplitWithoutAPositiveLineCount) {
         EXPECT_EQ(part(u"C:\\out\\list.txt").size(), 5u) << lines;
         EXPECT_FALSE(mp.contents(u"C:\\out\\list_01.txt")) << lines;
     }
+}
+
+TEST_F(Split, OnlyAListingFileIsSplit) {
+    files(3);
+    const RunResult r = run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](::Run& run) {
+        run.s.SPLIT = 1;
+        run.split_lines = 1;
+    });
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(listing_lines(r.err).size(), 3u);
+    EXPECT_FALSE(mp.contents(u"C:\\work\\_01"));
 }
 
 TEST_F(Split, PartsCarryTheProgramName) {
