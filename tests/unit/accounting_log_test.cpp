@@ -125,18 +125,6 @@ TEST(AccountingLog, EachRunAppendsOneBlock) {
     EXPECT_EQ(text.find("Started"), std::string::npos);
 }
 
-TEST(AccountingLog, AnArgumentThatIsAPipeIsQuoted) {
-    MemoryPlatform mp;
-    mp.add_dir(u"C:\\d");
-    ::Run run(mp);
-    run.args = {u"C:\\TOOLS\\FILARIX64.EXE", u"C:\\d", u"|", u"more"};
-    run.log = open_accounting_log(run, u"C:\\run.log");
-    echo_command_line(run);
-    run.log->close();
-    EXPECT_EQ(mp.contents(u"C:\\run.log"),
-              kSeparator + " C:\\TOOLS\\FILARIX64.EXE C:\\d \"|\" more\n");
-}
-
 class Banner : public ::testing::Test {
 protected:
     void SetUp() override {

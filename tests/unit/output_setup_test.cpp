@@ -122,18 +122,6 @@ TEST_F(OutputFile, FilesThatCannotBeOpenedEndTheRunBeforeAnyListing) {
     EXPECT_EQ(r.out, "\n\tNeed output file name if -a is chosen\n");
 }
 
-TEST(OutputSetUp, SettingsFixedUpWhenTheOutputOpens) {
-    MemoryPlatform mp;
-    ::Run run(mp);
-    run.s.RECURSE = 1;
-    run.s.NAMEONLY = 1;
-    run.s.TIME = 1;
-    run.s.time_type = '0';
-    open_output(run);
-    EXPECT_EQ(run.s.RECURSE, 0);
-    EXPECT_EQ(run.s.time_type, 'w');
-}
-
 TEST(OutputSetUp, ComputerNameAndWidthComments) {
     const std::u16string fill(199, u' ');
     const struct {
