@@ -75,6 +75,7 @@ void early_defaults(Run& run) {
     if (run.log && !run.root_list.empty())
         run.log->printf(" Initial directory: %s\n",
                         sys.narrow(run.syntax.without_long_prefix(run.root_list.front())).c_str());
+    check_log_written(run);
     if (run.root_list.empty()) terminate_run(run, exit_code::normal_none);
 
     for (std::u16string start : run.root_list) {

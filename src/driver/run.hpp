@@ -190,6 +190,11 @@ struct Run {
     std::unique_ptr<OutStream> log;          // the accounting log
     std::unique_ptr<OutStream> ziplog_file;
     OutStream* ziplog = nullptr;
+    // The files behind the streams, for the messages when a write fails:
+    // the listing file or split part being written, and the open log.
+    std::u16string output_part_name;
+    std::u16string log_name;
+    bool log_error_reported = false;
 
     // ----- the end of the run -----
     bool closeout_done = false;

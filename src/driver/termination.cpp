@@ -125,7 +125,8 @@ void write_listing_summary(Run& run) {
     out.put("\n");
 }
 
-void write_log_summary(Run& run, int reason) {
+// False when the log could not be written completely.
+bool write_log_summary(Run& run, int reason) {
     OutStream& log = *run.log;
     if (reason != 0) log.printf("\n Program termination. Reason: %s", exit_reason_text(reason));
     if (run.environment_used) log.put("\n     An environment variable found and used\n");
@@ -153,7 +154,7 @@ void write_log_summary(Run& run, int reason) {
         log.printf("\nMEMO\n%s", run.memo_text.c_str());
         run.memo_text.clear();
     }
-    log.close();
+    return log.close();
 }
 
 void write_console_summary(Run& run) {
@@ -210,14 +211,25 @@ void write_console_summary(Run& run) {
     // written completely never ends as a normal run.
     if (run.s.OUTPUT && run.output_file && !run.output_file->closed() &&
         !run.output_file->close() && reason != exit_code::write_error) {
-        run.std_err.printf("\nError writing the listing to %s\n",
-                           run.sys.narrow(run.output_name).c_str());
+        run.std_err.printf(
+            "\nError writing the listing to %s\n",
+            run.sys.narrow(run.output_part_name.empty() ? run.output_name : run.output_part_name)
+                .c_str());
         if (reason < 2) reason = exit_code::write_error;
         run.exit_reason = reason;
     }
     run.output = &run.std_err;
 
-    if (run.log && !run.log->closed()) write_log_summary(run, reason);
+    // The log reaches the disk only as it is closed; a log that lost its
+    // end names itself, and the run does not end as a normal one.
+    if (run.log && !run.log->closed() && !write_log_summary(run, reason) &&
+        !run.log_error_reported) {
+        run.log_error_reported = true;
+        run.std_err.printf("\nError writing the accounting log %s\n",
+                           run.sys.narrow(run.log_name).c_str());
+        if (reason < 2) reason = exit_code::write_error;
+        run.exit_reason = reason;
+    }
 
     if (!run.s.SILENT) write_console_summary(run);
 

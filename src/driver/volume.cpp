@@ -131,12 +131,15 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     run.hour_column = run.month_column + 11;
     run.minute_column = run.month_column + 14;
 
+    OutStream* const chosen_before = run.output;
     if (s.OUTPUT == 0) {
         run.output = &run.std_err;
     } else if (s.OUTPUT == -1) {
         s.OUTPUT = 0;
         run.output = &run.std_out;
     }
+    // ZIP member lines meant for the listing go where the listing goes.
+    if (run.ziplog == chosen_before) run.ziplog = run.output;
     if (s.OUTPUT && !s.execute) run.std_out.put("\n\n");
     if (s.label) {
         run.std_out.put("\n");

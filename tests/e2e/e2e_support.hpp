@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,15 @@ inline std::vector<std::string> records(const std::string& err) {
         EXPECT_EQ(lines.back().size(), kRecordWidth) << lines.back();
     }
     return lines;
+}
+
+// The start banner a console run writes on the standard output: when the
+// run started in GMT (or local time) and the zone, without the command line.
+inline bool is_start_banner(const std::string& out) {
+    static const std::regex banner(
+        R"(\nStarted \w{3} \w{3} \d\d \d\d:\d\d:\d\d \d{4} (GMT, )?\d\d:\d\d .*)"
+        R"(\([A-Za-z0-9+-]*/[A-Za-z0-9+-]*:-?\d+\*?\)\n\n\n)");
+    return std::regex_match(out, banner);
 }
 
 // The totals line "  N director.., M files, B bytes, X MB".

@@ -56,6 +56,22 @@ std::vector<std::string> listing_lines(const std::string& text) {
     return records;
 }
 
+std::vector<std::string> file_records(const std::string& text) {
+    std::vector<std::string> lines = listing_lines(text);
+    std::size_t skip = 0;
+    while (skip < lines.size() &&
+           (lines[skip].rfind("Started ", 0) == 0 || lines[skip].rfind("COMMAND LINE:", 0) == 0))
+        ++skip;
+    if (skip < lines.size()) {
+        const std::string& header = lines[skip];
+        if (header.rfind("  PATH", 0) == 0 || header.rfind("  NAME", 0) == 0 ||
+            header.rfind("  COMMENT", 0) == 0)
+            ++skip;
+    }
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(skip));
+    return lines;
+}
+
 std::string default_record(const std::string& path, long long size, const std::string& attributes,
                            const std::string& date_time, const std::string& zone) {
     char text[512];

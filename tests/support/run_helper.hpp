@@ -28,6 +28,9 @@ RunResult run_in_memory(MemoryPlatform& mp, platform::System& through,
 std::vector<std::string> split_lines(const std::string& text);
 // The record lines of a listing: the non-empty lines before the totals.
 std::vector<std::string> listing_lines(const std::string& text);
+// The record lines of a listing file: the listing lines after the start
+// banner and the column header line.
+std::vector<std::string> file_records(const std::string& text);
 // The default record layout: path (54), size, attributes, write time, zone.
 std::string default_record(const std::string& path, long long size, const std::string& attributes,
                            const std::string& date_time, const std::string& zone = "EST");

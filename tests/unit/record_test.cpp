@@ -129,7 +129,7 @@ TEST_F(Record, OutputFileAddsTheVolumeColumns) {
         run.s.OUTPUT = 1;
         run.output_name = u"C:\\out\\list.txt";
     });
-    const auto lines = listing_lines(*mp.contents(u"C:\\out\\list.txt"));
+    const auto lines = file_records(*mp.contents(u"C:\\out\\list.txt"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], default_record("C:\\d\\f.txt", 1, "A.....", "01/01/2024 22:04") +
                             "  1A2B-3C4D     EVIDENCE ");

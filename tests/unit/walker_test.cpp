@@ -203,7 +203,7 @@ TEST_F(Walker, ProgressLineOnlyWhenListingToAFile) {
     // The count of files listed so far, then the directory being listed.
     EXPECT_NE(r.err.find("\r            0 C:\\work\\A\\deep\\"), std::string::npos);
     EXPECT_NE(r.err.find("\r            4 C:\\work\\"), std::string::npos);
-    EXPECT_EQ(listing_lines(*mp.contents(u"C:\\out\\list.txt")).size(), 5u);
+    EXPECT_EQ(file_records(*mp.contents(u"C:\\out\\list.txt")).size(), 5u);
 }
 
 }  // namespace
