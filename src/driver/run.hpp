@@ -99,6 +99,9 @@ struct Run {
     std::int64_t lfn_width = 33;
     std::array<int, 10> sort_keys{};
     std::array<int, 10> sort_dirs{};
+    // Keys given so far by -y/-Y and the INI key SORT; the starting key 'n'
+    // does not count, so the first key given replaces it.
+    std::size_t sort_keys_given = 0;
     std::u16string header_file;
     int older_days = 0;
     int newer_days = 8000;

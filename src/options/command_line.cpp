@@ -1,48 +1,685 @@
 #include "options/command_line.hpp"
 
+#include <limits>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "content/help.hpp"
+#include "driver/start_paths.hpp"
 #include "driver/termination.hpp"
+#include "options/date_arguments.hpp"
+#include "options/disk_label.hpp"
+#include "options/long_options.hpp"
+#include "options/output_names.hpp"
 #include "options/settings_parser.hpp"
 
 namespace {
 
-[[noreturn]] void extra_item(Run& run, const std::string& text) {
-    run.std_out.printf("\nThere appears to be an extra or eroneous item \"%s\"\n", text.c_str());
-    run.std_out.put("at the end of the command line\n");
-    run.std_out.put("Please check your syntax, and correct to problem.\n");
-    terminate_run(run, exit_code::illegal_option);
+constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
+// A column can never be wider than the longest path the program handles.
+constexpr std::int64_t column_limit = 32768;
+constexpr std::size_t label_limit = 12;
+
+std::int64_t leading_number(std::u16string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        const int digit = text[i] - u'0';
+        value = value > (int64_max - digit) / 10 ? int64_max : value * 10 + digit;
+    }
+    return negative ? -value : value;
 }
 
-[[noreturn]] void illegal_option(Run& run, const std::u16string& arg, std::size_t letter) {
-    run.std_out.printf("\nIllegal option %s\n", run.sys.narrow(arg.substr(letter)).c_str());
-    run.std_out.flush();
-    run.sys.sleep_ms(2000);
-    terminate_run(run, exit_code::illegal_option);
+std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+    if (b > 0 && a > int64_max - b) return int64_max;
+    if (b < 0 && a < int64_min - b) return int64_min;
+    return a + b;
 }
 
-}  // namespace
+std::int32_t column_width(std::u16string_view text) {
+    const std::int64_t value = leading_number(text);
+    return static_cast<std::int32_t>(value < 0 ? 0 : value > column_limit ? column_limit : value);
+}
 
-void parse_options(Run& run, std::size_t first) {
-    RunSettings& s = run.s;
-    for (std::size_t i = first; i < run.args.size(); ++i) {
-        const std::u16string& arg = run.args[i];
-        if (arg == u"-.ini") continue;
-        if (!is_option_argument(run, arg)) extra_item(run, run.sys.narrow(arg));
-        // Several letters may share one introducer: -c5s is -c -5 -s.
-        for (std::size_t k = 1; k < arg.size(); ++k) {
-            switch (arg[k]) {
-                case u'5':
-                    s.HASH = 1;
+bool contains(std::u16string_view text, char16_t c) {
+    return text.find(c) != std::u16string_view::npos;
+}
+
+bool begins_with(std::u16string_view text, char16_t c) {
+    return !text.empty() && text[0] == c;
+}
+
+// The digest window of -D: "start", or "start" separator "second", with an
+// optional o (second is an offset) or c (a count, the default) at the end.
+void read_digest_window(Run& run, std::u16string_view value) {
+    std::size_t separator = std::u16string_view::npos;
+    for (char16_t c : {u',', u':', u';', u'.'}) {
+        separator = value.find(c);
+        if (separator != std::u16string_view::npos) break;
+    }
+    const std::int64_t start = leading_number(value);
+    const std::int64_t second =
+        separator == std::u16string_view::npos ? 0 : leading_number(value.substr(separator + 1));
+    const char16_t last = value.empty() ? u'\0' : value.back();
+    const bool offset = last == u'o' || last == u'O';
+    run.DISPLACE = start == int64_min ? start : start - 1;  // the value counts from 1
+    run.displace_end = second;
+    if (!offset && second != 0) run.displace_end = saturating_add(second, run.DISPLACE);
+    if (run.DISPLACE < 0) run.DISPLACE = 0;
+}
+
+// The comment of -C: "COMPUTERNAME..." keeps only that word; otherwise a
+// "=" with something after it cuts the text there.
+std::u16string comment_of(std::u16string_view value) {
+    constexpr std::u16string_view word = u"COMPUTERNAME";
+    if (value.size() > word.size() &&
+        platform::equal_ignoring_case(value.substr(0, word.size()), word))
+        return std::u16string(value.substr(0, word.size()));
+    const std::size_t equals = value.find(u'=');
+    if (equals != std::u16string_view::npos && equals + 1 < value.size())
+        return std::u16string(value.substr(0, equals));
+    return std::u16string(value);
+}
+
+// The licence notice of the hash code. The full text comes with the help
+// screens; until then a short notice stands in for it.
+void show_sha_notice(Run& run) {
+    run.std_out.put(
+        "\nThe SHA-1 code of FILARIX64 is used under a three-clause BSD licence,\n"
+        "provided as is, without any warranty.\n");
+}
+
+class OptionScanner {
+public:
+    explicit OptionScanner(Run& run) : run_(run), s_(run.s), args_(run.args) {}
+
+    void scan(std::size_t first) {
+        for (i_ = first; i_ < args_.size(); ++i_) {
+            // A copy: the letters below may step i_ on to later arguments.
+            arg_ = args_[i_];
+            if (arg_ == u"-.ini") continue;
+            if (!is_option_argument(run_, arg_)) extra_item();
+            plus_ = arg_[0] == u'+';
+            done_ = false;
+            // Several letters may share one introducer: -rcs is -r -c -s.
+            for (k_ = 1; k_ < arg_.size() && !done_; ++k_) letter(arg_[k_]);
+        }
+    }
+
+private:
+    // ----- value forms -----
+
+    // The rest of the argument after the current letter; ends the argument.
+    std::u16string rest() {
+        done_ = true;
+        return arg_.substr(k_ + 1);
+    }
+
+    // The attached value or, when nothing is attached, the next argument.
+    // Nothing when that is missing or refused for beginning with "-".
+    std::optional<std::u16string> value(bool skip_equals, bool refuse_dash) {
+        std::u16string attached = rest();
+        if (skip_equals && begins_with(attached, u'=')) attached.erase(0, 1);
+        if (!attached.empty()) return attached;
+        if (i_ + 1 >= args_.size()) return std::nullopt;
+        if (refuse_dash && begins_with(args_[i_ + 1], u'-')) return std::nullopt;
+        return args_[++i_];
+    }
+
+    std::u16string required(bool skip_equals, bool refuse_dash) {
+        auto v = value(skip_equals, refuse_dash);
+        if (!v) terminate_run(run_, exit_code::illegal_option);
+        return *v;
+    }
+
+    // A value whose absence shows the help screens before the run ends.
+    std::u16string required_or_help(bool skip_equals, bool refuse_dash) {
+        auto v = value(skip_equals, refuse_dash);
+        if (!v) help_and_end();
+        return *v;
+    }
+
+    // The arguments after the current one up to the first that starts an
+    // option; empty ones are passed over, as they name nothing.
+    template <typename Stop, typename Take>
+    void list(Stop stops, Take take) {
+        done_ = true;
+        while (i_ + 1 < args_.size() && !stops(args_[i_ + 1])) {
+            const std::u16string item = args_[++i_];
+            if (!item.empty()) take(item);
+        }
+    }
+
+    // The + form of -1 and -R: a "+" just before the letter.
+    bool plus_before() const { return k_ > 0 && arg_[k_ - 1] == u'+'; }
+
+    std::string narrow(std::u16string_view text) { return run_.sys.narrow(text); }
+
+    // ----- ends -----
+
+    [[noreturn]] void extra_item() {
+        run_.std_out.printf("\nThere appears to be an extra or eroneous item \"%s\"\n",
+                            narrow(arg_).c_str());
+        run_.std_out.put("at the end of the command line\n");
+        run_.std_out.put("Please check your syntax, and correct to problem.\n");
+        terminate_run(run_, exit_code::illegal_option);
+    }
+
+    [[noreturn]] void illegal_letter() {
+        run_.std_out.printf("\nIllegal option %s\n", narrow(arg_.substr(k_)).c_str());
+        timed_pause(run_, 2);
+        terminate_run(run_, exit_code::illegal_option);
+    }
+
+    [[noreturn]] void help_and_end() {
+        show_help(run_);
+        terminate_run(run_, exit_code::illegal_option);
+    }
+
+    // ----- the letters -----
+
+    void letter(char16_t c) {
+        switch (c) {
+            case u'-':
+                long_option();
+                break;
+            case u'+':
+                break;  // marks the + form of the letter after it
+            case u'1':
+                accounting_file();
+                break;
+            case u'5':
+                s_.HASH = 1;
+                break;
+            case u'8':
+                short_and_long_names();
+                break;
+            case u'9':
+                break;
+            case u'?':
+                help_and_end();
+            case u'@':
+                show_sha_notice(run_);
+                end_process(run_, exit_code::illegal_option);
+            case u'A':
+                attribute_filter();
+                break;
+            case u'a':
+                s_.APPEND = plus_ ? 0 : 2;
+                break;
+            case u'b':
+                s_.FDI = 1;
+                run_.DISPLACE = 512;
+                break;
+            case u'C':
+                comment();
+                break;
+            case u'c':
+                s_.CRC = 1;
+                break;
+            case u'D':
+                read_digest_window(run_, required(false, true));
+                break;
+            case u'd':
+                delimiter();
+                break;
+            case u'E':
+            case u'e':
+                command(c == u'E' ? 2 : 1);
+                break;
+            case u'F':
+                s_.fixed = 1;
+                break;
+            case u'f':
+                file_types();
+                break;
+            case u'G':
+                size_greater();
+                break;
+            case u'g':
+                age(AgeSide::older);
+                break;
+            case u'H':
+            case u'h':
+                header_file(c == u'H');
+                break;
+            case u'I':
+                given_label();
+                break;
+            case u'i':
+                s_.label = 1;
+                run_.label_text = next_disk_label(run_).substr(0, label_limit);
+                break;
+            case u'L':
+                s_.LESSTHAN = 1;
+                run_.size_less = leading_number(required(false, true));
+                break;
+            case u'l':
+                age(AgeSide::newer);
+                break;
+            case u'M':
+                s_.AUTO = 1;
+                s_.IMMEDIATE = 1;
+                break;
+            case u'm':
+                s_.TIME = plus_ ? 1 : !s_.TIME;
+                break;
+            case u'N':
+                if (plus_) {
+                    s_.PPATHONLY = 0;
+                } else {
+                    s_.PPATHONLY = !s_.PPATHONLY;
+                    s_.NAMEONLY = 1;
+                }
+                break;
+            case u'n':
+                s_.NAMEONLY = plus_ ? 0 : !s_.NAMEONLY;
+                break;
+            case u'O':
+            case u'o':
+                output(c == u'O');
+                break;
+            case u'P':
+                s_.PAUSE = !s_.PAUSE;
+                break;
+            case u'p':
+                list(
+                    [](std::u16string_view a) {
+                        return begins_with(a, u'-') || begins_with(a, u'+');
+                    },
+                    [this](const std::u16string& path) { add_path_argument(run_, path); });
+                break;
+            case u'q':
+                s_.attr_filter = 1;
+                // The letters after "q-" or "q+" are read and change nothing else.
+                if (k_ + 1 < arg_.size() && (arg_[k_ + 1] == u'-' || arg_[k_ + 1] == u'+'))
+                    done_ = true;
+                break;
+            case u'R':
+                s_.RESET = plus_before() ? 0 : s_.RESET + 1;
+                break;
+            case u'r':
+                s_.RECURSE = plus_ ? 1 : !s_.RECURSE;
+                break;
+            case u'S':
+                s_.STREAM = plus_ ? 1 : !s_.STREAM;
+                break;
+            case u's':
+                s_.SHA = 1;
+                break;
+            case u'T':
+            case u't':
+                time_column(c == u'T');
+                break;
+            case u'U':
+                owner_filter();
+                break;
+            case u'u':
+                ++s_.owner;
+                break;
+            case u'V':
+                s_.VAR = 1;
+                break;
+            case u'v':
+                ++s_.SILENT;
+                break;
+            case u'W':
+            case u'w':
+                width(c == u'W' ? 2 : 1);
+                break;
+            case u'X':
+                rest();
+                break;
+            case u'x':
+                exclude();
+                break;
+            case u'Y':
+            case u'y':
+                s_.SORT = 1;
+                append_sort_keys(run_, required(false, true));
+                break;
+            case u'Z':
+            case u'z':
+                s_.ZULU = 1;
+                break;
+            default:
+                illegal_letter();
+        }
+    }
+
+    void long_option() {
+        const std::u16string text = rest();
+        if (read_long_option(run_, text) != 0) {
+            run_.std_out.printf("\nIllegal option: %s", narrow(text).c_str());
+            terminate_run(run_, exit_code::illegal_option);
+        }
+    }
+
+    void accounting_file() {
+        if (plus_before()) {
+            rest();
+            s_.ACCT = 0;
+            if (run_.log) {
+                run_.log->close();
+                run_.log.reset();
+            }
+            return;
+        }
+        const std::u16string name = required_or_help(false, true);
+        const auto full = run_.sys.full_path(name);
+        run_.acct_name = full ? *full : name;
+        s_.ACCT = 1;
+        // The new file is opened once all the options are read.
+        if (run_.log) {
+            run_.log->put("This file closed.\n");
+            run_.log->printf("Accounting file overridden by option -1 file pointing to %s\n",
+                             narrow(run_.acct_name).c_str());
+            run_.log->close();
+            run_.log.reset();
+        }
+    }
+
+    // -8: 8.3 names; -8e/-8E: with the extension column; -88: long names;
+    // -88nn: long names nn wide.
+    void short_and_long_names() {
+        const char16_t next = k_ + 1 < arg_.size() ? arg_[k_ + 1] : u'\0';
+        if (next != u'8') {
+            s_.eight_dot_three = 1;
+            s_.LFN = 0;
+            if (next == u'e' || next == u'E') extension_column(rest());
+            return;
+        }
+        s_.eight_dot_three = 0;
+        ++k_;
+        const std::u16string text = rest();
+        if (text.empty()) {
+            s_.LFN = 1;
+            return;
+        }
+        s_.LFN = 2;
+        std::size_t digits = 0;
+        while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9') ++digits;
+        // Without a number the width stays as it was rather than becoming 0.
+        if (digits > 0) run_.lfn_width = column_width(text.substr(0, digits));
+        extension_column(std::u16string_view(text).substr(digits));
+    }
+
+    void extension_column(std::u16string_view text) {
+        if (contains(text, u'E')) s_.EXT = 2;
+        if (contains(text, u'e')) s_.EXT = 1;
+    }
+
+    void attribute_filter() {
+        const std::u16string letters = rest();
+        if (letters.empty()) {
+            run_.std_err.put("\n-A option needs a modifier [rhms]\n");
+            terminate_run(run_, exit_code::illegal_option);
+        }
+        s_.attr_filter = 1;
+        for (char16_t c : letters) {
+            switch (c) {
+                case u'd':
+                    s_.directories += 1;
                     break;
-                case u'c':
-                    s.CRC = 1;
+                case u'D':
+                    s_.directories += 2;
+                    break;
+                case u'h':
+                case u'H':
+                    s_.attr_hidden = 1;
+                    break;
+                case u'm':
+                case u'M':
+                    s_.attr_archive = 1;
+                    break;
+                case u'r':
+                case u'R':
+                    s_.attr_readonly = 1;
                     break;
                 case u's':
-                    s.SHA = 1;
+                case u'S':
+                    s_.attr_system = 1;
+                    break;
+                case u'e':
+                case u'E':
+                    s_.attr_encrypted = 1;
                     break;
                 default:
-                    // The remaining letters arrive with the full option reader.
-                    illegal_option(run, arg, k);
+                    break;
             }
         }
     }
+
+    void comment() {
+        run_.comment_text = comment_of(required_or_help(false, true));
+        s_.COMMENT = 1;
+    }
+
+    void delimiter() {
+        const std::u16string v = required(true, true);
+        s_.DELIM = 1;
+        if (v.size() == 1)
+            run_.delimiter = static_cast<char>(v[0]);
+        else
+            run_.delimiter = static_cast<char>(leading_number(v) & 0xFF);
+    }
+
+    void command(int weight) {
+        s_.execute += weight;
+        if (k_ + 1 < arg_.size() && arg_[k_ + 1] == u'P') s_.execute_cd = 1;
+        done_ = true;
+        if (i_ + 1 >= args_.size()) {
+            run_.std_err.put("-[eE] option requres a command to follow it\n");
+            terminate_run(run_, exit_code::illegal_option);
+        }
+        const std::u16string& template_text = args_[++i_];
+        try {
+            std::u16string text = resolve_command_program(run_, template_text);
+            // The file name goes at the end unless the template places it.
+            if (!contains(text, u'%')) text += u" % ";
+            run_.command_text = std::move(text);
+        } catch (const std::bad_alloc&) {
+            run_.std_out.put("Can't create buffer for command\n");
+            terminate_run(run_, exit_code::memory_error);
+        }
+    }
+
+    void file_types() {
+        // A mask names files, never a directory: the path goes to -p.
+        const char16_t separator = run_.syntax.separator;
+        list([this](std::u16string_view a) { return is_option_argument(run_, a); },
+             [this, separator](const std::u16string& mask) {
+                 if (contains(mask, separator)) {
+                     run_.std_err.printf("Can't have a %c in the file type option\n",
+                                         static_cast<char>(separator));
+                     terminate_run(run_, exit_code::illegal_option);
+                 }
+                 add_mask(run_, mask);
+             });
+    }
+
+    void size_greater() {
+        const std::u16string v = required(false, true);
+        if (contains(v, u'-') || contains(v, u'/') || contains(v, u'\\')) {
+            run_.std_out.put("\n\nCheck your option -G format. \n");
+            run_.std_out.put(
+                "You included a seperator which only pertains to date formats in options\n");
+            terminate_run(run_, exit_code::illegal_option);
+        }
+        s_.GREATER = 1;
+        run_.size_greater = leading_number(v);
+    }
+
+    void age(AgeSide side) {
+        const std::u16string v = required_or_help(true, false);
+        s_.aging = 1;
+        (side == AgeSide::older ? s_.OLDER : s_.NEWER) = 1;
+        read_age_value(run_, v, side, AgeSource::command_line);
+    }
+
+    void header_file(bool header_only) {
+        const bool plus = plus_;
+        const std::u16string name = required(false, false);
+        s_.signature_check = plus ? 2 : 1;
+        if (header_only) s_.header_only = 1;
+        const auto full = run_.sys.full_path(name);
+        run_.header_file = full ? *full : name;
+    }
+
+    void given_label() {
+        std::u16string text = rest();
+        if (text.empty()) {
+            const bool usable = i_ + 1 < args_.size() && !args_[i_ + 1].empty() &&
+                                !begins_with(args_[i_ + 1], u'-') &&
+                                !begins_with(args_[i_ + 1], u'/');
+            if (!usable) {
+                run_.std_err.put("\n\n\n");
+                run_.std_err.printf("You didn't provide a label %c\n", '\a');
+                terminate_run(run_, exit_code::illegal_option);
+            }
+            text = args_[++i_];
+        }
+        s_.label = 1;
+        run_.label_text = narrow(text).substr(0, label_limit);
+    }
+
+    void output(bool append) {
+        if (plus_) {
+            rest();
+            s_.APPEND = 0;
+            s_.OUTPUT = 0;
+            return;
+        }
+        if (append) s_.APPEND = 1;
+        const std::u16string name = required(false, true);
+        s_.OUTPUT = 1;
+        if (platform::equal_ignoring_case(name, u"stdout")) {
+            s_.OUTPUT = -1;
+            s_.APPEND = 0;
+            return;
+        }
+        const auto full = run_.sys.full_path(name);
+        run_.output_name = full ? *full : name;
+        // A date mask follows a separator; the computer's name may stand anywhere.
+        const std::u16string sep(1, run_.syntax.separator);
+        const std::u16string& full_name = run_.output_name;
+        bool masked = full_name.find(u"COMPUTERNAME") != std::u16string::npos;
+        for (const char16_t* trigger : {u"MMDD", u"YYMM", u"YYYY"})
+            if (full_name.find(sep + trigger) != std::u16string::npos) masked = true;
+        if (masked) expand_output_mask(run_);
+        if (!run_.output_name.empty())
+            run_.output_drive = platform::ascii_upper(run_.output_name[0]) - u'A';
+    }
+
+    void time_column(bool year_first) {
+        if (plus_) {
+            // A letter after +t is its value, not an option of its own.
+            if (k_ + 1 < arg_.size()) ++k_;
+            s_.TIME = 0;
+            return;
+        }
+        s_.time_type = 'w';
+        s_.TIME = 1;
+        if (year_first) s_.REVERSE = 1;
+        char16_t kind;
+        if (k_ + 1 < arg_.size()) {
+            kind = arg_[++k_];
+        } else {
+            done_ = true;
+            if (i_ + 1 >= args_.size() || args_[i_ + 1].empty())
+                terminate_run(run_, exit_code::illegal_option);
+            kind = args_[++i_][0];
+        }
+        s_.time_type = static_cast<std::int32_t>(kind);
+        switch (kind) {
+            case u'0':
+                s_.TIME = 0;
+                s_.ZULU = 0;
+                break;
+            case u'W':
+            case u'C':
+            case u'A':
+                s_.time_type = static_cast<std::int32_t>(kind - u'A' + u'a');
+                s_.seconds = 1;
+                break;
+            default:
+                break;
+        }
+    }
+
+    void owner_filter() {
+        std::u16string name = rest();
+        if (name.empty()) {
+            const bool usable = i_ + 1 < args_.size() && !args_[i_ + 1].empty() &&
+                                !begins_with(args_[i_ + 1], u'-');
+            if (!usable) {
+                s_.owner = 1;
+                return;
+            }
+            name = args_[++i_];
+        }
+        run_.owner_name = narrow(name);
+        s_.owner = 3;
+    }
+
+    void width(int weight) {
+        if (plus_) {
+            rest();
+        } else {
+            s_.WIDTH = column_width(required(true, false));
+        }
+        s_.width_set += weight;
+        s_.VAR = 0;
+    }
+
+    void exclude() {
+        s_.EXCLUDE = 1;
+        run_.exclude_list.clear();
+        if (i_ + 1 < args_.size() && begins_with(args_[i_ + 1], u'-')) {
+            show_help(run_);
+            end_process(run_, exit_code::illegal_option);
+        }
+        list([this](std::u16string_view a) { return is_option_argument(run_, a); },
+             [this](const std::u16string& mask) {
+                 if (run_.exclude_list.size() >= exclude_capacity) {
+                     run_.std_out.put("\nYou have too many -eXclude file types.\n");
+                     run_.std_out.printf("Max exclude types is %d\n",
+                                         static_cast<int>(exclude_capacity));
+                     terminate_run(run_, exit_code::illegal_option);
+                 }
+                 run_.exclude_list.push_back(platform::ascii_upper(mask));
+             });
+    }
+
+    Run& run_;
+    RunSettings& s_;
+    const std::vector<std::u16string>& args_;
+    std::size_t i_ = 0;   // the argument being read
+    std::size_t k_ = 0;   // the letter being read in it
+    std::u16string arg_;  // a copy of that argument
+    bool plus_ = false;   // its introducer is "+"
+    bool done_ = false;   // its letters are used up
+};
+
+}  // namespace
+
+void append_sort_keys(Run& run, std::u16string_view keys) {
+    const std::size_t last_key = run.sort_keys.size() - 2;  // the last slot holds the end mark
+    for (char16_t key : keys) {
+        if (key == u'0') break;
+        if (run.sort_keys_given > last_key) break;
+        run.sort_keys[run.sort_keys_given] = key;
+        run.sort_dirs[run.sort_keys_given] = key < u'_' ? -1 : 1;
+        ++run.sort_keys_given;
+    }
+    run.sort_keys[run.sort_keys_given] = 999;
+}
+
+void parse_options(Run& run, std::size_t first) {
+    OptionScanner(run).scan(first);
 }

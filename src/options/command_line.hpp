@@ -2,7 +2,13 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "driver/run.hpp"
 
 void parse_options(Run& run, std::size_t first);
+
+// Appends sort keys after the ones given before (-y, -Y, INI SORT): a key
+// below '_' sorts descending, others ascending; "0" ends the keys. The
+// table keeps 9 keys and the end mark 999; further keys are dropped.
+void append_sort_keys(Run& run, std::u16string_view keys);

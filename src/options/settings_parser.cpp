@@ -21,6 +21,7 @@ void parse_settings(Run& run) {
     run.sort_keys[0] = 'n';
     run.sort_dirs[0] = 1;
     run.sort_keys[1] = 999;
+    run.sort_keys_given = 0;
     run.exclude_list.clear();
 
     read_environment(run);

@@ -197,9 +197,9 @@ TEST(Listing, CommandLineErrors) {
         std::string out;
     };
     const Case cases[] = {
-        {{"-x"}, "\nIllegal option x\n"},    {{"-xyz"}, "\nIllegal option xyz\n"},
-        {{"+x"}, "\nIllegal option x\n"},    {{"-x", d}, "\nIllegal option x\n"},
-        {{d, "-x"}, "\nIllegal option x\n"}, {{"-.ini", d}, extra},
+        {{"-K"}, "\nIllegal option K\n"},    {{"-Kyz"}, "\nIllegal option Kyz\n"},
+        {{"+K"}, "\nIllegal option K\n"},    {{"-K", d}, "\nIllegal option K\n"},
+        {{d, "-K"}, "\nIllegal option K\n"}, {{"-.ini", d}, extra},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front() + " ... (" + std::to_string(c.args.size()) + " args)");

@@ -1,0 +1,94 @@
+#include "options/disk_label.hpp"
+
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+constexpr std::size_t stored_limit = 11;
+constexpr const char* first_label = "1000";
+
+bool is_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The leading decimal number of a text (blanks and a sign allowed in
+// front), held at the 64-bit limits instead of overflowing.
+std::int64_t leading_number(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    std::int64_t value = 0;
+    constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max();
+    for (; i < text.size() && is_digit(text[i]); ++i) {
+        const int digit = text[i] - '0';
+        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+std::string plus_one(std::int64_t number) {
+    return std::to_string(number == std::numeric_limits<std::int64_t>::max() ? number : number + 1);
+}
+
+std::u16string label_file_path(Run& run) {
+    std::u16string path;
+    if (const auto cwd = run.sys.current_directory(); cwd && !cwd->empty()) {
+        path = *cwd;
+        if (!run.syntax.is_separator(path.back())) path += run.syntax.separator;
+    }
+    return path + u"DISKLABL";
+}
+
+std::string read_stored(platform::InputFile& file) {
+    char buffer[stored_limit];
+    std::size_t used = 0;
+    while (used < stored_limit) {
+        const long long got = file.read(buffer + used, stored_limit - used);
+        if (got <= 0) break;
+        used += static_cast<std::size_t>(got);
+    }
+    return std::string(buffer, used);
+}
+
+void cannot_store(Run& run, const std::u16string& path) {
+    // A counter that silently stays put would hand out the same label twice.
+    run.std_err.printf("\nCan't store the next label in %s\n", run.sys.narrow(path).c_str());
+}
+
+}  // namespace
+
+std::string following_label(std::string_view stored) {
+    stored = stored.substr(0, stored_limit);
+    if (stored.empty() || !is_letter(stored[0])) return plus_one(leading_number(stored));
+    // The prefix keeps the letters and the zeros up to the first other digit.
+    std::size_t split = 0;
+    while (split < stored.size() && !(is_digit(stored[split]) && stored[split] != '0')) ++split;
+    return std::string(stored.substr(0, split)) + plus_one(leading_number(stored.substr(split)));
+}
+
+std::string next_disk_label(Run& run) {
+    const std::u16string path = label_file_path(run);
+    if (!run.sys.exists(path)) {
+        const std::string label = first_label;
+        auto file = run.sys.open_update(path, true);
+        if (!file || !file->write(label.data(), label.size())) cannot_store(run, path);
+        return label;
+    }
+    auto file = run.sys.open_update(path, false);
+    if (!file) {
+        // Read-only media: the label still follows the stored one.
+        auto input = run.sys.open_read(path, true);
+        const std::string label = following_label(input ? read_stored(*input) : std::string());
+        cannot_store(run, path);
+        return label;
+    }
+    const std::string label = following_label(read_stored(*file));
+    if (!file->seek(0) || !file->write(label.data(), label.size()) || !file->set_end(label.size()))
+        cannot_store(run, path);
+    return label;
+}
