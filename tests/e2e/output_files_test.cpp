@@ -27,7 +27,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 // The column titles of the default layout of a listing file.
 std::string default_header() {
     char text[256];
-    std::snprintf(text, sizeof text, "%-54.54s  %20s  ATTR    %-10s %5s  TZ %11.11s %12.12s \n",
+    std::snprintf(text, sizeof text, "%-54.54s  %20s  ATTR   %-10s %5s  TZ %11.11s %12.12s \n",
                   "  PATH", "  SIZE", "   MDATE", " MTIME", "  SERIAL #", " DISK LABEL ");
     return text;
 }
@@ -35,7 +35,7 @@ std::string default_header() {
 // A default record of a listing file: the console record followed by the
 // volume serial and the volume label columns.
 const std::regex kFileRecord(R"((.{54})  +(\d+) (A.....)\. (\d\d/\d\d/\d{4} \d\d:\d\d)w UTC )"
-                             R"(( [0-9A-F]{4}-[0-9A-F]{4}|  \*UNKNOWN\*) (.{12}) )");
+                             R"((  [0-9A-F]{4}-[0-9A-F]{4}|  \*UNKNOWN\*) (.{12}) )");
 
 TEST(OutputFile, ListingFileHoldsHeaderRecordsAndSummary) {
     TempTree t;
@@ -45,9 +45,15 @@ TEST(OutputFile, ListingFileHoldsHeaderRecordsAndSummary) {
     const auto result = run({t.path("tree"), "-o", "list.txt"}, work);
     EXPECT_EQ(result.status, 1) << result.err;
     const std::string listing = read_file(work + "/list.txt");
-    ASSERT_EQ(listing.compare(0, default_header().size(), default_header()), 0) << listing;
+    // The start banner with the command line, then the column titles.
+    const std::string banner_end = " -o list.txt \n\n";
+    const std::size_t header_at = listing.find(banner_end + default_header());
+    ASSERT_NE(header_at, std::string::npos) << listing;
+    EXPECT_EQ(listing.rfind("\nStarted ", 0), 0u) << listing;
+    EXPECT_NE(listing.find("\nCOMMAND LINE:  "), std::string::npos) << listing;
 
-    const auto lines = lines_of(listing.substr(default_header().size()));
+    const auto lines =
+        lines_of(listing.substr(header_at + banner_end.size() + default_header().size()));
     std::vector<std::string> names;
     std::string serial;
     for (const auto& line : lines) {
@@ -61,6 +67,11 @@ TEST(OutputFile, ListingFileHoldsHeaderRecordsAndSummary) {
         EXPECT_EQ(m[5], serial) << "one start path, one volume";
     }
     EXPECT_EQ(names, (std::vector<std::string>{"b.txt", "a.txt"}));
+    // The two records come first, then the summary after an empty line.
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_TRUE(std::regex_match(lines[1], kFileRecord)) << lines[1];
+    EXPECT_EQ(lines[2], "");
+    EXPECT_EQ(lines[3], "  1 directory, 2 files, 7 bytes: ");
     // The records came before the listing summary, which ends the file.
     EXPECT_NE(listing.find("  1 directory, 2 files, 7 bytes"), std::string::npos) << listing;
     EXPECT_EQ(listing.find("Exit Status"), std::string::npos);

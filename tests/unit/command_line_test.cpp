@@ -138,10 +138,11 @@ const std::vector<Row>& option_rows() {
         {{u"+-word"}, parsed, "\nIllegal or incomplete minusminus option of \"--word\" IGNORED\n",
          "", {}},
         // ----- -1 -----
-        {{u"-1", u"acct.log"}, parsed, "\nAccounting file not opened\n", "",
+        {{u"-1", u"acct.log"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.ACCT, 1);
              EXPECT_EQ(text_of(r.acct_name), "C:\\work\\acct.log");
+             EXPECT_NE(r.log, nullptr);
          }},
         {{u"-1D:\\logs\\a.log"}, parsed, "", "",
          [](R r) { EXPECT_EQ(text_of(r.acct_name), "D:\\logs\\a.log"); }},
