@@ -21,8 +21,11 @@ constexpr FileTicks on(int year, int month, int day) {
 }
 
 // The names listed by a run over C:\d, sorted, relative to C:\d.
-std::vector<std::string> listed(MemoryPlatform& mp, const std::function<void(::Run&)>& adjust) {
-    const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d"}, adjust);
+std::vector<std::string> listed(MemoryPlatform& mp, const std::function<void(::Run&)>& adjust,
+                                const std::vector<std::u16string>& options = {}) {
+    std::vector<std::u16string> args{u"filarix64", u"C:\\d"};
+    args.insert(args.end(), options.begin(), options.end());
+    const auto result = run_in_memory(mp, args, adjust);
     EXPECT_TRUE(result.code == 0 || result.code == 1) << result.code << result.out;
     std::vector<std::string> names;
     for (const auto& line : listing_lines(result.err)) {
@@ -126,12 +129,14 @@ TEST_F(AgeFilter, DaysAndDatesOnEitherSide) {
          {{u"06-01-04", S::newer}},
          {"a30", "c30", "feb1", "jan31", "old", "w29", "w30", "w4", "w5"}},
     };
+    // Each bound as the command line gives it: -g older, -l newer.
     for (const auto& row : rows) {
-        const auto names = listed(mp, [&](::Run& run) {
-            for (const auto& b : row.bounds)
-                read_age_value(run, b.value, b.side, AgeSource::command_line);
-        });
-        EXPECT_EQ(names, row.expected) << row.what;
+        std::vector<std::u16string> options;
+        for (const auto& b : row.bounds) {
+            options.push_back(b.side == S::older ? u"-g" : u"-l");
+            options.push_back(b.value);
+        }
+        EXPECT_EQ(listed(mp, {}, options), row.expected) << row.what;
     }
 }
 
@@ -208,9 +213,9 @@ TEST(AgeFilterZeroTime, AFileWithoutTimesIsFrom1979) {
               Names{"never"});
 }
 
-struct SettingRow {
+struct OptionRow {
     const char* what;
-    std::function<void(::Run&)> set;
+    std::vector<std::u16string> options;
     Names expected;
 };
 
@@ -225,56 +230,25 @@ TEST(AttributeFilter, LettersCombineWithAnd) {
     mp.add_file(u"C:\\d\\enc", "x", {.attributes = a::archive | a::encrypted});
     mp.add_file(u"C:\\d\\sub\\inner", "x");
     mp.add_dir(u"C:\\d\\hdir", {.attributes = a::directory | a::hidden});
-    // What "-A" and its letters set.
-    auto letters = [](const char* text) {
-        return [text](::Run& run) {
-            run.s.attr_filter = 1;
-            for (const char* p = text; *p; ++p) {
-                switch (*p) {
-                    case 'd':
-                        run.s.directories += 1;
-                        break;
-                    case 'D':
-                        run.s.directories += 2;
-                        break;
-                    case 'e':
-                        run.s.attr_encrypted = 1;
-                        break;
-                    case 'h':
-                        run.s.attr_hidden = 1;
-                        break;
-                    case 'm':
-                        run.s.attr_archive = 1;
-                        break;
-                    case 'r':
-                        run.s.attr_readonly = 1;
-                        break;
-                    case 's':
-                        run.s.attr_system = 1;
-                        break;
-                }
-            }
-        };
+    const OptionRow rows[] = {
+        {"-Az: no known letter",
+         {u"-Az"},
+         {"enc", "hid", "plain", "rh", "ro", "sub\\inner", "sys"}},
+        {"-Ar", {u"-Ar"}, {"rh", "ro"}},
+        {"-Arh", {u"-Arh"}, {"rh"}},
+        {"-Ah", {u"-Ah"}, {"hid", "rh"}},
+        {"-As", {u"-As"}, {"sys"}},
+        {"-Ae", {u"-Ae"}, {"enc"}},
+        {"-Am", {u"-Am"}, {"enc", "hid", "plain", "sub\\inner"}},
+        {"-Amh", {u"-Amh"}, {"hid"}},
+        {"-Ars", {u"-Ars"}, {}},
+        {"-AD", {u"-AD"}, {"hdir", "sub"}},
+        {"-ADh", {u"-ADh"}, {"hdir"}},
+        {"-Add: directories only", {u"-Add"}, {"hdir", "sub"}},
+        {"-Ad", {u"-Ad"}, {"enc", "hdir", "hid", "plain", "rh", "ro", "sub", "sub\\inner", "sys"}},
+        {"-Adh", {u"-Adh"}, {"hdir", "hid", "rh"}},
     };
-    const SettingRow rows[] = {
-        {"-A", letters(""), {"enc", "hid", "plain", "rh", "ro", "sub\\inner", "sys"}},
-        {"-Ar", letters("r"), {"rh", "ro"}},
-        {"-Arh", letters("rh"), {"rh"}},
-        {"-Ah", letters("h"), {"hid", "rh"}},
-        {"-As", letters("s"), {"sys"}},
-        {"-Ae", letters("e"), {"enc"}},
-        {"-Am", letters("m"), {"enc", "hid", "plain", "sub\\inner"}},
-        {"-Amh", letters("mh"), {"hid"}},
-        {"-Ars", letters("rs"), {}},
-        {"-AD", letters("D"), {"hdir", "sub"}},
-        {"-ADh", letters("Dh"), {"hdir"}},
-        {"-Add: directories only", letters("dd"), {"hdir", "sub"}},
-        {"-Ad",
-         letters("d"),
-         {"enc", "hdir", "hid", "plain", "rh", "ro", "sub", "sub\\inner", "sys"}},
-        {"-Adh", letters("dh"), {"hdir", "hid", "rh"}},
-    };
-    for (const auto& row : rows) EXPECT_EQ(listed(mp, row.set), row.expected) << row.what;
+    for (const auto& row : rows) EXPECT_EQ(listed(mp, {}, row.options), row.expected) << row.what;
 }
 
 TEST(SizeFilter, BothBoundsAreInclusive) {
@@ -282,28 +256,16 @@ TEST(SizeFilter, BothBoundsAreInclusive) {
     for (const int size : {0, 99, 100, 101, 200})
         mp.add_file(u"C:\\d\\s" + platform::widen(std::to_string(size)), std::uint64_t(size));
     mp.add_file(u"C:\\d\\huge", std::uint64_t(5'000'000'000));
-    auto bounds = [](long long greater, long long less) {
-        return [=](::Run& run) {
-            if (greater >= 0) {
-                run.s.GREATER = 1;
-                run.size_greater = greater;
-            }
-            if (less >= 0) {
-                run.s.LESSTHAN = 1;
-                run.size_less = less;
-            }
-        };
+    const OptionRow rows[] = {
+        {"at least 100", {u"-G", u"100"}, {"huge", "s100", "s101", "s200"}},
+        {"at most 100", {u"-L100"}, {"s0", "s100", "s99"}},
+        {"exactly 100", {u"-G100", u"-L", u"100"}, {"s100"}},
+        {"99 to 101, plus form", {u"+G99", u"-L101"}, {"s100", "s101", "s99"}},
+        {"at most 0", {u"-L", u"0"}, {"s0"}},
+        {"above 4 GiB", {u"-G4294967296"}, {"huge"}},
+        {"crossed bounds", {u"-G200", u"-L100"}, {}},
     };
-    const SettingRow rows[] = {
-        {"at least 100", bounds(100, -1), {"huge", "s100", "s101", "s200"}},
-        {"at most 100", bounds(-1, 100), {"s0", "s100", "s99"}},
-        {"exactly 100", bounds(100, 100), {"s100"}},
-        {"99 to 101", bounds(99, 101), {"s100", "s101", "s99"}},
-        {"at most 0", bounds(-1, 0), {"s0"}},
-        {"above 4 GiB", bounds(4'294'967'296LL, -1), {"huge"}},
-        {"crossed bounds", bounds(200, 100), {}},
-    };
-    for (const auto& row : rows) EXPECT_EQ(listed(mp, row.set), row.expected) << row.what;
+    for (const auto& row : rows) EXPECT_EQ(listed(mp, {}, row.options), row.expected) << row.what;
 }
 
 TEST(LongPathFilter, ComparesTheCompletePath) {
@@ -337,6 +299,22 @@ TEST(LongPathFilter, ComparesTheCompletePath) {
     EXPECT_EQ(first_letters(showlong(261, 0)), "");
     EXPECT_EQ(first_letters(showlong(14, 0)), "abs");
     EXPECT_EQ(first_letters(showlong(15, 0)), "ab");
+    // The same through the long option, which also makes the record
+    // delimited and recurses.
+    auto by_option = [&](const std::u16string& option) {
+        const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d", u"-r", option});
+        std::string letters;
+        for (const auto& line : listing_lines(result.err)) {
+            const std::size_t at = line.find("C:\\d\\");
+            if (at != std::string::npos) letters += line[at + 5];
+            EXPECT_NE(line.find('|'), std::string::npos) << line;
+        }
+        std::sort(letters.begin(), letters.end());
+        return letters;
+    };
+    EXPECT_EQ(by_option(u"--showlong"), "b");
+    EXPECT_EQ(by_option(u"--SHOWLONG=259"), "ab");
+    EXPECT_EQ(by_option(u"--ShowLong=14"), "abs");
     // A shortened path column does not change what is selected.
     const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d"}, showlong(260, 40));
     const auto lines = listing_lines(result.err);
@@ -350,20 +328,15 @@ TEST(OwnerFilter, TheFilterTextMustBeginWithTheOwnerName) {
     mp.add_file(u"C:\\d\\admin", "x", {.owner = std::string("Administrators")});
     mp.add_file(u"C:\\d\\alice", "x", {.owner = std::string("alice")});
     mp.add_file(u"C:\\d\\nobody", "x", {.owner = std::string("")});
-    auto owner = [](const char* name) {
-        return [name](::Run& run) {
-            run.s.owner = 2;
-            run.owner_name = name;
-        };
+    // An entry whose owner name is empty passes every owner filter.
+    const OptionRow rows[] = {
+        {"ALICE", {u"-U", u"ALICE"}, {"alice", "nobody"}},
+        {"administrators", {u"-Uadministrators"}, {"admin", "nobody"}},
+        {"Administrators and more", {u"-U", u"Administrators\\x"}, {"admin", "nobody"}},
+        {"Admin", {u"-U", u"Admin"}, {"nobody"}},
+        {"no name: owner column only", {u"-U"}, {"admin", "alice", "nobody"}},
     };
-    const SettingRow rows[] = {
-        {"ALICE", owner("ALICE"), {"alice", "nobody"}},
-        {"administrators", owner("administrators"), {"admin", "nobody"}},
-        {"Administrators and more", owner("Administrators\\x"), {"admin", "nobody"}},
-        {"Admin", owner("Admin"), {"nobody"}},
-        {"empty", owner(""), {"nobody"}},
-    };
-    for (const auto& row : rows) EXPECT_EQ(listed(mp, row.set), row.expected) << row.what;
+    for (const auto& row : rows) EXPECT_EQ(listed(mp, {}, row.options), row.expected) << row.what;
 }
 
 }  // namespace
