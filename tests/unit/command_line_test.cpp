@@ -365,7 +365,27 @@ const std::vector<Row>& option_rows() {
              EXPECT_EQ(r.s.NEWER, 0);
              EXPECT_EQ(r.s.CRC, 1);
          }},
-        {{u"-g=30"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.OLDER, 1); }},
+        {{u"-g=30c"}, parsed, "", "",
+         [](R r) {
+             EXPECT_EQ(r.s.OLDER, 1);
+             EXPECT_EQ(r.older_days, 30);
+             EXPECT_EQ(r.older_kind, 'c');
+             EXPECT_EQ(r.date_kinds[2], '0');
+         }},
+        {{u"-g", u"2023-01-01a"}, parsed, "", "",
+         [](R r) {
+             EXPECT_EQ(r.older_kind, 'a');
+             EXPECT_EQ(r.date_kinds[2], 'a');
+             EXPECT_EQ(r.older_date.year, 2023);
+             EXPECT_EQ(r.older_date.month, 1);
+             EXPECT_EQ(r.older_date.day, 1);
+             EXPECT_EQ(r.older_days, 378);  // 2023-01-01 to 2024-01-14
+         }},
+        {{u"-g", u"20230101"}, 6,
+         "\n It appears your syntact for aging is incorrect\n\a"
+         " You probably forgot to include seperators 2023-01-01\n"
+         " For this syntax: --younger=20230101 you need dividers  --younger=2023-01-01\n",
+         "", {}},
         {{u"-g"}, 6, "", HELP, {}},
         // ----- -H -h -----
         {{u"-h", u"sig.txt"}, parsed, "", "",
@@ -413,7 +433,18 @@ const std::vector<Row>& option_rows() {
              EXPECT_EQ(r.s.aging, 1);
              EXPECT_EQ(r.s.NEWER, 1);
              EXPECT_EQ(r.s.OLDER, 0);
+             EXPECT_EQ(r.newer_days, 5);
+             EXPECT_EQ(r.date_kinds[3], 'w');
          }},
+        {{u"-l12-01-2005"}, parsed, "", "",
+         [](R r) {
+             EXPECT_EQ(r.newer_date.month, 12);
+             EXPECT_EQ(r.newer_date.day, 1);
+             EXPECT_EQ(r.newer_date.year, 2005);
+             EXPECT_EQ(r.date_kinds[1], 'w');
+         }},
+        {{u"-l", u"01-01-05"}, parsed, "", "",
+         [](R r) { EXPECT_EQ(r.newer_date.year, 2005); }},
         {{u"-l"}, 6, "", HELP, {}},
         // ----- -M -m -N -n -----
         {{u"-M"}, parsed, "", "",
@@ -467,6 +498,12 @@ const std::vector<Row>& option_rows() {
              EXPECT_EQ(r.s.OUTPUT, 0);
              EXPECT_EQ(r.s.APPEND, 0);
          }},
+        {{u"-o", u"YYMMDD"}, parsed, "", "",
+         [](R r) { EXPECT_EQ(text_of(r.output_name), "C:\\work\\240114"); }},
+        {{u"-o", u"C:\\x\\COMPUTERNAME_YYYY.lst"}, parsed, "", "",
+         [](R r) { EXPECT_EQ(text_of(r.output_name), "C:\\x\\EXAMINER-PC2024.lst"); }},
+        {{u"-o", u"out_YYYYMMDD.txt"}, parsed, "", "",
+         [](R r) { EXPECT_EQ(text_of(r.output_name), "C:\\work\\out_YYYYMMDD.txt"); }},
         {{u"-o", u"-x"}, 6, "", "", {}},
         {{u"-o"}, 6, "", "", {}},
         // ----- -P -p -q -----
