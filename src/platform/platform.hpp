@@ -234,4 +234,19 @@ public:
 inline constexpr std::int64_t ticks_per_second = 10000000;
 inline constexpr std::int64_t epoch_difference_seconds = 11644473600;  // 1601 -> 1970
 
+// Days since 1970-01-01 of a proleptic Gregorian date. Month and day may
+// lie outside their ranges and carry over linearly, as mktime lets them.
+constexpr std::int64_t days_from_civil(std::int64_t year, std::int64_t month, std::int64_t day) {
+    const std::int64_t m0 = month - 1;
+    const std::int64_t carry = (m0 >= 0 ? m0 : m0 - 11) / 12;  // floor(m0 / 12)
+    year += carry;
+    month = m0 - carry * 12 + 1;
+    const std::int64_t y = month <= 2 ? year - 1 : year;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
 }  // namespace platform

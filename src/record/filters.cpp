@@ -45,22 +45,6 @@ int age_of(Run& run, const CalendarFields& f) {
     return age_in_days(run, text);
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date. Month and day may
-// lie outside their ranges and carry over, as the C library's mktime
-// lets them (a zero time is month 0, day 0).
-std::int64_t day_number(std::int64_t year, std::int64_t month, std::int64_t day) {
-    const std::int64_t m0 = month - 1;
-    const std::int64_t carry = (m0 >= 0 ? m0 : m0 - 11) / 12;
-    year += carry;
-    month = m0 - carry * 12 + 1;
-    const std::int64_t y = month <= 2 ? year - 1 : year;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 }  // namespace
 
 bool age_filter(Run& run) {
@@ -90,6 +74,6 @@ bool age_filter(Run& run) {
 int day_difference(const DateValue& file, const DateValue& bound) {
     // Both are midnights of standard time, so the seconds between them are
     // whole days: no clock, zone or daylight rule enters.
-    return static_cast<int>(day_number(file.year, file.month, file.day) -
-                            day_number(bound.year, bound.month, bound.day));
+    return static_cast<int>(platform::days_from_civil(file.year, file.month, file.day) -
+                            platform::days_from_civil(bound.year, bound.month, bound.day));
 }

@@ -23,20 +23,7 @@ namespace testing_support {
 
 using platform::FileTicks;
 
-// Days since 1970-01-01 of a proleptic Gregorian date; month and day may
-// run past their ranges (they carry linearly).
-constexpr std::int64_t days_from_civil(std::int64_t year, std::int64_t month, std::int64_t day) {
-    const std::int64_t m0 = month - 1;
-    const std::int64_t carry = (m0 >= 0 ? m0 : m0 - 11) / 12;  // floor(m0 / 12)
-    year += carry;
-    month = m0 - carry * 12 + 1;
-    const std::int64_t y = month <= 2 ? year - 1 : year;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
+using platform::days_from_civil;
 
 // Calendar seconds (since 1970, UTC) of a UTC civil time.
 constexpr std::int64_t seconds_from_utc(int year, int month, int day, int hour = 0, int minute = 0,
