@@ -645,15 +645,7 @@ private:
             end_process(run_, exit_code::illegal_option);
         }
         list([this](std::u16string_view a) { return is_option_argument(run_, a); },
-             [this](const std::u16string& mask) {
-                 if (run_.exclude_list.size() >= exclude_capacity) {
-                     run_.std_out.put("\nYou have too many -eXclude file types.\n");
-                     run_.std_out.printf("Max exclude types is %d\n",
-                                         static_cast<int>(exclude_capacity));
-                     terminate_run(run_, exit_code::illegal_option);
-                 }
-                 run_.exclude_list.push_back(platform::ascii_upper(mask));
-             });
+             [this](const std::u16string& mask) { add_exclude_mask(run_, mask); });
     }
 
     Run& run_;
@@ -682,4 +674,13 @@ void append_sort_keys(Run& run, std::u16string_view keys) {
 
 void parse_options(Run& run, std::size_t first) {
     OptionScanner(run).scan(first);
+}
+
+void add_exclude_mask(Run& run, std::u16string_view mask) {
+    if (run.exclude_list.size() >= exclude_capacity) {
+        run.std_out.put("\nYou have too many -eXclude file types.\n");
+        run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
+        terminate_run(run, exit_code::illegal_option);
+    }
+    run.exclude_list.push_back(platform::ascii_upper(mask));
 }

@@ -12,3 +12,6 @@ void parse_options(Run& run, std::size_t first);
 // below '_' sorts descending, others ascending; "0" ends the keys. The
 // table keeps 9 keys and the end mark 999; further keys are dropped.
 void append_sort_keys(Run& run, std::u16string_view keys);
+// Adds one upper-cased mask to the exclude list; the mask after the last
+// slot ends the run with the -x message rather than being lost.
+void add_exclude_mask(Run& run, std::u16string_view mask);
