@@ -1,0 +1,162 @@
+// The Windows build under Wine: the listing, the options, the listing file,
+// the log and the digests, with the records in Windows form, and a field by
+// field comparison with the Linux build's listing of the same tree.
+#include <regex>
+
+#include "wine_support.hpp"
+
+namespace {
+
+using e2e::TempTree;
+using wine::run_exe;
+using wine::run_linux;
+using wine::windows_path;
+using Lines = std::vector<std::string>;
+
+const auto* const session = ::testing::AddGlobalTestEnvironment(new wine::Session);
+
+Lines lines_of(const std::string& text) {
+    Lines lines;
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    if (at < text.size()) lines.push_back(text.substr(at));
+    return lines;
+}
+
+// The records of a listing file: the lines that carry a volume serial
+// column after the time zone.
+struct Record {
+    std::string path, size, attributes, when, zone, serial, label;
+};
+const std::regex kRecord(R"((.{54}) +(\d+) (\S{6})\. (\d\d/\d\d/\d{4} \d\d:\d\d)w (\S+) )"
+                         R"( +([0-9A-F]{4}-[0-9A-F]{4}|\*UNKNOWN\*) (.{12}) )");
+
+std::vector<Record> records_of(const std::string& listing) {
+    std::vector<Record> records;
+    for (const auto& line : lines_of(listing)) {
+        std::smatch m;
+        if (!std::regex_match(line, m, kRecord)) continue;
+        std::string path = m[1];
+        path.erase(path.find_last_not_of(' ') + 1);
+        records.push_back({path, m[2], m[3], m[4], m[5], m[6], m[7]});
+    }
+    return records;
+}
+
+TEST(Wine, ListsATreeWithWindowsPaths) {
+    TempTree t;
+    t.file("tree/b.txt", "bravo");
+    t.file("tree/A.txt", "a");
+    t.file("tree/sub/inner.dat", "", 4096);
+    t.dir("tree/emptydir");
+    const std::string tree = windows_path(t.path("tree"));
+    const auto result = run_exe({tree});
+    ASSERT_EQ(result.status, 1) << result.err;
+    const Lines expected{
+        e2e::record(tree + "\\sub\\inner.dat", 4096, "A....."),
+        e2e::record(tree + "\\A.txt", 1, "A....."),
+        e2e::record(tree + "\\b.txt", 5, "A....."),
+    };
+    Lines listed;
+    for (const auto& line : lines_of(result.err))
+        if (line.rfind(tree, 0) == 0) listed.push_back(line.substr(0, expected[0].size()));
+    EXPECT_EQ(listed, expected) << result.err;
+    EXPECT_NE(result.err.find("  2 directories, 3 files, 4,102 bytes"), std::string::npos)
+        << result.err;
+    // Wine keeps no registry value for the last-access setting.
+    EXPECT_NE(result.err.find("\"Disable Access Date Key\" Not Found"), std::string::npos)
+        << result.err;
+}
+
+TEST(Wine, OptionErrorsEndWithTheirReasons) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string text;
+    };
+    const Case cases[] = {
+        {{"-c", "data"}, 6, "\nThere appears to be an extra or eroneous item \"data\"\n"},
+        {{"-K"}, 6, "\nIllegal option K\n"},
+        {{"-A"}, 6, "\n-A option needs a modifier [rhms]\n"},
+        {{"-G", "2023-01-01"}, 6, "You included a seperator"},
+        {{"-o", "Z:\\no\\such\\dir\\list.txt"}, 4, "can't create output file"},
+    };
+    for (const auto& c : cases) {
+        const auto result = run_exe(c.args);
+        EXPECT_EQ(result.status, c.status) << c.args[0];
+        EXPECT_NE((result.out + result.err).find(c.text), std::string::npos)
+            << c.args[0] << "\n"
+            << result.out << result.err;
+    }
+}
+
+TEST(Wine, ListingFileAgreesWithTheLinuxBuild) {
+    TempTree t;
+    t.file("tree/one.txt", "one");
+    t.file("tree/sub/two.bin", "", 123456);
+    t.file("tree/sub/deeper/three", "3");
+    t.file("tree/ro.txt", "read only");
+    t.mode("tree/ro.txt", 0444);
+    const std::string work = t.dir("work");
+    ASSERT_EQ(run_linux({t.path("tree"), "-o", "linux.txt"}, work).status, 1);
+    const auto result = run_exe({windows_path(t.path("tree")), "-o", "windows.txt"}, work);
+    ASSERT_EQ(result.status, 1) << result.err;
+    const auto linux_records = records_of(wine::read_file(work + "/linux.txt"));
+    const auto windows_records = records_of(wine::read_file(work + "/windows.txt"));
+    ASSERT_EQ(linux_records.size(), 4u);
+    ASSERT_EQ(windows_records.size(), linux_records.size());
+    for (std::size_t i = 0; i < linux_records.size(); ++i) {
+        const Record& l = linux_records[i];
+        const Record& w = windows_records[i];
+        // The same entry in the same place, its path in Windows form.
+        EXPECT_EQ(w.path, windows_path(l.path));
+        EXPECT_EQ(w.size, l.size) << l.path;
+        EXPECT_EQ(w.attributes, l.attributes) << l.path;
+        EXPECT_EQ(w.when, l.when) << l.path;
+        EXPECT_TRUE(std::regex_match(w.serial, std::regex("[0-9A-F]{4}-[0-9A-F]{4}"))) << w.serial;
+    }
+}
+
+TEST(Wine, DigestsAgreeWithTheLinuxBuild) {
+    TempTree t;
+    std::string data;
+    for (int i = 0; i < 300000; ++i) data.push_back(static_cast<char>(i * 7 + i / 251));
+    t.file("tree/data.bin", data);
+    t.file("tree/empty");
+    const auto linux_run = run_linux({t.path("tree"), "-c", "-5", "-s"});
+    const auto windows_run = run_exe({windows_path(t.path("tree")), "-c", "-5", "-s"});
+    ASSERT_EQ(windows_run.status, 1) << windows_run.err;
+    auto digests = [](const std::string& err) {
+        Lines found;
+        const std::regex fields(R"( ([0-9A-F]{8}|[0-9A-F]{40}|[0-9a-f]{32,40}) )");
+        for (const auto& line : lines_of(err))
+            for (std::sregex_iterator it(line.begin(), line.end(), fields), end; it != end; ++it)
+                found.push_back((*it)[1]);
+        return found;
+    };
+    const Lines expected = digests(linux_run.err);
+    EXPECT_EQ(expected.size(), 6u) << linux_run.err;
+    EXPECT_EQ(digests(windows_run.err), expected) << windows_run.err;
+}
+
+TEST(Wine, AccountingLogGetsOneBlockPerRun) {
+    TempTree t;
+    t.file("tree/a.txt", "alpha");
+    const std::string work = t.dir("work");
+    const std::string tree = windows_path(t.path("tree"));
+    const std::string log = windows_path(work + "/logs/run.log");
+    ASSERT_EQ(run_exe({tree, "-1", log}, work).status, 1);
+    ASSERT_EQ(run_exe({tree, "-1", log}, work).status, 1);
+    const std::string text = wine::read_file(work + "/logs/run.log");
+    const std::string separator = "\n" + std::string(40, '*') + "\n";
+    const std::string stars = std::string(53, '*') + "\n";
+    std::size_t blocks = 0;
+    for (std::size_t at = 0; (at = text.find(separator, at)) != std::string::npos; ++at) ++blocks;
+    EXPECT_EQ(blocks, 2u) << text;
+    EXPECT_NE(text.find(" Initial directory: " + tree + "\n"), std::string::npos) << text;
+    ASSERT_GE(text.size(), stars.size());
+    EXPECT_EQ(text.substr(text.size() - stars.size()), stars);
+}
+
+}  // namespace
