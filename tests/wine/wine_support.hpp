@@ -30,6 +30,25 @@ inline std::string read_file(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Windows text streams end their lines with "\r\n"; the suite compares
+// texts with "\n" line ends after checking that no bare "\n" slipped in.
+inline std::string from_windows_text(const std::string& text) {
+    std::string plain;
+    plain.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            ADD_FAILURE() << "a line ends without a carriage return at byte " << i;
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        plain.push_back(text[i]);
+    }
+    return plain;
+}
+
+// A text file written by the Windows build, with "\n" line ends.
+inline std::string read_windows_text(const std::string& path) {
+    return from_windows_text(read_file(path));
+}
+
 // The Windows name Wine gives a Linux path: drive Z: is the root.
 inline std::string windows_path(const std::string& linux_path) {
     std::string path = "Z:" + linux_path;
@@ -111,7 +130,19 @@ private:
 inline Result run_exe(const std::vector<std::string>& args, const std::string& cwd = {}) {
     std::vector<std::string> argv{loader(), FILARIX_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Session::instance()->spawn(argv, cwd);
+    Result result = Session::instance()->spawn(argv, cwd);
+    result.out = from_windows_text(result.out);
+    // Wine's own notes (a volume it cannot read, say) share the error
+    // stream; they are whole lines of their own.
+    std::string err;
+    for (std::size_t at = 0; at < result.err.size();) {
+        std::size_t end = result.err.find('\n', at);
+        end = end == std::string::npos ? result.err.size() : end + 1;
+        if (result.err.compare(at, 6, "wine: ") != 0) err.append(result.err, at, end - at);
+        at = end;
+    }
+    result.err = from_windows_text(err);
+    return result;
 }
 
 // The Linux build, with the same environment.

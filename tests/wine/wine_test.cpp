@@ -53,14 +53,21 @@ TEST(Wine, ListsATreeWithWindowsPaths) {
     const std::string tree = windows_path(t.path("tree"));
     const auto result = run_exe({tree});
     ASSERT_EQ(result.status, 1) << result.err;
-    const Lines expected{
-        e2e::record(tree + "\\sub\\inner.dat", 4096, "A....."),
-        e2e::record(tree + "\\A.txt", 1, "A....."),
-        e2e::record(tree + "\\b.txt", 5, "A....."),
+    // The zone column is Wine's name for the zone, abbreviated.
+    std::smatch zone;
+    ASSERT_TRUE(std::regex_search(result.err, zone, std::regex(R"(03:04w ([A-Z]{1,3}) )")))
+        << result.err;
+    auto record = [&](const std::string& path, long long size) {
+        char text[256];
+        std::snprintf(text, sizeof text, "%-54.54s  %20lld A...... %sw %s ", path.c_str(), size,
+                      e2e::kStampText, zone[1].str().c_str());
+        return std::string(text);
     };
+    const Lines expected{record(tree + "\\sub\\inner.dat", 4096), record(tree + "\\A.txt", 1),
+                         record(tree + "\\b.txt", 5)};
     Lines listed;
     for (const auto& line : lines_of(result.err))
-        if (line.rfind(tree, 0) == 0) listed.push_back(line.substr(0, expected[0].size()));
+        if (line.rfind(tree, 0) == 0) listed.push_back(line);
     EXPECT_EQ(listed, expected) << result.err;
     EXPECT_NE(result.err.find("  2 directories, 3 files, 4,102 bytes"), std::string::npos)
         << result.err;
@@ -103,7 +110,7 @@ TEST(Wine, ListingFileAgreesWithTheLinuxBuild) {
     const auto result = run_exe({windows_path(t.path("tree")), "-o", "windows.txt"}, work);
     ASSERT_EQ(result.status, 1) << result.err;
     const auto linux_records = records_of(wine::read_file(work + "/linux.txt"));
-    const auto windows_records = records_of(wine::read_file(work + "/windows.txt"));
+    const auto windows_records = records_of(wine::read_windows_text(work + "/windows.txt"));
     ASSERT_EQ(linux_records.size(), 4u);
     ASSERT_EQ(windows_records.size(), linux_records.size());
     for (std::size_t i = 0; i < linux_records.size(); ++i) {
@@ -118,6 +125,23 @@ TEST(Wine, ListingFileAgreesWithTheLinuxBuild) {
     }
 }
 
+TEST(Wine, ListingFileHasItsHeaderAndAppendKeepsTheOldListing) {
+    TempTree t;
+    t.file("tree/a.txt", "alpha");
+    const std::string work = t.dir("work");
+    const std::string tree = windows_path(t.path("tree"));
+    const std::string list = windows_path(work + "/list.txt");
+    ASSERT_EQ(run_exe({tree, "-o", list}).status, 1);
+    const std::string first = wine::read_windows_text(work + "/list.txt");
+    EXPECT_NE(first.find("\nCOMMAND LINE:  "), std::string::npos) << first;
+    EXPECT_NE(first.find("\n  PATH      "), std::string::npos) << first;
+    EXPECT_EQ(records_of(first).size(), 1u) << first;
+    ASSERT_EQ(run_exe({tree, "-o", list, "-a"}).status, 1);
+    const std::string both = wine::read_windows_text(work + "/list.txt");
+    EXPECT_EQ(both.substr(0, first.size()), first);
+    EXPECT_EQ(records_of(both).size(), 2u) << both;
+}
+
 TEST(Wine, DigestsAgreeWithTheLinuxBuild) {
     TempTree t;
     std::string data;
@@ -129,7 +153,7 @@ TEST(Wine, DigestsAgreeWithTheLinuxBuild) {
     ASSERT_EQ(windows_run.status, 1) << windows_run.err;
     auto digests = [](const std::string& err) {
         Lines found;
-        const std::regex fields(R"( ([0-9A-F]{8}|[0-9A-F]{40}|[0-9a-f]{32,40}) )");
+        const std::regex fields(R"( ([0-9A-F]{8}|[0-9A-F]{32}|[0-9A-F]{40}) )");
         for (const auto& line : lines_of(err))
             for (std::sregex_iterator it(line.begin(), line.end(), fields), end; it != end; ++it)
                 found.push_back((*it)[1]);
@@ -148,7 +172,7 @@ TEST(Wine, AccountingLogGetsOneBlockPerRun) {
     const std::string log = windows_path(work + "/logs/run.log");
     ASSERT_EQ(run_exe({tree, "-1", log}, work).status, 1);
     ASSERT_EQ(run_exe({tree, "-1", log}, work).status, 1);
-    const std::string text = wine::read_file(work + "/logs/run.log");
+    const std::string text = wine::read_windows_text(work + "/logs/run.log");
     const std::string separator = "\n" + std::string(40, '*') + "\n";
     const std::string stars = std::string(53, '*') + "\n";
     std::size_t blocks = 0;
