@@ -1,6 +1,105 @@
 #include "options/environment.hpp"
 
-// ACCT, DELIMETER, RESET, RECURSE, WIDTH and TIME are read here once the
-// environment source is built; for now only the start-up tests of RESET
-// and SILENT look at the environment.
-void read_environment(Run&) {}
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "driver/accounting_log.hpp"
+#include "platform/path_syntax.hpp"
+
+namespace {
+
+constexpr std::int32_t column_limit = 32768;
+
+// The value of a variable that is set to something; an empty value names
+// nothing and changes nothing.
+std::optional<std::u16string> value_of(Run& run, std::u16string_view name) {
+    auto value = run.sys.get_env(name);
+    if (!value || value->empty()) return std::nullopt;
+    return value;
+}
+
+// A decimal number held to the widths a column can have; 0 for text that
+// is not a number.
+std::int32_t width_of(std::u16string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
+    if (i < text.size() && text[i] == u'+') ++i;
+    std::int64_t n = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        n = std::min<std::int64_t>(n * 10 + (text[i] - u'0'), column_limit);
+    return static_cast<std::int32_t>(n);
+}
+
+// ON or OFF in any case sets a switch; other values leave it as it was.
+bool read_switch(Run& run, std::u16string_view name, std::int32_t& setting) {
+    const auto value = value_of(run, name);
+    if (!value) return false;
+    if (platform::equal_ignoring_case(*value, u"ON")) {
+        setting = 1;
+    } else if (platform::equal_ignoring_case(*value, u"OFF")) {
+        setting = 0;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The log is opened at once, so that it records the whole run even when
+// no later source names one; ACCT itself stays off.
+bool read_accounting(Run& run) {
+    const auto value = value_of(run, u"ACCT");
+    if (!value) return false;
+    const std::u16string name =
+        platform::equal_ignoring_case(*value, u"ON") ? std::u16string(u"ACCT-ING") : *value;
+    const auto full = run.sys.full_path(name);
+    if (run.log) {
+        run.log->close();
+        run.log.reset();
+    }
+    run.log = open_accounting_log(run, full ? *full : name);
+    return run.log != nullptr;
+}
+
+// One character, after a double quote the shell may have left in front.
+bool read_delimiter(Run& run) {
+    const auto value = value_of(run, u"DELIMETER");
+    if (!value) return false;
+    std::u16string_view text = *value;
+    if (text.front() == u'"') text.remove_prefix(1);
+    if (text.empty()) return false;
+    run.delimiter = static_cast<char>(text.front() & 0xFF);
+    run.std_err.printf("env points to :%s:", run.sys.narrow(text).c_str());
+    return true;
+}
+
+bool read_width(Run& run) {
+    const auto value = value_of(run, u"WIDTH");
+    if (!value) return false;
+    run.s.WIDTH = width_of(*value);
+    return true;
+}
+
+// Which time a time column shows; the column itself is asked for elsewhere.
+bool read_time(Run& run) {
+    const auto value = value_of(run, u"TIME");
+    if (!value) return false;
+    run.s.time_type = static_cast<std::int32_t>(value->front() & 0xFF);
+    return true;
+}
+
+}  // namespace
+
+void read_environment(Run& run) {
+    // Every variable that changed something is counted, so the summary's
+    // "environment used" lines tell the truth about any of them.
+    int used = 0;
+    used += read_accounting(run);
+    used += read_delimiter(run);
+    used += read_switch(run, u"RESET", run.s.RESET);
+    used += read_switch(run, u"RECURSE", run.s.RECURSE);
+    used += read_width(run);
+    used += read_time(run);
+    run.environment_used += used;
+}

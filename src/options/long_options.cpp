@@ -1,48 +1,574 @@
 #include "options/long_options.hpp"
 
+#include <array>
 #include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
 
+#include "driver/start_paths.hpp"
+#include "driver/termination.hpp"
+#include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "platform/path_syntax.hpp"
 
 namespace {
 
-// Words match without regard to case on their leading letters, so
-// --showlong, --SHOWLONGEST and --ShowLong=300 are all the same word.
-bool begins_with_word(std::u16string_view text, std::u16string_view word) {
-    return text.size() >= word.size() && platform::ascii_upper(text.substr(0, word.size())) == word;
+constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
+constexpr std::int32_t int32_max = std::numeric_limits<std::int32_t>::max();
+// A column can never be wider than the longest path the program handles.
+constexpr std::int32_t column_limit = 32768;
+
+// How an entry's words are compared with the option text.
+enum class Match {
+    prefix,  // the text begins with the word: --rec, --recurse, --RECURSIVE
+    exact,   // the whole text is the word
+};
+
+// What an entry expects after the first "=".
+enum class Value {
+    none,      // nothing; a value is passed over
+    optional,  // the handler looks at it when there is one
+    required,  // a missing "=" or an empty value makes the option malformed
+    on_off,    // nothing, ON or OFF (any case); anything else is malformed
+};
+
+// One long option being read.
+struct Option {
+    Run& run;
+    std::u16string_view text;                  // everything after "--"
+    std::optional<std::u16string_view> value;  // after the first "=", when there is one
+    std::int32_t on = 1;                       // the answer of an ON/OFF value
+
+    bool has_value() const { return value && !value->empty(); }
+    bool text_has(char16_t c) const { return text.find(c) != std::u16string_view::npos; }
+    std::string narrow(std::u16string_view wide) const { return run.sys.narrow(wide); }
+};
+
+// 0 when the option was handled or ignored, 1 when it is malformed.
+using Handler = int (*)(Option&);
+
+struct Entry {
+    std::array<std::u16string_view, 3> words;  // unused slots are empty
+    Match match;
+    Value value;
+    Handler handle;
+};
+
+// ----- value readers -----
+
+// The leading decimal number of a value (blanks and a sign allowed), held
+// to the 64-bit range rather than wrapping.
+std::int64_t number64(std::u16string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        const int digit = text[i] - u'0';
+        if (negative)
+            value = value < (int64_min + digit) / 10 ? int64_min : value * 10 - digit;
+        else
+            value = value > (int64_max - digit) / 10 ? int64_max : value * 10 + digit;
+    }
+    return value;
 }
 
-// The leading decimal number of a value, held to the int range.
-int leading_number(std::u16string_view value) {
-    std::int64_t n = 0;
-    for (const char16_t c : value) {
-        if (c < u'0' || c > u'9') break;
-        n = std::min<std::int64_t>(n * 10 + (c - u'0'), INT32_MAX);
+// The same held to [low, high].
+std::int32_t number32(std::u16string_view text, std::int32_t low, std::int32_t high) {
+    const std::int64_t n = number64(text);
+    return static_cast<std::int32_t>(n < low ? low : n > high ? high : n);
+}
+
+std::u16string full_path_of(Run& run, std::u16string_view name) {
+    const auto full = run.sys.full_path(name);
+    return full ? *full : std::u16string(name);
+}
+
+// ----- the handlers -----
+
+int accepted(Option&) {
+    return 0;
+}
+
+// Words the table does not know are warned about, and parsing goes on.
+int ignored(Option& o) {
+    o.run.std_out.printf("\nIllegal or incomplete minusminus option of \"--%s\" IGNORED\n",
+                         o.narrow(o.text).c_str());
+    o.run.std_out.put("Please check the option compatability and rerun if necessary\n");
+    timed_pause(o.run, 3);
+    return 0;
+}
+
+int ads_only(Option& o) {
+    o.run.s.ADSONLY = 1;
+    return 0;
+}
+
+// --ADS, --ADS=c, --ADS:c: a character after "=" (or ":") is stored as
+// the setting; without one it is 1.
+int ads(Option& o) {
+    std::u16string_view rest;
+    if (o.value) {
+        rest = *o.value;
+    } else if (const std::size_t colon = o.text.find(u':'); colon != std::u16string_view::npos) {
+        rest = o.text.substr(colon + 1);
     }
-    return static_cast<int>(n);
+    o.run.s.ADS = rest.empty() ? 1 : static_cast<std::int32_t>(rest.front());
+    o.run.s.RESET = 1;
+    return 0;
+}
+
+int no_ads(Option& o) {
+    o.run.s.NO_ADS = 1;
+    o.run.s.STREAM = 0;
+    return 0;
+}
+
+// The new log is opened with the other sources' logs, once every option
+// is read; one already open from the environment or the INI file is
+// closed now with a pointer to its successor.
+int accounting(Option& o) {
+    Run& run = o.run;
+    run.acct_name = full_path_of(run, *o.value);
+    run.s.ACCT = 1;
+    if (run.log) {
+        run.log->printf("Previous log closed, and %s opened\n", o.narrow(run.acct_name).c_str());
+        run.log->close();
+        run.log.reset();
+    }
+    return 0;
+}
+
+int append(Option& o) {
+    o.run.s.APPEND = 1;
+    return 0;
+}
+
+// A digest window from a negative offset would read before the file.
+int digest_begin(Option& o) {
+    const std::int64_t n = number64(*o.value);
+    o.run.DISPLACE = n < 0 ? 0 : n;
+    return 0;
+}
+
+int digest_end(Option& o) {
+    o.run.displace_end = number64(*o.value);
+    return 0;
+}
+
+int comment(Option& o) {
+    std::u16string_view text = *o.value;
+    const std::size_t equals = text.find(u'=');
+    if (equals != std::u16string_view::npos && equals + 1 < text.size())
+        text = text.substr(0, equals);
+    o.run.s.COMMENT = 1;
+    o.run.comment_text = text;
+    return 0;
+}
+
+int crc(Option& o) {
+    o.run.s.CRC = 1;
+    o.run.s.SHA = 0;
+    o.run.s.HASH = 0;
+    return 0;
+}
+
+// Only the delimiter changes; DELIM itself is left to -d, -V and the INI.
+int delimiter(Option& o) {
+    const std::u16string_view v = *o.value;
+    if (v.size() == 1)
+        o.run.delimiter = static_cast<char>(v.front());
+    else if (v == u"pipe")
+        o.run.delimiter = '|';
+    else
+        o.run.delimiter = static_cast<char>(number64(v) & 0xFF);
+    return 0;
+}
+
+int directory_sizes(Option& o) {
+    o.run.s.directories = 1;
+    return 0;
+}
+
+int directories_too(Option& o) {
+    if (o.run.s.directories < int32_max) ++o.run.s.directories;
+    return 0;
+}
+
+int drive_letter(Option& o) {
+    if (o.value->size() == 1) o.run.drive_letter = o.value->front();
+    return 0;
+}
+
+// add_exclude_mask refuses the mask after the last slot with the -x message.
+int exclude(Option& o) {
+    o.run.s.EXCLUDE = 1;
+    add_exclude_mask(o.run, *o.value);
+    return 0;
+}
+
+int extension(Option& o) {
+    o.run.s.EXT = 1;
+    o.run.s.LFN = 2;
+    o.run.lfn_width = 32;
+    return 0;
+}
+
+int file_mask(Option& o) {
+    add_mask(o.run, *o.value);
+    return 0;
+}
+
+int size_greater(Option& o) {
+    if (o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\')) {
+        o.run.std_out.put("\n\n  Check your option --greater=nnn  format. \n");
+        o.run.std_out.put(
+            "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats "
+            "in options\n");
+        terminate_run(o.run, exit_code::illegal_option);
+    }
+    o.run.s.GREATER = 1;
+    o.run.size_greater = number64(*o.value);
+    return 0;
+}
+
+int size_less(Option& o) {
+    o.run.s.LESSTHAN = 1;
+    o.run.size_less = number64(*o.value);
+    return 0;
+}
+
+int hash(Option& o) {
+    o.run.s.HASH = 1;
+    return 0;
+}
+
+int immediate(Option& o) {
+    o.run.s.IMMEDIATE = 1;
+    return 0;
+}
+
+// The walk goes n levels below each start path; the limit is stored one
+// higher so that 0 can mean none.
+int levels(Option& o) {
+    RunSettings& s = o.run.s;
+    s.directories = s.directories > int32_max - 2 ? int32_max : s.directories + 2;
+    s.attr_filter = 1;
+    s.levels = number32(*o.value, 0, int32_max - 1) + 1;
+    return 0;
+}
+
+// The memo file is opened now, so that a name the file system refuses is
+// reported before the walk rather than after it.
+int memo(Option& o) {
+    Run& run = o.run;
+    run.s.MEMO = 1;
+    std::optional<std::u16string> name;
+    if (o.has_value())
+        name = *o.value;
+    else
+        name = run.sys.choose_file(platform::DialogKind::output_file);
+    // Without a file the accounting log takes the memo (after parsing).
+    if (!name || name->empty()) return 0;
+    if (run.memo_file) run.memo_file->close();
+    run.memo_file.reset();
+    run.memo_stream = nullptr;
+    run.memo_name = full_path_of(run, *name);
+    auto sink = run.sys.open_text(run.memo_name, platform::OpenMode::append);
+    if (!sink) {
+        run.std_out.printf("\nCan't open memo file %s\n", o.narrow(run.memo_name).c_str());
+        return 0;
+    }
+    run.memo_file = std::make_unique<OutStream>(std::move(sink));
+    run.memo_stream = run.memo_file.get();
+    return 0;
+}
+
+int milliseconds(Option& o) {
+    o.run.s.MILLI = o.text_has(u'+') ? 0 : 1;
+    o.run.s.seconds = 1;
+    return 0;
+}
+
+int name_after(Option& o) {
+    o.run.s.NAMEAFTER = 1;
+    if (o.has_value()) o.run.nameafter_width = number32(*o.value, 0, column_limit);
+    return 0;
+}
+
+int newer(Option& o) {
+    read_age_value(o.run, *o.value, AgeSide::newer, AgeSource::long_option);
+    return 0;
+}
+
+int older(Option& o) {
+    read_age_value(o.run, *o.value, AgeSide::older, AgeSource::long_option);
+    return 0;
+}
+
+// Unlike -o, the name is taken as it stands, without date masks.
+int output(Option& o) {
+    Run& run = o.run;
+    run.s.OUTPUT = 1;
+    run.s.APPEND = 0;
+    run.output_name = full_path_of(run, *o.value);
+    if (!run.output_name.empty())
+        run.output_drive = platform::ascii_upper(run.output_name.front()) - u'A';
+    return 0;
+}
+
+int no_child(Option& o) {
+    o.run.s.NOCHILD = 1;
+    return 0;
+}
+
+int rename_child(Option& o) {
+    o.run.s.NOCHILD = 2;
+    return 0;
+}
+
+int start_path(Option& o) {
+    add_start_path(o.run, *o.value);
+    return 0;
+}
+
+int pause(Option& o) {
+    o.run.s.PAUSE = 1;
+    return 0;
+}
+
+int program_name(Option& o) {
+    o.run.s.PNAME = 1;
+    return 0;
+}
+
+int no_recursion(Option& o) {
+    o.run.s.RECURSE = 0;
+    return 0;
+}
+
+int recursion(Option& o) {
+    o.run.s.RECURSE = o.on;
+    return 0;
+}
+
+int reset(Option& o) {
+    o.run.s.RESET = o.on;
+    return 0;
+}
+
+int reverse(Option& o) {
+    o.run.s.REVERSE = 1;
+    return 0;
+}
+
+int seconds(Option& o) {
+    o.run.s.seconds = o.text_has(u'+') ? 0 : 1;
+    return 0;
+}
+
+int sequence(Option& o) {
+    o.run.s.SEQUENCE = 1;
+    o.run.sequence_start = o.has_value() ? number32(*o.value, 0, int32_max) : 1;
+    return 0;
+}
+
+int sha1(Option& o) {
+    o.run.s.SHA = 1;
+    return 0;
+}
+
+int sha2(Option& o) {
+    o.run.s.SHA2 = 1;
+    return 0;
+}
+
+int sha3(Option& o) {
+    o.run.s.SHA3 = 1;
+    return 0;
+}
+
+int sha5(Option& o) {
+    o.run.s.SHA5 = 1;
+    return 0;
+}
+
+// Long paths are sought through the whole tree, and a delimited record
+// keeps a long name importable.
+int show_long(Option& o) {
+    Run& run = o.run;
+    run.s.SHOWLONG = 1;
+    run.s.RECURSE = 1;
+    run.s.DELIM = 1;
+    run.delimiter = '|';
+    if (o.has_value()) run.showlong_min = number32(*o.value, 0, int32_max);
+    return 0;
+}
+
+int streams(Option& o) {
+    o.run.s.STREAM = o.on;
+    return 0;
+}
+
+int utf8(Option& o) {
+    o.run.s.UTF8 = 1;
+    return 0;
+}
+
+int variable(Option& o) {
+    o.run.s.VAR = 1;
+    return 0;
+}
+
+int width(Option& o) {
+    o.run.s.WIDTH = number32(*o.value, 0, column_limit);
+    return 0;
+}
+
+int silent(Option& o) {
+    o.run.s.SILENT = o.on;
+    return 0;
+}
+
+// A file name keeps its case: on a case-sensitive file system the members
+// must go to the file the user named.
+int zip_listing(Option& o) {
+    Run& run = o.run;
+    if (o.has_value() && platform::equal_ignoring_case(*o.value, u"OFF")) {
+        run.s.ZIPLOG = 0;
+        run.s.RESET = 0;
+        return 0;
+    }
+    run.s.ZIPLOG = 1;
+    run.s.RESET = 1;
+    if (o.has_value() && !platform::equal_ignoring_case(*o.value, u"ON"))
+        run.ziplog_name = full_path_of(run, *o.value);
+    return 0;
+}
+
+int source_file(Option& o) {
+    if (!o.has_value()) return ignored(o);
+    Run& run = o.run;
+    if (!run.sys.open_read(full_path_of(run, *o.value), false)) {
+        run.std_out.printf("\nCannot find/open %s", o.narrow(*o.value).c_str());
+        end_process(run, exit_code::input_file);
+    }
+    return 0;
+}
+
+// --ZULU turns UTC times on; after "=" only ON keeps them on, so that
+// --zulu=OFF undoes an INI file's ZULU and --zulu=ON does what it says.
+int zulu(Option& o) {
+    o.run.s.ZULU = !o.value || platform::equal_ignoring_case(*o.value, u"ON") ? 1 : 0;
+    return 0;
+}
+
+// The words in the order they are tried: the first entry that matches
+// wins, so ADSONLY must come before ADS, HASHSET before HASH and so on.
+constexpr Entry long_options[] = {
+    {{u"AND"}, Match::prefix, Value::none, accepted},
+    {{u"ACCESS"}, Match::prefix, Value::none, accepted},
+    {{u"ADSONLY", u"ADDSONLY", u"ONLYADS"}, Match::prefix, Value::none, ads_only},
+    {{u"ADS", u"ADDADS", u"ADSADD"}, Match::prefix, Value::optional, ads},
+    {{u"NO_ADS", u"NOADS", u"NO-ADS"}, Match::prefix, Value::none, no_ads},
+    {{u"ACC", u"LOG"}, Match::prefix, Value::required, accounting},
+    {{u"APP"}, Match::prefix, Value::none, append},
+    {{u"BEG"}, Match::prefix, Value::required, digest_begin},
+    {{u"END"}, Match::prefix, Value::required, digest_end},
+    {{u"COM"}, Match::prefix, Value::required, comment},
+    {{u"CRC"}, Match::prefix, Value::none, crc},
+    {{u"CREATE"}, Match::prefix, Value::none, accepted},
+    {{u"DEL"}, Match::prefix, Value::required, delimiter},
+    {{u"DIRSIZE"}, Match::prefix, Value::none, directory_sizes},
+    {{u"DIRECT"}, Match::prefix, Value::none, directories_too},
+    {{u"DRI"}, Match::prefix, Value::required, drive_letter},
+    {{u"EXC"}, Match::prefix, Value::required, exclude},
+    {{u"EXT"}, Match::prefix, Value::none, extension},
+    {{u"FIL"}, Match::prefix, Value::required, file_mask},
+    {{u"HASHSET"}, Match::prefix, Value::required, accepted},
+    {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
+    {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
+    {{u"HASH", u"MD5"}, Match::exact, Value::none, hash},
+    {{u"IM"}, Match::prefix, Value::none, immediate},
+    {{u"LEV"}, Match::prefix, Value::required, levels},
+    {{u"MEMO"}, Match::prefix, Value::optional, memo},
+    {{u"MILLI"}, Match::prefix, Value::none, milliseconds},
+    {{u"NAMEAFTER"}, Match::prefix, Value::optional, name_after},
+    {{u"NEW", u"YOU", u"AFT"}, Match::prefix, Value::required, newer},
+    {{u"OLD", u"BEF", u"PRI"}, Match::prefix, Value::required, older},
+    {{u"OUT"}, Match::prefix, Value::required, output},
+    {{u"NOCHILD"}, Match::prefix, Value::none, no_child},
+    {{u"RENCHILD"}, Match::prefix, Value::none, rename_child},
+    {{u"PATH"}, Match::prefix, Value::required, start_path},
+    {{u"PAU"}, Match::prefix, Value::none, pause},
+    {{u"PNAME"}, Match::prefix, Value::none, program_name},
+    {{u"NOR"}, Match::prefix, Value::none, no_recursion},
+    {{u"REC"}, Match::prefix, Value::on_off, recursion},
+    {{u"RES"}, Match::prefix, Value::on_off, reset},
+    {{u"REVERSE"}, Match::exact, Value::none, reverse},
+    {{u"SEC"}, Match::prefix, Value::none, seconds},
+    {{u"SEQ"}, Match::prefix, Value::optional, sequence},
+    {{u"SHA1", u"SHA"}, Match::exact, Value::none, sha1},
+    {{u"SHA2"}, Match::prefix, Value::none, sha2},
+    {{u"SHA3"}, Match::prefix, Value::none, sha3},
+    {{u"SHA5"}, Match::prefix, Value::none, sha5},
+    {{u"SHOWAT"}, Match::prefix, Value::none, accepted},
+    {{u"SHOWLONG"}, Match::prefix, Value::optional, show_long},
+    {{u"STR"}, Match::prefix, Value::on_off, streams},
+    {{u"UTF"}, Match::prefix, Value::none, utf8},
+    {{u"VAR"}, Match::prefix, Value::none, variable},
+    {{u"WID"}, Match::prefix, Value::required, width},
+    {{u"VER"}, Match::prefix, Value::on_off, silent},
+    {{u"ZIP"}, Match::prefix, Value::optional, zip_listing},
+    {{u"SOUR"}, Match::prefix, Value::optional, source_file},
+    {{u"ZUL", u"GMT", u"UTC"}, Match::prefix, Value::optional, zulu},
+};
+
+bool matches(const Entry& entry, std::u16string_view upper) {
+    for (const std::u16string_view word : entry.words) {
+        if (word.empty()) continue;
+        if (entry.match == Match::exact ? upper == word : upper.substr(0, word.size()) == word)
+            return true;
+    }
+    return false;
+}
+
+// Nothing, ON and OFF in any case; nothing when the value is neither.
+std::optional<std::int32_t> on_off(const std::optional<std::u16string_view>& value) {
+    if (!value || value->empty()) return 1;
+    if (platform::equal_ignoring_case(*value, u"ON")) return 1;
+    if (platform::equal_ignoring_case(*value, u"OFF")) return 0;
+    return std::nullopt;
 }
 
 }  // namespace
 
 int read_long_option(Run& run, std::u16string_view text) {
-    if (begins_with_word(text, u"SHOWLONG")) {
-        // Long paths are sought through the whole tree, and a delimited
-        // record keeps a long name importable.
-        run.s.SHOWLONG = 1;
-        run.s.RECURSE = 1;
-        run.s.DELIM = 1;
-        run.delimiter = '|';
-        const std::size_t eq = text.find(u'=');
-        if (eq != std::u16string_view::npos && eq + 1 < text.size())
-            run.showlong_min = leading_number(text.substr(eq + 1));
-        return 0;
+    Option option{run, text, std::nullopt};
+    if (const std::size_t equals = text.find(u'='); equals != std::u16string_view::npos)
+        option.value = text.substr(equals + 1);
+    const std::u16string upper = platform::ascii_upper(text);
+    for (const Entry& entry : long_options) {
+        if (!matches(entry, upper)) continue;
+        switch (entry.value) {
+            case Value::required:
+                if (!option.has_value()) return 1;
+                break;
+            case Value::on_off:
+                if (const auto on = on_off(option.value))
+                    option.on = *on;
+                else
+                    return 1;
+                break;
+            case Value::none:
+            case Value::optional:
+                break;
+        }
+        return entry.handle(option);
     }
-    // Every other word still draws the warning for an unknown option, and
-    // parsing goes on.
-    run.std_out.printf("\nIllegal or incomplete minusminus option of \"--%s\" IGNORED\n",
-                       run.sys.narrow(text).c_str());
-    run.std_out.put("Please check the option compatability and rerun if necessary\n");
-    timed_pause(run, 3);
-    return 0;
+    return ignored(option);
 }

@@ -38,15 +38,19 @@ struct Result {
 // A running binary with stdout and stderr on pipes.
 class Child {
 public:
+    // `extra_env` holds NAME=value texts set on top of the fixed environment.
     explicit Child(const std::vector<std::string>& args, const std::string& cwd = {},
-                   bool as_nobody = false) {
+                   bool as_nobody = false, const std::vector<std::string>& extra_env = {}) {
         std::vector<std::string> strings{FILARIX_BINARY};
         strings.insert(strings.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& s : strings) argv.push_back(s.data());
         argv.push_back(nullptr);
-        char tz[] = "TZ=UTC", path[] = "PATH=/usr/local/bin:/usr/bin:/bin";
-        char* envp[] = {tz, path, nullptr};
+        std::vector<std::string> env_strings{"TZ=UTC", "PATH=/usr/local/bin:/usr/bin:/bin"};
+        env_strings.insert(env_strings.end(), extra_env.begin(), extra_env.end());
+        std::vector<char*> envp;
+        for (auto& e : env_strings) envp.push_back(e.data());
+        envp.push_back(nullptr);
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
         pid_ = ::fork();
@@ -62,7 +66,7 @@ public:
             if (as_nobody &&
                 (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
                 ::_exit(126);
-            ::execve(argv[0], argv.data(), envp);
+            ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(out[1]);
@@ -126,8 +130,8 @@ private:
 };
 
 inline Result run(const std::vector<std::string>& args, const std::string& cwd = {},
-                  bool as_nobody = false) {
-    Child child(args, cwd, as_nobody);
+                  bool as_nobody = false, const std::vector<std::string>& extra_env = {}) {
+    Child child(args, cwd, as_nobody, extra_env);
     return child.finish();
 }
 

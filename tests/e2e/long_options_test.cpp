@@ -1,0 +1,69 @@
+// End-to-end: long options and environment variables on the real binary.
+#include "e2e_support.hpp"
+
+namespace {
+
+using e2e::run;
+using e2e::TempTree;
+
+bool ends_with(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(LongOptions, WordsAndTheEnvironmentTogether) {
+    TempTree t;
+    t.file("top.txt", "top");
+    t.file("sub/deep.txt", "deep");
+    const std::string list = t.path("list.txt");
+    const std::string log = t.path("acct.log");
+    const std::vector<std::string> env{"RECURSE=OFF", "ACCT=" + log};
+
+    // The environment turns recursion off and opens the log.
+    auto result =
+        run({t.root(), "-.ini", "--CRC", "--zulu", "--output=" + list}, t.root(), false, env);
+    EXPECT_EQ(result.status, 1) << result.out << result.err;
+    std::string listing = file_text(list);
+    EXPECT_NE(listing.find("top.txt"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("deep.txt"), std::string::npos) << listing;
+    EXPECT_TRUE(ends_with(result.err, "\nENVIRONMENT PROCESSED\n")) << result.err;
+    const std::string log_text = file_text(log);
+    EXPECT_NE(log_text.find("An environment variable found and used"), std::string::npos)
+        << log_text;
+
+    // A long option on the command line overrides the environment.
+    result = run({t.root(), "-.ini", "--recurse=ON", "--Output=" + list}, t.root(), false, env);
+    EXPECT_EQ(result.status, 1) << result.out << result.err;
+    listing = file_text(list);
+    EXPECT_NE(listing.find("deep.txt"), std::string::npos) << listing;
+}
+
+TEST(LongOptions, MalformedValuesEndWithReasonSix) {
+    TempTree t;
+    t.file("a.txt", "a");
+    const struct {
+        std::string option;
+        std::string out;  // standard output begins with this
+    } cases[] = {
+        {"--recurse=maybe", "\nIllegal option: recurse=maybe"},
+        {"--width", "\nIllegal option: width"},
+        {"--greater=1-2", "\n\n  Check your option --greater=nnn  format. \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const auto result = run({t.root(), "-.ini", c.option}, t.root());
+        EXPECT_EQ(result.status, 6);
+        EXPECT_EQ(result.out.substr(0, c.out.size()), c.out);
+    }
+    const auto missing = run({t.root(), "-.ini", "--source=" + t.path("nothing.txt")}, t.root());
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_EQ(missing.out, "\nCannot find/open " + t.path("nothing.txt"));
+    EXPECT_EQ(missing.err, "");
+}
+
+}  // namespace
