@@ -408,10 +408,9 @@ TEST(IniFile, BooleanRule) {
         const char* line;
         int value;
     } cases[] = {
-        {"APPEND", 1},       {"APPEND=ON", 1},      {"APPEND=yes", 1},   {"APPEND=OFF", 0},
-        {"APPEND=MAYBE", 1}, {"APPEND=ON OFF", 0},  {"APPEND=", 1},      {"RECURSE=MAYBE", 1},
-        {"RECURSE=ONCE", 1}, {"RECURSE=OFF", 0},    {"STREAM=MAYBE", 0}, {"STREAM=YES", 1},
-        {"SILENT=NONE", 1},  {"SILENT=OFFLINE", 0},
+        // The value is searched: any ON or YES sets, OFF wins over both.
+        {"APPEND=MAYBE", 1}, {"APPEND=ON OFF", 0}, {"APPEND=", 1},        {"RECURSE=MAYBE", 1},
+        {"STREAM=MAYBE", 0}, {"SILENT=NONE", 1},   {"SILENT=OFFLINE", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -566,6 +565,24 @@ TEST(IniFile, TheConsoleOutputEndsWithTheIniBlock) {
     const std::string block = "\n ----- INI FILE PROCESSED -----\n\n CRC\n RECURSE=OFF\n";
     ASSERT_GE(result.err.size(), block.size());
     EXPECT_EQ(result.err.substr(result.err.size() - block.size()), block) << result.err;
+}
+
+TEST(IniFile, TheIniBlockComesBeforeTheEnvironmentLine) {
+    MemoryPlatform mp;
+    mp.add_file(u"C:\\work\\FILARIX64.ini", "CRC\n");
+    const auto result = run_in_memory(mp, {u"prog"}, [](::Run& run) { run.environment_used = 1; });
+    const std::string tail = "\n ----- INI FILE PROCESSED -----\n\n CRC\n\nENVIRONMENT PROCESSED\n";
+    ASSERT_GE(result.err.size(), tail.size());
+    EXPECT_EQ(result.err.substr(result.err.size() - tail.size()), tail);
+}
+
+TEST(IniFile, ALineLongerThanTheOldLineBufferIsReadWhole) {
+    const std::string directory(300, 'D');
+    IniRead r;
+    r.with("OUTPUT=C:\\" + directory + "\\LIST.TXT\nCRC\n");
+    EXPECT_EQ(text_of(r.run->output_name), "C:\\" + directory + "\\LIST.TXT");
+    EXPECT_EQ(r.run->s.CRC, 1);
+    EXPECT_EQ(r.run->s.PAUSE, 0);
 }
 
 TEST(IniFile, TheLogCarriesTheIniContents) {
