@@ -448,7 +448,7 @@ void apply_line(Run& run, const std::string& raw) {
     row->apply(line);
 }
 
-// Hands out the lines of a file one at a time, in bounded memory.
+// Hands out the lines of a file one at a time, without holding the file.
 class LineReader {
 public:
     explicit LineReader(platform::InputFile& file) : file_(file) {}
