@@ -1,4 +1,570 @@
 #include "options/ini_file.hpp"
 
-// The INI file is looked for and applied once that source is built.
-void read_ini_file(Run&) {}
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "driver/start_paths.hpp"
+#include "options/command_line.hpp"
+#include "options/date_arguments.hpp"
+#include "options/memo.hpp"
+
+namespace {
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// Lines are upper-cased byte by byte, ASCII letters only, so every byte
+// keeps its place.
+std::string upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// One setting line as the rows see it.
+struct Line {
+    Run& run;
+    RunSettings& s;
+    std::string text;   // upper-cased, line end removed
+    std::string value;  // after the first "=", upper-cased
+    // The value with its case as written: paths on a case-sensitive file
+    // system must keep it, or no file would ever be found under them.
+    std::string path_value;
+    bool has_value = false;  // the line holds "="
+
+    bool on() const { return contains(value, "ON") || contains(value, "YES"); }
+    bool off() const { return contains(value, "OFF"); }
+    std::u16string wide_value() const { return run.sys.wide(value); }
+    std::u16string full_path_value() const {
+        const std::u16string name = run.sys.wide(path_value);
+        const auto full = run.sys.full_path(name);
+        return full ? *full : name;
+    }
+    void warn(const char* format) { run.std_out.printf(format, text.c_str()); }
+    void pause(int seconds) { timed_pause(run, seconds); }
+
+    // The boolean rule: a start value, then ON or YES sets, OFF clears.
+    void boolean(std::int32_t& field, std::optional<int> start) {
+        if (start) field = *start;
+        if (!has_value) return;
+        if (on()) field = 1;
+        if (off()) field = 0;
+    }
+};
+
+std::int64_t number64(const std::string& text) {
+    return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+int number(const std::string& text) {
+    return std::atoi(text.c_str());
+}
+
+enum class Match { start, anywhere };
+
+struct Row {
+    const char* keys[3];
+    Match match;
+    void (*apply)(Line&);
+};
+
+void accounting(Line& l) {
+    Run& run = l.run;
+    if (!l.has_value) {
+        l.warn("\nMissing ini file modifier at: %s=");
+        l.pause(2);
+        l.s.ACCT = 0;
+        return;
+    }
+    if (l.off()) {
+        l.s.ACCT = 0;
+        return;
+    }
+    run.acct_name = l.full_path_value();
+    l.s.ACCT = 1;
+    // The file is opened once the options are read; the one the
+    // environment opened says where the log went.
+    if (run.log) {
+        run.log->put("This file closed.\n");
+        run.log->printf("Accounting file overridden by .ini file pointing to %s\n",
+                        run.sys.narrow(run.acct_name).c_str());
+        run.log->close();
+        run.log.reset();
+    }
+}
+
+void all_hashes_and_times(Line& l) {
+    if (!l.has_value) {
+        l.warn("\nMissing ini file modifier at: %s");
+        l.pause(2);
+        return;
+    }
+    if (l.on()) {
+        l.s.TIME = 1;
+        l.s.time_type = '3';
+        l.s.ALL_HT = 1;
+        l.s.HASH = 1;
+    }
+    if (l.off()) l.s.ALL_HT = 0;
+}
+
+void all_times(Line& l) {
+    if (!l.has_value || l.on()) {
+        l.s.TIME = 1;
+        l.s.time_type = '3';
+    }
+}
+
+void comment(Line& l) {
+    l.s.COMMENT = 1;
+    if (l.has_value) l.run.comment_text = l.wide_value();
+}
+
+void delimiter(Line& l) {
+    if (!l.has_value || l.value.empty()) {
+        l.warn("\nMissing ini file directive %s");
+        l.pause(2);
+        l.s.DELIM = 0;
+        return;
+    }
+    if (l.off()) {
+        l.s.DELIM = 0;
+        return;
+    }
+    l.s.DELIM = 1;
+    l.run.delimiter = l.value[0];
+}
+
+void displacement(Line& l) {
+    if (!l.has_value) {
+        l.warn("\nMissing ini file directive: %s");
+        l.run.DISPLACE = 0;
+        return;
+    }
+    l.run.DISPLACE = l.off() ? 0 : number64(l.value);
+}
+
+void exclude(Line& l) {
+    l.s.EXCLUDE = 1;
+    if (!l.has_value || l.value.empty()) {
+        l.warn("\nMissing/illegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    // The list is full: the mask is refused with the message -x gives, and
+    // the run goes on, since no INI line ends a run.
+    if (l.run.exclude_list.size() >= exclude_capacity) {
+        l.run.std_out.put("\nYou have too many -eXclude file types.\n");
+        l.run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
+        l.pause(2);
+        return;
+    }
+    add_exclude_mask(l.run, l.wide_value());
+}
+
+void extension(Line& l) {
+    l.s.LFN = 2;
+    l.s.EXT = 1;
+}
+
+void file_mask(Line& l) {
+    if (!l.has_value || l.value.empty()) {
+        l.warn("\nMissing/Illegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    add_mask(l.run, l.wide_value());
+}
+
+void first_512(Line& l) {
+    if (!l.has_value) {
+        l.warn("\nMissing/Illegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    if (l.on()) {
+        l.s.FDI = 1;
+        l.run.DISPLACE = 512;
+    }
+    if (l.off()) {
+        l.s.FDI = 0;
+        l.run.DISPLACE = 0;
+    }
+}
+
+void greater(Line& l) {
+    l.s.GREATER = 1;
+    if (l.has_value) {
+        l.run.size_greater = number64(l.value);
+        return;
+    }
+    l.warn("\nMissing ini file modifier at: %s");
+    l.run.std_out.put("\nGREATER size option turned OFF");
+    l.pause(3);
+    l.s.GREATER = 0;
+}
+
+void less_than(Line& l) {
+    l.s.LESSTHAN = 1;
+    if (l.has_value) {
+        l.run.size_less = number64(l.value);
+        return;
+    }
+    l.warn("\nIllegal ini file directive %s");
+    l.run.std_out.put("\nLESSTHAN size option turned OFF");
+    l.pause(3);
+    l.s.LESSTHAN = 0;
+}
+
+void memo(Line& l) {
+    l.s.MEMO = 1;
+    if (!l.has_value) {
+        open_memo_file(l.run, {});
+        return;
+    }
+    if (l.off()) {
+        l.s.MEMO = 0;
+        return;
+    }
+    open_memo_file(l.run, l.full_path_value());
+}
+
+void military(Line& l) {
+    // Without a value there is nothing to decide.
+    if (!l.has_value) return;
+    if (l.on()) l.s.TIME = 1;
+    if (l.off()) l.s.TIME = 0;
+}
+
+void milliseconds(Line& l) {
+    l.s.MILLI = 1;
+    l.s.seconds = 1;
+    if (l.has_value && l.off()) l.s.MILLI = 0;
+}
+
+void age(Line& l, AgeSide side, const char* missing) {
+    if (!l.has_value) {
+        l.warn(missing);
+        l.run.std_out.put("\nAging modifier turned off");
+        l.pause(2);
+        l.s.aging = 0;
+        return;
+    }
+    read_age_value(l.run, l.wide_value(), side, AgeSource::ini_file);
+}
+
+void newer(Line& l) {
+    age(l, AgeSide::newer, "\nMissing ini modifier at: %s");
+}
+
+void older(Line& l) {
+    age(l, AgeSide::older, "\nMissing ini file modifier at: %s");
+}
+
+void output(Line& l) {
+    if (!l.has_value) {
+        l.warn("\nMissing ini file modifier at: %s");
+        l.run.std_out.put("Output set to NOne\n");
+        l.pause(3);
+        l.s.OUTPUT = 0;
+        return;
+    }
+    l.s.OUTPUT = 1;
+    l.run.output_name = l.full_path_value();
+    if (!l.run.output_name.empty())
+        l.run.output_drive = platform::ascii_upper(l.run.output_name[0]) - u'A';
+}
+
+void start_path(Line& l) {
+    if (!l.has_value || l.path_value.empty()) {
+        l.warn("\nMissing/Illegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    add_start_path(l.run, l.run.sys.wide(l.path_value));
+}
+
+void recurse(Line& l) {
+    if (!l.has_value) {
+        l.warn("\nMissing ini file directive at: %s");
+        l.pause(2);
+        return;
+    }
+    l.boolean(l.s.RECURSE, std::nullopt);
+}
+
+void reverse(Line& l) {
+    l.boolean(l.s.REVERSE, 1);
+    if (l.has_value && contains(l.value, "NO")) l.s.REVERSE = 0;
+}
+
+void split(Line& l) {
+    ++l.s.SILENT;
+    if (!l.has_value) {
+        l.warn("\nIllegal ini file directive %s");
+        l.pause(2);
+        l.s.SPLIT = 0;
+        return;
+    }
+    l.s.SPLIT = 1;
+    l.run.split_lines = number(l.value);
+}
+
+void stream(Line& l) {
+    l.boolean(l.s.STREAM, 0);
+    if (l.has_value) return;
+    l.warn("\nIllegal ini file directive %s");
+    l.pause(2);
+}
+
+void sort(Line& l) {
+    // A key line without a key is left alone: the default order stays.
+    if (!l.has_value || l.value.empty()) return;
+    l.s.SORT = 1;
+    const std::size_t before = l.run.sort_keys_given;
+    append_sort_keys(l.run, l.run.sys.wide(l.value.substr(0, 1)));
+    // The direction is the line's own: "-" after the key, else ascending.
+    if (l.run.sort_keys_given > before)
+        l.run.sort_dirs[before] = l.value.size() > 1 && l.value[1] == '-' ? -1 : 1;
+}
+
+void time(Line& l) {
+    l.s.seconds = 1;
+    l.s.time_type = 'w';
+    if (!l.has_value) {
+        l.warn("\nIllegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    l.s.TIME = 1;
+    if (!l.value.empty()) l.s.time_type = static_cast<unsigned char>(l.value[0]);
+}
+
+void width(Line& l) {
+    if (!l.has_value) {
+        l.warn("\nMissing ini file modifier at: %s");
+        l.pause(2);
+        return;
+    }
+    l.s.WIDTH = number(l.value);
+}
+
+void zulu(Line& l) {
+    l.s.TIME = 1;
+    if (!l.has_value) {
+        l.warn("\nIllegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    l.boolean(l.s.ZULU, std::nullopt);
+}
+
+void long_names(Line& l) {
+    l.run.lfn_width = 32;
+    l.s.eight_dot_three = 0;
+    if (!l.has_value) return;
+    if (l.on()) l.s.eight_dot_three = 2;
+    if (l.off()) l.s.eight_dot_three = 0;
+    if (!l.value.empty() && l.value[0] >= '0' && l.value[0] <= '9')
+        l.run.lfn_width = number64(l.value);
+}
+
+// The keys in the order they are tried; the first row that matches
+// handles the line.
+const Row rows[] = {
+    {{"ACCT", "ACCOUNT", "LOG"}, Match::start, accounting},  // ACCTING begins with ACCT
+    {{"ALL_HT"}, Match::start, all_hashes_and_times},
+    {{"ALL_TIMES", "ALLTIMES"}, Match::start, all_times},
+    {{"APPEND"}, Match::start, [](Line& l) { l.boolean(l.s.APPEND, 1); }},
+    {{"AUTO"}, Match::start, [](Line& l) { l.boolean(l.s.AUTO, 1); }},
+    {{"COMMENT"}, Match::start, comment},
+    {{"CRC"}, Match::start, [](Line& l) { l.boolean(l.s.CRC, 1); }},
+    {{"DELIM"}, Match::anywhere, delimiter},
+    {{"DISPLACE"}, Match::anywhere, displacement},
+    {{"EXC", "X="}, Match::start, exclude},
+    {{"EXT"}, Match::start, extension},
+    {{"FILE"}, Match::start, file_mask},
+    {{"FDI"}, Match::start, first_512},
+    {{"GREATER", "LARGER", "BIGGER"}, Match::anywhere, greater},
+    {{"HASH"}, Match::start, [](Line& l) { l.boolean(l.s.HASH, 1); }},
+    {{"IMMEDIATE", "NO_COUNT"}, Match::anywhere, [](Line& l) { l.boolean(l.s.IMMEDIATE, 1); }},
+    {{"LESSTHAN", "SMALLER"}, Match::anywhere, less_than},
+    {{"MEMO"}, Match::start, memo},
+    {{"MILITARY"}, Match::anywhere, military},
+    {{"MILLI"}, Match::anywhere, milliseconds},
+    {{"NAMEONLY"}, Match::start, [](Line& l) { l.boolean(l.s.NAMEONLY, 1); }},
+    {{"NEWER", "YOUNGER"}, Match::anywhere, newer},
+    {{"OLDER"}, Match::anywhere, older},
+    {{"OUTPUT"}, Match::start, output},
+    {{"PATH"}, Match::start, start_path},
+    {{"PPATHONLY"}, Match::start, [](Line& l) { l.boolean(l.s.PPATHONLY, 1); }},
+    {{"PAUSE"}, Match::anywhere, [](Line& l) { l.boolean(l.s.PAUSE, 1); }},
+    {{"RECURSE"}, Match::anywhere, recurse},
+    {{"RESET"}, Match::anywhere, [](Line& l) { l.boolean(l.s.RESET, 1); }},
+    {{"REVERSE"}, Match::start, reverse},
+    {{"SHA"}, Match::start, [](Line& l) { l.boolean(l.s.SHA, 1); }},
+    {{"SILENT", "VERBOSE"}, Match::anywhere, [](Line& l) { l.boolean(l.s.SILENT, 0); }},
+    {{"SPLIT"}, Match::start, split},
+    {{"STREAM"}, Match::start, stream},
+    {{"SORT"}, Match::start, sort},
+    {{"TIME"}, Match::anywhere, time},
+    {{"VAR"}, Match::start, [](Line& l) { l.s.VAR = 1; }},
+    {{"WIDTH"}, Match::start, width},
+    {{"ZULU", "GMT"}, Match::anywhere, zulu},
+    {{"LFN"}, Match::anywhere, long_names},
+    {{"8.3"}, Match::anywhere, [](Line& l) { l.s.eight_dot_three = 1; }},
+};
+
+const Row* matching_row(std::string_view line) {
+    for (const Row& row : rows)
+        for (const char* key : row.keys) {
+            if (key == nullptr) break;
+            const std::size_t at = line.find(key);
+            if (at == 0 || (row.match == Match::anywhere && at != std::string_view::npos))
+                return &row;
+        }
+    return nullptr;
+}
+
+void apply_line(Run& run, const std::string& raw) {
+    const std::string text = upper(raw);
+    if (text.empty() || text[0] == ';' || text[0] == '#' || text[0] == '[') return;
+    const Row* row = matching_row(text);
+    if (row == nullptr) return;
+
+    Line line{run, run.s, text, {}, {}, false};
+    const std::size_t eq = text.find('=');
+    if (eq != std::string::npos) {
+        line.has_value = true;
+        line.value = text.substr(eq + 1);
+        // ASCII upper-casing keeps every byte in place, so the position
+        // holds in the line as written.
+        line.path_value = run.syntax.case_sensitive ? raw.substr(eq + 1) : line.value;
+    }
+    if (row->apply != comment || line.has_value) run.ini_echo += "\n " + text;
+    row->apply(line);
+}
+
+// Hands out the lines of a file one at a time, without holding the file.
+class LineReader {
+public:
+    explicit LineReader(platform::InputFile& file) : file_(file) {}
+
+    bool next(std::string& line) {
+        line.clear();
+        for (;;) {
+            if (at_ == size_) {
+                if (ended_) return !line.empty();
+                const long long got = file_.read(buffer_, sizeof buffer_);
+                if (got <= 0) {
+                    ended_ = true;
+                    return !line.empty();
+                }
+                at_ = 0;
+                size_ = static_cast<std::size_t>(got);
+            }
+            const char c = buffer_[at_++];
+            if (c == '\n') {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                return true;
+            }
+            line.push_back(c);
+        }
+    }
+
+private:
+    platform::InputFile& file_;
+    char buffer_[4096];
+    std::size_t at_ = 0;
+    std::size_t size_ = 0;
+    bool ended_ = false;
+};
+
+struct Place {
+    std::u16string path;
+    std::string section;  // empty: the whole file
+};
+
+std::u16string joined(const Run& run, std::u16string_view directory, std::u16string_view name) {
+    std::u16string path(directory);
+    if (!path.empty() && !run.syntax.is_separator(path.back())) path += run.syntax.separator;
+    return path + std::u16string(name);
+}
+
+std::u16string file_stem(const Run& run, std::u16string_view path) {
+    const std::size_t sep = run.syntax.last_separator(path);
+    std::u16string name(path.substr(sep == std::u16string_view::npos ? 0 : sep + 1));
+    const std::size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+// The six places in the order they are tried: the program's own name, the
+// shared file with the program's section, then the program's usual name,
+// each in the current directory before the program's directory.
+std::vector<Place> ini_places(Run& run) {
+    const std::u16string executable = run.sys.executable_path();
+    const std::u16string program =
+        run.program_name.empty() ? file_stem(run, executable) : run.program_name;
+    const std::size_t sep = run.syntax.last_separator(executable);
+    const std::u16string program_dir =
+        sep == std::u16string::npos ? std::u16string() : executable.substr(0, sep + 1);
+    const std::u16string current = run.sys.current_directory().value_or(u"");
+
+    std::string section(1, '[');
+    section += upper(run.sys.narrow(program));
+    section += ']';
+    std::vector<Place> places;
+    auto both = [&](std::u16string_view name, const std::string& section_of) {
+        places.push_back({joined(run, current, name), section_of});
+        places.push_back({joined(run, program_dir, name), section_of});
+    };
+    both(program + u".ini", {});
+    both(u"QUORVANE.INI", section);
+    both(u"FILARIX64.ini", {});
+    return places;
+}
+
+}  // namespace
+
+void read_ini_file(Run& run) {
+    const Place* found = nullptr;
+    const std::vector<Place> places = ini_places(run);
+    for (const Place& place : places)
+        if (run.sys.exists(place.path) && !run.sys.is_directory(place.path)) {
+            found = &place;
+            break;
+        }
+    if (found == nullptr) return;
+
+    const auto file = run.sys.open_read(found->path, false);
+    if (!file) {
+        run.std_out.put("\nCouldn't open .ini file\n");
+        run.std_out.flush();
+        run.std_err.flush();
+        std::string enter;
+        run.sys.read_line(enter);
+        return;
+    }
+    run.ini_applied = 1;
+
+    LineReader reader(*file);
+    std::string line;
+    if (!found->section.empty()) {
+        // Up to the program's own section header; nothing when it has none.
+        bool in_section = false;
+        while (!in_section && reader.next(line))
+            in_section = upper(line).starts_with(found->section);
+        if (!in_section) return;
+    }
+    while (reader.next(line)) {
+        if (!found->section.empty()) {
+            const std::string text = upper(line);
+            if (text.starts_with('[') || contains(text, found->section)) break;
+        }
+        apply_line(run, line);
+    }
+}

@@ -1,4 +1,64 @@
 #include "options/memo.hpp"
 
-// The memo is asked for by --MEMO and the INI key MEMO, which come later.
-void memo_prompt(Run&) {}
+#include <memory>
+#include <string>
+
+namespace {
+
+// Cuts a line to the line buffer, never through the middle of a UTF-8
+// character.
+void cut_to_line_buffer(std::string& line) {
+    if (line.size() <= memo_line_limit) return;
+    std::size_t cut = memo_line_limit;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    line.resize(cut);
+}
+
+}  // namespace
+
+void memo_prompt(Run& run) {
+    run.std_err.put("\n\n\nInput up to 2000 characters of your memo information now.\n");
+    run.std_err.printf("End with two blank lines (carriage returns)%c\n\n\n", 7);
+    run.std_out.flush();
+    run.std_err.flush();
+
+    std::string line;
+    int blanks = 0;
+    while (run.sys.read_line(line)) {
+        if (line.empty()) {
+            // One blank line is part of the memo; the second one ends it.
+            if (++blanks >= 2) break;
+            run.memo_text += '\n';
+            continue;
+        }
+        blanks = 0;
+        cut_to_line_buffer(line);
+        run.memo_text += line;
+        run.memo_text += '\n';
+        if (run.memo_text.size() > memo_text_limit) break;
+    }
+}
+
+void open_memo_file(Run& run, std::u16string_view full_name) {
+    std::u16string name(full_name);
+    if (name.empty()) {
+        const auto chosen = run.sys.choose_file(platform::DialogKind::output_file);
+        if (!chosen || chosen->empty()) return;
+        const auto full = run.sys.full_path(*chosen);
+        name = full ? *full : *chosen;
+    }
+    // A second memo file replaces the first.
+    if (run.memo_file) {
+        if (run.memo_stream == run.memo_file.get()) run.memo_stream = nullptr;
+        run.memo_file->close();
+        run.memo_file.reset();
+    }
+    run.memo_name = name;
+    auto sink = run.sys.open_text(name, platform::OpenMode::append);
+    if (!sink) {
+        run.std_out.printf("\nCan't open memo file %s\n", run.sys.narrow(name).c_str());
+        return;
+    }
+    run.memo_file = std::make_unique<OutStream>(std::move(sink));
+    run.memo_stream = run.memo_file.get();
+}

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -35,13 +36,17 @@ struct Result {
     std::string err;
 };
 
-// A running binary with stdout and stderr on pipes.
+// A running binary with stdout and stderr on pipes. With `input`, standard
+// input is a pipe holding that text and then its end; `program` runs
+// another copy of the binary.
 class Child {
 public:
     // `extra_env` holds NAME=value texts set on top of the fixed environment.
     explicit Child(const std::vector<std::string>& args, const std::string& cwd = {},
-                   bool as_nobody = false, const std::vector<std::string>& extra_env = {}) {
-        std::vector<std::string> strings{FILARIX_BINARY};
+                   bool as_nobody = false, const std::vector<std::string>& extra_env = {},
+                   const std::optional<std::string>& input = std::nullopt,
+                   const std::string& program = FILARIX_BINARY) {
+        std::vector<std::string> strings{program};
         strings.insert(strings.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& s : strings) argv.push_back(s.data());
@@ -53,8 +58,22 @@ public:
         envp.push_back(nullptr);
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+        // The text is in the pipe before the child starts, so writing it
+        // never waits for the child (it must fit the pipe's buffer).
+        int in[2] = {-1, -1};
+        if (input) {
+            if (::pipe2(in, O_CLOEXEC) != 0) return;
+            const bool whole =
+                ::write(in[1], input->data(), input->size()) == ssize_t(input->size());
+            ::close(in[1]);
+            if (!whole) {
+                ::close(in[0]);
+                return;
+            }
+        }
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (in[0] >= 0) ::dup2(in[0], 0);
             ::dup2(out[1], 1);
             ::dup2(err[1], 2);
             ::signal(SIGINT, SIG_DFL);
@@ -69,6 +88,7 @@ public:
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
+        if (in[0] >= 0) ::close(in[0]);
         ::close(out[1]);
         ::close(err[1]);
         fds_[0] = out[0];
@@ -130,8 +150,10 @@ private:
 };
 
 inline Result run(const std::vector<std::string>& args, const std::string& cwd = {},
-                  bool as_nobody = false, const std::vector<std::string>& extra_env = {}) {
-    Child child(args, cwd, as_nobody, extra_env);
+                  bool as_nobody = false, const std::vector<std::string>& extra_env = {},
+                  const std::optional<std::string>& input = std::nullopt,
+                  const std::string& program = FILARIX_BINARY) {
+    Child child(args, cwd, as_nobody, extra_env, input, program);
     return child.finish();
 }
 
