@@ -1,5 +1,6 @@
 // The clock, the time zone and calendar conversions.
 #include "platform/win32/win32_internal.hpp"
+#include "platform/win32/win32_rules.hpp"
 
 namespace platform::win32 {
 namespace {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/win32/win32_internal.hpp"
+#include "platform/win32/win32_rules.hpp"
 
 namespace platform::win32 {
 namespace {
@@ -53,13 +54,9 @@ public:
         // it: the text is dropped, as the runtime drops it.
         if (h_ == nullptr || h_ == INVALID_HANDLE_VALUE) return !owned_;
         if (!text_) return write_all(h_, data, size);
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < size; ++i) {
-            if (data[i] != '\n') continue;
-            if (!write_all(h_, data + start, i - start) || !write_all(h_, "\r\n", 2)) return false;
-            start = i + 1;
-        }
-        return write_all(h_, data + start, size - start);
+        return write_with_crlf(std::string_view(data, size), [this](std::string_view part) {
+            return write_all(h_, part.data(), part.size());
+        });
     }
     bool close() override {
         if (!owned_ || h_ == nullptr || h_ == INVALID_HANDLE_VALUE) return true;
@@ -79,14 +76,6 @@ private:
 HANDLE open_existing(std::u16string_view path, DWORD access, DWORD share, DWORD flags) {
     const std::wstring p = to_w(path);
     return ::CreateFileW(p.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-}
-
-// The layout of a backup stream header up to its name.
-constexpr DWORD stream_header_size = 20;
-
-std::uint32_t le32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 }  // namespace
@@ -212,13 +201,14 @@ std::vector<NamedStream> Win32System::named_streams(std::u16string_view path, bo
     std::wstring name;
     for (;;) {
         DWORD got = 0;
-        if (!::BackupRead(h.get(), header, stream_header_size, &got, FALSE, TRUE, &context) ||
+        if (!::BackupRead(h.get(), header, static_cast<DWORD>(stream_header_size), &got, FALSE,
+                          TRUE, &context) ||
             got < stream_header_size)
             break;  // the end, or a system that cannot enumerate (Wine): what we have
-        const std::uint32_t attributes = le32(header + 4);
-        const std::int64_t size = static_cast<std::int64_t>(le32(header + 8)) |
-                                  (static_cast<std::int64_t>(le32(header + 12)) << 32);
-        const std::uint32_t name_bytes = le32(header + 16);
+        const StreamHeader parsed = parse_stream_header(header);
+        const std::uint32_t name_bytes = parsed.name_bytes;
+        const std::int64_t size = parsed.size;
+        if (name_bytes > 65536) break;  // no stream name is that long: a damaged header
         if (name_bytes > 0) {
             name.assign(name_bytes / 2 + 1, L'\0');
             DWORD name_got = 0;
@@ -229,7 +219,7 @@ std::vector<NamedStream> Win32System::named_streams(std::u16string_view path, bo
             NamedStream stream;
             stream.name = from_w(name.data(), name_bytes / 2);
             stream.size = size;
-            stream.attributes = attributes;
+            stream.attributes = parsed.attributes;
             streams.push_back(std::move(stream));
         }
         if (size > 0) {

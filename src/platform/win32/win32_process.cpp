@@ -2,38 +2,12 @@
 #include <cstdlib>
 
 #include "platform/win32/win32_internal.hpp"
+#include "platform/win32/win32_rules.hpp"
 // The dialog declarations need the base types of windows.h first.
 #include <commdlg.h>
 
 namespace platform::win32 {
 namespace {
-
-// One argument as the runtime's argument parser reads it back: quoted when
-// it holds a blank, a tab or a quote, with the backslashes before a quote
-// (and before the closing quote) doubled.
-void append_argument(std::wstring& line, std::wstring_view arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring_view::npos) {
-        line += arg;
-        return;
-    }
-    line += L'"';
-    std::size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') {
-            line.append(backslashes * 2 + 1, L'\\');
-        } else {
-            line.append(backslashes, L'\\');
-        }
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, L'\\');
-    line += L'"';
-}
 
 int run_and_wait(const std::wstring& program, std::wstring command_line) {
     STARTUPINFOW startup{};
@@ -140,13 +114,13 @@ int Win32System::run_shell(std::u16string_view before, std::u16string_view file_
 int Win32System::spawn(std::u16string_view program, const std::vector<std::u16string>& args) {
     const std::wstring path = to_w(program);
     if (path.empty()) return -1;
-    std::wstring line;
-    append_argument(line, path);
+    std::u16string line;
+    append_command_argument(line, program);
     for (const auto& arg : args) {
-        line += L' ';
-        append_argument(line, to_w(arg));
+        line += u' ';
+        append_command_argument(line, arg);
     }
-    return run_and_wait(path, std::move(line));
+    return run_and_wait(path, to_w(line));
 }
 
 std::optional<std::u16string> Win32System::choose_file(DialogKind kind) {
