@@ -3,14 +3,17 @@
 #   ./build.sh run [arguments...]   build, then catalogue (no arguments: the current directory)
 #   ./build.sh test                 build, then run every test through ctest
 #   ./build.sh sanitize             build the unit tests with ASan+UBSan and run them
+#   ./build.sh windows              cross-build build-windows/filarix64.exe with MinGW-w64
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 mode=${1:-run}
 [ $# -gt 0 ] && shift
 
 # What a fresh Debian 12 machine lacks is installed first.
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+[ "$mode" = windows ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix)
 missing=()
-for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev; do
+for pkg in "${packages[@]}"; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -41,8 +44,14 @@ case "$mode" in
         configure_and_build "$here/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DFILARIX_SANITIZE=ON
         ctest --test-dir "$here/build-sanitize" --output-on-failure -j 2 -L unit
         ;;
+    windows)
+        # One static executable; the tests are not part of this build.
+        configure_and_build "$here/build-windows" \
+            -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake"
+        echo "built $here/build-windows/filarix64.exe"
+        ;;
     *)
-        echo "usage: $0 run [arguments...] | test | sanitize" >&2
+        echo "usage: $0 run [arguments...] | test | sanitize | windows" >&2
         exit 2
         ;;
 esac
