@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds FILARIX64 and then either runs it or runs the whole test suite.
 #   ./build.sh run [arguments...]   build, then catalogue (no arguments: the current directory)
-#   ./build.sh test                 build, then run every test through ctest
+#   ./build.sh test                 build (Linux and the Windows exe), then run every test
+#                                   through ctest, the Windows exe's suite under Wine
 #   ./build.sh sanitize             build the unit tests with ASan+UBSan and run them
 #   ./build.sh windows              cross-build build-windows/filarix64.exe with MinGW-w64
 set -euo pipefail
@@ -12,6 +13,7 @@ mode=${1:-run}
 # What a fresh Debian 12 machine lacks is installed first.
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
 [ "$mode" = windows ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix)
+[ "$mode" = test ] && packages+=(g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
@@ -30,14 +32,23 @@ configure_and_build() {
     cmake --build "$dir"
 }
 
+# One static executable; the tests are not part of this build.
+build_windows() {
+    configure_and_build "$here/build-windows" \
+        -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake"
+}
+
 case "$mode" in
     run)
         configure_and_build "$here/build" >/dev/null
         exec "$here/build/filarix64" "$@"
         ;;
     test)
-        # The benchmarks are built too, so that they keep compiling.
-        configure_and_build "$here/build" -DFILARIX_BENCH=ON
+        # The Windows exe first: the Linux test build runs its suite under
+        # Wine. The benchmarks are built too, so that they keep compiling.
+        build_windows
+        configure_and_build "$here/build" -DFILARIX_BENCH=ON \
+            -DFILARIX_WINDOWS_EXE="$here/build-windows/filarix64.exe"
         ctest --test-dir "$here/build" --output-on-failure -j 2
         ;;
     sanitize)
@@ -45,9 +56,7 @@ case "$mode" in
         ctest --test-dir "$here/build-sanitize" --output-on-failure -j 2 -L unit
         ;;
     windows)
-        # One static executable; the tests are not part of this build.
-        configure_and_build "$here/build-windows" \
-            -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake"
+        build_windows
         echo "built $here/build-windows/filarix64.exe"
         ;;
     *)
