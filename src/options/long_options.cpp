@@ -11,6 +11,7 @@
 #include "driver/termination.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
+#include "options/memo.hpp"
 #include "platform/path_syntax.hpp"
 
 namespace {
@@ -265,26 +266,11 @@ int levels(Option& o) {
 // The memo file is opened now, so that a name the file system refuses is
 // reported before the walk rather than after it.
 int memo(Option& o) {
-    Run& run = o.run;
-    run.s.MEMO = 1;
-    std::optional<std::u16string> name;
-    if (o.has_value())
-        name = *o.value;
-    else
-        name = run.sys.choose_file(platform::DialogKind::output_file);
-    // Without a file the accounting log takes the memo (after parsing).
-    if (!name || name->empty()) return 0;
-    if (run.memo_file) run.memo_file->close();
-    run.memo_file.reset();
-    run.memo_stream = nullptr;
-    run.memo_name = full_path_of(run, *name);
-    auto sink = run.sys.open_text(run.memo_name, platform::OpenMode::append);
-    if (!sink) {
-        run.std_out.printf("\nCan't open memo file %s\n", o.narrow(run.memo_name).c_str());
-        return 0;
-    }
-    run.memo_file = std::make_unique<OutStream>(std::move(sink));
-    run.memo_stream = run.memo_file.get();
+    o.run.s.MEMO = 1;
+    // With no name the file dialog asks; without a file the accounting log
+    // takes the memo (after parsing).
+    open_memo_file(o.run, o.has_value() && !o.value->empty() ? full_path_of(o.run, *o.value)
+                                                             : std::u16string());
     return 0;
 }
 
