@@ -14,55 +14,12 @@
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
 #include "options/settings_parser.hpp"
+#include "parse_helper.hpp"
 #include "run_helper.hpp"
 
 using namespace testing_support;
 
 namespace {
-
-using Args = std::vector<std::u16string>;
-
-std::string text_of(std::u16string_view text) {
-    return platform::utf16_to_utf8_lossless(text);
-}
-
-std::string joined(const std::vector<std::u16string>& list) {
-    std::string out;
-    for (const auto& item : list) out += text_of(item) + "|";
-    return out;
-}
-
-// One parse of a command line on a fresh run, as the driver starts it.
-struct Parse {
-    MemoryPlatform mp;
-    std::unique_ptr<::Run> run;
-    int code = -1;  // -1: the parse went through
-    bool process_exit = false;
-    std::string out;
-    std::string err;
-
-    void go(const Args& args, const std::function<void(MemoryPlatform&, ::Run&)>& prepare = {}) {
-        mp.out_text.clear();
-        mp.err_text.clear();
-        run = std::make_unique<::Run>(mp);
-        run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
-        run->args.insert(run->args.end(), args.begin(), args.end());
-        apply_start_up_defaults(run->s);
-        if (prepare) prepare(mp, *run);
-        try {
-            parse_settings(*run);
-        } catch (const RunEnded& ended) {
-            code = ended.reason;
-        } catch (const ProcessExit& exit) {
-            code = exit.code;
-            process_exit = true;
-        }
-        run->std_out.flush();
-        run->std_err.flush();
-        out = mp.out_text;
-        err = mp.err_text;
-    }
-};
 
 std::string help_text() {
     MemoryPlatform mp;
@@ -71,13 +28,6 @@ std::string help_text() {
         show_help(run);
     }
     return mp.err_text;
-}
-
-// The record with nothing but the start-up defaults and the parser's rules.
-RunSettings defaults() {
-    Parse p;
-    p.go({});
-    return p.run->s;
 }
 
 bool same_settings(const RunSettings& a, const RunSettings& b) {
@@ -113,7 +63,7 @@ const std::vector<Row>& option_rows() {
          }},
         {{u"+c"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.CRC, 1); }},
         {{u"-", u"+", u"-.ini", u"-9", u"-X", u"-Xabc"}, parsed, "", "",
-         [](R r) { EXPECT_TRUE(same_settings(r.s, defaults())); }},
+         [](R r) { EXPECT_TRUE(same_settings(r.s, parsed_defaults())); }},
         {{u"-c", u"data"},
          6,
          "\nThere appears to be an extra or eroneous item \"data\"\n"

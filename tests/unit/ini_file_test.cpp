@@ -10,21 +10,12 @@
 #include <memory>
 
 #include "memory_platform.hpp"
+#include "parse_helper.hpp"
 #include "run_helper.hpp"
 
 using namespace testing_support;
 
 namespace {
-
-std::string text_of(std::u16string_view text) {
-    return platform::utf16_to_utf8_lossless(text);
-}
-
-std::string joined(const std::vector<std::u16string>& list) {
-    std::string out;
-    for (const auto& item : list) out += text_of(item) + "|";
-    return out;
-}
 
 // The INI file applied to a run that holds the start-up defaults, the way
 // the parser starts it; nothing else is read.

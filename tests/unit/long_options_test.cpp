@@ -11,60 +11,12 @@
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/settings_parser.hpp"
+#include "parse_helper.hpp"
 #include "run_helper.hpp"
 
 using namespace testing_support;
 
 namespace {
-
-using Args = std::vector<std::u16string>;
-using Prepare = std::function<void(MemoryPlatform&, ::Run&)>;
-
-std::string text_of(std::u16string_view text) {
-    return platform::utf16_to_utf8_lossless(text);
-}
-
-std::string joined(const std::vector<std::u16string>& list) {
-    std::string out;
-    for (const auto& item : list) out += text_of(item) + "|";
-    return out;
-}
-
-// One parse of a command line on a fresh run, as the driver starts it.
-struct Parse {
-    MemoryPlatform mp;
-    std::unique_ptr<::Run> run;
-    int code = -1;  // -1: the parse went through
-    bool process_exit = false;
-    std::string out;
-    std::string err;
-
-    void go(const Args& args, const Prepare& prepare = {}) {
-        run = std::make_unique<::Run>(mp);
-        run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
-        run->args.insert(run->args.end(), args.begin(), args.end());
-        apply_start_up_defaults(run->s);
-        if (prepare) prepare(mp, *run);
-        try {
-            parse_settings(*run);
-        } catch (const RunEnded& ended) {
-            code = ended.reason;
-        } catch (const ProcessExit& exit) {
-            code = exit.code;
-            process_exit = true;
-        }
-        run->std_out.flush();
-        run->std_err.flush();
-        out = mp.out_text;
-        err = mp.err_text;
-    }
-};
-
-RunSettings defaults() {
-    Parse p;
-    p.go({});
-    return p.run->s;
-}
 
 bool same_settings(const RunSettings& a, const RunSettings& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
@@ -101,7 +53,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--AND", u"--android", u"--access", u"--Create", u"--hashset=x.txt", u"--showat"},
          parsed,
          "",
-         [](R r) { EXPECT_TRUE(same_settings(r.s, defaults())); }},
+         [](R r) { EXPECT_TRUE(same_settings(r.s, parsed_defaults())); }},
         // 3
         {{u"--ADSONLY", u"--addsonly", u"--OnlyAds"}, parsed, "",
          [](R r) {
@@ -525,7 +477,7 @@ TEST(LongOptions, WordsThatChangeNothingLeaveTheDefaults) {
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.out, "");
     EXPECT_EQ(p.mp.slept_ms, 0u);
-    EXPECT_TRUE(same_settings(p.run->s, defaults()));
+    EXPECT_TRUE(same_settings(p.run->s, parsed_defaults()));
 }
 
 TEST(LongOptions, UnknownWordsPauseThreeSecondsEach) {

@@ -1,0 +1,48 @@
+#include "parse_helper.hpp"
+
+#include "options/settings_parser.hpp"
+#include "platform/path_syntax.hpp"
+
+namespace testing_support {
+
+std::string text_of(std::u16string_view text) {
+    return platform::utf16_to_utf8_lossless(text);
+}
+
+std::string joined(const std::vector<std::u16string>& list) {
+    std::string out;
+    for (const auto& item : list) out += text_of(item) + "|";
+    return out;
+}
+
+void Parse::go(const Args& args, const Prepare& prepare) {
+    mp.out_text.clear();
+    mp.err_text.clear();
+    code = -1;
+    process_exit = false;
+    run = std::make_unique<::Run>(mp);
+    run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
+    run->args.insert(run->args.end(), args.begin(), args.end());
+    apply_start_up_defaults(run->s);
+    if (prepare) prepare(mp, *run);
+    try {
+        parse_settings(*run);
+    } catch (const RunEnded& ended) {
+        code = ended.reason;
+    } catch (const ProcessExit& exit) {
+        code = exit.code;
+        process_exit = true;
+    }
+    run->std_out.flush();
+    run->std_err.flush();
+    out = mp.out_text;
+    err = mp.err_text;
+}
+
+RunSettings parsed_defaults() {
+    Parse p;
+    p.go({});
+    return p.run->s;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,39 @@
+// One parse of a command line on a fresh run, as the driver starts it, with
+// what it printed and how it ended; and small texts for comparing lists.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/run.hpp"
+#include "memory_platform.hpp"
+
+namespace testing_support {
+
+using Args = std::vector<std::u16string>;
+using Prepare = std::function<void(MemoryPlatform&, ::Run&)>;
+
+std::string text_of(std::u16string_view text);
+// Every item followed by "|".
+std::string joined(const std::vector<std::u16string>& list);
+
+struct Parse {
+    MemoryPlatform mp;
+    std::unique_ptr<::Run> run;
+    int code = -1;  // -1: the parse went through
+    bool process_exit = false;
+    std::string out;
+    std::string err;
+
+    // The arguments follow the program's own path; `prepare` runs on the
+    // fresh run before the settings sources.
+    void go(const Args& args, const Prepare& prepare = {});
+};
+
+// The settings record after a parse of no arguments at all.
+RunSettings parsed_defaults();
+
+}  // namespace testing_support
