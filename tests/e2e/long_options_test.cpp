@@ -67,3 +67,53 @@ TEST(LongOptions, MalformedValuesEndWithReasonSix) {
 }
 
 }  // namespace
+
+namespace {
+
+// The settings sources in their order, end to end: the environment, then
+// the INI file in the working directory, then the command line, each
+// overriding the one before.
+TEST(SettingsSources, EachSourceOverridesTheOneBefore) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> env;
+        const char* ini;  // null: no INI file
+        std::vector<std::string> options;
+        bool recursed;
+    };
+    const Case cases[] = {
+        {"environment alone", {"RECURSE=OFF"}, nullptr, {}, false},
+        {"INI over environment", {"RECURSE=OFF"}, "RECURSE=ON\n", {}, true},
+        {"INI over environment, off", {"RECURSE=ON"}, "RECURSE=OFF\n", {}, false},
+        {"command line over both", {"RECURSE=ON"}, "RECURSE=OFF\n", {"+r"}, true},
+        {"-r toggles what the INI file left", {}, "RECURSE=OFF\n", {"-r"}, true},
+        {"-.ini leaves the environment in force",
+         {"RECURSE=OFF"},
+         "RECURSE=ON\n",
+         {"-.ini"},
+         false},
+    };
+    for (const auto& c : cases) {
+        TempTree t;
+        t.file("tree/top.txt", "top");
+        t.file("tree/sub/deep.txt", "deep");
+        const std::string work = t.dir("work");
+        if (c.ini) std::ofstream(work + "/filarix64.ini") << c.ini;
+        std::vector<std::string> args{t.path("tree")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto result = run(args, work, false, c.env);
+        EXPECT_EQ(result.status, 1) << c.what << "\n" << result.err;
+        EXPECT_EQ(result.err.find("deep.txt") != std::string::npos, c.recursed) << c.what << "\n"
+                                                                                << result.err;
+        // The console ends with the INI block, then the environment line.
+        if (c.ini && !c.env.empty() && c.options != std::vector<std::string>{"-.ini"}) {
+            std::string line = c.ini;
+            line.pop_back();
+            const std::string tail =
+                "\n ----- INI FILE PROCESSED -----\n\n " + line + "\n\nENVIRONMENT PROCESSED\n";
+            EXPECT_TRUE(ends_with(result.err, tail)) << c.what << "\n" << result.err;
+        }
+    }
+}
+
+}  // namespace
