@@ -107,6 +107,8 @@ TEST(Wine, ListingFileAgreesWithTheLinuxBuild) {
     t.file("tree/sub/deeper/three", "3");
     t.file("tree/ro.txt", "read only");
     t.mode("tree/ro.txt", 0444);
+    t.file("tree/with space.txt", "spaced");
+    t.file("tree/\xC3\xA9\xE2\x82\xAC.txt", "xy");  // "é€.txt"
     const std::string work = t.dir("work");
     ASSERT_EQ(run_linux({t.path("tree"), "-o", "linux.txt"}, work).status, 1);
     const auto result =
@@ -114,7 +116,7 @@ TEST(Wine, ListingFileAgreesWithTheLinuxBuild) {
     ASSERT_EQ(result.status, 1) << result.err;
     const auto linux_records = records_of(wine::read_file(work + "/linux.txt"));
     const auto windows_records = records_of(wine::read_windows_text(work + "/windows.txt"));
-    ASSERT_EQ(linux_records.size(), 4u);
+    ASSERT_EQ(linux_records.size(), 6u);
     ASSERT_EQ(windows_records.size(), linux_records.size());
     for (std::size_t i = 0; i < linux_records.size(); ++i) {
         const Record& l = linux_records[i];
