@@ -282,7 +282,8 @@ int milliseconds(Option& o) {
 
 int name_after(Option& o) {
     o.run.s.NAMEAFTER = 1;
-    if (o.has_value()) o.run.nameafter_width = number32(*o.value, 0, column_limit);
+    // -1 asks for the default width, as when no number is given.
+    if (o.has_value()) o.run.nameafter_width = number32(*o.value, -1, column_limit);
     return 0;
 }
 

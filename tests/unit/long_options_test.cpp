@@ -251,6 +251,8 @@ const std::vector<Row>& long_option_rows() {
              EXPECT_EQ(r.nameafter_width, -1);
          }},
         {{u"--NAMEAFTER=30"}, parsed, "", [](R r) { EXPECT_EQ(r.nameafter_width, 30); }},
+        {{u"--NAMEAFTER=30", u"--nameafter=-1"}, parsed, "",
+         [](R r) { EXPECT_EQ(r.nameafter_width, -1); }},
         {{u"--nameafter=4000000000"}, parsed, "",
          [](R r) { EXPECT_EQ(r.nameafter_width, 32768); }},
         // 29
