@@ -6,6 +6,7 @@
 #include <string>
 
 #include "content/help.hpp"
+#include "content/signature.hpp"
 #include "driver/start_paths.hpp"
 #include "driver/termination.hpp"
 #include "options/date_arguments.hpp"
@@ -529,6 +530,7 @@ private:
         if (header_only) s_.header_only = 1;
         const auto full = run_.sys.full_path(name);
         run_.header_file = full ? *full : name;
+        load_header_file(run_);
     }
 
     void given_label() {
@@ -577,15 +579,14 @@ private:
     }
 
     void time_column(bool year_first) {
+        s_.time_type = 'w';
+        if (year_first) s_.REVERSE = 1;
+        // The off form takes no value: the letters after it are options.
         if (plus_) {
-            // A letter after +t is its value, not an option of its own.
-            if (k_ + 1 < arg_.size()) ++k_;
             s_.TIME = 0;
             return;
         }
-        s_.time_type = 'w';
         s_.TIME = 1;
-        if (year_first) s_.REVERSE = 1;
         char16_t kind;
         if (k_ + 1 < arg_.size()) {
             kind = arg_[++k_];

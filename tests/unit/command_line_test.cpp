@@ -533,6 +533,13 @@ const std::vector<Row>& option_rows() {
              EXPECT_EQ(r.s.time_type, '0');
          }},
         {{u"-tw", u"+t"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.TIME, 0); }},
+        {{u"-tC", u"+tc"}, parsed, "", "",
+         [](R r) {
+             EXPECT_EQ(r.s.TIME, 0);
+             EXPECT_EQ(r.s.time_type, 'w');
+             EXPECT_EQ(r.s.CRC, 1);  // the c is an option of its own
+         }},
+        {{u"+T"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.REVERSE, 1); }},
         {{u"-t"}, 6, "", "", {}},
         {{u"-t", u""}, 6, "", "", {}},
         // ----- -U -u -----
