@@ -93,7 +93,14 @@ void write_stream_totals(Run& run, OutStream& out) {
 
 void close_out_listing(Run& run) {
     if (run.s.SORT && run.s.OUTPUT && run.output_file) {
-        run.output_file->close();
+        // A listing that did not reach the disk whole is not sorted: the
+        // run ends with the write error and the file stays as written.
+        if (!run.output_file->closed() && !run.output_file->close()) {
+            run.std_err.printf("\nError writing the listing to %s\n",
+                               run.sys.narrow(run.output_part_name).c_str());
+            if (run.exit_reason < 2) run.exit_reason = exit_code::write_error;
+            return;
+        }
         run.sorted = true;
         sort_output_file(run, run.output_name);
     }
@@ -195,6 +202,7 @@ void write_console_summary(Run& run) {
     if (!run.closeout_done) {
         run.closeout_done = true;
         close_out_listing(run);
+        reason = run.exit_reason;  // a listing that failed its last write
     }
 
     if (!run.log && run.output && run.s.OUTPUT && !run.s.SILENT && !run.sorted && run.output_file &&

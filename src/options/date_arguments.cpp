@@ -180,7 +180,7 @@ int age_in_days(Run& run, std::string_view text) {
         }
     }
     platform::CivilTime day;
-    if (first_digits >= 4) {
+    if (first_digits == 4) {
         day.year = numbers[0];
         day.month = numbers[1];
         day.day = numbers[2];

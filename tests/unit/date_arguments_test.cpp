@@ -67,6 +67,7 @@ TEST(AgeInDays, WholeDaysFromLocalMidnightTruncatedTowardZero) {
         {"2024-01-16", -1},    {"13-1-2023", 13},  // month 13 carries into the next year
         {"12-01-2005", 6618},  {"01-01-05", 6952},  {"01-01-09", 5491}, {"01-01-10", 41651},
         {"01/01/2005c", 6952}, {"0-0-1980", 16116},  // a zero file time: 30 November 1979
+        {"00012-1-2023", 44},                        // only four digits make a leading year
     };
     for (const auto& [text, days] : cases) EXPECT_EQ(age_in_days(run, text), days) << text;
 }

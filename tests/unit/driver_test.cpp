@@ -263,6 +263,16 @@ TEST(WriteErrors, AFailedListingWriteEndsWithWriteError) {
     EXPECT_EQ(closing.code, 9);
     EXPECT_NE(closing.err.find("Error writing the listing to C:\\out\\list.txt"),
               std::string::npos);
+
+    // Nor when the listing is closed to be sorted.
+    FaultyPlatform failing_sort(small);
+    failing_sort.fail(FaultyPlatform::Kind::write, 1);
+    const RunResult sorting =
+        run_in_memory(small, failing_sort, {u"filarix64", u"C:\\d", u"-yn"}, to_file);
+    EXPECT_EQ(sorting.code, 9);
+    EXPECT_NE(sorting.err.find("Error writing the listing to C:\\out\\list.txt"),
+              std::string::npos);
+    EXPECT_NE(sorting.err.find("Exit Status: WRITE_ERROR"), std::string::npos);
 }
 
 TEST(CommandLine, BareStartPathsThenOptions) {

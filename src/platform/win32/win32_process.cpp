@@ -127,13 +127,15 @@ std::optional<std::u16string> Win32System::choose_file(DialogKind kind) {
     std::wstring buffer(32768, L'\0');
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
-    ofn.lpstrFilter = L"All files (*.*)\0*.*\0";
+    ofn.lpstrFilter = L"All Files (*.*)\0*.*\0";
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
     ofn.lpstrTitle =
         kind == DialogKind::output_file ? L"Output File Selection" : L"Input File Selection";
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER |
-                (kind == DialogKind::input_file ? OFN_FILEMUSTEXIST : 0);
+    if (kind == DialogKind::input_file) ofn.lpstrDefExt = L"DAT";
+    // The dialog must not move the current directory: relative start paths
+    // and output names are resolved against it afterwards.
+    ofn.Flags = OFN_NOCHANGEDIR | (kind == DialogKind::input_file ? OFN_FILEMUSTEXIST : 0);
     if (!::GetOpenFileNameW(&ofn)) return std::nullopt;
     const std::u16string chosen = from_w(buffer.c_str());
     if (chosen.empty()) return std::nullopt;
