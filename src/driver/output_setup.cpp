@@ -5,6 +5,7 @@
 
 #include "driver/accounting_log.hpp"
 #include "driver/termination.hpp"
+#include "options/number_text.hpp"
 
 namespace {
 
@@ -36,17 +37,6 @@ NameParts split_output_name(const platform::PathSyntax& syntax, std::u16string_v
     return parts;
 }
 
-// The decimal number at the start of a text; 0 when there is none. Large
-// values stop growing rather than overflow.
-std::size_t leading_number(std::u16string_view text) {
-    std::size_t value = 0;
-    for (char16_t c : text) {
-        if (c < u'0' || c > u'9') break;
-        value = std::min<std::size_t>(value * 10 + std::size_t(c - u'0'), 1000000);
-    }
-    return value;
-}
-
 void pad_comment(std::u16string& text, std::size_t width) {
     if (width > text.size()) text.append(std::min(width - text.size(), comment_fill_limit), u' ');
 }
@@ -58,7 +48,7 @@ void prepare_comment(Run& run) {
         platform::equal_ignoring_case(std::u16string_view(text).substr(0, key.size()), key)) {
         std::u16string_view rest = std::u16string_view(text).substr(key.size());
         if (!rest.empty() && rest.front() == u':') rest.remove_prefix(1);
-        const std::size_t width = leading_number(rest);
+        const auto width = static_cast<std::size_t>(leading_number_in(rest, 0, 1000000));
         const auto computer = run.sys.computer_name();
         if (!computer) return;
         std::u16string name = computer->substr(0, 12);
@@ -69,7 +59,8 @@ void prepare_comment(Run& run) {
     }
     const std::size_t colon = text.find(u':');
     if (colon == std::u16string::npos) return;
-    const std::size_t width = leading_number(std::u16string_view(text).substr(colon + 1));
+    const auto width = static_cast<std::size_t>(
+        leading_number_in(std::u16string_view(text).substr(colon + 1), 0, 1000000));
     text.resize(colon);
     pad_comment(text, width);
 }

@@ -12,6 +12,7 @@
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
 #include "options/long_options.hpp"
+#include "options/number_text.hpp"
 #include "options/output_names.hpp"
 #include "options/settings_parser.hpp"
 
@@ -22,19 +23,6 @@ constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
 // A column can never be wider than the longest path the program handles.
 constexpr std::int64_t column_limit = 32768;
 constexpr std::size_t label_limit = 12;
-
-std::int64_t leading_number(std::u16string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        const int digit = text[i] - u'0';
-        value = value > (int64_max - digit) / 10 ? int64_max : value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
 
 std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
     if (b > 0 && a > int64_max - b) return int64_max;

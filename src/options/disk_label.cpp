@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "options/number_text.hpp"
+
 namespace {
 
 constexpr std::size_t stored_limit = 11;
@@ -13,22 +15,6 @@ bool is_letter(char c) {
 }
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
-}
-
-// The leading decimal number of a text (blanks and a sign allowed in
-// front), held at the 64-bit limits instead of overflowing.
-std::int64_t leading_number(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max();
-    for (; i < text.size() && is_digit(text[i]); ++i) {
-        const int digit = text[i] - '0';
-        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
-    }
-    return negative ? -value : value;
 }
 
 std::string plus_one(std::int64_t number) {

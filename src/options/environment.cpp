@@ -6,6 +6,7 @@
 #include <string>
 
 #include "driver/accounting_log.hpp"
+#include "options/number_text.hpp"
 #include "platform/path_syntax.hpp"
 
 namespace {
@@ -18,18 +19,6 @@ std::optional<std::u16string> value_of(Run& run, std::u16string_view name) {
     auto value = run.sys.get_env(name);
     if (!value || value->empty()) return std::nullopt;
     return value;
-}
-
-// A decimal number held to the widths a column can have; 0 for text that
-// is not a number.
-std::int32_t width_of(std::u16string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
-    if (i < text.size() && text[i] == u'+') ++i;
-    std::int64_t n = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
-        n = std::min<std::int64_t>(n * 10 + (text[i] - u'0'), column_limit);
-    return static_cast<std::int32_t>(n);
 }
 
 // ON or OFF in any case sets a switch; other values leave it as it was.
@@ -77,7 +66,7 @@ bool read_delimiter(Run& run) {
 bool read_width(Run& run) {
     const auto value = value_of(run, u"WIDTH");
     if (!value) return false;
-    run.s.WIDTH = width_of(*value);
+    run.s.WIDTH = leading_number_in(*value, 0, column_limit);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #include "options/ini_file.hpp"
 
-#include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +9,7 @@
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
+#include "options/number_text.hpp"
 
 namespace {
 
@@ -54,14 +55,6 @@ struct Line {
         if (off()) field = 0;
     }
 };
-
-std::int64_t number64(const std::string& text) {
-    return std::strtoll(text.c_str(), nullptr, 10);
-}
-
-int number(const std::string& text) {
-    return std::atoi(text.c_str());
-}
 
 enum class Match { start, anywhere };
 
@@ -144,7 +137,7 @@ void displacement(Line& l) {
         l.run.DISPLACE = 0;
         return;
     }
-    l.run.DISPLACE = l.off() ? 0 : number64(l.value);
+    l.run.DISPLACE = l.off() ? 0 : leading_number(l.value);
 }
 
 void exclude(Line& l) {
@@ -198,7 +191,7 @@ void first_512(Line& l) {
 void greater(Line& l) {
     l.s.GREATER = 1;
     if (l.has_value) {
-        l.run.size_greater = number64(l.value);
+        l.run.size_greater = leading_number(l.value);
         return;
     }
     l.warn("\nMissing ini file modifier at: %s");
@@ -210,7 +203,7 @@ void greater(Line& l) {
 void less_than(Line& l) {
     l.s.LESSTHAN = 1;
     if (l.has_value) {
-        l.run.size_less = number64(l.value);
+        l.run.size_less = leading_number(l.value);
         return;
     }
     l.warn("\nIllegal ini file directive %s");
@@ -310,7 +303,8 @@ void split(Line& l) {
         return;
     }
     l.s.SPLIT = 1;
-    l.run.split_lines = number(l.value);
+    l.run.split_lines = leading_number_in(l.value, std::numeric_limits<std::int32_t>::min(),
+                                          std::numeric_limits<std::int32_t>::max());
 }
 
 void stream(Line& l) {
@@ -349,7 +343,7 @@ void width(Line& l) {
         l.pause(2);
         return;
     }
-    l.s.WIDTH = number(l.value);
+    l.s.WIDTH = leading_number_in(l.value, 0, 32768);
 }
 
 void zulu(Line& l) {
@@ -369,7 +363,7 @@ void long_names(Line& l) {
     if (l.on()) l.s.eight_dot_three = 2;
     if (l.off()) l.s.eight_dot_three = 0;
     if (!l.value.empty() && l.value[0] >= '0' && l.value[0] <= '9')
-        l.run.lfn_width = number64(l.value);
+        l.run.lfn_width = leading_number(l.value);
 }
 
 // The keys in the order they are tried; the first row that matches

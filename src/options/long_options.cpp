@@ -12,6 +12,7 @@
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
+#include "options/number_text.hpp"
 #include "platform/path_syntax.hpp"
 
 namespace {
@@ -59,30 +60,6 @@ struct Entry {
 };
 
 // ----- value readers -----
-
-// The leading decimal number of a value (blanks and a sign allowed), held
-// to the 64-bit range rather than wrapping.
-std::int64_t number64(std::u16string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        const int digit = text[i] - u'0';
-        if (negative)
-            value = value < (int64_min + digit) / 10 ? int64_min : value * 10 - digit;
-        else
-            value = value > (int64_max - digit) / 10 ? int64_max : value * 10 + digit;
-    }
-    return value;
-}
-
-// The same held to [low, high].
-std::int32_t number32(std::u16string_view text, std::int32_t low, std::int32_t high) {
-    const std::int64_t n = number64(text);
-    return static_cast<std::int32_t>(n < low ? low : n > high ? high : n);
-}
 
 std::u16string full_path_of(Run& run, std::u16string_view name) {
     const auto full = run.sys.full_path(name);
@@ -151,13 +128,13 @@ int append(Option& o) {
 
 // A digest window from a negative offset would read before the file.
 int digest_begin(Option& o) {
-    const std::int64_t n = number64(*o.value);
+    const std::int64_t n = leading_number(*o.value);
     o.run.DISPLACE = n < 0 ? 0 : n;
     return 0;
 }
 
 int digest_end(Option& o) {
-    o.run.displace_end = number64(*o.value);
+    o.run.displace_end = leading_number(*o.value);
     return 0;
 }
 
@@ -186,7 +163,7 @@ int delimiter(Option& o) {
     else if (v == u"pipe")
         o.run.delimiter = '|';
     else
-        o.run.delimiter = static_cast<char>(number64(v) & 0xFF);
+        o.run.delimiter = static_cast<char>(leading_number(v) & 0xFF);
     return 0;
 }
 
@@ -233,13 +210,13 @@ int size_greater(Option& o) {
         terminate_run(o.run, exit_code::illegal_option);
     }
     o.run.s.GREATER = 1;
-    o.run.size_greater = number64(*o.value);
+    o.run.size_greater = leading_number(*o.value);
     return 0;
 }
 
 int size_less(Option& o) {
     o.run.s.LESSTHAN = 1;
-    o.run.size_less = number64(*o.value);
+    o.run.size_less = leading_number(*o.value);
     return 0;
 }
 
@@ -259,7 +236,7 @@ int levels(Option& o) {
     RunSettings& s = o.run.s;
     s.directories = s.directories > int32_max - 2 ? int32_max : s.directories + 2;
     s.attr_filter = 1;
-    s.levels = number32(*o.value, 0, int32_max - 1) + 1;
+    s.levels = leading_number_in(*o.value, 0, int32_max - 1) + 1;
     return 0;
 }
 
@@ -283,7 +260,7 @@ int milliseconds(Option& o) {
 int name_after(Option& o) {
     o.run.s.NAMEAFTER = 1;
     // -1 asks for the default width, as when no number is given.
-    if (o.has_value()) o.run.nameafter_width = number32(*o.value, -1, column_limit);
+    if (o.has_value()) o.run.nameafter_width = leading_number_in(*o.value, -1, column_limit);
     return 0;
 }
 
@@ -360,7 +337,7 @@ int seconds(Option& o) {
 
 int sequence(Option& o) {
     o.run.s.SEQUENCE = 1;
-    o.run.sequence_start = o.has_value() ? number32(*o.value, 0, int32_max) : 1;
+    o.run.sequence_start = o.has_value() ? leading_number_in(*o.value, 0, int32_max) : 1;
     return 0;
 }
 
@@ -392,7 +369,7 @@ int show_long(Option& o) {
     run.s.RECURSE = 1;
     run.s.DELIM = 1;
     run.delimiter = '|';
-    if (o.has_value()) run.showlong_min = number32(*o.value, 0, int32_max);
+    if (o.has_value()) run.showlong_min = leading_number_in(*o.value, 0, int32_max);
     return 0;
 }
 
@@ -412,7 +389,7 @@ int variable(Option& o) {
 }
 
 int width(Option& o) {
-    o.run.s.WIDTH = number32(*o.value, 0, column_limit);
+    o.run.s.WIDTH = leading_number_in(*o.value, 0, column_limit);
     return 0;
 }
 

@@ -1,0 +1,47 @@
+#include "options/number_text.hpp"
+
+#include <limits>
+
+namespace {
+
+template <typename Char>
+std::int64_t leading(std::basic_string_view<Char> text) {
+    constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == Char(' ') || text[i] == Char('\t'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == Char('-') || text[i] == Char('+')))
+        negative = text[i++] == Char('-');
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= Char('0') && text[i] <= Char('9'); ++i) {
+        const int digit = static_cast<int>(text[i] - Char('0'));
+        if (negative)
+            value = value < (min + digit) / 10 ? min : value * 10 - digit;
+        else
+            value = value > (max - digit) / 10 ? max : value * 10 + digit;
+    }
+    return value;
+}
+
+std::int32_t held(std::int64_t n, std::int32_t low, std::int32_t high) {
+    return static_cast<std::int32_t>(n < low ? low : n > high ? high : n);
+}
+
+}  // namespace
+
+std::int64_t leading_number(std::u16string_view text) {
+    return leading(text);
+}
+
+std::int64_t leading_number(std::string_view text) {
+    return leading(text);
+}
+
+std::int32_t leading_number_in(std::u16string_view text, std::int32_t low, std::int32_t high) {
+    return held(leading(text), low, high);
+}
+
+std::int32_t leading_number_in(std::string_view text, std::int32_t low, std::int32_t high) {
+    return held(leading(text), low, high);
+}

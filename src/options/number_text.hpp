@@ -1,0 +1,15 @@
+// Numbers written in option values, INI lines, environment variables and
+// small files: the leading decimal number of a text, never overflowing.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// Blanks and one sign may stand in front; the digits end at the first
+// other character; 0 when there are none. Values beyond the 64-bit range
+// stay at its ends.
+std::int64_t leading_number(std::u16string_view text);
+std::int64_t leading_number(std::string_view text);
+// The same held to [low, high].
+std::int32_t leading_number_in(std::u16string_view text, std::int32_t low, std::int32_t high);
+std::int32_t leading_number_in(std::string_view text, std::int32_t low, std::int32_t high);
