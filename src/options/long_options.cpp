@@ -68,6 +68,13 @@ std::u16string full_path_of(Run& run, std::u16string_view name) {
 
 // ----- the handlers -----
 
+// The many words that only switch one setting on.
+template <std::int32_t RunSettings::*setting>
+int switch_on(Option& o) {
+    o.run.s.*setting = 1;
+    return 0;
+}
+
 int accepted(Option&) {
     return 0;
 }
@@ -78,11 +85,6 @@ int ignored(Option& o) {
                          o.narrow(o.text).c_str());
     o.run.std_out.put("Please check the option compatability and rerun if necessary\n");
     timed_pause(o.run, 3);
-    return 0;
-}
-
-int ads_only(Option& o) {
-    o.run.s.ADSONLY = 1;
     return 0;
 }
 
@@ -118,11 +120,6 @@ int accounting(Option& o) {
         run.log->close();
         run.log.reset();
     }
-    return 0;
-}
-
-int append(Option& o) {
-    o.run.s.APPEND = 1;
     return 0;
 }
 
@@ -164,11 +161,6 @@ int delimiter(Option& o) {
         o.run.delimiter = '|';
     else
         o.run.delimiter = static_cast<char>(leading_number(v) & 0xFF);
-    return 0;
-}
-
-int directory_sizes(Option& o) {
-    o.run.s.directories = 1;
     return 0;
 }
 
@@ -217,16 +209,6 @@ int size_greater(Option& o) {
 int size_less(Option& o) {
     o.run.s.LESSTHAN = 1;
     o.run.size_less = leading_number(*o.value);
-    return 0;
-}
-
-int hash(Option& o) {
-    o.run.s.HASH = 1;
-    return 0;
-}
-
-int immediate(Option& o) {
-    o.run.s.IMMEDIATE = 1;
     return 0;
 }
 
@@ -285,11 +267,6 @@ int output(Option& o) {
     return 0;
 }
 
-int no_child(Option& o) {
-    o.run.s.NOCHILD = 1;
-    return 0;
-}
-
 int rename_child(Option& o) {
     o.run.s.NOCHILD = 2;
     return 0;
@@ -297,16 +274,6 @@ int rename_child(Option& o) {
 
 int start_path(Option& o) {
     add_start_path(o.run, *o.value);
-    return 0;
-}
-
-int pause(Option& o) {
-    o.run.s.PAUSE = 1;
-    return 0;
-}
-
-int program_name(Option& o) {
-    o.run.s.PNAME = 1;
     return 0;
 }
 
@@ -325,11 +292,6 @@ int reset(Option& o) {
     return 0;
 }
 
-int reverse(Option& o) {
-    o.run.s.REVERSE = 1;
-    return 0;
-}
-
 int seconds(Option& o) {
     o.run.s.seconds = o.text_has(u'+') ? 0 : 1;
     return 0;
@@ -338,26 +300,6 @@ int seconds(Option& o) {
 int sequence(Option& o) {
     o.run.s.SEQUENCE = 1;
     o.run.sequence_start = o.has_value() ? leading_number_in(*o.value, 0, int32_max) : 1;
-    return 0;
-}
-
-int sha1(Option& o) {
-    o.run.s.SHA = 1;
-    return 0;
-}
-
-int sha2(Option& o) {
-    o.run.s.SHA2 = 1;
-    return 0;
-}
-
-int sha3(Option& o) {
-    o.run.s.SHA3 = 1;
-    return 0;
-}
-
-int sha5(Option& o) {
-    o.run.s.SHA5 = 1;
     return 0;
 }
 
@@ -375,16 +317,6 @@ int show_long(Option& o) {
 
 int streams(Option& o) {
     o.run.s.STREAM = o.on;
-    return 0;
-}
-
-int utf8(Option& o) {
-    o.run.s.UTF8 = 1;
-    return 0;
-}
-
-int variable(Option& o) {
-    o.run.s.VAR = 1;
     return 0;
 }
 
@@ -436,18 +368,21 @@ int zulu(Option& o) {
 constexpr Entry long_options[] = {
     {{u"AND"}, Match::prefix, Value::none, accepted},
     {{u"ACCESS"}, Match::prefix, Value::none, accepted},
-    {{u"ADSONLY", u"ADDSONLY", u"ONLYADS"}, Match::prefix, Value::none, ads_only},
+    {{u"ADSONLY", u"ADDSONLY", u"ONLYADS"},
+     Match::prefix,
+     Value::none,
+     switch_on<&RunSettings::ADSONLY>},
     {{u"ADS", u"ADDADS", u"ADSADD"}, Match::prefix, Value::optional, ads},
     {{u"NO_ADS", u"NOADS", u"NO-ADS"}, Match::prefix, Value::none, no_ads},
     {{u"ACC", u"LOG"}, Match::prefix, Value::required, accounting},
-    {{u"APP"}, Match::prefix, Value::none, append},
+    {{u"APP"}, Match::prefix, Value::none, switch_on<&RunSettings::APPEND>},
     {{u"BEG"}, Match::prefix, Value::required, digest_begin},
     {{u"END"}, Match::prefix, Value::required, digest_end},
     {{u"COM"}, Match::prefix, Value::required, comment},
     {{u"CRC"}, Match::prefix, Value::none, crc},
     {{u"CREATE"}, Match::prefix, Value::none, accepted},
     {{u"DEL"}, Match::prefix, Value::required, delimiter},
-    {{u"DIRSIZE"}, Match::prefix, Value::none, directory_sizes},
+    {{u"DIRSIZE"}, Match::prefix, Value::none, switch_on<&RunSettings::directories>},
     {{u"DIRECT"}, Match::prefix, Value::none, directories_too},
     {{u"DRI"}, Match::prefix, Value::required, drive_letter},
     {{u"EXC"}, Match::prefix, Value::required, exclude},
@@ -456,8 +391,8 @@ constexpr Entry long_options[] = {
     {{u"HASHSET"}, Match::prefix, Value::required, accepted},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
-    {{u"HASH", u"MD5"}, Match::exact, Value::none, hash},
-    {{u"IM"}, Match::prefix, Value::none, immediate},
+    {{u"HASH", u"MD5"}, Match::exact, Value::none, switch_on<&RunSettings::HASH>},
+    {{u"IM"}, Match::prefix, Value::none, switch_on<&RunSettings::IMMEDIATE>},
     {{u"LEV"}, Match::prefix, Value::required, levels},
     {{u"MEMO"}, Match::prefix, Value::optional, memo},
     {{u"MILLI"}, Match::prefix, Value::none, milliseconds},
@@ -465,26 +400,26 @@ constexpr Entry long_options[] = {
     {{u"NEW", u"YOU", u"AFT"}, Match::prefix, Value::required, newer},
     {{u"OLD", u"BEF", u"PRI"}, Match::prefix, Value::required, older},
     {{u"OUT"}, Match::prefix, Value::required, output},
-    {{u"NOCHILD"}, Match::prefix, Value::none, no_child},
+    {{u"NOCHILD"}, Match::prefix, Value::none, switch_on<&RunSettings::NOCHILD>},
     {{u"RENCHILD"}, Match::prefix, Value::none, rename_child},
     {{u"PATH"}, Match::prefix, Value::required, start_path},
-    {{u"PAU"}, Match::prefix, Value::none, pause},
-    {{u"PNAME"}, Match::prefix, Value::none, program_name},
+    {{u"PAU"}, Match::prefix, Value::none, switch_on<&RunSettings::PAUSE>},
+    {{u"PNAME"}, Match::prefix, Value::none, switch_on<&RunSettings::PNAME>},
     {{u"NOR"}, Match::prefix, Value::none, no_recursion},
     {{u"REC"}, Match::prefix, Value::on_off, recursion},
     {{u"RES"}, Match::prefix, Value::on_off, reset},
-    {{u"REVERSE"}, Match::exact, Value::none, reverse},
+    {{u"REVERSE"}, Match::exact, Value::none, switch_on<&RunSettings::REVERSE>},
     {{u"SEC"}, Match::prefix, Value::none, seconds},
     {{u"SEQ"}, Match::prefix, Value::optional, sequence},
-    {{u"SHA1", u"SHA"}, Match::exact, Value::none, sha1},
-    {{u"SHA2"}, Match::prefix, Value::none, sha2},
-    {{u"SHA3"}, Match::prefix, Value::none, sha3},
-    {{u"SHA5"}, Match::prefix, Value::none, sha5},
+    {{u"SHA1", u"SHA"}, Match::exact, Value::none, switch_on<&RunSettings::SHA>},
+    {{u"SHA2"}, Match::prefix, Value::none, switch_on<&RunSettings::SHA2>},
+    {{u"SHA3"}, Match::prefix, Value::none, switch_on<&RunSettings::SHA3>},
+    {{u"SHA5"}, Match::prefix, Value::none, switch_on<&RunSettings::SHA5>},
     {{u"SHOWAT"}, Match::prefix, Value::none, accepted},
     {{u"SHOWLONG"}, Match::prefix, Value::optional, show_long},
     {{u"STR"}, Match::prefix, Value::on_off, streams},
-    {{u"UTF"}, Match::prefix, Value::none, utf8},
-    {{u"VAR"}, Match::prefix, Value::none, variable},
+    {{u"UTF"}, Match::prefix, Value::none, switch_on<&RunSettings::UTF8>},
+    {{u"VAR"}, Match::prefix, Value::none, switch_on<&RunSettings::VAR>},
     {{u"WID"}, Match::prefix, Value::required, width},
     {{u"VER"}, Match::prefix, Value::on_off, silent},
     {{u"ZIP"}, Match::prefix, Value::optional, zip_listing},
