@@ -10,6 +10,7 @@
 #include <csignal>
 #include <ctime>
 
+#include "platform/console_lines.hpp"
 #include "platform/posix/posix_internal.hpp"
 
 namespace platform::posix {
@@ -74,17 +75,7 @@ int PosixSystem::read_key() {
 }
 
 bool PosixSystem::read_line(std::string& line) {
-    line.clear();
-    bool any = false;
-    for (;;) {
-        const int c = read_byte();
-        if (c < 0) break;
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return any;
+    return read_line_with([this] { return read_byte(); }, line);
 }
 
 int PosixSystem::console_rows() {

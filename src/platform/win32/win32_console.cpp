@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/console_lines.hpp"
 #include "platform/win32/win32_internal.hpp"
 
 namespace platform::win32 {
@@ -45,17 +46,7 @@ int Win32System::read_key() {
 }
 
 bool Win32System::read_line(std::string& line) {
-    line.clear();
-    bool any = false;
-    for (;;) {
-        const int c = read_byte();
-        if (c < 0) break;
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return any;
+    return read_line_with([this] { return read_byte(); }, line);
 }
 
 int Win32System::console_rows() {
