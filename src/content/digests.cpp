@@ -7,7 +7,6 @@
 #include "content/crc32.hpp"
 #include "content/md5.hpp"
 #include "content/sha1.hpp"
-#include "driver/termination.hpp"
 
 namespace {
 
@@ -66,7 +65,7 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
         if (begin != 0 && !file->seek(begin)) ok = false;
         unsigned char* buffer = read_buffer(run);
         while (ok && left > 0) {
-            if (run.sys.interrupted()) terminate_run(run, exit_code::user_aborted);
+            if (run.sys.interrupted()) end_run(exit_code::user_aborted);
             const std::size_t want_bytes =
                 static_cast<std::size_t>(std::min<std::uint64_t>(read_size, left));
             const long long got = file->read(buffer, want_bytes);

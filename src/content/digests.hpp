@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 struct DigestRequest {
     bool crc = false;

@@ -1,6 +1,6 @@
 // The help screens.
 #pragma once
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void show_help(Run& run);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void load_header_file(Run& run);
 // Fills run.category_text and the two flags; the matching entry's number,

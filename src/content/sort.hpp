@@ -3,6 +3,6 @@
 
 #include <string>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void sort_output_file(Run& run, const std::u16string& name);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // Number of named streams of the path; they are kept for the stream lines.
 std::uint32_t enumerate_streams(Run& run, std::u16string_view path);

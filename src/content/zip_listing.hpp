@@ -4,6 +4,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t size);

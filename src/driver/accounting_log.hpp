@@ -5,14 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/log_file.hpp"
+#include "core/run.hpp"
 
-// Opens the log for appending (after making its directory and cleaning a
-// damaged end); null when it cannot be opened. A log that can be neither
-// opened nor created for the clean-up ends the run with OUTPUT_FILE.
-std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view name);
-// Ends the run with WRITE_ERROR, naming the log, once a log write failed.
-void check_log_written(Run& run);
 // The three-letter abbreviation of the standard time zone ("EST", "TZ0").
 std::string zone_abbreviation(Run& run);
 // Every argument into the log, a "|" argument quoted.

@@ -2,11 +2,12 @@
 
 #include "driver/accounting_log.hpp"
 #include "driver/output_setup.hpp"
-#include "driver/start_paths.hpp"
+#include "driver/paging.hpp"
 #include "driver/termination.hpp"
 #include "driver/volume.hpp"
 #include "driver/walker.hpp"
 #include "options/settings_parser.hpp"
+#include "options/start_paths.hpp"
 
 bool env_is_on(platform::System& sys, std::u16string_view name) {
     const auto value = sys.get_env(name);
@@ -37,7 +38,11 @@ void early_defaults(Run& run) {
 
 }  // namespace
 
-[[noreturn]] void run_driver(Run& run, const std::function<void(Run&)>& adjust) {
+namespace {
+
+// The start-up and the walk over every start path. Ends by throwing
+// RunEnded, whether the walk finished or anything below ended the run.
+[[noreturn]] void start_and_walk(Run& run, const std::function<void(Run&)>& adjust) {
     platform::System& sys = run.sys;
     if (run.args.empty()) run.args.emplace_back();
     run.args[0] = sys.executable_path();
@@ -45,6 +50,7 @@ void early_defaults(Run& run) {
     sys.install_interrupt_handler();
     early_defaults(run);
 
+    run.listing_pause = listing_pause;
     apply_start_up_defaults(run.s);
     run.output = &run.std_out;
     // A console whose height cannot be read counts as the usual 25 rows.
@@ -76,7 +82,7 @@ void early_defaults(Run& run) {
         run.log->printf(" Initial directory: %s\n",
                         sys.narrow(run.syntax.without_long_prefix(run.root_list.front())).c_str());
     check_log_written(run);
-    if (run.root_list.empty()) terminate_run(run, exit_code::normal_none);
+    if (run.root_list.empty()) end_run(exit_code::normal_none);
 
     for (std::u16string start : run.root_list) {
         if (start.empty() || !run.syntax.is_separator(start.back())) start += run.syntax.separator;
@@ -85,26 +91,27 @@ void early_defaults(Run& run) {
         run.walk_depth = 0;
         walk_directory(run, start);
     }
-    terminate_run(run, run.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
+    end_run(run.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
+}
+
+}  // namespace
+
+int run_driver(Run& run, const std::function<void(Run&)>& adjust) {
+    try {
+        start_and_walk(run, adjust);
+    } catch (const RunEnded& ended) {
+        return terminate_run(run, ended.reason);
+    } catch (const ProcessExit& exit) {
+        return exit.code;
+    } catch (const std::bad_alloc&) {
+        // Memory ran out somewhere below: the run still ends in order.
+        run.std_err.put("\nError obtaining memory\n");
+        return terminate_run(run, exit_code::memory_error);
+    }
 }
 
 int run_program(platform::System& sys, std::vector<std::u16string> args) {
     Run run(sys);
     run.args = std::move(args);
-    try {
-        run_driver(run);
-    } catch (const RunEnded& ended) {
-        return ended.reason;
-    } catch (const ProcessExit& exit) {
-        return exit.code;
-    } catch (const std::bad_alloc&) {
-        // Memory ran out somewhere below: the run still ends in order.
-        try {
-            run.std_err.put("\nError obtaining memory\n");
-            terminate_run(run, exit_code::memory_error);
-        } catch (const RunEnded& ended) {
-            return ended.reason;
-        }
-    }
-    return exit_code::non_specific;
+    return run_driver(run);
 }

@@ -7,15 +7,16 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // Runs the whole program and returns the process exit status.
 int run_program(platform::System& sys, std::vector<std::u16string> args);
 
-// The start-up and the walk over every start path; ends in terminate_run.
-// The adjustment, when given, runs right after the settings sources (tests
-// use it to set what they want without going through every source).
-[[noreturn]] void run_driver(Run& run, const std::function<void(Run&)>& adjust = {});
+// The start-up, the walk over every start path and the end of the run;
+// returns the exit status. The adjustment, when given, runs right after the
+// settings sources (tests use it to set what they want without going
+// through every source).
+int run_driver(Run& run, const std::function<void(Run&)>& adjust = {});
 
 // True when the environment variable holds "ON" anywhere, ignoring case
 // (on, yes on and monday all count).

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 std::uint32_t read_last_access_setting(Run& run);
 // Writes the report for the value terminate_run kept.

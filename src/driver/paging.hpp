@@ -1,6 +1,6 @@
 // Stopping a console listing every screenful.
 #pragma once
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void listing_pause(Run& run);

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "content/sort.hpp"
+#include "core/numbers.hpp"
 #include "driver/last_access.hpp"
-#include "driver/numbers.hpp"
 
 const char* exit_reason_text(int reason) {
     switch (reason) {
@@ -47,12 +47,6 @@ std::string calendar_text(Run& run, std::int64_t seconds) {
     std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", days[t->weekday],
                   months[t->month - 1], t->day, t->hour, t->minute, t->second, t->year);
     return text;
-}
-
-[[noreturn]] void end_process(Run& run, int code) {
-    run.std_out.flush();
-    run.std_err.flush();
-    throw ProcessExit{code};
 }
 
 namespace {
@@ -188,7 +182,7 @@ void write_console_summary(Run& run) {
 
 }  // namespace
 
-[[noreturn]] void terminate_run(Run& run, int reason) {
+int terminate_run(Run& run, int reason) {
     run.exit_reason = reason;
     if (!run.start_time_set) {
         run.start_time = run.sys.now_seconds();
@@ -197,13 +191,14 @@ void write_console_summary(Run& run) {
     run.end_time = run.sys.now_seconds();
     run.last_access_value = read_last_access_setting(run);
 
-    // A fatal error inside the close-out (the sort, say) comes back here and
-    // goes straight on to the summaries for its own reason.
-    if (!run.closeout_done) {
-        run.closeout_done = true;
+    // A fatal error inside the close-out (the sort, say) goes straight on
+    // to the summaries for its own reason.
+    try {
         close_out_listing(run);
-        reason = run.exit_reason;  // a listing that failed its last write
+    } catch (const RunEnded& ended) {
+        run.exit_reason = ended.reason;
     }
+    reason = run.exit_reason;  // a listing that failed its last write
 
     if (!run.log && run.output && run.s.OUTPUT && !run.s.SILENT && !run.sorted && run.output_file &&
         !run.output_file->closed())
@@ -256,5 +251,5 @@ void write_console_summary(Run& run) {
     run.std_out.flush();
     if (reason > 1) run.std_err.printf("\nExit Status: %s\n\n", exit_reason_text(reason));
     run.std_err.flush();
-    throw RunEnded{reason};
+    return reason;
 }

@@ -4,15 +4,12 @@
 
 #include <string>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
-// Never returns: throws RunEnded{reason} once everything is written. Safe
-// to enter again from inside its own close-out (the close-out then runs
-// only once).
-[[noreturn]] void terminate_run(Run& run, int reason);
-
-// Ends the process at once, without a summary.
-[[noreturn]] void end_process(Run& run, int code);
+// Closes out the listing and writes the totals to the listing, the log and
+// the console; returns the exit status. Only the driver calls it, once,
+// when the run has ended (see end_run).
+int terminate_run(Run& run, int reason);
 
 const char* exit_reason_text(int reason);
 

@@ -74,7 +74,7 @@ std::uint64_t drive_free_space(Run& run, std::u16string_view first_start_path) {
     if (!free) {
         if (!run.syntax.drive_letters) return 0;
         run.std_err.put("can't get disk free space\n");
-        terminate_run(run, exit_code::input_file);
+        end_run(exit_code::input_file);
     }
     return *free;
 }

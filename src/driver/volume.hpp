@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void set_up_volume_and_layout(Run& run, const std::u16string& first_start_path);
 // 2 NTFS, 4 FAT32, 1 any other, 0 when the volume cannot be queried.

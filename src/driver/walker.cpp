@@ -1,7 +1,7 @@
 #include "driver/walker.hpp"
 
 #include "content/streams.hpp"
-#include "driver/numbers.hpp"
+#include "core/numbers.hpp"
 #include "driver/termination.hpp"
 #include "record/process_entry.hpp"
 #include "record/stream_lines.hpp"
@@ -123,16 +123,16 @@ bool is_excluded(const Run& run, std::u16string_view name) {
 }
 
 void poll_user_abort(Run& run) {
-    if (run.sys.interrupted()) terminate_run(run, exit_code::user_aborted);
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
     if (run.sys.key_waiting()) {
         const int key = run.sys.read_key();
-        if (key == 3 || key == 27) terminate_run(run, exit_code::user_aborted);
+        if (key == 3 || key == 27) end_run(exit_code::user_aborted);
     }
 }
 
 void walk_directory(Run& run, const std::u16string& directory) {
     // The interrupt is honoured between directories too, not only between files.
-    if (run.sys.interrupted()) terminate_run(run, exit_code::user_aborted);
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
     ++run.walk_depth;
     if (run.s.levels != 0 && run.walk_depth > run.s.levels - 1) {
         --run.walk_depth;
@@ -166,7 +166,7 @@ void walk_directory(Run& run, const std::u16string& directory) {
         bool more = true;
         while (more) {
             if ((entry.attributes & platform::attr::directory) && !is_dot_entry(entry.name)) {
-                if (run.sys.interrupted()) terminate_run(run, exit_code::user_aborted);
+                if (run.sys.interrupted()) end_run(exit_code::user_aborted);
                 if (!run.sizing_pass) ++run.directories_counted;
                 std::u16string sub = directory;
                 sub += entry.name;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // Directory paths end in a separator.
 void walk_directory(Run& run, const std::u16string& directory);

@@ -7,8 +7,7 @@
 
 #include "content/help.hpp"
 #include "content/signature.hpp"
-#include "driver/start_paths.hpp"
-#include "driver/termination.hpp"
+#include "options/start_paths.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
 #include "options/long_options.hpp"
@@ -122,7 +121,7 @@ private:
 
     std::u16string required(bool skip_equals, bool refuse_dash) {
         auto v = value(skip_equals, refuse_dash);
-        if (!v) terminate_run(run_, exit_code::illegal_option);
+        if (!v) end_run(exit_code::illegal_option);
         return *v;
     }
 
@@ -156,18 +155,18 @@ private:
                             narrow(arg_).c_str());
         run_.std_out.put("at the end of the command line\n");
         run_.std_out.put("Please check your syntax, and correct to problem.\n");
-        terminate_run(run_, exit_code::illegal_option);
+        end_run(exit_code::illegal_option);
     }
 
     [[noreturn]] void illegal_letter() {
         run_.std_out.printf("\nIllegal option %s\n", narrow(arg_.substr(k_)).c_str());
         timed_pause(run_, 2);
-        terminate_run(run_, exit_code::illegal_option);
+        end_run(exit_code::illegal_option);
     }
 
     [[noreturn]] void help_and_end() {
         show_help(run_);
-        terminate_run(run_, exit_code::illegal_option);
+        end_run(exit_code::illegal_option);
     }
 
     // ----- the letters -----
@@ -345,7 +344,7 @@ private:
         const std::u16string text = rest();
         if (read_long_option(run_, text) != 0) {
             run_.std_out.printf("\nIllegal option: %s", narrow(text).c_str());
-            terminate_run(run_, exit_code::illegal_option);
+            end_run(exit_code::illegal_option);
         }
     }
 
@@ -407,7 +406,7 @@ private:
         const std::u16string letters = rest();
         if (letters.empty()) {
             run_.std_err.put("\n-A option needs a modifier [rhms]\n");
-            terminate_run(run_, exit_code::illegal_option);
+            end_run(exit_code::illegal_option);
         }
         s_.attr_filter = 1;
         for (char16_t c : letters) {
@@ -464,7 +463,7 @@ private:
         done_ = true;
         if (i_ + 1 >= args_.size()) {
             run_.std_err.put("-[eE] option requres a command to follow it\n");
-            terminate_run(run_, exit_code::illegal_option);
+            end_run(exit_code::illegal_option);
         }
         const std::u16string& template_text = args_[++i_];
         try {
@@ -474,7 +473,7 @@ private:
             run_.command_text = std::move(text);
         } catch (const std::bad_alloc&) {
             run_.std_out.put("Can't create buffer for command\n");
-            terminate_run(run_, exit_code::memory_error);
+            end_run(exit_code::memory_error);
         }
     }
 
@@ -486,7 +485,7 @@ private:
                  if (contains(mask, separator)) {
                      run_.std_err.printf("Can't have a %c in the file type option\n",
                                          static_cast<char>(separator));
-                     terminate_run(run_, exit_code::illegal_option);
+                     end_run(exit_code::illegal_option);
                  }
                  add_mask(run_, mask);
              });
@@ -498,7 +497,7 @@ private:
             run_.std_out.put("\n\nCheck your option -G format. \n");
             run_.std_out.put(
                 "You included a seperator which only pertains to date formats in options\n");
-            terminate_run(run_, exit_code::illegal_option);
+            end_run(exit_code::illegal_option);
         }
         s_.GREATER = 1;
         run_.size_greater = leading_number(v);
@@ -530,7 +529,7 @@ private:
             if (!usable) {
                 run_.std_err.put("\n\n\n");
                 run_.std_err.printf("You didn't provide a label %c\n", '\a');
-                terminate_run(run_, exit_code::illegal_option);
+                end_run(exit_code::illegal_option);
             }
             text = args_[++i_];
         }
@@ -581,7 +580,7 @@ private:
         } else {
             done_ = true;
             if (i_ + 1 >= args_.size() || args_[i_ + 1].empty())
-                terminate_run(run_, exit_code::illegal_option);
+                end_run(exit_code::illegal_option);
             kind = args_[++i_][0];
         }
         s_.time_type = static_cast<std::int32_t>(kind);
@@ -669,7 +668,7 @@ void add_exclude_mask(Run& run, std::u16string_view mask) {
     if (run.exclude_list.size() >= exclude_capacity) {
         run.std_out.put("\nYou have too many -eXclude file types.\n");
         run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
-        terminate_run(run, exit_code::illegal_option);
+        end_run(exit_code::illegal_option);
     }
     run.exclude_list.push_back(platform::ascii_upper(mask));
 }

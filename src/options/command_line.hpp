@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void parse_options(Run& run, std::size_t first);
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/termination.hpp"
 
 namespace {
 
@@ -104,7 +103,7 @@ bool scan_width(std::string_view text, std::size_t& i, std::size_t width, int& v
     else
         run.std_out.put(
             " For this syntax: --younger=20230101 you need dividers  --younger=2023-01-01\n");
-    terminate_run(run, exit_code::illegal_option);
+    end_run(exit_code::illegal_option);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 enum class AgeSide { older, newer };
 // Where the value came from: the command line and long options refuse a

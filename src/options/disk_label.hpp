@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // The label that follows a stored one: "ABC0099" gives "ABC00100", "41"
 // gives "42". Only the first 11 characters of the stored text count.

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "driver/accounting_log.hpp"
+#include "core/log_file.hpp"
 #include "options/number_text.hpp"
 #include "platform/path_syntax.hpp"
 

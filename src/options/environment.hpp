@@ -1,6 +1,6 @@
 // The environment variables that give standing defaults.
 #pragma once
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void read_environment(Run& run);

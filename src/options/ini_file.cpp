@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/start_paths.hpp"
+#include "options/start_paths.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"

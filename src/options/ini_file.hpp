@@ -1,6 +1,6 @@
 // The INI file of standing settings.
 #pragma once
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void read_ini_file(Run& run);

@@ -7,8 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "driver/start_paths.hpp"
-#include "driver/termination.hpp"
+#include "options/start_paths.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
@@ -199,7 +198,7 @@ int size_greater(Option& o) {
         o.run.std_out.put(
             "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats "
             "in options\n");
-        terminate_run(o.run, exit_code::illegal_option);
+        end_run(exit_code::illegal_option);
     }
     o.run.s.GREATER = 1;
     o.run.size_greater = leading_number(*o.value);

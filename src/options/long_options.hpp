@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // Reads the text after "--". 0 when the option was handled or ignored,
 // non-zero when it is malformed (the caller then ends the run).

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // A memo line holds at most this many bytes (a 5000-byte line buffer with
 // its end mark); the rest of a longer line is cut off.

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // Rewrites run.output_name in place when it carries a date, time or
 // computer-name mask after "\MMDD", "\YYYY", "\YYMM" or "COMPUTERNAME".

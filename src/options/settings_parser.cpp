@@ -1,7 +1,7 @@
 #include "options/settings_parser.hpp"
 
-#include "driver/accounting_log.hpp"
-#include "driver/start_paths.hpp"
+#include "core/log_file.hpp"
+#include "options/start_paths.hpp"
 #include "options/command_line.hpp"
 #include "options/environment.hpp"
 #include "options/ini_file.hpp"

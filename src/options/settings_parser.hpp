@@ -3,7 +3,7 @@
 // settings consistent.
 #pragma once
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void parse_settings(Run& run);
 // The rules that bring the settings into a consistent state after parsing.

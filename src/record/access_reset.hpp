@@ -1,6 +1,6 @@
 // Putting a file's attributes and times back after its contents were read.
 #pragma once
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void restore_entry_times(Run& run);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void run_file_command(Run& run, const std::u16string& complete_path,
                       const std::u16string& directory, const std::u16string& name);

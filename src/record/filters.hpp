@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 bool attribute_filter(const Run& run, std::uint32_t attributes);
 // Date-age filter on entry_times; passes everything until the age

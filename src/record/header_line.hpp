@@ -1,6 +1,6 @@
 // The line of column titles at the head of a listing file.
 #pragma once
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 int write_header_line(Run& run);

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // Enables the privilege that lets the program read security descriptors.
 bool setup_userid(Run& run);

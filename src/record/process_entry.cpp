@@ -7,8 +7,7 @@
 #include "content/signature.hpp"
 #include "content/streams.hpp"
 #include "content/zip_listing.hpp"
-#include "driver/output_setup.hpp"
-#include "driver/paging.hpp"
+#include "core/listing_file.hpp"
 #include "record/access_reset.hpp"
 #include "record/command.hpp"
 #include "record/filters.hpp"
@@ -358,12 +357,12 @@ void RecordWriter::write_follow_up() {
             ++run.console_lines;
             write_stream_line(run, i, run.pg_complete_path);
             if (s_.OUTPUT == 0 && s_.PAUSE && run.console_lines % run.page_length == 0)
-                listing_pause(run);
+                run.pause_listing();
         }
     }
     if (s_.OUTPUT == 0 && s_.PAUSE) {
         ++run.console_lines;
-        if (run.console_lines % run.page_length == 0) listing_pause(run);
+        if (run.console_lines % run.page_length == 0) run.pause_listing();
     }
     ++run.records_written;
     if (s_.ZIPLOG)

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // The directory ends in a separator (or, for a directory that only holds
 // streams, is the directory's own path); no name lists the directory itself.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // One line for stream entry i of the file at the complete path.
 void write_stream_line(Run& run, std::uint32_t index, const std::u16string& complete_path);

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 // Fills a times record from the three raw times of a search result.
 int convert_times(Run& run, const platform::FindData& data, TimesRecord& times, bool zulu);

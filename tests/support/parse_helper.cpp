@@ -1,5 +1,6 @@
 #include "parse_helper.hpp"
 
+#include "driver/termination.hpp"
 #include "options/settings_parser.hpp"
 #include "platform/path_syntax.hpp"
 
@@ -28,7 +29,8 @@ void Parse::go(const Args& args, const Prepare& prepare) {
     try {
         parse_settings(*run);
     } catch (const RunEnded& ended) {
-        code = ended.reason;
+        // The driver would close the run out here: the summaries follow.
+        code = terminate_run(*run, ended.reason);
     } catch (const ProcessExit& exit) {
         code = exit.code;
         process_exit = true;

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 #include "memory_platform.hpp"
 
 namespace testing_support {

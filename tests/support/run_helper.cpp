@@ -19,13 +19,7 @@ RunResult run_in_memory(MemoryPlatform& mp, platform::System& through,
     {
         Run run(through);
         run.args = std::move(args);
-        try {
-            run_driver(run, adjust);
-        } catch (const RunEnded& ended) {
-            result.code = ended.reason;
-        } catch (const ProcessExit& exit) {
-            result.code = exit.code;
-        }
+        result.code = run_driver(run, adjust);
     }
     result.out = mp.out_text;
     result.err = mp.err_text;

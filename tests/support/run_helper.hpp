@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 #include "memory_platform.hpp"
 
 namespace testing_support {

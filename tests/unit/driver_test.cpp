@@ -6,7 +6,7 @@
 
 #include "driver/accounting_log.hpp"
 #include "driver/last_access.hpp"
-#include "driver/start_paths.hpp"
+#include "options/start_paths.hpp"
 #include "driver/termination.hpp"
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
@@ -164,7 +164,7 @@ TEST_F(Ending, ElapsedTimeInHoursMinutesSeconds) {
     run.start_time = 1000;
     run.start_time_set = true;
     mp.now = 1000 + 3725;
-    EXPECT_THROW(terminate_run(run, 0), RunEnded);
+    EXPECT_EQ(terminate_run(run, 0), 0);
     run.std_err.flush();
     EXPECT_NE(mp.err_text.find("Elapsed:  1 hrs. 2 mins. 5 secs."), std::string::npos);
     EXPECT_NE(mp.err_text.find("0 directories, 0 files, 0 bytes, 0.00 MB"), std::string::npos);
@@ -180,11 +180,7 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
     for (const auto& c : cases) {
         mp.err_text.clear();
         ::Run run(mp);
-        try {
-            terminate_run(run, c.reason);
-        } catch (const RunEnded& ended) {
-            EXPECT_EQ(ended.reason, c.reason);
-        }
+        EXPECT_EQ(terminate_run(run, c.reason), c.reason);
         run.std_err.flush();
         EXPECT_NE(mp.err_text.find(std::string("\nExit Status: ") + c.text + "\n\n"),
                   std::string::npos);
@@ -192,22 +188,11 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
     for (int normal : {0, 1}) {
         mp.err_text.clear();
         ::Run run(mp);
-        EXPECT_THROW(terminate_run(run, normal), RunEnded);
+        EXPECT_EQ(terminate_run(run, normal), normal);
         run.std_err.flush();
         EXPECT_EQ(mp.err_text.find("Exit Status"), std::string::npos);
         EXPECT_STREQ(exit_reason_text(normal), "NORMAL_EXIT");
     }
-}
-
-TEST_F(Ending, CloseOutRunsOnlyOnceWhenTheEndIsEnteredAgain) {
-    ::Run run(mp);
-    EXPECT_THROW(terminate_run(run, 3), RunEnded);
-    EXPECT_TRUE(run.closeout_done);
-    // A second end (a fatal error during the first) writes its own summary.
-    mp.err_text.clear();
-    EXPECT_THROW(terminate_run(run, 7), RunEnded);
-    run.std_err.flush();
-    EXPECT_NE(mp.err_text.find("Exit Status: MEMORY ERROR"), std::string::npos);
 }
 
 TEST_F(Ending, OneDirectoryIsSingular) {
@@ -220,7 +205,7 @@ TEST_F(Ending, OneDirectoryIsSingular) {
         mp.err_text.clear();
         ::Run r(mp);
         r.directories_counted = c.count;
-        EXPECT_THROW(terminate_run(r, 1), RunEnded);
+        EXPECT_EQ(terminate_run(r, 1), 1);
         r.std_err.flush();
         EXPECT_NE(mp.err_text.find(c.text), std::string::npos) << c.count;
     }

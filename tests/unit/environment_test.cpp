@@ -43,7 +43,7 @@ struct Parse {
         try {
             parse_settings(*run);
         } catch (const RunEnded& ended) {
-            code = ended.reason;
+            code = terminate_run(*run, ended.reason);
         }
         run->std_out.flush();
         run->std_err.flush();

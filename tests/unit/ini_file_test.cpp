@@ -1,6 +1,7 @@
 // The INI file: every key and its effect on the settings, the six places
 // it is looked for, the shared file's sections, comments, the boolean rule,
 // and how it stands between the environment and the command line.
+#include "driver/termination.hpp"
 #include "options/ini_file.hpp"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ struct IniRead {
         try {
             read_ini_file(*run);
         } catch (const RunEnded& ended) {
-            code = ended.reason;
+            code = terminate_run(*run, ended.reason);
         }
         run->std_out.flush();
         run->std_err.flush();

@@ -2,7 +2,7 @@
 // masks, path shortening and splitting, UTF-8 and the one-byte path column.
 #include <gtest/gtest.h>
 
-#include "driver/numbers.hpp"
+#include "core/numbers.hpp"
 #include "driver/walker.hpp"
 #include "record/name_shortening.hpp"
 #include "record/process_entry.hpp"

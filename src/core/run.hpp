@@ -6,38 +6,15 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "driver/out_stream.hpp"
-#include "options/run_settings.hpp"
+#include "core/out_stream.hpp"
+#include "core/run_end.hpp"
+#include "core/run_settings.hpp"
 #include "platform/platform.hpp"
-
-// The numbered ends of a run; the number is the process exit status.
-namespace exit_code {
-inline constexpr int normal_none = 0;
-inline constexpr int normal_listed = 1;
-inline constexpr int user_aborted = 2;
-inline constexpr int input_file = 3;
-inline constexpr int output_file = 4;
-inline constexpr int paramater_file = 5;
-inline constexpr int illegal_option = 6;
-inline constexpr int memory_error = 7;
-inline constexpr int other_exit = 8;
-inline constexpr int write_error = 9;
-inline constexpr int read_error = 11;
-inline constexpr int non_specific = 13;
-}  // namespace exit_code
-
-// Thrown by terminate_run after the summaries: main returns the reason.
-struct RunEnded {
-    int reason;
-};
-// Thrown by the few early failures that end the process without a summary.
-struct ProcessExit {
-    int code;
-};
 
 // The lists hold 79 entries in 80 slots.
 inline constexpr std::size_t list_capacity = 79;
@@ -199,9 +176,17 @@ struct Run {
     std::u16string log_name;
     bool log_error_reported = false;
 
+    // The console pause between screenfuls, which the driver supplies.
+    std::function<void(Run&)> listing_pause;
+    void pause_listing() {
+        if (listing_pause) listing_pause(*this);
+    }
+
     // ----- the end of the run -----
-    bool closeout_done = false;
     bool sorted = false;
     int exit_reason = 0;
     std::uint32_t last_access_value = platform::last_access_not_found;
 };
+
+// Ends the process at once, without a summary.
+[[noreturn]] void end_process(Run& run, int code);

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 void add_start_path(Run& run, std::u16string_view path);
 void add_path_argument(Run& run, std::u16string_view argument);

@@ -1,4 +1,4 @@
-#include "driver/start_paths.hpp"
+#include "options/start_paths.hpp"
 
 std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16string_view full) {
     std::u16string path(full);

@@ -1,4 +1,4 @@
-#include "driver/out_stream.hpp"
+#include "core/out_stream.hpp"
 
 #include <algorithm>
 #include <cstdarg>

@@ -1,4 +1,4 @@
-#include "driver/numbers.hpp"
+#include "core/numbers.hpp"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "driver/run.hpp"
+#include "core/run.hpp"
 
 Run::Run(platform::System& system)
     : sys(system),
@@ -17,4 +17,10 @@ Run::~Run() {
     if (log) log->flush();
     std_out.flush();
     std_err.flush();
+}
+
+[[noreturn]] void end_process(Run& run, int code) {
+    run.std_out.flush();
+    run.std_err.flush();
+    throw ProcessExit{code};
 }

@@ -1,0 +1,15 @@
+// The accounting log file: opened for appending, its directory made and a
+// damaged end cleaned first, and its write errors.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "core/run.hpp"
+
+// Opens the log for appending (after making its directory and cleaning a
+// damaged end); null when it cannot be opened. A log that can be neither
+// opened nor created for the clean-up ends the run with OUTPUT_FILE.
+std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view name);
+// Ends the run with WRITE_ERROR, naming the log, once a log write failed.
+void check_log_written(Run& run);
