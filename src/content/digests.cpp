@@ -56,11 +56,11 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
             set_failure(texts, want);
             return texts;
         }
-        const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.DISPLACE, 0));
-        const bool bounded = run.displace_end > 0;
+        const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
+        const bool bounded = run.s.displace_end > 0;
         std::uint64_t left =
-            bounded ? static_cast<std::uint64_t>(std::max<std::int64_t>(run.displace_end, 0)) -
-                          std::min(begin, static_cast<std::uint64_t>(run.displace_end))
+            bounded ? static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.displace_end, 0)) -
+                          std::min(begin, static_cast<std::uint64_t>(run.s.displace_end))
                     : UINT64_MAX;
         if (begin != 0 && !file->seek(begin)) ok = false;
         unsigned char* buffer = read_buffer(run);
@@ -101,21 +101,4 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
         texts.sha1 = to_upper_hex(digest.data(), digest.size());
     }
     return texts;
-}
-
-const std::string& crc32_file(Run& run, std::u16string_view path, std::uint32_t& crc_out) {
-    const DigestTexts texts = digest_file(run, path, {.crc = true});
-    if (texts.read_ok) crc_out = texts.crc_value;
-    run.digest_text = texts.crc;
-    return run.digest_text;
-}
-
-const std::string& md5_file(Run& run, std::u16string_view path) {
-    run.digest_text = digest_file(run, path, {.md5 = true}).md5;
-    return run.digest_text;
-}
-
-const std::string& sha1_file(Run& run, std::u16string_view path) {
-    run.digest_text = digest_file(run, path, {.sha1 = true}).sha1;
-    return run.digest_text;
 }

@@ -40,8 +40,3 @@ std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view
 // cannot be opened, positioned or read to the end gets the failure texts.
 DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want,
                         bool is_directory = false);
-
-// One digest at a time, the text also left in run.digest_text.
-const std::string& crc32_file(Run& run, std::u16string_view path, std::uint32_t& crc_out);
-const std::string& md5_file(Run& run, std::u16string_view path);
-const std::string& sha1_file(Run& run, std::u16string_view path);

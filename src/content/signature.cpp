@@ -4,8 +4,9 @@
 // loaded and every file is of unknown type.
 void load_header_file(Run&) {}
 
-int check_file_type(Run& run, std::u16string_view, std::uint64_t, int& extension_mismatch, int&) {
+int check_file_type(Run&, std::u16string_view, std::uint64_t, std::string& category_text,
+                    int& extension_mismatch, int&) {
     extension_mismatch = 1;
-    run.category_text = "UNK";
+    category_text = "UNK";
     return -2;
 }

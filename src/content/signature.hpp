@@ -2,12 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/run.hpp"
 
 void load_header_file(Run& run);
-// Fills run.category_text and the two flags; the matching entry's number,
+// Fills the category text and the two flags; the matching entry's number,
 // or -1 (text), -2 (unknown), 0 (could not open).
-int check_file_type(Run& run, std::u16string_view path, std::uint64_t size, int& extension_mismatch,
-                    int& signature_matched);
+int check_file_type(Run& run, std::u16string_view path, std::uint64_t size,
+                    std::string& category_text, int& extension_mismatch, int& signature_matched);

@@ -7,7 +7,7 @@
 namespace {
 
 [[noreturn]] void listing_write_failed(Run& run, const std::string& name) {
-    run.output = &run.std_err;
+    run.listing_target = ListingTarget::standard_error;
     run.std_err.printf("\nError writing the listing to %s\n", name.c_str());
     end_run(exit_code::write_error);
 }
@@ -40,9 +40,10 @@ std::u16string split_part_name(const platform::PathSyntax& syntax, std::u16strin
 
 void next_split_file(Run& run) {
     // Only a listing file is split; the console listing goes on as it is.
-    if (!run.output_file || run.output != run.output_file.get()) return;
-    const std::u16string part = split_part_name(run.syntax, run.output_name, run.split_number);
-    ++run.split_number;
+    if (!run.output_file || run.listing_target != ListingTarget::file) return;
+    const std::u16string part =
+        split_part_name(run.syntax, run.s.output_name, run.counts.split_number);
+    ++run.counts.split_number;
 
     // The part just finished must be complete before the next one starts.
     if (!run.output_file->close()) listing_write_failed(run, run.sys.narrow(run.output_part_name));
@@ -52,22 +53,18 @@ void next_split_file(Run& run) {
         run.std_out.printf("\nCan't open new output file %s", run.sys.narrow(part).c_str());
         end_run(exit_code::output_file);
     }
-    OutStream* const previous = run.output_file.get();
-    auto next = std::make_unique<OutStream>(std::move(sink));
     // ZIP member lines that go to the listing follow it into the new part.
-    if (run.ziplog == previous) run.ziplog = next.get();
-    run.output_file = std::move(next);
-    run.output = run.output_file.get();
+    run.output_file = std::make_unique<OutStream>(std::move(sink));
     run.output_part_name = part;
 }
 
 void check_output_written(Run& run) {
     check_log_written(run);
-    if (!run.output->failed()) return;
-    const std::string name =
-        run.output == run.output_file.get()
-            ? run.sys.narrow(run.output_part_name)
-            : std::string(run.output == &run.std_out ? "the standard output"
-                                                     : "the standard error stream");
+    if (!run.output().failed()) return;
+    const std::string name = run.listing_target == ListingTarget::file
+                                 ? run.sys.narrow(run.output_part_name)
+                                 : std::string(run.listing_target == ListingTarget::standard_output
+                                                   ? "the standard output"
+                                                   : "the standard error stream");
     listing_write_failed(run, name);
 }

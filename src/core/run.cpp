@@ -4,11 +4,29 @@ Run::Run(platform::System& system)
     : sys(system),
       syntax(system.syntax()),
       std_out(system.standard_output()),
-      std_err(system.standard_error()),
-      output(&std_out) {
-    sort_keys[0] = 'n';
-    sort_dirs[0] = 1;
-    sort_keys[1] = 999;
+      std_err(system.standard_error()) {}
+
+OutStream& Run::output() {
+    switch (listing_target) {
+        case ListingTarget::file:
+            if (output_file) return *output_file;
+            break;
+        case ListingTarget::standard_output:
+            return std_out;
+        case ListingTarget::standard_error:
+            break;
+    }
+    return std_err;
+}
+
+OutStream* Run::ziplog() {
+    if (ziplog_file) return ziplog_file.get();
+    return ziplog_to_listing ? &output() : nullptr;
+}
+
+OutStream* Run::memo_stream() const {
+    if (memo_file) return memo_file.get();
+    return s.MEMO ? log.get() : nullptr;
 }
 
 Run::~Run() {

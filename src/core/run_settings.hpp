@@ -4,9 +4,28 @@
 // start-up defaults set by apply_start_up_defaults.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
-struct RunSettings {
+// The lists hold 79 entries in 80 slots.
+inline constexpr std::size_t list_capacity = 79;
+inline constexpr std::size_t exclude_capacity = 80;
+
+struct DateValue {
+    int month = 0;
+    int day = 0;
+    int year = 0;
+};
+
+// Where the listing goes: the console (the standard error stream), a
+// named file, or the standard output (-o stdout), which is not a file.
+enum class ListingOutput { console, file, standard_output };
+
+// The switches, counts and codes: plain numbers, so that a record of them
+// compares and copies as a whole.
+struct SettingFlags {
     std::int32_t ACCT = 0;
     std::int32_t ADS = 0;
     std::int32_t aging = 0;
@@ -50,7 +69,7 @@ struct RunSettings {
     std::int32_t NOCHILD = 0;
     std::int32_t OLDER = 0;
     std::int32_t ADSONLY = 0;
-    std::int32_t OUTPUT = 0;
+    ListingOutput OUTPUT = ListingOutput::console;
     std::int32_t PAUSE = 0;
     std::int32_t PNAME = 0;
     std::int32_t attr_readonly = 0;
@@ -77,6 +96,52 @@ struct RunSettings {
     std::int32_t ZULU = 0;
     // The counting pass before the walk; no source switches it on.
     std::int32_t precount = 0;
+};
+
+struct RunSettings : SettingFlags {
+    // ----- the values the sources fill -----
+    std::vector<std::u16string> root_list;
+    std::vector<std::u16string> filetype_list;
+    std::vector<std::u16string> exclude_list;  // upper-cased masks
+    std::u16string output_name;
+    std::u16string acct_name;
+    std::u16string comment_text;
+    std::string label_text;
+    std::string owner_name;
+    char delimiter = ' ';
+    std::int64_t DISPLACE = 0;
+    std::int64_t displace_end = 0;
+    std::int64_t size_greater = 0;
+    std::int64_t size_less = 0;
+    std::int64_t lfn_width = 33;
+    // Key letters ending with sort_end, and their directions (1 or -1).
+    std::array<int, 10> sort_keys{'n', sort_end};
+    std::array<int, 10> sort_dirs{1};
+    // Keys given so far by -y/-Y and the INI key SORT; the starting key 'n'
+    // does not count, so the first key given replaces it.
+    std::size_t sort_keys_given = 0;
+    std::u16string header_file;
+    int older_days = 0;
+    int newer_days = 8000;
+    DateValue older_date;
+    DateValue newer_date;
+    char older_kind = '0';
+    std::array<char, 4> date_kinds{'0', '0', '0', '0'};
+    // Characters of the per-file command that name its program.
+    std::size_t command_program_length = 0;
+    int split_lines = 0;
+    std::u16string ziplog_name;
+    std::u16string memo_name;
+    // The per-file command's template, its program resolved.
+    std::u16string command_text;
+    int showlong_min = 260;
+    int nameafter_width = -1;
+    int sequence_start = 0;
+    char16_t drive_letter = 0;
+
+    static constexpr int sort_end = 999;
+
+    bool output_to_file() const { return OUTPUT == ListingOutput::file; }
 };
 
 // The built-in defaults the driver applies before any settings source.

@@ -78,7 +78,7 @@ void write_start_banner(Run& run) {
     }
 
     const RunSettings& s = run.s;
-    if (!run.output || s.SILENT || s.ACCT) return;
+    if (s.SILENT || s.ACCT) return;
     const std::string clock = local.substr(11, 5);
     const auto write_zone = [&](OutStream& out) {
         out.printf("%.5s %s ", clock.c_str(), standard.c_str());
@@ -86,7 +86,7 @@ void write_start_banner(Run& run) {
                    offset_hours, daylight ? "*" : "");
     };
 
-    OutStream& out = *run.output;
+    OutStream& out = run.output();
     out.put("\nStarted ");
     if (standard.empty())
         out.printf("%s ", local.c_str());
@@ -94,7 +94,7 @@ void write_start_banner(Run& run) {
         out.printf("%s GMT, ", gmt.c_str());
     write_zone(out);
     out.put("\n");
-    if (run.output != &run.std_out) {
+    if (&run.output() != &run.std_out) {
         out.put("COMMAND LINE:  ");
         for (const auto& arg : run.args) out.printf("%s ", run.sys.narrow(arg).c_str());
     }

@@ -52,46 +52,44 @@ namespace {
 
     run.listing_pause = listing_pause;
     apply_start_up_defaults(run.s);
-    run.output = &run.std_out;
-    // A console whose height cannot be read counts as the usual 25 rows.
-    const int rows = sys.console_rows();
-    run.page_lines = (rows > 0 ? rows : 25) - 8;
-    run.progress_width = 60;
 
     parse_settings(run);
     if (adjust) adjust(run);
+    settle_settings(run);
     echo_command_line(run);
     open_output(run);
     write_start_banner(run);
 
-    if (run.root_list.empty()) {
+    if (run.s.root_list.empty()) {
         if (const auto cwd = sys.current_directory()) add_start_path(run, *cwd);
     }
-    if (!run.root_list.empty()) {
-        const std::u16string first = run.root_list.front();
+    if (!run.s.root_list.empty()) {
+        const std::u16string first = run.s.root_list.front();
         set_up_volume_and_layout(run, first);
-        run.fs_type = volume_fs_type(run, first);
-        run.drive_free_bytes = drive_free_space(run, first);
+        run.layout.streams_volume = volume_has_streams(run, first);
+        run.layout.drive_free_bytes = drive_free_space(run, first);
     }
     // No source offers the counting pass yet, so the name width stays as set.
     run.s.AUTO = 0;
     run.sizing_pass = false;
     run.s.precount = 0;
 
-    if (run.log && !run.root_list.empty())
-        run.log->printf(" Initial directory: %s\n",
-                        sys.narrow(run.syntax.without_long_prefix(run.root_list.front())).c_str());
+    if (run.log && !run.s.root_list.empty())
+        run.log->printf(
+            " Initial directory: %s\n",
+            sys.narrow(run.syntax.without_long_prefix(run.s.root_list.front())).c_str());
     check_log_written(run);
-    if (run.root_list.empty()) end_run(exit_code::normal_none);
+    if (run.s.root_list.empty()) end_run(exit_code::normal_none);
 
-    for (std::u16string start : run.root_list) {
+    for (std::u16string start : run.s.root_list) {
         if (start.empty() || !run.syntax.is_separator(start.back())) start += run.syntax.separator;
         if (start[0] >= u'a' && start[0] <= u'z') start[0] = char16_t(start[0] - 32);
-        if (run.s.label != 1 && run.s.label != 2) run.volume_id_text = volume_id_for(run, start);
-        run.walk_depth = 0;
+        if (run.s.label != 1 && run.s.label != 2)
+            run.layout.volume_id_text = volume_id_for(run, start);
+        run.counts.walk_depth = 0;
         walk_directory(run, start);
     }
-    end_run(run.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
+    end_run(run.counts.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
 }
 
 }  // namespace

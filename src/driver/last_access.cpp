@@ -3,11 +3,11 @@
 std::uint32_t read_last_access_setting(Run& run) {
     // A run that ends before it has a start path asks about the directory
     // it would have catalogued.
-    if (run.root_list.empty()) {
+    if (run.s.root_list.empty()) {
         const auto cwd = run.sys.current_directory();
         return run.sys.last_access_setting(cwd ? *cwd : std::u16string());
     }
-    return run.sys.last_access_setting(run.root_list.front());
+    return run.sys.last_access_setting(run.s.root_list.front());
 }
 
 void report_last_access(Run& run, OutStream& out) {

@@ -52,12 +52,12 @@ std::string calendar_text(Run& run, std::int64_t seconds) {
 namespace {
 
 const char* director_ending(const Run& run) {
-    return run.directories_counted == 1 ? "y" : "ies";
+    return run.counts.directories_counted == 1 ? "y" : "ies";
 }
 
 double megabytes(const Run& run) {
     // The total goes through single precision first, as the figure always has.
-    return static_cast<double>(static_cast<float>(run.bytes_found)) / 1000000.0;
+    return static_cast<double>(static_cast<float>(run.counts.bytes_found)) / 1000000.0;
 }
 
 struct Elapsed {
@@ -72,21 +72,21 @@ Elapsed elapsed(const Run& run) {
 }
 
 void write_totals_line(Run& run, OutStream& out) {
-    out.printf("\n  %ld director%s, %ld files, %s bytes: \n", long(run.directories_counted),
-               director_ending(run), long(run.files_found),
-               format_thousands64(run.bytes_found).c_str());
+    out.printf("\n  %ld director%s, %ld files, %s bytes: \n", long(run.counts.directories_counted),
+               director_ending(run), long(run.counts.files_found),
+               format_thousands64(run.counts.bytes_found).c_str());
 }
 
 void write_stream_totals(Run& run, OutStream& out) {
-    out.printf("  (Includes %d Alternate Data Streams ", int(run.streams_found));
-    if (run.stream_directories != 0)
+    out.printf("  (Includes %d Alternate Data Streams ", int(run.counts.streams_found));
+    if (run.counts.stream_directories != 0)
         out.printf("And %d directories holding data streams holding %d files",
-                   int(run.stream_directories), int(run.directory_streams));
+                   int(run.counts.stream_directories), int(run.counts.directory_streams));
     out.put(")\n");
 }
 
 void close_out_listing(Run& run) {
-    if (run.s.SORT && run.s.OUTPUT && run.output_file) {
+    if (run.s.SORT && run.s.output_to_file() && run.output_file) {
         // A listing that did not reach the disk whole is not sorted: the
         // run ends with the write error and the file stays as written.
         if (!run.output_file->closed() && !run.output_file->close()) {
@@ -96,29 +96,30 @@ void close_out_listing(Run& run) {
             return;
         }
         run.sorted = true;
-        sort_output_file(run, run.output_name);
+        sort_output_file(run, run.s.output_name);
     }
-    if (run.log && run.ziplog && run.zip_members_found != 0)
+    if (run.log && run.ziplog() && run.counts.zip_members_found != 0)
         run.log->printf("\n Number of files found within zip files %ld",
-                        long(run.zip_members_found));
+                        long(run.counts.zip_members_found));
     if (run.ziplog_file) {
         run.ziplog_file->close();
-        run.ziplog = nullptr;
+        run.ziplog_file.reset();
+        run.ziplog_to_listing = false;
     }
 }
 
 void write_listing_summary(Run& run) {
-    OutStream& out = *run.output;
+    OutStream& out = run.output();
     if (run.environment_used) out.put("\n     An environment variable found and used\n");
     write_totals_line(run, out);
-    if (run.drive_free_bytes > 0)
+    if (run.layout.drive_free_bytes > 0)
         out.printf("  Drive Freespace %s\n",
-                   format_thousands64(std::int64_t(run.drive_free_bytes)).c_str());
-    if (run.s.STREAM && (run.streams_found != 0 || run.stream_directories != 0))
+                   format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
+    if (run.s.STREAM && (run.counts.streams_found != 0 || run.counts.stream_directories != 0))
         write_stream_totals(run, out);
-    if (run.zip_members_listed > 0)
+    if (run.counts.zip_members_listed > 0)
         out.printf("  Includes %d files embedded within zipfile --ziplog\n",
-                   int(run.zip_members_listed));
+                   int(run.counts.zip_members_listed));
     const Elapsed t = elapsed(run);
     out.put("  Elapsed: ");
     out.printf(" %ld hrs. %ld mins. %ld secs.\n\n", t.hours, t.minutes, t.seconds);
@@ -131,16 +132,16 @@ bool write_log_summary(Run& run, int reason) {
     OutStream& log = *run.log;
     if (reason != 0) log.printf("\n Program termination. Reason: %s", exit_reason_text(reason));
     if (run.environment_used) log.put("\n     An environment variable found and used\n");
-    if (run.line_length != 0)
-        log.printf("\n Record length                   %4d", int(run.line_length));
-    log.printf("\n Number of files processed:    %6ld", long(run.files_found));
-    log.printf("\n Includes alternate data streams: %3d", int(run.streams_found));
+    if (run.counts.line_length != 0)
+        log.printf("\n Record length                   %4d", int(run.counts.line_length));
+    log.printf("\n Number of files processed:    %6ld", long(run.counts.files_found));
+    log.printf("\n Includes alternate data streams: %3d", int(run.counts.streams_found));
     log.put("\n");
     write_totals_line(run, log);
-    if (run.drive_free_bytes > 0)
+    if (run.layout.drive_free_bytes > 0)
         log.printf("\n  Drive freespace %s\n",
-                   format_thousands64(std::int64_t(run.drive_free_bytes)).c_str());
-    if (run.s.STREAM && (run.streams_found != 0 || run.stream_directories != 0))
+                   format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
+    if (run.s.STREAM && (run.counts.streams_found != 0 || run.counts.stream_directories != 0))
         write_stream_totals(run, log);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
@@ -151,7 +152,7 @@ bool write_log_summary(Run& run, int reason) {
     report_last_access(run, log);
     log.put("\n");
     log.put("*****************************************************\n");
-    if (run.s.MEMO && run.memo_stream == run.log.get() && !run.memo_text.empty()) {
+    if (run.s.MEMO && run.memo_stream() == run.log.get() && !run.memo_text.empty()) {
         log.printf("\nMEMO\n%s", run.memo_text.c_str());
         run.memo_text.clear();
     }
@@ -160,17 +161,18 @@ bool write_log_summary(Run& run, int reason) {
 
 void write_console_summary(Run& run) {
     OutStream& err = run.std_err;
-    err.printf("\n  %ld director%s, %ld files, %s bytes, %.2f MB", long(run.directories_counted),
-               director_ending(run), long(run.files_found),
-               format_thousands64(run.bytes_found).c_str(), megabytes(run));
-    if (run.drive_free_bytes > 0)
+    err.printf("\n  %ld director%s, %ld files, %s bytes, %.2f MB",
+               long(run.counts.directories_counted), director_ending(run),
+               long(run.counts.files_found), format_thousands64(run.counts.bytes_found).c_str(),
+               megabytes(run));
+    if (run.layout.drive_free_bytes > 0)
         err.printf("\n  Drive Freespace %s",
-                   format_thousands64(std::int64_t(run.drive_free_bytes)).c_str());
-    if (run.streams_found != 0 || run.stream_directories != 0) {
-        err.printf("\n  (Includes %d Alternate Data Streams ", int(run.streams_found));
-        if (run.stream_directories != 0)
+                   format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
+    if (run.counts.streams_found != 0 || run.counts.stream_directories != 0) {
+        err.printf("\n  (Includes %d Alternate Data Streams ", int(run.counts.streams_found));
+        if (run.counts.stream_directories != 0)
             err.printf("And %d directories holding %d data stream files",
-                       int(run.stream_directories), int(run.directory_streams));
+                       int(run.counts.stream_directories), int(run.counts.directory_streams));
         err.put(")\n");
     }
     const Elapsed t = elapsed(run);
@@ -200,28 +202,28 @@ int terminate_run(Run& run, int reason) {
     }
     reason = run.exit_reason;  // a listing that failed its last write
 
-    if (!run.log && run.output && run.s.OUTPUT && !run.s.SILENT && !run.sorted && run.output_file &&
+    if (!run.log && run.s.output_to_file() && !run.s.SILENT && !run.sorted && run.output_file &&
         !run.output_file->closed())
         write_listing_summary(run);
 
-    if (run.s.OUTPUT == 1 && run.s.SILENT == 1)
+    if (run.s.output_to_file() && run.s.SILENT == 1)
         run.std_err.printf("\n  %ld director%s, %ld files, %s bytes, %.2f MB",
-                           long(run.directories_counted), director_ending(run),
-                           long(run.files_found), format_thousands64(run.bytes_found).c_str(),
-                           megabytes(run));
+                           long(run.counts.directories_counted), director_ending(run),
+                           long(run.counts.files_found),
+                           format_thousands64(run.counts.bytes_found).c_str(), megabytes(run));
 
     // The last records reach the disk only now; a listing that could not be
     // written completely never ends as a normal run.
-    if (run.s.OUTPUT && run.output_file && !run.output_file->closed() &&
+    if (run.s.output_to_file() && run.output_file && !run.output_file->closed() &&
         !run.output_file->close() && reason != exit_code::write_error) {
         run.std_err.printf(
             "\nError writing the listing to %s\n",
-            run.sys.narrow(run.output_part_name.empty() ? run.output_name : run.output_part_name)
+            run.sys.narrow(run.output_part_name.empty() ? run.s.output_name : run.output_part_name)
                 .c_str());
         if (reason < 2) reason = exit_code::write_error;
         run.exit_reason = reason;
     }
-    run.output = &run.std_err;
+    run.listing_target = ListingTarget::standard_error;
 
     // The log reaches the disk only as it is closed; a log that lost its
     // end names itself, and the run does not end as a normal one.
@@ -242,10 +244,10 @@ int terminate_run(Run& run, int reason) {
     }
     if (run.environment_used) run.std_err.put("\nENVIRONMENT PROCESSED\n");
 
-    if (run.s.MEMO && run.memo_stream && run.memo_stream != run.log.get() &&
-        !run.memo_stream->closed() && !run.memo_text.empty()) {
-        run.memo_stream->printf("\nMEMO\n%s", run.memo_text.c_str());
-        run.memo_stream->close();
+    OutStream* const memo = run.memo_stream();
+    if (run.s.MEMO && memo && memo != run.log.get() && !memo->closed() && !run.memo_text.empty()) {
+        memo->printf("\nMEMO\n%s", run.memo_text.c_str());
+        memo->close();
     }
 
     run.std_out.flush();

@@ -8,8 +8,8 @@
 #include "core/run.hpp"
 
 void set_up_volume_and_layout(Run& run, const std::u16string& first_start_path);
-// 2 NTFS, 4 FAT32, 1 any other, 0 when the volume cannot be queried.
-int volume_fs_type(Run& run, std::u16string_view path);
+// The volume holding the path can carry named streams.
+bool volume_has_streams(Run& run, std::u16string_view path);
 // Free bytes of the first start path's volume (0 for a UNC path).
 std::uint64_t drive_free_space(Run& run, std::u16string_view first_start_path);
 std::string volume_id_for(Run& run, std::u16string_view start_path);

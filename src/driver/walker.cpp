@@ -15,18 +15,18 @@ bool is_dot_entry(const std::u16string& name) {
 // Directory streams are listed only where the first start path's volume
 // can carry them and the listing is real (not a counting pass).
 bool streams_wanted(const Run& run) {
-    return run.streams_volume && !run.sizing_pass && run.s.STREAM;
+    return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM;
 }
 
 void list_directory_streams(Run& run, const std::u16string& path_without_separator,
                             bool with_record) {
     const std::uint32_t count = enumerate_streams(run, path_without_separator);
-    run.streams_found += count;
-    run.directory_streams += count;
+    run.counts.streams_found += count;
+    run.counts.directory_streams += count;
     if (count == 0) return;
     if (with_record) process_entry(run, path_without_separator, nullptr);
     write_directory_stream_lines(run, count, path_without_separator);
-    ++run.stream_directories;
+    ++run.counts.stream_directories;
 }
 
 // One set member or range of a bracket expression; advances i.
@@ -115,9 +115,9 @@ bool wildcard_match(std::u16string_view pattern, std::u16string_view name) {
 }
 
 bool is_excluded(const Run& run, std::u16string_view name) {
-    if (run.exclude_list.empty()) return false;
+    if (run.s.exclude_list.empty()) return false;
     const std::u16string upper = platform::ascii_upper(name);
-    for (const auto& mask : run.exclude_list)
+    for (const auto& mask : run.s.exclude_list)
         if (wildcard_match(mask, upper)) return true;
     return false;
 }
@@ -133,9 +133,9 @@ void poll_user_abort(Run& run) {
 void walk_directory(Run& run, const std::u16string& directory) {
     // The interrupt is honoured between directories too, not only between files.
     if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-    ++run.walk_depth;
-    if (run.s.levels != 0 && run.walk_depth > run.s.levels - 1) {
-        --run.walk_depth;
+    ++run.counts.walk_depth;
+    if (run.s.levels != 0 && run.counts.walk_depth > run.s.levels - 1) {
+        --run.counts.walk_depth;
         return;
     }
     run.sys.set_file_apis_ansi();
@@ -143,17 +143,17 @@ void walk_directory(Run& run, const std::u16string& directory) {
     auto search =
         run.sys.find_first(directory + u"*.*", entry, platform::SearchDetail::names_and_kinds);
     if (!search) {
-        --run.walk_depth;
+        --run.counts.walk_depth;
         return;
     }
     // A reparse point below a start path (junction, symbolic link) is never
     // entered; a start path that is one was named by the user and is walked.
-    if (run.walk_depth > 1) {
+    if (run.counts.walk_depth > 1) {
         const auto attributes = run.sys.get_attributes(directory);
         if (attributes && (*attributes & platform::attr::reparse_point)) {
             if (run.s.ACCT && run.log)
                 run.log->printf("\nREPARSE FILE: |%s", run.sys.narrow(directory).c_str());
-            --run.walk_depth;
+            --run.counts.walk_depth;
             return;
         }
     }
@@ -161,13 +161,13 @@ void walk_directory(Run& run, const std::u16string& directory) {
         list_directory_streams(run, directory.substr(0, directory.size() - 1), false);
 
     if (!run.s.RECURSE) {
-        if (!run.sizing_pass) ++run.directories_counted;
+        if (!run.sizing_pass) ++run.counts.directories_counted;
     } else {
         bool more = true;
         while (more) {
             if ((entry.attributes & platform::attr::directory) && !is_dot_entry(entry.name)) {
                 if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-                if (!run.sizing_pass) ++run.directories_counted;
+                if (!run.sizing_pass) ++run.counts.directories_counted;
                 std::u16string sub = directory;
                 sub += entry.name;
                 sub += run.syntax.separator;
@@ -180,18 +180,19 @@ void walk_directory(Run& run, const std::u16string& directory) {
     search.reset();
 
     std::size_t progress = 0;
-    if (run.s.OUTPUT) {
+    if (run.s.output_to_file()) {
         const std::u16string_view shown = run.syntax.without_long_prefix(directory);
-        const std::size_t cut = static_cast<std::size_t>(std::max(run.progress_width - 10, 0));
+        const std::size_t cut =
+            static_cast<std::size_t>(std::max(run.layout.progress_width - 10, 0));
         const std::string text = run.sys.narrow(shown.substr(0, cut));
-        const std::string count = format_thousands(run.files_found);
+        const std::string count = format_thousands(run.counts.files_found);
         progress =
             static_cast<std::size_t>(run.std_err.printf("\r %12s %s", count.c_str(), text.c_str()));
         if (run.std_err.is_terminal()) run.std_err.flush();
     }
     list_directory_files(run, directory);
-    --run.walk_depth;
-    if (run.s.OUTPUT && progress > 0) {
+    --run.counts.walk_depth;
+    if (run.s.output_to_file() && progress > 0) {
         run.std_err.repeat('\b', progress);
         run.std_err.repeat(' ', progress);
         run.std_err.repeat('\b', progress);
@@ -200,7 +201,7 @@ void walk_directory(Run& run, const std::u16string& directory) {
 }
 
 void list_directory_files(Run& run, const std::u16string& directory) {
-    for (const auto& mask : run.filetype_list) {
+    for (const auto& mask : run.s.filetype_list) {
         if (!mask.empty() && mask.front() == u'-') break;
         run.sys.set_file_apis_ansi();
         platform::FindData entry;

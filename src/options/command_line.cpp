@@ -7,13 +7,13 @@
 
 #include "content/help.hpp"
 #include "content/signature.hpp"
-#include "options/start_paths.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
 #include "options/long_options.hpp"
 #include "options/number_text.hpp"
 #include "options/output_names.hpp"
 #include "options/settings_parser.hpp"
+#include "options/start_paths.hpp"
 
 namespace {
 
@@ -55,10 +55,10 @@ void read_digest_window(Run& run, std::u16string_view value) {
         separator == std::u16string_view::npos ? 0 : leading_number(value.substr(separator + 1));
     const char16_t last = value.empty() ? u'\0' : value.back();
     const bool offset = last == u'o' || last == u'O';
-    run.DISPLACE = start == int64_min ? start : start - 1;  // the value counts from 1
-    run.displace_end = second;
-    if (!offset && second != 0) run.displace_end = saturating_add(second, run.DISPLACE);
-    if (run.DISPLACE < 0) run.DISPLACE = 0;
+    run.s.DISPLACE = start == int64_min ? start : start - 1;  // the value counts from 1
+    run.s.displace_end = second;
+    if (!offset && second != 0) run.s.displace_end = saturating_add(second, run.s.DISPLACE);
+    if (run.s.DISPLACE < 0) run.s.DISPLACE = 0;
 }
 
 // The comment of -C: "COMPUTERNAME..." keeps only that word; otherwise a
@@ -202,7 +202,7 @@ private:
                 break;
             case u'b':
                 s_.FDI = 1;
-                run_.DISPLACE = 512;
+                run_.s.DISPLACE = 512;
                 break;
             case u'C':
                 comment();
@@ -241,11 +241,11 @@ private:
                 break;
             case u'i':
                 s_.label = 1;
-                run_.label_text = next_disk_label(run_).substr(0, label_limit);
+                run_.s.label_text = next_disk_label(run_).substr(0, label_limit);
                 break;
             case u'L':
                 s_.LESSTHAN = 1;
-                run_.size_less = leading_number(required(false, true));
+                run_.s.size_less = leading_number(required(false, true));
                 break;
             case u'l':
                 age(AgeSide::newer);
@@ -360,13 +360,13 @@ private:
         }
         const std::u16string name = required_or_help(false, true);
         const auto full = run_.sys.full_path(name);
-        run_.acct_name = full ? *full : name;
+        run_.s.acct_name = full ? *full : name;
         s_.ACCT = 1;
         // The new file is opened once all the options are read.
         if (run_.log) {
             run_.log->put("This file closed.\n");
             run_.log->printf("Accounting file overridden by option -1 file pointing to %s\n",
-                             narrow(run_.acct_name).c_str());
+                             narrow(run_.s.acct_name).c_str());
             run_.log->close();
             run_.log.reset();
         }
@@ -393,7 +393,7 @@ private:
         std::size_t digits = 0;
         while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9') ++digits;
         // Without a number the width stays as it was rather than becoming 0.
-        if (digits > 0) run_.lfn_width = column_width(text.substr(0, digits));
+        if (digits > 0) run_.s.lfn_width = column_width(text.substr(0, digits));
         extension_column(std::u16string_view(text).substr(digits));
     }
 
@@ -444,7 +444,7 @@ private:
     }
 
     void comment() {
-        run_.comment_text = comment_of(required_or_help(false, true));
+        run_.s.comment_text = comment_of(required_or_help(false, true));
         s_.COMMENT = 1;
     }
 
@@ -452,9 +452,9 @@ private:
         const std::u16string v = required(true, true);
         s_.DELIM = 1;
         if (v.size() == 1)
-            run_.delimiter = static_cast<char>(v[0]);
+            run_.s.delimiter = static_cast<char>(v[0]);
         else
-            run_.delimiter = static_cast<char>(leading_number(v) & 0xFF);
+            run_.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
     }
 
     void command(int weight) {
@@ -470,7 +470,7 @@ private:
             std::u16string text = resolve_command_program(run_, template_text);
             // The file name goes at the end unless the template places it.
             if (!contains(text, u'%')) text += u" % ";
-            run_.command_text = std::move(text);
+            run_.s.command_text = std::move(text);
         } catch (const std::bad_alloc&) {
             run_.std_out.put("Can't create buffer for command\n");
             end_run(exit_code::memory_error);
@@ -500,7 +500,7 @@ private:
             end_run(exit_code::illegal_option);
         }
         s_.GREATER = 1;
-        run_.size_greater = leading_number(v);
+        run_.s.size_greater = leading_number(v);
     }
 
     void age(AgeSide side) {
@@ -516,7 +516,7 @@ private:
         s_.signature_check = plus ? 2 : 1;
         if (header_only) s_.header_only = 1;
         const auto full = run_.sys.full_path(name);
-        run_.header_file = full ? *full : name;
+        run_.s.header_file = full ? *full : name;
         load_header_file(run_);
     }
 
@@ -534,35 +534,33 @@ private:
             text = args_[++i_];
         }
         s_.label = 1;
-        run_.label_text = narrow(text).substr(0, label_limit);
+        run_.s.label_text = narrow(text).substr(0, label_limit);
     }
 
     void output(bool append) {
         if (plus_) {
             rest();
             s_.APPEND = 0;
-            s_.OUTPUT = 0;
+            s_.OUTPUT = ListingOutput::console;
             return;
         }
         if (append) s_.APPEND = 1;
         const std::u16string name = required(false, true);
-        s_.OUTPUT = 1;
+        s_.OUTPUT = ListingOutput::file;
         if (platform::equal_ignoring_case(name, u"stdout")) {
-            s_.OUTPUT = -1;
+            s_.OUTPUT = ListingOutput::standard_output;
             s_.APPEND = 0;
             return;
         }
         const auto full = run_.sys.full_path(name);
-        run_.output_name = full ? *full : name;
+        run_.s.output_name = full ? *full : name;
         // A date mask follows a separator; the computer's name may stand anywhere.
         const std::u16string sep(1, run_.syntax.separator);
-        const std::u16string& full_name = run_.output_name;
+        const std::u16string& full_name = run_.s.output_name;
         bool masked = full_name.find(u"COMPUTERNAME") != std::u16string::npos;
         for (const char16_t* trigger : {u"MMDD", u"YYMM", u"YYYY"})
             if (full_name.find(sep + trigger) != std::u16string::npos) masked = true;
         if (masked) expand_output_mask(run_);
-        if (!run_.output_name.empty())
-            run_.output_drive = platform::ascii_upper(run_.output_name[0]) - u'A';
     }
 
     void time_column(bool year_first) {
@@ -579,8 +577,7 @@ private:
             kind = arg_[++k_];
         } else {
             done_ = true;
-            if (i_ + 1 >= args_.size() || args_[i_ + 1].empty())
-                end_run(exit_code::illegal_option);
+            if (i_ + 1 >= args_.size() || args_[i_ + 1].empty()) end_run(exit_code::illegal_option);
             kind = args_[++i_][0];
         }
         s_.time_type = static_cast<std::int32_t>(kind);
@@ -611,7 +608,7 @@ private:
             }
             name = args_[++i_];
         }
-        run_.owner_name = narrow(name);
+        run_.s.owner_name = narrow(name);
         s_.owner = 3;
     }
 
@@ -627,7 +624,7 @@ private:
 
     void exclude() {
         s_.EXCLUDE = 1;
-        run_.exclude_list.clear();
+        run_.s.exclude_list.clear();
         if (i_ + 1 < args_.size() && begins_with(args_[i_ + 1], u'-')) {
             show_help(run_);
             end_process(run_, exit_code::illegal_option);
@@ -649,15 +646,15 @@ private:
 }  // namespace
 
 void append_sort_keys(Run& run, std::u16string_view keys) {
-    const std::size_t last_key = run.sort_keys.size() - 2;  // the last slot holds the end mark
+    const std::size_t last_key = run.s.sort_keys.size() - 2;  // the last slot holds the end mark
     for (char16_t key : keys) {
         if (key == u'0') break;
-        if (run.sort_keys_given > last_key) break;
-        run.sort_keys[run.sort_keys_given] = key;
-        run.sort_dirs[run.sort_keys_given] = key < u'_' ? -1 : 1;
-        ++run.sort_keys_given;
+        if (run.s.sort_keys_given > last_key) break;
+        run.s.sort_keys[run.s.sort_keys_given] = key;
+        run.s.sort_dirs[run.s.sort_keys_given] = key < u'_' ? -1 : 1;
+        ++run.s.sort_keys_given;
     }
-    run.sort_keys[run.sort_keys_given] = 999;
+    run.s.sort_keys[run.s.sort_keys_given] = RunSettings::sort_end;
 }
 
 void parse_options(Run& run, std::size_t first) {
@@ -665,10 +662,10 @@ void parse_options(Run& run, std::size_t first) {
 }
 
 void add_exclude_mask(Run& run, std::u16string_view mask) {
-    if (run.exclude_list.size() >= exclude_capacity) {
+    if (run.s.exclude_list.size() >= exclude_capacity) {
         run.std_out.put("\nYou have too many -eXclude file types.\n");
         run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
         end_run(exit_code::illegal_option);
     }
-    run.exclude_list.push_back(platform::ascii_upper(mask));
+    run.s.exclude_list.push_back(platform::ascii_upper(mask));
 }

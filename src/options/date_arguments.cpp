@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 
-
 namespace {
 
 // The character at a fixed position, NUL past the end (as in a C string).
@@ -249,7 +248,7 @@ void record_kind_letters(Run& run, std::string_view text, AgeSide side) {
         }
         if (kind) found = kind;
     }
-    if (found) run.date_kinds[side == AgeSide::older ? 2 : 1] = found;
+    if (found) run.s.date_kinds[side == AgeSide::older ? 2 : 1] = found;
 }
 
 void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource source) {
@@ -274,13 +273,13 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
         if (source != AgeSource::ini_file && whole > 190000) refuse_day_count(run, side, source);
         const int days = static_cast<int>(whole);
         const char kind = kind_of(text);
-        run.date_kinds[0] = kind;
+        run.s.date_kinds[0] = kind;
         if (older) {
-            run.older_days = days;
-            run.older_kind = kind;
+            run.s.older_days = days;
+            run.s.older_kind = kind;
         } else {
-            run.newer_days = days;
-            run.date_kinds[3] = kind;
+            run.s.newer_days = days;
+            run.s.date_kinds[3] = kind;
         }
         return;
     }
@@ -288,13 +287,13 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
     // A calendar date; an "m" also asks for the last-write time.
     const char kind = kind_of(text);
     const bool letter_given = has_any(text, "cawm");
-    run.date_kinds[0] = kind;
+    run.s.date_kinds[0] = kind;
     if (older) {
-        run.older_kind = kind;
-        run.date_kinds[2] = kind;
+        run.s.older_kind = kind;
+        run.s.date_kinds[2] = kind;
     } else {
-        run.date_kinds[3] = kind;
-        run.date_kinds[1] = kind;
+        run.s.date_kinds[3] = kind;
+        run.s.date_kinds[1] = kind;
     }
     if (letter_given) text.pop_back();
     record_kind_letters(run, text, side);
@@ -302,11 +301,11 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
     const int days = age_in_days(run, text);
     const DateValue date = read_date(text);
     if (older) {
-        run.older_days = days;
-        run.older_date = date;
+        run.s.older_days = days;
+        run.s.older_date = date;
     } else {
-        run.newer_days = days;
-        run.newer_date = date;
+        run.s.newer_days = days;
+        run.s.newer_date = date;
     }
 }
 

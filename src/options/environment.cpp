@@ -58,7 +58,7 @@ bool read_delimiter(Run& run) {
     std::u16string_view text = *value;
     if (text.front() == u'"') text.remove_prefix(1);
     if (text.empty()) return false;
-    run.delimiter = static_cast<char>(text.front() & 0xFF);
+    run.s.delimiter = static_cast<char>(text.front() & 0xFF);
     run.std_err.printf("env points to :%s:", run.sys.narrow(text).c_str());
     return true;
 }

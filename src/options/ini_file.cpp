@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "options/start_paths.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
+#include "options/start_paths.hpp"
 
 namespace {
 
@@ -76,14 +76,14 @@ void accounting(Line& l) {
         l.s.ACCT = 0;
         return;
     }
-    run.acct_name = l.full_path_value();
+    run.s.acct_name = l.full_path_value();
     l.s.ACCT = 1;
     // The file is opened once the options are read; the one the
     // environment opened says where the log went.
     if (run.log) {
         run.log->put("This file closed.\n");
         run.log->printf("Accounting file overridden by .ini file pointing to %s\n",
-                        run.sys.narrow(run.acct_name).c_str());
+                        run.sys.narrow(run.s.acct_name).c_str());
         run.log->close();
         run.log.reset();
     }
@@ -113,7 +113,7 @@ void all_times(Line& l) {
 
 void comment(Line& l) {
     l.s.COMMENT = 1;
-    if (l.has_value) l.run.comment_text = l.wide_value();
+    if (l.has_value) l.run.s.comment_text = l.wide_value();
 }
 
 void delimiter(Line& l) {
@@ -128,16 +128,16 @@ void delimiter(Line& l) {
         return;
     }
     l.s.DELIM = 1;
-    l.run.delimiter = l.value[0];
+    l.run.s.delimiter = l.value[0];
 }
 
 void displacement(Line& l) {
     if (!l.has_value) {
         l.warn("\nMissing ini file directive: %s");
-        l.run.DISPLACE = 0;
+        l.run.s.DISPLACE = 0;
         return;
     }
-    l.run.DISPLACE = l.off() ? 0 : leading_number(l.value);
+    l.run.s.DISPLACE = l.off() ? 0 : leading_number(l.value);
 }
 
 void exclude(Line& l) {
@@ -149,7 +149,7 @@ void exclude(Line& l) {
     }
     // The list is full: the mask is refused with the message -x gives, and
     // the run goes on, since no INI line ends a run.
-    if (l.run.exclude_list.size() >= exclude_capacity) {
+    if (l.run.s.exclude_list.size() >= exclude_capacity) {
         l.run.std_out.put("\nYou have too many -eXclude file types.\n");
         l.run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
         l.pause(2);
@@ -180,18 +180,18 @@ void first_512(Line& l) {
     }
     if (l.on()) {
         l.s.FDI = 1;
-        l.run.DISPLACE = 512;
+        l.run.s.DISPLACE = 512;
     }
     if (l.off()) {
         l.s.FDI = 0;
-        l.run.DISPLACE = 0;
+        l.run.s.DISPLACE = 0;
     }
 }
 
 void greater(Line& l) {
     l.s.GREATER = 1;
     if (l.has_value) {
-        l.run.size_greater = leading_number(l.value);
+        l.run.s.size_greater = leading_number(l.value);
         return;
     }
     l.warn("\nMissing ini file modifier at: %s");
@@ -203,7 +203,7 @@ void greater(Line& l) {
 void less_than(Line& l) {
     l.s.LESSTHAN = 1;
     if (l.has_value) {
-        l.run.size_less = leading_number(l.value);
+        l.run.s.size_less = leading_number(l.value);
         return;
     }
     l.warn("\nIllegal ini file directive %s");
@@ -262,13 +262,11 @@ void output(Line& l) {
         l.warn("\nMissing ini file modifier at: %s");
         l.run.std_out.put("Output set to NOne\n");
         l.pause(3);
-        l.s.OUTPUT = 0;
+        l.s.OUTPUT = ListingOutput::console;
         return;
     }
-    l.s.OUTPUT = 1;
-    l.run.output_name = l.full_path_value();
-    if (!l.run.output_name.empty())
-        l.run.output_drive = platform::ascii_upper(l.run.output_name[0]) - u'A';
+    l.s.OUTPUT = ListingOutput::file;
+    l.run.s.output_name = l.full_path_value();
 }
 
 void start_path(Line& l) {
@@ -303,8 +301,8 @@ void split(Line& l) {
         return;
     }
     l.s.SPLIT = 1;
-    l.run.split_lines = leading_number_in(l.value, std::numeric_limits<std::int32_t>::min(),
-                                          std::numeric_limits<std::int32_t>::max());
+    l.run.s.split_lines = leading_number_in(l.value, std::numeric_limits<std::int32_t>::min(),
+                                            std::numeric_limits<std::int32_t>::max());
 }
 
 void stream(Line& l) {
@@ -318,11 +316,11 @@ void sort(Line& l) {
     // A key line without a key is left alone: the default order stays.
     if (!l.has_value || l.value.empty()) return;
     l.s.SORT = 1;
-    const std::size_t before = l.run.sort_keys_given;
+    const std::size_t before = l.run.s.sort_keys_given;
     append_sort_keys(l.run, l.run.sys.wide(l.value.substr(0, 1)));
     // The direction is the line's own: "-" after the key, else ascending.
-    if (l.run.sort_keys_given > before)
-        l.run.sort_dirs[before] = l.value.size() > 1 && l.value[1] == '-' ? -1 : 1;
+    if (l.run.s.sort_keys_given > before)
+        l.run.s.sort_dirs[before] = l.value.size() > 1 && l.value[1] == '-' ? -1 : 1;
 }
 
 void time(Line& l) {
@@ -357,13 +355,13 @@ void zulu(Line& l) {
 }
 
 void long_names(Line& l) {
-    l.run.lfn_width = 32;
+    l.run.s.lfn_width = 32;
     l.s.eight_dot_three = 0;
     if (!l.has_value) return;
     if (l.on()) l.s.eight_dot_three = 2;
     if (l.off()) l.s.eight_dot_three = 0;
     if (!l.value.empty() && l.value[0] >= '0' && l.value[0] <= '9')
-        l.run.lfn_width = leading_number(l.value);
+        l.run.s.lfn_width = leading_number(l.value);
 }
 
 // The keys in the order they are tried; the first row that matches

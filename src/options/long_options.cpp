@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
-#include "options/start_paths.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
+#include "options/start_paths.hpp"
 #include "platform/path_syntax.hpp"
 
 namespace {
@@ -68,7 +68,7 @@ std::u16string full_path_of(Run& run, std::u16string_view name) {
 // ----- the handlers -----
 
 // The many words that only switch one setting on.
-template <std::int32_t RunSettings::*setting>
+template <std::int32_t SettingFlags::*setting>
 int switch_on(Option& o) {
     o.run.s.*setting = 1;
     return 0;
@@ -112,10 +112,10 @@ int no_ads(Option& o) {
 // closed now with a pointer to its successor.
 int accounting(Option& o) {
     Run& run = o.run;
-    run.acct_name = full_path_of(run, *o.value);
+    run.s.acct_name = full_path_of(run, *o.value);
     run.s.ACCT = 1;
     if (run.log) {
-        run.log->printf("Previous log closed, and %s opened\n", o.narrow(run.acct_name).c_str());
+        run.log->printf("Previous log closed, and %s opened\n", o.narrow(run.s.acct_name).c_str());
         run.log->close();
         run.log.reset();
     }
@@ -125,12 +125,12 @@ int accounting(Option& o) {
 // A digest window from a negative offset would read before the file.
 int digest_begin(Option& o) {
     const std::int64_t n = leading_number(*o.value);
-    o.run.DISPLACE = n < 0 ? 0 : n;
+    o.run.s.DISPLACE = n < 0 ? 0 : n;
     return 0;
 }
 
 int digest_end(Option& o) {
-    o.run.displace_end = leading_number(*o.value);
+    o.run.s.displace_end = leading_number(*o.value);
     return 0;
 }
 
@@ -140,7 +140,7 @@ int comment(Option& o) {
     if (equals != std::u16string_view::npos && equals + 1 < text.size())
         text = text.substr(0, equals);
     o.run.s.COMMENT = 1;
-    o.run.comment_text = text;
+    o.run.s.comment_text = text;
     return 0;
 }
 
@@ -155,11 +155,11 @@ int crc(Option& o) {
 int delimiter(Option& o) {
     const std::u16string_view v = *o.value;
     if (v.size() == 1)
-        o.run.delimiter = static_cast<char>(v.front());
+        o.run.s.delimiter = static_cast<char>(v.front());
     else if (v == u"pipe")
-        o.run.delimiter = '|';
+        o.run.s.delimiter = '|';
     else
-        o.run.delimiter = static_cast<char>(leading_number(v) & 0xFF);
+        o.run.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
     return 0;
 }
 
@@ -169,7 +169,7 @@ int directories_too(Option& o) {
 }
 
 int drive_letter(Option& o) {
-    if (o.value->size() == 1) o.run.drive_letter = o.value->front();
+    if (o.value->size() == 1) o.run.s.drive_letter = o.value->front();
     return 0;
 }
 
@@ -183,7 +183,7 @@ int exclude(Option& o) {
 int extension(Option& o) {
     o.run.s.EXT = 1;
     o.run.s.LFN = 2;
-    o.run.lfn_width = 32;
+    o.run.s.lfn_width = 32;
     return 0;
 }
 
@@ -201,13 +201,13 @@ int size_greater(Option& o) {
         end_run(exit_code::illegal_option);
     }
     o.run.s.GREATER = 1;
-    o.run.size_greater = leading_number(*o.value);
+    o.run.s.size_greater = leading_number(*o.value);
     return 0;
 }
 
 int size_less(Option& o) {
     o.run.s.LESSTHAN = 1;
-    o.run.size_less = leading_number(*o.value);
+    o.run.s.size_less = leading_number(*o.value);
     return 0;
 }
 
@@ -241,7 +241,7 @@ int milliseconds(Option& o) {
 int name_after(Option& o) {
     o.run.s.NAMEAFTER = 1;
     // -1 asks for the default width, as when no number is given.
-    if (o.has_value()) o.run.nameafter_width = leading_number_in(*o.value, -1, column_limit);
+    if (o.has_value()) o.run.s.nameafter_width = leading_number_in(*o.value, -1, column_limit);
     return 0;
 }
 
@@ -258,11 +258,9 @@ int older(Option& o) {
 // Unlike -o, the name is taken as it stands, without date masks.
 int output(Option& o) {
     Run& run = o.run;
-    run.s.OUTPUT = 1;
+    run.s.OUTPUT = ListingOutput::file;
     run.s.APPEND = 0;
-    run.output_name = full_path_of(run, *o.value);
-    if (!run.output_name.empty())
-        run.output_drive = platform::ascii_upper(run.output_name.front()) - u'A';
+    run.s.output_name = full_path_of(run, *o.value);
     return 0;
 }
 
@@ -298,7 +296,7 @@ int seconds(Option& o) {
 
 int sequence(Option& o) {
     o.run.s.SEQUENCE = 1;
-    o.run.sequence_start = o.has_value() ? leading_number_in(*o.value, 0, int32_max) : 1;
+    o.run.s.sequence_start = o.has_value() ? leading_number_in(*o.value, 0, int32_max) : 1;
     return 0;
 }
 
@@ -309,8 +307,8 @@ int show_long(Option& o) {
     run.s.SHOWLONG = 1;
     run.s.RECURSE = 1;
     run.s.DELIM = 1;
-    run.delimiter = '|';
-    if (o.has_value()) run.showlong_min = leading_number_in(*o.value, 0, int32_max);
+    run.s.delimiter = '|';
+    if (o.has_value()) run.s.showlong_min = leading_number_in(*o.value, 0, int32_max);
     return 0;
 }
 
@@ -341,7 +339,7 @@ int zip_listing(Option& o) {
     run.s.ZIPLOG = 1;
     run.s.RESET = 1;
     if (o.has_value() && !platform::equal_ignoring_case(*o.value, u"ON"))
-        run.ziplog_name = full_path_of(run, *o.value);
+        run.s.ziplog_name = full_path_of(run, *o.value);
     return 0;
 }
 

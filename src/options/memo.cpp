@@ -49,16 +49,14 @@ void open_memo_file(Run& run, std::u16string_view full_name) {
     }
     // A second memo file replaces the first.
     if (run.memo_file) {
-        if (run.memo_stream == run.memo_file.get()) run.memo_stream = nullptr;
         run.memo_file->close();
         run.memo_file.reset();
     }
-    run.memo_name = name;
+    run.s.memo_name = name;
     auto sink = run.sys.open_text(name, platform::OpenMode::append);
     if (!sink) {
         run.std_out.printf("\nCan't open memo file %s\n", run.sys.narrow(name).c_str());
         return;
     }
     run.memo_file = std::make_unique<OutStream>(std::move(sink));
-    run.memo_stream = run.memo_file.get();
 }

@@ -47,7 +47,7 @@ platform::CivilTime current_time(Run& run, bool utc) {
 }  // namespace
 
 void expand_output_mask(Run& run) {
-    const std::u16string name = run.output_name;
+    const std::u16string name = run.s.output_name;
     const std::size_t start = mask_start(run, name);
     if (start == std::u16string::npos) return;
 
@@ -90,12 +90,12 @@ void expand_output_mask(Run& run) {
             ++i;  // anything else, the dot and the extension too, is dropped
         }
     }
-    run.output_name = name.substr(0, start) + expanded + extension;
+    run.s.output_name = name.substr(0, start) + expanded + extension;
 }
 
 std::u16string automatic_log_name(Run& run) {
-    const auto full = run.sys.full_path(run.output_name);
-    std::u16string name = full ? *full : run.output_name;
+    const auto full = run.sys.full_path(run.s.output_name);
+    std::u16string name = full ? *full : run.s.output_name;
     const std::size_t sep = run.syntax.last_separator(name);
     const std::size_t dot = name.rfind(u'.');
     if (dot != std::u16string::npos && (sep == std::u16string::npos || dot > sep)) name.resize(dot);

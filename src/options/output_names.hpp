@@ -5,7 +5,7 @@
 
 #include "core/run.hpp"
 
-// Rewrites run.output_name in place when it carries a date, time or
+// Rewrites run.s.output_name in place when it carries a date, time or
 // computer-name mask after "\MMDD", "\YYYY", "\YYMM" or "COMPUTERNAME".
 void expand_output_mask(Run& run);
 // The output file's name with its extension replaced by ".log".

@@ -1,12 +1,16 @@
 #include "options/settings_parser.hpp"
 
+#include <algorithm>
+
+#include "core/listing_file.hpp"
 #include "core/log_file.hpp"
-#include "options/start_paths.hpp"
 #include "options/command_line.hpp"
 #include "options/environment.hpp"
 #include "options/ini_file.hpp"
 #include "options/memo.hpp"
+#include "options/number_text.hpp"
 #include "options/output_names.hpp"
+#include "options/start_paths.hpp"
 
 bool is_option_argument(const Run& run, std::u16string_view argument) {
     if (argument.empty()) return false;
@@ -16,14 +20,6 @@ bool is_option_argument(const Run& run, std::u16string_view argument) {
 }
 
 void parse_settings(Run& run) {
-    run.sort_keys.fill(0);
-    run.sort_dirs.fill(0);
-    run.sort_keys[0] = 'n';
-    run.sort_dirs[0] = 1;
-    run.sort_keys[1] = 999;
-    run.sort_keys_given = 0;
-    run.exclude_list.clear();
-
     read_environment(run);
     bool skip_ini = false;
     for (std::size_t i = 1; i < run.args.size(); ++i)
@@ -39,19 +35,50 @@ void parse_settings(Run& run) {
 
 namespace {
 
+// The comment is padded from the record's blank fill, which holds 199.
+constexpr std::size_t comment_fill_limit = 199;
+
+void pad_comment(std::u16string& text, std::size_t width) {
+    if (width > text.size()) text.append(std::min(width - text.size(), comment_fill_limit), u' ');
+}
+
+void prepare_comment(Run& run) {
+    std::u16string& text = run.s.comment_text;
+    constexpr std::u16string_view key = u"COMPUTERNAME";
+    if (text.size() >= key.size() &&
+        platform::equal_ignoring_case(std::u16string_view(text).substr(0, key.size()), key)) {
+        std::u16string_view rest = std::u16string_view(text).substr(key.size());
+        if (!rest.empty() && rest.front() == u':') rest.remove_prefix(1);
+        const auto width = static_cast<std::size_t>(leading_number_in(rest, 0, 1000000));
+        const auto computer = run.sys.computer_name();
+        if (!computer) return;
+        std::u16string name = computer->substr(0, 12);
+        pad_comment(name, width);
+        if (!run.s.DELIM) name.push_back(char16_t(static_cast<unsigned char>(run.s.delimiter)));
+        text = std::move(name);
+        return;
+    }
+    const std::size_t colon = text.find(u':');
+    if (colon == std::u16string::npos) return;
+    const auto width = static_cast<std::size_t>(
+        leading_number_in(std::u16string_view(text).substr(colon + 1), 0, 1000000));
+    text.resize(colon);
+    pad_comment(text, width);
+}
+
 void open_log(Run& run) {
     if (run.log) {
         run.log->close();
         run.log.reset();
     }
-    run.log = open_accounting_log(run, run.acct_name);
+    run.log = open_accounting_log(run, run.s.acct_name);
 }
 
 }  // namespace
 
 void apply_consistency_rules(Run& run) {
     RunSettings& s = run.s;
-    if (run.filetype_list.empty()) run.filetype_list.push_back(u"*.*");
+    if (run.s.filetype_list.empty()) run.s.filetype_list.push_back(u"*.*");
     if (s.ZULU && !s.TIME) {
         s.TIME = 1;
         s.time_type = 'w';
@@ -63,14 +90,14 @@ void apply_consistency_rules(Run& run) {
     }
     if (!run.log && s.SPLIT) {
         s.ACCT = 1;
-        run.acct_name = run.output_name + u".log";
+        run.s.acct_name = run.s.output_name + u".log";
         open_log(run);
     }
     if (s.SILENT && !s.ACCT) {
-        run.acct_name = automatic_log_name(run);
+        run.s.acct_name = automatic_log_name(run);
         s.ACCT = 1;
         run.std_out.printf("\nno logfile option (-1) found. Auto logfile created\n%s\n\n",
-                           run.sys.narrow(run.acct_name).c_str());
+                           run.sys.narrow(run.s.acct_name).c_str());
         open_log(run);
     }
     if (s.time_type == '0' && (s.MILLI || s.seconds)) s.time_type = 'w';
@@ -83,11 +110,47 @@ void apply_consistency_rules(Run& run) {
     }
     if (s.VAR && !s.DELIM) {
         s.DELIM = 1;
-        if (run.delimiter == ' ') run.delimiter = '|';
+        if (run.s.delimiter == ' ') run.s.delimiter = '|';
     }
     if (s.MEMO) {
-        if (!run.memo_stream) run.memo_stream = run.log.get();
-        if (run.memo_stream) memo_prompt(run);
+        if (run.memo_stream()) memo_prompt(run);
     }
     if (s.ADS) s.STREAM = 0;
+}
+
+void settle_settings(Run& run) {
+    RunSettings& s = run.s;
+    if (s.PNAME) {
+        const NameParts p = split_output_name(run.syntax, s.output_name);
+        s.output_name = p.drive + p.directory + run.program_name + u"_" + p.name + p.extension;
+    }
+    if (s.NAMEONLY) s.RECURSE = 0;
+    if (s.TIME && s.time_type == '0') s.time_type = 'w';
+    if (s.COMMENT == 1) prepare_comment(run);
+
+    if (s.directories && !s.RECURSE) s.RECURSE = 1;
+    // A sort by CRC needs the CRC column; a sort by date in a listing file
+    // needs a date column.
+    for (std::size_t k = 0; k < s.sort_keys.size() && s.sort_keys[k] != RunSettings::sort_end;
+         ++k) {
+        const int key = s.sort_keys[k];
+        if (key == 'c' || key == 'C') s.CRC = 1;
+        if (s.OUTPUT != ListingOutput::console && s.time_type == '0' &&
+            (key == 'y' || key == 'Y' || key == 'm' || key == 'M' || key == 'd' || key == 'D')) {
+            s.TIME = 1;
+            s.time_type = 'w';
+        }
+    }
+    if (s.fixed && s.time_type == '0') {
+        s.TIME = 1;
+        s.time_type = '3';
+    }
+    // Named streams exist only on NT-based Windows; elsewhere the volume says.
+    if (run.syntax.drive_letters) {
+        const auto os = run.sys.get_env(u"OS");
+        if (!os || os->find(u"NT") == std::u16string::npos) s.STREAM = 0;
+    }
+    if (s.NAMEAFTER && s.nameafter_width == -1) s.nameafter_width = 50;
+    // Long paths are shown whole; the delimiter stays as it was chosen.
+    if (s.SHOWLONG && s.WIDTH == 54) s.VAR = 1;
 }

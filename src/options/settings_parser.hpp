@@ -8,6 +8,9 @@
 void parse_settings(Run& run);
 // The rules that bring the settings into a consistent state after parsing.
 void apply_consistency_rules(Run& run);
+// The last rules, which shape the record; after them the settings do not
+// change for the rest of the run.
+void settle_settings(Run& run);
 // An option argument starts with "-", "+" or, where "/" cannot begin a
 // path, "/".
 bool is_option_argument(const Run& run, std::u16string_view argument);

@@ -14,10 +14,10 @@ void add_start_path(Run& run, std::u16string_view path) {
     const auto full = run.sys.full_path(path);
     if (!full) return;
     std::u16string stored = stored_start_path(run.syntax, *full);
-    for (const auto& entry : run.root_list)
+    for (const auto& entry : run.s.root_list)
         if (run.syntax.same_path(entry, stored)) return;
-    if (run.root_list.size() >= list_capacity) return;
-    run.root_list.push_back(std::move(stored));
+    if (run.s.root_list.size() >= list_capacity) return;
+    run.s.root_list.push_back(std::move(stored));
 }
 
 void add_path_argument(Run& run, std::u16string_view argument) {
@@ -43,10 +43,10 @@ void add_path_argument(Run& run, std::u16string_view argument) {
 }
 
 void add_mask(Run& run, std::u16string_view mask) {
-    for (const auto& entry : run.filetype_list)
+    for (const auto& entry : run.s.filetype_list)
         if (entry == mask) return;
-    if (run.filetype_list.size() >= list_capacity) return;
-    run.filetype_list.emplace_back(mask);
+    if (run.s.filetype_list.size() >= list_capacity) return;
+    run.s.filetype_list.emplace_back(mask);
 }
 
 std::u16string resolve_command_program(Run& run, std::u16string_view command) {
@@ -61,7 +61,7 @@ std::u16string resolve_command_program(Run& run, std::u16string_view command) {
         first_blank == std::u16string_view::npos ? command.size() : first_blank;
 
     if (run.sys.exists(program) || (command.size() >= 2 && command[1] == u':')) {
-        run.command_program_length = unresolved_length;
+        run.s.command_program_length = unresolved_length;
         return std::u16string(command);
     }
     // Split the program into its name and extension; ".exe" when it has none.
@@ -72,9 +72,9 @@ std::u16string resolve_command_program(Run& run, std::u16string_view command) {
     const std::u16string name = has_extension ? program.substr(0, dot) : program;
     const std::u16string extension = has_extension ? program.substr(dot) : u".exe";
     if (const auto found = run.sys.search_path(name, extension)) {
-        run.command_program_length = found->size();
+        run.s.command_program_length = found->size();
         return *found + u" " + arguments;
     }
-    run.command_program_length = unresolved_length;
+    run.s.command_program_length = unresolved_length;
     return std::u16string(command);
 }

@@ -11,7 +11,7 @@ void add_start_path(Run& run, std::u16string_view path);
 void add_path_argument(Run& run, std::u16string_view argument);
 void add_mask(Run& run, std::u16string_view mask);
 // The command text with its program replaced by the program's full path
-// when the search path finds it; sets run.command_program_length.
+// when the search path finds it; sets run.s.command_program_length.
 std::u16string resolve_command_program(Run& run, std::u16string_view command);
 
 // The stored form of a full path: one trailing separator removed, and the

@@ -1,4 +1,4 @@
 #include "record/access_reset.hpp"
 
 // Nothing reads file contents yet, so there is nothing to put back.
-void restore_entry_times(Run&) {}
+void restore_entry_times(Run&, const CurrentEntry&) {}

@@ -3,4 +3,4 @@
 
 #include "core/run.hpp"
 
-void restore_entry_times(Run& run);
+void restore_entry_times(Run& run, const CurrentEntry& entry);

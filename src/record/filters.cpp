@@ -47,26 +47,25 @@ int age_of(Run& run, const CalendarFields& f) {
 
 }  // namespace
 
-bool age_filter(Run& run) {
+bool age_filter(Run& run, const TimesRecord& t) {
     const RunSettings& s = run.s;
     if (!s.aging) return true;
-    const auto& kinds = run.date_kinds;
-    const TimesRecord& t = run.entry_times;
+    const auto& kinds = run.s.date_kinds;
 
     if (kinds[1] != '0' || kinds[2] != '0') {
         // Date bounds; a file of the bound date itself is inside either one.
         if (s.NEWER && kinds[1] != '0' &&
-            day_difference(date_of(time_by_letter(t, kinds[3])), run.newer_date) < 0)
+            day_difference(date_of(time_by_letter(t, kinds[3])), run.s.newer_date) < 0)
             return false;
         if (s.OLDER && kinds[2] != '0' &&
-            day_difference(date_of(time_by_letter(t, run.older_kind)), run.older_date) >= 1)
+            day_difference(date_of(time_by_letter(t, run.s.older_kind)), run.s.older_date) >= 1)
             return false;
         return true;
     }
 
-    if (s.OLDER && age_of(run, time_by_letters(t, kinds[0], run.older_kind)) < run.older_days)
+    if (s.OLDER && age_of(run, time_by_letters(t, kinds[0], run.s.older_kind)) < run.s.older_days)
         return false;
-    if (s.NEWER && age_of(run, time_by_letters(t, kinds[0], kinds[3])) >= run.newer_days)
+    if (s.NEWER && age_of(run, time_by_letters(t, kinds[0], kinds[3])) >= run.s.newer_days)
         return false;
     return true;
 }

@@ -7,6 +7,7 @@
 #include "content/signature.hpp"
 #include "content/streams.hpp"
 #include "content/zip_listing.hpp"
+#include "core/columns.hpp"
 #include "core/listing_file.hpp"
 #include "record/access_reset.hpp"
 #include "record/command.hpp"
@@ -79,34 +80,43 @@ public:
     RecordWriter(Run& run, const std::u16string& directory, const std::u16string* name)
         : run_(run),
           s_(run.s),
-          out_(*run.output),
-          d_(run.delimiter),
+          out_(run.output()),
+          d_(run.s.delimiter),
           directory_(directory),
           name_(name ? *name : std::u16string()),
-          has_name_(name != nullptr) {}
+          has_name_(name != nullptr),
+          width_(run.s.WIDTH) {}
 
     void process();
 
 private:
-    void count(int n) { run_.line_length += n; }
+    void count(int n) { run_.counts.line_length += n; }
     bool select();
     void write_fields();
     void write_path_column();
     void write_name_columns();
+    void write_name_after();
     void write_follow_up();
+    // The digests of the entry, read once for whichever digest column comes first.
+    const DigestTexts& digests();
     std::string field_text(std::u16string_view text) const {
         return squeezed_ ? low_bytes(text) : run_.sys.narrow(text);
     }
 
     Run& run_;
-    RunSettings& s_;
+    const RunSettings& s_;
     OutStream& out_;
     const char d_;
     const std::u16string& directory_;
     const std::u16string name_;
     const bool has_name_;
+    CurrentEntry e_;
     bool is_directory_ = false;
     bool squeezed_ = false;
+    bool digested_ = false;
+    DigestTexts digests_;
+    // The path column's width: the setting's, or under VAR the whole path.
+    int width_;
     std::size_t display_offset_ = 0;
     std::size_t complete_offset_ = 0;
 };
@@ -115,82 +125,78 @@ bool RecordWriter::select() {
     Run& run = run_;
     if (s_.ADSONLY && enumerate_streams(run, directory_ + name_) == 0) return false;
 
-    run.display_path = directory_ + name_;
-    if (!has_name_ && s_.directories && !run.display_path.empty()) run.display_path.pop_back();
-    run.pg_complete_path = run.display_path;
+    e_.display_path = directory_ + name_;
+    if (!has_name_ && s_.directories && !e_.display_path.empty()) e_.display_path.pop_back();
+    e_.pg_complete_path = e_.display_path;
 
-    if (s_.SHOWLONG && run.pg_complete_path.size() < static_cast<std::size_t>(run.showlong_min))
+    if (s_.SHOWLONG && e_.pg_complete_path.size() < static_cast<std::size_t>(run.s.showlong_min))
         return false;
 
     if (s_.NOCHILD == 1 || s_.NOCHILD == 2) {
-        if (contains(run.pg_complete_path, u"\u200C") ||
-            contains(run.pg_complete_path, u"_childobjects")) {
-            run.std_out.printf("%s\n", run.sys.narrow(run.pg_complete_path).c_str());
-            if (s_.NOCHILD == 1) run.sys.delete_file(run.pg_complete_path);
+        if (contains(e_.pg_complete_path, u"\u200C") ||
+            contains(e_.pg_complete_path, u"_childobjects")) {
+            run.std_out.printf("%s\n", run.sys.narrow(e_.pg_complete_path).c_str());
+            if (s_.NOCHILD == 1) run.sys.delete_file(e_.pg_complete_path);
             return false;
         }
     }
 
-    if (run.pg_complete_path.size() > run.longest_path) {
-        run.longest_path = run.pg_complete_path.size();
-        run.longest_path_entry = run.entries_seen + 1;
-    }
-
     if (s_.owner >= 2) {
-        const std::string owner = owner_of_path(run, run.pg_complete_path);
-        if (run.owner_name.size() < owner.size()) return false;
+        const std::string owner = owner_of_path(run, e_.pg_complete_path);
+        if (run.s.owner_name.size() < owner.size()) return false;
         for (std::size_t i = 0; i < owner.size(); ++i)
             if (std::toupper(static_cast<unsigned char>(owner[i])) !=
-                std::toupper(static_cast<unsigned char>(run.owner_name[i])))
+                std::toupper(static_cast<unsigned char>(run.s.owner_name[i])))
                 return false;
     }
 
     run.sys.set_file_apis_ansi();
     {
         auto search =
-            run.sys.find_first(run.pg_complete_path, run.entry, platform::SearchDetail::full);
+            run.sys.find_first(e_.pg_complete_path, e_.data, platform::SearchDetail::full);
         if (!search) return false;
         // A POSIX name may hold "*" or "?", which the search reads as a
         // mask: the entry itself is the one whose name is the path's own.
-        const std::size_t sep = run.syntax.last_separator(run.pg_complete_path);
-        const std::u16string_view own = std::u16string_view(run.pg_complete_path)
+        const std::size_t sep = run.syntax.last_separator(e_.pg_complete_path);
+        const std::u16string_view own = std::u16string_view(e_.pg_complete_path)
                                             .substr(sep == std::u16string::npos ? 0 : sep + 1);
-        if (platform::has_wildcards(own) && run.entry.name != own) {
+        if (platform::has_wildcards(own) && e_.data.name != own) {
             platform::FindData candidate;
             while (search->next(candidate))
                 if (candidate.name == own) {
-                    run.entry = std::move(candidate);
+                    e_.data = std::move(candidate);
                     break;
                 }
         }
     }
-    convert_times(run, run.entry, run.entry_times, s_.ZULU != 0);
-    is_directory_ = (run.entry.attributes & platform::attr::directory) != 0;
+    convert_times(run, e_.data, e_.times, s_.ZULU != 0);
+    is_directory_ = (e_.data.attributes & platform::attr::directory) != 0;
 
-    if (!attribute_filter(run, run.entry.attributes)) return false;
-    run.attr_letters = attribute_letters(run.entry.attributes);
-    if (!age_filter(run)) return false;
+    if (!attribute_filter(run, e_.data.attributes)) return false;
+    e_.attr_letters = attribute_letters(e_.data.attributes);
+    if (!age_filter(run, e_.times)) return false;
 
-    const auto size = static_cast<std::int64_t>(run.entry.size);
-    if (s_.GREATER && size < run.size_greater) return false;
-    if (s_.LESSTHAN && size > run.size_less) return false;
+    const auto size = static_cast<std::int64_t>(e_.data.size);
+    if (s_.GREATER && size < run.s.size_greater) return false;
+    if (s_.LESSTHAN && size > run.s.size_less) return false;
 
     if (s_.VAR) {
         // The whole path as shown, which starts at the drive letter.
-        s_.WIDTH = static_cast<std::int32_t>(run.display_path.size() -
-                                             drive_offset(run.syntax, run.display_path));
+        width_ =
+            static_cast<int>(e_.display_path.size() - drive_offset(run.syntax, e_.display_path));
     } else if (s_.width_set < 2) {
-        run.display_path = name_shorten(run.syntax, run.display_path, s_.WIDTH);
+        e_.display_path = name_shorten(run.syntax, e_.display_path, width_);
     } else {
-        run.display_path = name_elide(run.syntax, run.display_path, std::uint64_t(s_.WIDTH));
+        e_.display_path = name_elide(run.syntax, e_.display_path, std::uint64_t(width_));
     }
 
     if (s_.signature_check == 1 || s_.signature_check == 2) {
         int mismatch = 0, matched = 0;
-        if (run.entry.size != 0)
-            check_file_type(run, run.pg_complete_path, run.entry.size, mismatch, matched);
+        if (e_.data.size != 0)
+            check_file_type(run, e_.pg_complete_path, e_.data.size, e_.category_text, mismatch,
+                            matched);
         else
-            run.category_text = "   ";
+            e_.category_text = "   ";
         if (s_.header_only) {
             if (s_.signature_check == 1 &&
                 ((mismatch == 1 && matched == 0) || (mismatch == 0 && matched == 1)))
@@ -203,25 +209,25 @@ bool RecordWriter::select() {
 
 void RecordWriter::write_path_column() {
     Run& run = run_;
-    if (run.drive_letter != 0 && !run.display_path.empty())
-        run.display_path[drive_offset(run.syntax, run.display_path)] = run.drive_letter;
-    const int width = s_.WIDTH;
+    if (run.s.drive_letter != 0 && !e_.display_path.empty())
+        e_.display_path[drive_offset(run.syntax, e_.display_path)] = run.s.drive_letter;
+    const int width = width_;
     if (!s_.NAMEONLY) {
         if (s_.UTF8) {
             const Utf8Text text =
-                to_utf8(run.syntax, std::u16string_view(run.display_path).substr(display_offset_));
+                to_utf8(run.syntax, std::u16string_view(e_.display_path).substr(display_offset_));
             count(out_.printf("%-*.*s%c", width, width, text.bytes.c_str(), d_));
         } else {
-            squeeze_to_bytes(run.syntax, run.display_path);
+            squeeze_to_bytes(run.syntax, e_.display_path);
             squeezed_ = true;
             const std::string text =
-                low_bytes(std::u16string_view(run.display_path).substr(display_offset_));
+                low_bytes(std::u16string_view(e_.display_path).substr(display_offset_));
             count(out_.printf("%-*.*s%c", width, width, text.c_str(), d_));
         }
         return;
     }
     const std::string text =
-        s_.PPATHONLY ? run.sys.narrow(std::u16string_view(run.display_path).substr(display_offset_))
+        s_.PPATHONLY ? run.sys.narrow(std::u16string_view(e_.display_path).substr(display_offset_))
                      : run.sys.narrow(name_);
     if (s_.VAR || width == 0)
         count(out_.printf("%s%c", text.c_str(), d_));
@@ -232,8 +238,8 @@ void RecordWriter::write_path_column() {
 void RecordWriter::write_name_columns() {
     Run& run = run_;
     if (!s_.eight_dot_three && !s_.LFN && !s_.EXT) return;
-    PathParts parts = split_display_path(run.syntax, run.display_path);
-    std::u16string short_name = run.entry.short_name;
+    PathParts parts = split_display_path(run.syntax, e_.display_path);
+    std::u16string short_name = e_.data.short_name;
 
     if (s_.eight_dot_three) {
         if (short_name.empty()) {
@@ -264,7 +270,7 @@ void RecordWriter::write_name_columns() {
         const std::u16string text =
             (s_.EXT == 0 || s_.EXT == 2) ? parts.base + parts.extension : parts.base;
         const std::string narrow = field_text(text);
-        const int width = static_cast<int>(run.lfn_width);
+        const int width = static_cast<int>(run.s.lfn_width);
         const int precision = std::min<int>(static_cast<int>(narrow.size()), width);
         count(out_.printf(" %-*.*s%c", width, precision, narrow.c_str(), d_));
     }
@@ -277,72 +283,118 @@ void RecordWriter::write_name_columns() {
             count(out_.printf(" -----%c", d_));
     }
     if (s_.EXT != 0) {
-        const std::u16string shown = short_name.empty() ? run.entry.name : short_name;
+        const std::u16string shown = short_name.empty() ? e_.data.name : short_name;
         count(out_.printf(" %13.13s%c", run.sys.narrow(shown).c_str(), d_));
     }
 }
 
 void RecordWriter::write_fields() {
     Run& run = run_;
-    if (s_.SEQUENCE) count(out_.printf("%06ld%c", long(run.sequence_counter++), d_));
-    if (s_.label) count(out_.printf("%s%c", run.label_text.c_str(), d_));
-    if (s_.COMMENT) count(out_.printf("%s%c", run.sys.narrow(run.comment_text).c_str(), d_));
-
-    write_path_column();
-    if (s_.NAMEONLY) return;
-
-    const auto size = static_cast<long long>(run.entry.size);
-    if (s_.VAR)
-        count(out_.printf("%lld%c", size, d_));
-    else
-        count(out_.printf(" %*lld%c", 20, size, d_));
-    count(out_.printf("%s.%c", run.attr_letters.c_str(), d_));
-
-    if (s_.signature_check == 1 || s_.signature_check == 2)
-        count(out_.printf(" %3.3s%c", run.category_text.c_str(), d_));
-    else if (s_.fixed)
-        count(out_.printf("    %c", d_));
-
-    if (s_.CRC || s_.HASH || s_.SHA) {
-        // One read of the file feeds every digest asked for.
-        const DigestTexts digests = digest_file(
-            run, run.pg_complete_path,
-            {.crc = s_.CRC != 0, .md5 = s_.HASH != 0, .sha1 = s_.SHA != 0}, is_directory_);
-        if (s_.CRC) count(out_.printf(" %10.10s%c", digests.crc.c_str(), d_));
-        if (s_.HASH) count(out_.printf(" %*.*s%c", 40, 40, digests.md5.c_str(), d_));
-        if (s_.SHA) count(out_.printf(" %*.*s%c", 40, 40, digests.sha1.c_str(), d_));
-    }
-    if (!s_.CRC && !s_.HASH && !s_.SHA && s_.fixed) count(out_.printf("%*.*s%c", 10, 10, "", d_));
-
-    if (s_.time_type != '0')
-        count(static_cast<int>(write_time_columns(run, out_, run.entry_times)));
-
-    if (s_.OUTPUT != 0) {
-        count(out_.printf("%11.11s%c", run.volume_id_text.c_str(), d_));
-        count(out_.printf("%12.12s%c", run.sys.narrow(run.volume_label).c_str(), d_));
-    }
-
-    write_name_columns();
-
-    if (s_.owner >= 1)
-        count(out_.printf(" %32.32s%c", owner_of_path(run, run.pg_complete_path).c_str(), d_));
-
-    if (s_.NAMEAFTER) {
-        const int n = run.nameafter_width < 0 ? 50 : run.nameafter_width;
-        if (n > 0 && !s_.VAR) {
-            const std::string text =
-                field_text(std::u16string_view(run.display_path).substr(display_offset_));
-            count(out_.printf("%-*.*s%c", n, n, text.c_str(), d_));
-        } else {
-            const std::string text =
-                run.sys.narrow(std::u16string_view(run.pg_complete_path).substr(complete_offset_));
-            count(out_.printf("%s%c", text.c_str(), d_));
+    for (const Column column : ColumnList(s_)) {
+        switch (column) {
+            case Column::sequence:
+                count(out_.printf("%06ld%c", long(run.counts.sequence_counter++), d_));
+                break;
+            case Column::label:
+                count(out_.printf("%s%c", run.s.label_text.c_str(), d_));
+                break;
+            case Column::comment:
+                count(out_.printf("%s%c", run.sys.narrow(run.s.comment_text).c_str(), d_));
+                break;
+            case Column::path:
+                write_path_column();
+                break;
+            case Column::size: {
+                const auto size = static_cast<long long>(e_.data.size);
+                if (s_.VAR)
+                    count(out_.printf("%lld%c", size, d_));
+                else
+                    count(out_.printf(" %*lld%c", 20, size, d_));
+                break;
+            }
+            case Column::attributes:
+                count(out_.printf("%s.%c", e_.attr_letters.c_str(), d_));
+                break;
+            case Column::category:
+                if (s_.signature_check == 1 || s_.signature_check == 2)
+                    count(out_.printf(" %3.3s%c", e_.category_text.c_str(), d_));
+                else
+                    count(out_.printf("    %c", d_));
+                break;
+            case Column::crc:
+                // One read of the file feeds every digest asked for.
+                count(out_.printf(" %10.10s%c", digests().crc.c_str(), d_));
+                break;
+            case Column::md5:
+                count(out_.printf(" %*.*s%c", 40, 40, digests().md5.c_str(), d_));
+                break;
+            case Column::sha1:
+                count(out_.printf(" %*.*s%c", 40, 40, digests().sha1.c_str(), d_));
+                break;
+            case Column::digest_blank:
+                count(out_.printf("%*.*s%c", 10, 10, "", d_));
+                break;
+            case Column::creation_time:
+                count(static_cast<int>(write_time_column(run, out_, e_.times.creation, 'c')));
+                break;
+            case Column::write_time:
+                count(static_cast<int>(write_time_column(run, out_, e_.times.write, 'w')));
+                break;
+            case Column::access_time:
+                count(static_cast<int>(write_time_column(run, out_, e_.times.access, 'a')));
+                break;
+            case Column::zone:
+                count(static_cast<int>(write_zone_column(run, out_)));
+                break;
+            case Column::volume_serial:
+                count(out_.printf("%11.11s%c", run.layout.volume_id_text.c_str(), d_));
+                break;
+            case Column::volume_label:
+                count(
+                    out_.printf("%12.12s%c", run.sys.narrow(run.layout.volume_label).c_str(), d_));
+                break;
+            case Column::names:
+                write_name_columns();
+                break;
+            case Column::owner:
+                count(
+                    out_.printf(" %32.32s%c", owner_of_path(run, e_.pg_complete_path).c_str(), d_));
+                break;
+            case Column::name_after:
+                write_name_after();
+                break;
+            case Column::path_length: {
+                // The length as the user sees it, without the long-path prefix.
+                const std::size_t shown =
+                    run.syntax.without_long_prefix(e_.pg_complete_path).size();
+                count(out_.printf("Len=%3d%c", static_cast<int>(shown), d_));
+                break;
+            }
         }
     }
-    if (s_.SHOWLONG) {
-        // The length as the user sees it, without the long-path prefix.
-        const std::size_t shown = run.syntax.without_long_prefix(run.pg_complete_path).size();
-        count(out_.printf("Len=%3d%c", static_cast<int>(shown), d_));
+}
+
+const DigestTexts& RecordWriter::digests() {
+    if (!digested_) {
+        digested_ = true;
+        digests_ = digest_file(run_, e_.pg_complete_path,
+                               {.crc = s_.CRC != 0, .md5 = s_.HASH != 0, .sha1 = s_.SHA != 0},
+                               is_directory_);
+    }
+    return digests_;
+}
+
+void RecordWriter::write_name_after() {
+    Run& run = run_;
+    const int n = run.s.nameafter_width < 0 ? 50 : run.s.nameafter_width;
+    if (n > 0 && !s_.VAR) {
+        const std::string text =
+            field_text(std::u16string_view(e_.display_path).substr(display_offset_));
+        count(out_.printf("%-*.*s%c", n, n, text.c_str(), d_));
+    } else {
+        const std::string text =
+            run.sys.narrow(std::u16string_view(e_.pg_complete_path).substr(complete_offset_));
+        count(out_.printf("%s%c", text.c_str(), d_));
     }
 }
 
@@ -350,26 +402,27 @@ void RecordWriter::write_follow_up() {
     Run& run = run_;
     // Streams are listed only when the first start path's volume can carry
     // them, so a run that starts on FAT lists none on later NTFS paths either.
-    if (!s_.NO_ADS && s_.STREAM && run.streams_volume && !is_directory_) {
-        const std::uint32_t streams = enumerate_streams(run, run.pg_complete_path);
+    if (!s_.NO_ADS && s_.STREAM && run.layout.streams_volume && !is_directory_) {
+        const std::uint32_t streams = enumerate_streams(run, e_.pg_complete_path);
         for (std::uint32_t i = 0; i < streams; ++i) {
-            ++run.files_found;
-            ++run.console_lines;
-            write_stream_line(run, i, run.pg_complete_path);
-            if (s_.OUTPUT == 0 && s_.PAUSE && run.console_lines % run.page_length == 0)
+            ++run.counts.files_found;
+            ++run.counts.console_lines;
+            write_stream_line(run, e_, i);
+            if (!s_.output_to_file() && s_.PAUSE &&
+                run.counts.console_lines % run.layout.page_length == 0)
                 run.pause_listing();
         }
     }
-    if (s_.OUTPUT == 0 && s_.PAUSE) {
-        ++run.console_lines;
-        if (run.console_lines % run.page_length == 0) run.pause_listing();
+    if (!s_.output_to_file() && s_.PAUSE) {
+        ++run.counts.console_lines;
+        if (run.counts.console_lines % run.layout.page_length == 0) run.pause_listing();
     }
-    ++run.records_written;
     if (s_.ZIPLOG)
-        run.zip_members_found += list_zip_members(run, run.pg_complete_path, run.entry.size);
-    if (s_.RESET) restore_entry_times(run);
-    if (s_.execute) run_file_command(run, run.pg_complete_path, directory_, name_);
-    if (s_.SPLIT && run.split_lines > 0 && run.files_found % std::uint32_t(run.split_lines) == 0)
+        run.counts.zip_members_found += list_zip_members(run, e_.pg_complete_path, e_.data.size);
+    if (s_.RESET) restore_entry_times(run, e_);
+    if (s_.execute) run_file_command(run, e_.pg_complete_path, directory_, name_);
+    if (s_.SPLIT && run.s.split_lines > 0 &&
+        run.counts.files_found % std::uint32_t(run.s.split_lines) == 0)
         next_split_file(run);
 }
 
@@ -377,22 +430,18 @@ void RecordWriter::process() {
     Run& run = run_;
     if (!select()) return;
 
-    if (!is_directory_) ++run.files_found;
-    run.bytes_found += static_cast<std::int64_t>(run.entry.size);
-    run.page_length = run.record_width <= 84 ? 24 : 12;
+    if (!is_directory_) ++run.counts.files_found;
+    run.counts.bytes_found += static_cast<std::int64_t>(e_.data.size);
     if (run.sizing_pass) return;
 
-    display_offset_ = drive_offset(run.syntax, run.display_path);
-    complete_offset_ = drive_offset(run.syntax, run.pg_complete_path);
-    ++run.entries_seen;
-    run.line_length = 0;
+    display_offset_ = drive_offset(run.syntax, e_.display_path);
+    complete_offset_ = drive_offset(run.syntax, e_.pg_complete_path);
+    run.counts.line_length = 0;
 
     write_fields();
     count(static_cast<int>(out_.put('\n')));
     check_output_written(run);
     if (s_.NAMEONLY) return;
-    run.max_line_length =
-        std::max(run.max_line_length, static_cast<std::uint32_t>(run.line_length));
     write_follow_up();
 }
 

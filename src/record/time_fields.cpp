@@ -22,28 +22,7 @@ void convert_one(Run& run, platform::FileTicks raw, bool zulu, CalendarFields& o
     }
 }
 
-std::size_t write_column(Run& run, OutStream& out, const CalendarFields& f, char letter) {
-    const char d = run.delimiter;
-    int n = run.s.REVERSE ? out.printf("%04d/%02d/%02d%c", f.year, f.month, f.day, d)
-                          : out.printf("%02d/%02d/%04d%c", f.month, f.day, f.year, d);
-    n += out.printf("%02d:%02d", f.hour, f.minute);
-    if (run.s.time_type == '3' || run.s.seconds)
-        n += out.printf(":%02d:%03d", f.second, f.millisecond);
-    n += out.printf("%c%c", letter, d);
-    return static_cast<std::size_t>(n);
-}
-
 }  // namespace
-
-bool shows_creation(int t) {
-    return t == '3' || t == 'c' || t == 'C';
-}
-bool shows_write(int t) {
-    return t == '3' || t == 'w' || t == 'W';
-}
-bool shows_access(int t) {
-    return t == '3' || t == 'a' || t == 'A';
-}
 
 int convert_times(Run& run, const platform::FindData& data, TimesRecord& times, bool zulu) {
     convert_one(run, data.access, zulu, times.access);
@@ -62,16 +41,18 @@ int times_of_path(Run& run, std::u16string_view path, TimesRecord& times, bool z
     return convert_times(run, data, times, zulu);
 }
 
-std::size_t write_time_columns(Run& run, OutStream& out, const TimesRecord& times) {
-    const int t = run.s.time_type;
-    if (t == '0') return 0;
-    std::size_t n = 0;
-    if (shows_creation(t)) n += write_column(run, out, times.creation, 'c');
-    if (shows_write(t)) n += write_column(run, out, times.write, 'w');
-    if (shows_access(t)) n += write_column(run, out, times.access, 'a');
-    if (run.s.ZULU)
-        n += static_cast<std::size_t>(out.printf("GMT%c", run.delimiter));
-    else
-        n += static_cast<std::size_t>(out.printf("%3.3s%c", run.zone_name.c_str(), run.delimiter));
-    return n;
+std::size_t write_time_column(Run& run, OutStream& out, const CalendarFields& f, char letter) {
+    const char d = run.s.delimiter;
+    int n = run.s.REVERSE ? out.printf("%04d/%02d/%02d%c", f.year, f.month, f.day, d)
+                          : out.printf("%02d/%02d/%04d%c", f.month, f.day, f.year, d);
+    n += out.printf("%02d:%02d", f.hour, f.minute);
+    if (run.s.time_type == '3' || run.s.seconds)
+        n += out.printf(":%02d:%03d", f.second, f.millisecond);
+    n += out.printf("%c%c", letter, d);
+    return static_cast<std::size_t>(n);
+}
+
+std::size_t write_zone_column(Run& run, OutStream& out) {
+    if (run.s.ZULU) return static_cast<std::size_t>(out.printf("GMT%c", run.s.delimiter));
+    return static_cast<std::size_t>(out.printf("%3.3s%c", run.zone_name.c_str(), run.s.delimiter));
 }

@@ -1,5 +1,8 @@
 #include "parse_helper.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 #include "driver/termination.hpp"
 #include "options/settings_parser.hpp"
 #include "platform/path_syntax.hpp"
@@ -45,6 +48,20 @@ RunSettings parsed_defaults() {
     Parse p;
     p.go({});
     return p.run->s;
+}
+
+std::string flag_differences(const SettingFlags& got, const SettingFlags& want) {
+    static_assert(sizeof(SettingFlags) % sizeof(std::int32_t) == 0);
+    constexpr std::size_t count = sizeof(SettingFlags) / sizeof(std::int32_t);
+    std::int32_t a[count], b[count];
+    std::memcpy(a, &got, sizeof a);
+    std::memcpy(b, &want, sizeof b);
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i)
+        if (a[i] != b[i])
+            text += "field " + std::to_string(i) + ": got " + std::to_string(a[i]) + ", want " +
+                    std::to_string(b[i]) + "\n";
+    return text;
 }
 
 }  // namespace testing_support

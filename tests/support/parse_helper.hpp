@@ -35,5 +35,8 @@ struct Parse {
 
 // The settings record after a parse of no arguments at all.
 RunSettings parsed_defaults();
+// One line per switch, count or code that differs ("field 12: got 1, want
+// 0"); empty when the two records agree.
+std::string flag_differences(const SettingFlags& got, const SettingFlags& want);
 
 }  // namespace testing_support

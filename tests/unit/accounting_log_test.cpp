@@ -163,8 +163,8 @@ TEST_F(Banner, ZoneFormsOnTheStandardOutput) {
 
 TEST_F(Banner, ListingFileGetsTheCommandLine) {
     run([](::Run& run) {
-        run.s.OUTPUT = 1;
-        run.output_name = u"C:\\out\\list.txt";
+        run.s.OUTPUT = ListingOutput::file;
+        run.s.output_name = u"C:\\out\\list.txt";
     });
     EXPECT_EQ(
         mp.contents(u"C:\\out\\list.txt")

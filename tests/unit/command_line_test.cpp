@@ -30,10 +30,6 @@ std::string help_text() {
     return mp.err_text;
 }
 
-bool same_settings(const RunSettings& a, const RunSettings& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 constexpr int parsed = -1;
 const std::string HELP = "<help>";  // stands for the help screens on stderr
 
@@ -63,7 +59,7 @@ const std::vector<Row>& option_rows() {
          }},
         {{u"+c"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.CRC, 1); }},
         {{u"-", u"+", u"-.ini", u"-9", u"-X", u"-Xabc"}, parsed, "", "",
-         [](R r) { EXPECT_TRUE(same_settings(r.s, parsed_defaults())); }},
+         [](R r) { EXPECT_TRUE(flag_differences(r.s, parsed_defaults()).empty()); }},
         {{u"-c", u"data"},
          6,
          "\nThere appears to be an extra or eroneous item \"data\"\n"
@@ -76,9 +72,9 @@ const std::vector<Row>& option_rows() {
         {{u"-c/s"}, 6, "\nIllegal option /s\n", "", {}},
         {{u"C:\\data", u"-r", u"-f", u"*.txt"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(joined(r.root_list), "\\\\?\\C:\\data|");
+             EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\data|");
              EXPECT_EQ(r.s.RECURSE, 0);
-             EXPECT_EQ(joined(r.filetype_list), "*.txt|");
+             EXPECT_EQ(joined(r.s.filetype_list), "*.txt|");
          }},
         // ----- long options -----
         {{u"--nosuchword", u"-c"}, parsed,
@@ -91,11 +87,11 @@ const std::vector<Row>& option_rows() {
         {{u"-1", u"acct.log"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.ACCT, 1);
-             EXPECT_EQ(text_of(r.acct_name), "C:\\work\\acct.log");
+             EXPECT_EQ(text_of(r.s.acct_name), "C:\\work\\acct.log");
              EXPECT_NE(r.log, nullptr);
          }},
         {{u"-1D:\\logs\\a.log"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.acct_name), "D:\\logs\\a.log"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.acct_name), "D:\\logs\\a.log"); }},
         {{u"-1"}, 6, "", HELP, {}},
         {{u"-1", u"-c"}, 6, "", HELP, {}},
         {{u"-1", u"a.log", u"+1"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.ACCT, 0); }},
@@ -118,27 +114,27 @@ const std::vector<Row>& option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.eight_dot_three, 0);
              EXPECT_EQ(r.s.LFN, 1);
-             EXPECT_EQ(r.lfn_width, 33);
+             EXPECT_EQ(r.s.lfn_width, 33);
          }},
         {{u"-8830PRE"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.LFN, 2);
-             EXPECT_EQ(r.lfn_width, 30);
+             EXPECT_EQ(r.s.lfn_width, 30);
              EXPECT_EQ(r.s.EXT, 2);
          }},
         {{u"-8840e"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.lfn_width, 40);
+             EXPECT_EQ(r.s.lfn_width, 40);
              EXPECT_EQ(r.s.EXT, 1);
          }},
         {{u"-88PRE"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.LFN, 2);
-             EXPECT_EQ(r.lfn_width, 33);  // no number: the width stays
+             EXPECT_EQ(r.s.lfn_width, 33);  // no number: the width stays
              EXPECT_EQ(r.s.EXT, 2);
          }},
         {{u"-8899999999999999999999"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.lfn_width, 32768); }},
+         [](R r) { EXPECT_EQ(r.s.lfn_width, 32768); }},
         {{u"-8r"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.eight_dot_three, 1);
@@ -179,78 +175,78 @@ const std::vector<Row>& option_rows() {
         {{u"-b"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.FDI, 1);
-             EXPECT_EQ(r.DISPLACE, 512);
+             EXPECT_EQ(r.s.DISPLACE, 512);
          }},
         // ----- -C -----
         {{u"-C", u"COMPUTERNAME=32"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.COMMENT, 1);
-             EXPECT_EQ(text_of(r.comment_text), "COMPUTERNAME");
+             EXPECT_EQ(text_of(r.s.comment_text), "COMPUTERNAME");
          }},
         {{u"-Ccomputername32"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.comment_text), "computername"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.comment_text), "computername"); }},
         {{u"-C", u"COMPUTERNAME"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.comment_text), "COMPUTERNAME"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.comment_text), "COMPUTERNAME"); }},
         {{u"-C", u"abc=10"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.comment_text), "abc"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.comment_text), "abc"); }},
         {{u"-C", u"abc="}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.comment_text), "abc="); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.comment_text), "abc="); }},
         {{u"-C", u"two words"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.comment_text), "two words"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.comment_text), "two words"); }},
         {{u"-C"}, 6, "", HELP, {}},
         {{u"-C", u"-c"}, 6, "", HELP, {}},
         // ----- -c -D -----
         {{u"-c"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.CRC, 1); }},
         {{u"-D", u"100,50"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.DISPLACE, 99);
-             EXPECT_EQ(r.displace_end, 149);
+             EXPECT_EQ(r.s.DISPLACE, 99);
+             EXPECT_EQ(r.s.displace_end, 149);
          }},
         {{u"-D100,200o"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.DISPLACE, 99);
-             EXPECT_EQ(r.displace_end, 200);
+             EXPECT_EQ(r.s.DISPLACE, 99);
+             EXPECT_EQ(r.s.displace_end, 200);
          }},
         {{u"-D", u"1"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.DISPLACE, 0);
-             EXPECT_EQ(r.displace_end, 0);
+             EXPECT_EQ(r.s.DISPLACE, 0);
+             EXPECT_EQ(r.s.displace_end, 0);
          }},
         {{u"-D", u"5:10"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.DISPLACE, 4);
-             EXPECT_EQ(r.displace_end, 14);
+             EXPECT_EQ(r.s.DISPLACE, 4);
+             EXPECT_EQ(r.s.displace_end, 14);
          }},
         {{u"-D", u"7;3c"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.DISPLACE, 6);
-             EXPECT_EQ(r.displace_end, 9);
+             EXPECT_EQ(r.s.DISPLACE, 6);
+             EXPECT_EQ(r.s.displace_end, 9);
          }},
         {{u"-D", u"10.20O"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.DISPLACE, 9);
-             EXPECT_EQ(r.displace_end, 20);
+             EXPECT_EQ(r.s.DISPLACE, 9);
+             EXPECT_EQ(r.s.displace_end, 20);
          }},
-        {{u"-D", u"0"}, parsed, "", "", [](R r) { EXPECT_EQ(r.DISPLACE, 0); }},
+        {{u"-D", u"0"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
         {{u"-D", u"9223372036854775807,9223372036854775807"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.displace_end, INT64_MAX); }},
+         [](R r) { EXPECT_EQ(r.s.displace_end, INT64_MAX); }},
         {{u"-D", u"-5"}, 6, "", "", {}},
         {{u"-D"}, 6, "", "", {}},
         // ----- -d -----
         {{u"-d", u";"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.DELIM, 1);
-             EXPECT_EQ(r.delimiter, ';');
+             EXPECT_EQ(r.s.delimiter, ';');
          }},
-        {{u"-d=,"}, parsed, "", "", [](R r) { EXPECT_EQ(r.delimiter, ','); }},
-        {{u"-d", u"59"}, parsed, "", "", [](R r) { EXPECT_EQ(r.delimiter, ';'); }},
-        {{u"-d9"}, parsed, "", "", [](R r) { EXPECT_EQ(r.delimiter, '9'); }},
-        {{u"-V", u"-d", u";"}, parsed, "", "", [](R r) { EXPECT_EQ(r.delimiter, ';'); }},
+        {{u"-d=,"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.delimiter, ','); }},
+        {{u"-d", u"59"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.delimiter, ';'); }},
+        {{u"-d9"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.delimiter, '9'); }},
+        {{u"-V", u"-d", u";"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.delimiter, ';'); }},
         {{u"-V"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.VAR, 1);
              EXPECT_EQ(r.s.DELIM, 1);
-             EXPECT_EQ(r.delimiter, '|');
+             EXPECT_EQ(r.s.delimiter, '|');
          }},
         {{u"-d", u"-"}, 6, "", "", {}},
         {{u"-d"}, 6, "", "", {}},
@@ -260,45 +256,45 @@ const std::vector<Row>& option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.execute, 1);
              EXPECT_EQ(r.s.execute_cd, 0);
-             EXPECT_EQ(text_of(r.command_text), "copy % D:\\x");
+             EXPECT_EQ(text_of(r.s.command_text), "copy % D:\\x");
          }},
         {{u"-EP", u"type"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.execute, 2);
              EXPECT_EQ(r.s.execute_cd, 1);
-             EXPECT_EQ(text_of(r.command_text), "type % ");
+             EXPECT_EQ(text_of(r.s.command_text), "type % ");
          }},
         {{u"-e", u"-c"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(text_of(r.command_text), "-c % ");
+             EXPECT_EQ(text_of(r.s.command_text), "-c % ");
              EXPECT_EQ(r.s.CRC, 0);
          }},
         {{u"-e"}, 6, "", "-[eE] option requres a command to follow it\n", {}},
         // ----- -F -f -----
         {{u"-F"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.fixed, 1); }},
         {{u"-f", u"*.txt", u"*.c", u"*.txt"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(joined(r.filetype_list), "*.txt|*.c|"); }},
+         [](R r) { EXPECT_EQ(joined(r.s.filetype_list), "*.txt|*.c|"); }},
         {{u"-f", u"*.c", u"-r"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(joined(r.filetype_list), "*.c|");
+             EXPECT_EQ(joined(r.s.filetype_list), "*.c|");
              EXPECT_EQ(r.s.RECURSE, 0);
          }},
         {{u"-f", u"*.c", u"/r"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(joined(r.filetype_list), "*.c|");
+             EXPECT_EQ(joined(r.s.filetype_list), "*.c|");
              EXPECT_EQ(r.s.RECURSE, 0);
          }},
         {{u"-f", u"*.c", u"d:\\x"}, 6, "", "Can't have a \\ in the file type option\n", {}},
-        {{u"-f"}, parsed, "", "", [](R r) { EXPECT_EQ(joined(r.filetype_list), "*.*|"); }},
+        {{u"-f"}, parsed, "", "", [](R r) { EXPECT_EQ(joined(r.s.filetype_list), "*.*|"); }},
         // ----- -G -g -----
         {{u"-G", u"100"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.GREATER, 1);
-             EXPECT_EQ(r.size_greater, 100);
+             EXPECT_EQ(r.s.size_greater, 100);
          }},
-        {{u"+G100"}, parsed, "", "", [](R r) { EXPECT_EQ(r.size_greater, 100); }},
+        {{u"+G100"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.size_greater, 100); }},
         {{u"-G", u"99999999999999999999999"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.size_greater, INT64_MAX); }},
+         [](R r) { EXPECT_EQ(r.s.size_greater, INT64_MAX); }},
         {{u"-G", u"2023-01-01"},
          6,
          "\n\nCheck your option -G format. \n"
@@ -318,18 +314,18 @@ const std::vector<Row>& option_rows() {
         {{u"-g=30c"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.OLDER, 1);
-             EXPECT_EQ(r.older_days, 30);
-             EXPECT_EQ(r.older_kind, 'c');
-             EXPECT_EQ(r.date_kinds[2], '0');
+             EXPECT_EQ(r.s.older_days, 30);
+             EXPECT_EQ(r.s.older_kind, 'c');
+             EXPECT_EQ(r.s.date_kinds[2], '0');
          }},
         {{u"-g", u"2023-01-01a"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.older_kind, 'a');
-             EXPECT_EQ(r.date_kinds[2], 'a');
-             EXPECT_EQ(r.older_date.year, 2023);
-             EXPECT_EQ(r.older_date.month, 1);
-             EXPECT_EQ(r.older_date.day, 1);
-             EXPECT_EQ(r.older_days, 378);  // 2023-01-01 to 2024-01-14
+             EXPECT_EQ(r.s.older_kind, 'a');
+             EXPECT_EQ(r.s.date_kinds[2], 'a');
+             EXPECT_EQ(r.s.older_date.year, 2023);
+             EXPECT_EQ(r.s.older_date.month, 1);
+             EXPECT_EQ(r.s.older_date.day, 1);
+             EXPECT_EQ(r.s.older_days, 378);  // 2023-01-01 to 2024-01-14
          }},
         {{u"-g", u"20230101"}, 6,
          "\n It appears your syntact for aging is incorrect\n\a"
@@ -342,7 +338,7 @@ const std::vector<Row>& option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.signature_check, 1);
              EXPECT_EQ(r.s.header_only, 0);
-             EXPECT_EQ(text_of(r.header_file), "C:\\work\\sig.txt");
+             EXPECT_EQ(text_of(r.s.header_file), "C:\\work\\sig.txt");
          }},
         {{u"+h", u"sig.txt"}, parsed, "", "",
          [](R r) { EXPECT_EQ(r.s.signature_check, 2); }},
@@ -350,7 +346,7 @@ const std::vector<Row>& option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.signature_check, 1);
              EXPECT_EQ(r.s.header_only, 1);
-             EXPECT_EQ(text_of(r.header_file), "D:\\sig.txt");
+             EXPECT_EQ(text_of(r.s.header_file), "D:\\sig.txt");
          }},
         {{u"+H", u"s"}, parsed, "", "",
          [](R r) {
@@ -362,10 +358,10 @@ const std::vector<Row>& option_rows() {
         {{u"-I", u"MYDISK"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.label, 1);
-             EXPECT_EQ(r.label_text, "MYDISK");
+             EXPECT_EQ(r.s.label_text, "MYDISK");
          }},
         {{u"-IABCDEFGHIJKLMNOP"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.label_text, "ABCDEFGHIJKL"); }},
+         [](R r) { EXPECT_EQ(r.s.label_text, "ABCDEFGHIJKL"); }},
         {{u"-I"}, 6, "", "\n\n\nYou didn't provide a label \a\n", {}},
         {{u"-I", u"-c"}, 6, "", "\n\n\nYou didn't provide a label \a\n", {}},
         {{u"-I", u"/x"}, 6, "", "\n\n\nYou didn't provide a label \a\n", {}},
@@ -374,7 +370,7 @@ const std::vector<Row>& option_rows() {
         {{u"-L", u"2048"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.LESSTHAN, 1);
-             EXPECT_EQ(r.size_less, 2048);
+             EXPECT_EQ(r.s.size_less, 2048);
          }},
         {{u"-L", u"-1"}, 6, "", "", {}},
         {{u"-L"}, 6, "", "", {}},
@@ -383,18 +379,18 @@ const std::vector<Row>& option_rows() {
              EXPECT_EQ(r.s.aging, 1);
              EXPECT_EQ(r.s.NEWER, 1);
              EXPECT_EQ(r.s.OLDER, 0);
-             EXPECT_EQ(r.newer_days, 5);
-             EXPECT_EQ(r.date_kinds[3], 'w');
+             EXPECT_EQ(r.s.newer_days, 5);
+             EXPECT_EQ(r.s.date_kinds[3], 'w');
          }},
         {{u"-l12-01-2005"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.newer_date.month, 12);
-             EXPECT_EQ(r.newer_date.day, 1);
-             EXPECT_EQ(r.newer_date.year, 2005);
-             EXPECT_EQ(r.date_kinds[1], 'w');
+             EXPECT_EQ(r.s.newer_date.month, 12);
+             EXPECT_EQ(r.s.newer_date.day, 1);
+             EXPECT_EQ(r.s.newer_date.year, 2005);
+             EXPECT_EQ(r.s.date_kinds[1], 'w');
          }},
         {{u"-l", u"01-01-05"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.newer_date.year, 2005); }},
+         [](R r) { EXPECT_EQ(r.s.newer_date.year, 2005); }},
         {{u"-l"}, 6, "", HELP, {}},
         // ----- -M -m -N -n -----
         {{u"-M"}, parsed, "", "",
@@ -422,38 +418,36 @@ const std::vector<Row>& option_rows() {
         // ----- -O -o -----
         {{u"-o", u"out.txt"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.OUTPUT, 1);
+             EXPECT_EQ(r.s.OUTPUT, ListingOutput::file);
              EXPECT_EQ(r.s.APPEND, 0);
-             EXPECT_EQ(text_of(r.output_name), "C:\\work\\out.txt");
-             EXPECT_EQ(r.output_drive, 2);
+             EXPECT_EQ(text_of(r.s.output_name), "C:\\work\\out.txt");
          }},
         {{u"-OD:\\lists\\all.txt"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.OUTPUT, 1);
+             EXPECT_EQ(r.s.OUTPUT, ListingOutput::file);
              EXPECT_EQ(r.s.APPEND, 1);
-             EXPECT_EQ(r.output_drive, 3);
          }},
         {{u"-o", u"stdout"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.OUTPUT, -1);
+             EXPECT_EQ(r.s.OUTPUT, ListingOutput::standard_output);
              EXPECT_EQ(r.s.APPEND, 0);
          }},
         {{u"-O", u"StdOut"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.OUTPUT, -1);
+             EXPECT_EQ(r.s.OUTPUT, ListingOutput::standard_output);
              EXPECT_EQ(r.s.APPEND, 0);
          }},
         {{u"-O", u"x", u"+o"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.OUTPUT, 0);
+             EXPECT_EQ(r.s.OUTPUT, ListingOutput::console);
              EXPECT_EQ(r.s.APPEND, 0);
          }},
         {{u"-o", u"YYMMDD"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.output_name), "C:\\work\\240114"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.output_name), "C:\\work\\240114"); }},
         {{u"-o", u"C:\\x\\COMPUTERNAME_YYYY.lst"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.output_name), "C:\\x\\EXAMINER-PC2024.lst"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.output_name), "C:\\x\\EXAMINER-PC2024.lst"); }},
         {{u"-o", u"out_YYYYMMDD.txt"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(text_of(r.output_name), "C:\\work\\out_YYYYMMDD.txt"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.output_name), "C:\\work\\out_YYYYMMDD.txt"); }},
         {{u"-o", u"-x"}, 6, "", "", {}},
         {{u"-o"}, 6, "", "", {}},
         // ----- -P -p -q -----
@@ -461,14 +455,14 @@ const std::vector<Row>& option_rows() {
         {{u"-PP"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.PAUSE, 0); }},
         {{u"-r", u"-p", u"C:\\a", u"C:\\b", u"-c"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(joined(r.root_list), "\\\\?\\C:\\a|\\\\?\\C:\\b|");
+             EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\a|\\\\?\\C:\\b|");
              EXPECT_EQ(r.s.CRC, 1);
              EXPECT_EQ(r.s.RECURSE, 0);
          }},
         {{u"-p", u"C:\\a\\*.log", u"+c"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(joined(r.root_list), "\\\\?\\C:\\a|");
-             EXPECT_EQ(joined(r.filetype_list), "*.log|");
+             EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\a|");
+             EXPECT_EQ(joined(r.s.filetype_list), "*.log|");
              EXPECT_EQ(r.s.CRC, 1);
          }},
         {{u"-q"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.attr_filter, 1); }},
@@ -546,14 +540,14 @@ const std::vector<Row>& option_rows() {
         {{u"-U", u"bob"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.owner, 3);
-             EXPECT_EQ(r.owner_name, "bob");
+             EXPECT_EQ(r.s.owner_name, "bob");
          }},
         {{u"-UDOMAIN\\ann"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.owner_name, "DOMAIN\\ann"); }},
+         [](R r) { EXPECT_EQ(r.s.owner_name, "DOMAIN\\ann"); }},
         {{u"-U"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.owner, 1);
-             EXPECT_EQ(r.owner_name, "");
+             EXPECT_EQ(r.s.owner_name, "");
          }},
         {{u"-U", u"-c"}, parsed, "", "",
          [](R r) {
@@ -599,40 +593,40 @@ const std::vector<Row>& option_rows() {
         {{u"-x", u"*.tmp", u"b*"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.EXCLUDE, 1);
-             EXPECT_EQ(joined(r.exclude_list), "*.TMP|B*|");
+             EXPECT_EQ(joined(r.s.exclude_list), "*.TMP|B*|");
          }},
         {{u"-x", u"a", u"-x", u"b", u"/c"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(joined(r.exclude_list), "B|");
+             EXPECT_EQ(joined(r.s.exclude_list), "B|");
              EXPECT_EQ(r.s.CRC, 1);
          }},
         // ----- -Y -y -----
         {{u"-yNc"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.SORT, 1);
-             EXPECT_EQ(r.sort_keys[0], 'N');
-             EXPECT_EQ(r.sort_dirs[0], -1);
-             EXPECT_EQ(r.sort_keys[1], 'c');
-             EXPECT_EQ(r.sort_dirs[1], 1);
-             EXPECT_EQ(r.sort_keys[2], 999);
+             EXPECT_EQ(r.s.sort_keys[0], 'N');
+             EXPECT_EQ(r.s.sort_dirs[0], -1);
+             EXPECT_EQ(r.s.sort_keys[1], 'c');
+             EXPECT_EQ(r.s.sort_dirs[1], 1);
+             EXPECT_EQ(r.s.sort_keys[2], 999);
          }},
         {{u"-y", u"a", u"-YB"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.sort_keys[0], 'a');
-             EXPECT_EQ(r.sort_keys[1], 'B');
-             EXPECT_EQ(r.sort_dirs[1], -1);
-             EXPECT_EQ(r.sort_keys[2], 999);
+             EXPECT_EQ(r.s.sort_keys[0], 'a');
+             EXPECT_EQ(r.s.sort_keys[1], 'B');
+             EXPECT_EQ(r.s.sort_dirs[1], -1);
+             EXPECT_EQ(r.s.sort_keys[2], 999);
          }},
         {{u"-yab0cd"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.sort_keys[1], 'b');
-             EXPECT_EQ(r.sort_keys[2], 999);
+             EXPECT_EQ(r.s.sort_keys[1], 'b');
+             EXPECT_EQ(r.s.sort_keys[2], 999);
          }},
         {{u"-yabcdefghijkl", u"-y", u"mn"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.sort_keys[8], 'i');
-             EXPECT_EQ(r.sort_keys[9], 999);
-             EXPECT_EQ(r.sort_keys_given, 9u);
+             EXPECT_EQ(r.s.sort_keys[8], 'i');
+             EXPECT_EQ(r.s.sort_keys[9], 999);
+             EXPECT_EQ(r.s.sort_keys_given, 9u);
          }},
         {{u"-y"}, 6, "", "", {}},
         {{u"-y", u"-a"}, 6, "", "", {}},
@@ -703,8 +697,8 @@ TEST(CommandLine, EightyExcludeMasksAreTheMost) {
     Parse p;
     p.go(args);
     EXPECT_EQ(p.code, parsed);
-    ASSERT_EQ(p.run->exclude_list.size(), 80u);
-    EXPECT_EQ(text_of(p.run->exclude_list.back()), "*.E80");
+    ASSERT_EQ(p.run->s.exclude_list.size(), 80u);
+    EXPECT_EQ(text_of(p.run->s.exclude_list.back()), "*.E80");
 
     args.push_back(u"*.E81");
     Parse q;
@@ -790,7 +784,7 @@ TEST(DiskLabel, CounterFileCreatedThenCounted) {
     p.go({u"-i"});
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.run->s.label, 1);
-    EXPECT_EQ(p.run->label_text, "1000");
+    EXPECT_EQ(p.run->s.label_text, "1000");
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1000");
 
     ::Run again(p.mp);
@@ -800,7 +794,7 @@ TEST(DiskLabel, CounterFileCreatedThenCounted) {
     Parse q;
     q.go({u"-i"},
          [](MemoryPlatform& mp, ::Run&) { mp.add_file(u"C:\\work\\DISKLABL", "ABC0099"); });
-    EXPECT_EQ(q.run->label_text, "ABC00100");
+    EXPECT_EQ(q.run->s.label_text, "ABC00100");
     EXPECT_EQ(q.mp.contents(u"C:\\work\\DISKLABL"), "ABC00100");
 
     Parse r;
@@ -815,7 +809,7 @@ TEST(DiskLabel, ReadOnlyCounterStillGivesTheNextLabelAndSaysSo) {
         mp.add_file(u"C:\\work\\DISKLABL", "VOL7", {.protect = true});
     });
     EXPECT_EQ(p.code, parsed);
-    EXPECT_EQ(p.run->label_text, "VOL8");
+    EXPECT_EQ(p.run->s.label_text, "VOL8");
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "VOL7");
     EXPECT_NE(p.err.find("Can't store the next label in C:\\work\\DISKLABL"), std::string::npos);
 }

@@ -13,7 +13,7 @@ using namespace testing_support;
 namespace {
 
 std::string kinds_of(const ::Run& run) {
-    return std::string(run.date_kinds.begin(), run.date_kinds.end());
+    return std::string(run.s.date_kinds.begin(), run.s.date_kinds.end());
 }
 
 struct DateCase {
@@ -138,13 +138,13 @@ TEST(ReadAgeValue, FillsTheBoundsOfItsSide) {
         EXPECT_EQ(run.s.aging, 1) << label;
         EXPECT_EQ(run.s.OLDER, older ? 1 : 0) << label;
         EXPECT_EQ(run.s.NEWER, older ? 0 : 1) << label;
-        EXPECT_EQ(older ? run.older_days : run.newer_days, c.days) << label;
-        EXPECT_EQ(older ? run.newer_days : run.older_days, older ? 8000 : 0) << label;
-        const DateValue& d = older ? run.older_date : run.newer_date;
+        EXPECT_EQ(older ? run.s.older_days : run.s.newer_days, c.days) << label;
+        EXPECT_EQ(older ? run.s.newer_days : run.s.older_days, older ? 8000 : 0) << label;
+        const DateValue& d = older ? run.s.older_date : run.s.newer_date;
         EXPECT_EQ(d.month, c.date.month) << label;
         EXPECT_EQ(d.day, c.date.day) << label;
         EXPECT_EQ(d.year, c.date.year) << label;
-        EXPECT_EQ(run.older_kind, c.older_kind) << label;
+        EXPECT_EQ(run.s.older_kind, c.older_kind) << label;
         EXPECT_EQ(kinds_of(run), c.kinds) << label;
     }
 }
@@ -154,10 +154,10 @@ TEST(ReadAgeValue, LaterValuesShareSlotZero) {
     ::Run run(mp);
     read_age_value(run, u"30c", AgeSide::older, AgeSource::command_line);
     read_age_value(run, u"5w", AgeSide::newer, AgeSource::command_line);
-    EXPECT_EQ(run.older_kind, 'c');
+    EXPECT_EQ(run.s.older_kind, 'c');
     EXPECT_EQ(kinds_of(run), "w00w");
-    EXPECT_EQ(run.older_days, 30);
-    EXPECT_EQ(run.newer_days, 5);
+    EXPECT_EQ(run.s.older_days, 30);
+    EXPECT_EQ(run.s.newer_days, 5);
 }
 
 constexpr const char* refusal_head =

@@ -26,8 +26,8 @@ class Digests : public ::testing::Test {
 protected:
     DigestTexts digest(std::u16string_view path, std::int64_t begin = 0, std::int64_t end = 0) {
         ::Run run(mp);
-        run.DISPLACE = begin;
-        run.displace_end = end;
+        run.s.DISPLACE = begin;
+        run.s.displace_end = end;
         return digest_file(run, path, all);
     }
     MemoryPlatform mp;

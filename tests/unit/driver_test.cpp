@@ -6,10 +6,10 @@
 
 #include "driver/accounting_log.hpp"
 #include "driver/last_access.hpp"
-#include "options/start_paths.hpp"
 #include "driver/termination.hpp"
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
+#include "options/start_paths.hpp"
 #include "run_helper.hpp"
 
 using namespace testing_support;
@@ -35,7 +35,7 @@ TEST(StartPaths, StoredWithThePrefixAndWithoutDuplicates) {
     add_start_path(run, u"C:\\");
     add_start_path(run, u"sub\\..\\other");  // relative to C:\work
     add_start_path(run, u"\\\\?\\D:\\already");
-    EXPECT_EQ(narrow_list(run.root_list),
+    EXPECT_EQ(narrow_list(run.s.root_list),
               "\\\\?\\c:\\Work|\\\\SERVER\\SHARE\\dir|\\\\?\\C:|\\\\?\\C:\\work\\other|\\\\?\\D:"
               "\\already|");
 }
@@ -49,17 +49,17 @@ TEST(StartPaths, PathArgumentsSplitIntoDirectoryAndMask) {
     add_path_argument(run, u"c:\\work\\missing");
     add_path_argument(run, u"C:\\work");
     add_path_argument(run, u"C:\\top.c");
-    EXPECT_EQ(narrow_list(run.root_list), "\\\\?\\c:\\work|\\\\?\\C:|");
-    EXPECT_EQ(narrow_list(run.filetype_list), "*.txt|notes.txt|missing|top.c|");
+    EXPECT_EQ(narrow_list(run.s.root_list), "\\\\?\\c:\\work|\\\\?\\C:|");
+    EXPECT_EQ(narrow_list(run.s.filetype_list), "*.txt|notes.txt|missing|top.c|");
 }
 
 TEST(StartPaths, MasksAreKeptExactlyOnce) {
     MemoryPlatform mp;
     ::Run run(mp);
     for (const char16_t* mask : {u"*.*", u"*.*", u"*.C", u"*.c"}) add_mask(run, mask);
-    EXPECT_EQ(narrow_list(run.filetype_list), "*.*|*.C|*.c|");
+    EXPECT_EQ(narrow_list(run.s.filetype_list), "*.*|*.C|*.c|");
     for (int i = 0; i < 100; ++i) add_mask(run, u"m" + platform::widen(std::to_string(i)));
-    EXPECT_EQ(run.filetype_list.size(), 79u);
+    EXPECT_EQ(run.s.filetype_list.size(), 79u);
 }
 
 TEST(StartPaths, CommandProgramIsResolvedOnTheSearchPath) {
@@ -68,10 +68,10 @@ TEST(StartPaths, CommandProgramIsResolvedOnTheSearchPath) {
     mp.search_dirs = {u"C:\\Windows"};
     ::Run run(mp);
     EXPECT_EQ(resolve_command_program(run, u"notepad %"), u"C:\\Windows\\notepad.exe %");
-    EXPECT_EQ(run.command_program_length, 22u);
+    EXPECT_EQ(run.s.command_program_length, 22u);
     EXPECT_EQ(resolve_command_program(run, u"C:\\x\\prog.exe a b"), u"C:\\x\\prog.exe a b");
     EXPECT_EQ(resolve_command_program(run, u"dir %"), u"dir %");
-    EXPECT_EQ(run.command_program_length, 3u);
+    EXPECT_EQ(run.s.command_program_length, 3u);
 }
 
 TEST(Environment, OnMeansTheLettersOnAnywhere) {
@@ -204,7 +204,7 @@ TEST_F(Ending, OneDirectoryIsSingular) {
     for (const auto& c : cases) {
         mp.err_text.clear();
         ::Run r(mp);
-        r.directories_counted = c.count;
+        r.counts.directories_counted = c.count;
         EXPECT_EQ(terminate_run(r, 1), 1);
         r.std_err.flush();
         EXPECT_NE(mp.err_text.find(c.text), std::string::npos) << c.count;
@@ -225,8 +225,8 @@ TEST(WriteErrors, AFailedListingWriteEndsWithWriteError) {
         mp.add_file(u"C:\\d\\file" + platform::widen(std::to_string(i)), "x");
     mp.add_dir(u"C:\\out");
     const auto to_file = [](::Run& run) {
-        run.s.OUTPUT = 1;
-        run.output_name = u"C:\\out\\list.txt";
+        run.s.OUTPUT = ListingOutput::file;
+        run.s.output_name = u"C:\\out\\list.txt";
     };
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::write, 1);

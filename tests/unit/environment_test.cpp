@@ -94,7 +94,7 @@ const std::vector<Row>& rows() {
          1,
          "env points to :;:",
          [](R r) {
-             EXPECT_EQ(r.delimiter, ';');
+             EXPECT_EQ(r.s.delimiter, ';');
              EXPECT_EQ(r.s.DELIM, 0);
          }},
         {"DELIMETER after a double quote",
@@ -102,13 +102,13 @@ const std::vector<Row>& rows() {
          {},
          1,
          "env points to :|\":",
-         [](R r) { EXPECT_EQ(r.delimiter, '|'); }},
+         [](R r) { EXPECT_EQ(r.s.delimiter, '|'); }},
         {"DELIMETER of a quote alone names nothing",
          {{u"DELIMETER", u"\""}},
          {},
          0,
          "",
-         [](R r) { EXPECT_EQ(r.delimiter, ' '); }},
+         [](R r) { EXPECT_EQ(r.s.delimiter, ' '); }},
         {"RESET=on", {{u"RESET", u"on"}}, {u"-c"}, 1, "", [](R r) { EXPECT_EQ(r.s.RESET, 1); }},
         {"RESET=OFF",
          {{u"RESET", u"OFF"}},
@@ -165,7 +165,7 @@ const std::vector<Row>& rows() {
          "env points to :,:",
          [](R r) {
              EXPECT_NE(r.log, nullptr);
-             EXPECT_EQ(r.delimiter, ',');
+             EXPECT_EQ(r.s.delimiter, ',');
              EXPECT_EQ(r.s.RESET, 1);
              EXPECT_EQ(r.s.RECURSE, 0);
              EXPECT_EQ(r.s.WIDTH, 60);
@@ -202,7 +202,7 @@ const std::vector<Row>& rows() {
          1,
          "env points to :;:",
          [](R r) {
-             EXPECT_EQ(r.delimiter, ',');
+             EXPECT_EQ(r.s.delimiter, ',');
              EXPECT_EQ(r.s.DELIM, 1);
          }},
         {"-t after TIME",

@@ -277,7 +277,7 @@ TEST(LongPathFilter, ComparesTheCompletePath) {
     auto showlong = [](int min, int width) {
         return [=](::Run& run) {
             run.s.SHOWLONG = 1;
-            run.showlong_min = min;
+            run.s.showlong_min = min;
             if (width) {
                 run.s.WIDTH = width;
                 run.s.width_set = 1;

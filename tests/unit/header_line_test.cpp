@@ -25,7 +25,7 @@ std::string header(const std::function<void(::Run&)>& settings) {
     MemoryPlatform mp;
     ::Run run(mp);
     apply_start_up_defaults(run.s);
-    run.output = &run.std_err;
+    run.listing_target = ListingTarget::standard_error;
     settings(run);
     EXPECT_EQ(write_header_line(run), 0);
     run.std_err.flush();
@@ -81,7 +81,7 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
         {"no time", [](::Run& r) { r.s.time_type = '0'; }, kPath + kSizeAttr + "\n"},
         {"output file",
          [](::Run& r) {
-             r.s.OUTPUT = 1;
+             r.s.OUTPUT = ListingOutput::file;
              r.s.time_type = '0';
          },
          kPath + kSizeAttr + "   SERIAL #  DISK LABEL  \n"},
@@ -104,7 +104,7 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
         {"LFN width 10",
          [](::Run& r) {
              r.s.LFN = 1;
-             r.lfn_width = 10;
+             r.s.lfn_width = 10;
          },
          kPath + kSizeAttr + kWrite + kZone + "   NAME" + blanks(4) + "    EXT \n"},
         {"owner", [](::Run& r) { r.s.owner = 1; },
@@ -112,9 +112,9 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
         {"comment and delimiter",
          [](::Run& r) {
              r.s.COMMENT = 1;
-             r.comment_text = u"Case 17     ";
+             r.s.comment_text = u"Case 17     ";
              r.s.DELIM = 1;
-             r.delimiter = '|';
+             r.s.delimiter = '|';
              r.s.WIDTH = 10;
              r.s.time_type = '0';
          },
@@ -122,7 +122,7 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
         {"comment with a path-only layout",
          [](::Run& r) {
              r.s.COMMENT = 1;
-             r.comment_text = u"abc";
+             r.s.comment_text = u"abc";
              r.s.PPATHONLY = 1;
          },
          "  C \n"},
@@ -137,8 +137,8 @@ TEST(HeaderLine, OnlyAListingFileGetsOne) {
     const RunResult console = run_in_memory(mp, {u"filarix64", u"C:\\d"});
     EXPECT_EQ(console.err.find("  PATH"), std::string::npos);
     run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](::Run& run) {
-        run.s.OUTPUT = 1;
-        run.output_name = u"C:\\out\\list.txt";
+        run.s.OUTPUT = ListingOutput::file;
+        run.s.output_name = u"C:\\out\\list.txt";
     });
     const std::string text = *mp.contents(u"C:\\out\\list.txt");
     const std::size_t at = text.find("\n  PATH ");

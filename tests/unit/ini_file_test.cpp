@@ -1,7 +1,6 @@
 // The INI file: every key and its effect on the settings, the six places
 // it is looked for, the shared file's sections, comments, the boolean rule,
 // and how it stands between the environment and the command line.
-#include "driver/termination.hpp"
 #include "options/ini_file.hpp"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "parse_helper.hpp"
 #include "run_helper.hpp"
@@ -34,9 +34,6 @@ struct IniRead {
         run->args = {mp.executable};
         run->program_name = u"FILARIX64";
         apply_start_up_defaults(run->s);
-        run->sort_keys[0] = 'n';
-        run->sort_dirs[0] = 1;
-        run->sort_keys[1] = 999;
         if (prepare) prepare(mp, *run);
         try {
             read_ini_file(*run);
@@ -64,20 +61,6 @@ RunSettings start_up_record() {
 }
 
 // Names the fields of the record that differ, by their place in it.
-std::string differences(const RunSettings& got, const RunSettings& want) {
-    static_assert(sizeof(RunSettings) % sizeof(std::int32_t) == 0);
-    constexpr std::size_t count = sizeof(RunSettings) / sizeof(std::int32_t);
-    std::int32_t a[count], b[count];
-    std::memcpy(a, &got, sizeof a);
-    std::memcpy(b, &want, sizeof b);
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i)
-        if (a[i] != b[i])
-            text += "field " + std::to_string(i) + ": got " + std::to_string(a[i]) + ", want " +
-                    std::to_string(b[i]) + "\n";
-    return text;
-}
-
 struct KeyCase {
     std::string ini;
     std::function<void(RunSettings&)> settings;   // the changes to the start-up record
@@ -94,7 +77,7 @@ void run_key_cases(const std::vector<KeyCase>& cases) {
         ASSERT_EQ(r.code, -1);
         RunSettings want = start_up_record();
         c.settings(want);
-        EXPECT_EQ(differences(r.run->s, want), "");
+        EXPECT_EQ(flag_differences(r.run->s, want), "");
         if (c.globals) c.globals(*r.run);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.mp.slept_ms, c.slept_ms);
@@ -106,9 +89,9 @@ auto nothing = [](RunSettings&) {};
 TEST(IniFile, AccountingAndHashKeys) {
     run_key_cases({
         {"ACCT=C:\\logs\\a.log", [](RunSettings& s) { s.ACCT = 1; },
-         [](const ::Run& r) { EXPECT_EQ(text_of(r.acct_name), "C:\\LOGS\\A.LOG"); }},
+         [](const ::Run& r) { EXPECT_EQ(text_of(r.s.acct_name), "C:\\LOGS\\A.LOG"); }},
         {"ACCTING=b.log", [](RunSettings& s) { s.ACCT = 1; },
-         [](const ::Run& r) { EXPECT_EQ(text_of(r.acct_name), "C:\\work\\B.LOG"); }},
+         [](const ::Run& r) { EXPECT_EQ(text_of(r.s.acct_name), "C:\\work\\B.LOG"); }},
         {"ACCOUNT=c.log", [](RunSettings& s) { s.ACCT = 1; }},
         {"LOG=d.log", [](RunSettings& s) { s.ACCT = 1; }},
         {"ACCT=OFF", nothing},
@@ -141,12 +124,12 @@ TEST(IniFile, AccountingAndHashKeys) {
         {"SHA=OFF", nothing},
         {"SHA", [](RunSettings& s) { s.SHA = 1; }},
         {"FDI=ON", [](RunSettings& s) { s.FDI = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.DISPLACE, 512); }},
-        {"FDI=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.DISPLACE, 0); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 512); }},
+        {"FDI=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
         {"FDI", nothing, {}, "\nMissing/Illegal ini file directive FDI", 2000},
         {"DISPLACE=8589934592", nothing,
-         [](const ::Run& r) { EXPECT_EQ(r.DISPLACE, 8589934592LL); }},
-        {"DISPLACE=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.DISPLACE, 0); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 8589934592LL); }},
+        {"DISPLACE=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
         {"DISPLACE", nothing, {}, "\nMissing ini file directive: DISPLACE", 0},
     });
 }
@@ -155,15 +138,15 @@ TEST(IniFile, LayoutKeys) {
     run_key_cases({
         {"COMMENT=Case 12", [](RunSettings& s) { s.COMMENT = 1; },
          [](const ::Run& r) {
-             EXPECT_EQ(text_of(r.comment_text), "CASE 12");
+             EXPECT_EQ(text_of(r.s.comment_text), "CASE 12");
              EXPECT_EQ(r.ini_echo, "\n COMMENT=CASE 12");
          }},
         // A comment key without a value is applied but not echoed.
         {"COMMENT", [](RunSettings& s) { s.COMMENT = 1; },
          [](const ::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
         {"DELIM=;", [](RunSettings& s) { s.DELIM = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.delimiter, ';'); }},
-        {"DELIM=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.delimiter, ' '); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.delimiter, ';'); }},
+        {"DELIM=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.delimiter, ' '); }},
         {"DELIM", nothing, {}, "\nMissing ini file directive DELIM", 2000},
         {"EXT",
          [](RunSettings& s) {
@@ -178,8 +161,8 @@ TEST(IniFile, LayoutKeys) {
         {"WIDTH=80", [](RunSettings& s) { s.WIDTH = 80; }},
         {"WIDTH", nothing, {}, "\nMissing ini file modifier at: WIDTH", 2000},
         {"LFN=ON", [](RunSettings& s) { s.eight_dot_three = 2; },
-         [](const ::Run& r) { EXPECT_EQ(r.lfn_width, 32); }},
-        {"LFN=40", nothing, [](const ::Run& r) { EXPECT_EQ(r.lfn_width, 40); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.lfn_width, 32); }},
+        {"LFN=40", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.lfn_width, 40); }},
         {"8.3", [](RunSettings& s) { s.eight_dot_three = 1; }},
         {"8.3=ON\nLFN=ON", [](RunSettings& s) { s.eight_dot_three = 2; }},
         {"STREAM=ON", nothing},
@@ -236,24 +219,24 @@ TEST(IniFile, TimeKeys) {
 TEST(IniFile, SelectionKeys) {
     run_key_cases({
         {"EXC=*.tmp", [](RunSettings& s) { s.EXCLUDE = 1; },
-         [](const ::Run& r) { EXPECT_EQ(joined(r.exclude_list), "*.TMP|"); }},
+         [](const ::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "*.TMP|"); }},
         {"X=*.bak\nEXCLUDE=~*", [](RunSettings& s) { s.EXCLUDE = 1; },
-         [](const ::Run& r) { EXPECT_EQ(joined(r.exclude_list), "*.BAK|~*|"); }},
+         [](const ::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "*.BAK|~*|"); }},
         {"EXC",
          [](RunSettings& s) { s.EXCLUDE = 1; },
          {},
          "\nMissing/illegal ini file directive EXC",
          2000},
         {"FILE=*.doc\nFILE=*.txt", nothing,
-         [](const ::Run& r) { EXPECT_EQ(joined(r.filetype_list), "*.DOC|*.TXT|"); }},
+         [](const ::Run& r) { EXPECT_EQ(joined(r.s.filetype_list), "*.DOC|*.TXT|"); }},
         {"FILE", nothing, {}, "\nMissing/Illegal ini file directive FILE", 2000},
         {"PATH=C:\\data", nothing,
-         [](const ::Run& r) { EXPECT_EQ(joined(r.root_list), "\\\\?\\C:\\DATA|"); }},
+         [](const ::Run& r) { EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\DATA|"); }},
         {"PATH", nothing, {}, "\nMissing/Illegal ini file directive PATH", 2000},
         {"GREATER=1000", [](RunSettings& s) { s.GREATER = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.size_greater, 1000); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.size_greater, 1000); }},
         {"LARGER=5000000000", [](RunSettings& s) { s.GREATER = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.size_greater, 5000000000LL); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.size_greater, 5000000000LL); }},
         {"BIGGER=7", [](RunSettings& s) { s.GREATER = 1; }},
         {"GREATER",
          nothing,
@@ -261,7 +244,7 @@ TEST(IniFile, SelectionKeys) {
          "\nMissing ini file modifier at: GREATER\nGREATER size option turned OFF",
          3000},
         {"LESSTHAN=500", [](RunSettings& s) { s.LESSTHAN = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.size_less, 500); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.size_less, 500); }},
         {"SMALLER=9", [](RunSettings& s) { s.LESSTHAN = 1; }},
         {"SMALLER",
          nothing,
@@ -274,8 +257,8 @@ TEST(IniFile, SelectionKeys) {
              s.OLDER = 1;
          },
          [](const ::Run& r) {
-             EXPECT_EQ(r.older_days, 30);
-             EXPECT_EQ(r.date_kinds[2], '0');
+             EXPECT_EQ(r.s.older_days, 30);
+             EXPECT_EQ(r.s.date_kinds[2], '0');
          }},
         // No upper limit on day counts here, unlike the command line.
         {"OLDER=200000",
@@ -283,7 +266,7 @@ TEST(IniFile, SelectionKeys) {
              s.aging = 1;
              s.OLDER = 1;
          },
-         [](const ::Run& r) { EXPECT_EQ(r.older_days, 200000); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.older_days, 200000); }},
         {"OLDER",
          nothing,
          {},
@@ -294,15 +277,15 @@ TEST(IniFile, SelectionKeys) {
              s.aging = 1;
              s.NEWER = 1;
          },
-         [](const ::Run& r) { EXPECT_EQ(r.newer_days, 10); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.newer_days, 10); }},
         {"YOUNGER=2024-01-01",
          [](RunSettings& s) {
              s.aging = 1;
              s.NEWER = 1;
          },
          [](const ::Run& r) {
-             EXPECT_EQ(r.newer_date.year, 2024);
-             EXPECT_EQ(r.newer_date.month, 1);
+             EXPECT_EQ(r.s.newer_date.year, 2024);
+             EXPECT_EQ(r.s.newer_date.month, 1);
          }},
         {"YOUNGER",
          nothing,
@@ -330,45 +313,42 @@ TEST(IniFile, RunKeys) {
              s.SILENT = 1;
              s.SPLIT = 1;
          },
-         [](const ::Run& r) { EXPECT_EQ(r.split_lines, 1000); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.split_lines, 1000); }},
         {"SPLIT",
          [](RunSettings& s) { s.SILENT = 1; },
          {},
          "\nIllegal ini file directive SPLIT",
          2000},
-        {"OUTPUT=C:\\out\\list.txt", [](RunSettings& s) { s.OUTPUT = 1; },
-         [](const ::Run& r) {
-             EXPECT_EQ(text_of(r.output_name), "C:\\OUT\\LIST.TXT");
-             EXPECT_EQ(r.output_drive, 2);
-         }},
+        {"OUTPUT=C:\\out\\list.txt", [](RunSettings& s) { s.OUTPUT = ListingOutput::file; },
+         [](const ::Run& r) { EXPECT_EQ(text_of(r.s.output_name), "C:\\OUT\\LIST.TXT"); }},
         {"OUTPUT", nothing, {}, "\nMissing ini file modifier at: OUTPUTOutput set to NOne\n", 3000},
         {"SORT=N-", [](RunSettings& s) { s.SORT = 1; },
          [](const ::Run& r) {
-             EXPECT_EQ(r.sort_keys[0], 'N');
-             EXPECT_EQ(r.sort_dirs[0], -1);
-             EXPECT_EQ(r.sort_keys[1], 999);
+             EXPECT_EQ(r.s.sort_keys[0], 'N');
+             EXPECT_EQ(r.s.sort_dirs[0], -1);
+             EXPECT_EQ(r.s.sort_keys[1], RunSettings::sort_end);
          }},
         {"SORT=S\nSORT=D-", [](RunSettings& s) { s.SORT = 1; },
          [](const ::Run& r) {
-             EXPECT_EQ(r.sort_keys[0], 'S');
-             EXPECT_EQ(r.sort_dirs[0], 1);
-             EXPECT_EQ(r.sort_keys[1], 'D');
-             EXPECT_EQ(r.sort_dirs[1], -1);
-             EXPECT_EQ(r.sort_keys[2], 999);
+             EXPECT_EQ(r.s.sort_keys[0], 'S');
+             EXPECT_EQ(r.s.sort_dirs[0], 1);
+             EXPECT_EQ(r.s.sort_keys[1], 'D');
+             EXPECT_EQ(r.s.sort_dirs[1], -1);
+             EXPECT_EQ(r.s.sort_keys[2], RunSettings::sort_end);
          }},
         {"SORT=0", [](RunSettings& s) { s.SORT = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.sort_keys[0], 999); }},
+         [](const ::Run& r) { EXPECT_EQ(r.s.sort_keys[0], RunSettings::sort_end); }},
         // A key line without a key leaves the default order alone.
         {"SORT", nothing,
          [](const ::Run& r) {
-             EXPECT_EQ(r.sort_keys[0], 'n');
-             EXPECT_EQ(r.sort_keys[1], 999);
+             EXPECT_EQ(r.s.sort_keys[0], 'n');
+             EXPECT_EQ(r.s.sort_keys[1], RunSettings::sort_end);
          }},
-        {"MEMO=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.memo_stream, nullptr); }},
+        {"MEMO=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.memo_stream(), nullptr); }},
         {"MEMO=C:\\work\\case12.txt", [](RunSettings& s) { s.MEMO = 1; },
          [](const ::Run& r) {
-             EXPECT_EQ(text_of(r.memo_name), "C:\\WORK\\CASE12.TXT");
-             EXPECT_NE(r.memo_stream, nullptr);
+             EXPECT_EQ(text_of(r.s.memo_name), "C:\\WORK\\CASE12.TXT");
+             EXPECT_NE(r.memo_stream(), nullptr);
          }},
     });
 }
@@ -378,7 +358,7 @@ TEST(IniFile, KeysAreFoundAnywhereOrAtTheStartAsTheTableSays) {
         // The comment key comes first, so the time key in its text is text.
         {"COMMENT=TIME CHECK", [](RunSettings& s) { s.COMMENT = 1; }},
         {"X=PAUSE", [](RunSettings& s) { s.EXCLUDE = 1; },
-         [](const ::Run& r) { EXPECT_EQ(joined(r.exclude_list), "PAUSE|"); }},
+         [](const ::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "PAUSE|"); }},
         {"OUTFILE=C:\\PAUSE\\A", [](RunSettings& s) { s.PAUSE = 1; }},
         // A start key later in the line is not a key.
         {"MY_CRC=ON", nothing, [](const ::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
@@ -436,8 +416,8 @@ TEST(IniFile, ExcludeMasksBeyondTheListAreRefusedAndTheRunGoesOn) {
     IniRead r;
     r.with(ini);
     EXPECT_EQ(r.code, -1);
-    ASSERT_EQ(r.run->exclude_list.size(), exclude_capacity);
-    EXPECT_EQ(text_of(r.run->exclude_list.back()), "*.E80");
+    ASSERT_EQ(r.run->s.exclude_list.size(), exclude_capacity);
+    EXPECT_EQ(text_of(r.run->s.exclude_list.back()), "*.E80");
     EXPECT_EQ(r.out,
               "\nYou have too many -eXclude file types.\nMax exclude types is 80\n"
               "\nYou have too many -eXclude file types.\nMax exclude types is 80\n");
@@ -572,7 +552,7 @@ TEST(IniFile, ALineLongerThanTheOldLineBufferIsReadWhole) {
     const std::string directory(300, 'D');
     IniRead r;
     r.with("OUTPUT=C:\\" + directory + "\\LIST.TXT\nCRC\n");
-    EXPECT_EQ(text_of(r.run->output_name), "C:\\" + directory + "\\LIST.TXT");
+    EXPECT_EQ(text_of(r.run->s.output_name), "C:\\" + directory + "\\LIST.TXT");
     EXPECT_EQ(r.run->s.CRC, 1);
     EXPECT_EQ(r.run->s.PAUSE, 0);
 }

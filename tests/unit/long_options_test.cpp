@@ -18,10 +18,6 @@ using namespace testing_support;
 
 namespace {
 
-bool same_settings(const RunSettings& a, const RunSettings& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 constexpr int parsed = -1;
 const std::string IGNORED_START = "\nIllegal or incomplete minusminus option of \"--";
 
@@ -53,7 +49,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--AND", u"--android", u"--access", u"--Create", u"--hashset=x.txt", u"--showat"},
          parsed,
          "",
-         [](R r) { EXPECT_TRUE(same_settings(r.s, parsed_defaults())); }},
+         [](R r) { EXPECT_TRUE(flag_differences(r.s, parsed_defaults()).empty()); }},
         // 3
         {{u"--ADSONLY", u"--addsonly", u"--OnlyAds"}, parsed, "",
          [](R r) {
@@ -93,11 +89,11 @@ const std::vector<Row>& long_option_rows() {
         {{u"--accounting=acct.log"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.ACCT, 1);
-             EXPECT_EQ(text_of(r.acct_name), "C:\\work\\acct.log");
+             EXPECT_EQ(text_of(r.s.acct_name), "C:\\work\\acct.log");
              EXPECT_NE(r.log, nullptr);
          }},
         {{u"--LOGFILE=D:\\logs\\run.log"}, parsed, "",
-         [](R r) { EXPECT_EQ(text_of(r.acct_name), "D:\\logs\\run.log"); }},
+         [](R r) { EXPECT_EQ(text_of(r.s.acct_name), "D:\\logs\\run.log"); }},
         {{u"--acc"}, 6, illegal("acc"), {}},
         {{u"--log="}, 6, illegal("log="), {}},
         // 7
@@ -105,22 +101,22 @@ const std::vector<Row>& long_option_rows() {
         // 8, 9: no 1-based correction; a negative start reads from 0.
         {{u"--begin=100", u"--end=200"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.DISPLACE, 100);
-             EXPECT_EQ(r.displace_end, 200);
+             EXPECT_EQ(r.s.DISPLACE, 100);
+             EXPECT_EQ(r.s.displace_end, 200);
          }},
-        {{u"--beg=-5"}, parsed, "", [](R r) { EXPECT_EQ(r.DISPLACE, 0); }},
+        {{u"--beg=-5"}, parsed, "", [](R r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
         {{u"--beg=99999999999999999999999"}, parsed, "",
-         [](R r) { EXPECT_EQ(r.DISPLACE, INT64_MAX); }},
+         [](R r) { EXPECT_EQ(r.s.DISPLACE, INT64_MAX); }},
         {{u"--beg"}, 6, illegal("beg"), {}},
         {{u"--END="}, 6, illegal("END="), {}},
         // 10
         {{u"--comment=case 12"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.COMMENT, 1);
-             EXPECT_EQ(text_of(r.comment_text), "case 12");
+             EXPECT_EQ(text_of(r.s.comment_text), "case 12");
          }},
-        {{u"--COM=abc=10"}, parsed, "", [](R r) { EXPECT_EQ(text_of(r.comment_text), "abc"); }},
-        {{u"--com=abc="}, parsed, "", [](R r) { EXPECT_EQ(text_of(r.comment_text), "abc="); }},
+        {{u"--COM=abc=10"}, parsed, "", [](R r) { EXPECT_EQ(text_of(r.s.comment_text), "abc"); }},
+        {{u"--com=abc="}, parsed, "", [](R r) { EXPECT_EQ(text_of(r.s.comment_text), "abc="); }},
         {{u"--comment"}, 6, illegal("comment"), {}},
         // 11
         {{u"-5s", u"--crc"}, parsed, "",
@@ -132,30 +128,30 @@ const std::vector<Row>& long_option_rows() {
         // 13: DELIM is left alone.
         {{u"--delimeter=pipe"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.delimiter, '|');
+             EXPECT_EQ(r.s.delimiter, '|');
              EXPECT_EQ(r.s.DELIM, 0);
          }},
         {{u"--delimeter=pipe", u"-V"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.delimiter, '|');
+             EXPECT_EQ(r.s.delimiter, '|');
              EXPECT_EQ(r.s.DELIM, 1);
          }},
-        {{u"--DEL=;"}, parsed, "", [](R r) { EXPECT_EQ(r.delimiter, ';'); }},
-        {{u"--del=44"}, parsed, "", [](R r) { EXPECT_EQ(r.delimiter, ','); }},
-        {{u"--del=300"}, parsed, "", [](R r) { EXPECT_EQ(r.delimiter, ','); }},
+        {{u"--DEL=;"}, parsed, "", [](R r) { EXPECT_EQ(r.s.delimiter, ';'); }},
+        {{u"--del=44"}, parsed, "", [](R r) { EXPECT_EQ(r.s.delimiter, ','); }},
+        {{u"--del=300"}, parsed, "", [](R r) { EXPECT_EQ(r.s.delimiter, ','); }},
         {{u"--delim"}, 6, illegal("delim"), {}},
         // 14, 15
         {{u"-Ad", u"--DIRSIZE"}, parsed, "", [](R r) { EXPECT_EQ(r.s.directories, 1); }},
         {{u"-Ad", u"--directories"}, parsed, "", [](R r) { EXPECT_EQ(r.s.directories, 2); }},
         // 16
-        {{u"--drive=E"}, parsed, "", [](R r) { EXPECT_EQ(r.drive_letter, u'E'); }},
-        {{u"--DRIVE=EF"}, parsed, "", [](R r) { EXPECT_EQ(r.drive_letter, 0); }},
+        {{u"--drive=E"}, parsed, "", [](R r) { EXPECT_EQ(r.s.drive_letter, u'E'); }},
+        {{u"--DRIVE=EF"}, parsed, "", [](R r) { EXPECT_EQ(r.s.drive_letter, 0); }},
         {{u"--dri="}, 6, illegal("dri="), {}},
         // 17: appended after the masks of -x.
         {{u"-x", u"a*", u"--exclude=*.tmp"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.EXCLUDE, 1);
-             EXPECT_EQ(joined(r.exclude_list), "A*|*.TMP|");
+             EXPECT_EQ(joined(r.s.exclude_list), "A*|*.TMP|");
          }},
         {{u"--exc"}, 6, illegal("exc"), {}},
         // 18
@@ -163,11 +159,11 @@ const std::vector<Row>& long_option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.EXT, 1);
              EXPECT_EQ(r.s.LFN, 2);
-             EXPECT_EQ(r.lfn_width, 32);
+             EXPECT_EQ(r.s.lfn_width, 32);
          }},
         // 19: anything beginning with FIL.
         {{u"--FILE_ID=abc", u"--files=*.c"}, parsed, "",
-         [](R r) { EXPECT_EQ(joined(r.filetype_list), "abc|*.c|"); }},
+         [](R r) { EXPECT_EQ(joined(r.s.filetype_list), "abc|*.c|"); }},
         {{u"--file"}, 6, illegal("file"), {}},
         // 20
         {{u"--hashset"}, 6, illegal("hashset"), {}},
@@ -175,11 +171,11 @@ const std::vector<Row>& long_option_rows() {
         {{u"--greater=100"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.GREATER, 1);
-             EXPECT_EQ(r.size_greater, 100);
+             EXPECT_EQ(r.s.size_greater, 100);
          }},
-        {{u"--BIGGER=5"}, parsed, "", [](R r) { EXPECT_EQ(r.size_greater, 5); }},
+        {{u"--BIGGER=5"}, parsed, "", [](R r) { EXPECT_EQ(r.s.size_greater, 5); }},
         {{u"--larger=99999999999999999999"}, parsed, "",
-         [](R r) { EXPECT_EQ(r.size_greater, INT64_MAX); }},
+         [](R r) { EXPECT_EQ(r.s.size_greater, INT64_MAX); }},
         {{u"--greater=2023-01-01"}, 6,
          "\n\n  Check your option --greater=nnn  format. \n"
          "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats in "
@@ -191,9 +187,9 @@ const std::vector<Row>& long_option_rows() {
         {{u"--less=10"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.LESSTHAN, 1);
-             EXPECT_EQ(r.size_less, 10);
+             EXPECT_EQ(r.s.size_less, 10);
          }},
-        {{u"--SMALLER=7"}, parsed, "", [](R r) { EXPECT_EQ(r.size_less, 7); }},
+        {{u"--SMALLER=7"}, parsed, "", [](R r) { EXPECT_EQ(r.s.size_less, 7); }},
         {{u"--sma="}, 6, illegal("sma="), {}},
         // 23: exact words only.
         {{u"--HASH"}, parsed, "", [](R r) { EXPECT_EQ(r.s.HASH, 1); }},
@@ -217,12 +213,12 @@ const std::vector<Row>& long_option_rows() {
         {{u"--MEMO=case12.txt"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.MEMO, 1);
-             EXPECT_EQ(text_of(r.memo_name), "C:\\work\\case12.txt");
-             ASSERT_NE(r.memo_stream, nullptr);
-             EXPECT_EQ(r.memo_stream, r.memo_file.get());
+             EXPECT_EQ(text_of(r.s.memo_name), "C:\\work\\case12.txt");
+             ASSERT_NE(r.memo_stream(), nullptr);
+             EXPECT_EQ(r.memo_stream(), r.memo_file.get());
          }},
         {{u"--memo"}, parsed, "",
-         [](R r) { EXPECT_EQ(text_of(r.memo_name), "C:\\cases\\picked.txt"); },
+         [](R r) { EXPECT_EQ(text_of(r.s.memo_name), "C:\\cases\\picked.txt"); },
          [](MemoryPlatform& mp, ::Run&) {
              mp.add_dir(u"C:\\cases");
              mp.chosen_file = u"C:\\cases\\picked.txt";
@@ -230,7 +226,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--memo"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.MEMO, 1);
-             EXPECT_EQ(r.memo_stream, nullptr);  // cancelled, and no log to take it
+             EXPECT_EQ(r.memo_stream(), nullptr);  // cancelled, and no log to take it
          }},
         // 27
         {{u"--milli"}, parsed, "",
@@ -248,34 +244,34 @@ const std::vector<Row>& long_option_rows() {
         {{u"--nameafter"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.NAMEAFTER, 1);
-             EXPECT_EQ(r.nameafter_width, -1);
+             EXPECT_EQ(r.s.nameafter_width, -1);
          }},
-        {{u"--NAMEAFTER=30"}, parsed, "", [](R r) { EXPECT_EQ(r.nameafter_width, 30); }},
+        {{u"--NAMEAFTER=30"}, parsed, "", [](R r) { EXPECT_EQ(r.s.nameafter_width, 30); }},
         {{u"--NAMEAFTER=30", u"--nameafter=-1"}, parsed, "",
-         [](R r) { EXPECT_EQ(r.nameafter_width, -1); }},
+         [](R r) { EXPECT_EQ(r.s.nameafter_width, -1); }},
         {{u"--nameafter=4000000000"}, parsed, "",
-         [](R r) { EXPECT_EQ(r.nameafter_width, 32768); }},
+         [](R r) { EXPECT_EQ(r.s.nameafter_width, 32768); }},
         // 29
         {{u"--newer=30"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.aging, 1);
              EXPECT_EQ(r.s.NEWER, 1);
              EXPECT_EQ(r.s.OLDER, 0);
-             EXPECT_EQ(r.newer_days, 30);
-             EXPECT_EQ(r.date_kinds[3], 'w');
+             EXPECT_EQ(r.s.newer_days, 30);
+             EXPECT_EQ(r.s.date_kinds[3], 'w');
          }},
-        {{u"--younger=30c"}, parsed, "", [](R r) { EXPECT_EQ(r.date_kinds[3], 'c'); }},
+        {{u"--younger=30c"}, parsed, "", [](R r) { EXPECT_EQ(r.s.date_kinds[3], 'c'); }},
         {{u"--newer=01012023w"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.newer_date.month, 1);
-             EXPECT_EQ(r.newer_date.day, 1);
-             EXPECT_EQ(r.newer_date.year, 2023);
-             EXPECT_EQ(r.date_kinds[1], 'w');
+             EXPECT_EQ(r.s.newer_date.month, 1);
+             EXPECT_EQ(r.s.newer_date.day, 1);
+             EXPECT_EQ(r.s.newer_date.year, 2023);
+             EXPECT_EQ(r.s.date_kinds[1], 'w');
          }},
         {{u"--after=2023-12-25"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.newer_date.month, 12);
-             EXPECT_EQ(r.newer_days, 20);
+             EXPECT_EQ(r.s.newer_date.month, 12);
+             EXPECT_EQ(r.s.newer_days, 20);
          }},
         {{u"--younger=230101"}, 6,
          "\n It appears your syntact for aging is incorrect\n\a"
@@ -288,16 +284,16 @@ const std::vector<Row>& long_option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.aging, 1);
              EXPECT_EQ(r.s.OLDER, 1);
-             EXPECT_EQ(r.older_date.year, 2023);
-             EXPECT_EQ(r.older_date.month, 1);
-             EXPECT_EQ(r.older_date.day, 1);
-             EXPECT_EQ(r.older_days, 378);
+             EXPECT_EQ(r.s.older_date.year, 2023);
+             EXPECT_EQ(r.s.older_date.month, 1);
+             EXPECT_EQ(r.s.older_date.day, 1);
+             EXPECT_EQ(r.s.older_days, 378);
          }},
-        {{u"--BEFORE=20230101c"}, parsed, "", [](R r) { EXPECT_EQ(r.older_kind, 'c'); }},
+        {{u"--BEFORE=20230101c"}, parsed, "", [](R r) { EXPECT_EQ(r.s.older_kind, 'c'); }},
         {{u"--prior=10a"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.older_days, 10);
-             EXPECT_EQ(r.older_kind, 'a');
+             EXPECT_EQ(r.s.older_days, 10);
+             EXPECT_EQ(r.s.older_kind, 'a');
          }},
         {{u"--older=230101"}, 6,
          "\n It appears your syntact for aging is incorrect\n\a"
@@ -308,15 +304,13 @@ const std::vector<Row>& long_option_rows() {
         // 31: no date masks.
         {{u"-a", u"--output=list.txt"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.s.OUTPUT, 1);
+             EXPECT_EQ(r.s.OUTPUT, ListingOutput::file);
              EXPECT_EQ(r.s.APPEND, 0);
-             EXPECT_EQ(text_of(r.output_name), "C:\\work\\list.txt");
-             EXPECT_EQ(r.output_drive, 2);
+             EXPECT_EQ(text_of(r.s.output_name), "C:\\work\\list.txt");
          }},
         {{u"--OUT=D:\\YYYYMMDD.txt"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(text_of(r.output_name), "D:\\YYYYMMDD.txt");
-             EXPECT_EQ(r.output_drive, 3);
+             EXPECT_EQ(text_of(r.s.output_name), "D:\\YYYYMMDD.txt");
          }},
         {{u"--out"}, 6, illegal("out"), {}},
         // 32, 33
@@ -324,7 +318,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--renchild"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, 2); }},
         // 34
         {{u"--path=C:\\data", u"--PATH=C:\\data\\"}, parsed, "",
-         [](R r) { EXPECT_EQ(joined(r.root_list), "\\\\?\\C:\\data|"); },
+         [](R r) { EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\data|"); },
          [](MemoryPlatform& mp, ::Run&) { mp.add_dir(u"C:\\data"); }},
         {{u"--path"}, 6, illegal("path"), {}},
         // 35, 36, 37
@@ -351,10 +345,10 @@ const std::vector<Row>& long_option_rows() {
         {{u"--sequence"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.SEQUENCE, 1);
-             EXPECT_EQ(r.sequence_start, 1);
+             EXPECT_EQ(r.s.sequence_start, 1);
          }},
-        {{u"--SEQ=1000"}, parsed, "", [](R r) { EXPECT_EQ(r.sequence_start, 1000); }},
-        {{u"--seq=-4"}, parsed, "", [](R r) { EXPECT_EQ(r.sequence_start, 0); }},
+        {{u"--SEQ=1000"}, parsed, "", [](R r) { EXPECT_EQ(r.s.sequence_start, 1000); }},
+        {{u"--seq=-4"}, parsed, "", [](R r) { EXPECT_EQ(r.s.sequence_start, 0); }},
         // 43 to 46
         {{u"--SHA"}, parsed, "", [](R r) { EXPECT_EQ(r.s.SHA, 1); }},
         {{u"--sha1"}, parsed, "", [](R r) { EXPECT_EQ(r.s.SHA, 1); }},
@@ -372,10 +366,10 @@ const std::vector<Row>& long_option_rows() {
              EXPECT_EQ(r.s.SHOWLONG, 1);
              EXPECT_EQ(r.s.RECURSE, 1);
              EXPECT_EQ(r.s.DELIM, 1);
-             EXPECT_EQ(r.delimiter, '|');
-             EXPECT_EQ(r.showlong_min, 260);
+             EXPECT_EQ(r.s.delimiter, '|');
+             EXPECT_EQ(r.s.showlong_min, 260);
          }},
-        {{u"--SHOWLONG=300"}, parsed, "", [](R r) { EXPECT_EQ(r.showlong_min, 300); }},
+        {{u"--SHOWLONG=300"}, parsed, "", [](R r) { EXPECT_EQ(r.s.showlong_min, 300); }},
         {{u"--showlongest"}, parsed, "", [](R r) { EXPECT_EQ(r.s.SHOWLONG, 1); }},
         // 49
         {{u"--STREAMS=OFF"}, parsed, "", [](R r) { EXPECT_EQ(r.s.STREAM, 0); }},
@@ -404,12 +398,12 @@ const std::vector<Row>& long_option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.ZIPLOG, 1);
              EXPECT_EQ(r.s.RESET, 1);
-             EXPECT_EQ(r.ziplog_name, u"");
+             EXPECT_EQ(r.s.ziplog_name, u"");
          }},
         {{u"--ZIPLOG=on", u"-c"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.ZIPLOG, 1);
-             EXPECT_EQ(r.ziplog_name, u"");
+             EXPECT_EQ(r.s.ziplog_name, u"");
          }},
         {{u"--zip", u"--ZIP=Off"}, parsed, "",
          [](R r) {
@@ -419,7 +413,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--zip=Members.txt", u"-c"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.ZIPLOG, 1);
-             EXPECT_EQ(text_of(r.ziplog_name), "C:\\work\\Members.txt");
+             EXPECT_EQ(text_of(r.s.ziplog_name), "C:\\work\\Members.txt");
          }},
         // 55: an existing file changes nothing; a missing one ends at once.
         {{u"--source=C:\\work\\src.txt", u"-c"}, parsed, "",
@@ -479,7 +473,7 @@ TEST(LongOptions, WordsThatChangeNothingLeaveTheDefaults) {
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.out, "");
     EXPECT_EQ(p.mp.slept_ms, 0u);
-    EXPECT_TRUE(same_settings(p.run->s, parsed_defaults()));
+    EXPECT_TRUE(flag_differences(p.run->s, parsed_defaults()).empty());
 }
 
 TEST(LongOptions, UnknownWordsPauseThreeSecondsEach) {
@@ -508,15 +502,15 @@ TEST(LongOptions, ExcludeMasksBeyondEightyAreRefused) {
     Parse p;
     p.go(args);
     EXPECT_EQ(p.code, parsed);
-    ASSERT_EQ(p.run->exclude_list.size(), 80u);
-    EXPECT_EQ(text_of(p.run->exclude_list.back()), "*.LAST");
+    ASSERT_EQ(p.run->s.exclude_list.size(), 80u);
+    EXPECT_EQ(text_of(p.run->s.exclude_list.back()), "*.LAST");
 
     args.push_back(u"--EXCLUDE=*.more");
     Parse q;
     q.go(args);
     EXPECT_EQ(q.code, 6);
     EXPECT_EQ(q.out, "\nYou have too many -eXclude file types.\nMax exclude types is 80\n");
-    EXPECT_EQ(q.run->exclude_list.size(), 80u);
+    EXPECT_EQ(q.run->s.exclude_list.size(), 80u);
 }
 
 TEST(LongOptions, LogSwitchClosesTheOpenLogWithAPointer) {

@@ -23,9 +23,9 @@ std::string narrow(const std::u16string& text) {
 
 std::u16string expanded(MemoryPlatform& mp, const std::u16string& name) {
     ::Run run(mp);
-    run.output_name = name;
+    run.s.output_name = name;
     expand_output_mask(run);
-    return run.output_name;
+    return run.s.output_name;
 }
 
 TEST(OutputMask, TokensAndTriggers) {
@@ -106,7 +106,7 @@ TEST(AutomaticLogName, ExtensionReplacedInTheSameDirectory) {
     for (const auto& [output, log] : cases) {
         MemoryPlatform mp;
         ::Run run(mp);
-        run.output_name = output;
+        run.s.output_name = output;
         EXPECT_EQ(narrow(automatic_log_name(run)), narrow(log)) << narrow(output);
     }
 }

@@ -8,6 +8,7 @@
 #include "driver/volume.hpp"
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
+#include "options/settings_parser.hpp"
 #include "run_helper.hpp"
 
 using namespace testing_support;
@@ -30,8 +31,8 @@ std::string file_record(const std::string& path, long long size) {
 
 std::function<void(::Run&)> to_file(std::u16string name, std::function<void(::Run&)> more = {}) {
     return [name, more](::Run& run) {
-        run.s.OUTPUT = 1;
-        run.output_name = name;
+        run.s.OUTPUT = ListingOutput::file;
+        run.s.output_name = name;
         if (more) more(run);
     };
 }
@@ -151,10 +152,10 @@ TEST(OutputSetUp, ComputerNameAndWidthComments) {
         ::Run run(mp);
         run.s.COMMENT = 1;
         run.s.DELIM = c.delim;
-        run.delimiter = c.delimiter;
-        run.comment_text = c.comment;
-        open_output(run);
-        EXPECT_EQ(run.comment_text, c.result) << platform::utf16_to_utf8_lossless(c.comment);
+        run.s.delimiter = c.delimiter;
+        run.s.comment_text = c.comment;
+        settle_settings(run);
+        EXPECT_EQ(run.s.comment_text, c.result) << platform::utf16_to_utf8_lossless(c.comment);
     }
 }
 
@@ -165,10 +166,10 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
     {
         ::Run run(mp);
         run.s.ZIPLOG = 1;
-        run.ziplog_name = u"C:\\out\\zip.log";
+        run.s.ziplog_name = u"C:\\out\\zip.log";
         open_output(run);
         ASSERT_TRUE(run.ziplog_file);
-        EXPECT_EQ(run.ziplog, run.ziplog_file.get());
+        EXPECT_EQ(run.ziplog(), run.ziplog_file.get());
     }
     EXPECT_TRUE(mp.contents(u"C:\\out\\zip.log"));
     {
@@ -176,15 +177,15 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
         // and they follow the listing into each split part.
         ::Run run(mp);
         run.s.ZIPLOG = 1;
-        run.s.OUTPUT = 1;
-        run.output_name = u"C:\\out\\list.txt";
-        run.ziplog_name = u"C:\\out\\locked.log";
+        run.s.OUTPUT = ListingOutput::file;
+        run.s.output_name = u"C:\\out\\list.txt";
+        run.s.ziplog_name = u"C:\\out\\locked.log";
         open_output(run);
         EXPECT_FALSE(run.ziplog_file);
-        EXPECT_EQ(run.ziplog, run.output);
+        EXPECT_EQ(run.ziplog(), &run.output());
         next_split_file(run);
-        EXPECT_EQ(run.ziplog, run.output);
-        EXPECT_EQ(run.output, run.output_file.get());
+        EXPECT_EQ(run.ziplog(), &run.output());
+        EXPECT_EQ(&run.output(), run.output_file.get());
         EXPECT_EQ(run.output_part_name, u"C:\\out\\list_01.txt");
     }
     {
@@ -193,13 +194,13 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
         ::Run run(mp);
         run.s.ZIPLOG = 1;
         open_output(run);
-        EXPECT_EQ(run.ziplog, &run.std_out);
+        EXPECT_EQ(run.ziplog(), &run.std_out);
         set_up_volume_and_layout(run, u"\\\\?\\C:\\work");
-        EXPECT_EQ(run.ziplog, &run.std_err);
+        EXPECT_EQ(run.ziplog(), &run.std_err);
     }
     ::Run run(mp);
     open_output(run);
-    EXPECT_EQ(run.ziplog, nullptr);
+    EXPECT_EQ(run.ziplog(), nullptr);
 }
 
 TEST(SplitNames, NumberedInTheSameDirectory) {
@@ -238,10 +239,10 @@ protected:
                   std::function<void(::Run&)> more = {}) {
         return run_in_memory(mp, through ? *through : mp, {u"filarix64", u"C:\\d"},
                              [lines, more](::Run& run) {
-                                 run.s.OUTPUT = 1;
-                                 run.output_name = u"C:\\out\\list.txt";
+                                 run.s.OUTPUT = ListingOutput::file;
+                                 run.s.output_name = u"C:\\out\\list.txt";
                                  run.s.SPLIT = 1;
-                                 run.split_lines = lines;
+                                 run.s.split_lines = lines;
                                  run.log = open_accounting_log(run, u"C:\\out\\list.txt.log");
                                  run.s.ACCT = 1;
                                  if (more) more(run);
@@ -295,7 +296,7 @@ TEST_F(Split, OnlyAListingFileIsSplit) {
     files(3);
     const RunResult r = run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](::Run& run) {
         run.s.SPLIT = 1;
-        run.split_lines = 1;
+        run.s.split_lines = 1;
     });
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(listing_lines(r.err).size(), 3u);

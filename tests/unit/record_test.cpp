@@ -84,7 +84,7 @@ TEST_F(Record, VariableWidthPrintsTheWholePathAndBareSize) {
     // What -V leaves after the settings are made consistent.
     const std::string line = only_record([](::Run& run) {
         run.s.VAR = run.s.DELIM = 1;
-        run.delimiter = '|';
+        run.s.delimiter = '|';
     });
     EXPECT_EQ(line, "C:\\d\\f.txt|5|A......|01/01/2024|22:04w|EST|");
 }
@@ -126,8 +126,8 @@ TEST_F(Record, OutputFileAddsTheVolumeColumns) {
     mp.add_file(u"C:\\d\\f.txt", "1", {.write = jan2});
     mp.add_dir(u"C:\\out");
     records([](::Run& run) {
-        run.s.OUTPUT = 1;
-        run.output_name = u"C:\\out\\list.txt";
+        run.s.OUTPUT = ListingOutput::file;
+        run.s.output_name = u"C:\\out\\list.txt";
     });
     const auto lines = file_records(*mp.contents(u"C:\\out\\list.txt"));
     ASSERT_EQ(lines.size(), 1u);
@@ -154,17 +154,17 @@ TEST_F(Record, SizeBoundsAreInclusive) {
         mp.add_file(u"C:\\d\\f" + platform::widen(std::to_string(size)), std::string(size, 'x'));
     EXPECT_EQ(records([](::Run& run) {
                   run.s.GREATER = 1;
-                  run.size_greater = 100;
+                  run.s.size_greater = 100;
               }).size(),
               2u);
     EXPECT_EQ(records([](::Run& run) {
                   run.s.LESSTHAN = 1;
-                  run.size_less = 100;
+                  run.s.size_less = 100;
               }).size(),
               2u);
     EXPECT_EQ(records([](::Run& run) {
                   run.s.GREATER = run.s.LESSTHAN = 1;
-                  run.size_greater = run.size_less = 100;
+                  run.s.size_greater = run.s.size_less = 100;
               }).size(),
               1u);
 }
@@ -208,7 +208,7 @@ TEST_F(Record, SequenceNumbersRunAcrossStartPaths) {
     EXPECT_EQ(lines[1].substr(0, 13), "000002 C:\\e\\t");
     last = run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](::Run& run) {
         run.s.SEQUENCE = 1;
-        run.sequence_start = 1000;
+        run.s.sequence_start = 1000;
     });
     EXPECT_EQ(listing_lines(last.err)[0].substr(0, 7), "001000 ");
 }
@@ -220,7 +220,7 @@ TEST_F(Record, LongPathFilterAndItsLengthField) {
     // What --showlong sets.
     const auto lines = records([](::Run& run) {
         run.s.SHOWLONG = run.s.DELIM = 1;
-        run.delimiter = '|';
+        run.s.delimiter = '|';
     });
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("|Len=256|"), std::string::npos);
@@ -257,7 +257,7 @@ TEST_F(Record, ShortAndLongNameColumns) {
     const auto lfn = records([](::Run& run) {
         run.s.time_type = '0';
         run.s.LFN = 1;
-        run.lfn_width = 12;
+        run.s.lfn_width = 12;
     });
     EXPECT_EQ(lfn[0].substr(85), " LONG FILE NA ");
     EXPECT_EQ(lfn[1].substr(85), " SHORT.C      ");
@@ -265,7 +265,7 @@ TEST_F(Record, ShortAndLongNameColumns) {
 
 TEST_F(Record, DriveLetterOptionReplacesTheShownDrive) {
     mp.add_file(u"C:\\d\\f", "");
-    EXPECT_EQ(only_record([](::Run& run) { run.drive_letter = u'Q'; }).substr(0, 7), "Q:\\d\\f ");
+    EXPECT_EQ(only_record([](::Run& run) { run.s.drive_letter = u'Q'; }).substr(0, 7), "Q:\\d\\f ");
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST_F(Walker, MasksAreListedInOrderAndAFileMatchingTwoIsListedTwice) {
     mp.remove(u"C:\\work\\A");
     mp.remove(u"C:\\work\\B");
     mp.add_file(u"C:\\work\\x.c", "x");
-    const RunResult r = walk([](::Run& run) { run.filetype_list = {u"*.c", u"*.*"}; });
+    const RunResult r = walk([](::Run& run) { run.s.filetype_list = {u"*.c", u"*.*"}; });
     EXPECT_EQ(listed_paths(r),
               (std::vector<std::string>{"C:\\work\\x.c", "C:\\work\\root.txt", "C:\\work\\x.c"}));
     // One search for the subdirectories and one per mask.
@@ -72,7 +72,7 @@ TEST_F(Walker, MasksAreListedInOrderAndAFileMatchingTwoIsListedTwice) {
 }
 
 TEST_F(Walker, AMaskBeginningWithMinusEndsTheMaskList) {
-    const RunResult r = walk([](::Run& run) { run.filetype_list = {u"*.c", u"-x", u"*.*"}; });
+    const RunResult r = walk([](::Run& run) { run.s.filetype_list = {u"*.c", u"-x", u"*.*"}; });
     EXPECT_EQ(listed_paths(r),
               (std::vector<std::string>{"C:\\work\\A\\a1.c", "C:\\work\\B\\b1.c"}));
 }
@@ -84,8 +84,8 @@ TEST_F(Walker, ExcludeMasksLookAtTheUpperCasedNameOnly) {
     mp.add_file(u"C:\\work\\TMP\\keep.txt", "");
     const RunResult r = walk([](::Run& run) {
         run.s.EXCLUDE = 1;
-        run.exclude_list = {u"*.TMP", u"A?C", u"*.C", u"TMP"};
-        run.filetype_list = {u"*.*"};
+        run.s.exclude_list = {u"*.TMP", u"A?C", u"*.C", u"TMP"};
+        run.s.filetype_list = {u"*.*"};
     });
     EXPECT_EQ(listed_paths(r),
               (std::vector<std::string>{"C:\\work\\A\\deep\\d.txt", "C:\\work\\A\\a2.txt",
@@ -165,7 +165,7 @@ TEST_F(Walker, NoStartPathWalksTheCurrentDirectory) {
 }
 
 TEST_F(Walker, NothingListedEndsWithStatusZero) {
-    const RunResult r = walk([](::Run& run) { run.filetype_list = {u"*.none"}; });
+    const RunResult r = walk([](::Run& run) { run.s.filetype_list = {u"*.none"}; });
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err.find("Exit Status"), std::string::npos);
 }
@@ -197,8 +197,8 @@ TEST_F(Walker, ProgressLineOnlyWhenListingToAFile) {
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
     mp.add_dir(u"C:\\out");
     r = walk([](::Run& run) {
-        run.s.OUTPUT = 1;
-        run.output_name = u"C:\\out\\list.txt";
+        run.s.OUTPUT = ListingOutput::file;
+        run.s.output_name = u"C:\\out\\list.txt";
     });
     // The count of files listed so far, then the directory being listed.
     EXPECT_NE(r.err.find("\r            0 C:\\work\\A\\deep\\"), std::string::npos);

@@ -1,0 +1,72 @@
+// The columns of a record, in the record's order. The record writer, the
+// column header line, the layout and the sort all read this one table, so a
+// new column is one row here and one case in each of its readers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "core/run_settings.hpp"
+
+struct Run;
+
+enum class Column : std::uint8_t {
+    sequence,
+    label,
+    comment,
+    path,
+    size,
+    attributes,
+    category,  // the signature category, or its blank place in a fixed record
+    crc,
+    md5,
+    sha1,
+    digest_blank,  // the digest's place in a fixed record without digests
+    creation_time,
+    write_time,
+    access_time,
+    zone,
+    volume_serial,
+    volume_label,
+    names,  // the 8.3 name, the long name and the extension group
+    owner,
+    name_after,
+    path_length,
+};
+
+// The columns a record holds with these settings, in order; no allocation,
+// since the record writer asks for every entry.
+class ColumnList {
+public:
+    explicit ColumnList(const RunSettings& s);
+    const Column* begin() const { return columns_.data(); }
+    const Column* end() const { return columns_.data() + count_; }
+    bool has(Column c) const;
+
+private:
+    std::array<Column, 24> columns_{};
+    std::size_t count_ = 0;
+};
+
+// Where a column stands in a fixed-width record.
+struct ColumnPlace {
+    Column id;
+    int start;    // 0-based; -1 after a column whose width varies
+    int width;    // characters with its delimiter (the usual ones when they vary)
+    bool varies;  // the width changes from entry to entry
+};
+
+// The places of the run's columns, from its settings (and the comment and
+// label texts, whose widths are theirs).
+std::vector<ColumnPlace> place_columns(const Run& run);
+// The start of a column, or -1 when the record has none at a fixed place.
+int column_start(const std::vector<ColumnPlace>& places, Column c);
+// The characters of a record, counting the usual width of a varying column.
+int record_length(const std::vector<ColumnPlace>& places);
+
+// The time columns a time_type shows.
+bool shows_creation(int time_type);
+bool shows_write(int time_type);
+bool shows_access(int time_type);
