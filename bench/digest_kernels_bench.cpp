@@ -8,6 +8,9 @@
 #include "content/crc32.hpp"
 #include "content/md5.hpp"
 #include "content/sha1.hpp"
+#include "content/sha256.hpp"
+#include "content/sha3.hpp"
+#include "content/sha512.hpp"
 
 namespace {
 
@@ -75,6 +78,47 @@ void BM_Sha1Hardware(benchmark::State& state) {
     sha1_bench(state, true);
 }
 
+void sha256_bench(benchmark::State& state, bool hardware) {
+    const auto& b = buffer();
+    Sha256 sha256(hardware);
+    if (sha256.uses_hardware() != hardware) {
+        state.SkipWithError("no SHA instructions");
+        return;
+    }
+    for (auto _ : state) {
+        sha256.update(b.data(), b.size());
+        benchmark::DoNotOptimize(sha256.finish());
+    }
+    finish_bench(state);
+}
+
+void BM_Sha256Portable(benchmark::State& state) {
+    sha256_bench(state, false);
+}
+void BM_Sha256Hardware(benchmark::State& state) {
+    sha256_bench(state, true);
+}
+
+void BM_Sha512(benchmark::State& state) {
+    const auto& b = buffer();
+    Sha512 sha512;
+    for (auto _ : state) {
+        sha512.update(b.data(), b.size());
+        benchmark::DoNotOptimize(sha512.finish());
+    }
+    finish_bench(state);
+}
+
+void BM_Sha3_256(benchmark::State& state) {
+    const auto& b = buffer();
+    Sha3_256 sha3;
+    for (auto _ : state) {
+        sha3.update(b.data(), b.size());
+        benchmark::DoNotOptimize(sha3.finish());
+    }
+    finish_bench(state);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Crc32Portable);
@@ -82,3 +126,7 @@ BENCHMARK(BM_Crc32Clmul);
 BENCHMARK(BM_Md5);
 BENCHMARK(BM_Sha1Portable);
 BENCHMARK(BM_Sha1Hardware);
+BENCHMARK(BM_Sha256Portable);
+BENCHMARK(BM_Sha256Hardware);
+BENCHMARK(BM_Sha512);
+BENCHMARK(BM_Sha3_256);

@@ -1,11 +1,14 @@
 // The CRC-32, MD5 and SHA-1 kernels against published vectors and against
-// deliberately plain reference versions written out below.
+// deliberately plain reference versions written out below; SHA-256, SHA-512
+// and SHA3-256 against published vectors and digests computed once with an
+// independent implementation (Python's hashlib).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <string>
@@ -14,6 +17,9 @@
 #include "content/crc32.hpp"
 #include "content/md5.hpp"
 #include "content/sha1.hpp"
+#include "content/sha256.hpp"
+#include "content/sha3.hpp"
+#include "content/sha512.hpp"
 
 namespace {
 
@@ -303,5 +309,271 @@ TEST(DigestKernelsSha1, PiecesEqualOneShotOnBothPaths) {
         for (bool hardware : sha1_paths())
             EXPECT_EQ(hex(fed_in_pieces(Sha1(hardware), data, rng)), expected)
                 << "length " << n << " hardware " << hardware;
+    }
+}
+
+// ---- SHA-256, SHA-512, SHA3-256 ------------------------------------------------
+
+namespace {
+
+struct ShaDigests {
+    const char* sha256;
+    const char* sha512;
+    const char* sha3_256;
+};
+
+// Piece sizes a message is fed in, repeated until it is used up; none means
+// one call for the whole message. Odd sizes put every block boundary of the
+// 64-, 128- and 136-byte blocks somewhere inside a piece sooner or later.
+using Pieces = std::vector<std::size_t>;
+const Pieces feedings[] = {{}, {1}, {7}, {63}, {200}, {1, 7, 63, 200}};
+
+template <typename Digest>
+std::string digest_fed(Digest& digest, const std::uint8_t* p, std::size_t n, const Pieces& pieces) {
+    if (pieces.empty()) {
+        digest.update(p, n);
+    } else {
+        for (std::size_t pos = 0, i = 0; pos < n; ++i) {
+            const std::size_t piece = std::min(pieces[i % pieces.size()], n - pos);
+            digest.update(p + pos, piece);
+            pos += piece;
+        }
+    }
+    return hex(digest.finish());
+}
+
+// One digest object per kernel, kept across messages: each finish() must
+// leave it ready for the next one.
+struct ShaKernel {
+    std::string name;
+    const char* ShaDigests::*expected;
+    std::function<std::string(const std::uint8_t*, std::size_t, const Pieces&)> digest;
+};
+
+std::vector<ShaKernel> sha_kernels() {
+    std::vector<ShaKernel> kernels;
+    const bool hardware_present = sha256_hardware_available();
+    if (!hardware_present) std::cout << "SHA instructions absent: SHA-256 portable path only\n";
+    for (bool hardware : {false, true}) {
+        if (hardware && !hardware_present) continue;
+        Sha256 sha256(hardware);
+        EXPECT_EQ(sha256.uses_hardware(), hardware);
+        kernels.push_back(
+            {hardware ? "SHA-256 hardware" : "SHA-256 portable", &ShaDigests::sha256,
+             [d = sha256](const std::uint8_t* p, std::size_t n, const Pieces& pieces) mutable {
+                 return digest_fed(d, p, n, pieces);
+             }});
+    }
+    kernels.push_back(
+        {"SHA-512", &ShaDigests::sha512,
+         [d = Sha512()](const std::uint8_t* p, std::size_t n, const Pieces& pieces) mutable {
+             return digest_fed(d, p, n, pieces);
+         }});
+    kernels.push_back(
+        {"SHA3-256", &ShaDigests::sha3_256,
+         [d = Sha3_256()](const std::uint8_t* p, std::size_t n, const Pieces& pieces) mutable {
+             return digest_fed(d, p, n, pieces);
+         }});
+    return kernels;
+}
+
+std::string pieces_text(const Pieces& pieces) {
+    if (pieces.empty()) return "whole";
+    std::string text;
+    for (std::size_t s : pieces) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(s);
+    }
+    return text;
+}
+
+void check_every_kernel_and_feeding(std::vector<ShaKernel>& kernels, const std::uint8_t* p,
+                                    std::size_t n, const ShaDigests& want,
+                                    const std::string& label) {
+    for (auto& kernel : kernels)
+        for (const Pieces& pieces : feedings)
+            EXPECT_EQ(kernel.digest(p, n, pieces), want.*kernel.expected)
+                << kernel.name << ", " << label << ", pieces " << pieces_text(pieces);
+}
+
+// The bytes the generated-data digests were computed over: the top byte of
+// each step of x = 1664525 x + 1013904223 (mod 2^32) from x = 1. Every
+// length is a prefix of the same stream.
+Bytes generated_bytes(std::size_t n) {
+    Bytes b(n);
+    std::uint32_t x = 1;
+    for (auto& byte : b) {
+        x = x * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(x >> 24);
+    }
+    return b;
+}
+
+}  // namespace
+
+TEST(DigestKernelsSha2Sha3, NistVectors) {
+    struct Row {
+        std::string message;
+        ShaDigests digests;
+    };
+    const Row rows[] = {
+        {"",
+         {"E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855",
+          "CF83E1357EEFB8BDF1542850D66D8007D620E4050B5715DC83F4A921D36CE9CE"
+          "47D0D13C5D85F2B0FF8318D2877EEC2F63B931BD47417A81A538327AF927DA3E",
+          "A7FFC6F8BF1ED76651C14756A061D662F580FF4DE43B49FA82D80A4B80F8434A"}},
+        {"abc",
+         {"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD",
+          "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A"
+          "2192992A274FC1A836BA3C23A3FEEBBD454D4423643CE80E2A9AC94FA54CA49F",
+          "3A985DA74FE225B2045C172D6BD390BD855F086E3E9D525B46BFE24511431532"}},
+        // 448 bits
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         {"248D6A61D20638B8E5C026930C3E6039A33CE45964FF2167F6ECEDD419DB06C1",
+          "204A8FC6DDA82F0A0CED7BEB8E08A41657C16EF468B228A8279BE331A703C335"
+          "96FD15C13B1B07F9AA1D3BEA57789CA031AD85C7A71DD70354EC631238CA3445",
+          "41C0DBA2A9D6240849100376A8235E2C82E1B9998A999E21DB32DD97496D3376"}},
+        // 896 bits
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmn"
+         "hijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+         {"CF5B16A778AF8380036CE59E7B0492370B249B11E8F07A51AFAC45037AFEE9D1",
+          "8E959B75DAE313DA8CF4F72814FC143F8F7779C6EB9F7FA17299AEADB6889018"
+          "501D289E4900F7E4331B99DEC4B5433AC7D329EEB6DD26545E96E55B874BE909",
+          "916F6061FE879741CA6469B43971DFDB28B1A32DC36CB3254E812BE27AAD1D18"}},
+        {std::string(1000000, 'a'),
+         {"CDC76E5C9914FB9281A1C7E284D73E67F1809A48A497200E046D39CCC7112CD0",
+          "E718483D0CE769644E2E42C7BC15B4638E1F98B13B2044285632A803AFA973EB"
+          "DE0FF244877EA60A4CB0432CE577C31BEB009C5C2C49AA2E4EADB217AD8CC09B",
+          "5C8875AE474A3634BA4FD55EC85BFFD661F32ACA75C6D699D0CDCB6C115891C1"}},
+    };
+    auto kernels = sha_kernels();
+    for (const auto& row : rows)
+        check_every_kernel_and_feeding(kernels, bytes_of(row.message), row.message.size(),
+                                       row.digests, std::to_string(row.message.size()) + " bytes");
+}
+
+// Lengths around the end of the first block of each kernel, where the
+// padding and length field spill into a further block or just fit.
+TEST(DigestKernelsSha2Sha3, GeneratedDataAtBlockEdges) {
+    struct Row {
+        std::size_t size;
+        ShaDigests digests;
+    };
+    const Row rows[] = {
+        {0,
+         {"E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855",
+          "CF83E1357EEFB8BDF1542850D66D8007D620E4050B5715DC83F4A921D36CE9CE"
+          "47D0D13C5D85F2B0FF8318D2877EEC2F63B931BD47417A81A538327AF927DA3E",
+          "A7FFC6F8BF1ED76651C14756A061D662F580FF4DE43B49FA82D80A4B80F8434A"}},
+        {1,
+         {"DABD3AFF769F07EB2965401EB029974EBBA3407AFD02B26DDB564EA5F8EFAE72",
+          "B18958A158203B52AD30B4CE7E5399CE1D7411B3F8C8C845FD2EF0D6C855F960"
+          "4A584A326AD70048FB94F506983D33D9A985E98381E6EF3D77F6D47224A8DC09",
+          "C03CDC484AD76E2FF295F5F4DEA5E5A17EF7C3B5E7726C9473957DD4A47F74D5"}},
+        {55,
+         {"3CA61AEFED89811CFDD5FC5A131C73250D6D556AD6E379E98FC0A748DC6C712E",
+          "30ECE976D51D752444315ED8730223B5FC8C37FC06E22F72A11D5ECC739B4B6C"
+          "2E6AAFBFA87BC05DD96B78174D69A8E25FFC403EFFCE201FD46613B702E0BE11",
+          "9C66CE9139E3966D4F6A3AE3EB248FE20914EDD1B64B002711D511BB03274738"}},
+        {56,
+         {"23B83C1957DCBF2CC769EA265DE2496D530679398AB1EAEE60ED3A9924952961",
+          "3B4FD5261FC89252CED50FACA289F4A9A6B78D5BA50C207B18FEB4C53B8AD192"
+          "29B6F92956C30322879E5B9BD074C6B910467484B0BDF4A91A5952C8E4DC4C62",
+          "D40F66E38B8018B9CD82BA79A90D9FBEEFC5D7EDDF86BB7700E74793516D3090"}},
+        {63,
+         {"1B1E8A91273DFA48857490C590E219ED7A3B4A5A2529F8F140C690314D866D5A",
+          "B17546A2BF8C817BF2DE700C816248CD12D99C56528CB6EEDD81045B0B83D431"
+          "03B2CCAE80387A4CA6FEA1F01F46928E54F9C8F81BD67CC478FA3A19BE160C7E",
+          "323CFF8E8E76E081B552802ABBDE91B55154D347CBBE9D7612286FB7D806E6E2"}},
+        {64,
+         {"BCAA0C51106FEB59B9A6709083E54B7744602CAA23C59224EBB4651341E64FC3",
+          "F3177C1DF92DA6C321850EAC4933C08F5C8431DD520C9CD2A8BEF4BCFB8D74A8"
+          "FAF8552D976ACBE3F047A317EB4F1F561F8AF4133A35AE59231C8FBF8F3FFC54",
+          "EDB315BFED12965C8F82498E6F8675D778FFABA3206A0BCF61B3080873E626DB"}},
+        {65,
+         {"15E8208179C167A401C50467C80C0BD0233654A32121A7E5B9CDE0B11838C851",
+          "869CBD24D3488122AA215E7A64D1292CB4035A4FC2EF462A4CB4B3D16D892175"
+          "27D7DBB44487071332CFB963909BD40DE767B5293112FCC6BCC51F863373C458",
+          "7143CCE4E940D8F9ABE8F94378675ADBA8222CB6B6A9017878BAA592B4172F24"}},
+        {111,
+         {"C0776B46919A389A748D13EABF61BE98AD644E8E34E595A85921C5ADE746D7AC",
+          "1DB39000BD849F6593BCC65E4FB62C1EEDB2228E9E6C3300A23B4F433092DF17"
+          "A0F2EDC5FD559EB133D37B87B08C47F795CA22BE41855A5EB27410821A85BF75",
+          "CB29B77AE99A1A471B806B07BA878977C909F4C26E31C5847B0774D433F142DC"}},
+        {112,
+         {"365858AB7C79CABE82815AE63093E7AE3A2A9A7CC29BE968EC782F9892BBCBF3",
+          "C9BB867EED45FF491C34E4432C2C738D5F1C06BAA3BDE8D092065590D0C8E8C8"
+          "43FB696EC8BE242B247E95E16157F34C8173AAB65C609E217F19C828E4D8A99B",
+          "DA8BB45E8EEE3CA0D28E4A0B8A3C29FDE5C2EE6655B565BB7A5C72CEBF7DB5A3"}},
+        {127,
+         {"14617813621F74C970D106B72C6E6FBA42E465F84F96E9B270C41C730D36CF1E",
+          "0F95A3FEDAD490951358474B4F5F2EA2927DFBC66ADDEDB7F25AE259B11C0985"
+          "E769F67B25BF74D4B1A401B66B79E76235FFD008BA87CE5D2691FE86C3DDA3E9",
+          "B816AA6D51F8971B6BBC822FEC1B6EDF7494AEAC93E7BF37CC547039E0B21FC7"}},
+        {128,
+         {"0108579A848FDB772CA53F2FA3534254CCEACE8AF8C1C3718121409CA1ACC7C3",
+          "0A7AC4DE2533E502DA164C12D7530573EF2971F7DC1439684BC5411EE733C4E2"
+          "B46EFF056296CAAD40A6320FF797B931FD0828441675E9282958FC1E1DCF7FD9",
+          "C5D796C3A386F3DB7284076988302296DB3F55C2C5B56A9E96703A7202026961"}},
+        {135,
+         {"CF84C2C193B817501140EFCB4A1FC0CB9E2FE665CAD0BE5889483FAAEF8DD294",
+          "BB5DB8A958E1EF708D9657387864DA8896BB61B1A9006D931C446336827A72AA"
+          "B863226C26D99EAEBB021A46FF34ABDD84FADC85A3908EACA604F1E4EC696770",
+          "D47D738419358877EAAA5122896C545E14CAA65545E20B89967DFE94CA9CD341"}},
+        {136,
+         {"3664EAD6A286F471FA4291266D8F608361D77510E6F9A38CC5B9F2528AE17301",
+          "813CEDDBD49FD4004B1C96FD40B9613E04E6BE7AD9F678EE2A2C0625EC045FDC"
+          "EC891CEE81B6488696CCE85778B2DE253F3C797F523DA849250490603A7431D7",
+          "2ACD5006A58EE0847019C8B8CFE9A63BE7E7AB8024414EBFB8EFA2352D4B170A"}},
+        {137,
+         {"E5BD56F01A4A873D0C812FBFCA2D46B0D09EE4FEF0E2D5CDAF989C3E2B01673C",
+          "3BA069AAEBDF511FA3EE49A6121ABD81B1A3A62E9CD22F72EAE861E5141172EB"
+          "291200E0761E0EA3C36054C61B6634186C3338A6CA1A399DDA569040672F642D",
+          "ACDEB9C4DB2FC5B1313101F0A22B8CE781EAC7D177415BD247E77114BEB25BA6"}},
+        {4096,
+         {"28C74F56D2C959955F64EC0E740BE7D08A023A0ABF032C257E8EF7586A6BB775",
+          "B4A9BD790A80DBE776D27EB912976EF4723A2F7D58058CF57DCDBBC591C39FC9"
+          "A02A54689C53DCA0F9106CB76DA15127738531B5FE5D5EF8F8482AD49EC4AA87",
+          "4BE05B2B2E84D6FF5923ACED8629049590E7F2EF1A7235CD113BBAB88745F8FB"}},
+        {1048576 + 7,
+         {"4CD918305A069A9C99CCCB55B5FFD3B109AD8208CFF796969AD11AFBD33F6038",
+          "E96082FCB3EDCA56179D91C57A677F736173F40FC5732CF84FFE7630589CF30D"
+          "A2E78B247453F7A6FBAC1E57023D13636B5991B8E764D244E63BB7DEF6FB74D9",
+          "89BC714780DF3F1038D8F6B1110C3615F7C79717447815554335D85BB7E2A265"}},
+    };
+    const Bytes data = generated_bytes(1048576 + 7);
+    auto kernels = sha_kernels();
+    for (const auto& row : rows)
+        check_every_kernel_and_feeding(kernels, data.data(), row.size, row.digests,
+                                       std::to_string(row.size) + " generated bytes");
+}
+
+// A message fed after reset() gives the digest of that message alone,
+// however much was fed before and wherever in a block that ended.
+TEST(DigestKernelsSha2Sha3, ResetDropsWhatWasFed) {
+    const ShaDigests abc = {"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD",
+                            "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A"
+                            "2192992A274FC1A836BA3C23A3FEEBBD454D4423643CE80E2A9AC94FA54CA49F",
+                            "3A985DA74FE225B2045C172D6BD390BD855F086E3E9D525B46BFE24511431532"};
+    const Bytes junk = generated_bytes(300);
+    for (std::size_t junk_size : {1u, 64u, 135u, 136u, 200u, 300u}) {
+        for (bool hardware : {false, true}) {
+            Sha256 sha256(hardware);
+            sha256.update(junk.data(), junk_size);
+            sha256.reset();
+            sha256.update("abc", 3);
+            EXPECT_EQ(hex(sha256.finish()), abc.sha256)
+                << "junk " << junk_size << (sha256.uses_hardware() ? " hardware" : " portable");
+        }
+        Sha512 sha512;
+        sha512.update(junk.data(), junk_size);
+        sha512.reset();
+        sha512.update("abc", 3);
+        EXPECT_EQ(hex(sha512.finish()), abc.sha512) << "junk " << junk_size;
+        Sha3_256 sha3;
+        sha3.update(junk.data(), junk_size);
+        sha3.reset();
+        sha3.update("abc", 3);
+        EXPECT_EQ(hex(sha3.finish()), abc.sha3_256) << "junk " << junk_size;
     }
 }
