@@ -12,6 +12,8 @@
 #include "content/sha3.hpp"
 #include "content/sha512.hpp"
 
+using namespace filarix;
+
 namespace {
 
 const std::vector<std::uint8_t>& buffer() {

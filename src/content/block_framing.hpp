@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace filarix {
+
 template <std::size_t BlockSize, std::size_t LengthSize>
 class BasicBlockFraming {
     static_assert(LengthSize == 8 || LengthSize == 16, "the length field holds 64 or 128 bits");
@@ -74,3 +76,5 @@ private:
 };
 
 using BlockFraming = BasicBlockFraming<64, 8>;
+
+}  // namespace filarix

@@ -10,6 +10,8 @@
 #include <immintrin.h>
 #endif
 
+namespace filarix {
+
 static_assert(std::endian::native == std::endian::little, "the word loads assume little-endian");
 
 namespace {
@@ -168,3 +170,5 @@ void Crc32::update(const void* data, std::size_t size, bool hardware) {
     reg_ =
         hardware ? crc32_update_clmul(reg_, data, size) : crc32_update_portable(reg_, data, size);
 }
+
+}  // namespace filarix

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace filarix {
+
 class Crc32 {
 public:
     // Feeds more bytes; picks the fastest kernel the processor offers, or
@@ -27,3 +29,5 @@ std::uint32_t crc32_update_portable(std::uint32_t reg, const void* data, std::si
 std::uint32_t crc32_update_clmul(std::uint32_t reg, const void* data, std::size_t size);
 // Whether the processor has PCLMULQDQ and SSE4.1 (asked once, then remembered).
 bool crc32_clmul_available();
+
+}  // namespace filarix

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace filarix {
+
 inline std::string to_upper_hex(const std::uint8_t* bytes, std::size_t size) {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::string text(size * 2, '0');
@@ -14,3 +16,5 @@ inline std::string to_upper_hex(const std::uint8_t* bytes, std::size_t size) {
     }
     return text;
 }
+
+}  // namespace filarix

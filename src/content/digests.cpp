@@ -8,6 +8,8 @@
 #include "content/md5.hpp"
 #include "content/sha1.hpp"
 
+namespace filarix {
+
 namespace {
 
 // Large sequential reads; the backends tell the OS the access is sequential.
@@ -102,3 +104,5 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
     }
     return texts;
 }
+
+}  // namespace filarix

@@ -10,6 +10,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 struct DigestRequest {
     bool crc = false;
     bool md5 = false;
@@ -40,3 +42,5 @@ std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view
 // cannot be opened, positioned or read to the end gets the failure texts.
 DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want,
                         bool is_directory = false);
+
+}  // namespace filarix

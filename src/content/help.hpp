@@ -3,4 +3,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void show_help(Run& run);
+
+}  // namespace filarix

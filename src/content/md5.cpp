@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+namespace filarix {
+
 static_assert(std::endian::native == std::endian::little, "the word loads assume little-endian");
 
 namespace {
@@ -147,3 +149,5 @@ std::array<std::uint8_t, 16> Md5::finish() {
     reset();
     return digest;
 }
+
+}  // namespace filarix

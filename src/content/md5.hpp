@@ -8,6 +8,8 @@
 #include "content/block_framing.hpp"
 #include "content/digest_hex.hpp"
 
+namespace filarix {
+
 class Md5 {
 public:
     Md5() { reset(); }
@@ -21,3 +23,5 @@ private:
     std::uint32_t state_[4];
     BlockFraming framing_;
 };
+
+}  // namespace filarix

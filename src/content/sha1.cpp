@@ -10,6 +10,8 @@
 #include <immintrin.h>
 #endif
 
+namespace filarix {
+
 namespace {
 
 constexpr std::uint32_t initial_state[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
@@ -213,3 +215,5 @@ std::array<std::uint8_t, 20> Sha1::finish() {
     reset();
     return digest;
 }
+
+}  // namespace filarix

@@ -10,6 +10,8 @@
 #include <immintrin.h>
 #endif
 
+namespace filarix {
+
 namespace {
 
 constexpr std::uint32_t initial_state[8] = {0x6A09E667u, 0xBB67AE85u, 0x3C6EF372u, 0xA54FF53Au,
@@ -248,3 +250,5 @@ std::array<std::uint8_t, 32> Sha256::finish() {
     reset();
     return digest;
 }
+
+}  // namespace filarix

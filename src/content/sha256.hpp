@@ -8,6 +8,8 @@
 #include "content/block_framing.hpp"
 #include "content/digest_hex.hpp"
 
+namespace filarix {
+
 class Sha256 {
 public:
     // allow_hardware = false keeps to the portable kernel (for tests and benchmarks).
@@ -31,3 +33,5 @@ private:
 // Whether the processor has the SHA extensions plus SSSE3 and SSE4.1 (asked
 // once, then remembered).
 bool sha256_hardware_available();
+
+}  // namespace filarix

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+namespace filarix {
+
 namespace {
 
 constexpr std::size_t rate_lanes = Sha3_256::rate / 8;
@@ -174,3 +176,5 @@ std::array<std::uint8_t, 32> Sha3_256::finish() {
     reset();
     return digest;
 }
+
+}  // namespace filarix

@@ -8,6 +8,8 @@
 
 #include "content/digest_hex.hpp"
 
+namespace filarix {
+
 class Sha3_256 {
 public:
     Sha3_256() { reset(); }
@@ -25,3 +27,5 @@ private:
     std::uint64_t state_[25];
     std::size_t absorbed_;  // bytes of the current block already in state_
 };
+
+}  // namespace filarix

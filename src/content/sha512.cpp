@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+namespace filarix {
+
 namespace {
 
 constexpr std::uint64_t initial_state[8] = {
@@ -147,3 +149,5 @@ std::array<std::uint8_t, 64> Sha512::finish() {
     reset();
     return digest;
 }
+
+}  // namespace filarix

@@ -8,6 +8,8 @@
 #include "content/block_framing.hpp"
 #include "content/digest_hex.hpp"
 
+namespace filarix {
+
 class Sha512 {
 public:
     Sha512() { reset(); }
@@ -21,3 +23,5 @@ private:
     std::uint64_t state_[8];
     BasicBlockFraming<128, 16> framing_;
 };
+
+}  // namespace filarix

@@ -1,5 +1,7 @@
 #include "content/signature.hpp"
 
+namespace filarix {
+
 // The signature table comes with the -h/-H options; until then nothing is
 // loaded and every file is of unknown type.
 void load_header_file(Run&) {}
@@ -10,3 +12,5 @@ int check_file_type(Run&, std::u16string_view, std::uint64_t, std::string& categ
     category_text = "UNK";
     return -2;
 }
+
+}  // namespace filarix

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace filarix {
+
 namespace {
 
 struct Line {
@@ -205,3 +207,5 @@ FileTypeCheck check_signatures(const SignatureTable& table, std::u16string_view 
     check.category = "UNK";
     return check;
 }
+
+}  // namespace filarix

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace filarix {
+
 // A header file may have this many lines, comments and short lines included.
 inline constexpr std::uint32_t header_file_max_lines = 500;
 inline constexpr std::size_t signature_table_max_entries = 512;
@@ -58,3 +60,5 @@ struct FileTypeCheck {
 FileTypeCheck check_signatures(const SignatureTable& table, std::u16string_view extension,
                                std::uint64_t file_size, std::span<const unsigned char> window,
                                int signature_check);
+
+}  // namespace filarix

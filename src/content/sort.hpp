@@ -5,4 +5,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void sort_output_file(Run& run, const std::u16string& name);
+
+}  // namespace filarix

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace filarix {
+
 namespace {
 
 constexpr std::size_t local_header_size = 30;
@@ -299,3 +301,5 @@ std::string format_zip_member_line(const ZipLineLayout& layout, std::string_view
     line += '\n';
     return line;
 }
+
+}  // namespace filarix

@@ -12,6 +12,8 @@
 
 #include "platform/platform.hpp"
 
+namespace filarix {
+
 // One member as its local header describes it.
 struct ZipMember {
     std::uint64_t header_offset = 0;  // where its local header starts
@@ -103,3 +105,5 @@ struct ZipLineLayout {
 // name, are written as '?', so that no name can add a line.
 std::string format_zip_member_line(const ZipLineLayout& layout, std::string_view name_column,
                                    const ZipMember& member);
+
+}  // namespace filarix

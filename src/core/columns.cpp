@@ -2,6 +2,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 namespace {
 
 bool digests_shown(const RunSettings& s) {
@@ -153,3 +155,5 @@ int record_length(const std::vector<ColumnPlace>& places) {
     for (const ColumnPlace& p : places) length += p.width;
     return length;
 }
+
+}  // namespace filarix

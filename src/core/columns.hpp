@@ -10,6 +10,8 @@
 
 #include "core/run_settings.hpp"
 
+namespace filarix {
+
 struct Run;
 
 enum class Column : std::uint8_t {
@@ -70,3 +72,5 @@ int record_length(const std::vector<ColumnPlace>& places);
 bool shows_creation(int time_type);
 bool shows_write(int time_type);
 bool shows_access(int time_type);
+
+}  // namespace filarix

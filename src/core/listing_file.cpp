@@ -4,6 +4,8 @@
 
 #include "core/log_file.hpp"
 
+namespace filarix {
+
 namespace {
 
 [[noreturn]] void listing_write_failed(Run& run, const std::string& name) {
@@ -68,3 +70,5 @@ void check_output_written(Run& run) {
                                                    : "the standard error stream");
     listing_write_failed(run, name);
 }
+
+}  // namespace filarix

@@ -7,6 +7,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 struct NameParts {
     std::u16string drive;
     std::u16string directory;  // with its final separator
@@ -26,3 +28,5 @@ void next_split_file(Run& run);
 // Ends the run with WRITE_ERROR, naming the file, once a write to the
 // listing or the log has failed; the records already written stay.
 void check_output_written(Run& run);
+
+}  // namespace filarix

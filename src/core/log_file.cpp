@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace filarix {
+
 namespace {
 
 constexpr const char* source_tag = "Generic_64";
@@ -100,3 +102,5 @@ void check_log_written(Run& run) {
                        run.sys.narrow(run.log_name).c_str());
     end_run(exit_code::write_error);
 }
+
+}  // namespace filarix

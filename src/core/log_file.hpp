@@ -7,9 +7,13 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // Opens the log for appending (after making its directory and cleaning a
 // damaged end); null when it cannot be opened. A log that can be neither
 // opened nor created for the clean-up ends the run with OUTPUT_FILE.
 std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view name);
 // Ends the run with WRITE_ERROR, naming the log, once a log write failed.
 void check_log_written(Run& run);
+
+}  // namespace filarix

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace filarix {
+
 namespace {
 
 std::string group_digits(std::uint64_t value) {
@@ -31,3 +33,5 @@ std::string format_thousands64(std::int64_t value) {
     if (value < 0) out.insert(out.begin(), '-');
     return out;
 }
+
+}  // namespace filarix

@@ -4,5 +4,9 @@
 #include <cstdint>
 #include <string>
 
+namespace filarix {
+
 std::string format_thousands(std::uint32_t count);
 std::string format_thousands64(std::int64_t value);
+
+}  // namespace filarix

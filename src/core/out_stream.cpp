@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace filarix {
+
 namespace {
 constexpr std::size_t buffer_size = 64 * 1024;
 }
@@ -101,3 +103,5 @@ bool OutStream::close() {
     if (!sink_->close()) failed_ = true;
     return !failed_;
 }
+
+}  // namespace filarix

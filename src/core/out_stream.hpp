@@ -10,6 +10,8 @@
 
 #include "platform/platform.hpp"
 
+namespace filarix {
+
 class OutStream {
 public:
     // A stream over a sink it does not own (the standard streams).
@@ -46,3 +48,5 @@ private:
     bool closed_ = false;
     bool terminal_ = false;
 };
+
+}  // namespace filarix

@@ -1,5 +1,7 @@
 #include "core/run.hpp"
 
+namespace filarix {
+
 Run::Run(platform::System& system)
     : sys(system),
       syntax(system.syntax()),
@@ -42,3 +44,5 @@ Run::~Run() {
     run.std_err.flush();
     throw ProcessExit{code};
 }
+
+}  // namespace filarix

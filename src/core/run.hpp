@@ -17,6 +17,8 @@
 #include "core/run_settings.hpp"
 #include "platform/platform.hpp"
 
+namespace filarix {
+
 // One time of an entry in calendar form.
 struct CalendarFields {
     int month = 0;
@@ -161,3 +163,5 @@ struct Run {
 
 // Ends the process at once, without a summary.
 [[noreturn]] void end_process(Run& run, int code);
+
+}  // namespace filarix

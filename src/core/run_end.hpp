@@ -2,6 +2,8 @@
 // them up to the driver.
 #pragma once
 
+namespace filarix {
+
 // The numbered ends of a run; the number is the process exit status.
 namespace exit_code {
 inline constexpr int normal_none = 0;
@@ -32,3 +34,5 @@ struct ProcessExit {
 [[noreturn]] inline void end_run(int reason) {
     throw RunEnded{reason};
 }
+
+}  // namespace filarix

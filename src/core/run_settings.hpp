@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace filarix {
+
 // The lists hold 79 entries in 80 slots.
 inline constexpr std::size_t list_capacity = 79;
 inline constexpr std::size_t exclude_capacity = 80;
@@ -154,3 +156,5 @@ inline void apply_start_up_defaults(RunSettings& s) {
     s.TIME = 0;
     s.STREAM = 1;
 }
+
+}  // namespace filarix

@@ -5,6 +5,8 @@
 
 #include "driver/termination.hpp"
 
+namespace filarix {
+
 namespace {
 
 constexpr const char* source_tag = "Generic_64";
@@ -115,3 +117,5 @@ void write_start_banner(Run& run) {
     for (const auto& arg : run.args) log.printf("%s ", run.sys.narrow(arg).c_str());
     log.put("\n");
 }
+
+}  // namespace filarix

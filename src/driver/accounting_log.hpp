@@ -8,6 +8,8 @@
 #include "core/log_file.hpp"
 #include "core/run.hpp"
 
+namespace filarix {
+
 // The three-letter abbreviation of the standard time zone ("EST", "TZ0").
 std::string zone_abbreviation(Run& run);
 // Every argument into the log, a "|" argument quoted.
@@ -15,3 +17,5 @@ void echo_command_line(Run& run);
 // When the run started, in GMT and local time, to the output stream (and
 // to a log opened from the environment), with the command line.
 void write_start_banner(Run& run);
+
+}  // namespace filarix

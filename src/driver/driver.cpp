@@ -9,6 +9,8 @@
 #include "options/settings_parser.hpp"
 #include "options/start_paths.hpp"
 
+namespace filarix {
+
 bool env_is_on(platform::System& sys, std::u16string_view name) {
     const auto value = sys.get_env(name);
     if (!value) return false;
@@ -113,3 +115,5 @@ int run_program(platform::System& sys, std::vector<std::u16string> args) {
     run.args = std::move(args);
     return run_driver(run);
 }
+
+}  // namespace filarix

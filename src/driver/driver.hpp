@@ -9,6 +9,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // Runs the whole program and returns the process exit status.
 int run_program(platform::System& sys, std::vector<std::u16string> args);
 
@@ -21,3 +23,5 @@ int run_driver(Run& run, const std::function<void(Run&)>& adjust = {});
 // True when the environment variable holds "ON" anywhere, ignoring case
 // (on, yes on and monday all count).
 bool env_is_on(platform::System& sys, std::u16string_view name);
+
+}  // namespace filarix

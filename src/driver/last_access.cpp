@@ -1,5 +1,7 @@
 #include "driver/last_access.hpp"
 
+namespace filarix {
+
 std::uint32_t read_last_access_setting(Run& run) {
     // A run that ends before it has a start path asks about the directory
     // it would have catalogued.
@@ -35,3 +37,5 @@ void report_last_access(Run& run, OutStream& out) {
             break;
     }
 }
+
+}  // namespace filarix

@@ -6,6 +6,10 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 std::uint32_t read_last_access_setting(Run& run);
 // Writes the report for the value terminate_run kept.
 void report_last_access(Run& run, OutStream& out);
+
+}  // namespace filarix

@@ -7,6 +7,8 @@
 #include "driver/termination.hpp"
 #include "options/number_text.hpp"
 
+namespace filarix {
+
 void open_output(Run& run) {
     const RunSettings& s = run.s;
     if (s.output_to_file()) {
@@ -36,3 +38,5 @@ void open_output(Run& run) {
         }
     }
 }
+
+}  // namespace filarix

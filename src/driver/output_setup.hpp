@@ -8,4 +8,8 @@
 #include "core/listing_file.hpp"
 #include "core/run.hpp"
 
+namespace filarix {
+
 void open_output(Run& run);
+
+}  // namespace filarix

@@ -3,4 +3,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void listing_pause(Run& run);
+
+}  // namespace filarix

@@ -6,6 +6,8 @@
 #include "core/numbers.hpp"
 #include "driver/last_access.hpp"
 
+namespace filarix {
+
 const char* exit_reason_text(int reason) {
     switch (reason) {
         case 0:
@@ -255,3 +257,5 @@ int terminate_run(Run& run, int reason) {
     run.std_err.flush();
     return reason;
 }
+
+}  // namespace filarix

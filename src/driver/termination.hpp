@@ -6,6 +6,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // Closes out the listing and writes the totals to the listing, the log and
 // the console; returns the exit status. Only the driver calls it, once,
 // when the run has ended (see end_run).
@@ -16,3 +18,5 @@ const char* exit_reason_text(int reason);
 // The 24-character calendar text of a moment, in local time, as in
 // "Thu Jan 01 00:00:00 1970".
 std::string calendar_text(Run& run, std::int64_t seconds);
+
+}  // namespace filarix

@@ -7,6 +7,8 @@
 #include "record/header_line.hpp"
 #include "record/owner.hpp"
 
+namespace filarix {
+
 namespace {
 
 // On POSIX a volume is found from any path on it; a start path that does
@@ -121,3 +123,5 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     run.counts.sequence_counter =
         run.s.sequence_start != 0 ? std::uint32_t(run.s.sequence_start) : 1;
 }
+
+}  // namespace filarix

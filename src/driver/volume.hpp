@@ -7,6 +7,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void set_up_volume_and_layout(Run& run, const std::u16string& first_start_path);
 // The volume holding the path can carry named streams.
 bool volume_has_streams(Run& run, std::u16string_view path);
@@ -18,3 +20,5 @@ std::string volume_serial_text(Run& run, std::u16string_view root);
 // The root a volume query is given for a stored start path: "C:\", the
 // share of a UNC path, or on POSIX the nearest existing directory.
 std::u16string volume_root(Run& run, std::u16string_view start_path);
+
+}  // namespace filarix

@@ -6,6 +6,8 @@
 #include "record/process_entry.hpp"
 #include "record/stream_lines.hpp"
 
+namespace filarix {
+
 namespace {
 
 bool is_dot_entry(const std::u16string& name) {
@@ -223,3 +225,5 @@ void list_directory_files(Run& run, const std::u16string& directory) {
         }
     }
 }
+
+}  // namespace filarix

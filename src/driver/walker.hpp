@@ -7,6 +7,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // Directory paths end in a separator.
 void walk_directory(Run& run, const std::u16string& directory);
 void list_directory_files(Run& run, const std::u16string& directory);
@@ -16,3 +18,5 @@ bool is_excluded(const Run& run, std::u16string_view name);
 bool wildcard_match(std::u16string_view pattern, std::u16string_view name);
 // Ends the run on Ctrl+C (the interrupt signal or the key) or Esc.
 void poll_user_abort(Run& run);
+
+}  // namespace filarix

@@ -15,6 +15,8 @@
 #include "options/settings_parser.hpp"
 #include "options/start_paths.hpp"
 
+namespace filarix {
+
 namespace {
 
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
@@ -669,3 +671,5 @@ void add_exclude_mask(Run& run, std::u16string_view mask) {
     }
     run.s.exclude_list.push_back(platform::ascii_upper(mask));
 }
+
+}  // namespace filarix

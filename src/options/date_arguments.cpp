@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace filarix {
+
 namespace {
 
 // The character at a fixed position, NUL past the end (as in a C string).
@@ -314,3 +316,5 @@ void timed_pause(Run& run, int seconds) {
     run.std_err.flush();
     run.sys.sleep_ms(static_cast<unsigned>(seconds) * 1000u);
 }
+
+}  // namespace filarix

@@ -8,6 +8,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 enum class AgeSide { older, newer };
 // Where the value came from: the command line and long options refuse a
 // day count above 190000, the INI file takes any number; long options
@@ -33,3 +35,5 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
 // A real wait of whole seconds after a warning, with the console flushed
 // first so that the warning is seen during it.
 void timed_pause(Run& run, int seconds);
+
+}  // namespace filarix

@@ -5,6 +5,8 @@
 
 #include "options/number_text.hpp"
 
+namespace filarix {
+
 namespace {
 
 constexpr std::size_t stored_limit = 11;
@@ -78,3 +80,5 @@ std::string next_disk_label(Run& run) {
         cannot_store(run, path);
     return label;
 }
+
+}  // namespace filarix

@@ -9,6 +9,8 @@
 #include "options/number_text.hpp"
 #include "platform/path_syntax.hpp"
 
+namespace filarix {
+
 namespace {
 
 constexpr std::int32_t column_limit = 32768;
@@ -92,3 +94,5 @@ void read_environment(Run& run) {
     used += read_time(run);
     run.environment_used += used;
 }
+
+}  // namespace filarix

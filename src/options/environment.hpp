@@ -3,4 +3,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void read_environment(Run& run);
+
+}  // namespace filarix

@@ -11,6 +11,8 @@
 #include "options/number_text.hpp"
 #include "options/start_paths.hpp"
 
+namespace filarix {
+
 namespace {
 
 bool contains(std::string_view text, std::string_view part) {
@@ -560,3 +562,5 @@ void read_ini_file(Run& run) {
         apply_line(run, line);
     }
 }
+
+}  // namespace filarix

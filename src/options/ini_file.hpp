@@ -3,4 +3,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void read_ini_file(Run& run);
+
+}  // namespace filarix

@@ -14,6 +14,8 @@
 #include "options/start_paths.hpp"
 #include "platform/path_syntax.hpp"
 
+namespace filarix {
+
 namespace {
 
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
@@ -468,3 +470,5 @@ int read_long_option(Run& run, std::u16string_view text) {
     }
     return ignored(option);
 }
+
+}  // namespace filarix

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+namespace filarix {
+
 namespace {
 
 // Cuts a line to the line buffer, never through the middle of a UTF-8
@@ -60,3 +62,5 @@ void open_memo_file(Run& run, std::u16string_view full_name) {
     }
     run.memo_file = std::make_unique<OutStream>(std::move(sink));
 }
+
+}  // namespace filarix

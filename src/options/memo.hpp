@@ -7,6 +7,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // A memo line holds at most this many bytes (a 5000-byte line buffer with
 // its end mark); the rest of a longer line is cut off.
 inline constexpr std::size_t memo_line_limit = 4999;
@@ -20,3 +22,5 @@ void memo_prompt(Run& run);
 // stream. An empty name asks for one with the output-file dialog; when the
 // dialog is cancelled nothing changes, so the log can take the memo.
 void open_memo_file(Run& run, std::u16string_view full_name);
+
+}  // namespace filarix

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace filarix {
+
 namespace {
 
 template <typename Char>
@@ -45,3 +47,5 @@ std::int32_t leading_number_in(std::u16string_view text, std::int32_t low, std::
 std::int32_t leading_number_in(std::string_view text, std::int32_t low, std::int32_t high) {
     return held(leading(text), low, high);
 }
+
+}  // namespace filarix

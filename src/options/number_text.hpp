@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace filarix {
+
 // Blanks and one sign may stand in front; the digits end at the first
 // other character; 0 when there are none. Values beyond the 64-bit range
 // stay at its ends.
@@ -13,3 +15,5 @@ std::int64_t leading_number(std::string_view text);
 // The same held to [low, high].
 std::int32_t leading_number_in(std::u16string_view text, std::int32_t low, std::int32_t high);
 std::int32_t leading_number_in(std::string_view text, std::int32_t low, std::int32_t high);
+
+}  // namespace filarix

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string_view>
 
+namespace filarix {
+
 namespace {
 
 bool starts_with(std::u16string_view text, std::size_t at, std::u16string_view token) {
@@ -101,3 +103,5 @@ std::u16string automatic_log_name(Run& run) {
     if (dot != std::u16string::npos && (sep == std::u16string::npos || dot > sep)) name.resize(dot);
     return name + u".log";
 }
+
+}  // namespace filarix

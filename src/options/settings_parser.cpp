@@ -12,6 +12,8 @@
 #include "options/output_names.hpp"
 #include "options/start_paths.hpp"
 
+namespace filarix {
+
 bool is_option_argument(const Run& run, std::u16string_view argument) {
     if (argument.empty()) return false;
     const char16_t c = argument.front();
@@ -154,3 +156,5 @@ void settle_settings(Run& run) {
     // Long paths are shown whole; the delimiter stays as it was chosen.
     if (s.SHOWLONG && s.WIDTH == 54) s.VAR = 1;
 }
+
+}  // namespace filarix

@@ -5,6 +5,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void parse_settings(Run& run);
 // The rules that bring the settings into a consistent state after parsing.
 void apply_consistency_rules(Run& run);
@@ -14,3 +16,5 @@ void settle_settings(Run& run);
 // An option argument starts with "-", "+" or, where "/" cannot begin a
 // path, "/".
 bool is_option_argument(const Run& run, std::u16string_view argument);
+
+}  // namespace filarix

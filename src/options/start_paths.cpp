@@ -1,5 +1,7 @@
 #include "options/start_paths.hpp"
 
+namespace filarix {
+
 std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16string_view full) {
     std::u16string path(full);
     // The root of a POSIX tree keeps its only separator.
@@ -78,3 +80,5 @@ std::u16string resolve_command_program(Run& run, std::u16string_view command) {
     run.s.command_program_length = unresolved_length;
     return std::u16string(command);
 }
+
+}  // namespace filarix

@@ -7,6 +7,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void add_start_path(Run& run, std::u16string_view path);
 void add_path_argument(Run& run, std::u16string_view argument);
 void add_mask(Run& run, std::u16string_view mask);
@@ -18,3 +20,5 @@ std::u16string resolve_command_program(Run& run, std::u16string_view command);
 // long-path prefix in front unless the path starts with a separator or
 // already carries a "?" as its third character.
 std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16string_view full);
+
+}  // namespace filarix

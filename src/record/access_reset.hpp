@@ -3,4 +3,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 void restore_entry_times(Run& run, const CurrentEntry& entry);
+
+}  // namespace filarix

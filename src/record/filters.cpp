@@ -5,6 +5,8 @@
 
 #include "options/date_arguments.hpp"
 
+namespace filarix {
+
 bool attribute_filter(const Run& run, std::uint32_t attributes) {
     namespace attr = platform::attr;
     const RunSettings& s = run.s;
@@ -76,3 +78,5 @@ int day_difference(const DateValue& file, const DateValue& bound) {
     return static_cast<int>(platform::days_from_civil(file.year, file.month, file.day) -
                             platform::days_from_civil(bound.year, bound.month, bound.day));
 }
+
+}  // namespace filarix

@@ -2,6 +2,8 @@
 
 #include "core/columns.hpp"
 
+namespace filarix {
+
 namespace {
 
 constexpr const char* blanks = "                    ";  // 20
@@ -112,3 +114,5 @@ int write_header_line(Run& run) {
     out.put("\n");
     return 0;
 }
+
+}  // namespace filarix

@@ -3,4 +3,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 int write_header_line(Run& run);
+
+}  // namespace filarix

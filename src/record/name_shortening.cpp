@@ -1,5 +1,7 @@
 #include "record/name_shortening.hpp"
 
+namespace filarix {
+
 std::u16string name_shorten(const platform::PathSyntax& syntax, std::u16string_view path,
                             std::int32_t width) {
     const std::u16string_view body = syntax.without_long_prefix(path);
@@ -95,3 +97,5 @@ PathParts split_display_path(const platform::PathSyntax& syntax, std::u16string_
     }
     return parts;
 }
+
+}  // namespace filarix

@@ -8,6 +8,8 @@
 
 #include "platform/path_syntax.hpp"
 
+namespace filarix {
+
 // Keeps the drive and the tail: "C:\...\cccc\file.txt".
 std::u16string name_shorten(const platform::PathSyntax& syntax, std::u16string_view path,
                             std::int32_t width);
@@ -26,3 +28,5 @@ struct PathParts {
 PathParts split_long_path(const platform::PathSyntax& syntax, std::u16string_view path);
 // The runtime's splitter for short paths, split_long_path for long ones.
 PathParts split_display_path(const platform::PathSyntax& syntax, std::u16string_view path);
+
+}  // namespace filarix

@@ -1,5 +1,7 @@
 #include "record/owner.hpp"
 
+namespace filarix {
+
 bool setup_userid(Run& run) {
     return run.sys.enable_security_privilege();
 }
@@ -9,3 +11,5 @@ std::string owner_of_path(Run& run, std::u16string_view path) {
     if (found.status != platform::OwnerLookup::Status::ok) return "UNKNOWN";
     return found.name;
 }
+
+}  // namespace filarix

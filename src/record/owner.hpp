@@ -6,7 +6,11 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // Enables the privilege that lets the program read security descriptors.
 bool setup_userid(Run& run);
 // The owner's account name, or "UNKNOWN".
 std::string owner_of_path(Run& run, std::u16string_view path);
+
+}  // namespace filarix

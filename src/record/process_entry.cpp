@@ -18,6 +18,8 @@
 #include "record/time_fields.hpp"
 #include "record/utf8.hpp"
 
+namespace filarix {
+
 std::size_t drive_offset(const platform::PathSyntax& syntax, std::u16string_view path) {
     if (!syntax.drive_letters) return 0;
     std::size_t offset = 0;
@@ -450,3 +452,5 @@ void RecordWriter::process() {
 void process_entry(Run& run, const std::u16string& directory, const std::u16string* name) {
     RecordWriter(run, directory, name).process();
 }
+
+}  // namespace filarix

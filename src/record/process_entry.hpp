@@ -5,6 +5,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // The directory ends in a separator (or, for a directory that only holds
 // streams, is the directory's own path); no name lists the directory itself.
 void process_entry(Run& run, const std::u16string& directory, const std::u16string* name);
@@ -19,3 +21,5 @@ std::string attribute_letters(std::uint32_t attributes);
 // Every character above 127 becomes the first byte of its UTF-8 form (a
 // raw byte escape its own byte), so each character stays one column wide.
 void squeeze_to_bytes(const platform::PathSyntax& syntax, std::u16string& text);
+
+}  // namespace filarix

@@ -1,5 +1,7 @@
 #include "record/time_fields.hpp"
 
+namespace filarix {
+
 namespace {
 
 void convert_one(Run& run, platform::FileTicks raw, bool zulu, CalendarFields& out) {
@@ -56,3 +58,5 @@ std::size_t write_zone_column(Run& run, OutStream& out) {
     if (run.s.ZULU) return static_cast<std::size_t>(out.printf("GMT%c", run.s.delimiter));
     return static_cast<std::size_t>(out.printf("%3.3s%c", run.zone_name.c_str(), run.s.delimiter));
 }
+
+}  // namespace filarix

@@ -5,6 +5,8 @@
 
 #include "core/run.hpp"
 
+namespace filarix {
+
 // Fills a times record from the three raw times of a search result.
 int convert_times(Run& run, const platform::FindData& data, TimesRecord& times, bool zulu);
 // Fills a times record from the path itself; 1 when it cannot be read
@@ -14,3 +16,5 @@ int times_of_path(Run& run, std::u16string_view path, TimesRecord& times, bool z
 // number of characters written.
 std::size_t write_time_column(Run& run, OutStream& out, const CalendarFields& f, char letter);
 std::size_t write_zone_column(Run& run, OutStream& out);
+
+}  // namespace filarix

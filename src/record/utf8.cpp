@@ -1,5 +1,7 @@
 #include "record/utf8.hpp"
 
+namespace filarix {
+
 namespace {
 constexpr std::size_t buffer_limit = 32767;  // 32,768 bytes with the terminator
 }
@@ -42,3 +44,5 @@ Utf8Text to_utf8(const platform::PathSyntax& syntax, std::u16string_view text) {
     }
     return out;
 }
+
+}  // namespace filarix

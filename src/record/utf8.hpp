@@ -6,6 +6,8 @@
 
 #include "platform/path_syntax.hpp"
 
+namespace filarix {
+
 struct Utf8Text {
     std::string bytes;
     bool above_127 = false;
@@ -16,3 +18,5 @@ struct Utf8Text {
 // 32,767 bytes of the conversion buffer. Where the syntax escapes raw bytes
 // of names (U+DC80+byte), those bytes come back unchanged.
 Utf8Text to_utf8(const platform::PathSyntax& syntax, std::u16string_view text);
+
+}  // namespace filarix

@@ -24,7 +24,7 @@ void Parse::go(const Args& args, const Prepare& prepare) {
     mp.err_text.clear();
     code = -1;
     process_exit = false;
-    run = std::make_unique<::Run>(mp);
+    run = std::make_unique<filarix::Run>(mp);
     run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
     run->args.insert(run->args.end(), args.begin(), args.end());
     apply_start_up_defaults(run->s);

@@ -13,8 +13,10 @@
 
 namespace testing_support {
 
+using namespace filarix;
+
 using Args = std::vector<std::u16string>;
-using Prepare = std::function<void(MemoryPlatform&, ::Run&)>;
+using Prepare = std::function<void(MemoryPlatform&, filarix::Run&)>;
 
 std::string text_of(std::u16string_view text);
 // Every item followed by "|".
@@ -22,7 +24,7 @@ std::string joined(const std::vector<std::u16string>& list);
 
 struct Parse {
     MemoryPlatform mp;
-    std::unique_ptr<::Run> run;
+    std::unique_ptr<filarix::Run> run;
     int code = -1;  // -1: the parse went through
     bool process_exit = false;
     std::string out;

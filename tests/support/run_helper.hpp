@@ -11,6 +11,8 @@
 
 namespace testing_support {
 
+using namespace filarix;
+
 struct RunResult {
     int code = -1;
     std::string out;  // standard output

@@ -8,6 +8,8 @@
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 using namespace std::string_literals;
 
@@ -18,15 +20,15 @@ const std::string kLastRow = std::string(53, '*') + "\n";
 
 // Opens the log the way the settings sources do, and closes it again.
 std::optional<std::string> open_and_close(MemoryPlatform& mp, std::u16string_view name) {
-    ::Run run(mp);
+    filarix::Run run(mp);
     auto log = open_accounting_log(run, name);
     if (!log) return std::nullopt;
     log->close();
     return mp.contents(name);
 }
 
-std::function<void(::Run&)> with_log(std::u16string name, bool acct = true) {
-    return [name, acct](::Run& run) {
+std::function<void(filarix::Run&)> with_log(std::u16string name, bool acct = true) {
+    return [name, acct](filarix::Run& run) {
         run.log = open_accounting_log(run, name);
         run.s.ACCT = acct;
     };
@@ -41,7 +43,7 @@ std::size_t count_of(const std::string& text, const std::string& part) {
 
 TEST(AccountingLog, MissingDirectoriesAreMadeLevelByLevel) {
     MemoryPlatform mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     ASSERT_TRUE(open_accounting_log(run, u"C:\\logs\\a\\b\\run.log"));
     run.std_out.flush();
     EXPECT_EQ(mp.out_text,
@@ -56,7 +58,7 @@ TEST(AccountingLog, MissingDirectoriesAreMadeLevelByLevel) {
     for (const char16_t* name : {u"C:\\logs\\again.log", u"here.log", u"C:\\top.log"}) {
         MemoryPlatform quiet;
         quiet.add_dir(u"C:\\logs");
-        ::Run other(quiet);
+        filarix::Run other(quiet);
         EXPECT_TRUE(open_accounting_log(other, name));
         other.std_out.flush();
         EXPECT_EQ(quiet.out_text, "");
@@ -67,7 +69,7 @@ TEST(AccountingLog, MissingDirectoriesAreMadeLevelByLevel) {
 TEST(AccountingLog, ADirectoryThatCannotBeMadeMeansNoLog) {
     MemoryPlatform mp;
     mp.add_dir(u"C:\\ro", {.protect = true});
-    ::Run run(mp);
+    filarix::Run run(mp);
     EXPECT_FALSE(open_accounting_log(run, u"C:\\ro\\sub\\run.log"));
     run.std_out.flush();
     EXPECT_EQ(mp.out_text, "Can't open accounting file C:\\ro\\sub\\run.log\n");
@@ -131,7 +133,7 @@ protected:
         mp.add_file(u"C:\\d\\f.txt", "1");
         mp.add_dir(u"C:\\out");
     }
-    RunResult run(const std::function<void(::Run&)>& adjust = {}) {
+    RunResult run(const std::function<void(filarix::Run&)>& adjust = {}) {
         return run_in_memory(mp, {u"filarix64", u"C:\\d"}, adjust);
     }
     MemoryPlatform mp;
@@ -162,7 +164,7 @@ TEST_F(Banner, ZoneFormsOnTheStandardOutput) {
 }
 
 TEST_F(Banner, ListingFileGetsTheCommandLine) {
-    run([](::Run& run) {
+    run([](filarix::Run& run) {
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = u"C:\\out\\list.txt";
     });
@@ -175,7 +177,7 @@ TEST_F(Banner, ListingFileGetsTheCommandLine) {
 }
 
 TEST_F(Banner, NoneWhenSilentOrWithTheLogOption) {
-    EXPECT_EQ(run([](::Run& run) { run.s.SILENT = 1; }).out, "");
+    EXPECT_EQ(run([](filarix::Run& run) { run.s.SILENT = 1; }).out, "");
     EXPECT_EQ(run(with_log(u"C:\\out\\run.log")).out, "");
     EXPECT_EQ(mp.contents(u"C:\\out\\run.log")->find("Started"), std::string::npos);
 }

@@ -17,6 +17,8 @@
 #include "parse_helper.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -24,7 +26,7 @@ namespace {
 std::string help_text() {
     MemoryPlatform mp;
     {
-        ::Run run(mp);
+        filarix::Run run(mp);
         show_help(run);
     }
     return mp.err_text;
@@ -38,10 +40,10 @@ struct Row {
     int code;         // parsed, or the exit reason
     std::string out;  // standard output begins with this
     std::string err;  // standard error begins with this (HELP: the help screens)
-    std::function<void(const ::Run&)> check;
+    std::function<void(const filarix::Run&)> check;
 };
 
-using R = const ::Run&;
+using R = const filarix::Run&;
 
 const std::vector<Row>& option_rows() {
     static const std::vector<Row> rows = {
@@ -653,7 +655,7 @@ TEST(CommandLine, EveryOptionRow) {
     for (const Row& row : option_rows()) {
         SCOPED_TRACE(describe(row.args));
         Parse p;
-        p.go(row.args, [](MemoryPlatform& mp, ::Run&) {
+        p.go(row.args, [](MemoryPlatform& mp, filarix::Run&) {
             mp.add_dir(u"C:\\a");
             mp.add_dir(u"C:\\b");
             mp.add_dir(u"C:\\data");
@@ -725,7 +727,7 @@ TEST(CommandLine, EveryExcludeMaskTakesPartInMatching) {
 }
 
 TEST(CommandLine, AccountingFileOverriddenOrClosed) {
-    const auto with_open_log = [](MemoryPlatform& mp, ::Run& run) {
+    const auto with_open_log = [](MemoryPlatform& mp, filarix::Run& run) {
         run.log = std::make_unique<OutStream>(
             mp.open_text(u"C:\\work\\env.log", platform::OpenMode::append));
     };
@@ -751,7 +753,7 @@ TEST(CommandLine, POSIXSlashIsAPathAndTheMaskSeparatorIsRefused) {
         }
     };
     PosixMemory mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     run.args = {u"/bin/filarix64", u"-f", u"*.c", u"/tmp/x.c"};
     apply_start_up_defaults(run.s);
     try {
@@ -787,25 +789,25 @@ TEST(DiskLabel, CounterFileCreatedThenCounted) {
     EXPECT_EQ(p.run->s.label_text, "1000");
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1000");
 
-    ::Run again(p.mp);
+    filarix::Run again(p.mp);
     EXPECT_EQ(next_disk_label(again), "1001");
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1001");
 
     Parse q;
     q.go({u"-i"},
-         [](MemoryPlatform& mp, ::Run&) { mp.add_file(u"C:\\work\\DISKLABL", "ABC0099"); });
+         [](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\DISKLABL", "ABC0099"); });
     EXPECT_EQ(q.run->s.label_text, "ABC00100");
     EXPECT_EQ(q.mp.contents(u"C:\\work\\DISKLABL"), "ABC00100");
 
     Parse r;
     r.go({u"-i"},
-         [](MemoryPlatform& mp, ::Run&) { mp.add_file(u"C:\\work\\DISKLABL", "1000\r\n"); });
+         [](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\DISKLABL", "1000\r\n"); });
     EXPECT_EQ(r.mp.contents(u"C:\\work\\DISKLABL"), "1001");
 }
 
 TEST(DiskLabel, ReadOnlyCounterStillGivesTheNextLabelAndSaysSo) {
     Parse p;
-    p.go({u"-i"}, [](MemoryPlatform& mp, ::Run&) {
+    p.go({u"-i"}, [](MemoryPlatform& mp, filarix::Run&) {
         mp.add_file(u"C:\\work\\DISKLABL", "VOL7", {.protect = true});
     });
     EXPECT_EQ(p.code, parsed);

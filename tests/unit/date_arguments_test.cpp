@@ -8,11 +8,13 @@
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
 
-std::string kinds_of(const ::Run& run) {
+std::string kinds_of(const filarix::Run& run) {
     return std::string(run.s.date_kinds.begin(), run.s.date_kinds.end());
 }
 
@@ -60,7 +62,7 @@ TEST(ReadDate, EveryShape) {
 
 TEST(AgeInDays, WholeDaysFromLocalMidnightTruncatedTowardZero) {
     MemoryPlatform mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     const std::pair<const char*, int> cases[] = {
         {"2023-01-01", 378},   {"1-1-2023", 378},   {"2024-01-14", 0},  {"1-13-2024", 1},
         {"2024-01-15", 0},                         // 13 hours ahead: still day 0
@@ -74,7 +76,7 @@ TEST(AgeInDays, WholeDaysFromLocalMidnightTruncatedTowardZero) {
 
 TEST(AgeInDays, FollowsTheLocalZone) {
     MemoryPlatform mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     // 15:42 UTC is already the next day at UTC+10.
     mp.zone_info.offset_seconds = -36000;
     EXPECT_EQ(age_in_days(run, "2024-01-14"), 1);
@@ -131,7 +133,7 @@ TEST(ReadAgeValue, FillsTheBoundsOfItsSide) {
     };
     for (const auto& c : cases) {
         MemoryPlatform mp;
-        ::Run run(mp);
+        filarix::Run run(mp);
         read_age_value(run, c.value, c.side, c.source);
         const std::string label(c.value.begin(), c.value.end());
         const bool older = c.side == AgeSide::older;
@@ -151,7 +153,7 @@ TEST(ReadAgeValue, FillsTheBoundsOfItsSide) {
 
 TEST(ReadAgeValue, LaterValuesShareSlotZero) {
     MemoryPlatform mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     read_age_value(run, u"30c", AgeSide::older, AgeSource::command_line);
     read_age_value(run, u"5w", AgeSide::newer, AgeSource::command_line);
     EXPECT_EQ(run.s.older_kind, 'c');
@@ -185,7 +187,7 @@ TEST(ReadAgeValue, RefusesDayCountsAbove190000) {
     for (const auto& c : cases) {
         MemoryPlatform mp;
         mp.add_file(u"C:\\work\\f.txt", "x");
-        const auto result = run_in_memory(mp, {u"filarix64"}, [&](::Run& run) {
+        const auto result = run_in_memory(mp, {u"filarix64"}, [&](filarix::Run& run) {
             read_age_value(run, c.value, c.side, c.source);
         });
         const std::string label(c.value.begin(), c.value.end());

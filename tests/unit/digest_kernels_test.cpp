@@ -21,6 +21,8 @@
 #include "content/sha3.hpp"
 #include "content/sha512.hpp"
 
+using namespace filarix;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -8,6 +8,8 @@
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -25,7 +27,7 @@ constexpr const char* empty_sha1 = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
 class Digests : public ::testing::Test {
 protected:
     DigestTexts digest(std::u16string_view path, std::int64_t begin = 0, std::int64_t end = 0) {
-        ::Run run(mp);
+        filarix::Run run(mp);
         run.s.DISPLACE = begin;
         run.s.displace_end = end;
         return digest_file(run, path, all);
@@ -69,7 +71,7 @@ TEST_F(Digests, PublishedMessagesThroughBothKernelPaths) {
     for (bool hardware : {true, false}) {
         for (const auto& c : cases) {
             mp.add_file(u"C:\\d\\m", c.message);
-            ::Run run(mp);
+            filarix::Run run(mp);
             const DigestTexts t = digest_file(
                 run, u"C:\\d\\m", {.crc = true, .md5 = true, .sha1 = true, .hardware = hardware});
             EXPECT_EQ(t.md5, c.md5) << c.message.size() << " " << hardware;
@@ -81,7 +83,7 @@ TEST_F(Digests, PublishedMessagesThroughBothKernelPaths) {
 TEST_F(Digests, PaddingEdgesAgreeAcrossKernelPaths) {
     for (std::size_t length : {55, 56, 57, 63, 64, 65, 119, 120, 128}) {
         mp.add_file(u"C:\\d\\edge", std::string(length, 'q'));
-        ::Run run(mp);
+        filarix::Run run(mp);
         const DigestTexts fast = digest_file(run, u"C:\\d\\edge", all);
         const DigestTexts plain = digest_file(
             run, u"C:\\d\\edge", {.crc = true, .md5 = true, .sha1 = true, .hardware = false});
@@ -93,7 +95,7 @@ TEST_F(Digests, PaddingEdgesAgreeAcrossKernelPaths) {
 
 TEST_F(Digests, OnlyTheDigestsAskedForAreMade) {
     mp.add_file(u"C:\\d\\digits", "123456789");
-    ::Run run(mp);
+    filarix::Run run(mp);
     const DigestTexts t = digest_file(run, u"C:\\d\\digits", {.md5 = true});
     EXPECT_TRUE(t.crc.empty());
     EXPECT_EQ(t.md5, digits_md5);
@@ -154,7 +156,7 @@ TEST_F(Digests, AReadErrorMidFileGivesTheFailureTexts) {
     mp.add_file(u"C:\\d\\bad", std::string(3 << 20, 'z'));
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::read, 2);
-    ::Run run(faulty);
+    filarix::Run run(faulty);
     const DigestTexts t = digest_file(run, u"C:\\d\\bad", all);
     EXPECT_FALSE(t.read_ok);
     EXPECT_EQ(t.crc, "CRCERROR");
@@ -163,7 +165,7 @@ TEST_F(Digests, AReadErrorMidFileGivesTheFailureTexts) {
 
 TEST_F(Digests, ADirectoryHasNoContents) {
     mp.add_dir(u"C:\\d\\sub");
-    ::Run run(mp);
+    filarix::Run run(mp);
     const DigestTexts t = digest_file(run, u"C:\\d\\sub", all, true);
     EXPECT_EQ(t.crc, empty_crc);
     EXPECT_EQ(t.md5, empty_md5);

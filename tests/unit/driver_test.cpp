@@ -12,6 +12,8 @@
 #include "options/start_paths.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -28,7 +30,7 @@ std::string narrow_list(const std::vector<std::u16string>& list) {
 TEST(StartPaths, StoredWithThePrefixAndWithoutDuplicates) {
     MemoryPlatform mp;
     mp.add_dir(u"C:\\Work");
-    ::Run run(mp);
+    filarix::Run run(mp);
     add_start_path(run, u"c:\\Work");
     add_start_path(run, u"C:\\WORK\\");
     add_start_path(run, u"\\\\SERVER\\SHARE\\dir");
@@ -43,7 +45,7 @@ TEST(StartPaths, StoredWithThePrefixAndWithoutDuplicates) {
 TEST(StartPaths, PathArgumentsSplitIntoDirectoryAndMask) {
     MemoryPlatform mp;
     mp.add_file(u"C:\\work\\notes.txt", "n");
-    ::Run run(mp);
+    filarix::Run run(mp);
     add_path_argument(run, u"c:\\work\\*.txt");
     add_path_argument(run, u"c:\\work\\notes.txt");
     add_path_argument(run, u"c:\\work\\missing");
@@ -55,7 +57,7 @@ TEST(StartPaths, PathArgumentsSplitIntoDirectoryAndMask) {
 
 TEST(StartPaths, MasksAreKeptExactlyOnce) {
     MemoryPlatform mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     for (const char16_t* mask : {u"*.*", u"*.*", u"*.C", u"*.c"}) add_mask(run, mask);
     EXPECT_EQ(narrow_list(run.s.filetype_list), "*.*|*.C|*.c|");
     for (int i = 0; i < 100; ++i) add_mask(run, u"m" + platform::widen(std::to_string(i)));
@@ -66,7 +68,7 @@ TEST(StartPaths, CommandProgramIsResolvedOnTheSearchPath) {
     MemoryPlatform mp;
     mp.add_file(u"C:\\Windows\\notepad.exe", "MZ");
     mp.search_dirs = {u"C:\\Windows"};
-    ::Run run(mp);
+    filarix::Run run(mp);
     EXPECT_EQ(resolve_command_program(run, u"notepad %"), u"C:\\Windows\\notepad.exe %");
     EXPECT_EQ(run.s.command_program_length, 22u);
     EXPECT_EQ(resolve_command_program(run, u"C:\\x\\prog.exe a b"), u"C:\\x\\prog.exe a b");
@@ -104,14 +106,14 @@ TEST(ZoneAbbreviation, FromTheStandardZoneName) {
                  {"a b", "AB"}};
     for (const auto& c : cases) {
         mp.zone_info.standard_name = c.name;
-        ::Run run(mp);
+        filarix::Run run(mp);
         EXPECT_EQ(zone_abbreviation(run), c.abbreviation) << c.name;
     }
 }
 
 TEST(LastAccessReport, OneTextPerValue) {
     MemoryPlatform mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     OutStream& out = run.std_err;
     const struct {
         std::uint32_t value;
@@ -160,7 +162,7 @@ TEST_F(Ending, ConsoleSummaryOfANormalRun) {
 }
 
 TEST_F(Ending, ElapsedTimeInHoursMinutesSeconds) {
-    ::Run run(mp);
+    filarix::Run run(mp);
     run.start_time = 1000;
     run.start_time_set = true;
     mp.now = 1000 + 3725;
@@ -179,7 +181,7 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
                  {7, "MEMORY ERROR"}, {9, "WRITE_ERROR"}};
     for (const auto& c : cases) {
         mp.err_text.clear();
-        ::Run run(mp);
+        filarix::Run run(mp);
         EXPECT_EQ(terminate_run(run, c.reason), c.reason);
         run.std_err.flush();
         EXPECT_NE(mp.err_text.find(std::string("\nExit Status: ") + c.text + "\n\n"),
@@ -187,7 +189,7 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
     }
     for (int normal : {0, 1}) {
         mp.err_text.clear();
-        ::Run run(mp);
+        filarix::Run run(mp);
         EXPECT_EQ(terminate_run(run, normal), normal);
         run.std_err.flush();
         EXPECT_EQ(mp.err_text.find("Exit Status"), std::string::npos);
@@ -196,14 +198,14 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
 }
 
 TEST_F(Ending, OneDirectoryIsSingular) {
-    ::Run run(mp);
+    filarix::Run run(mp);
     const struct {
         std::uint32_t count;
         const char* text;
     } cases[] = {{0, " 0 directories,"}, {1, " 1 directory,"}, {2, " 2 directories,"}};
     for (const auto& c : cases) {
         mp.err_text.clear();
-        ::Run r(mp);
+        filarix::Run r(mp);
         r.counts.directories_counted = c.count;
         EXPECT_EQ(terminate_run(r, 1), 1);
         r.std_err.flush();
@@ -212,7 +214,7 @@ TEST_F(Ending, OneDirectoryIsSingular) {
 }
 
 TEST_F(Ending, FinishedLineUsesTheCalendarText) {
-    ::Run run(mp);
+    filarix::Run run(mp);
     EXPECT_EQ(calendar_text(run, 0), "Wed Dec 31 19:00:00 1969");
     EXPECT_EQ(calendar_text(run, 1705246936), "Sun Jan 14 10:42:16 2024");
 }
@@ -224,7 +226,7 @@ TEST(WriteErrors, AFailedListingWriteEndsWithWriteError) {
     for (int i = 0; i < 1000; ++i)
         mp.add_file(u"C:\\d\\file" + platform::widen(std::to_string(i)), "x");
     mp.add_dir(u"C:\\out");
-    const auto to_file = [](::Run& run) {
+    const auto to_file = [](filarix::Run& run) {
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = u"C:\\out\\list.txt";
     };

@@ -14,6 +14,8 @@
 #include "options/settings_parser.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -29,14 +31,14 @@ bool ends_with(const std::string& text, const std::string& end) {
 // One parse with the given variables set, as the driver starts it.
 struct Parse {
     MemoryPlatform mp;
-    std::unique_ptr<::Run> run;
+    std::unique_ptr<filarix::Run> run;
     int code = -1;
     std::string out;
     std::string err;
 
     void go(const Env& env, const Args& args = {}) {
         for (const auto& [name, value] : env) mp.env[name] = value;
-        run = std::make_unique<::Run>(mp);
+        run = std::make_unique<filarix::Run>(mp);
         run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
         run->args.insert(run->args.end(), args.begin(), args.end());
         apply_start_up_defaults(run->s);
@@ -52,7 +54,7 @@ struct Parse {
     }
 };
 
-using R = const ::Run&;
+using R = const filarix::Run&;
 
 struct Row {
     const char* what;
@@ -60,7 +62,7 @@ struct Row {
     Args args;
     int used;         // environment_used after parsing
     std::string err;  // standard error begins with this
-    std::function<void(const ::Run&)> check;
+    std::function<void(const filarix::Run&)> check;
 };
 
 const std::vector<Row>& rows() {

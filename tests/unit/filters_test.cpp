@@ -11,6 +11,8 @@
 #include "options/date_arguments.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -21,7 +23,7 @@ constexpr FileTicks on(int year, int month, int day) {
 }
 
 // The names listed by a run over C:\d, sorted, relative to C:\d.
-std::vector<std::string> listed(MemoryPlatform& mp, const std::function<void(::Run&)>& adjust,
+std::vector<std::string> listed(MemoryPlatform& mp, const std::function<void(filarix::Run&)>& adjust,
                                 const std::vector<std::u16string>& options = {}) {
     std::vector<std::u16string> args{u"filarix64", u"C:\\d"};
     args.insert(args.end(), options.begin(), options.end());
@@ -146,7 +148,7 @@ TEST_F(AgeFilter, ExactlyThirtyDaysAtTheDayBoundary) {
     mp.add_file(u"C:\\d\\early", "x", {.write = ticks_from_utc(2023, 12, 15, 5, 0, 1)});
     mp.add_file(u"C:\\d\\late", "x", {.write = ticks_from_utc(2023, 12, 16, 4, 59, 59)});
     mp.add_file(u"C:\\d\\next", "x", {.write = ticks_from_utc(2023, 12, 16, 5, 0, 0)});
-    const auto names = listed(mp, [](::Run& run) {
+    const auto names = listed(mp, [](filarix::Run& run) {
         read_age_value(run, u"30", AgeSide::older, AgeSource::command_line);
         read_age_value(run, u"31", AgeSide::newer, AgeSource::command_line);
     });
@@ -156,11 +158,11 @@ TEST_F(AgeFilter, ExactlyThirtyDaysAtTheDayBoundary) {
 TEST_F(AgeFilter, UtcTimesAreTestedWhenTheListingIsInUtc) {
     // 02:00 UTC on 16 December is still 15 December in EST.
     mp.add_file(u"C:\\d\\edge", "x", {.write = ticks_from_utc(2023, 12, 16, 2, 0, 0)});
-    const auto local = listed(mp, [](::Run& run) {
+    const auto local = listed(mp, [](filarix::Run& run) {
         read_age_value(run, u"2023-12-15", AgeSide::older, AgeSource::command_line);
     });
     EXPECT_NE(std::find(local.begin(), local.end(), "edge"), local.end());
-    const auto utc = listed(mp, [](::Run& run) {
+    const auto utc = listed(mp, [](filarix::Run& run) {
         run.s.ZULU = 1;
         read_age_value(run, u"2023-12-15", AgeSide::older, AgeSource::command_line);
     });
@@ -201,13 +203,13 @@ TEST(AgeFilterZeroTime, AFileWithoutTimesIsFrom1979) {
     mp.add_file(u"C:\\d\\never", "x", {.creation = 0, .access = 0, .write = 0});
     mp.add_file(u"C:\\d\\now", "x");
     EXPECT_EQ(listed(mp,
-                     [](::Run& run) {
+                     [](filarix::Run& run) {
                          read_age_value(run, u"1980-01-01", AgeSide::older,
                                         AgeSource::command_line);
                      }),
               Names{"never"});
     EXPECT_EQ(listed(mp,
-                     [](::Run& run) {
+                     [](filarix::Run& run) {
                          read_age_value(run, u"10000", AgeSide::older, AgeSource::command_line);
                      }),
               Names{"never"});
@@ -275,7 +277,7 @@ TEST(LongPathFilter, ComparesTheCompletePath) {
     mp.add_file(u"C:\\d\\" + std::u16string(251, u'b'), "x");
     mp.add_file(u"C:\\d\\short", "x");
     auto showlong = [](int min, int width) {
-        return [=](::Run& run) {
+        return [=](filarix::Run& run) {
             run.s.SHOWLONG = 1;
             run.s.showlong_min = min;
             if (width) {
@@ -284,7 +286,7 @@ TEST(LongPathFilter, ComparesTheCompletePath) {
             }
         };
     };
-    auto first_letters = [&](const std::function<void(::Run&)>& set) {
+    auto first_letters = [&](const std::function<void(filarix::Run&)>& set) {
         const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d"}, set);
         std::string letters;
         for (const auto& line : listing_lines(result.err)) {

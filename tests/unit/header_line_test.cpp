@@ -7,6 +7,8 @@
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -21,9 +23,9 @@ const std::string kSizeAttr = " " + blanks(14) + "  SIZE  ATTR   ";
 const std::string kWrite = "   MDATE    MTIME ";
 const std::string kZone = " TZ ";
 
-std::string header(const std::function<void(::Run&)>& settings) {
+std::string header(const std::function<void(filarix::Run&)>& settings) {
     MemoryPlatform mp;
-    ::Run run(mp);
+    filarix::Run run(mp);
     apply_start_up_defaults(run.s);
     run.listing_target = ListingTarget::standard_error;
     settings(run);
@@ -35,82 +37,82 @@ std::string header(const std::function<void(::Run&)>& settings) {
 TEST(HeaderLine, TitlesFollowTheSettings) {
     const struct {
         const char* what;
-        std::function<void(::Run&)> settings;
+        std::function<void(filarix::Run&)> settings;
         std::string expected;
     } cases[] = {
-        {"defaults", [](::Run&) {}, kPath + kSizeAttr + kWrite + kZone + "\n"},
-        {"SILENT", [](::Run& r) { r.s.SILENT = 1; }, ""},
+        {"defaults", [](filarix::Run&) {}, kPath + kSizeAttr + kWrite + kZone + "\n"},
+        {"SILENT", [](filarix::Run& r) { r.s.SILENT = 1; }, ""},
         {"NAMEONLY",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.NAMEONLY = 1;
              r.s.WIDTH = 20;
          },
          "  NAME" + blanks(14) + " \n"},
         {"PPATHONLY",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.NAMEONLY = 1;
              r.s.PPATHONLY = 1;
          },
          "\n"},
         {"HASH and CRC",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.HASH = 1;
              r.s.CRC = 1;
              r.s.time_type = '0';
          },
          kPath + kSizeAttr + "   MD5 HASH" + blanks(30) + " \n"},
-        {"CRC", [](::Run& r) { r.s.CRC = r.s.SHA = 1; },
+        {"CRC", [](filarix::Run& r) { r.s.CRC = r.s.SHA = 1; },
          kPath + kSizeAttr + "   CRC    " + kWrite + kZone + "\n"},
-        {"SHA alone has no title", [](::Run& r) { r.s.SHA = 1; },
+        {"SHA alone has no title", [](filarix::Run& r) { r.s.SHA = 1; },
          kPath + kSizeAttr + kWrite + kZone + "\n"},
-        {"fixed", [](::Run& r) { r.s.fixed = 1; },
+        {"fixed", [](filarix::Run& r) { r.s.fixed = 1; },
          kPath + kSizeAttr + "     " + blanks(11) + kWrite + kZone + blanks(14) + "\n"},
-        {"signature check", [](::Run& r) { r.s.signature_check = 2; },
+        {"signature check", [](filarix::Run& r) { r.s.signature_check = 2; },
          kPath + kSizeAttr + " HED " + kWrite + kZone + "\n"},
-        {"all three times", [](::Run& r) { r.s.time_type = '3'; },
+        {"all three times", [](filarix::Run& r) { r.s.time_type = '3'; },
          kPath + kSizeAttr + "   CDATE    CTIME" + blanks(8) + "   MDATE    MTIME" + blanks(8) +
              "   ADATE    ATIME" + blanks(8) + kZone + "\n"},
         {"creation with seconds",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.time_type = 'C';
              r.s.seconds = 1;
          },
          kPath + kSizeAttr + "   CDATE    CTIME" + blanks(8) + kZone + "\n"},
-        {"access", [](::Run& r) { r.s.time_type = 'a'; },
+        {"access", [](filarix::Run& r) { r.s.time_type = 'a'; },
          kPath + kSizeAttr + "   ADATE    ATIME " + kZone + "\n"},
-        {"no time", [](::Run& r) { r.s.time_type = '0'; }, kPath + kSizeAttr + "\n"},
+        {"no time", [](filarix::Run& r) { r.s.time_type = '0'; }, kPath + kSizeAttr + "\n"},
         {"output file",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.OUTPUT = ListingOutput::file;
              r.s.time_type = '0';
          },
          kPath + kSizeAttr + "   SERIAL #  DISK LABEL  \n"},
-        {"8.3", [](::Run& r) { r.s.eight_dot_three = 1; },
+        {"8.3", [](filarix::Run& r) { r.s.eight_dot_three = 1; },
          kPath + kSizeAttr + kWrite + kZone + "   NAME       \n"},
         {"8.3 and EXT",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.eight_dot_three = 1;
              r.s.EXT = 1;
          },
          kPath + kSizeAttr + kWrite + kZone + "   NAME" + blanks(7) + "     EXT \n"},
         {"8.3 and LFN",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.eight_dot_three = 1;
              r.s.LFN = 1;
          },
          kPath + kSizeAttr + kWrite + kZone + "   NAME" + blanks(27) + " \n"},
-        {"LFN", [](::Run& r) { r.s.LFN = 1; },
+        {"LFN", [](filarix::Run& r) { r.s.LFN = 1; },
          kPath + kSizeAttr + kWrite + kZone + "   NAME" + blanks(27) + "    EXT \n"},
         {"LFN width 10",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.LFN = 1;
              r.s.lfn_width = 10;
          },
          kPath + kSizeAttr + kWrite + kZone + "   NAME" + blanks(4) + "    EXT \n"},
-        {"owner", [](::Run& r) { r.s.owner = 1; },
+        {"owner", [](filarix::Run& r) { r.s.owner = 1; },
          kPath + kSizeAttr + kWrite + kZone + " " + blanks(26) + " OWNER \n"},
         {"comment and delimiter",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.COMMENT = 1;
              r.s.comment_text = u"Case 17     ";
              r.s.DELIM = 1;
@@ -120,7 +122,7 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
          },
          "  COMMENT   |  PATH    | " + blanks(14) + "  SIZE| ATTR  |\n"},
         {"comment with a path-only layout",
-         [](::Run& r) {
+         [](filarix::Run& r) {
              r.s.COMMENT = 1;
              r.s.comment_text = u"abc";
              r.s.PPATHONLY = 1;
@@ -136,7 +138,7 @@ TEST(HeaderLine, OnlyAListingFileGetsOne) {
     mp.add_dir(u"C:\\out");
     const RunResult console = run_in_memory(mp, {u"filarix64", u"C:\\d"});
     EXPECT_EQ(console.err.find("  PATH"), std::string::npos);
-    run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](::Run& run) {
+    run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](filarix::Run& run) {
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = u"C:\\out\\list.txt";
     });

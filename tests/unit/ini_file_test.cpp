@@ -14,6 +14,8 @@
 #include "parse_helper.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -22,15 +24,15 @@ namespace {
 // the parser starts it; nothing else is read.
 struct IniRead {
     MemoryPlatform mp;
-    std::unique_ptr<::Run> run;
+    std::unique_ptr<filarix::Run> run;
     int code = -1;  // -1: the reader went through
     std::string out;
     std::string err;
 
-    void go(const std::function<void(MemoryPlatform&, ::Run&)>& prepare = {}) {
+    void go(const std::function<void(MemoryPlatform&, filarix::Run&)>& prepare = {}) {
         mp.out_text.clear();
         mp.err_text.clear();
-        run = std::make_unique<::Run>(mp);
+        run = std::make_unique<filarix::Run>(mp);
         run->args = {mp.executable};
         run->program_name = u"FILARIX64";
         apply_start_up_defaults(run->s);
@@ -48,7 +50,7 @@ struct IniRead {
 
     // The file of the program's own name in the current directory.
     void with(const std::string& ini,
-              const std::function<void(MemoryPlatform&, ::Run&)>& prepare = {}) {
+              const std::function<void(MemoryPlatform&, filarix::Run&)>& prepare = {}) {
         mp.add_file(u"C:\\work\\FILARIX64.ini", ini);
         go(prepare);
     }
@@ -64,7 +66,7 @@ RunSettings start_up_record() {
 struct KeyCase {
     std::string ini;
     std::function<void(RunSettings&)> settings;   // the changes to the start-up record
-    std::function<void(const ::Run&)> globals{};  // checks of the other globals
+    std::function<void(const filarix::Run&)> globals{};  // checks of the other globals
     std::string out{};                            // the messages on standard output
     std::uint64_t slept_ms = 0;                   // the pause after them
 };
@@ -89,9 +91,9 @@ auto nothing = [](RunSettings&) {};
 TEST(IniFile, AccountingAndHashKeys) {
     run_key_cases({
         {"ACCT=C:\\logs\\a.log", [](RunSettings& s) { s.ACCT = 1; },
-         [](const ::Run& r) { EXPECT_EQ(text_of(r.s.acct_name), "C:\\LOGS\\A.LOG"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(text_of(r.s.acct_name), "C:\\LOGS\\A.LOG"); }},
         {"ACCTING=b.log", [](RunSettings& s) { s.ACCT = 1; },
-         [](const ::Run& r) { EXPECT_EQ(text_of(r.s.acct_name), "C:\\work\\B.LOG"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(text_of(r.s.acct_name), "C:\\work\\B.LOG"); }},
         {"ACCOUNT=c.log", [](RunSettings& s) { s.ACCT = 1; }},
         {"LOG=d.log", [](RunSettings& s) { s.ACCT = 1; }},
         {"ACCT=OFF", nothing},
@@ -124,12 +126,12 @@ TEST(IniFile, AccountingAndHashKeys) {
         {"SHA=OFF", nothing},
         {"SHA", [](RunSettings& s) { s.SHA = 1; }},
         {"FDI=ON", [](RunSettings& s) { s.FDI = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 512); }},
-        {"FDI=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.DISPLACE, 512); }},
+        {"FDI=OFF", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
         {"FDI", nothing, {}, "\nMissing/Illegal ini file directive FDI", 2000},
         {"DISPLACE=8589934592", nothing,
-         [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 8589934592LL); }},
-        {"DISPLACE=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.DISPLACE, 8589934592LL); }},
+        {"DISPLACE=OFF", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.s.DISPLACE, 0); }},
         {"DISPLACE", nothing, {}, "\nMissing ini file directive: DISPLACE", 0},
     });
 }
@@ -137,16 +139,16 @@ TEST(IniFile, AccountingAndHashKeys) {
 TEST(IniFile, LayoutKeys) {
     run_key_cases({
         {"COMMENT=Case 12", [](RunSettings& s) { s.COMMENT = 1; },
-         [](const ::Run& r) {
+         [](const filarix::Run& r) {
              EXPECT_EQ(text_of(r.s.comment_text), "CASE 12");
              EXPECT_EQ(r.ini_echo, "\n COMMENT=CASE 12");
          }},
         // A comment key without a value is applied but not echoed.
         {"COMMENT", [](RunSettings& s) { s.COMMENT = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
         {"DELIM=;", [](RunSettings& s) { s.DELIM = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.s.delimiter, ';'); }},
-        {"DELIM=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.delimiter, ' '); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.delimiter, ';'); }},
+        {"DELIM=OFF", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.s.delimiter, ' '); }},
         {"DELIM", nothing, {}, "\nMissing ini file directive DELIM", 2000},
         {"EXT",
          [](RunSettings& s) {
@@ -161,8 +163,8 @@ TEST(IniFile, LayoutKeys) {
         {"WIDTH=80", [](RunSettings& s) { s.WIDTH = 80; }},
         {"WIDTH", nothing, {}, "\nMissing ini file modifier at: WIDTH", 2000},
         {"LFN=ON", [](RunSettings& s) { s.eight_dot_three = 2; },
-         [](const ::Run& r) { EXPECT_EQ(r.s.lfn_width, 32); }},
-        {"LFN=40", nothing, [](const ::Run& r) { EXPECT_EQ(r.s.lfn_width, 40); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.lfn_width, 32); }},
+        {"LFN=40", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.s.lfn_width, 40); }},
         {"8.3", [](RunSettings& s) { s.eight_dot_three = 1; }},
         {"8.3=ON\nLFN=ON", [](RunSettings& s) { s.eight_dot_three = 2; }},
         {"STREAM=ON", nothing},
@@ -195,7 +197,7 @@ TEST(IniFile, TimeKeys) {
              s.seconds = 1;
          }},
         // Without a value the line decides nothing.
-        {"MILITARY", nothing, [](const ::Run& r) { EXPECT_EQ(r.ini_echo, "\n MILITARY"); }},
+        {"MILITARY", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, "\n MILITARY"); }},
         {"MILLI",
          [](RunSettings& s) {
              s.MILLI = 1;
@@ -219,24 +221,24 @@ TEST(IniFile, TimeKeys) {
 TEST(IniFile, SelectionKeys) {
     run_key_cases({
         {"EXC=*.tmp", [](RunSettings& s) { s.EXCLUDE = 1; },
-         [](const ::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "*.TMP|"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "*.TMP|"); }},
         {"X=*.bak\nEXCLUDE=~*", [](RunSettings& s) { s.EXCLUDE = 1; },
-         [](const ::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "*.BAK|~*|"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "*.BAK|~*|"); }},
         {"EXC",
          [](RunSettings& s) { s.EXCLUDE = 1; },
          {},
          "\nMissing/illegal ini file directive EXC",
          2000},
         {"FILE=*.doc\nFILE=*.txt", nothing,
-         [](const ::Run& r) { EXPECT_EQ(joined(r.s.filetype_list), "*.DOC|*.TXT|"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(joined(r.s.filetype_list), "*.DOC|*.TXT|"); }},
         {"FILE", nothing, {}, "\nMissing/Illegal ini file directive FILE", 2000},
         {"PATH=C:\\data", nothing,
-         [](const ::Run& r) { EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\DATA|"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\DATA|"); }},
         {"PATH", nothing, {}, "\nMissing/Illegal ini file directive PATH", 2000},
         {"GREATER=1000", [](RunSettings& s) { s.GREATER = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.s.size_greater, 1000); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.size_greater, 1000); }},
         {"LARGER=5000000000", [](RunSettings& s) { s.GREATER = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.s.size_greater, 5000000000LL); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.size_greater, 5000000000LL); }},
         {"BIGGER=7", [](RunSettings& s) { s.GREATER = 1; }},
         {"GREATER",
          nothing,
@@ -244,7 +246,7 @@ TEST(IniFile, SelectionKeys) {
          "\nMissing ini file modifier at: GREATER\nGREATER size option turned OFF",
          3000},
         {"LESSTHAN=500", [](RunSettings& s) { s.LESSTHAN = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.s.size_less, 500); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.size_less, 500); }},
         {"SMALLER=9", [](RunSettings& s) { s.LESSTHAN = 1; }},
         {"SMALLER",
          nothing,
@@ -256,7 +258,7 @@ TEST(IniFile, SelectionKeys) {
              s.aging = 1;
              s.OLDER = 1;
          },
-         [](const ::Run& r) {
+         [](const filarix::Run& r) {
              EXPECT_EQ(r.s.older_days, 30);
              EXPECT_EQ(r.s.date_kinds[2], '0');
          }},
@@ -266,7 +268,7 @@ TEST(IniFile, SelectionKeys) {
              s.aging = 1;
              s.OLDER = 1;
          },
-         [](const ::Run& r) { EXPECT_EQ(r.s.older_days, 200000); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.older_days, 200000); }},
         {"OLDER",
          nothing,
          {},
@@ -277,13 +279,13 @@ TEST(IniFile, SelectionKeys) {
              s.aging = 1;
              s.NEWER = 1;
          },
-         [](const ::Run& r) { EXPECT_EQ(r.s.newer_days, 10); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.newer_days, 10); }},
         {"YOUNGER=2024-01-01",
          [](RunSettings& s) {
              s.aging = 1;
              s.NEWER = 1;
          },
-         [](const ::Run& r) {
+         [](const filarix::Run& r) {
              EXPECT_EQ(r.s.newer_date.year, 2024);
              EXPECT_EQ(r.s.newer_date.month, 1);
          }},
@@ -302,7 +304,7 @@ TEST(IniFile, RunKeys) {
         {"PAUSE=YES", [](RunSettings& s) { s.PAUSE = 1; }},
         {"RECURSE=OFF", [](RunSettings& s) { s.RECURSE = 0; }},
         {"recurse=off", [](RunSettings& s) { s.RECURSE = 0; },
-         [](const ::Run& r) { EXPECT_EQ(r.ini_echo, "\n RECURSE=OFF"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, "\n RECURSE=OFF"); }},
         {"RECURSE", nothing, {}, "\nMissing ini file directive at: RECURSE", 2000},
         {"RESET", [](RunSettings& s) { s.RESET = 1; }},
         {"SILENT=ON", [](RunSettings& s) { s.SILENT = 1; }},
@@ -313,23 +315,23 @@ TEST(IniFile, RunKeys) {
              s.SILENT = 1;
              s.SPLIT = 1;
          },
-         [](const ::Run& r) { EXPECT_EQ(r.s.split_lines, 1000); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.split_lines, 1000); }},
         {"SPLIT",
          [](RunSettings& s) { s.SILENT = 1; },
          {},
          "\nIllegal ini file directive SPLIT",
          2000},
         {"OUTPUT=C:\\out\\list.txt", [](RunSettings& s) { s.OUTPUT = ListingOutput::file; },
-         [](const ::Run& r) { EXPECT_EQ(text_of(r.s.output_name), "C:\\OUT\\LIST.TXT"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(text_of(r.s.output_name), "C:\\OUT\\LIST.TXT"); }},
         {"OUTPUT", nothing, {}, "\nMissing ini file modifier at: OUTPUTOutput set to NOne\n", 3000},
         {"SORT=N-", [](RunSettings& s) { s.SORT = 1; },
-         [](const ::Run& r) {
+         [](const filarix::Run& r) {
              EXPECT_EQ(r.s.sort_keys[0], 'N');
              EXPECT_EQ(r.s.sort_dirs[0], -1);
              EXPECT_EQ(r.s.sort_keys[1], RunSettings::sort_end);
          }},
         {"SORT=S\nSORT=D-", [](RunSettings& s) { s.SORT = 1; },
-         [](const ::Run& r) {
+         [](const filarix::Run& r) {
              EXPECT_EQ(r.s.sort_keys[0], 'S');
              EXPECT_EQ(r.s.sort_dirs[0], 1);
              EXPECT_EQ(r.s.sort_keys[1], 'D');
@@ -337,16 +339,16 @@ TEST(IniFile, RunKeys) {
              EXPECT_EQ(r.s.sort_keys[2], RunSettings::sort_end);
          }},
         {"SORT=0", [](RunSettings& s) { s.SORT = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.s.sort_keys[0], RunSettings::sort_end); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.s.sort_keys[0], RunSettings::sort_end); }},
         // A key line without a key leaves the default order alone.
         {"SORT", nothing,
-         [](const ::Run& r) {
+         [](const filarix::Run& r) {
              EXPECT_EQ(r.s.sort_keys[0], 'n');
              EXPECT_EQ(r.s.sort_keys[1], RunSettings::sort_end);
          }},
-        {"MEMO=OFF", nothing, [](const ::Run& r) { EXPECT_EQ(r.memo_stream(), nullptr); }},
+        {"MEMO=OFF", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.memo_stream(), nullptr); }},
         {"MEMO=C:\\work\\case12.txt", [](RunSettings& s) { s.MEMO = 1; },
-         [](const ::Run& r) {
+         [](const filarix::Run& r) {
              EXPECT_EQ(text_of(r.s.memo_name), "C:\\WORK\\CASE12.TXT");
              EXPECT_NE(r.memo_stream(), nullptr);
          }},
@@ -358,20 +360,20 @@ TEST(IniFile, KeysAreFoundAnywhereOrAtTheStartAsTheTableSays) {
         // The comment key comes first, so the time key in its text is text.
         {"COMMENT=TIME CHECK", [](RunSettings& s) { s.COMMENT = 1; }},
         {"X=PAUSE", [](RunSettings& s) { s.EXCLUDE = 1; },
-         [](const ::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "PAUSE|"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "PAUSE|"); }},
         {"OUTFILE=C:\\PAUSE\\A", [](RunSettings& s) { s.PAUSE = 1; }},
         // A start key later in the line is not a key.
-        {"MY_CRC=ON", nothing, [](const ::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
+        {"MY_CRC=ON", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
         {"  RECURSE=OFF", [](RunSettings& s) { s.RECURSE = 0; }},
-        {"UNKNOWN=1", nothing, [](const ::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
+        {"UNKNOWN=1", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
         {"; RECURSE=OFF\n# CRC\n[FILARIX64]\nHASH", [](RunSettings& s) { s.HASH = 1; },
-         [](const ::Run& r) { EXPECT_EQ(r.ini_echo, "\n HASH"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, "\n HASH"); }},
         {"CRC\r\nRECURSE=OFF\r\n",
          [](RunSettings& s) {
              s.CRC = 1;
              s.RECURSE = 0;
          },
-         [](const ::Run& r) { EXPECT_EQ(r.ini_echo, "\n CRC\n RECURSE=OFF"); }},
+         [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, "\n CRC\n RECURSE=OFF"); }},
     });
 }
 
@@ -399,7 +401,7 @@ TEST(IniFile, BooleanRule) {
 
 TEST(IniFile, AnAccountingFileAlreadyOpenIsClosedWithANote) {
     IniRead r;
-    r.with("ACCT=C:\\work\\new.log", [](MemoryPlatform& mp, ::Run& run) {
+    r.with("ACCT=C:\\work\\new.log", [](MemoryPlatform& mp, filarix::Run& run) {
         run.log = std::make_unique<OutStream>(
             mp.open_text(u"C:\\work\\env.log", platform::OpenMode::write));
     });
@@ -433,7 +435,7 @@ TEST(IniFile, SixPlacesInTheirOrder) {
     for (std::size_t first = 0; first < 6; ++first) {
         SCOPED_TRACE(text_of(places[first]));
         IniRead r;
-        r.go([&](MemoryPlatform& mp, ::Run& run) {
+        r.go([&](MemoryPlatform& mp, filarix::Run& run) {
             mp.executable = u"C:\\TOOLS\\CATALOG.EXE";
             run.program_name = u"CATALOG";
             for (std::size_t i = first; i < 6; ++i)
@@ -450,7 +452,7 @@ TEST(IniFile, SixPlacesInTheirOrder) {
 
 TEST(IniFile, TheProgramsOwnFileComesBeforeTheSharedOne) {
     IniRead r;
-    r.go([](MemoryPlatform& mp, ::Run&) {
+    r.go([](MemoryPlatform& mp, filarix::Run&) {
         mp.add_file(u"C:\\work\\FILARIX64.ini", "CRC\n");
         mp.add_file(u"C:\\TOOLS\\QUORVANE.INI", "[FILARIX64]\nHASH\n");
     });
@@ -473,7 +475,7 @@ TEST(IniFile, SharedFileSections) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini);
         IniRead r;
-        r.go([&](MemoryPlatform& mp, ::Run&) { mp.add_file(u"C:\\work\\QUORVANE.INI", c.ini); });
+        r.go([&](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\QUORVANE.INI", c.ini); });
         EXPECT_EQ(r.run->ini_echo, c.echo);
         EXPECT_EQ(r.run->s.CRC, 0);
         EXPECT_EQ(r.run->s.SHA, 0);
@@ -482,7 +484,7 @@ TEST(IniFile, SharedFileSections) {
 
 TEST(IniFile, AFileThatCannotBeOpenedWaitsForEnterAndGivesNoSettings) {
     IniRead r;
-    r.go([](MemoryPlatform& mp, ::Run&) {
+    r.go([](MemoryPlatform& mp, filarix::Run&) {
         mp.add_file(u"C:\\work\\FILARIX64.ini", "CRC\n", {.locked = true});
         mp.input_lines = {"", "left"};
     });
@@ -496,7 +498,7 @@ TEST(IniFile, AFileThatCannotBeOpenedWaitsForEnterAndGivesNoSettings) {
 
 RunSettings settings_after(MemoryPlatform& mp, std::vector<std::u16string> args) {
     RunSettings s;
-    run_in_memory(mp, std::move(args), [&](::Run& run) { s = run.s; });
+    run_in_memory(mp, std::move(args), [&](filarix::Run& run) { s = run.s; });
     return s;
 }
 
@@ -542,7 +544,7 @@ TEST(IniFile, TheConsoleOutputEndsWithTheIniBlock) {
 TEST(IniFile, TheIniBlockComesBeforeTheEnvironmentLine) {
     MemoryPlatform mp;
     mp.add_file(u"C:\\work\\FILARIX64.ini", "CRC\n");
-    const auto result = run_in_memory(mp, {u"prog"}, [](::Run& run) { run.environment_used = 1; });
+    const auto result = run_in_memory(mp, {u"prog"}, [](filarix::Run& run) { run.environment_used = 1; });
     const std::string tail = "\n ----- INI FILE PROCESSED -----\n\n CRC\n\nENVIRONMENT PROCESSED\n";
     ASSERT_GE(result.err.size(), tail.size());
     EXPECT_EQ(result.err.substr(result.err.size() - tail.size()), tail);

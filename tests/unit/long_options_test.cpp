@@ -14,6 +14,8 @@
 #include "parse_helper.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -25,11 +27,11 @@ struct Row {
     Args args;
     int code;         // parsed, or the exit reason
     std::string out;  // standard output begins with this
-    std::function<void(const ::Run&)> check;
+    std::function<void(const filarix::Run&)> check;
     Prepare prepare = {};
 };
 
-using R = const ::Run&;
+using R = const filarix::Run&;
 
 std::string ignored(const std::string& text) {
     return IGNORED_START + text +
@@ -198,7 +200,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--md5sum"}, parsed, ignored("md5sum"), [](R r) { EXPECT_EQ(r.s.HASH, 0); }},
         // 24
         {{u"--immediate"}, parsed, "", [](R r) { EXPECT_EQ(r.s.IMMEDIATE, 1); },
-         [](MemoryPlatform&, ::Run& run) { run.s.IMMEDIATE = 0; }},
+         [](MemoryPlatform&, filarix::Run& run) { run.s.IMMEDIATE = 0; }},
         // 25: stored one higher; held to the int range.
         {{u"--levels=2"}, parsed, "",
          [](R r) {
@@ -219,7 +221,7 @@ const std::vector<Row>& long_option_rows() {
          }},
         {{u"--memo"}, parsed, "",
          [](R r) { EXPECT_EQ(text_of(r.s.memo_name), "C:\\cases\\picked.txt"); },
-         [](MemoryPlatform& mp, ::Run&) {
+         [](MemoryPlatform& mp, filarix::Run&) {
              mp.add_dir(u"C:\\cases");
              mp.chosen_file = u"C:\\cases\\picked.txt";
          }},
@@ -319,7 +321,7 @@ const std::vector<Row>& long_option_rows() {
         // 34
         {{u"--path=C:\\data", u"--PATH=C:\\data\\"}, parsed, "",
          [](R r) { EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\data|"); },
-         [](MemoryPlatform& mp, ::Run&) { mp.add_dir(u"C:\\data"); }},
+         [](MemoryPlatform& mp, filarix::Run&) { mp.add_dir(u"C:\\data"); }},
         {{u"--path"}, 6, illegal("path"), {}},
         // 35, 36, 37
         {{u"--pause"}, parsed, "", [](R r) { EXPECT_EQ(r.s.PAUSE, 1); }},
@@ -418,7 +420,7 @@ const std::vector<Row>& long_option_rows() {
         // 55: an existing file changes nothing; a missing one ends at once.
         {{u"--source=C:\\work\\src.txt", u"-c"}, parsed, "",
          [](R r) { EXPECT_EQ(r.s.CRC, 1); },
-         [](MemoryPlatform& mp, ::Run&) { mp.add_file(u"C:\\work\\src.txt", "x"); }},
+         [](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\src.txt", "x"); }},
         {{u"--SOUR=missing.txt", u"-c"}, 3, "\nCannot find/open missing.txt", {}},
         {{u"--sour"}, parsed, ignored("sour"), {}},
         // 56
@@ -516,7 +518,7 @@ TEST(LongOptions, ExcludeMasksBeyondEightyAreRefused) {
 TEST(LongOptions, LogSwitchClosesTheOpenLogWithAPointer) {
     Parse p;
     p.go({u"--log=new.log"},
-         [](MemoryPlatform& mp, ::Run&) { mp.env[u"ACCT"] = u"C:\\work\\env.log"; });
+         [](MemoryPlatform& mp, filarix::Run&) { mp.env[u"ACCT"] = u"C:\\work\\env.log"; });
     EXPECT_EQ(p.code, parsed);
     const auto old_log = p.mp.contents(u"C:\\work\\env.log");
     ASSERT_TRUE(old_log);

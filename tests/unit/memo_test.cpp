@@ -9,6 +9,8 @@
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -28,7 +30,7 @@ Prompted prompt_with(std::deque<std::string> lines) {
     mp.input_lines = std::move(lines);
     Prompted p;
     {
-        ::Run run(mp);
+        filarix::Run run(mp);
         memo_prompt(run);
         run.std_err.flush();
         p.memo = run.memo_text;

@@ -5,6 +5,7 @@
 
 #include "faulty_platform.hpp"
 
+
 namespace {
 
 using platform::FindData;

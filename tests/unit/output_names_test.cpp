@@ -6,6 +6,8 @@
 
 #include "memory_platform.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -22,7 +24,7 @@ std::string narrow(const std::u16string& text) {
 }
 
 std::u16string expanded(MemoryPlatform& mp, const std::u16string& name) {
-    ::Run run(mp);
+    filarix::Run run(mp);
     run.s.output_name = name;
     expand_output_mask(run);
     return run.s.output_name;
@@ -105,7 +107,7 @@ TEST(AutomaticLogName, ExtensionReplacedInTheSameDirectory) {
     };
     for (const auto& [output, log] : cases) {
         MemoryPlatform mp;
-        ::Run run(mp);
+        filarix::Run run(mp);
         run.s.output_name = output;
         EXPECT_EQ(narrow(automatic_log_name(run)), narrow(log)) << narrow(output);
     }

@@ -11,6 +11,8 @@
 #include "options/settings_parser.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -29,8 +31,8 @@ std::string file_record(const std::string& path, long long size) {
     return default_record(path, size, "A.....", "01/01/2024 22:04") + "  1234-ABCD       SYSTEM ";
 }
 
-std::function<void(::Run&)> to_file(std::u16string name, std::function<void(::Run&)> more = {}) {
-    return [name, more](::Run& run) {
+std::function<void(filarix::Run&)> to_file(std::u16string name, std::function<void(filarix::Run&)> more = {}) {
+    return [name, more](filarix::Run& run) {
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = name;
         if (more) more(run);
@@ -43,7 +45,7 @@ protected:
         mp.add_dir(u"C:\\out");
         mp.add_file(u"C:\\d\\f.txt", "1", {.write = jan2});
     }
-    RunResult run(const std::function<void(::Run&)>& adjust) {
+    RunResult run(const std::function<void(filarix::Run&)>& adjust) {
         return run_in_memory(mp, {u"filarix64", u"C:\\d"}, adjust);
     }
     std::string file(std::u16string_view name) { return mp.contents(name).value_or("<missing>"); }
@@ -70,7 +72,7 @@ TEST_F(OutputFile, AppendKeepsTheOldListingAndWriteEmptiesIt) {
     for (const auto& c : cases) {
         mp.add_file(u"C:\\out\\list.txt", "old listing\n");
         const RunResult r =
-            run(to_file(u"C:\\out\\list.txt", [&](::Run& run) { run.s.APPEND = c.append; }));
+            run(to_file(u"C:\\out\\list.txt", [&](filarix::Run& run) { run.s.APPEND = c.append; }));
         EXPECT_EQ(r.code, 1);
         const std::string text = file(u"C:\\out\\list.txt");
         EXPECT_EQ(text.rfind("old listing\n", 0) == 0, c.old_kept) << c.append;
@@ -90,7 +92,7 @@ TEST_F(OutputFile, ProgramNameInFrontOfTheFileName) {
         {u"C:\\out\\v1.2.txt", u"C:\\out\\FILARIX64_v1.2.txt"},
     };
     for (const auto& c : cases) {
-        const RunResult r = run(to_file(c.given, [](::Run& run) { run.s.PNAME = 1; }));
+        const RunResult r = run(to_file(c.given, [](filarix::Run& run) { run.s.PNAME = 1; }));
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(file_records(file(c.written)).size(), 1u)
             << platform::utf16_to_utf8_lossless(c.given);
@@ -110,7 +112,7 @@ TEST_F(OutputFile, FilesThatCannotBeOpenedEndTheRunBeforeAnyListing) {
         {u"C:\\nowhere\\list.txt", 0, "\ncan't create output file C:\\nowhere\\list.txt\n"},
     };
     for (const auto& c : cases) {
-        const RunResult r = run(to_file(c.name, [&](::Run& run) { run.s.APPEND = c.append; }));
+        const RunResult r = run(to_file(c.name, [&](filarix::Run& run) { run.s.APPEND = c.append; }));
         EXPECT_EQ(r.code, 4);
         EXPECT_EQ(r.err.find(c.message), 0u) << r.err;
         EXPECT_NE(r.err.find("Exit Status: OUTPUT_FILE"), std::string::npos);
@@ -118,7 +120,7 @@ TEST_F(OutputFile, FilesThatCannotBeOpenedEndTheRunBeforeAnyListing) {
     }
     EXPECT_EQ(file(u"C:\\out\\locked.txt"), "keep");
 
-    const RunResult r = run([](::Run& run) { run.s.APPEND = 1; });
+    const RunResult r = run([](filarix::Run& run) { run.s.APPEND = 1; });
     EXPECT_EQ(r.code, 6);
     EXPECT_EQ(r.out, "\n\tNeed output file name if -a is chosen\n");
 }
@@ -149,7 +151,7 @@ TEST(OutputSetUp, ComputerNameAndWidthComments) {
     for (const auto& c : cases) {
         MemoryPlatform mp;
         mp.computer = c.computer;
-        ::Run run(mp);
+        filarix::Run run(mp);
         run.s.COMMENT = 1;
         run.s.DELIM = c.delim;
         run.s.delimiter = c.delimiter;
@@ -164,7 +166,7 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
     mp.add_dir(u"C:\\out");
     mp.add_file(u"C:\\out\\locked.log", "", {.protect = true});
     {
-        ::Run run(mp);
+        filarix::Run run(mp);
         run.s.ZIPLOG = 1;
         run.s.ziplog_name = u"C:\\out\\zip.log";
         open_output(run);
@@ -175,7 +177,7 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
     {
         // A ZIP log that cannot be opened leaves the members in the listing,
         // and they follow the listing into each split part.
-        ::Run run(mp);
+        filarix::Run run(mp);
         run.s.ZIPLOG = 1;
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = u"C:\\out\\list.txt";
@@ -191,14 +193,14 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
     {
         // On the console the listing moves to the standard error stream
         // once the layout is set up; the member lines move with it.
-        ::Run run(mp);
+        filarix::Run run(mp);
         run.s.ZIPLOG = 1;
         open_output(run);
         EXPECT_EQ(run.ziplog(), &run.std_out);
         set_up_volume_and_layout(run, u"\\\\?\\C:\\work");
         EXPECT_EQ(run.ziplog(), &run.std_err);
     }
-    ::Run run(mp);
+    filarix::Run run(mp);
     open_output(run);
     EXPECT_EQ(run.ziplog(), nullptr);
 }
@@ -236,9 +238,9 @@ protected:
     }
     // A split run as the settings sources set it up: with its log.
     RunResult run(int lines, platform::System* through = nullptr,
-                  std::function<void(::Run&)> more = {}) {
+                  std::function<void(filarix::Run&)> more = {}) {
         return run_in_memory(mp, through ? *through : mp, {u"filarix64", u"C:\\d"},
-                             [lines, more](::Run& run) {
+                             [lines, more](filarix::Run& run) {
                                  run.s.OUTPUT = ListingOutput::file;
                                  run.s.output_name = u"C:\\out\\list.txt";
                                  run.s.SPLIT = 1;
@@ -294,7 +296,7 @@ TEST_F(Split, NoSplitWithoutAPositiveLineCount) {
 
 TEST_F(Split, OnlyAListingFileIsSplit) {
     files(3);
-    const RunResult r = run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](::Run& run) {
+    const RunResult r = run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](filarix::Run& run) {
         run.s.SPLIT = 1;
         run.s.split_lines = 1;
     });
@@ -305,7 +307,7 @@ TEST_F(Split, OnlyAListingFileIsSplit) {
 
 TEST_F(Split, PartsCarryTheProgramName) {
     files(2);
-    EXPECT_EQ(run(1, nullptr, [](::Run& run) { run.s.PNAME = 1; }).code, 1);
+    EXPECT_EQ(run(1, nullptr, [](filarix::Run& run) { run.s.PNAME = 1; }).code, 1);
     EXPECT_EQ(part(u"C:\\out\\FILARIX64_list_01.txt"), (Names{"C:\\d\\f2"}));
     EXPECT_EQ(mp.contents(u"C:\\out\\FILARIX64_list_02.txt"), "");
 }

@@ -14,6 +14,7 @@
 #include "platform/posix/posix_internal.hpp"
 #include "platform/posix/posix_system.hpp"
 
+
 namespace {
 
 using platform::FindData;

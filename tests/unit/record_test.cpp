@@ -5,6 +5,8 @@
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -14,11 +16,11 @@ constexpr FileTicks jan2 = ticks_from_utc(2024, 1, 2, 3, 4, 5, 678);  // 22:04:0
 class Record : public ::testing::Test {
 protected:
     // The records of one run over C:\d.
-    std::vector<std::string> records(const std::function<void(::Run&)>& adjust = {}) {
+    std::vector<std::string> records(const std::function<void(filarix::Run&)>& adjust = {}) {
         last = run_in_memory(mp, {u"filarix64", u"C:\\d"}, adjust);
         return listing_lines(last.err);
     }
-    std::string only_record(const std::function<void(::Run&)>& adjust = {}) {
+    std::string only_record(const std::function<void(filarix::Run&)>& adjust = {}) {
         const auto lines = records(adjust);
         EXPECT_EQ(lines.size(), 1u);
         return lines.empty() ? std::string() : lines.front();
@@ -55,7 +57,7 @@ TEST_F(Record, LongPathsAreShortenedToTheColumn) {
     EXPECT_EQ(line.substr(0, 55), "C:\\...\\inner\\file.txt                                  ");
     EXPECT_EQ(line.size(), 107u);
     // -W elides the middle instead.
-    const std::string elided = only_record([](::Run& run) { run.s.width_set = 2; });
+    const std::string elided = only_record([](filarix::Run& run) { run.s.width_set = 2; });
     EXPECT_EQ(elided.substr(0, 54), "C:\\d\\xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\\file.txt");
 }
 
@@ -65,7 +67,7 @@ TEST_F(Record, NonAsciiCharactersStayOneColumnWide) {
     EXPECT_EQ(line.size(), 107u);
     EXPECT_EQ(line.substr(0, 14), "C:\\d\\caf\xc3\xe2.txt");
     // With UTF8 the column holds the encoded bytes, counted in bytes.
-    const std::string utf8 = only_record([](::Run& run) { run.s.UTF8 = 1; });
+    const std::string utf8 = only_record([](filarix::Run& run) { run.s.UTF8 = 1; });
     EXPECT_EQ(utf8.substr(0, 17), "C:\\d\\caf\xc3\xa9\xe2\x82\xac.txt");
     EXPECT_EQ(utf8.size(), 107u);
 }
@@ -82,7 +84,7 @@ TEST_F(Record, UncPathsPrintFromTheirFirstCharacter) {
 TEST_F(Record, VariableWidthPrintsTheWholePathAndBareSize) {
     mp.add_file(u"C:\\d\\f.txt", "12345", {.write = jan2});
     // What -V leaves after the settings are made consistent.
-    const std::string line = only_record([](::Run& run) {
+    const std::string line = only_record([](filarix::Run& run) {
         run.s.VAR = run.s.DELIM = 1;
         run.s.delimiter = '|';
     });
@@ -111,7 +113,7 @@ TEST_F(Record, TimeColumnsTable) {
         {'0', 0, 0, 0, ""},
     };
     for (const auto& c : cases) {
-        const std::string line = only_record([&](::Run& run) {
+        const std::string line = only_record([&](filarix::Run& run) {
             run.s.time_type = c.time_type;
             run.s.seconds = c.seconds;
             run.s.REVERSE = c.reverse;
@@ -125,7 +127,7 @@ TEST_F(Record, OutputFileAddsTheVolumeColumns) {
     mp.add_volume(u"C:", {.label = u"EVIDENCE", .serial = 0x1A2B3C4D});
     mp.add_file(u"C:\\d\\f.txt", "1", {.write = jan2});
     mp.add_dir(u"C:\\out");
-    records([](::Run& run) {
+    records([](filarix::Run& run) {
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = u"C:\\out\\list.txt";
     });
@@ -141,7 +143,7 @@ TEST_F(Record, OutputFileAddsTheVolumeColumns) {
 
 TEST_F(Record, FixedLayoutFillsTheEmptyColumns) {
     mp.add_file(u"C:\\d\\f.txt", "1", {.write = jan2});
-    const std::string line = only_record([](::Run& run) {
+    const std::string line = only_record([](filarix::Run& run) {
         run.s.fixed = 1;
         run.s.time_type = 'w';
     });
@@ -152,17 +154,17 @@ TEST_F(Record, FixedLayoutFillsTheEmptyColumns) {
 TEST_F(Record, SizeBoundsAreInclusive) {
     for (int size : {99, 100, 101})
         mp.add_file(u"C:\\d\\f" + platform::widen(std::to_string(size)), std::string(size, 'x'));
-    EXPECT_EQ(records([](::Run& run) {
+    EXPECT_EQ(records([](filarix::Run& run) {
                   run.s.GREATER = 1;
                   run.s.size_greater = 100;
               }).size(),
               2u);
-    EXPECT_EQ(records([](::Run& run) {
+    EXPECT_EQ(records([](filarix::Run& run) {
                   run.s.LESSTHAN = 1;
                   run.s.size_less = 100;
               }).size(),
               2u);
-    EXPECT_EQ(records([](::Run& run) {
+    EXPECT_EQ(records([](filarix::Run& run) {
                   run.s.GREATER = run.s.LESSTHAN = 1;
                   run.s.size_greater = run.s.size_less = 100;
               }).size(),
@@ -174,12 +176,12 @@ TEST_F(Record, AttributeFilterCombinesLettersWithAnd) {
     mp.add_file(u"C:\\d\\rh", "", {.attributes = a::readonly | a::hidden});
     mp.add_file(u"C:\\d\\r", "", {.attributes = a::readonly});
     mp.add_file(u"C:\\d\\sub\\x", "");
-    EXPECT_EQ(records([](::Run& run) {
+    EXPECT_EQ(records([](filarix::Run& run) {
                   run.s.attr_filter = run.s.attr_readonly = run.s.attr_hidden = 1;
               }).size(),
               1u);
     // Directories only.
-    const auto dirs = records([](::Run& run) {
+    const auto dirs = records([](filarix::Run& run) {
         run.s.attr_filter = 1;
         run.s.directories = 2;
     });
@@ -190,10 +192,10 @@ TEST_F(Record, AttributeFilterCombinesLettersWithAnd) {
 TEST_F(Record, ChildItemsAreNeverListedAndDeletedOnRequest) {
     mp.add_file(u"C:\\d\\a\u200Cb", "x");
     mp.add_file(u"C:\\d\\keep", "x");
-    EXPECT_EQ(records([](::Run& run) { run.s.NOCHILD = 2; }).size(), 1u);
+    EXPECT_EQ(records([](filarix::Run& run) { run.s.NOCHILD = 2; }).size(), 1u);
     EXPECT_NE(mp.node(u"C:\\d\\a\u200Cb"), nullptr);
     EXPECT_NE(last.out.find("C:\\d\\a"), std::string::npos);
-    EXPECT_EQ(records([](::Run& run) { run.s.NOCHILD = 1; }).size(), 1u);
+    EXPECT_EQ(records([](filarix::Run& run) { run.s.NOCHILD = 1; }).size(), 1u);
     EXPECT_EQ(mp.node(u"C:\\d\\a\u200Cb"), nullptr);
 }
 
@@ -201,12 +203,12 @@ TEST_F(Record, SequenceNumbersRunAcrossStartPaths) {
     mp.add_file(u"C:\\d\\one", "");
     mp.add_file(u"C:\\e\\two", "");
     last = run_in_memory(mp, {u"filarix64", u"C:\\d", u"C:\\e"},
-                         [](::Run& run) { run.s.SEQUENCE = 1; });
+                         [](filarix::Run& run) { run.s.SEQUENCE = 1; });
     const auto lines = listing_lines(last.err);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].substr(0, 13), "000001 C:\\d\\o");
     EXPECT_EQ(lines[1].substr(0, 13), "000002 C:\\e\\t");
-    last = run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](::Run& run) {
+    last = run_in_memory(mp, {u"filarix64", u"C:\\d"}, [](filarix::Run& run) {
         run.s.SEQUENCE = 1;
         run.s.sequence_start = 1000;
     });
@@ -218,7 +220,7 @@ TEST_F(Record, LongPathFilterAndItsLengthField) {
     mp.add_file(u"C:\\d\\" + std::u16string(250, u'a'), "");
     mp.add_file(u"C:\\d\\" + std::u16string(251, u'b'), "");
     // What --showlong sets.
-    const auto lines = records([](::Run& run) {
+    const auto lines = records([](filarix::Run& run) {
         run.s.SHOWLONG = run.s.DELIM = 1;
         run.s.delimiter = '|';
     });
@@ -229,14 +231,14 @@ TEST_F(Record, LongPathFilterAndItsLengthField) {
 
 TEST_F(Record, NameOnlyLayouts) {
     mp.add_file(u"C:\\d\\name.txt", "12");
-    EXPECT_EQ(only_record([](::Run& run) { run.s.NAMEONLY = 1; }),
+    EXPECT_EQ(only_record([](filarix::Run& run) { run.s.NAMEONLY = 1; }),
               "name.txt                                               ");
-    EXPECT_EQ(only_record([](::Run& run) {
+    EXPECT_EQ(only_record([](filarix::Run& run) {
                   run.s.NAMEONLY = 1;
                   run.s.WIDTH = 0;
               }),
               "name.txt ");
-    EXPECT_EQ(only_record([](::Run& run) {
+    EXPECT_EQ(only_record([](filarix::Run& run) {
                   run.s.NAMEONLY = run.s.PPATHONLY = 1;
                   run.s.WIDTH = 0;
               }),
@@ -246,7 +248,7 @@ TEST_F(Record, NameOnlyLayouts) {
 TEST_F(Record, ShortAndLongNameColumns) {
     mp.add_file(u"C:\\d\\Long File Name.html", "1", {.short_name = u"LONGFI~1.HTM"});
     mp.add_file(u"C:\\d\\short.c", "1");
-    const auto lines = records([](::Run& run) {
+    const auto lines = records([](filarix::Run& run) {
         run.s.time_type = '0';
         run.s.eight_dot_three = 1;
         run.s.EXT = 1;
@@ -254,7 +256,7 @@ TEST_F(Record, ShortAndLongNameColumns) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].substr(85), " LONGFI~1         HTML       LONGFI~1 ");
     EXPECT_EQ(lines[1].substr(85), " short               C        short.c ");
-    const auto lfn = records([](::Run& run) {
+    const auto lfn = records([](filarix::Run& run) {
         run.s.time_type = '0';
         run.s.LFN = 1;
         run.s.lfn_width = 12;
@@ -265,7 +267,7 @@ TEST_F(Record, ShortAndLongNameColumns) {
 
 TEST_F(Record, DriveLetterOptionReplacesTheShownDrive) {
     mp.add_file(u"C:\\d\\f", "");
-    EXPECT_EQ(only_record([](::Run& run) { run.s.drive_letter = u'Q'; }).substr(0, 7), "Q:\\d\\f ");
+    EXPECT_EQ(only_record([](filarix::Run& run) { run.s.drive_letter = u'Q'; }).substr(0, 7), "Q:\\d\\f ");
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace filarix;
+
 namespace {
 
 std::span<const unsigned char> window_of(const std::string& bytes) {

@@ -8,6 +8,8 @@
 #include "record/process_entry.hpp"
 #include "record/utf8.hpp"
 
+using namespace filarix;
+
 using platform::PathSyntax;
 
 TEST(FormatThousands, GroupsDigitsFromTheRight) {

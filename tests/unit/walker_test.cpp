@@ -6,6 +6,8 @@
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
+using namespace filarix;
+
 using namespace testing_support;
 
 namespace {
@@ -30,7 +32,7 @@ protected:
         mp.add_file(u"C:\\work\\A\\a1.c", "a1");
         mp.add_file(u"C:\\work\\A\\deep\\d.txt", "d");
     }
-    RunResult walk(const std::function<void(::Run&)>& adjust = {},
+    RunResult walk(const std::function<void(filarix::Run&)>& adjust = {},
                    std::vector<std::u16string> args = {u"filarix64", u"C:\\work"}) {
         return run_in_memory(mp, std::move(args), adjust);
     }
@@ -48,7 +50,7 @@ TEST_F(Walker, ListsSubdirectoriesFirstThenTheDirectorysOwnFiles) {
 }
 
 TEST_F(Walker, DirectoryRecordsComeBeforeTheirContents) {
-    const RunResult r = walk([](::Run& run) { run.s.directories = 1; });
+    const RunResult r = walk([](filarix::Run& run) { run.s.directories = 1; });
     EXPECT_EQ(listed_paths(r), (std::vector<std::string>{
                                    "C:\\work\\A", "C:\\work\\A\\deep", "C:\\work\\A\\deep\\d.txt",
                                    "C:\\work\\A\\a1.c", "C:\\work\\A\\a2.txt", "C:\\work\\B",
@@ -63,7 +65,7 @@ TEST_F(Walker, MasksAreListedInOrderAndAFileMatchingTwoIsListedTwice) {
     mp.remove(u"C:\\work\\A");
     mp.remove(u"C:\\work\\B");
     mp.add_file(u"C:\\work\\x.c", "x");
-    const RunResult r = walk([](::Run& run) { run.s.filetype_list = {u"*.c", u"*.*"}; });
+    const RunResult r = walk([](filarix::Run& run) { run.s.filetype_list = {u"*.c", u"*.*"}; });
     EXPECT_EQ(listed_paths(r),
               (std::vector<std::string>{"C:\\work\\x.c", "C:\\work\\root.txt", "C:\\work\\x.c"}));
     // One search for the subdirectories and one per mask.
@@ -72,7 +74,7 @@ TEST_F(Walker, MasksAreListedInOrderAndAFileMatchingTwoIsListedTwice) {
 }
 
 TEST_F(Walker, AMaskBeginningWithMinusEndsTheMaskList) {
-    const RunResult r = walk([](::Run& run) { run.s.filetype_list = {u"*.c", u"-x", u"*.*"}; });
+    const RunResult r = walk([](filarix::Run& run) { run.s.filetype_list = {u"*.c", u"-x", u"*.*"}; });
     EXPECT_EQ(listed_paths(r),
               (std::vector<std::string>{"C:\\work\\A\\a1.c", "C:\\work\\B\\b1.c"}));
 }
@@ -82,7 +84,7 @@ TEST_F(Walker, ExcludeMasksLookAtTheUpperCasedNameOnly) {
     mp.add_file(u"C:\\work\\abc", "");
     mp.add_file(u"C:\\work\\ac", "");
     mp.add_file(u"C:\\work\\TMP\\keep.txt", "");
-    const RunResult r = walk([](::Run& run) {
+    const RunResult r = walk([](filarix::Run& run) {
         run.s.EXCLUDE = 1;
         run.s.exclude_list = {u"*.TMP", u"A?C", u"*.C", u"TMP"};
         run.s.filetype_list = {u"*.*"};
@@ -98,16 +100,16 @@ TEST_F(Walker, DirectoriesCountedDependOnRecursion) {
     flat.add_file(u"C:\\flat\\f.txt", "x");
     RunResult r = run_in_memory(flat, {u"filarix64", u"C:\\flat"});
     EXPECT_NE(r.err.find(" 0 directories, 1 files,"), std::string::npos);
-    r = run_in_memory(flat, {u"filarix64", u"C:\\flat"}, [](::Run& run) { run.s.RECURSE = 0; });
+    r = run_in_memory(flat, {u"filarix64", u"C:\\flat"}, [](filarix::Run& run) { run.s.RECURSE = 0; });
     EXPECT_NE(r.err.find(" 1 directory, 1 files,"), std::string::npos);
     // Without recursion the subdirectories are not entered.
-    r = walk([](::Run& run) { run.s.RECURSE = 0; });
+    r = walk([](filarix::Run& run) { run.s.RECURSE = 0; });
     EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\work\\root.txt"}));
 }
 
 TEST_F(Walker, DepthLimitListsOnlyTheStartDirectory) {
     // A level option of 1 is stored as 2.
-    const RunResult r = walk([](::Run& run) {
+    const RunResult r = walk([](filarix::Run& run) {
         run.s.levels = 2;
         run.s.directories = 1;
     });
@@ -165,7 +167,7 @@ TEST_F(Walker, NoStartPathWalksTheCurrentDirectory) {
 }
 
 TEST_F(Walker, NothingListedEndsWithStatusZero) {
-    const RunResult r = walk([](::Run& run) { run.s.filetype_list = {u"*.none"}; });
+    const RunResult r = walk([](filarix::Run& run) { run.s.filetype_list = {u"*.none"}; });
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err.find("Exit Status"), std::string::npos);
 }
@@ -196,7 +198,7 @@ TEST_F(Walker, ProgressLineOnlyWhenListingToAFile) {
     RunResult r = walk();
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
     mp.add_dir(u"C:\\out");
-    r = walk([](::Run& run) {
+    r = walk([](filarix::Run& run) {
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = u"C:\\out\\list.txt";
     });

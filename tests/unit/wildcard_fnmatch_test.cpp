@@ -9,6 +9,8 @@
 
 #include "driver/walker.hpp"
 
+using namespace filarix;
+
 namespace {
 
 // True when some "[" opens a set that no "]" closes.

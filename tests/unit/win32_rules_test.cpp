@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+
 using platform::CivilTime;
 using namespace platform::win32;
 

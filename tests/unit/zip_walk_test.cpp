@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace filarix;
+
 namespace {
 
 // Archives written by Python's zipfile with fixed times. "mixed": a.txt

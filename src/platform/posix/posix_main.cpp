@@ -12,5 +12,5 @@ int main(int argc, char** argv) {
     args.reserve(static_cast<std::size_t>(argc > 0 ? argc : 0));
     for (int i = 0; i < argc; ++i) args.push_back(platform::utf8_to_utf16_lossless(argv[i]));
     const auto sys = platform::make_posix_system();
-    return run_program(*sys, std::move(args));
+    return filarix::run_program(*sys, std::move(args));
 }

@@ -12,5 +12,5 @@ int wmain(int argc, wchar_t** argv) {
     args.reserve(static_cast<std::size_t>(argc > 0 ? argc : 0));
     for (int i = 0; i < argc; ++i) args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
     const auto sys = platform::make_win32_system();
-    return run_program(*sys, std::move(args));
+    return filarix::run_program(*sys, std::move(args));
 }
