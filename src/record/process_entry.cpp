@@ -145,7 +145,6 @@ bool RecordWriter::select() {
                 return false;
     }
 
-    run.sys.set_file_apis_ansi();
     {
         auto search =
             run.sys.find_first(run.pg_complete_path, run.entry, platform::SearchDetail::full);
