@@ -35,13 +35,7 @@ void set_failure(DigestTexts& texts, DigestRequest want) {
 }  // namespace
 
 std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view path) {
-    const bool was_ansi = run.sys.file_apis_ansi();
-    if (!was_ansi) run.sys.set_file_apis_ansi();
-    if (auto file = run.sys.open_read(path, false)) return file;
-    run.sys.set_file_apis_oem();
-    auto file = run.sys.open_read(path, false);
-    if (was_ansi) run.sys.set_file_apis_ansi();
-    return file;
+    return run.sys.open_read(path, false);
 }
 
 DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, bool is_directory) {

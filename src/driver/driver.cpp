@@ -28,7 +28,6 @@ std::u16string program_name_of(const platform::PathSyntax& syntax, std::u16strin
 }
 
 void early_defaults(Run& run) {
-    run.sys.set_file_apis_ansi();
     run.s.ZULU = 0;
     run.s.time_type = 'w';
     if (env_is_on(run.sys, u"RESET")) run.s.RESET = 1;

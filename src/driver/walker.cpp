@@ -140,7 +140,6 @@ void walk_directory(Run& run, const std::u16string& directory) {
         --run.counts.walk_depth;
         return;
     }
-    run.sys.set_file_apis_ansi();
     platform::FindData entry;
     auto search =
         run.sys.find_first(directory + u"*.*", entry, platform::SearchDetail::names_and_kinds);
@@ -205,7 +204,6 @@ void walk_directory(Run& run, const std::u16string& directory) {
 void list_directory_files(Run& run, const std::u16string& directory) {
     for (const auto& mask : run.s.filetype_list) {
         if (!mask.empty() && mask.front() == u'-') break;
-        run.sys.set_file_apis_ansi();
         platform::FindData entry;
         auto search =
             run.sys.find_first(directory + mask, entry, platform::SearchDetail::names_and_kinds);
@@ -220,7 +218,6 @@ void list_directory_files(Run& run, const std::u16string& directory) {
             } else if (!run.s.EXCLUDE || !is_excluded(run, entry.name)) {
                 process_entry(run, directory, &entry.name);
             }
-            run.sys.set_file_apis_ansi();
             more = search->next(entry);
         }
     }

@@ -129,9 +129,15 @@ struct OwnerLookup {
 
 inline constexpr std::uint32_t last_access_not_found = 0xFFFFFFFFu;
 
-class System {
+// The facilities, one interface each, so that a piece of code or a test
+// double can name the part of the system it is about. The core holds them
+// all together as one System.
+
+// Files and directories: searches, entry data, contents, named streams,
+// text files and the standard streams.
+class FileSystem {
 public:
-    virtual ~System() = default;
+    virtual ~FileSystem() = default;
 
     virtual const PathSyntax& syntax() const = 0;
 
@@ -157,10 +163,6 @@ public:
     virtual std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) = 0;
     virtual std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) = 0;
     virtual std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) = 0;
-    // Code-page switches of the file functions (no-ops off Windows).
-    virtual void set_file_apis_ansi() {}
-    virtual void set_file_apis_oem() {}
-    virtual bool file_apis_ansi() { return true; }
 
     // ----- text files and standard streams -----
     virtual std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) = 0;
@@ -168,19 +170,29 @@ public:
     virtual Sink& standard_error() = 0;
     virtual bool create_directory(std::u16string_view path) = 0;
     virtual bool delete_file(std::u16string_view path) = 0;
+};
 
-    // ----- volumes -----
+// Volumes and the security around them.
+class Volumes {
+public:
+    virtual ~Volumes() = default;
+
     virtual std::optional<VolumeInfo> volume_info(std::u16string_view root) = 0;
     virtual std::optional<std::uint64_t> free_space(std::u16string_view root) = 0;
     // The last-access-update setting: 0 on, 1 off, or last_access_not_found.
     virtual std::uint32_t last_access_setting(std::u16string_view first_start_path) = 0;
 
-    // ----- security -----
     virtual bool enable_security_privilege() = 0;
     virtual bool enable_backup_privileges() = 0;
     virtual OwnerLookup owner_of(std::u16string_view path) = 0;
+};
 
-    // ----- paths and programs -----
+// The process and its surroundings: paths, programs, the environment,
+// commands and the file dialog.
+class Processes {
+public:
+    virtual ~Processes() = default;
+
     // Absolute form with "." and ".." removed; nothing when impossible.
     virtual std::optional<std::u16string> full_path(std::u16string_view path) = 0;
     virtual std::u16string executable_path() = 0;
@@ -198,8 +210,13 @@ public:
     // Runs a program directly with a real argument vector and waits.
     virtual int spawn(std::u16string_view program, const std::vector<std::u16string>& args) = 0;
     virtual std::optional<std::u16string> choose_file(DialogKind kind) = 0;
+};
 
-    // ----- console -----
+// The person at the keyboard: keys, lines, the window and the interrupt.
+class Console {
+public:
+    virtual ~Console() = default;
+
     // A key is waiting (only ever true on an interactive console).
     virtual bool key_waiting() = 0;
     // Reads one key without echo; -1 at the end of input.
@@ -212,8 +229,13 @@ public:
     virtual bool interrupted() = 0;
     virtual void install_interrupt_handler() = 0;
     virtual void sleep_ms(unsigned milliseconds) = 0;
+};
 
-    // ----- clock and zone -----
+// The clock, the time zone and calendar conversions.
+class Clock {
+public:
+    virtual ~Clock() = default;
+
     virtual std::int64_t now_seconds() = 0;
     virtual ZoneInfo zone() = 0;
     // Calendar fields of a file time, in UTC or in local time.
@@ -223,11 +245,27 @@ public:
     virtual std::optional<CivilTime> local_calendar(std::int64_t seconds) = 0;
     // Calendar seconds of a local civil time (seconds ignored past minute).
     virtual std::optional<std::int64_t> make_local(const CivilTime& when) = 0;
+};
 
-    // ----- text conversion -----
-    // The platform's 8-bit form of a wide text (UTF-8 off Windows).
+// Text conversion between the program's UTF-16 and the platform's 8-bit
+// form (UTF-8 off Windows).
+class Text {
+public:
+    virtual ~Text() = default;
+
     virtual std::string narrow(std::u16string_view text) = 0;
     virtual std::u16string wide(std::string_view text) = 0;
+};
+
+// Everything the core reaches the operating system through.
+class System : public FileSystem,
+               public Volumes,
+               public Processes,
+               public Console,
+               public Clock,
+               public Text {
+public:
+    ~System() override = default;
 };
 
 // File times <-> calendar seconds since 1970.

@@ -152,7 +152,6 @@ bool RecordWriter::select() {
                 return false;
     }
 
-    run.sys.set_file_apis_ansi();
     {
         auto search =
             run.sys.find_first(e_.pg_complete_path, e_.data, platform::SearchDetail::full);

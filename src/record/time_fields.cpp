@@ -38,7 +38,6 @@ int convert_times(Run& run, const platform::FindData& data, TimesRecord& times, 
 
 int times_of_path(Run& run, std::u16string_view path, TimesRecord& times, bool zulu) {
     platform::FindData data;
-    run.sys.set_file_apis_ansi();
     if (!run.sys.get_times(path, data.creation, data.access, data.write)) return 1;
     return convert_times(run, data, times, zulu);
 }

@@ -75,7 +75,7 @@ private:
 
 }  // namespace
 
-FaultyPlatform::FaultyPlatform(platform::System& inner) : inner_(inner) {}
+FaultyPlatform::FaultyPlatform(platform::System& inner) : ForwardingSystem(inner) {}
 
 FaultyPlatform::~FaultyPlatform() = default;
 
@@ -120,29 +120,29 @@ std::unique_ptr<platform::DirSearch> FaultyPlatform::find_first(std::u16string_v
                                                                 platform::FindData& first,
                                                                 platform::SearchDetail detail) {
     if (should_fail(Kind::find_first)) return nullptr;
-    auto search = inner_.find_first(pattern, first, detail);
+    auto search = inner().find_first(pattern, first, detail);
     if (!search) return nullptr;
     return std::make_unique<FaultySearch>(*this, std::move(search));
 }
 
 bool FaultyPlatform::set_attributes(std::u16string_view path, std::uint32_t attributes) {
-    return !should_fail(Kind::set_attributes) && inner_.set_attributes(path, attributes);
+    return !should_fail(Kind::set_attributes) && inner().set_attributes(path, attributes);
 }
 
 bool FaultyPlatform::get_times(std::u16string_view path, platform::FileTicks& creation,
                                platform::FileTicks& access, platform::FileTicks& write) {
-    return !should_fail(Kind::get_times) && inner_.get_times(path, creation, access, write);
+    return !should_fail(Kind::get_times) && inner().get_times(path, creation, access, write);
 }
 
 bool FaultyPlatform::set_times(std::u16string_view path, platform::FileTicks creation,
                                platform::FileTicks access, platform::FileTicks write) {
-    return !should_fail(Kind::set_times) && inner_.set_times(path, creation, access, write);
+    return !should_fail(Kind::set_times) && inner().set_times(path, creation, access, write);
 }
 
 std::unique_ptr<platform::InputFile> FaultyPlatform::open_read(std::u16string_view path,
                                                                bool fallback_route) {
     if (should_fail(Kind::open_read)) return nullptr;
-    auto file = inner_.open_read(path, fallback_route);
+    auto file = inner().open_read(path, fallback_route);
     if (!file) return nullptr;
     return std::make_unique<FaultyInput>(*this, std::move(file));
 }
@@ -150,7 +150,7 @@ std::unique_ptr<platform::InputFile> FaultyPlatform::open_read(std::u16string_vi
 std::unique_ptr<platform::UpdateFile> FaultyPlatform::open_update(std::u16string_view path,
                                                                   bool create) {
     if (should_fail(Kind::open_update)) return nullptr;
-    auto file = inner_.open_update(path, create);
+    auto file = inner().open_update(path, create);
     if (!file) return nullptr;
     return std::make_unique<FaultyUpdate>(*this, std::move(file));
 }
@@ -158,18 +158,18 @@ std::unique_ptr<platform::UpdateFile> FaultyPlatform::open_update(std::u16string
 std::unique_ptr<platform::Sink> FaultyPlatform::open_text(std::u16string_view path,
                                                           platform::OpenMode mode) {
     if (should_fail(Kind::open_text)) return nullptr;
-    auto sink = inner_.open_text(path, mode);
+    auto sink = inner().open_text(path, mode);
     if (!sink) return nullptr;
     return std::make_unique<FaultySink>(*this, std::move(sink));
 }
 
 platform::Sink& FaultyPlatform::standard_output() {
-    if (!out_) out_ = std::make_unique<FaultySink>(*this, inner_.standard_output());
+    if (!out_) out_ = std::make_unique<FaultySink>(*this, inner().standard_output());
     return *out_;
 }
 
 platform::Sink& FaultyPlatform::standard_error() {
-    if (!err_) err_ = std::make_unique<FaultySink>(*this, inner_.standard_error());
+    if (!err_) err_ = std::make_unique<FaultySink>(*this, inner().standard_error());
     return *err_;
 }
 

@@ -231,8 +231,6 @@ public:
     // Local time is UTC - offset_seconds; daylight time is never applied.
     platform::ZoneInfo zone_info{"Eastern Standard Time", "", 18000, false};
 
-    bool apis_ansi = true;  // set_file_apis_ansi/oem switch it
-
     // ----- platform::System -----
     const platform::PathSyntax& syntax() const override;
     std::unique_ptr<platform::DirSearch> find_first(std::u16string_view pattern,
@@ -254,9 +252,6 @@ public:
                                                       bool create) override;
     std::vector<platform::NamedStream> named_streams(std::u16string_view path,
                                                      bool& opened) override;
-    void set_file_apis_ansi() override { apis_ansi = true; }
-    void set_file_apis_oem() override { apis_ansi = false; }
-    bool file_apis_ansi() override { return apis_ansi; }
 
     std::unique_ptr<platform::Sink> open_text(std::u16string_view path,
                                               platform::OpenMode mode) override;

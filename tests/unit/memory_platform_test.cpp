@@ -166,4 +166,21 @@ TEST(FaultyPlatform, FailsTheChosenCall) {
     EXPECT_EQ(in->read(&c, 1), 1);
 }
 
+TEST(FaultyPlatform, CallsItDoesNotFaultReachTheWrappedPlatform) {
+    MemoryPlatform sys;
+    sys.add_file(u"C:\\work\\a.txt", "abc");
+    sys.env[u"WIDTH"] = u"70";
+    sys.keys = {'y'};
+    FaultyPlatform faulty(sys);
+    EXPECT_TRUE(faulty.exists(u"C:\\work\\a.txt"));
+    EXPECT_EQ(faulty.get_env(u"width"), u"70");
+    EXPECT_EQ(faulty.now_seconds(), sys.now);
+    EXPECT_EQ(faulty.volume_info(u"C:\\")->serial, 0x1234ABCDu);
+    EXPECT_EQ(faulty.read_key(), 'y');
+    EXPECT_EQ(faulty.narrow(u"abc"), "abc");
+    faulty.sleep_ms(5);
+    EXPECT_EQ(sys.slept_ms, 5u);
+    EXPECT_EQ(&faulty.inner(), &sys);
+}
+
 }  // namespace

@@ -132,6 +132,7 @@ bool Win32System::get_times(std::u16string_view path, FileTicks& creation, FileT
                             FileTicks& write) {
     // Attribute access only, shared with everybody: a file that another
     // program holds open still tells its times, and nothing is read.
+    use_ansi_file_apis();
     Handle h(open_existing(path, FILE_READ_ATTRIBUTES, share_all, FILE_FLAG_BACKUP_SEMANTICS));
     if (!h.valid()) return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -164,6 +165,19 @@ bool Win32System::exists(std::u16string_view path) {
 }
 
 std::unique_ptr<InputFile> Win32System::open_read(std::u16string_view path, bool fallback_route) {
+    if (fallback_route) return open_input(path, true);
+    // The backup-semantics route is tried under the ANSI code page and,
+    // when refused, once more under the OEM one; ANSI is put back after,
+    // because searches and time queries expect it.
+    use_ansi_file_apis();
+    if (auto file = open_input(path, false)) return file;
+    ::SetFileApisToOEM();
+    auto file = open_input(path, false);
+    use_ansi_file_apis();
+    return file;
+}
+
+std::unique_ptr<InputFile> Win32System::open_input(std::u16string_view path, bool fallback_route) {
     HANDLE h;
     if (fallback_route) {
         // The runtime's plain open: read access that tolerates writers.

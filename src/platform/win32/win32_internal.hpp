@@ -56,6 +56,13 @@ std::optional<std::u16string> fill_wide(Call call, std::size_t first_size = 260)
 std::string ansi_of(std::u16string_view text);
 std::u16string wide_of_ansi(std::string_view text);
 
+// ----- code pages -----
+// Searches and time queries run with the file functions on the ANSI code
+// page; only a refused open for reading switches to OEM for a moment.
+inline void use_ansi_file_apis() {
+    ::SetFileApisToANSI();
+}
+
 // ----- times -----
 inline FileTicks ticks_of(const FILETIME& ft) {
     return (static_cast<FileTicks>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -140,9 +147,6 @@ public:
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
     std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) override;
-    void set_file_apis_ansi() override { ::SetFileApisToANSI(); }
-    void set_file_apis_oem() override { ::SetFileApisToOEM(); }
-    bool file_apis_ansi() override { return ::AreFileApisANSI() != FALSE; }
 
     std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) override;
     Sink& standard_output() override;
@@ -189,6 +193,9 @@ public:
     std::u16string wide(std::string_view text) override { return wide_of_ansi(text); }
 
 private:
+    // One attempt at open_read, without the code-page retry.
+    std::unique_ptr<InputFile> open_input(std::u16string_view path, bool fallback_route);
+
     std::unique_ptr<Sink> stdout_sink_;
     std::unique_ptr<Sink> stderr_sink_;
     bool stdin_console_ = false;

@@ -24,6 +24,7 @@ public:
 
     bool next(FindData& entry) override {
         if (h_ == INVALID_HANDLE_VALUE) return false;
+        use_ansi_file_apis();
         WIN32_FIND_DATAW found;
         if (!::FindNextFileW(h_, &found)) {
             close();  // exhausted: give the handle back early
@@ -45,6 +46,7 @@ private:
 
 std::unique_ptr<DirSearch> Win32System::find_first(std::u16string_view pattern, FindData& first,
                                                    SearchDetail detail) {
+    use_ansi_file_apis();
     const std::wstring p = to_w(pattern);
     WIN32_FIND_DATAW found;
     // While the walker only looks for directories the short names are not

@@ -9,7 +9,9 @@ namespace win32 {
 Win32System::Win32System()
     : stdout_sink_(make_handle_sink(::GetStdHandle(STD_OUTPUT_HANDLE), false, true)),
       stderr_sink_(make_handle_sink(::GetStdHandle(STD_ERROR_HANDLE), false, true)),
-      stdin_console_(is_console(::GetStdHandle(STD_INPUT_HANDLE))) {}
+      stdin_console_(is_console(::GetStdHandle(STD_INPUT_HANDLE))) {
+    use_ansi_file_apis();
+}
 
 Win32System::~Win32System() = default;
 
