@@ -7,6 +7,9 @@ namespace filarix {
 
 namespace {
 
+// The number the open-failure message carries; fixed from one build to the next.
+constexpr int zip_open_error_number = 226;
+
 constexpr std::size_t local_header_size = 30;
 constexpr std::uint32_t marked_zip64 = 0xFFFFFFFFu;
 constexpr std::uint16_t zip64_block_id = 0x0001;
@@ -223,8 +226,8 @@ ZipWalk walk_zip_members(platform::InputFile& file, std::uint64_t file_size,
 
 std::string zip_open_failure_message(std::string_view path_text) {
     std::string out;
-    appendf(out, "\nLine: %d Source file: %s: Ziplog check, can't open file :\n", __LINE__,
-            "d_zip_proc_64");
+    appendf(out, "\nLine: %d Source file: %s: Ziplog check, can't open file :\n",
+            zip_open_error_number, "d_zip_proc_64");
     out += printable(path_text);
     out += '\n';
     return out;

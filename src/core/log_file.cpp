@@ -7,6 +7,10 @@ namespace filarix {
 namespace {
 
 constexpr const char* source_tag = "Generic_64";
+// The numbers the error messages carry; fixed, so that a note about one
+// stays true from one build to the next.
+constexpr int open_error_number = 52;
+constexpr int memory_error_number = 60;
 // The row of asterisks that opens each block.
 constexpr const char* asterisks = "*****************************************************";
 // The end clean-up reads the log in blocks of this size.
@@ -49,7 +53,7 @@ void clean_log_end(Run& run, std::u16string_view name) {
     auto file = run.sys.open_update(name, false);
     if (!file) file = run.sys.open_update(name, true);
     if (!file) {
-        run.std_err.printf("\n%s\n%d\nerror opening %s\n", source_tag, __LINE__,
+        run.std_err.printf("\n%s\n%d\nerror opening %s\n", source_tag, open_error_number,
                            run.sys.narrow(name).c_str());
         end_run(exit_code::output_file);
     }
@@ -57,8 +61,8 @@ void clean_log_end(Run& run, std::u16string_view name) {
     if (!size || *size < 10) return;
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[scan_block]);
     if (!block) {
-        run.std_err.printf("\n%s\n%d\nerror getting memory for %s\n", source_tag, __LINE__,
-                           run.sys.narrow(name).c_str());
+        run.std_err.printf("\n%s\n%d\nerror getting memory for %s\n", source_tag,
+                           memory_error_number, run.sys.narrow(name).c_str());
         end_run(exit_code::output_file);
     }
     if (!file->seek(0)) return;
@@ -93,6 +97,12 @@ std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view nam
     run.log_name = name;
     run.log_error_reported = false;
     return log;
+}
+
+void close_accounting_log(Run& run) {
+    if (!run.log) return;
+    run.log->close();
+    run.log.reset();
 }
 
 void check_log_written(Run& run) {

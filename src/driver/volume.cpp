@@ -11,6 +11,11 @@ namespace filarix {
 
 namespace {
 
+// The numbers the error messages carry; fixed, so that a note about one
+// stays true from one build to the next.
+constexpr int volume_error_number = 115;
+constexpr int security_error_number = 119;
+
 // On POSIX a volume is found from any path on it; a start path that does
 // not exist yet is answered for the directory that would hold it.
 std::u16string existing_ancestor(Run& run, std::u16string_view path) {
@@ -112,11 +117,13 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
 
     const auto info = run.sys.volume_info(volume_root(run, first));
     if (!info) {
-        run.std_err.printf("\n%s Line: %d, Error getting volume info.\n", "filarix_64", __LINE__);
+        run.std_err.printf("\n%s Line: %d, Error getting volume info.\n", "filarix_64",
+                           volume_error_number);
     } else {
         run.layout.volume_label = info->label;
         if (info->file_system == u"NTFS" && !setup_userid(run))
-            run.std_err.printf("\n%d %s, security setup_userid failed\n", __LINE__, "filarix_64");
+            run.std_err.printf("\n%d %s, security setup_userid failed\n", security_error_number,
+                               "filarix_64");
     }
 
     if (s.output_to_file()) write_header_line(run);

@@ -31,96 +31,14 @@ void list_directory_streams(Run& run, const std::u16string& path_without_separat
     ++run.counts.stream_directories;
 }
 
-// One set member or range of a bracket expression; advances i.
-bool set_matches(std::u16string_view p, std::size_t& i, char16_t c, bool& closed) {
-    bool negate = false;
-    if (i < p.size() && (p[i] == u'!' || p[i] == u'^')) {
-        negate = true;
-        ++i;
-    }
-    bool matched = false;
-    bool first = true;
-    while (i < p.size()) {
-        char16_t lo = p[i];
-        if (lo == u']' && !first) {
-            ++i;
-            closed = true;
-            return matched != negate;
-        }
-        first = false;
-        if (lo == u'\\' && i + 1 < p.size()) lo = p[++i];
-        ++i;
-        char16_t hi = lo;
-        if (i + 1 < p.size() && p[i] == u'-' && p[i + 1] != u']') {
-            hi = p[i + 1];
-            i += 2;
-            if (hi == u'\\' && i < p.size()) hi = p[i++];
-        }
-        if (lo <= c && c <= hi) matched = true;
-    }
-    closed = false;
-    return false;
-}
-
-// One pattern element against one name character; advances pi.
-bool element_matches(std::u16string_view p, std::size_t& pi, char16_t c) {
-    const char16_t pc = p[pi];
-    if (pc == u'?') {
-        ++pi;
-        return true;
-    }
-    if (pc == u'[') {
-        std::size_t i = pi + 1;
-        bool closed = false;
-        const bool ok = set_matches(p, i, c, closed);
-        if (!closed) return false;
-        pi = i;
-        return ok;
-    }
-    if (pc == u'\\') {
-        // A backslash with nothing after it escapes nothing and matches nothing.
-        if (pi + 1 >= p.size()) return false;
-        pi += 2;
-        return p[pi - 1] == c;
-    }
-    ++pi;
-    return pc == c;
-}
-
 }  // namespace
 
-bool wildcard_match(std::u16string_view pattern, std::u16string_view name) {
-    // Every element but "*" matches exactly one character, so remembering
-    // the last "*" is enough to try each split, shortest first, without
-    // recursion.
-    std::size_t pi = 0, ni = 0;
-    std::size_t star = std::u16string_view::npos, star_name = 0;
-    while (ni < name.size()) {
-        if (pi < pattern.size() && pattern[pi] == u'*') {
-            while (pi < pattern.size() && pattern[pi] == u'*') ++pi;
-            star = pi;
-            star_name = ni;
-            continue;
-        }
-        std::size_t next = pi;
-        if (pi < pattern.size() && element_matches(pattern, next, name[ni])) {
-            pi = next;
-            ++ni;
-            continue;
-        }
-        if (star == std::u16string_view::npos) return false;
-        pi = star;
-        ni = ++star_name;
-    }
-    while (pi < pattern.size() && pattern[pi] == u'*') ++pi;
-    return pi == pattern.size();
-}
 
 bool is_excluded(const Run& run, std::u16string_view name) {
     if (run.s.exclude_list.empty()) return false;
     const std::u16string upper = platform::ascii_upper(name);
     for (const auto& mask : run.s.exclude_list)
-        if (wildcard_match(mask, upper)) return true;
+        if (platform::wildcard_match(mask, upper)) return true;
     return false;
 }
 

@@ -13,9 +13,6 @@ namespace filarix {
 void walk_directory(Run& run, const std::u16string& directory);
 void list_directory_files(Run& run, const std::u16string& directory);
 bool is_excluded(const Run& run, std::u16string_view name);
-// The whole name against the whole pattern, with the rules of fnmatch
-// called with no flags: "*", "?", sets with "!"/"^" and ranges, "\" escapes.
-bool wildcard_match(std::u16string_view pattern, std::u16string_view name);
 // Ends the run on Ctrl+C (the interrupt signal or the key) or Esc.
 void poll_user_abort(Run& run);
 

@@ -7,6 +7,7 @@
 
 #include "content/help.hpp"
 #include "content/signature.hpp"
+#include "core/log_file.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
 #include "options/long_options.hpp"
@@ -354,10 +355,7 @@ private:
         if (plus_before()) {
             rest();
             s_.ACCT = 0;
-            if (run_.log) {
-                run_.log->close();
-                run_.log.reset();
-            }
+            close_accounting_log(run_);
             return;
         }
         const std::u16string name = required_or_help(false, true);
@@ -369,8 +367,7 @@ private:
             run_.log->put("This file closed.\n");
             run_.log->printf("Accounting file overridden by option -1 file pointing to %s\n",
                              narrow(run_.s.acct_name).c_str());
-            run_.log->close();
-            run_.log.reset();
+            close_accounting_log(run_);
         }
     }
 

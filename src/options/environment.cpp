@@ -45,10 +45,7 @@ bool read_accounting(Run& run) {
     const std::u16string name =
         platform::equal_ignoring_case(*value, u"ON") ? std::u16string(u"ACCT-ING") : *value;
     const auto full = run.sys.full_path(name);
-    if (run.log) {
-        run.log->close();
-        run.log.reset();
-    }
+    close_accounting_log(run);
     run.log = open_accounting_log(run, full ? *full : name);
     return run.log != nullptr;
 }

@@ -5,11 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "core/log_file.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
 #include "options/start_paths.hpp"
+#include "platform/console_lines.hpp"
 
 namespace filarix {
 
@@ -86,8 +88,7 @@ void accounting(Line& l) {
         run.log->put("This file closed.\n");
         run.log->printf("Accounting file overridden by .ini file pointing to %s\n",
                         run.sys.narrow(run.s.acct_name).c_str());
-        run.log->close();
-        run.log.reset();
+        close_accounting_log(run);
     }
 }
 
@@ -443,33 +444,30 @@ void apply_line(Run& run, const std::string& raw) {
 }
 
 // Hands out the lines of a file one at a time, without holding the file.
+// Lines of a file, read in blocks; each line as the console reader cuts it.
 class LineReader {
 public:
     explicit LineReader(platform::InputFile& file) : file_(file) {}
 
     bool next(std::string& line) {
-        line.clear();
-        for (;;) {
-            if (at_ == size_) {
-                if (ended_) return !line.empty();
-                const long long got = file_.read(buffer_, sizeof buffer_);
-                if (got <= 0) {
-                    ended_ = true;
-                    return !line.empty();
-                }
-                at_ = 0;
-                size_ = static_cast<std::size_t>(got);
-            }
-            const char c = buffer_[at_++];
-            if (c == '\n') {
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                return true;
-            }
-            line.push_back(c);
-        }
+        return platform::read_line_with([this] { return next_byte(); }, line);
     }
 
 private:
+    int next_byte() {
+        if (at_ == size_) {
+            if (ended_) return -1;
+            const long long got = file_.read(buffer_, sizeof buffer_);
+            if (got <= 0) {
+                ended_ = true;
+                return -1;
+            }
+            at_ = 0;
+            size_ = static_cast<std::size_t>(got);
+        }
+        return static_cast<unsigned char>(buffer_[at_++]);
+    }
+
     platform::InputFile& file_;
     char buffer_[4096];
     std::size_t at_ = 0;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/log_file.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
@@ -118,8 +119,7 @@ int accounting(Option& o) {
     run.s.ACCT = 1;
     if (run.log) {
         run.log->printf("Previous log closed, and %s opened\n", o.narrow(run.s.acct_name).c_str());
-        run.log->close();
-        run.log.reset();
+        close_accounting_log(run);
     }
     return 0;
 }

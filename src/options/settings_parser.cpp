@@ -69,10 +69,7 @@ void prepare_comment(Run& run) {
 }
 
 void open_log(Run& run) {
-    if (run.log) {
-        run.log->close();
-        run.log.reset();
-    }
+    close_accounting_log(run);
     run.log = open_accounting_log(run, run.s.acct_name);
 }
 

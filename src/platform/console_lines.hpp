@@ -1,4 +1,5 @@
-// One line of standard input, byte by byte, the same for every backend:
+// One line of standard input or of a text file the program reads (the INI
+// file), byte by byte, the same for every backend:
 // the line end is dropped (a carriage return before it too), and false
 // comes only when the input ended before anything was read.
 #pragma once

@@ -66,37 +66,106 @@ bool has_wildcards(std::u16string_view text) {
 
 namespace {
 
-// Glob with "*" and "?" only, ASCII case folded; iterative with one
-// backtrack point, so no pattern can make it slow.
-bool glob(std::u16string_view p, std::u16string_view n) {
-    std::size_t pi = 0, ni = 0, star = std::u16string_view::npos, mark = 0;
-    while (ni < n.size()) {
-        if (pi < p.size() && (p[pi] == u'?' || ascii_upper(p[pi]) == ascii_upper(n[ni]))) {
-            ++pi;
-            ++ni;
-        } else if (pi < p.size() && p[pi] == u'*') {
-            star = pi++;
-            mark = ni;
-        } else if (star != std::u16string_view::npos) {
-            pi = star + 1;
-            ni = ++mark;
-        } else {
-            return false;
-        }
+// One set member or range of a bracket expression; advances i.
+bool set_matches(std::u16string_view p, std::size_t& i, char16_t c, bool& closed) {
+    bool negate = false;
+    if (i < p.size() && (p[i] == u'!' || p[i] == u'^')) {
+        negate = true;
+        ++i;
     }
-    while (pi < p.size() && p[pi] == u'*') ++pi;
-    return pi == p.size();
+    bool matched = false;
+    bool first = true;
+    while (i < p.size()) {
+        char16_t lo = p[i];
+        if (lo == u']' && !first) {
+            ++i;
+            closed = true;
+            return matched != negate;
+        }
+        first = false;
+        if (lo == u'\\' && i + 1 < p.size()) lo = p[++i];
+        ++i;
+        char16_t hi = lo;
+        if (i + 1 < p.size() && p[i] == u'-' && p[i + 1] != u']') {
+            hi = p[i + 1];
+            i += 2;
+            if (hi == u'\\' && i < p.size()) hi = p[i++];
+        }
+        if (lo <= c && c <= hi) matched = true;
+    }
+    closed = false;
+    return false;
+}
+
+// One pattern element against one name character; advances pi.
+bool element_matches(std::u16string_view p, std::size_t& pi, char16_t c, GlobRules rules) {
+    const char16_t pc = p[pi];
+    if (pc == u'?') {
+        ++pi;
+        return true;
+    }
+    if (!rules.sets_and_escapes) {
+        ++pi;
+        return rules.fold_case ? ascii_upper(pc) == ascii_upper(c) : pc == c;
+    }
+    if (pc == u'[') {
+        std::size_t i = pi + 1;
+        bool closed = false;
+        const bool ok = set_matches(p, i, c, closed);
+        if (!closed) return false;
+        pi = i;
+        return ok;
+    }
+    if (pc == u'\\') {
+        // A backslash with nothing after it escapes nothing and matches nothing.
+        if (pi + 1 >= p.size()) return false;
+        pi += 2;
+        return p[pi - 1] == c;
+    }
+    ++pi;
+    return pc == c;
 }
 
 }  // namespace
 
+bool wildcard_match(std::u16string_view pattern, std::u16string_view name, GlobRules rules) {
+    // Every element but "*" matches exactly one character, so remembering
+    // the last "*" is enough to try each split, shortest first, without
+    // recursion.
+    std::size_t pi = 0, ni = 0;
+    std::size_t star = std::u16string_view::npos, star_name = 0;
+    while (ni < name.size()) {
+        if (pi < pattern.size() && pattern[pi] == u'*') {
+            while (pi < pattern.size() && pattern[pi] == u'*') ++pi;
+            star = pi;
+            star_name = ni;
+            continue;
+        }
+        std::size_t next = pi;
+        if (pi < pattern.size() && element_matches(pattern, next, name[ni], rules)) {
+            pi = next;
+            ++ni;
+            continue;
+        }
+        if (star == std::u16string_view::npos) return false;
+        pi = star;
+        ni = ++star_name;
+    }
+    while (pi < pattern.size() && pattern[pi] == u'*') ++pi;
+    return pi == pattern.size();
+}
+
+namespace {
+constexpr GlobRules mask_rules{.sets_and_escapes = false, .fold_case = true};
+}  // namespace
+
 bool mask_matches(std::u16string_view mask, std::u16string_view name) {
     if (mask == u"*" || mask == u"*.*") return true;
-    if (glob(mask, name)) return true;
+    if (wildcard_match(mask, name, mask_rules)) return true;
     // "name.*" also finds "name" itself, as the Windows search does.
     if (mask.size() >= 2 && mask.substr(mask.size() - 2) == u".*" &&
         name.find(u'.') == std::u16string_view::npos)
-        return glob(mask.substr(0, mask.size() - 2), name);
+        return wildcard_match(mask.substr(0, mask.size() - 2), name, mask_rules);
     return false;
 }
 

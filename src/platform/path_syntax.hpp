@@ -37,6 +37,18 @@ bool equal_ignoring_case(std::u16string_view a, std::u16string_view b);
 // is total and two runs always agree).
 bool name_less(std::u16string_view a, std::u16string_view b);
 
+// The rules of a wildcard pattern: "*" and "?" always; with sets_and_escapes
+// also bracket sets ("!"/"^", ranges) and "\\" escapes, as fnmatch has
+// them with no flags; fold_case compares ASCII letters without case.
+struct GlobRules {
+    bool sets_and_escapes = true;
+    bool fold_case = false;
+};
+// The whole name against the whole pattern. Every element but "*" matches
+// one character, so one remembered "*" tries each split without recursion
+// and no pattern can make it slow.
+bool wildcard_match(std::u16string_view pattern, std::u16string_view name, GlobRules rules = {});
+
 // Windows directory-search mask semantics: "*" and "*.*" match every name,
 // "?" one character, case-insensitive, and a trailing ".*" also matches a
 // name without any extension.

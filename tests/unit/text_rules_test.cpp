@@ -72,14 +72,14 @@ TEST(WildcardMatch, FollowsFnmatchRules) {
         {u"*X*Y*Z", u"XAYBZXYZ", true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(wildcard_match(c.pattern, c.name), c.match)
+        EXPECT_EQ(platform::wildcard_match(c.pattern, c.name), c.match)
             << std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
 }
 
 TEST(WildcardMatch, ManyStarsStayFast) {
     const std::u16string pattern = u"*A*A*A*A*A*A*A*A*A*A*A*A*B";
     const std::u16string name(5000, u'A');
-    EXPECT_FALSE(wildcard_match(pattern, name));
+    EXPECT_FALSE(platform::wildcard_match(pattern, name));
 }
 
 TEST(NameShorten, KeepsDriveAndTail) {

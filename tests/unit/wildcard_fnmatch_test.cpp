@@ -47,7 +47,7 @@ TEST(WildcardFnmatch, AgreesWithTheCLibraryOnRandomInput) {
             name.push_back(name_chars[random() % name_chars.size()]);
         if (has_unclosed_set(pattern)) continue;
         const bool expected = fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
-        const bool actual = wildcard_match(std::u16string(pattern.begin(), pattern.end()),
+        const bool actual = platform::wildcard_match(std::u16string(pattern.begin(), pattern.end()),
                                            std::u16string(name.begin(), name.end()));
         ASSERT_EQ(actual, expected) << "pattern \"" << pattern << "\" name \"" << name << "\"";
         ++compared;
