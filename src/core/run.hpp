@@ -85,6 +85,8 @@ struct Counters {
     int split_number = 1;
     std::uint32_t console_lines = 0;
     int walk_depth = 0;
+    // Files whose attributes or times could not be put back after reading.
+    std::uint32_t reset_failures = 0;
 };
 
 // Where the records go.
@@ -145,6 +147,15 @@ struct Run {
     // Where the memo goes: its own file, else the log when a memo was asked
     // for; null when neither.
     OutStream* memo_stream() const;
+
+    // The named streams of the path enumerated last; it grows to hold every
+    // stream with its whole name.
+    std::vector<platform::NamedStream> stream_table;
+    // Failures that are told once per run, however often they occur.
+    bool backup_privileges_requested = false;
+    bool stream_read_error_reported = false;
+    bool privilege_error_reported = false;
+    bool reset_error_reported = false;
 
     // The digests' read buffer, kept from file to file.
     std::unique_ptr<unsigned char[]> read_buffer;

@@ -87,6 +87,11 @@ void write_stream_totals(Run& run, OutStream& out) {
     out.put(")\n");
 }
 
+void write_reset_failures(const Run& run, OutStream& out) {
+    if (run.counts.reset_failures != 0)
+        out.printf("\n Access times not restored: %ld files", long(run.counts.reset_failures));
+}
+
 void close_out_listing(Run& run) {
     if (run.s.SORT && run.s.output_to_file() && run.output_file) {
         // A listing that did not reach the disk whole is not sorted: the
@@ -138,6 +143,7 @@ bool write_log_summary(Run& run, int reason) {
         log.printf("\n Record length                   %4d", int(run.counts.line_length));
     log.printf("\n Number of files processed:    %6ld", long(run.counts.files_found));
     log.printf("\n Includes alternate data streams: %3d", int(run.counts.streams_found));
+    write_reset_failures(run, log);
     log.put("\n");
     write_totals_line(run, log);
     if (run.layout.drive_free_bytes > 0)
@@ -177,6 +183,7 @@ void write_console_summary(Run& run) {
                        int(run.counts.stream_directories), int(run.counts.directory_streams));
         err.put(")\n");
     }
+    write_reset_failures(run, err);
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
@@ -187,6 +194,9 @@ void write_console_summary(Run& run) {
 }  // namespace
 
 int terminate_run(Run& run, int reason) {
+    // Access times that could not be put back have changed the evidence the
+    // run was asked to keep: such a run does not end as a normal one.
+    if (run.counts.reset_failures != 0 && reason < 2) reason = exit_code::other_exit;
     run.exit_reason = reason;
     if (!run.start_time_set) {
         run.start_time = run.sys.now_seconds();

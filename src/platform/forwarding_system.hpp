@@ -52,8 +52,8 @@ public:
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override {
         return inner_.open_update(path, create);
     }
-    std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) override {
-        return inner_.named_streams(path, opened);
+    StreamListing named_streams(std::u16string_view path) override {
+        return inner_.named_streams(path);
     }
     std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) override {
         return inner_.open_text(path, mode);

@@ -85,6 +85,15 @@ struct NamedStream {
     std::uint32_t attributes = 0;
 };
 
+// The named streams of one file or directory, and whether they could be
+// read: an entry that cannot be opened has none, while a listing that
+// broke off is a failure the caller reports.
+struct StreamListing {
+    enum class Status { listed, not_opened, read_failed };
+    Status status = Status::listed;
+    std::vector<NamedStream> streams;
+};
+
 // A file or named stream open for reading.
 class InputFile {
 public:
@@ -162,7 +171,7 @@ public:
     // The fallback route is the runtime's plain open, which shares more.
     virtual std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) = 0;
     virtual std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) = 0;
-    virtual std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) = 0;
+    virtual StreamListing named_streams(std::u16string_view path) = 0;
 
     // ----- text files and standard streams -----
     virtual std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) = 0;

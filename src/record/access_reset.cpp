@@ -2,7 +2,59 @@
 
 namespace filarix {
 
-// Nothing reads file contents yet, so there is nothing to put back.
-void restore_entry_times(Run&, const CurrentEntry&) {}
+namespace {
+
+constexpr int attribute_error_number = 421;
+
+// The bits that keep a Windows file from having its times set.
+constexpr std::uint32_t guarding_bits = platform::attr::readonly | platform::attr::system;
+
+// restore_times: the three times, with read-only and system lifted for the
+// moment when they stand in the way, and put back after.
+bool restore_times(Run& run, const std::u16string& path, const TimesRecord& t) {
+    if (run.sys.set_times(path, t.raw_creation, t.raw_access, t.raw_write)) return true;
+    const auto current = run.sys.get_attributes(path);
+    if (!current || (*current & guarding_bits) == 0) return false;
+    if (!run.sys.set_attributes(path, *current & ~guarding_bits)) return false;
+    const bool ok = run.sys.set_times(path, t.raw_creation, t.raw_access, t.raw_write);
+    // A file that was read-only stays so even when its times could not be set.
+    const bool back = run.sys.set_attributes(path, *current);
+    return ok && back;
+}
+
+// Every failing file is counted; only the first is named, so a read-only
+// medium does not bury the listing's messages.
+bool first_failure(Run& run) {
+    ++run.counts.reset_failures;
+    if (run.reset_error_reported) return false;
+    run.reset_error_reported = true;
+    return true;
+}
+
+}  // namespace
+
+void restore_entry_times(Run& run, const CurrentEntry& entry) {
+    const std::u16string& path = entry.pg_complete_path;
+    const std::uint32_t found = entry.data.attributes;
+    const auto now = run.sys.get_attributes(path);
+    bool attributes_back = true;
+    if (!now || *now != found) attributes_back = run.sys.set_attributes(path, found);
+
+    bool times_back = true;
+    platform::FileTicks creation = 0, access = 0, write = 0;
+    // Times already as found (the file was read without touching them)
+    // are not written again: writing them would change the status-change
+    // time for nothing.
+    if (!run.sys.get_times(path, creation, access, write) || access != entry.times.raw_access ||
+        write != entry.times.raw_write)
+        times_back = restore_times(run, path, entry.times);
+
+    if ((attributes_back && times_back) || !first_failure(run)) return;
+    const std::string name = run.sys.narrow(run.syntax.without_long_prefix(path));
+    if (!attributes_back)
+        run.std_err.printf("\n%d: Couldn't reset attributes of %s\n", attribute_error_number,
+                           name.c_str());
+    if (!times_back) run.std_err.printf("\nCan't reset filetime for %s\n", name.c_str());
+}
 
 }  // namespace filarix

@@ -5,6 +5,11 @@
 
 namespace filarix {
 
+// Puts back the attributes and the access and write times the directory
+// search found for the entry (a creation time is left where the platform
+// cannot set one). Whatever is unchanged is left alone, so a file read
+// without touching its access time is not written to at all. A failure is
+// counted in reset_failures; the first one is named on the error stream.
 void restore_entry_times(Run& run, const CurrentEntry& entry);
 
 }  // namespace filarix

@@ -415,6 +415,7 @@ std::shared_ptr<Node> MemoryPlatform::new_node(std::u16string_view name, bool is
     node->locked_primary = options.locked_primary;
     node->protect = options.protect;
     node->unlistable = options.unlistable;
+    node->streams_unreadable = options.streams_unreadable;
     for (const auto& [stream_name, text] : options.streams)
         node->streams.push_back({stream_name, std::make_shared<Content>(Content{text, 0})});
     return node;
@@ -619,6 +620,7 @@ std::unique_ptr<platform::InputFile> MemoryPlatform::open_read(std::u16string_vi
         return std::make_unique<ContentFile>(found.stream->content, false);
     }
     if (found.node->is_dir) return nullptr;
+    if (reads_touch_access) found.node->access = now_ticks();
     return std::make_unique<ContentFile>(found.node->content, false);
 }
 
@@ -658,14 +660,19 @@ std::unique_ptr<platform::UpdateFile> MemoryPlatform::open_update(std::u16string
     return std::make_unique<ContentFile>(std::move(content), true);
 }
 
-std::vector<platform::NamedStream> MemoryPlatform::named_streams(std::u16string_view path,
-                                                                 bool& opened) {
-    std::vector<platform::NamedStream> out;
+platform::StreamListing MemoryPlatform::named_streams(std::u16string_view path) {
+    platform::StreamListing out;
     Found found = find(path);
-    opened = found.node != nullptr && !found.where->has_stream;
-    if (!opened) return out;
+    if (!found.node || found.where->has_stream || found.node->locked) {
+        out.status = platform::StreamListing::Status::not_opened;
+        return out;
+    }
+    if (found.node->streams_unreadable) {
+        out.status = platform::StreamListing::Status::read_failed;
+        return out;
+    }
     for (const auto& stream : found.node->streams)
-        out.push_back(
+        out.streams.push_back(
             {u":" + stream.name + u":$DATA", static_cast<std::int64_t>(stream.content->size()), 0});
     return out;
 }

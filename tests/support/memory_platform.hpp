@@ -83,6 +83,7 @@ struct NodeOptions {
     bool locked_primary = false;  // open_read fails unless through the fallback route
     bool protect = false;         // set_attributes, set_times, open_update, open_text, delete fail
     bool unlistable = false;      // directories: every find_first inside it fails
+    bool streams_unreadable = false;  // named_streams opens it but the listing breaks off
 };
 
 struct Node {
@@ -99,6 +100,7 @@ struct Node {
     bool locked_primary = false;
     bool protect = false;
     bool unlistable = false;
+    bool streams_unreadable = false;
     std::shared_ptr<Content> content = std::make_shared<Content>();
     std::vector<Stream> streams;  // in insertion order
     // Keyed by the upper-cased name.
@@ -190,6 +192,9 @@ public:
     std::size_t find_first_calls = 0;
     std::vector<std::u16string> find_patterns;  // every find_first pattern, in order
     std::vector<ReadOpen> read_opens;           // every open_read, in order
+    // Opening a file's main data for reading sets its access time to now,
+    // as a file system that records access does.
+    bool reads_touch_access = false;
 
     std::string out_text;  // what went to standard output
     std::string err_text;  // what went to standard error
@@ -250,8 +255,7 @@ public:
                                                    bool fallback_route) override;
     std::unique_ptr<platform::UpdateFile> open_update(std::u16string_view path,
                                                       bool create) override;
-    std::vector<platform::NamedStream> named_streams(std::u16string_view path,
-                                                     bool& opened) override;
+    platform::StreamListing named_streams(std::u16string_view path) override;
 
     std::unique_ptr<platform::Sink> open_text(std::u16string_view path,
                                               platform::OpenMode mode) override;

@@ -69,9 +69,9 @@ TEST(MemoryPlatform, SharesStreamsAndReparsePoints) {
     EXPECT_EQ(info->serial, 7u);
     EXPECT_TRUE(info->named_streams);
 
-    bool opened = false;
-    auto streams = sys.named_streams(u"\\\\server\\data\\f.txt", opened);
-    ASSERT_TRUE(opened);
+    const auto listing = sys.named_streams(u"\\\\server\\data\\f.txt");
+    ASSERT_EQ(listing.status, platform::StreamListing::Status::listed);
+    const auto& streams = listing.streams;
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0].name, u":notes:$DATA");
     EXPECT_EQ(streams[0].size, 11);

@@ -181,9 +181,9 @@ TEST_F(PosixBackend, NamedStreamsAndDosAttributes) {
     if (::setxattr(f.c_str(), "user.plain", "hello", 5, 0) != 0) GTEST_SKIP() << "no user xattrs";
     ASSERT_EQ(::setxattr(f.c_str(), "user.DosStream.Zone:$DATA", "abc", 4, 0), 0);
     ASSERT_EQ(::setxattr(f.c_str(), "user.DOSATTRIB", "0x23", 5, 0), 0);
-    bool opened = false;
-    const auto streams = sys_->named_streams(u(f), opened);
-    EXPECT_TRUE(opened);
+    const auto listing = sys_->named_streams(u(f));
+    EXPECT_EQ(listing.status, platform::StreamListing::Status::listed);
+    const auto& streams = listing.streams;
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].name, u":plain:$DATA");
     EXPECT_EQ(streams[0].size, 5);

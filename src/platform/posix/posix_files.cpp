@@ -105,12 +105,6 @@ private:
     bool terminal_;
 };
 
-bool ends_with_data_suffix(std::string_view name) {
-    return name.size() >= stream_suffix.size() &&
-           equal_ignoring_case(from_bytes(name.substr(name.size() - stream_suffix.size())),
-                               from_bytes(stream_suffix));
-}
-
 // "file:NAME" or "file:NAME:$DATA" of a path that does not exist itself:
 // the existing file and the bare stream name.
 struct StreamPath {
@@ -134,11 +128,6 @@ std::optional<StreamPath> split_stream_path(const std::string& path) {
     return std::nullopt;
 }
 
-// Samba keeps one terminating zero byte after a stream's contents.
-void drop_stream_terminator(std::string& value) {
-    if (!value.empty() && value.back() == '\0') value.pop_back();
-}
-
 std::optional<std::string> read_stream(const StreamPath& sp) {
     auto value = read_xattr(sp.file, (std::string(stream_prefix) + sp.stream + ":$DATA").c_str());
     if (value) {
@@ -150,7 +139,11 @@ std::optional<std::string> read_stream(const StreamPath& sp) {
 }
 
 int open_regular(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    // Reading must not change the access time an examiner relies on: the
+    // kernel allows that to the owner and to root only.
+    constexpr int read_flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = ::open(path.c_str(), read_flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), read_flags);
     if (fd < 0) return -1;
     struct stat st;
     // Devices, pipes and directories have no contents to catalogue (and a
@@ -292,68 +285,6 @@ std::unique_ptr<UpdateFile> PosixSystem::open_update(std::u16string_view path, b
                           O_RDWR | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0), 0666);
     if (fd < 0) return nullptr;
     return std::make_unique<FdUpdate>(fd);
-}
-
-std::vector<NamedStream> PosixSystem::named_streams(std::u16string_view path, bool& opened) {
-    std::vector<NamedStream> streams;
-    const std::string p = strip_trailing_separators(to_bytes(path));
-    struct stat st;
-    opened = !p.empty() && ::lstat(p.c_str(), &st) == 0;
-    if (!opened) return streams;
-
-    std::string list;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const ssize_t need = ::llistxattr(p.c_str(), nullptr, 0);
-        if (need <= 0) {
-            if (need < 0 && errno != ENOTSUP) opened = false;
-            return streams;
-        }
-        list.assign(static_cast<std::size_t>(need), '\0');
-        const ssize_t n = ::llistxattr(p.c_str(), list.data(), list.size());
-        if (n >= 0) {
-            list.resize(static_cast<std::size_t>(n));
-            break;
-        }
-        list.clear();
-        if (errno != ERANGE) {
-            opened = false;
-            return streams;
-        }
-    }
-
-    for (std::size_t pos = 0; pos < list.size();) {
-        const std::size_t end = std::min(list.find('\0', pos), list.size());
-        const std::string key = list.substr(pos, end - pos);
-        pos = end + 1;
-        const std::string_view k(key);
-        std::string shown;
-        bool samba_stream = false;
-        if (k.substr(0, stream_prefix.size()) == stream_prefix) {
-            shown.assign(1, ':').append(k.substr(stream_prefix.size()));
-            if (!ends_with_data_suffix(shown)) shown += stream_suffix;
-            samba_stream = true;
-        } else if (k.substr(0, 5) == "user." && key != dos_attribute_xattr) {
-            shown.assign(1, ':').append(k.substr(5)).append(stream_suffix);
-        } else {
-            continue;
-        }
-        NamedStream stream;
-        stream.name = from_bytes(shown);
-        if (samba_stream) {
-            auto value = read_xattr(p, key.c_str());
-            if (!value) continue;
-            drop_stream_terminator(*value);
-            stream.size = static_cast<std::int64_t>(value->size());
-        } else {
-            const ssize_t size = ::lgetxattr(p.c_str(), key.c_str(), nullptr, 0);
-            if (size < 0) continue;
-            stream.size = size;
-        }
-        streams.push_back(std::move(stream));
-    }
-    std::sort(streams.begin(), streams.end(),
-              [](const NamedStream& a, const NamedStream& b) { return name_less(a.name, b.name); });
-    return streams;
 }
 
 std::unique_ptr<Sink> PosixSystem::open_text(std::u16string_view path, OpenMode mode) {

@@ -71,6 +71,10 @@ std::string rewrite_dos_attributes(std::string_view value, std::uint32_t bits);
 inline constexpr const char* dos_attribute_xattr = "user.DOSATTRIB";
 inline constexpr std::string_view stream_prefix = "user.DosStream.";
 inline constexpr std::string_view stream_suffix = ":$DATA";
+// The name ends in ":$DATA" (in any case).
+bool ends_with_data_suffix(std::string_view name);
+// Samba keeps one terminating zero byte after a stream's contents.
+void drop_stream_terminator(std::string& value);
 
 // ----- attributes -----
 // What the attribute computation needs of one entry.
@@ -119,7 +123,7 @@ public:
 
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
-    std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) override;
+    StreamListing named_streams(std::u16string_view path) override;
 
     std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) override;
     Sink& standard_output() override;

@@ -204,37 +204,52 @@ std::unique_ptr<UpdateFile> Win32System::open_update(std::u16string_view path, b
     return std::make_unique<HandleInput>(std::move(h));
 }
 
-std::vector<NamedStream> Win32System::named_streams(std::u16string_view path, bool& opened) {
-    std::vector<NamedStream> streams;
+StreamListing Win32System::named_streams(std::u16string_view path) {
+    StreamListing result;
     Handle h(open_existing(path, GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_BACKUP_SEMANTICS));
-    opened = h.valid();
-    if (!opened) return streams;
-
+    if (!h.valid()) {
+        result.status = StreamListing::Status::not_opened;
+        return result;
+    }
+    // A system without the backup interface (Wine) refuses the very first
+    // read: that is a failure to report, not an entry without streams.
+    const auto broke_off = [&result] { result.status = StreamListing::Status::read_failed; };
     LPVOID context = nullptr;
     unsigned char header[stream_header_size];
     std::wstring name;
     for (;;) {
         DWORD got = 0;
         if (!::BackupRead(h.get(), header, static_cast<DWORD>(stream_header_size), &got, FALSE,
-                          TRUE, &context) ||
-            got < stream_header_size)
-            break;  // the end, or a system that cannot enumerate (Wine): what we have
+                          TRUE, &context)) {
+            broke_off();
+            break;
+        }
+        if (got == 0) break;  // the last stream has been read
+        if (got < stream_header_size) {
+            broke_off();
+            break;
+        }
         const StreamHeader parsed = parse_stream_header(header);
         const std::uint32_t name_bytes = parsed.name_bytes;
         const std::int64_t size = parsed.size;
-        if (name_bytes > 65536) break;  // no stream name is that long: a damaged header
+        if (name_bytes > 65536) {  // no stream name is that long: a damaged header
+            broke_off();
+            break;
+        }
         if (name_bytes > 0) {
             name.assign(name_bytes / 2 + 1, L'\0');
             DWORD name_got = 0;
             if (!::BackupRead(h.get(), reinterpret_cast<LPBYTE>(name.data()), name_bytes, &name_got,
                               FALSE, TRUE, &context) ||
-                name_got != name_bytes)
+                name_got != name_bytes) {
+                broke_off();
                 break;
+            }
             NamedStream stream;
             stream.name = from_w(name.data(), name_bytes / 2);
             stream.size = size;
             stream.attributes = parsed.attributes;
-            streams.push_back(std::move(stream));
+            result.streams.push_back(std::move(stream));
         }
         if (size > 0) {
             // Stops at the end of this stream's data, so the next read
@@ -247,7 +262,7 @@ std::vector<NamedStream> Win32System::named_streams(std::u16string_view path, bo
         DWORD got = 0;
         ::BackupRead(h.get(), nullptr, 0, &got, TRUE, FALSE, &context);
     }
-    return streams;
+    return result;
 }
 
 std::unique_ptr<Sink> Win32System::open_text(std::u16string_view path, OpenMode mode) {

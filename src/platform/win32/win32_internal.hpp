@@ -146,7 +146,7 @@ public:
 
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
-    std::vector<NamedStream> named_streams(std::u16string_view path, bool& opened) override;
+    StreamListing named_streams(std::u16string_view path) override;
 
     std::unique_ptr<Sink> open_text(std::u16string_view path, OpenMode mode) override;
     Sink& standard_output() override;
