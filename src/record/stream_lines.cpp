@@ -54,7 +54,8 @@ TimesRecord stream_times(Run& run, const std::u16string& stream_path,
 // fields stand where the record has them, the stream's own in between.
 class StreamLine {
 public:
-    StreamLine(Run& run, bool directory) : run_(run), s_(run.s), out_(run.output()), d_(s_.delimiter), directory_(directory) {}
+    StreamLine(Run& run, bool directory)
+        : run_(run), s_(run.s), out_(run.output()), d_(s_.delimiter), directory_(directory) {}
 
     void write(const RunSettings& columns_of);
 
@@ -96,7 +97,11 @@ void StreamLine::write(const RunSettings& columns_of) {
     if (!found && directory_)
         run_.std_out.printf("\n%d %s\nCouldn't get filetime for %s", directory_times_error_number,
                             source_tag, run_.sys.narrow(without_controls(stream_path)).c_str());
-    for (const Column c : ColumnList(columns_of)) {
+    // A file's stream line follows its record's columns, settled for the walk.
+    const ColumnList columns = &columns_of == &s_ && run_.layout.record_columns
+                                   ? *run_.layout.record_columns
+                                   : ColumnList(columns_of);
+    for (const Column c : columns) {
         fill_up_to(c);
         column(c);
         if (ended_) break;
@@ -333,7 +338,8 @@ int write_directory_stream_lines(Run& run, std::uint32_t count, const std::u16st
     // The table may be refilled while a line is written (none is today),
     // so the lines work from a copy.
     const std::vector<platform::NamedStream> streams = run.stream_table;
-    const std::uint32_t n = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(streams.size()));
+    const std::uint32_t n =
+        std::min<std::uint32_t>(count, static_cast<std::uint32_t>(streams.size()));
     for (std::uint32_t i = 0; i < n; ++i) {
         StreamLine line(run, true);
         line.stream = &streams[i];

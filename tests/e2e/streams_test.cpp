@@ -2,6 +2,8 @@
 // digests of their values, and access times left as they were found.
 #include <sys/xattr.h>
 
+#include <cstring>
+
 #include "e2e_support.hpp"
 
 namespace {
@@ -15,8 +17,7 @@ using Lines = std::vector<std::string>;
 Lines listing(const std::string& err) {
     Lines lines;
     std::size_t at = err.empty() || err[0] != '\n' ? 0 : 1;
-    for (std::size_t end; (end = err.find('\n', at)) != std::string::npos && end > at;
-         at = end + 1)
+    for (std::size_t end; (end = err.find('\n', at)) != std::string::npos && end > at; at = end + 1)
         lines.push_back(err.substr(at, end - at));
     return lines;
 }
@@ -43,9 +44,10 @@ std::string digest_line(const std::string& path, long long size, const char* mar
     return text;
 }
 
+// A directory's stream is never read: with -c its CRC place stays blank.
 std::string directory_stream_line(const std::string& path, long long size) {
     char text[256];
-    std::snprintf(text, sizeof text, "%-54.54s  %20lld Dadata ", path.c_str(), size);
+    std::snprintf(text, sizeof text, "%-54.54s  %20lld Dadata %9s ", path.c_str(), size, "");
     return text;
 }
 
@@ -99,12 +101,8 @@ TEST(Streams, OptionsDecideWhichLinesAppear) {
         std::size_t directory_streams;
     };
     const std::vector<Case> cases = {
-        {{}, 2, 3, 1},
-        {{"--NO_ADS"}, 2, 0, 0},
-        {{"-S"}, 2, 0, 0},
-        {{"-S", "+S"}, 2, 3, 1},
-        {{"--ADS"}, 2, 0, 0},
-        {{"--ADSONLY"}, 1, 3, 1},
+        {{}, 2, 3, 1},           {{"--NO_ADS"}, 2, 0, 0}, {{"-S"}, 2, 0, 0},
+        {{"-S", "+S"}, 2, 3, 1}, {{"--ADS"}, 2, 0, 0},    {{"--ADSONLY"}, 1, 3, 1},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{tree.t.root()};
@@ -172,8 +170,8 @@ TEST(Streams, ResetLeavesAccessTimesAsFoundForRootAndForTheOwner) {
         for (std::size_t i = 0; i < tree.files.size(); ++i) {
             const auto after = times_of(tree.files[i]);
             EXPECT_TRUE(same(after.first, before[i].first))
-                << tree.files[i] << (as_owner ? " as owner: " : " as root: ")
-                << after.first.tv_sec << "." << after.first.tv_nsec;
+                << tree.files[i] << (as_owner ? " as owner: " : " as root: ") << after.first.tv_sec
+                << "." << after.first.tv_nsec;
             EXPECT_TRUE(same(after.second, before[i].second)) << tree.files[i];
         }
     }

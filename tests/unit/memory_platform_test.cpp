@@ -5,7 +5,6 @@
 
 #include "faulty_platform.hpp"
 
-
 namespace {
 
 using platform::FindData;

@@ -161,6 +161,30 @@ TEST(Wine, NoStreamsWhereWineHasNone) {
         << result.err;
 }
 
+TEST(Wine, StreamsAskedForWithoutTheBackupInterfaceEndNormally) {
+    // Wine has no backup reading: with streams asked for, each file is
+    // listed without stream lines, the failure is told once, and the run
+    // ends as a normal one; with -S nothing is asked and nothing is told.
+    TempTree t;
+    for (const char* name : {"tree/one.txt", "tree/two.txt"}) {
+        const std::string file = t.file(name, "x");
+        ASSERT_EQ(::setxattr(file.c_str(), "user.note", "hello", 5, 0), 0) << file;
+    }
+    const std::string tree = windows_path(t.path("tree"));
+    for (const char* streams : {"+S", "-S"}) {
+        const auto result = run_exe({tree, streams});
+        EXPECT_EQ(result.status, 1) << streams << result.err;
+        EXPECT_EQ(result.err.find(".adata."), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("  0 directories, 2 files, 2 bytes"), std::string::npos)
+            << result.err;
+        std::size_t told = 0;
+        for (std::size_t at = 0;
+             (at = result.err.find("Alt Data Read error", at)) != std::string::npos; ++at)
+            ++told;
+        EXPECT_EQ(told, std::string(streams) == "+S" ? 1u : 0u) << streams << result.err;
+    }
+}
+
 TEST(Wine, DigestsAgreeWithTheLinuxBuild) {
     TempTree t;
     std::string data;
