@@ -158,6 +158,9 @@ struct Run {
         if (listing_pause) listing_pause(*this);
     }
 
+    // A per-file command program that could not be started has been named.
+    bool command_failure_reported = false;
+
     // ----- the end of the run -----
     bool sorted = false;
     int exit_reason = 0;

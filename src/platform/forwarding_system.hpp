@@ -95,10 +95,10 @@ public:
     std::optional<std::u16string> get_env(std::u16string_view name) override {
         return inner_.get_env(name);
     }
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override {
-        return inner_.run_shell(before, file_argument, after);
+    int run_shell(const std::vector<std::u16string>& parts) override {
+        return inner_.run_shell(parts);
     }
+    bool keyboard_input() override { return inner_.keyboard_input(); }
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override {
         return inner_.spawn(program, args);
     }

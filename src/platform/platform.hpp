@@ -203,10 +203,10 @@ public:
     virtual std::optional<std::u16string> computer_name() = 0;
     virtual std::optional<std::u16string> get_env(std::u16string_view name) = 0;
     // Runs a command line through the command interpreter and waits. The
-    // file argument stands between the two parts of the command as one
-    // word, quoted so that no file name can run a command of its own.
-    virtual int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                          std::u16string_view after) = 0;
+    // parts alternate: command text, then a literal argument, then text,
+    // ... Each argument reaches the command as one word, quoted so that no
+    // file or directory name can run a command of its own.
+    virtual int run_shell(const std::vector<std::u16string>& parts) = 0;
     // Runs a program directly with a real argument vector and waits.
     virtual int spawn(std::u16string_view program, const std::vector<std::u16string>& args) = 0;
     virtual std::optional<std::u16string> choose_file(DialogKind kind) = 0;
@@ -221,6 +221,8 @@ public:
     virtual bool key_waiting() = 0;
     // Reads one key without echo; -1 at the end of input.
     virtual int read_key() = 0;
+    // Standard input is a keyboard that can answer a prompt.
+    virtual bool keyboard_input() { return true; }
     // Reads one line of standard input; false at the end of input.
     virtual bool read_line(std::string& line) = 0;
     // Rows of the console window; 0 when unknown.
