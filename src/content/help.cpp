@@ -14,8 +14,7 @@ struct BoxChars {
 };
 
 BoxChars box_chars(const Run& run) {
-    if (run.syntax.drive_letters)
-        return {"\xC9", "\xCD", "\xBB", "\xBA", "\xC8", "\xBC", "\xFB"};
+    if (run.syntax.drive_letters) return {"\xC9", "\xCD", "\xBB", "\xBA", "\xC8", "\xBC", "\xFB"};
     return {"\u2554", "\u2550", "\u2557", "\u2551", "\u255A", "\u255D", "\u221A"};
 }
 
@@ -241,11 +240,10 @@ void show_help(Run& run, bool help_option) {
                   "-S:             %sshow Alternate Data Streams (ADS). Default = "
                   "%sshow.[STREAM=[ON|OFF]]\n     see also: --NO_ADS\n",
                   streams ? "DO NOT " : "", streams ? "to " : "DON'T ");
-    w.group(std::string(
-                "--showlong, --showlong=xx  show long paths in full (add --UTF8);\n"
-                "                implies -V unless -w is given\n"
-                "--ADSONLY       list only the alternate data streams\n"
-                "--NO_ADS, --NOADS, --NO-ADS  no alternate data streams\n") +
+    w.group(std::string("--showlong, --showlong=xx  show long paths in full (add --UTF8);\n"
+                        "                implies -V unless -w is given\n"
+                        "--ADSONLY       list only the alternate data streams\n"
+                        "--NO_ADS, --NOADS, --NO-ADS  no alternate data streams\n") +
                 stream_line + "--stream, --stream=[ON|OFF]\n",
             true);
     w.group(

@@ -83,7 +83,11 @@ void run_file_command(Run& run, const std::u16string& complete_path,
     // The directory stands in the template as one marker character, so
     // that it can travel as a word of its own (or a quoted argument of the
     // interpreter) without any of its characters being read as syntax.
-    const std::u16string dir(run.syntax.without_long_prefix(directory));
+    std::u16string dir(run.syntax.without_long_prefix(directory));
+    // "cd -PATH" wants the directory without its closing separator; a
+    // volume root ("/", "C:\") keeps it.
+    const bool root = dir.size() <= 1 || (run.syntax.drive_letters && dir.size() <= 3);
+    if (!root && run.syntax.is_separator(dir.back())) dir.pop_back();
     std::size_t program_length = run.s.command_program_length;
     if (run.s.execute_cd) {
         const std::size_t at = substitute_path(template_text, std::u16string(1, directory_marker));

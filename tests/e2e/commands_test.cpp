@@ -11,8 +11,8 @@ namespace {
 
 // Names that a shell or cmd would read as syntax.
 const std::vector<std::string> kHostileNames = {
-    "a'b\"c",    "$(touch pwned)", "`touch pwned`", "x;touch pwned", "y&touch pwned",
-    "z|touch pwned", "p%HOME%q",   "n\nl",          "two  blanks",
+    "a'b\"c",        "$(touch pwned)", "`touch pwned`", "x;touch pwned", "y&touch pwned",
+    "z|touch pwned", "p%HOME%q",       "n\nl",          "two  blanks",
 };
 const std::string kHostileDirectory = "d $(touch pwned);'&%PATH%";
 
@@ -54,21 +54,27 @@ TEST(Commands, EveryNameReachesTheProgramAsOneLiteralArgument) {
         {"-e", recorder + " %", [&](const std::string& n) { return Args{dir + "/" + n}; }},
         {"-E", recorder + " %", [&](const std::string& n) { return Args{n}; }},
         {"-E", recorder + " before % after",
-         [&](const std::string& n) { return Args{"before", n, "after"}; }},
+         [&](const std::string& n) {
+             return Args{"before", n, "after"};
+         }},
         {"-E", recorder, [&](const std::string& n) { return Args{n}; }},
         {"-eP", recorder + " -PATH %",
-         [&](const std::string& n) { return Args{dir, dir + "/" + n}; }},
+         [&](const std::string& n) {
+             return Args{dir, dir + "/" + n};
+         }},
         // Through the interpreter: a chain of commands, then a change of
         // directory whose effect the recorder sees.
         {"-E", recorder + " % && true", [&](const std::string& n) { return Args{n}; }},
         {"-EP", "cd -PATH && " + recorder + " \"$PWD\" %",
-         [&](const std::string& n) { return Args{dir, n}; }},
-        {"-E", "test -n % && " + recorder + " %", [&](const std::string& n) { return Args{n}; }},
+         [&](const std::string& n) {
+             return Args{dir, n};
+         }},
+        {"-E", recorder + " % > /dev/null", [&](const std::string& n) { return Args{n}; }},
     };
     for (const auto& row : rows) {
         std::filesystem::remove(log);
-        const auto result = e2e::run({dir, row.option, row.command}, t.root(), false,
-                                     {"REC=" + log});
+        const auto result =
+            e2e::run({dir, row.option, row.command}, t.root(), false, {"REC=" + log});
         EXPECT_EQ(result.status, 1) << row.option << " " << row.command << result.err;
         std::multiset<Args> expected;
         for (const auto& name : kHostileNames) expected.insert(row.expected(name));
@@ -172,7 +178,7 @@ TEST(Paging, AConsoleListingPausesEveryTwelveWideRecords) {
         const char* ending;
     };
     for (const Row row : {Row{'x', 2, "USER_ABORTED"}, Row{'\x1b', 2, "USER_ABORTED"},
-                          Row{' ', 1, "Exit Status"}}) {
+                          Row{' ', 1, " 30 files, "}}) {
         Terminal term({t.path("files"), "-P"});
         ASSERT_TRUE(term.wait_for("HIT RETURN to CONTINUE")) << term.output;
         const std::string before = term.output.substr(0, term.output.find("HIT RETURN"));
@@ -213,18 +219,22 @@ TEST(Help, WithoutAKeyboardTheHelpEndsAtItsFirstPrompt) {
         bool complete;
         std::string shown;
     };
-    for (const auto& row :
-         {Row{{"-?"}, 6, false, "-p paths"},
-          Row{{"--help"}, 0, true, "-S:             DO NOT show Alternate Data Streams (ADS). "
-                                   "Default = to show.[STREAM=[ON|OFF]]\n"},
-          Row{{"-S", "--help"}, 0, true, "-S:             show Alternate Data Streams (ADS). "
-                                         "Default = DON'T show.[STREAM=[ON|OFF]]\n"}}) {
+    for (const auto& row : {Row{{"-?"}, 6, false, "-p paths"},
+                            Row{{"--help"},
+                                0,
+                                true,
+                                "-S:             DO NOT show Alternate Data Streams (ADS). "
+                                "Default = to show.[STREAM=[ON|OFF]]\n"},
+                            Row{{"-S", "--help"},
+                                0,
+                                true,
+                                "-S:             show Alternate Data Streams (ADS). "
+                                "Default = DON'T show.[STREAM=[ON|OFF]]\n"}}) {
         const auto result = e2e::run(row.args, {}, false, {}, std::string());
         EXPECT_EQ(result.status, row.status) << row.args[0];
         EXPECT_NE(result.err.find("Ver. "), std::string::npos);
         EXPECT_NE(result.err.find(row.shown), std::string::npos) << result.err;
-        EXPECT_EQ(result.err.find("last updated") != std::string::npos, row.complete)
-            << result.err;
+        EXPECT_EQ(result.err.find("last updated") != std::string::npos, row.complete) << result.err;
         if (row.complete) {
             EXPECT_EQ(result.err.find("RETURN TO CONTINUE"), std::string::npos);
             EXPECT_NE(result.err.find("These are local options for the FILARIX program"),

@@ -19,17 +19,17 @@ TEST(Commands, WindowsTemplatesReachSpawnOrTheInterpreter) {
     const std::vector<Row> rows = {
         {{u"-e", u"notepad %"}, {u"C:\\d\\a&b%x%.txt"}, {}},
         {{u"-E", u"notepad /p"}, {u"\\p", u"a&b%x%.txt"}, {}},
-        {{u"-E", u"dir % /b"}, {}, {u"dir  ", u"a&b%x%.txt", u"  /b"}},
+        {{u"-E", u"dir % /b"}, {}, {u"dir  ", u"a&b%x%.txt", u"  \\b"}},
         {{u"-EP", u"cd -PATH && notepad %"},
          {},
-         {u"cd ", u"C:\\d", u" && notepad  ", u"a&b%x%.txt", u" "}},
+         {u"cd ", u"C:\\d", u"  && notepad  ", u"a&b%x%.txt", u" "}},
     };
     for (const auto& row : rows) {
         MemoryPlatform mp;
         mp.add_file(u"C:\\d\\a&b%x%.txt", "x");
         mp.add_file(u"C:\\TOOLS\\notepad.exe", "");
         mp.search_dirs = {u"C:\\TOOLS"};
-        std::vector<std::u16string> args{u"C:\\d"};
+        std::vector<std::u16string> args{u"filarix64", u"C:\\d"};
         args.insert(args.end(), row.options.begin(), row.options.end());
         const auto result = run_in_memory(mp, args);
         EXPECT_EQ(result.code, 1) << result.out << result.err;
@@ -60,7 +60,7 @@ TEST(Help, VersionTextFromTheBuildDate) {
 
 TEST(Paging, PromptsAreCentredAndKeysDecide) {
     MemoryPlatform mp;
-    Run run(mp);
+    filarix::Run run(mp);
     EXPECT_EQ(centre_line(run.std_err, "HIT RETURN to CONTINUE"), 29 + 22);
     run.std_err.flush();
     EXPECT_EQ(mp.err_text, std::string(29, ' ') + "HIT RETURN to CONTINUE");
@@ -69,11 +69,11 @@ TEST(Paging, PromptsAreCentredAndKeysDecide) {
         std::deque<int> keys;
         bool ends;
     };
-    for (const auto& row : {Row{{'\r'}, false}, Row{{'x'}, true}, Row{{'X'}, true},
-                            Row{{27}, true}, Row{{3}, true}, Row{{}, true}}) {
+    for (const auto& row : {Row{{'\r'}, false}, Row{{'x'}, true}, Row{{'X'}, true}, Row{{27}, true},
+                            Row{{3}, true}, Row{{}, true}}) {
         MemoryPlatform keyboard;
         keyboard.keys = row.keys;
-        Run help_run(keyboard);
+        filarix::Run help_run(keyboard);
         HelpScreens screens(help_run, true);
         screens.help_page_break(0);
         bool ended = false;

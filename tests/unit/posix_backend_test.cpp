@@ -14,7 +14,6 @@
 #include "platform/posix/posix_internal.hpp"
 #include "platform/posix/posix_system.hpp"
 
-
 namespace {
 
 using platform::FindData;
