@@ -252,9 +252,14 @@ int terminate_run(Run& run, int reason) {
         memo->close();
     }
 
-    run.std_out.flush();
+    // A console listing is complete only once its last bytes are out: a
+    // full disk or a closed pipe behind it is a write error, not a normal end.
+    const bool listing_on_out = run.s.OUTPUT == ListingOutput::standard_output;
+    const bool listing_on_err = run.s.OUTPUT == ListingOutput::console;
+    if (!run.std_out.flush() && listing_on_out && reason < 2) reason = exit_code::write_error;
     if (reason > 1) run.std_err.printf("\nExit Status: %s\n\n", exit_reason_text(reason));
-    run.std_err.flush();
+    if (!run.std_err.flush() && listing_on_err && reason < 2) reason = exit_code::write_error;
+    run.exit_reason = reason;
     return reason;
 }
 
