@@ -16,6 +16,7 @@
 #include "core/out_stream.hpp"
 #include "core/run_end.hpp"
 #include "core/run_settings.hpp"
+#include "core/signature_entries.hpp"
 #include "platform/platform.hpp"
 
 namespace filarix {
@@ -151,6 +152,10 @@ struct Run {
 
     // The digests' read buffer, kept from file to file.
     std::unique_ptr<unsigned char[]> read_buffer;
+    // The header file's signatures (-h, -H, +h, +H), and the start of the
+    // file being checked against them, kept from file to file.
+    SignatureTable signature_table;
+    std::unique_ptr<unsigned char[]> signature_window;
 
     // The console pause between screenfuls, which the driver supplies.
     std::function<void(Run&)> listing_pause;

@@ -109,6 +109,7 @@ public:
     // ----- Console -----
     bool key_waiting() override { return inner_.key_waiting(); }
     int read_key() override { return inner_.read_key(); }
+    bool input_is_terminal() override { return inner_.input_is_terminal(); }
     bool read_line(std::string& line) override { return inner_.read_line(line); }
     int console_rows() override { return inner_.console_rows(); }
     bool interrupted() override { return inner_.interrupted(); }

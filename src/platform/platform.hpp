@@ -228,6 +228,9 @@ public:
     virtual bool key_waiting() = 0;
     // Reads one key without echo; -1 at the end of input.
     virtual int read_key() = 0;
+    // Standard input is a console a person types at, so that a wait for a
+    // key is answered rather than eating piped input or stalling.
+    virtual bool input_is_terminal() = 0;
     // Reads one line of standard input; false at the end of input.
     virtual bool read_line(std::string& line) = 0;
     // Rows of the console window; 0 when unknown.

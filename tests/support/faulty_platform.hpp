@@ -19,6 +19,7 @@ public:
     enum class Kind : std::size_t {
         open_read,       // open_read gives null
         read,            // InputFile::read (also on update files) gives -1
+        seek,            // InputFile::seek (also on update files) gives false
         open_update,     // open_update gives null
         update_write,    // UpdateFile::write gives false
         open_text,       // open_text gives null

@@ -200,6 +200,7 @@ public:
     std::string err_text;  // what went to standard error
     bool out_is_terminal = false;
     bool err_is_terminal = false;
+    bool in_is_terminal = false;
     std::size_t out_flushes = 0;
     std::size_t err_flushes = 0;
     // Writes to the stream fail from then on (a full disk, a closed pipe).
@@ -289,6 +290,7 @@ public:
     std::optional<std::u16string> choose_file(platform::DialogKind kind) override;
 
     bool key_waiting() override { return !keys.empty(); }
+    bool input_is_terminal() override { return in_is_terminal; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override { return rows; }

@@ -175,6 +175,7 @@ public:
     std::optional<std::u16string> choose_file(DialogKind kind) override;
 
     bool key_waiting() override;
+    bool input_is_terminal() override { return stdin_console_; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override;
