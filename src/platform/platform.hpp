@@ -175,6 +175,9 @@ public:
     virtual Sink& standard_error() = 0;
     virtual bool create_directory(std::u16string_view path) = 0;
     virtual bool delete_file(std::u16string_view path) = 0;
+    // Puts a file in the place of another in one step, replacing it; the
+    // sort replaces a listing only with a finished sorted copy this way.
+    virtual bool rename_file(std::u16string_view from, std::u16string_view to) = 0;
 };
 
 // Volumes and the security around them.

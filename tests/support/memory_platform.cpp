@@ -726,6 +726,28 @@ bool MemoryPlatform::delete_file(std::u16string_view path) {
     return true;
 }
 
+bool MemoryPlatform::rename_file(std::u16string_view from, std::u16string_view to) {
+    Found source = find(from);
+    if (!source.node || source.node->is_dir || source.node->locked || source.node->protect ||
+        source.where->has_stream || !source.parent)
+        return false;
+    Found target = find(to);
+    if (!target.where || target.where->has_stream || target.where->parts.empty() ||
+        !target.parent || target.parent->protect)
+        return false;
+    if (target.node && (target.node->is_dir || target.node->locked || target.node->protect ||
+                        (target.node->attributes & attr::readonly)))
+        return false;
+    auto& from_children = source.parent->children;
+    const auto at = from_children.find(ascii_upper(source.where->parts.back()));
+    if (at == from_children.end()) return false;
+    std::shared_ptr<Node> moved = at->second;
+    from_children.erase(at);
+    moved->name = target.where->parts.back();
+    target.parent->children[ascii_upper(target.where->parts.back())] = std::move(moved);
+    return true;
+}
+
 // ----- volumes -----
 
 std::optional<platform::VolumeInfo> MemoryPlatform::volume_info(std::u16string_view root) {

@@ -389,4 +389,8 @@ bool PosixSystem::delete_file(std::u16string_view path) {
     return ::unlink(to_bytes(path).c_str()) == 0;
 }
 
+bool PosixSystem::rename_file(std::u16string_view from, std::u16string_view to) {
+    return ::rename(to_bytes(from).c_str(), to_bytes(to).c_str()) == 0;
+}
+
 }  // namespace platform::posix

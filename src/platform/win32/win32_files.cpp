@@ -281,4 +281,8 @@ bool Win32System::delete_file(std::u16string_view path) {
     return ::DeleteFileW(to_w(path).c_str()) != FALSE;
 }
 
+bool Win32System::rename_file(std::u16string_view from, std::u16string_view to) {
+    return ::MoveFileExW(to_w(from).c_str(), to_w(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 }  // namespace platform::win32
