@@ -104,7 +104,7 @@ int HelpScreens::help_page_break(int lines) {
         err.flush();
         // Without a keyboard nobody can answer: the help ends here rather
         // than reading the prompt's answer from redirected input.
-        const int key = run_.sys.keyboard_input() ? run_.sys.read_key() : -1;
+        const int key = run_.sys.input_is_terminal() ? run_.sys.read_key() : -1;
         const int upper = key >= 0 && key < 128 ? std::toupper(key) : key;
         if (key < 0 || upper == 3 || upper == 27 || upper == 'X')
             end_process(run_, exit_code::illegal_option);
@@ -222,7 +222,7 @@ int show_local_help(Run& run, HelpScreens& screens, int lines) {
 }
 
 void show_help(Run& run, bool help_option) {
-    HelpScreens screens(run, !help_option || run.sys.keyboard_input());
+    HelpScreens screens(run, !help_option || run.sys.input_is_terminal());
     HelpWriter w(run, screens, screens.help_page_break(0), screens.page_lines());
     const bool streams = run.s.STREAM != 0;
     w.group(

@@ -73,6 +73,7 @@ TEST(Paging, PromptsAreCentredAndKeysDecide) {
                             Row{{3}, true}, Row{{}, true}}) {
         MemoryPlatform keyboard;
         keyboard.keys = row.keys;
+        keyboard.in_is_terminal = true;
         filarix::Run help_run(keyboard);
         HelpScreens screens(help_run, true);
         screens.help_page_break(0);

@@ -124,11 +124,6 @@ int Win32System::spawn(std::u16string_view program, const std::vector<std::u16st
     return run_and_wait(path, to_w(line));
 }
 
-bool Win32System::keyboard_input() {
-    DWORD mode = 0;
-    return ::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-}
-
 std::optional<std::u16string> Win32System::choose_file(DialogKind kind) {
     std::wstring buffer(32768, L'\0');
     OPENFILENAMEW ofn{};
