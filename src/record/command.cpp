@@ -40,14 +40,14 @@ std::size_t substitute_path(std::u16string& template_text, std::u16string_view d
 
 BuiltCommand build_command(const platform::PathSyntax& syntax, std::u16string template_text,
                            std::size_t program_length) {
-    // Windows programs take backslashes; a POSIX template keeps its slashes,
-    // which are its separators.
-    if (syntax.drive_letters)
-        for (auto& c : template_text)
-            if (c == u'/') c = u'\\';
     BuiltCommand built;
     program_length = std::min(program_length, template_text.size());
     built.program = template_text.substr(0, program_length);
+    // A Windows program path takes backslashes; the arguments keep their
+    // slashes, which are Windows switches ("dir /b").
+    if (syntax.drive_letters)
+        for (auto& c : built.program)
+            if (c == u'/') c = u'\\';
     std::size_t rest = program_length;
     if (rest < template_text.size() && template_text[rest] == u' ') ++rest;
     const std::size_t percent = template_text.find(u'%', rest);

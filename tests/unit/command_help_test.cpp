@@ -18,8 +18,8 @@ TEST(Commands, WindowsTemplatesReachSpawnOrTheInterpreter) {
     };
     const std::vector<Row> rows = {
         {{u"-e", u"notepad %"}, {u"C:\\d\\a&b%x%.txt"}, {}},
-        {{u"-E", u"notepad /p"}, {u"\\p", u"a&b%x%.txt"}, {}},
-        {{u"-E", u"dir % /b"}, {}, {u"dir  ", u"a&b%x%.txt", u"  \\b"}},
+        {{u"-E", u"notepad /p"}, {u"/p", u"a&b%x%.txt"}, {}},
+        {{u"-E", u"dir % /b"}, {}, {u"dir  ", u"a&b%x%.txt", u"  /b"}},
         {{u"-EP", u"cd -PATH && notepad %"},
          {},
          {u"cd ", u"C:\\d", u"  && notepad  ", u"a&b%x%.txt", u" "}},
