@@ -659,6 +659,10 @@ TEST(CommandLine, EveryOptionRow) {
             mp.add_dir(u"C:\\a");
             mp.add_dir(u"C:\\b");
             mp.add_dir(u"C:\\data");
+            // The header files the -h rows name are loaded as they are read.
+            mp.add_volume(u"D:\\");
+            for (const char16_t* table : {u"C:\\work\\sig.txt", u"C:\\work\\s", u"D:\\sig.txt"})
+                mp.add_file(table, "Windows program,EXE,MZ\n");
         });
         EXPECT_EQ(p.code, row.code);
         EXPECT_FALSE(p.process_exit);
