@@ -163,6 +163,12 @@ struct Run {
         if (listing_pause) listing_pause(*this);
     }
 
+    // Lines of the listing file before its first record (an appended-to
+    // file's earlier lines, the start banner, the column titles); nothing
+    // until the records begin. The sort leaves these lines first.
+    std::optional<std::uint64_t> listing_head_lines;
+    std::uint64_t listing_prior_lines = 0;  // the lines an appended-to file held
+
     // ----- the end of the run -----
     bool sorted = false;
     int exit_reason = 0;

@@ -64,6 +64,9 @@ public:
         return inner_.create_directory(path);
     }
     bool delete_file(std::u16string_view path) override { return inner_.delete_file(path); }
+    bool rename_file(std::u16string_view from, std::u16string_view to) override {
+        return inner_.rename_file(from, to);
+    }
 
     // ----- Volumes -----
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override {

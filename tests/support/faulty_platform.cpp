@@ -133,6 +133,10 @@ bool FaultyPlatform::set_attributes(std::u16string_view path, std::uint32_t attr
     return !should_fail(Kind::set_attributes) && inner().set_attributes(path, attributes);
 }
 
+bool FaultyPlatform::rename_file(std::u16string_view from, std::u16string_view to) {
+    return !should_fail(Kind::rename_file) && inner().rename_file(from, to);
+}
+
 bool FaultyPlatform::get_times(std::u16string_view path, platform::FileTicks& creation,
                                platform::FileTicks& access, platform::FileTicks& write) {
     return !should_fail(Kind::get_times) && inner().get_times(path, creation, access, write);
