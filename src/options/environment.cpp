@@ -1,4 +1,5 @@
 #include "options/environment.hpp"
+#include "core/shown_text.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -58,7 +59,7 @@ bool read_delimiter(Run& run) {
     if (text.front() == u'"') text.remove_prefix(1);
     if (text.empty()) return false;
     run.s.delimiter = static_cast<char>(text.front() & 0xFF);
-    run.std_err.printf("env points to :%s:", run.sys.narrow(text).c_str());
+    run.std_err.printf("env points to :%s:", shown_name(run.sys, text).c_str());
     return true;
 }
 

@@ -1,3 +1,4 @@
+#include "core/shown_text.hpp"
 #include "options/long_options.hpp"
 
 #include <array>
@@ -48,7 +49,7 @@ struct Option {
 
     bool has_value() const { return value && !value->empty(); }
     bool text_has(char16_t c) const { return text.find(c) != std::u16string_view::npos; }
-    std::string narrow(std::u16string_view wide) const { return run.sys.narrow(wide); }
+    std::string narrow(std::u16string_view wide) const { return shown_name(run.sys, wide); }
 };
 
 // 0 when the option was handled or ignored, 1 when it is malformed.
@@ -162,7 +163,8 @@ int delimiter(Option& o) {
         o.run.s.delimiter = '|';
     else
         o.run.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
-    return 0;
+    // A NUL delimiter would put zero bytes into the listing.
+    return o.run.s.delimiter == '\0' ? 1 : 0;
 }
 
 int directories_too(Option& o) {
@@ -195,7 +197,8 @@ int file_mask(Option& o) {
 }
 
 int size_greater(Option& o) {
-    if (o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\')) {
+    if (o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\') ||
+        !leading_number_fits(*o.value)) {
         o.run.std_out.put("\n\n  Check your option --greater=nnn  format. \n");
         o.run.std_out.put(
             "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats "
