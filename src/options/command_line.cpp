@@ -499,11 +499,13 @@ private:
 
     void size_greater() {
         const std::u16string v = required(false, true);
-        if (contains(v, u'-') || contains(v, u'/') || contains(v, u'\\') ||
-            !leading_number_fits(v)) {
+        const bool separator = contains(v, u'-') || contains(v, u'/') || contains(v, u'\\');
+        // A size beyond any number is refused rather than quietly lowered.
+        if (separator || !leading_number_fits(v)) {
             run_.std_out.put("\n\nCheck your option -G format. \n");
-            run_.std_out.put(
-                "You included a seperator which only pertains to date formats in options\n");
+            if (separator)
+                run_.std_out.put(
+                    "You included a seperator which only pertains to date formats in options\n");
             end_run(exit_code::illegal_option);
         }
         s_.GREATER = 1;

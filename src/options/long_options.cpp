@@ -197,10 +197,12 @@ int file_mask(Option& o) {
 }
 
 int size_greater(Option& o) {
-    if (o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\') ||
-        !leading_number_fits(*o.value)) {
+    const bool separator = o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\');
+    // A size beyond any number is refused rather than quietly lowered.
+    if (separator || !leading_number_fits(*o.value)) {
         o.run.std_out.put("\n\n  Check your option --greater=nnn  format. \n");
-        o.run.std_out.put(
+        if (separator)
+            o.run.std_out.put(
             "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats "
             "in options\n");
         end_run(exit_code::illegal_option);

@@ -157,8 +157,10 @@ bool RecordWriter::select() {
         if (contains(below, u"\u200C") || contains(below, u"_childobjects")) {
             run.std_out.printf("%s\n", shown_name(run.sys, e_.pg_complete_path).c_str());
             if (s_.NOCHILD == 1 && !run.sys.delete_file(e_.pg_complete_path))
-                run.std_err.printf("Can't delete %s\n",
-                                   shown_name(run.sys, e_.pg_complete_path).c_str());
+                run.std_err.printf(
+                    "Can't delete %s\n",
+                    shown_name(run.sys, run.syntax.without_long_prefix(e_.pg_complete_path))
+                        .c_str());
             return false;
         }
     }

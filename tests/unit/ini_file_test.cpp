@@ -361,7 +361,9 @@ TEST(IniFile, KeysAreFoundAnywhereOrAtTheStartAsTheTableSays) {
         {"COMMENT=TIME CHECK", [](RunSettings& s) { s.COMMENT = 1; }},
         {"X=PAUSE", [](RunSettings& s) { s.EXCLUDE = 1; },
          [](const filarix::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "PAUSE|"); }},
-        {"OUTFILE=C:\\PAUSE\\A", [](RunSettings& s) { s.PAUSE = 1; }},
+        // Keys are looked for before "=", never in a value.
+        {"OUTFILE=C:\\PAUSE\\A", nothing},
+        {"SOME_PAUSE=ON", [](RunSettings& s) { s.PAUSE = 1; }},
         // A start key later in the line is not a key.
         {"MY_CRC=ON", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
         {"  RECURSE=OFF", [](RunSettings& s) { s.RECURSE = 0; }},

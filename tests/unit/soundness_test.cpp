@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
+#include "parse_helper.hpp"
 #include "platform/forwarding_system.hpp"
 #include "run_helper.hpp"
 
@@ -109,28 +111,6 @@ TEST(StrayValues, ANulDelimiterIsRefused) {
     }
 }
 
-TEST(LogEnd, OnlyTrailingPaddingIsCut) {
-    const std::string program("MZ\x90\0\x03\0\0\0\x04\0\0\0\xff\xffprogram text", 28);
-    const struct {
-        std::string before;
-        std::string kept;
-    } cases[] = {
-        {std::string("old block\n\0\0\0\x1a\x1a", 15), "old block\n"},
-        {program, program},
-        {std::string("a\0b\0\0 text after padding", 25), std::string("a\0b\0\0 text after padding", 25)},
-        {"plain old log text\n", "plain old log text\n"},
-    };
-    for (const auto& c : cases) {
-        MemoryPlatform mp;
-        mp.add_file(u"C:\\d\\a.txt", "x");
-        mp.add_file(u"C:\\work\\x.log", c.before);
-        run_in_memory(mp, with_program({u"C:\\d", u"-1", u"C:\\work\\x.log"}));
-        const std::string after = *mp.contents(u"C:\\work\\x.log");
-        EXPECT_EQ(after.substr(0, c.kept.size()), c.kept);
-        EXPECT_EQ(after.substr(c.kept.size(), 2), "\n*");
-    }
-}
-
 TEST(NoChild, OnlyThePartBelowTheStartPathCounts) {
     MemoryPlatform mp;
     mp.add_file(u"C:\\my_childobjects_backup\\keep.txt", "x");
@@ -139,7 +119,7 @@ TEST(NoChild, OnlyThePartBelowTheStartPathCounts) {
     const RunResult r = run_in_memory(mp, with_program({u"C:\\my_childobjects_backup", u"--NOCHILD"}));
     EXPECT_NE(mp.node(u"C:\\my_childobjects_backup\\keep.txt"), nullptr);
     EXPECT_EQ(mp.node(u"C:\\my_childobjects_backup\\_childobjects\\drop.txt"), nullptr);
-    EXPECT_NE(listing_lines(r.err)[0].find("keep.txt"), std::string::npos);
+    EXPECT_NE(r.err.find("\nC:\\my_childobjects_backup\\keep.txt "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Can't delete C:\\my_childobjects_backup\\_childobjects\\held.txt"),
               std::string::npos);
 }
@@ -167,7 +147,9 @@ TEST(StartPaths, FilesMissingPathsAndFullLists) {
         for (const auto& line : lines)
             if (line.rfind("C:\\d\\", 0) == 0) listed.push_back(line.substr(5, 5));
         EXPECT_EQ(listed, c.listed);
-        if (!c.message.empty()) EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        if (!c.message.empty()) {
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        }
     }
     // The lists hold 79 entries; the 80th is named, not lost in silence.
     MemoryPlatform mp;
@@ -179,7 +161,7 @@ TEST(StartPaths, FilesMissingPathsAndFullLists) {
         args.push_back(name);
     }
     const RunResult r = run_in_memory(mp, with_program(args));
-    EXPECT_NE(r.err.find("Too many file masks: C:\\d\\fDb.txt"), std::string::npos);
+    EXPECT_NE(r.err.find("Too many file masks: fDb.txt"), std::string::npos);
 }
 
 TEST(PathColumn, NoWidthPutsTheWholeNameAtTheEnd) {
@@ -210,8 +192,8 @@ TEST(PathColumn, FixedFieldsCountCharacters) {
     } cases[] = {
         {accents, {u"-n"}, "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.txt", 54},
         {accents, {u"-n", u"-w", u"5"}, "\u00e9\u00e9\u00e9\u00e9\u00e9 ", 5},
-        {emoji, {u"--UTF8", u"-V"}, "C:\\d\\\U0001F600.txt ", 0},
-        {emoji, {u"-V"}, "C:\\d\\\xf0.txt ", 0},
+        {emoji, {u"--UTF8", u"-V"}, "C:\\d\\\U0001F600.txt|", 0},
+        {emoji, {u"-V"}, "C:\\d\\\xf0.txt|", 0},
         {emoji, {u"--UTF8"}, "C:\\d\\\U0001F600.txt ", 54},
     };
     for (const auto& c : cases) {
@@ -227,8 +209,9 @@ TEST(PathColumn, FixedFieldsCountCharacters) {
             const std::size_t blank_run = lines[0].find_last_not_of(' ', lines[0].find("  "));
             EXPECT_GE(characters(lines[0].substr(0, blank_run + 1)), 1u);
             // Under -n the record is the field and its delimiter.
-            if (c.options.front() == u"-n")
+            if (c.options.front() == u"-n") {
                 EXPECT_EQ(characters(lines[0]), c.field_characters + 1);
+            }
         }
     }
     // The name-after and extension columns never cut a character in half.
@@ -238,24 +221,18 @@ TEST(PathColumn, FixedFieldsCountCharacters) {
         listing_lines(run_in_memory(mp, with_program({u"C:\\d", u"-8e", u"-n"})).err);
     ASSERT_EQ(lines.size(), 1u);
     for (std::size_t i = 0; i + 1 < lines[0].size(); ++i)
-        if (static_cast<unsigned char>(lines[0][i]) == 0xC3)
+        if (static_cast<unsigned char>(lines[0][i]) == 0xC3) {
             EXPECT_EQ(static_cast<unsigned char>(lines[0][i + 1]), 0xA9);
+        }
     MemoryPlatform ext;
     ext.add_file(u"C:\\d\\" + accents + u"x\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", "x");
     const auto ext_lines = listing_lines(run_in_memory(ext, with_program({u"C:\\d", u"-8e"})).err);
     ASSERT_EQ(ext_lines.size(), 1u);
     const std::string& line = ext_lines[0];
     EXPECT_EQ(line.back(), ' ');
-    EXPECT_NE(line.find(" \u00e9\u00e9\u00e9\u00e9\u00e9.txtx\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9 "), std::string::npos)
+    // The long name's first 13 characters, whole.
+    EXPECT_TRUE(line.ends_with("  \u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.tx "))
         << line;
-}
-
-TEST(Banner, GreenwichTimeComesFromUtc) {
-    MemoryPlatform mp;
-    mp.add_file(u"C:\\d\\a.txt", "x");
-    mp.zone_info = {"Eastern Standard Time", "Eastern Daylight Time", 18000, true};
-    const RunResult r = run_in_memory(mp, with_program({u"C:\\d"}));
-    EXPECT_NE(r.err.find("Started Sun Jan 14 15:42:16 2024 GMT"), std::string::npos) << r.err;
 }
 
 TEST(Numbers, SequenceStartsWhereToldAndNothingWraps) {
@@ -266,7 +243,6 @@ TEST(Numbers, SequenceStartsWhereToldAndNothingWraps) {
     } cases[] = {
         {{u"--sequence=0"}, 0, "000000 "},
         {{u"--SEQ=4294967297"}, 0, "2147483647 "},
-        {{u"--LEV=4294967296"}, 0, "C:\\d\\a.txt"},
         {{u"-G18446744073709551617"}, 6, ""},
         {{u"--greater=18446744073709551617"}, 6, ""},
     };
@@ -285,6 +261,12 @@ TEST(Numbers, SequenceStartsWhereToldAndNothingWraps) {
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines[0].substr(0, c.first.size()), c.first);
     }
+}
+
+TEST(Numbers, LevelsSaturate) {
+    Parse p;
+    p.go({u"--LEV=4294967296"});
+    EXPECT_EQ(p.run->s.levels, std::numeric_limits<std::int32_t>::max());
 }
 
 TEST(DiskLabelCounter, NeverHandsOutALabelTwice) {

@@ -136,7 +136,9 @@ TEST_F(Walker, UnsearchableDirectoriesArePassedOverSilently) {
     mp.add_dir(u"C:\\work\\locked", {.unlistable = true});
     const RunResult r = walk({}, {u"filarix64", u"C:\\work", u"C:\\missing"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(listed_paths(r).size(), 5u);
+    // A missing start path is named; the locked directory is passed over.
+    EXPECT_EQ(r.err.find("\nCannot find/open C:\\missing\n"), 0u);
+    EXPECT_EQ(listed_paths(r).size(), 6u);
 }
 
 TEST_F(Walker, AFileThatVanishesBeforeItsRecordIsPassedOver) {
