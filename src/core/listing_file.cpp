@@ -1,9 +1,9 @@
 #include "core/listing_file.hpp"
-#include "core/shown_text.hpp"
 
 #include <cstdio>
 
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 
 namespace filarix {
 
@@ -49,7 +49,8 @@ void next_split_file(Run& run) {
     ++run.counts.split_number;
 
     // The part just finished must be complete before the next one starts.
-    if (!run.output_file->close()) listing_write_failed(run, shown_name(run.sys, run.output_part_name));
+    if (!run.output_file->close())
+        listing_write_failed(run, shown_name(run.sys, run.output_part_name));
 
     auto sink = run.sys.open_text(part, platform::OpenMode::write);
     if (!sink) {

@@ -1,9 +1,9 @@
 #include "driver/accounting_log.hpp"
-#include "core/shown_text.hpp"
 
 #include <cctype>
 #include <new>
 
+#include "core/shown_text.hpp"
 #include "driver/termination.hpp"
 
 namespace filarix {

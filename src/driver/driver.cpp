@@ -1,6 +1,6 @@
 #include "driver/driver.hpp"
-#include "core/shown_text.hpp"
 
+#include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/output_setup.hpp"
 #include "driver/paging.hpp"

@@ -1,9 +1,9 @@
 #include "driver/output_setup.hpp"
-#include "core/shown_text.hpp"
 
 #include <algorithm>
 #include <cstdio>
 
+#include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/termination.hpp"
 #include "options/number_text.hpp"

@@ -1,10 +1,10 @@
 #include "driver/termination.hpp"
-#include "core/shown_text.hpp"
 
 #include <cstdio>
 
 #include "content/sort.hpp"
 #include "core/numbers.hpp"
+#include "core/shown_text.hpp"
 #include "driver/last_access.hpp"
 
 namespace filarix {
@@ -232,10 +232,10 @@ int terminate_run(Run& run, int reason) {
     // written completely never ends as a normal run.
     if (run.s.output_to_file() && run.output_file && !run.output_file->closed() &&
         !run.output_file->close() && reason != exit_code::write_error) {
-        run.std_err.printf(
-            "\nError writing the listing to %s\n",
-            shown_name(run.sys, run.output_part_name.empty() ? run.s.output_name : run.output_part_name)
-                .c_str());
+        run.std_err.printf("\nError writing the listing to %s\n",
+                           shown_name(run.sys, run.output_part_name.empty() ? run.s.output_name
+                                                                            : run.output_part_name)
+                               .c_str());
         if (reason < 2) reason = exit_code::write_error;
         run.exit_reason = reason;
     }

@@ -34,7 +34,6 @@ void list_directory_streams(Run& run, const std::u16string& path_without_separat
 
 }  // namespace
 
-
 bool is_excluded(const Run& run, std::u16string_view name) {
     if (run.s.exclude_list.empty()) return false;
     const std::u16string upper = platform::ascii_upper(name);

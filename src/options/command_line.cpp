@@ -1,4 +1,3 @@
-#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 
 #include <limits>
@@ -9,6 +8,7 @@
 #include "content/help.hpp"
 #include "content/signature.hpp"
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
 #include "options/long_options.hpp"

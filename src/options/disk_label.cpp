@@ -1,9 +1,9 @@
 #include "options/disk_label.hpp"
-#include "core/shown_text.hpp"
 
 #include <cstdint>
 #include <limits>
 
+#include "core/shown_text.hpp"
 #include "options/number_text.hpp"
 
 namespace filarix {
@@ -85,7 +85,8 @@ std::string next_disk_label(Run& run) {
     if (label.size() > stored_limit) {
         // Cut to fit, it would repeat a label already given out.
         run.std_err.printf("\nThe next label %s is longer than %d characters: %s not changed\n",
-                           label.c_str(), static_cast<int>(stored_limit), shown_name(run.sys, path).c_str());
+                           label.c_str(), static_cast<int>(stored_limit),
+                           shown_name(run.sys, path).c_str());
         end_run(exit_code::input_file);
     }
     if (!file->seek(0) || !file->write(label.data(), label.size()) || !file->set_end(label.size()))

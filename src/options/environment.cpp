@@ -1,5 +1,4 @@
 #include "options/environment.hpp"
-#include "core/shown_text.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,6 +6,7 @@
 #include <string>
 
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/number_text.hpp"
 #include "platform/path_syntax.hpp"
 

@@ -1,5 +1,4 @@
 #include "options/ini_file.hpp"
-#include "core/shown_text.hpp"
 
 #include <limits>
 #include <optional>
@@ -7,6 +6,7 @@
 #include <string_view>
 
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"

@@ -1,4 +1,3 @@
-#include "core/shown_text.hpp"
 #include "options/long_options.hpp"
 
 #include <array>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
@@ -203,8 +203,9 @@ int size_greater(Option& o) {
         o.run.std_out.put("\n\n  Check your option --greater=nnn  format. \n");
         if (separator)
             o.run.std_out.put(
-            "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats "
-            "in options\n");
+                "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) "
+                "formats "
+                "in options\n");
         end_run(exit_code::illegal_option);
     }
     o.run.s.GREATER = 1;

@@ -1,8 +1,9 @@
 #include "options/memo.hpp"
-#include "core/shown_text.hpp"
 
 #include <memory>
 #include <string>
+
+#include "core/shown_text.hpp"
 
 namespace filarix {
 

@@ -98,10 +98,10 @@ void expand_output_mask(Run& run) {
 std::u16string automatic_log_name(Run& run) {
     // A run listing to the console has no output name to follow: the log is
     // named after the program rather than a bare, hidden ".log".
-    const std::u16string& base = run.s.output_name.empty()
-                                     ? (run.program_name.empty() ? std::u16string(u"filarix64")
-                                                                 : run.program_name)
-                                     : run.s.output_name;
+    const std::u16string& base =
+        run.s.output_name.empty()
+            ? (run.program_name.empty() ? std::u16string(u"filarix64") : run.program_name)
+            : run.s.output_name;
     const auto full = run.sys.full_path(base);
     std::u16string name = full ? *full : base;
     const std::size_t sep = run.syntax.last_separator(name);

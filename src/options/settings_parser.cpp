@@ -1,10 +1,10 @@
 #include "options/settings_parser.hpp"
-#include "core/shown_text.hpp"
 
 #include <algorithm>
 
 #include "core/listing_file.hpp"
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/environment.hpp"
 #include "options/ini_file.hpp"

@@ -32,8 +32,9 @@ std::size_t put_fixed(OutStream& out, std::string_view text, int width, int prec
         end = character_end(text, end, utf8);
         ++characters;
     }
-    const std::size_t pad =
-        width > 0 && characters < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - characters : 0;
+    const std::size_t pad = width > 0 && characters < static_cast<std::size_t>(width)
+                                ? static_cast<std::size_t>(width) - characters
+                                : 0;
     std::size_t written = 0;
     if (align == Align::right) written += out.repeat(' ', pad);
     written += out.put(text.substr(0, end));

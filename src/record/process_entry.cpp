@@ -151,9 +151,9 @@ bool RecordWriter::select() {
     if (s_.NOCHILD == 1 || s_.NOCHILD == 2) {
         // Only what lies below the start path decides: a start path such as
         // "/backup/my_childobjects_backup" does not doom all it holds.
-        const std::u16string_view below = std::u16string_view(e_.pg_complete_path)
-                                              .substr(std::min(run.start_path_length,
-                                                               e_.pg_complete_path.size()));
+        const std::u16string_view below =
+            std::u16string_view(e_.pg_complete_path)
+                .substr(std::min(run.start_path_length, e_.pg_complete_path.size()));
         if (contains(below, u"\u200C") || contains(below, u"_childobjects")) {
             run.std_out.printf("%s\n", shown_name(run.sys, e_.pg_complete_path).c_str());
             if (s_.NOCHILD == 1 && !run.sys.delete_file(e_.pg_complete_path))
@@ -239,9 +239,8 @@ void RecordWriter::write_path_column() {
     const bool whole = s_.VAR || (s_.NAMEONLY && width <= 0);
     if (!s_.NAMEONLY) {
         if (s_.UTF8) {
-            text =
-                to_utf8(run.syntax, std::u16string_view(e_.display_path).substr(display_offset_))
-                    .bytes;
+            text = to_utf8(run.syntax, std::u16string_view(e_.display_path).substr(display_offset_))
+                       .bytes;
             mask_controls(text);
             utf8 = true;
         } else {
@@ -327,7 +326,9 @@ void RecordWriter::write_fields() {
     for (const Column column : ColumnList(s_)) {
         switch (column) {
             case Column::sequence:
-                count(out_.printf("%06llu%c", static_cast<unsigned long long>(run.counts.sequence_counter++), d_));
+                count(out_.printf("%06llu%c",
+                                  static_cast<unsigned long long>(run.counts.sequence_counter++),
+                                  d_));
                 break;
             case Column::label:
                 count(out_.printf("%s%c", run.s.label_text.c_str(), d_));
@@ -384,8 +385,8 @@ void RecordWriter::write_fields() {
                 count(out_.printf("%11.11s%c", run.layout.volume_id_text.c_str(), d_));
                 break;
             case Column::volume_label:
-                count(
-                    out_.printf("%12.12s%c", shown_name(run.sys, run.layout.volume_label).c_str(), d_));
+                count(out_.printf("%12.12s%c", shown_name(run.sys, run.layout.volume_label).c_str(),
+                                  d_));
                 break;
             case Column::names:
                 write_name_columns();

@@ -31,6 +31,14 @@ TEST(HostileInput, BareFileArgumentsAndMissingPaths) {
     const auto missing = run({t.path("nothere")});
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.err.find("Cannot find/open " + t.path("nothere")), std::string::npos);
+    // Named, and the start paths that exist are still listed.
+    const std::string named = "\nCannot find/open " + t.path("nothere") + "\n";
+    const auto mixed = run({t.path("nothere"), t.path("d")});
+    EXPECT_EQ(mixed.status, 1);
+    ASSERT_EQ(mixed.err.substr(0, named.size()), named);
+    EXPECT_EQ(
+        e2e::records(mixed.err.substr(named.size())),
+        (std::vector<std::string>{record(t.path("d/a.txt"), 1), record(t.path("d/b.txt"), 1)}));
     // The last-access report sends no one to a Windows registry.
     const auto gone = run({"-p", t.path("gone/x.txt")});
     EXPECT_EQ((gone.out + gone.err).find("HKEY_LOCAL_MACHINE"), std::string::npos);

@@ -270,7 +270,8 @@ TEST_F(Record, ShortAndLongNameColumns) {
 
 TEST_F(Record, DriveLetterOptionReplacesTheShownDrive) {
     mp.add_file(u"C:\\d\\f", "");
-    EXPECT_EQ(only_record([](filarix::Run& run) { run.s.drive_letter = u'Q'; }).substr(0, 7), "Q:\\d\\f ");
+    EXPECT_EQ(only_record([](filarix::Run& run) { run.s.drive_letter = u'Q'; }).substr(0, 7),
+              "Q:\\d\\f ");
 }
 
 }  // namespace

@@ -116,7 +116,8 @@ TEST(NoChild, OnlyThePartBelowTheStartPathCounts) {
     mp.add_file(u"C:\\my_childobjects_backup\\keep.txt", "x");
     mp.add_file(u"C:\\my_childobjects_backup\\_childobjects\\drop.txt", "x");
     mp.add_file(u"C:\\my_childobjects_backup\\_childobjects\\held.txt", "x", {.protect = true});
-    const RunResult r = run_in_memory(mp, with_program({u"C:\\my_childobjects_backup", u"--NOCHILD"}));
+    const RunResult r =
+        run_in_memory(mp, with_program({u"C:\\my_childobjects_backup", u"--NOCHILD"}));
     EXPECT_NE(mp.node(u"C:\\my_childobjects_backup\\keep.txt"), nullptr);
     EXPECT_EQ(mp.node(u"C:\\my_childobjects_backup\\_childobjects\\drop.txt"), nullptr);
     EXPECT_NE(r.err.find("\nC:\\my_childobjects_backup\\keep.txt "), std::string::npos) << r.err;
@@ -138,7 +139,8 @@ TEST(StartPaths, FilesMissingPathsAndFullLists) {
     };
     for (const auto& c : cases) {
         MemoryPlatform mp;
-        for (const auto* n : {u"C:\\d\\a.txt", u"C:\\d\\b.txt", u"C:\\d\\c.txt"}) mp.add_file(n, "x");
+        for (const auto* n : {u"C:\\d\\a.txt", u"C:\\d\\b.txt", u"C:\\d\\c.txt"})
+            mp.add_file(n, "x");
         const RunResult r = run_in_memory(mp, with_program(c.args));
         SCOPED_TRACE(text_of(c.args.front()));
         EXPECT_EQ(r.code == 3, c.code == 3);
@@ -182,7 +184,8 @@ TEST(PathColumn, NoWidthPutsTheWholeNameAtTheEnd) {
 }
 
 TEST(PathColumn, FixedFieldsCountCharacters) {
-    const std::u16string accents = u"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.txt";
+    const std::u16string accents =
+        u"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.txt";
     const std::u16string emoji = u"\U0001F600.txt";
     const struct {
         std::u16string name;
@@ -231,7 +234,8 @@ TEST(PathColumn, FixedFieldsCountCharacters) {
     const std::string& line = ext_lines[0];
     EXPECT_EQ(line.back(), ' ');
     // The long name's first 13 characters, whole.
-    EXPECT_TRUE(line.ends_with("  \u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.tx "))
+    EXPECT_TRUE(
+        line.ends_with("  \u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.tx "))
         << line;
 }
 
@@ -309,9 +313,11 @@ TEST(AutomaticLog, AConsoleRunNamesItsLogAfterTheProgram) {
 TEST(NameOnly, DirectoryRecordsShowTheirOwnName) {
     MemoryPlatform mp;
     mp.add_file(u"C:\\d\\sub\\a.txt", "x");
-    const auto lines = listing_lines(run_in_memory(mp, with_program({u"C:\\d", u"-n", u"-Ad"})).err);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("sub") + std::string(51, ' ') + " "),
-              lines.end());
+    const auto lines =
+        listing_lines(run_in_memory(mp, with_program({u"C:\\d", u"-n", u"-Ad"})).err);
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), std::string("sub") + std::string(51, ' ') + " "),
+        lines.end());
     for (const auto& line : lines) EXPECT_NE(line.find_first_not_of(' '), std::string::npos);
 }
 
