@@ -47,6 +47,8 @@ void OutStream::make_room(std::size_t size) {
 
 void OutStream::flush_to_mark() {
     if (mark_ == 0 || mark_ == no_mark) return;
+    sent_line_ends_ +=
+        static_cast<std::uint64_t>(std::count(buffer_.get(), buffer_.get() + mark_, '\n'));
     if (!failed_ && !sink_->write(buffer_.get(), mark_)) failed_ = true;
     std::memmove(buffer_.get(), buffer_.get() + mark_, used_ - mark_);
     used_ -= mark_;
@@ -73,6 +75,7 @@ std::size_t OutStream::put(std::string_view text) {
     if (closed_) return 0;
     if (text.size() >= capacity_ && mark_ == no_mark) {
         flush();
+        sent_line_ends_ += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
         if (!failed_ && !sink_->write(text.data(), text.size())) failed_ = true;
         return text.size();
     }
@@ -122,6 +125,11 @@ int OutStream::printf(const char* format, ...) {
     return n;
 }
 
+std::uint64_t OutStream::line_ends() const {
+    return sent_line_ends_ +
+           static_cast<std::uint64_t>(std::count(buffer_.get(), buffer_.get() + used_, '\n'));
+}
+
 bool OutStream::flush() {
     // Inside a record only the finished lines before it go out.
     if (mark_ != no_mark) {
@@ -129,6 +137,8 @@ bool OutStream::flush() {
         if (!failed_ && !closed_ && !sink_->flush()) failed_ = true;
         return !failed_;
     }
+    sent_line_ends_ +=
+        static_cast<std::uint64_t>(std::count(buffer_.get(), buffer_.get() + used_, '\n'));
     if (used_ > 0 && !failed_) {
         if (!sink_->write(buffer_.get(), used_)) failed_ = true;
     }

@@ -142,6 +142,9 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     }
 
     if (s.output_to_file()) write_header_line(run);
+    // The records begin here; the sort leaves every line before them first.
+    if (run.output_file)
+        run.listing_head_lines = run.listing_prior_lines + run.output_file->line_ends();
     // A start value given, 0 included, is where the count starts.
     run.counts.sequence_counter = run.s.SEQUENCE ? std::uint64_t(run.s.sequence_start) : 1;
 }
