@@ -51,7 +51,7 @@ void load_header_file(Run& run) {
     for (;;) {
         const long long got = file->read(chunk, sizeof chunk);
         if (got < 0) {
-            // Part of a table would check files against the wrong entries.
+            // A table read only in pieces would check files against the wrong entries.
             run.std_out.printf("%d Can't open header file named %s\n", header_read_error_number,
                                shown.c_str());
             end_run(exit_code::input_file);
@@ -75,7 +75,7 @@ int check_file_type(Run& run, std::u16string_view path, std::uint64_t size,
         run.signature_window = std::make_unique<unsigned char[]>(signature_window_size);
     auto file = open_for_read(run, path);
     // A file that cannot be read whole up to the window is not examined:
-    // a type taken from part of its start could be wrong.
+    // a type taken from a piece of its start could be wrong.
     const long long got =
         file ? read_up_to(*file, run.signature_window.get(), signature_window_size) : -1;
     file.reset();

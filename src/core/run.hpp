@@ -85,7 +85,7 @@ struct Counters {
     std::uint32_t zip_members_listed = 0;
     std::uint32_t zip_members_found = 0;
     std::int64_t line_length = 0;  // of the last record
-    std::uint32_t sequence_counter = 1;
+    std::uint64_t sequence_counter = 1;
     int split_number = 1;
     std::uint32_t console_lines = 0;
     int walk_depth = 0;
@@ -121,6 +121,11 @@ struct Run {
     std::int64_t end_time = 0;
     std::string zone_name;  // three-letter zone abbreviation
     bool sizing_pass = true;
+    // Length of the start path being walked, its separator included: what
+    // lies beyond it is the part of a path below the start path.
+    std::size_t start_path_length = 0;
+    // Start paths named on the command line that do not exist.
+    std::size_t missing_start_paths = 0;
 
     Layout layout;
     Counters counts;

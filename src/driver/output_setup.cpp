@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/shown_text.hpp"
 #include "content/sort.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/termination.hpp"
@@ -21,7 +22,7 @@ void open_output(Run& run) {
         if (!sink) {
             run.std_err.printf(
                 s.APPEND ? "\ncan't open output file %s\n" : "\ncan't create output file %s\n",
-                run.sys.narrow(run.s.output_name).c_str());
+                shown_name(run.sys, run.s.output_name).c_str());
             end_run(exit_code::output_file);
         }
         run.output_file = std::make_unique<OutStream>(std::move(sink));

@@ -132,6 +132,7 @@ public:
 
     // ----- Text -----
     std::string narrow(std::u16string_view text) override { return inner_.narrow(text); }
+    bool narrow_is_utf8() override { return inner_.narrow_is_utf8(); }
     std::u16string wide(std::string_view text) override { return inner_.wide(text); }
 
 private:

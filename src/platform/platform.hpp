@@ -270,6 +270,8 @@ public:
 
     virtual std::string narrow(std::u16string_view text) = 0;
     virtual std::u16string wide(std::string_view text) = 0;
+    // The 8-bit form is UTF-8, so one character may take several bytes.
+    virtual bool narrow_is_utf8() { return true; }
 };
 
 // Everything the core reaches the operating system through.

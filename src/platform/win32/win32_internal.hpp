@@ -192,6 +192,7 @@ public:
 
     std::string narrow(std::u16string_view text) override { return ansi_of(text); }
     std::u16string wide(std::string_view text) override { return wide_of_ansi(text); }
+    bool narrow_is_utf8() override { return GetACP() == CP_UTF8; }
 
 private:
     // One attempt at open_read, without the code-page retry.
