@@ -149,8 +149,8 @@ std::optional<std::string> read_stream(const StreamPath& sp) {
     return read_xattr(sp.file, ("user." + sp.stream).c_str());
 }
 
-int open_regular(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+int open_regular(const std::string& path, int dirfd = AT_FDCWD) {
+    const int fd = ::openat(dirfd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return -1;
     struct stat st;
     // Devices, pipes and directories have no contents to catalogue (and a
@@ -273,7 +273,9 @@ bool PosixSystem::exists(std::u16string_view path) {
 
 std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool) {
     const std::string p = to_bytes(path);
-    const int fd = open_regular(p);
+    // A file of the directory the walk is listing opens relative to it.
+    const auto at = walk_.inside_listed(p);
+    const int fd = at ? open_regular(at->name, at->dirfd) : open_regular(p);
     if (fd >= 0) return std::make_unique<FdInput>(fd);
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);
