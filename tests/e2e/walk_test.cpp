@@ -4,6 +4,7 @@
 #include <sys/xattr.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "e2e_support.hpp"
@@ -53,29 +54,34 @@ Lines make_chain(const std::string& root, const std::string& name, int depth, in
     return Lines(files.rbegin(), files.rend());
 }
 
-// rm copes with trees whose paths pass the system's limit.
-void remove_tree(const std::string& root) {
-    ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);
+// Moves a big tree out of the way and lets rm (which copes with paths
+// past the system's limit) remove it in the background: removing
+// thousands of directories takes far longer than the test itself.
+void remove_tree(const std::string& tree) {
+    const std::string trash = tree + "-trash";
+    ASSERT_EQ(::rename(tree.c_str(), trash.c_str()), 0);
+    ASSERT_EQ(std::system(("rm -rf '" + trash + "' >/dev/null 2>&1 &").c_str()), 0);
 }
 
 TEST(Walk, PathsLongerThanTheSystemLimitAreListed) {
     TempTree t;
-    const Lines files = make_chain(t.root(), std::string(200, 'n'), 30, 1);
-    const auto result = run({t.root(), "-V"});
+    const Lines files = make_chain(t.dir("tree"), std::string(200, 'n'), 30, 1);
+    const auto result = run({t.path("tree"), "-V"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(paths_of(result.err), files);
     EXPECT_GT(files.front().size(), 6000u);
-    remove_tree(t.root());
+    remove_tree(t.path("tree"));
 }
 
 TEST(Walk, TenThousandLevelsUnderASmallDescriptorLimit) {
     TempTree t;
-    const Lines files = make_chain(t.root(), "d", 10000, 1000);
-    const std::string command = "ulimit -n 256; exec '" FILARIX_BINARY "' '" + t.root() + "' -V";
+    const Lines files = make_chain(t.dir("tree"), "d", 10000, 1000);
+    const std::string command =
+        "ulimit -n 256; exec '" FILARIX_BINARY "' '" + t.path("tree") + "' -V";
     const auto result = run({"-c", command}, {}, false, {}, std::nullopt, "/bin/sh");
     EXPECT_EQ(result.status, 1) << result.err.substr(0, 300);
     EXPECT_EQ(paths_of(result.err), files);
-    remove_tree(t.root());
+    remove_tree(t.path("tree"));
 }
 
 TEST(Walk, ASwappedDirectoryNeverLeadsOutOfTheTree) {
@@ -117,8 +123,9 @@ TEST(Walk, TwoRunsListTheSameBytes) {
     for (const char* f : {"b/Z.txt", "b/a.txt", "B2/c", "a/x/y/z", "_u", "A"}) t.file(f, f);
     const auto first = run({t.root(), "-V"});
     const auto second = run({t.root(), "-V"});
-    EXPECT_EQ(records(first.err), records(second.err));
-    EXPECT_EQ(records(first.err).size(), 6u);
+    EXPECT_EQ(first.err.substr(0, first.err.find("  Drive")),
+              second.err.substr(0, second.err.find("  Drive")));
+    EXPECT_EQ(paths_of(first.err).size(), 6u);
 }
 
 TEST(Walk, SambaAttributesShowInEveryDirectory) {
@@ -137,10 +144,11 @@ TEST(Walk, SambaAttributesShowInEveryDirectory) {
     };
     for (const Case& c : cases) {
         const std::string p = t.file(c.file);
-        if (c.dosattrib)
+        if (c.dosattrib) {
             ASSERT_EQ(::setxattr(p.c_str(), "user.DOSATTRIB", c.dosattrib,
                                  std::strlen(c.dosattrib) + 1, 0),
                       0);
+        }
     }
     ASSERT_EQ(::setxattr(t.path("later").c_str(), "user.DOSATTRIB", "0x10", 5, 0), 0);
     const auto result = run({t.root()});
