@@ -6,12 +6,13 @@
 #                                         2,000 levels deep, 200,000 in one directory
 #   SIZES="10000 100000" bench/list_vs_find.sh   other many-file trees
 #   RUNS=5 ...                            runs per tool (default 3, the best counts)
+#   FILARIX=path/to/filarix64 ...         a binary already built
 # Both tools run with TZ=UTC and LC_ALL=C: without TZ the C library reads
 # /etc/localtime again at every local-time conversion, which slows find
 # about fourfold and makes the comparison meaningless.
 # Trees are built once under bench/corpus-* (make-corpus for the many-file
 # trees) and kept.
-set -euo pipefail
+set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 sizes=${SIZES:-100000 1000000}
@@ -22,9 +23,12 @@ for tool in /usr/bin/time strace python3; do
     command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
 done
 
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" --target filarix64 >/dev/null
-bin="$root/build/filarix64"
+bin=${FILARIX:-}
+if [ -z "$bin" ]; then
+    cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$root/build" --target filarix64 >/dev/null
+    bin="$root/build/filarix64"
+fi
 export TZ=UTC LC_ALL=C
 
 build_once() {  # DIR COMMAND...: runs COMMAND to build DIR unless it is complete
