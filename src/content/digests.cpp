@@ -66,6 +66,9 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
                 static_cast<std::size_t>(std::min<std::uint64_t>(read_size, left));
             const long long got = file->read(buffer, want_bytes);
             if (got < 0) {
+                // A read cut short by the interrupt is the end of the run,
+                // not a file that could not be read.
+                if (run.sys.interrupted()) end_run(exit_code::user_aborted);
                 ok = false;
                 break;
             }

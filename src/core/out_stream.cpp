@@ -38,6 +38,7 @@ std::size_t OutStream::put(std::string_view text) {
     if (closed_) return 0;
     if (text.size() >= buffer_size) {
         flush();
+        sent_line_ends_ += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
         if (!failed_ && !sink_->write(text.data(), text.size())) failed_ = true;
         return text.size();
     }
@@ -87,7 +88,14 @@ int OutStream::printf(const char* format, ...) {
     return n;
 }
 
+std::uint64_t OutStream::line_ends() const {
+    return sent_line_ends_ +
+           static_cast<std::uint64_t>(std::count(buffer_.get(), buffer_.get() + used_, '\n'));
+}
+
 bool OutStream::flush() {
+    sent_line_ends_ +=
+        static_cast<std::uint64_t>(std::count(buffer_.get(), buffer_.get() + used_, '\n'));
     if (used_ > 0 && !failed_) {
         if (!sink_->write(buffer_.get(), used_)) failed_ = true;
     }

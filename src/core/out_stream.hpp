@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ public:
     bool failed() const { return failed_; }
     bool closed() const { return closed_; }
     bool is_terminal() const { return terminal_; }
+    // Line feeds written so far, the buffered ones included: the sort keeps
+    // the lines before the first record where they are.
+    std::uint64_t line_ends() const;
 
 private:
     void make_room(std::size_t size);
@@ -44,6 +48,7 @@ private:
     std::unique_ptr<platform::Sink> owned_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    std::uint64_t sent_line_ends_ = 0;
     bool failed_ = false;
     bool closed_ = false;
     bool terminal_ = false;

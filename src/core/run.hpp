@@ -16,6 +16,7 @@
 #include "core/out_stream.hpp"
 #include "core/run_end.hpp"
 #include "core/run_settings.hpp"
+#include "core/signature_entries.hpp"
 #include "platform/platform.hpp"
 
 namespace filarix {
@@ -151,12 +152,22 @@ struct Run {
 
     // The digests' read buffer, kept from file to file.
     std::unique_ptr<unsigned char[]> read_buffer;
+    // The header file's signatures (-h, -H, +h, +H), and the start of the
+    // file being checked against them, kept from file to file.
+    SignatureTable signature_table;
+    std::unique_ptr<unsigned char[]> signature_window;
 
     // The console pause between screenfuls, which the driver supplies.
     std::function<void(Run&)> listing_pause;
     void pause_listing() {
         if (listing_pause) listing_pause(*this);
     }
+
+    // Lines of the listing file before its first record (an appended-to
+    // file's earlier lines, the start banner, the column titles); nothing
+    // until the records begin. The sort leaves these lines first.
+    std::optional<std::uint64_t> listing_head_lines;
+    std::uint64_t listing_prior_lines = 0;  // the lines an appended-to file held
 
     // ----- the end of the run -----
     bool sorted = false;

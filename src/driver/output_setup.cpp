@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "content/sort.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/termination.hpp"
 #include "options/number_text.hpp"
@@ -12,6 +13,9 @@ namespace filarix {
 void open_output(Run& run) {
     const RunSettings& s = run.s;
     if (s.output_to_file()) {
+        // The lines an appended-to listing already holds stay before the
+        // records when it is sorted.
+        if (s.APPEND && s.SORT) run.listing_prior_lines = count_line_ends(run, run.s.output_name);
         auto sink = run.sys.open_text(
             run.s.output_name, s.APPEND ? platform::OpenMode::append : platform::OpenMode::write);
         if (!sink) {

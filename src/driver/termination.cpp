@@ -88,18 +88,7 @@ void write_stream_totals(Run& run, OutStream& out) {
 }
 
 void close_out_listing(Run& run) {
-    if (run.s.SORT && run.s.output_to_file() && run.output_file) {
-        // A listing that did not reach the disk whole is not sorted: the
-        // run ends with the write error and the file stays as written.
-        if (!run.output_file->closed() && !run.output_file->close()) {
-            run.std_err.printf("\nError writing the listing to %s\n",
-                               run.sys.narrow(run.output_part_name).c_str());
-            if (run.exit_reason < 2) run.exit_reason = exit_code::write_error;
-            return;
-        }
-        run.sorted = true;
-        sort_output_file(run, run.s.output_name);
-    }
+    if (!close_outputs(run)) return;
     if (run.log && run.ziplog() && run.counts.zip_members_found != 0)
         run.log->printf("\n Number of files found within zip files %ld",
                         long(run.counts.zip_members_found));
@@ -252,9 +241,14 @@ int terminate_run(Run& run, int reason) {
         memo->close();
     }
 
-    run.std_out.flush();
+    // A console listing is complete only once its last bytes are out: a
+    // full disk or a closed pipe behind it is a write error, not a normal end.
+    const bool listing_on_out = run.s.OUTPUT == ListingOutput::standard_output;
+    const bool listing_on_err = run.s.OUTPUT == ListingOutput::console;
+    if (!run.std_out.flush() && listing_on_out && reason < 2) reason = exit_code::write_error;
     if (reason > 1) run.std_err.printf("\nExit Status: %s\n\n", exit_reason_text(reason));
-    run.std_err.flush();
+    if (!run.std_err.flush() && listing_on_err && reason < 2) reason = exit_code::write_error;
+    run.exit_reason = reason;
     return reason;
 }
 

@@ -128,6 +128,9 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     }
 
     if (s.output_to_file()) write_header_line(run);
+    // The records begin here; the sort leaves every line before them first.
+    if (run.output_file)
+        run.listing_head_lines = run.listing_prior_lines + run.output_file->line_ends();
     run.counts.sequence_counter =
         run.s.sequence_start != 0 ? std::uint32_t(run.s.sequence_start) : 1;
 }

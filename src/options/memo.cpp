@@ -39,6 +39,8 @@ void memo_prompt(Run& run) {
         run.memo_text += '\n';
         if (run.memo_text.size() > memo_text_limit) break;
     }
+    // Ctrl+C at the prompt ends the run at once, not after two blank lines.
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
 }
 
 void open_memo_file(Run& run, std::u16string_view full_name) {

@@ -76,6 +76,9 @@ public:
         return inner_.create_directory(path);
     }
     bool delete_file(std::u16string_view path) override { return inner_.delete_file(path); }
+    bool rename_file(std::u16string_view from, std::u16string_view to) override {
+        return inner_.rename_file(from, to);
+    }
 
     // ----- Volumes -----
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override {
@@ -121,6 +124,7 @@ public:
     // ----- Console -----
     bool key_waiting() override { return inner_.key_waiting(); }
     int read_key() override { return inner_.read_key(); }
+    bool input_is_terminal() override { return inner_.input_is_terminal(); }
     bool read_line(std::string& line) override { return inner_.read_line(line); }
     int console_rows() override { return inner_.console_rows(); }
     bool interrupted() override { return inner_.interrupted(); }

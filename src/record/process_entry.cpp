@@ -101,6 +101,7 @@ private:
     void write_name_columns();
     void write_name_after();
     void write_follow_up();
+    std::string member_name_column(std::u16string_view column) const;
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
     std::string field_text(std::u16string_view text) const {
@@ -239,6 +240,22 @@ void RecordWriter::write_path_column() {
         count(out_.printf("%s%c", text.c_str(), d_));
     else
         count(out_.printf("%-*.*s%c", width, width, text.c_str(), d_));
+}
+
+// A ZIP member's name column, fitted and turned into bytes as the path
+// column of the archive's own record is.
+std::string RecordWriter::member_name_column(std::u16string_view column) const {
+    const platform::PathSyntax& syntax = run_.syntax;
+    std::u16string text;
+    if (s_.VAR)
+        text = column;
+    else if (s_.width_set < 2)
+        text = name_shorten(syntax, column, s_.WIDTH);
+    else
+        text = name_elide(syntax, column, std::uint64_t(s_.WIDTH));
+    if (s_.UTF8) return to_utf8(syntax, text).bytes;
+    squeeze_to_bytes(syntax, text);
+    return low_bytes(text);
 }
 
 void RecordWriter::write_name_columns() {
@@ -425,8 +442,11 @@ void RecordWriter::write_follow_up() {
         ++run.counts.console_lines;
         if (run.counts.console_lines % run.layout.page_length == 0) run.pause_listing();
     }
-    if (s_.ZIPLOG)
-        run.counts.zip_members_found += list_zip_members(run, e_.pg_complete_path, e_.data.size);
+    // A directory has no contents to list; opening it would only report a failure.
+    if (s_.ZIPLOG && !is_directory_)
+        run.counts.zip_members_found += list_zip_members(
+            run, e_.pg_complete_path, e_.data.size,
+            [this](std::u16string_view column) { return member_name_column(column); });
     if (s_.RESET) restore_entry_times(run, e_);
     if (s_.execute) run_file_command(run, e_.pg_complete_path, directory_, name_);
     if (s_.SPLIT && run.s.split_lines > 0 &&

@@ -149,23 +149,6 @@ std::optional<std::string> read_stream(const StreamPath& sp) {
     return read_xattr(sp.file, ("user." + sp.stream).c_str());
 }
 
-int open_regular(const std::string& path, int dirfd = AT_FDCWD) {
-    const int fd = ::openat(dirfd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    struct stat st;
-    // Devices, pipes and directories have no contents to catalogue (and a
-    // pipe or a terminal could block for ever).
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return fd;
-}
-
 bool stat_times(const std::string& path, FileTicks& creation, FileTicks& access, FileTicks& write) {
     struct statx st;
     if (::statx(AT_FDCWD, path.c_str(), AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
@@ -190,6 +173,32 @@ struct timespec timespec_of(FileTicks ticks) {
 }
 
 }  // namespace
+
+int open_regular(const std::string& path, int flags, mode_t mode, int dirfd) {
+    struct stat st;
+    if (::fstatat(dirfd, path.c_str(), &st, 0) == 0) {
+        // Devices, pipes, sockets and directories have no contents to
+        // catalogue, and none is a file the program keeps: not opened.
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            return -1;
+        }
+    } else if (errno != ENOENT || (flags & O_CREAT) == 0) {
+        return -1;
+    }
+    // Not blocking: should a pipe have taken the name meanwhile, the open
+    // neither waits for a writer nor hands over a descriptor that waits.
+    const int fd = ::openat(dirfd, path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
+}
 
 std::unique_ptr<Sink> make_fd_sink(int fd, bool owned) {
     return std::make_unique<FdSink>(fd, owned);
@@ -275,13 +284,16 @@ std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool
     const std::string p = to_bytes(path);
     // A file of the directory the walk is listing opens relative to it.
     const auto at = walk_.inside_listed(p);
-    const int fd = at ? open_regular(at->name, at->dirfd) : open_regular(p);
-    if (fd >= 0) return std::make_unique<FdInput>(fd);
+    const int fd = at ? open_regular(at->name, O_RDONLY, 0, at->dirfd) : open_regular(p, O_RDONLY);
+    if (fd >= 0) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return std::make_unique<FdInput>(fd);
+    }
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);
     if (!sp) return nullptr;
     if (sp->stream.empty()) {  // "file::$DATA" is the file itself
-        const int main_fd = open_regular(sp->file);
+        const int main_fd = open_regular(sp->file, O_RDONLY);
         return main_fd >= 0 ? std::make_unique<FdInput>(main_fd) : nullptr;
     }
     auto value = read_stream(*sp);
@@ -290,8 +302,7 @@ std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool
 }
 
 std::unique_ptr<UpdateFile> PosixSystem::open_update(std::u16string_view path, bool create) {
-    const int fd = ::open(to_bytes(path).c_str(),
-                          O_RDWR | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0), 0666);
+    const int fd = open_regular(to_bytes(path), O_RDWR | (create ? O_CREAT : 0), 0666);
     if (fd < 0) return nullptr;
     return std::make_unique<FdUpdate>(fd);
 }
@@ -359,9 +370,8 @@ std::vector<NamedStream> PosixSystem::named_streams(std::u16string_view path, bo
 }
 
 std::unique_ptr<Sink> PosixSystem::open_text(std::u16string_view path, OpenMode mode) {
-    const int flags =
-        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (mode == OpenMode::append ? O_APPEND : O_TRUNC);
-    const int fd = ::open(to_bytes(path).c_str(), flags, 0666);
+    const int flags = O_WRONLY | O_CREAT | (mode == OpenMode::append ? O_APPEND : O_TRUNC);
+    const int fd = open_regular(to_bytes(path), flags, 0666);
     if (fd < 0) return nullptr;
     return make_fd_sink(fd, true);
 }
@@ -379,6 +389,10 @@ bool PosixSystem::create_directory(std::u16string_view path) {
 
 bool PosixSystem::delete_file(std::u16string_view path) {
     return ::unlink(to_bytes(path).c_str()) == 0;
+}
+
+bool PosixSystem::rename_file(std::u16string_view from, std::u16string_view to) {
+    return ::rename(to_bytes(from).c_str(), to_bytes(to).c_str()) == 0;
 }
 
 }  // namespace platform::posix

@@ -537,7 +537,7 @@ std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
 
 std::unique_ptr<DirHandle> PosixSystem::open_directory(std::u16string_view path) {
     std::string bytes = strip_trailing_separators(to_bytes(path));
-    if (bytes.empty()) bytes = ".";
+    if (bytes.empty()) bytes.push_back('.');
     const int fd = ::open(bytes.c_str(), directory_flags);
     if (fd < 0) return nullptr;
     struct stat st;
