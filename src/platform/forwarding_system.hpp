@@ -30,6 +30,18 @@ public:
                                           SearchDetail detail) override {
         return inner_.find_first(pattern, first, detail);
     }
+    std::unique_ptr<DirHandle> open_directory(std::u16string_view path) override {
+        return inner_.open_directory(path);
+    }
+    std::unique_ptr<DirHandle> open_subdirectory(DirHandle& parent,
+                                                 std::u16string_view name) override {
+        return inner_.open_subdirectory(parent, name);
+    }
+    std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
+                                                std::u16string_view mask, FindData& first,
+                                                SearchDetail detail) override {
+        return inner_.search_directory(directory, path, mask, first, detail);
+    }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override {
         return inner_.get_attributes(path);
     }
