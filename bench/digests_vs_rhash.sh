@@ -4,6 +4,9 @@
 # md5sum and sha1sum; prints the ratios.
 #   bench/digests_vs_rhash.sh [MIB]     (default 1024)
 set -euo pipefail
+# Every tool runs with the same zone and locale, so that none pays for
+# re-reading the zone file.
+export TZ=UTC LC_ALL=C
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 mib=${1:-1024}
