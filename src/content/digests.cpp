@@ -208,9 +208,9 @@ private:
 };
 
 unsigned lanes_of(DigestRequest want) {
-    return (want.crc ? lane_crc : 0u) | (want.md5 ? lane_md5 : 0u) |
-           (want.sha1 ? lane_sha1 : 0u) | (want.sha256 ? lane_sha256 : 0u) |
-           (want.sha512 ? lane_sha512 : 0u) | (want.sha3 ? lane_sha3 : 0u);
+    return (want.crc ? lane_crc : 0u) | (want.md5 ? lane_md5 : 0u) | (want.sha1 ? lane_sha1 : 0u) |
+           (want.sha256 ? lane_sha256 : 0u) | (want.sha512 ? lane_sha512 : 0u) |
+           (want.sha3 ? lane_sha3 : 0u);
 }
 
 void set_failure(DigestTexts& texts, DigestRequest want) {
@@ -246,10 +246,10 @@ bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& con
     const unsigned wanted = lanes_of(want);
     const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
     const bool bounded = run.s.displace_end > 0;
-    std::uint64_t left =
-        bounded ? static_cast<std::uint64_t>(run.s.displace_end) -
-                      std::min(begin, static_cast<std::uint64_t>(run.s.displace_end))
-                : UINT64_MAX;
+    std::uint64_t left = bounded
+                             ? static_cast<std::uint64_t>(run.s.displace_end) -
+                                   std::min(begin, static_cast<std::uint64_t>(run.s.displace_end))
+                             : UINT64_MAX;
     if (begin != 0 && !file.seek(begin)) return false;
 
     DigestEngine& engine = engine_of(run);

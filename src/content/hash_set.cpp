@@ -60,8 +60,8 @@ std::string_view digest_field(std::string_view line, int csv_column) {
             ++start;
         }
         const std::size_t end = line.find(',', start);
-        return line.substr(start, end == std::string_view::npos ? line.size() - start
-                                                                : end - start);
+        return line.substr(start,
+                           end == std::string_view::npos ? line.size() - start : end - start);
     }
     if (line.front() == '\\') line.remove_prefix(1);
     std::size_t end = 0;

@@ -27,7 +27,7 @@ enum class Column : std::uint8_t {
     sha1,
     sha256,
     sha512,
-    sha3,  // SHA3-256
+    sha3,          // SHA3-256
     digest_blank,  // the digest's place in a fixed record without digests
     creation_time,
     write_time,
