@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,8 @@ struct Layout {
     int digest_width = 10;
     // Where each column of a record stands; the sort finds its keys here.
     std::vector<ColumnPlace> columns;
+    // The record's columns in order, settled once for the walk.
+    std::optional<ColumnList> record_columns;
     // An estimate of a record's length, which sets the console page length.
     int record_width = 0;
     int page_length = 24;

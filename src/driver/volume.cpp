@@ -91,6 +91,7 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     const RunSettings& s = run.s;
     if (s.HASH) run.layout.digest_width = 40;
     run.layout.columns = place_columns(run);
+    run.layout.record_columns.emplace(s);
     run.layout.record_width = record_length(run.layout.columns);
     // A record wider than the console takes two rows of it.
     run.layout.page_length = run.layout.record_width <= 84 ? 24 : 12;

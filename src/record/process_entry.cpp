@@ -322,7 +322,9 @@ void RecordWriter::write_name_columns() {
 
 void RecordWriter::write_fields() {
     Run& run = run_;
-    for (const Column column : ColumnList(s_)) {
+    const ColumnList columns =
+        run.layout.record_columns ? *run.layout.record_columns : ColumnList(s_);
+    for (const Column column : columns) {
         switch (column) {
             case Column::sequence:
                 count(out_.printf("%06ld%c", long(run.counts.sequence_counter++), d_));
