@@ -359,7 +359,7 @@ int source_file(Option& o) {
 // The set is loaded as the option is read, so that a set file that cannot
 // be read ends the run before anything is listed.
 int hash_set(Option& o) {
-    load_hash_set(o.run, full_path_of(o.run, *o.value));
+    load_hash_set(o.run, *o.value);
     return 0;
 }
 

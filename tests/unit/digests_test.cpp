@@ -156,16 +156,18 @@ TEST_F(Digests, TheWorkerThreadChangesNothing) {
         std::int64_t begin, end;
     } windows[] = {{0, 0}, {1, 0}, {5, (1 << 20) + 3}, {(2 << 20) + 1, 0}, {10, 11}};
     const auto texts = [&](bool one_thread, std::int64_t begin, std::int64_t end) {
-        MemoryPlatform& sys = mp;
         if (one_thread)
-            sys.env[std::u16string(digest_threads_variable)] = u"1";
+            mp.env.insert_or_assign(u"FILARIX_DIGEST_THREADS", std::u16string(1, u'1'));
         else
-            sys.env.erase(std::u16string(digest_threads_variable));
-        filarix::Run run(sys);
+            mp.env.erase(u"FILARIX_DIGEST_THREADS");
+        filarix::Run run(mp);
         run.s.DISPLACE = begin;
         run.s.displace_end = end;
         const DigestTexts t = digest_file(run, u"C:\\d\\big", six);
-        return std::vector<std::string>{t.crc, t.md5, t.sha1, t.sha256, t.sha512, t.sha3};
+        std::string all_texts;
+        for (const std::string* text : {&t.crc, &t.md5, &t.sha1, &t.sha256, &t.sha512, &t.sha3})
+            all_texts.append(*text).push_back(' ');
+        return all_texts;
     };
     for (const auto& w : windows)
         EXPECT_EQ(texts(false, w.begin, w.end), texts(true, w.begin, w.end));
