@@ -260,6 +260,9 @@ bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& con
         const std::size_t want_bytes =
             static_cast<std::size_t>(std::min<std::uint64_t>(DigestEngine::slot_size, left));
         const long long got = file.read(engine.slot(index), want_bytes);
+        // A read cut short by the interrupt is the end of the run, not a
+        // file that could not be read.
+        if (got < 0 && run.sys.interrupted()) end_run(exit_code::user_aborted);
         if (got > 0 && bounded) left -= static_cast<std::uint64_t>(got);
         return got;
     };

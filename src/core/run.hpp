@@ -17,6 +17,7 @@
 #include "core/out_stream.hpp"
 #include "core/run_end.hpp"
 #include "core/run_settings.hpp"
+#include "core/signature_entries.hpp"
 #include "platform/platform.hpp"
 
 namespace filarix {
@@ -88,7 +89,7 @@ struct Counters {
     std::uint32_t known_files = 0;
     std::uint32_t unknown_files = 0;
     std::int64_t line_length = 0;  // of the last record
-    std::uint32_t sequence_counter = 1;
+    std::uint64_t sequence_counter = 1;
     int split_number = 1;
     std::uint32_t console_lines = 0;
     int walk_depth = 0;
@@ -130,6 +131,11 @@ struct Run {
     std::int64_t end_time = 0;
     std::string zone_name;  // three-letter zone abbreviation
     bool sizing_pass = true;
+    // Length of the start path being walked, its separator included: what
+    // lies beyond it is the part of a path below the start path.
+    std::size_t start_path_length = 0;
+    // Start paths named on the command line that do not exist.
+    std::size_t missing_start_paths = 0;
 
     Layout layout;
     Counters counts;
@@ -163,12 +169,22 @@ struct Run {
     std::unique_ptr<RunResource> digest_engine;
     // The known digests of --HASHSET, loaded before the walk.
     KnownDigests known_digests;
+    // The header file's signatures (-h, -H, +h, +H), and the start of the
+    // file being checked against them, kept from file to file.
+    SignatureTable signature_table;
+    std::unique_ptr<unsigned char[]> signature_window;
 
     // The console pause between screenfuls, which the driver supplies.
     std::function<void(Run&)> listing_pause;
     void pause_listing() {
         if (listing_pause) listing_pause(*this);
     }
+
+    // Lines of the listing file before its first record (an appended-to
+    // file's earlier lines, the start banner, the column titles); nothing
+    // until the records begin. The sort leaves these lines first.
+    std::optional<std::uint64_t> listing_head_lines;
+    std::uint64_t listing_prior_lines = 0;  // the lines an appended-to file held
 
     // ----- the end of the run -----
     bool sorted = false;

@@ -23,6 +23,11 @@ void report_last_access(Run& run, OutStream& out) {
             out.put("turned ***** OFF *****\n");
             break;
         case platform::last_access_not_found:
+            // Without drive letters there is no registry to send anyone to.
+            if (!run.syntax.drive_letters) {
+                out.put("not known\n");
+                break;
+            }
             out.put(
                 "\"Disable Access Date Key\" Not Found\nDefault (except VISTA) is usually RESET "
                 "ACCESS DATE\n\n");

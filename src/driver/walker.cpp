@@ -2,6 +2,7 @@
 
 #include "content/streams.hpp"
 #include "core/numbers.hpp"
+#include "core/shown_text.hpp"
 #include "driver/termination.hpp"
 #include "record/process_entry.hpp"
 #include "record/stream_lines.hpp"
@@ -32,7 +33,6 @@ void list_directory_streams(Run& run, const std::u16string& path_without_separat
 }
 
 }  // namespace
-
 
 bool is_excluded(const Run& run, std::u16string_view name) {
     if (run.s.exclude_list.empty()) return false;
@@ -71,7 +71,7 @@ void walk_directory(Run& run, const std::u16string& directory) {
         const auto attributes = run.sys.get_attributes(directory);
         if (attributes && (*attributes & platform::attr::reparse_point)) {
             if (run.s.ACCT && run.log)
-                run.log->printf("\nREPARSE FILE: |%s", run.sys.narrow(directory).c_str());
+                run.log->printf("\nREPARSE FILE: |%s", shown_name(run.sys, directory).c_str());
             --run.counts.walk_depth;
             return;
         }
@@ -103,7 +103,7 @@ void walk_directory(Run& run, const std::u16string& directory) {
         const std::u16string_view shown = run.syntax.without_long_prefix(directory);
         const std::size_t cut =
             static_cast<std::size_t>(std::max(run.layout.progress_width - 10, 0));
-        const std::string text = run.sys.narrow(shown.substr(0, cut));
+        const std::string text = shown_name(run.sys, shown.substr(0, cut));
         const std::string count = format_thousands(run.counts.files_found);
         progress =
             static_cast<std::size_t>(run.std_err.printf("\r %12s %s", count.c_str(), text.c_str()));

@@ -8,6 +8,7 @@
 #include "content/help.hpp"
 #include "content/signature.hpp"
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
 #include "options/long_options.hpp"
@@ -149,7 +150,7 @@ private:
     // The + form of -1 and -R: a "+" just before the letter.
     bool plus_before() const { return k_ > 0 && arg_[k_ - 1] == u'+'; }
 
-    std::string narrow(std::u16string_view text) { return run_.sys.narrow(text); }
+    std::string narrow(std::u16string_view text) { return shown_name(run_.sys, text); }
 
     // ----- ends -----
 
@@ -454,6 +455,12 @@ private:
             run_.s.delimiter = static_cast<char>(v[0]);
         else
             run_.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
+        // A NUL delimiter would put zero bytes into the listing.
+        if (run_.s.delimiter == '\0') {
+            run_.std_out.printf("\nIllegal option %s %s\n", narrow(arg_).c_str(),
+                                narrow(v).c_str());
+            end_run(exit_code::illegal_option);
+        }
     }
 
     void command(int weight) {
@@ -492,10 +499,13 @@ private:
 
     void size_greater() {
         const std::u16string v = required(false, true);
-        if (contains(v, u'-') || contains(v, u'/') || contains(v, u'\\')) {
+        const bool separator = contains(v, u'-') || contains(v, u'/') || contains(v, u'\\');
+        // A size beyond any number is refused rather than quietly lowered.
+        if (separator || !leading_number_fits(v)) {
             run_.std_out.put("\n\nCheck your option -G format. \n");
-            run_.std_out.put(
-                "You included a seperator which only pertains to date formats in options\n");
+            if (separator)
+                run_.std_out.put(
+                    "You included a seperator which only pertains to date formats in options\n");
             end_run(exit_code::illegal_option);
         }
         s_.GREATER = 1;

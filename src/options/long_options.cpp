@@ -9,6 +9,7 @@
 
 #include "content/hash_set.hpp"
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
@@ -49,7 +50,7 @@ struct Option {
 
     bool has_value() const { return value && !value->empty(); }
     bool text_has(char16_t c) const { return text.find(c) != std::u16string_view::npos; }
-    std::string narrow(std::u16string_view wide) const { return run.sys.narrow(wide); }
+    std::string narrow(std::u16string_view wide) const { return shown_name(run.sys, wide); }
 };
 
 // 0 when the option was handled or ignored, 1 when it is malformed.
@@ -163,7 +164,8 @@ int delimiter(Option& o) {
         o.run.s.delimiter = '|';
     else
         o.run.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
-    return 0;
+    // A NUL delimiter would put zero bytes into the listing.
+    return o.run.s.delimiter == '\0' ? 1 : 0;
 }
 
 int directories_too(Option& o) {
@@ -196,11 +198,15 @@ int file_mask(Option& o) {
 }
 
 int size_greater(Option& o) {
-    if (o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\')) {
+    const bool separator = o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\');
+    // A size beyond any number is refused rather than quietly lowered.
+    if (separator || !leading_number_fits(*o.value)) {
         o.run.std_out.put("\n\n  Check your option --greater=nnn  format. \n");
-        o.run.std_out.put(
-            "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats "
-            "in options\n");
+        if (separator)
+            o.run.std_out.put(
+                "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) "
+                "formats "
+                "in options\n");
         end_run(exit_code::illegal_option);
     }
     o.run.s.GREATER = 1;

@@ -64,6 +64,9 @@ public:
         return inner_.create_directory(path);
     }
     bool delete_file(std::u16string_view path) override { return inner_.delete_file(path); }
+    bool rename_file(std::u16string_view from, std::u16string_view to) override {
+        return inner_.rename_file(from, to);
+    }
 
     // ----- Volumes -----
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override {
@@ -109,6 +112,7 @@ public:
     // ----- Console -----
     bool key_waiting() override { return inner_.key_waiting(); }
     int read_key() override { return inner_.read_key(); }
+    bool input_is_terminal() override { return inner_.input_is_terminal(); }
     bool read_line(std::string& line) override { return inner_.read_line(line); }
     int console_rows() override { return inner_.console_rows(); }
     bool interrupted() override { return inner_.interrupted(); }
@@ -129,6 +133,7 @@ public:
 
     // ----- Text -----
     std::string narrow(std::u16string_view text) override { return inner_.narrow(text); }
+    bool narrow_is_utf8() override { return inner_.narrow_is_utf8(); }
     std::u16string wide(std::string_view text) override { return inner_.wide(text); }
 
 private:

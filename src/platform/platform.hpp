@@ -158,6 +158,11 @@ public:
     virtual bool exists(std::u16string_view path) = 0;
 
     // ----- contents -----
+    // open_read, open_update and open_text open regular files (and named
+    // streams) only, whether the file is being catalogued or is one the
+    // program keeps (INI, log, memo, listing, label file): a pipe or a
+    // device is refused as a file that cannot be opened, without waiting
+    // and, where the system can tell beforehand, without being opened.
     // Opens a file or a named stream ("file:name") for sequential reading.
     // The fallback route is the runtime's plain open, which shares more.
     virtual std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) = 0;
@@ -170,6 +175,9 @@ public:
     virtual Sink& standard_error() = 0;
     virtual bool create_directory(std::u16string_view path) = 0;
     virtual bool delete_file(std::u16string_view path) = 0;
+    // Puts a file in the place of another in one step, replacing it; the
+    // sort replaces a listing only with a finished sorted copy this way.
+    virtual bool rename_file(std::u16string_view from, std::u16string_view to) = 0;
 };
 
 // Volumes and the security around them.
@@ -217,15 +225,22 @@ class Console {
 public:
     virtual ~Console() = default;
 
-    // A key is waiting (only ever true on an interactive console).
+    // A key is waiting (only ever true on an interactive console). From the
+    // first look on, keys reach the program without Enter and without
+    // echo, until a line is read or the program ends.
     virtual bool key_waiting() = 0;
     // Reads one key without echo; -1 at the end of input.
     virtual int read_key() = 0;
+    // Standard input is a console a person types at, so that a wait for a
+    // key is answered rather than eating piped input or stalling.
+    virtual bool input_is_terminal() = 0;
     // Reads one line of standard input; false at the end of input.
     virtual bool read_line(std::string& line) = 0;
     // Rows of the console window; 0 when unknown.
     virtual int console_rows() = 0;
-    // The interrupt signal has arrived since start-up.
+    // The interrupt (Ctrl+C, or a request to terminate, or the terminal
+    // hanging up) has arrived since start-up. From then on a read that
+    // waits (a key, a line, a slow device) gives up instead.
     virtual bool interrupted() = 0;
     virtual void install_interrupt_handler() = 0;
     virtual void sleep_ms(unsigned milliseconds) = 0;
@@ -255,6 +270,8 @@ public:
 
     virtual std::string narrow(std::u16string_view text) = 0;
     virtual std::u16string wide(std::string_view text) = 0;
+    // The 8-bit form is UTF-8, so one character may take several bytes.
+    virtual bool narrow_is_utf8() { return true; }
 };
 
 // Everything the core reaches the operating system through.

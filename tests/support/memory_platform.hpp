@@ -99,6 +99,7 @@ struct Node {
     bool locked_primary = false;
     bool protect = false;
     bool unlistable = false;
+    bool special = false;  // a pipe or a device: listed, never opened
     std::shared_ptr<Content> content = std::make_shared<Content>();
     std::vector<Stream> streams;  // in insertion order
     // Keyed by the upper-cased name.
@@ -170,6 +171,10 @@ public:
                    const NodeOptions& options = {});
     // A file of a given size reading as zero bytes, without storing them.
     Node& add_file(std::u16string_view path, std::uint64_t size, const NodeOptions& options = {});
+    // A named pipe or a device node: listed as a file of size 0, but
+    // open_read, open_update and open_text refuse it, as a real backend
+    // refuses anything but a regular file.
+    Node& add_special(std::u16string_view path, const NodeOptions& options = {});
     // A directory that is a reparse point (directory | reparse_point).
     Node& add_symlink_dir(std::u16string_view path, const NodeOptions& options = {});
     // Adds or replaces a named stream of an existing file or directory.
@@ -195,8 +200,12 @@ public:
     std::string err_text;  // what went to standard error
     bool out_is_terminal = false;
     bool err_is_terminal = false;
+    bool in_is_terminal = false;
     std::size_t out_flushes = 0;
     std::size_t err_flushes = 0;
+    // Writes to the stream fail from then on (a full disk, a closed pipe).
+    bool out_fails = false;
+    bool err_fails = false;
 
     bool security_privilege = true;  // enable_security_privilege's answer
     bool backup_privileges = true;   // enable_backup_privileges' answer
@@ -259,6 +268,8 @@ public:
     platform::Sink& standard_error() override;
     bool create_directory(std::u16string_view path) override;
     bool delete_file(std::u16string_view path) override;
+    // Moves a file node, replacing a file of the target name.
+    bool rename_file(std::u16string_view from, std::u16string_view to) override;
 
     std::optional<platform::VolumeInfo> volume_info(std::u16string_view root) override;
     std::optional<std::uint64_t> free_space(std::u16string_view root) override;
@@ -281,6 +292,7 @@ public:
     std::optional<std::u16string> choose_file(platform::DialogKind kind) override;
 
     bool key_waiting() override { return !keys.empty(); }
+    bool input_is_terminal() override { return in_is_terminal; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override { return rows; }

@@ -295,8 +295,8 @@ const std::vector<Row>& option_rows() {
              EXPECT_EQ(r.s.size_greater, 100);
          }},
         {{u"+G100"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.size_greater, 100); }},
-        {{u"-G", u"99999999999999999999999"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.s.size_greater, INT64_MAX); }},
+        // A size beyond any file's is refused, not quietly lowered.
+        {{u"-G", u"99999999999999999999999"}, 6, "\n\nCheck your option -G format. \n", "", {}},
         {{u"-G", u"2023-01-01"},
          6,
          "\n\nCheck your option -G format. \n"
@@ -659,6 +659,10 @@ TEST(CommandLine, EveryOptionRow) {
             mp.add_dir(u"C:\\a");
             mp.add_dir(u"C:\\b");
             mp.add_dir(u"C:\\data");
+            // The header files the -h rows name are loaded as they are read.
+            mp.add_volume(u"D:\\");
+            for (const char16_t* table : {u"C:\\work\\sig.txt", u"C:\\work\\s", u"D:\\sig.txt"})
+                mp.add_file(table, "Windows program,EXE,MZ\n");
         });
         EXPECT_EQ(p.code, row.code);
         EXPECT_FALSE(p.process_exit);
@@ -776,7 +780,7 @@ TEST(DiskLabel, FollowingLabels) {
     } cases[] = {
         {"ABC0099", "ABC00100"}, {"41", "42"},       {"", "1"},
         {"ABC000", "ABC0001"},   {"X9", "X10"},      {"99999999999", "100000000000"},
-        {"1000\r\n", "1001"},    {"AB-07", "AB-08"}, {"ABCDEFGHIJK99", "ABCDEFGHIJK1"},
+        {"1000\r\n", "1001"},    {"AB-07", "AB-08"}, {"ABCDEFGHIJK99", "ABCDEFGHIJK10"},
     };
     for (const auto& c : cases) EXPECT_EQ(following_label(c.stored), c.next) << c.stored;
 }

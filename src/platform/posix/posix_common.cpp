@@ -250,7 +250,7 @@ long long read_some(int fd, void* buffer, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, size);
         if (n >= 0) return n;
-        if (errno != EINTR) return -1;
+        if (errno != EINTR || interrupt_pending()) return -1;
     }
 }
 

@@ -95,8 +95,26 @@ std::string decode_label(std::string_view name);
 // ----- file descriptors -----
 // Writes everything, retrying partial writes and interruptions.
 bool write_all(int fd, const void* data, std::size_t size);
-// One read, retried on interruption; -1 on error.
+// One read, retried when a signal other than an interrupt cut it short;
+// -1 on error, and -1 once the interrupt has come, so that a read that
+// would wait for ever (a terminal, /proc/kmsg) lets the run end.
 long long read_some(int fd, void* buffer, std::size_t size);
+// Opens a path only when it names a regular file (links followed), with
+// open(2) flags; mode for O_CREAT. A device may act on being opened and a
+// pipe would block, so the type is checked before the open and again on
+// the open handle, in case the path changed in between. -1 with errno
+// (ENOENT kept, so that a named stream can be tried).
+int open_regular(const std::string& path, int flags, mode_t mode = 0);
+
+// ----- signals and the terminal -----
+// The interrupt (SIGINT, SIGTERM, SIGHUP) has arrived.
+bool interrupt_pending();
+// Puts the terminal on standard input into key mode (no line mode, no
+// echo), once; false when standard input is not a terminal of ours (not
+// one, or the program runs in the background).
+bool enter_key_mode();
+// Gives the terminal back as it was found (line editing, echo).
+void leave_key_mode();
 
 // ----- the system -----
 class PosixSystem final : public System {
@@ -126,6 +144,7 @@ public:
     Sink& standard_error() override;
     bool create_directory(std::u16string_view path) override;
     bool delete_file(std::u16string_view path) override;
+    bool rename_file(std::u16string_view from, std::u16string_view to) override;
 
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override;
     std::optional<std::uint64_t> free_space(std::u16string_view root) override;
@@ -148,6 +167,7 @@ public:
     std::optional<std::u16string> choose_file(DialogKind kind) override;
 
     bool key_waiting() override;
+    bool input_is_terminal() override { return stdin_terminal_; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override;

@@ -153,6 +153,7 @@ public:
     Sink& standard_error() override;
     bool create_directory(std::u16string_view path) override;
     bool delete_file(std::u16string_view path) override;
+    bool rename_file(std::u16string_view from, std::u16string_view to) override;
 
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override;
     std::optional<std::uint64_t> free_space(std::u16string_view root) override;
@@ -175,6 +176,7 @@ public:
     std::optional<std::u16string> choose_file(DialogKind kind) override;
 
     bool key_waiting() override;
+    bool input_is_terminal() override { return stdin_console_; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override;
@@ -191,6 +193,7 @@ public:
 
     std::string narrow(std::u16string_view text) override { return ansi_of(text); }
     std::u16string wide(std::string_view text) override { return wide_of_ansi(text); }
+    bool narrow_is_utf8() override { return GetACP() == CP_UTF8; }
 
 private:
     // One attempt at open_read, without the code-page retry.
