@@ -619,7 +619,7 @@ void sort_file(Run& run, const std::u16string& name,
             }
             if (!lines.empty()) {
                 sort_lines(layout, lines, limits.threads);
-                if (line_end.empty()) line_end = "\n";
+                if (line_end.empty()) line_end.assign(1, '\n');
                 if (at_end && runs.empty()) {
                     for (const Line& line : lines) out.put_line(line, line_end);
                 } else {

@@ -180,6 +180,8 @@ struct Run {
         if (listing_pause) listing_pause(*this);
     }
 
+    // A per-file command program that could not be started has been named.
+    bool command_failure_reported = false;
     // Lines of the listing file before its first record (an appended-to
     // file's earlier lines, the start banner, the column titles); nothing
     // until the records begin. The sort leaves these lines first.

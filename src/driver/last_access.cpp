@@ -14,7 +14,10 @@ std::uint32_t read_last_access_setting(Run& run) {
 
 void report_last_access(Run& run, OutStream& out) {
     out.put("  Last Access Date UPDATE is: ");
-    switch (run.last_access_value) {
+    std::uint32_t value = run.last_access_value;
+    // Windows' "system managed" settings keep on/off in their low bit.
+    if (value == 0x80000002u || value == 0x80000003u) value &= 1u;
+    switch (value) {
         case 0:
         case 0x80000000u:
             out.put("turned ON\n");

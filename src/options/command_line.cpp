@@ -78,12 +78,27 @@ std::u16string comment_of(std::u16string_view value) {
     return std::u16string(value);
 }
 
-// The licence notice of the hash code. The full text comes with the help
-// screens; until then a short notice stands in for it.
+// The licence notice of the program's code, the digest code included: all
+// of it is FILARIX64's own.
 void show_sha_notice(Run& run) {
     run.std_out.put(
-        "\nThe SHA-1 code of FILARIX64 is used under a three-clause BSD licence,\n"
-        "provided as is, without any warranty.\n");
+        "\nFILARIX64, its CRC-32, MD5, SHA-1, SHA-2 and SHA-3 code included\n"
+        "Copyright (c) the FILARIX64 authors\n\n"
+        "Permission is hereby granted, free of charge, to any person obtaining a copy\n"
+        "of this software and associated documentation files (the \"Software\"), to deal\n"
+        "in the Software without restriction, including without limitation the rights\n"
+        "to use, copy, modify, merge, publish, distribute, sublicense, and/or sell\n"
+        "copies of the Software, and to permit persons to whom the Software is\n"
+        "furnished to do so, subject to the following conditions:\n\n"
+        "The above copyright notice and this permission notice shall be included in\n"
+        "all copies or substantial portions of the Software.\n\n"
+        "THE SOFTWARE IS PROVIDED \"AS IS\", WITHOUT WARRANTY OF ANY KIND, EXPRESS OR\n"
+        "IMPLIED, INCLUDING BUT NOT LIMITED TO THE WARRANTIES OF MERCHANTABILITY,\n"
+        "FITNESS FOR A PARTICULAR PURPOSE AND NONINFRINGEMENT. IN NO EVENT SHALL THE\n"
+        "AUTHORS OR COPYRIGHT HOLDERS BE LIABLE FOR ANY CLAIM, DAMAGES OR OTHER\n"
+        "LIABILITY, WHETHER IN AN ACTION OF CONTRACT, TORT OR OTHERWISE, ARISING FROM,\n"
+        "OUT OF OR IN CONNECTION WITH THE SOFTWARE OR THE USE OR OTHER DEALINGS IN THE\n"
+        "SOFTWARE.\n");
 }
 
 class OptionScanner {

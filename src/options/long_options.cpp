@@ -8,6 +8,7 @@
 #include <string>
 
 #include "content/hash_set.hpp"
+#include "content/help.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
@@ -382,10 +383,17 @@ int zulu(Option& o) {
     return 0;
 }
 
+// --help shows the same screens as -? and is an answer, not a fault.
+int help(Option& o) {
+    show_help(o.run, true);
+    end_process(o.run, exit_code::normal_none);
+}
+
 // The words in the order they are tried: the first entry that matches
 // wins, so ADSONLY must come before ADS, HASHSET before HASH and so on.
 constexpr Entry long_options[] = {
     {{u"AND"}, Match::prefix, Value::none, accepted},
+    {{u"HELP"}, Match::exact, Value::none, help},
     {{u"ACCESS"}, Match::prefix, Value::none, accepted},
     {{u"ADSONLY", u"ADDSONLY", u"ONLYADS"},
      Match::prefix,

@@ -30,6 +30,18 @@ public:
                                           SearchDetail detail) override {
         return inner_.find_first(pattern, first, detail);
     }
+    std::unique_ptr<DirHandle> open_directory(std::u16string_view path) override {
+        return inner_.open_directory(path);
+    }
+    std::unique_ptr<DirHandle> open_subdirectory(DirHandle& parent,
+                                                 std::u16string_view name) override {
+        return inner_.open_subdirectory(parent, name);
+    }
+    std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
+                                                std::u16string_view mask, FindData& first,
+                                                SearchDetail detail) override {
+        return inner_.search_directory(directory, path, mask, first, detail);
+    }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override {
         return inner_.get_attributes(path);
     }
@@ -98,9 +110,8 @@ public:
     std::optional<std::u16string> get_env(std::u16string_view name) override {
         return inner_.get_env(name);
     }
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override {
-        return inner_.run_shell(before, file_argument, after);
+    int run_shell(const std::vector<std::u16string>& parts) override {
+        return inner_.run_shell(parts);
     }
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override {
         return inner_.spawn(program, args);

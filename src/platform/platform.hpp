@@ -53,6 +53,15 @@ public:
     virtual bool next(FindData& entry) = 0;
 };
 
+// A directory a walk is inside. A backend that can reach entries relative
+// to an open directory keeps it here, so that a walk never goes by a path
+// that someone could redirect and is not bound by the system's path
+// length; a backend that goes by paths needs nothing in it.
+class DirHandle {
+public:
+    virtual ~DirHandle() = default;
+};
+
 // Broken-down calendar time.
 struct CivilTime {
     int year = 0;
@@ -147,6 +156,25 @@ public:
     // cannot be read. Windows mask rules; "." and ".." come first.
     virtual std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
                                                   SearchDetail detail) = 0;
+    // A start directory, as the user named it (links in its path count).
+    // Null when it cannot be opened.
+    virtual std::unique_ptr<DirHandle> open_directory(std::u16string_view) {
+        return std::make_unique<DirHandle>();
+    }
+    // A subdirectory of an open directory, never reached through a link:
+    // null when the entry is no longer a directory of its own.
+    virtual std::unique_ptr<DirHandle> open_subdirectory(DirHandle&, std::u16string_view) {
+        return std::make_unique<DirHandle>();
+    }
+    // find_first within an open directory; `path` is that directory's
+    // path, ending in a separator, for backends that search by path.
+    virtual std::unique_ptr<DirSearch> search_directory(DirHandle&, std::u16string_view path,
+                                                        std::u16string_view mask, FindData& first,
+                                                        SearchDetail detail) {
+        std::u16string pattern(path);
+        pattern += mask;
+        return find_first(pattern, first, detail);
+    }
     virtual std::optional<std::uint32_t> get_attributes(std::u16string_view path) = 0;
     virtual bool set_attributes(std::u16string_view path, std::uint32_t attributes) = 0;
     // The three times of a file, directory or stream, opened as an object.
@@ -211,10 +239,10 @@ public:
     virtual std::optional<std::u16string> computer_name() = 0;
     virtual std::optional<std::u16string> get_env(std::u16string_view name) = 0;
     // Runs a command line through the command interpreter and waits. The
-    // file argument stands between the two parts of the command as one
-    // word, quoted so that no file name can run a command of its own.
-    virtual int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                          std::u16string_view after) = 0;
+    // parts alternate: command text, then a literal argument, then text,
+    // ... Each argument reaches the command as one word, quoted so that no
+    // file or directory name can run a command of its own.
+    virtual int run_shell(const std::vector<std::u16string>& parts) = 0;
     // Runs a program directly with a real argument vector and waits.
     virtual int spawn(std::u16string_view program, const std::vector<std::u16string>& args) = 0;
     virtual std::optional<std::u16string> choose_file(DialogKind kind) = 0;

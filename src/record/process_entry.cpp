@@ -82,7 +82,8 @@ bool contains(std::u16string_view text, std::u16string_view part) {
 // The record producer's state for one entry.
 class RecordWriter {
 public:
-    RecordWriter(Run& run, const std::u16string& directory, const std::u16string* name)
+    RecordWriter(Run& run, const std::u16string& directory, const std::u16string* name,
+                 const platform::FindData* known)
         : run_(run),
           s_(run.s),
           out_(run.output()),
@@ -90,6 +91,7 @@ public:
           directory_(directory),
           name_(name ? *name : std::u16string()),
           has_name_(name != nullptr),
+          known_(known),
           width_(run.s.WIDTH),
           narrow_utf8_(run.sys.narrow_is_utf8()) {}
 
@@ -125,6 +127,7 @@ private:
     bool squeezed_ = false;
     bool digested_ = false;
     DigestTexts digests_;
+    const platform::FindData* known_;
     // The path column's width: the setting's, or under VAR the whole path.
     int width_;
     std::size_t display_offset_ = 0;
@@ -178,7 +181,9 @@ bool RecordWriter::select() {
                 return false;
     }
 
-    {
+    if (known_) {
+        e_.data = *known_;
+    } else {
         auto search =
             run.sys.find_first(e_.pg_complete_path, e_.data, platform::SearchDetail::full);
         if (!search) return false;
@@ -568,8 +573,9 @@ void RecordWriter::process() {
 
 }  // namespace
 
-void process_entry(Run& run, const std::u16string& directory, const std::u16string* name) {
-    RecordWriter(run, directory, name).process();
+void process_entry(Run& run, const std::u16string& directory, const std::u16string* name,
+                   const platform::FindData* known) {
+    RecordWriter(run, directory, name, known).process();
 }
 
 }  // namespace filarix

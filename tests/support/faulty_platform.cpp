@@ -129,6 +129,15 @@ std::unique_ptr<platform::DirSearch> FaultyPlatform::find_first(std::u16string_v
     return std::make_unique<FaultySearch>(*this, std::move(search));
 }
 
+std::unique_ptr<platform::DirSearch> FaultyPlatform::search_directory(
+    platform::DirHandle& directory, std::u16string_view path, std::u16string_view mask,
+    platform::FindData& first, platform::SearchDetail detail) {
+    if (should_fail(Kind::find_first)) return nullptr;
+    auto search = inner().search_directory(directory, path, mask, first, detail);
+    if (!search) return nullptr;
+    return std::make_unique<FaultySearch>(*this, std::move(search));
+}
+
 bool FaultyPlatform::set_attributes(std::u16string_view path, std::uint32_t attributes) {
     return !should_fail(Kind::set_attributes) && inner().set_attributes(path, attributes);
 }

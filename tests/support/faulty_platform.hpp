@@ -59,6 +59,12 @@ public:
     std::unique_ptr<platform::DirSearch> find_first(std::u16string_view pattern,
                                                     platform::FindData& first,
                                                     platform::SearchDetail detail) override;
+    // A search within an open directory fails as find_first does.
+    std::unique_ptr<platform::DirSearch> search_directory(platform::DirHandle& directory,
+                                                          std::u16string_view path,
+                                                          std::u16string_view mask,
+                                                          platform::FindData& first,
+                                                          platform::SearchDetail detail) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool rename_file(std::u16string_view from, std::u16string_view to) override;
     bool get_times(std::u16string_view path, platform::FileTicks& creation,

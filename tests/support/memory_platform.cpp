@@ -835,10 +835,8 @@ std::optional<std::u16string> MemoryPlatform::get_env(std::u16string_view name) 
     return it->second;
 }
 
-int MemoryPlatform::run_shell(std::u16string_view before, std::u16string_view file_argument,
-                              std::u16string_view after) {
-    shell_calls.push_back(
-        {std::u16string(before), std::u16string(file_argument), std::u16string(after)});
+int MemoryPlatform::run_shell(const std::vector<std::u16string>& parts) {
+    shell_calls.push_back({parts});
     return on_shell ? on_shell(shell_calls.back()) : shell_result;
 }
 

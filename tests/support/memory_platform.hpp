@@ -129,10 +129,9 @@ struct Volume {
     std::shared_ptr<Node> top;  // the root directory
 };
 
+// Command text and literal arguments, alternating.
 struct ShellCall {
-    std::u16string before;
-    std::u16string file_argument;
-    std::u16string after;
+    std::vector<std::u16string> parts;
 };
 
 struct SpawnCall {
@@ -286,8 +285,7 @@ public:
                                               std::u16string_view extension) override;
     std::optional<std::u16string> computer_name() override { return computer; }
     std::optional<std::u16string> get_env(std::u16string_view name) override;
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override;
+    int run_shell(const std::vector<std::u16string>& parts) override;
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;
     std::optional<std::u16string> choose_file(platform::DialogKind kind) override;
 

@@ -27,7 +27,11 @@ std::string help_text() {
     MemoryPlatform mp;
     {
         filarix::Run run(mp);
-        show_help(run);
+        // Without a keyboard the help ends at its first prompt.
+        try {
+            show_help(run);
+        } catch (const filarix::ProcessExit&) {
+        }
     }
     return mp.err_text;
 }
@@ -665,7 +669,8 @@ TEST(CommandLine, EveryOptionRow) {
                 mp.add_file(table, "Windows program,EXE,MZ\n");
         });
         EXPECT_EQ(p.code, row.code);
-        EXPECT_FALSE(p.process_exit);
+        // The help ends the process at its first prompt: no keyboard here.
+        EXPECT_EQ(p.process_exit, row.err == HELP);
         EXPECT_EQ(p.out.substr(0, row.out.size()), row.out);
         const std::string& err = row.err == HELP ? help : row.err;
         EXPECT_EQ(p.err.substr(0, err.size()), err);
@@ -687,7 +692,7 @@ TEST(CommandLine, NoticeAndExcludeDashEndTheProcessAtOnce) {
     p.go({u"-c@"});
     EXPECT_EQ(p.code, 6);
     EXPECT_TRUE(p.process_exit);
-    EXPECT_NE(p.out.find("BSD"), std::string::npos);
+    EXPECT_NE(p.out.find("Permission is hereby granted"), std::string::npos);
     EXPECT_EQ(p.err, "");  // no summary
 
     Parse q;

@@ -144,15 +144,16 @@ TEST_F(Walker, UnsearchableDirectoriesArePassedOverSilently) {
     EXPECT_EQ(listed_paths(r).size(), 6u);
 }
 
-TEST_F(Walker, AFileThatVanishesBeforeItsRecordIsPassedOver) {
-    // Searches: work, A, deep, deep's files, then the look-up of d.txt itself.
+TEST_F(Walker, AFileSearchThatFailsPassesOverThatDirectorysFilesOnly) {
+    // Searches: work, A, deep, deep's files, then A's files. Records come
+    // from the searches; no file is looked up again by its path.
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::find_first, 5);
     const RunResult r = run_in_memory(mp, faulty, {u"filarix64", u"C:\\work"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(listed_paths(r),
-              (std::vector<std::string>{"C:\\work\\A\\a1.c", "C:\\work\\A\\a2.txt",
-                                        "C:\\work\\B\\b1.c", "C:\\work\\root.txt"}));
+              (std::vector<std::string>{"C:\\work\\A\\deep\\d.txt", "C:\\work\\B\\b1.c",
+                                        "C:\\work\\root.txt"}));
     EXPECT_EQ(faulty.failures(FaultyPlatform::Kind::find_first), 1u);
 }
 

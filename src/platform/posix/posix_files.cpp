@@ -181,9 +181,9 @@ struct timespec timespec_of(FileTicks ticks) {
 
 }  // namespace
 
-int open_regular(const std::string& path, int flags, mode_t mode) {
+int open_regular(const std::string& path, int flags, mode_t mode, int dirfd) {
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
+    if (::fstatat(dirfd, path.c_str(), &st, 0) == 0) {
         // Devices, pipes, sockets and directories have no contents to
         // catalogue, and none is a file the program keeps: not opened.
         if (!S_ISREG(st.st_mode)) {
@@ -195,7 +195,7 @@ int open_regular(const std::string& path, int flags, mode_t mode) {
     }
     // Not blocking: should a pipe have taken the name meanwhile, the open
     // neither waits for a writer nor hands over a descriptor that waits.
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+    const int fd = ::openat(dirfd, path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
     if (fd < 0) return -1;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -293,7 +293,9 @@ bool PosixSystem::exists(std::u16string_view path) {
 
 std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool) {
     const std::string p = to_bytes(path);
-    const int fd = open_regular(p, O_RDONLY);
+    // A file of the directory the walk is listing opens relative to it.
+    const auto at = walk_.inside_listed(p);
+    const int fd = at ? open_regular(at->name, O_RDONLY, 0, at->dirfd) : open_regular(p, O_RDONLY);
     if (fd >= 0) return std::make_unique<FdInput>(fd, true);
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);

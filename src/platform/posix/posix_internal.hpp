@@ -3,6 +3,7 @@
 // have in common. Only the backend includes this header.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -43,11 +44,16 @@ class XattrSupport {
 public:
     bool refused(dev_t device) const;
     void mark_refused(dev_t device);
+    // A file system where some entry has been seen with user.DOSATTRIB:
+    // from then on every entry on it is asked (see the walk's listing).
+    bool holds_dos(dev_t device) const;
+    void mark_holds_dos(dev_t device);
     bool relative_calls() const { return relative_calls_; }
     void no_relative_calls() { relative_calls_ = false; }
 
 private:
     std::vector<dev_t> refused_;
+    std::vector<dev_t> holding_;
     bool relative_calls_ = true;
 };
 
@@ -104,7 +110,8 @@ long long read_some(int fd, void* buffer, std::size_t size);
 // pipe would block, so the type is checked before the open and again on
 // the open handle, in case the path changed in between. -1 with errno
 // (ENOENT kept, so that a named stream can be tried).
-int open_regular(const std::string& path, int flags, mode_t mode = 0);
+// `dirfd` is the directory a relative `path` is taken in.
+int open_regular(const std::string& path, int flags, mode_t mode = 0, int dirfd = AT_FDCWD);
 
 // ----- signals and the terminal -----
 // The interrupt (SIGINT, SIGTERM, SIGHUP) has arrived.
@@ -116,6 +123,39 @@ bool enter_key_mode();
 // Gives the terminal back as it was found (line editing, echo).
 void leave_key_mode();
 
+// ----- the walk's directories -----
+class WalkDir;
+// A name within a directory the walk holds open.
+struct AtName {
+    int dirfd;
+    std::string name;
+};
+// The directories a walk is inside. At most `limit` of them keep a
+// descriptor open, however deep the walk; the others are opened again, by
+// name from their parent or by ".." from their child, and checked to be the
+// very directory that was read.
+class WalkDirs {
+public:
+    WalkDirs();
+    // The directory's descriptor, opened again when needed; -1 when it is gone.
+    int fd_of(WalkDir& dir);
+    // A descriptor was just opened for `dir`.
+    void opened(WalkDir& dir);
+    // `dir` ends: its descriptor brings its parent's back cheaply.
+    void closing(WalkDir& dir);
+    // The directory whose entries are being listed, and its path as the
+    // walk spells it, so that the entries' contents open relative to it.
+    void listing(WalkDir& dir, std::u16string_view path);
+    std::optional<AtName> inside_listed(const std::string& path);
+
+private:
+    std::vector<WalkDir*> open_;  // least recently used first
+    std::size_t limit_;
+    WalkDir* listed_ = nullptr;
+    std::u16string listed_path16_;
+    std::string listed_path_;
+};
+
 // ----- the system -----
 class PosixSystem final : public System {
 public:
@@ -126,6 +166,12 @@ public:
 
     std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
                                           SearchDetail detail) override;
+    std::unique_ptr<DirHandle> open_directory(std::u16string_view path) override;
+    std::unique_ptr<DirHandle> open_subdirectory(DirHandle& parent,
+                                                 std::u16string_view name) override;
+    std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
+                                                std::u16string_view mask, FindData& first,
+                                                SearchDetail detail) override;
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
@@ -161,8 +207,7 @@ public:
                                               std::u16string_view extension) override;
     std::optional<std::u16string> computer_name() override;
     std::optional<std::u16string> get_env(std::u16string_view name) override;
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override;
+    int run_shell(const std::vector<std::u16string>& parts) override;
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;
     std::optional<std::u16string> choose_file(DialogKind kind) override;
 
@@ -189,6 +234,7 @@ private:
     std::unique_ptr<Sink> stdout_sink_;
     std::unique_ptr<Sink> stderr_sink_;
     XattrSupport xattrs_;
+    WalkDirs walk_;
     bool stdin_terminal_ = false;
     bool key_polled_ = false;
     std::int64_t last_key_poll_ms_ = 0;

@@ -183,18 +183,24 @@ std::optional<std::u16string> PosixSystem::get_env(std::u16string_view name) {
     return from_bytes(value);
 }
 
-int PosixSystem::run_shell(std::u16string_view before, std::u16string_view file_argument,
-                           std::u16string_view after) {
-    std::string command = to_bytes(before);
-    command += '\'';
-    for (const char c : to_bytes(file_argument)) {
-        if (c == '\'')
-            command += "'\\''";
-        else
-            command += c;
+int PosixSystem::run_shell(const std::vector<std::u16string>& parts) {
+    // Single quotes keep every byte of an argument literal; a quote inside
+    // it closes the quoting, stands escaped and reopens it.
+    std::string command;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i % 2 == 0) {
+            command += to_bytes(parts[i]);
+            continue;
+        }
+        command += '\'';
+        for (const char c : to_bytes(parts[i])) {
+            if (c == '\'')
+                command += "'\\''";
+            else
+                command += c;
+        }
+        command += '\'';
     }
-    command += '\'';
-    command += to_bytes(after);
     char sh[] = "sh";
     char dash_c[] = "-c";
     const std::vector<char*> argv{sh, dash_c, command.data(), nullptr};

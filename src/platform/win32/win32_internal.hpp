@@ -170,8 +170,7 @@ public:
                                               std::u16string_view extension) override;
     std::optional<std::u16string> computer_name() override;
     std::optional<std::u16string> get_env(std::u16string_view name) override;
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override;
+    int run_shell(const std::vector<std::u16string>& parts) override;
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;
     std::optional<std::u16string> choose_file(DialogKind kind) override;
 
