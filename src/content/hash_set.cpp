@@ -1,5 +1,7 @@
 #include "content/hash_set.hpp"
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 namespace filarix {
@@ -11,7 +13,14 @@ bool is_blank(char c) {
 }
 
 bool is_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    static constexpr auto table = [] {
+        std::array<bool, 256> t{};
+        for (int c = 0; c < 256; ++c)
+            t[std::size_t(c)] =
+                (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        return t;
+    }();
+    return table[static_cast<unsigned char>(c)];
 }
 
 std::string_view trim_front(std::string_view text) {
@@ -139,13 +148,15 @@ void load_hash_set(Run& run, std::u16string_view path) {
     bool whole = file != nullptr;
     if (file) {
         // Read in pieces: only the set itself stays in memory.
+        constexpr std::size_t piece = 1 << 20;
         std::string text;
-        std::string chunk(1 << 20, '\0');
         for (;;) {
-            const long long got = file->read(chunk.data(), chunk.size());
+            const std::size_t kept = text.size();
+            text.resize(kept + piece);
+            const long long got = file->read(text.data() + kept, piece);
+            text.resize(kept + static_cast<std::size_t>(std::max(got, 0LL)));
             if (got < 0) whole = false;
             if (got <= 0) break;
-            text.append(chunk.data(), static_cast<std::size_t>(got));
             take_lines(parser, text, false);
         }
         take_lines(parser, text, true);

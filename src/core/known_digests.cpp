@@ -7,11 +7,19 @@ namespace filarix {
 
 namespace {
 
+// The value of each byte as a hexadecimal digit, -1 for the others.
+constexpr std::array<signed char, 256> hex_values = [] {
+    std::array<signed char, 256> values{};
+    for (int c = 0; c < 256; ++c)
+        values[std::size_t(c)] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                                 : -1);
+    return values;
+}();
+
 int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return hex_values[static_cast<unsigned char>(c)];
 }
 
 template <std::size_t N>
@@ -126,9 +134,9 @@ void KnownDigests::seal() {
     std::visit(
         [](auto& v) {
             if constexpr (!std::is_same_v<std::decay_t<decltype(v)>, std::monostate>) {
+                v.shrink_to_fit();
                 std::sort(v.begin(), v.end());
                 v.erase(std::unique(v.begin(), v.end()), v.end());
-                v.shrink_to_fit();
             }
         },
         digests_);
