@@ -9,6 +9,9 @@
 # Every tool runs with TZ=UTC LC_ALL=C. Prints the ratios.
 #   bench/digests_vs_rhash.sh [MIB] [FILES]     (default 1024 and 100000)
 set -euo pipefail
+# Every tool runs with the same zone and locale, so that none pays for
+# re-reading the zone file.
+export TZ=UTC LC_ALL=C
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 mib=${1:-1024}

@@ -210,9 +210,9 @@ namespace {
 // and "%" as one argument: the file's contents come back, nothing else runs.
 TEST(Wine, PerFileCommandsTakeHostileNamesLiterally) {
     TempTree t;
-    t.file("d/a&b%nosuchvar%.txt", "hello-and-percent\n");
+    t.file("d/a&b%nosuchvar%.txt", "hello-and-percent\r\n");
     const std::string dir = windows_path(t.path("d"));
-    for (const std::string command :
+    for (const std::string& command :
          {std::string("C:\\windows\\system32\\cmd.exe /c type %"), std::string("type %")}) {
         const auto result = run_exe({dir, "-e", command}, t.root());
         EXPECT_EQ(result.status, 1) << command << result.err;
