@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/columns.hpp"
+#include "core/known_digests.hpp"
 #include "core/out_stream.hpp"
 #include "core/run_end.hpp"
 #include "core/run_settings.hpp"
@@ -84,11 +85,20 @@ struct Counters {
     std::uint32_t directory_streams = 0;
     std::uint32_t zip_members_listed = 0;
     std::uint32_t zip_members_found = 0;
+    // Files whose digest is in the --HASHSET set, and files whose is not.
+    std::uint32_t known_files = 0;
+    std::uint32_t unknown_files = 0;
     std::int64_t line_length = 0;  // of the last record
     std::uint64_t sequence_counter = 1;
     int split_number = 1;
     std::uint32_t console_lines = 0;
     int walk_depth = 0;
+};
+
+// Something a higher layer keeps for the whole run (buffers, a thread),
+// released when the run is.
+struct RunResource {
+    virtual ~RunResource() = default;
 };
 
 // Where the records go.
@@ -155,8 +165,10 @@ struct Run {
     // for; null when neither.
     OutStream* memo_stream() const;
 
-    // The digests' read buffer, kept from file to file.
-    std::unique_ptr<unsigned char[]> read_buffer;
+    // The digests' read buffers and worker thread, kept from file to file.
+    std::unique_ptr<RunResource> digest_engine;
+    // The known digests of --HASHSET, loaded before the walk.
+    KnownDigests known_digests;
     // The header file's signatures (-h, -H, +h, +H), and the start of the
     // file being checked against them, kept from file to file.
     SignatureTable signature_table;

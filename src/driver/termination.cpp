@@ -101,6 +101,16 @@ void write_stream_totals(Run& run, OutStream& out) {
     out.put(")\n");
 }
 
+// The files found in the --HASHSET set and those not in it; on the console
+// the line comes first and its end after, as the others there do.
+void write_hash_set_counts(Run& run, OutStream& out, bool console = false) {
+    if (!run.s.HASHSET) return;
+    out.printf(console ? "\n  Hash set: %lu files known, %lu files unknown"
+                       : "  Hash set: %lu files known, %lu files unknown\n",
+               static_cast<unsigned long>(run.counts.known_files),
+               static_cast<unsigned long>(run.counts.unknown_files));
+}
+
 void close_out_listing(Run& run) {
     if (!close_outputs(run)) return;
     if (run.log && run.ziplog() && run.counts.zip_members_found != 0)
@@ -125,6 +135,7 @@ void write_listing_summary(Run& run) {
     if (run.counts.zip_members_listed > 0)
         out.printf("  Includes %d files embedded within zipfile --ziplog\n",
                    int(run.counts.zip_members_listed));
+    write_hash_set_counts(run, out);
     const Elapsed t = elapsed(run);
     out.put("  Elapsed: ");
     out.printf(" %ld hrs. %ld mins. %ld secs.\n\n", t.hours, t.minutes, t.seconds);
@@ -148,6 +159,7 @@ bool write_log_summary(Run& run, int reason) {
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
     if (run.s.STREAM && (run.counts.streams_found != 0 || run.counts.stream_directories != 0))
         write_stream_totals(run, log);
+    write_hash_set_counts(run, log);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
     log.printf("\n\n  Finished: %.24s\n", calendar_text(run, run.end_time).c_str());
@@ -180,6 +192,7 @@ void write_console_summary(Run& run) {
                        int(run.counts.stream_directories), int(run.counts.directory_streams));
         err.put(")\n");
     }
+    write_hash_set_counts(run, err, true);
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "content/hash_set.hpp"
 #include "content/help.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
@@ -362,6 +363,19 @@ int source_file(Option& o) {
     return 0;
 }
 
+// The set is loaded as the option is read, so that a set file that cannot
+// be read ends the run before anything is listed.
+int hash_set(Option& o) {
+    load_hash_set(o.run, *o.value);
+    return 0;
+}
+
+template <std::int32_t mode>
+int hash_set_match(Option& o) {
+    o.run.s.hashset_match = mode;
+    return 0;
+}
+
 // --ZULU turns UTC times on; after "=" only ON keeps them on, so that
 // --zulu=OFF undoes an INI file's ZULU and --zulu=ON does what it says.
 int zulu(Option& o) {
@@ -401,7 +415,9 @@ constexpr Entry long_options[] = {
     {{u"EXC"}, Match::prefix, Value::required, exclude},
     {{u"EXT"}, Match::prefix, Value::none, extension},
     {{u"FIL"}, Match::prefix, Value::required, file_mask},
-    {{u"HASHSET"}, Match::prefix, Value::required, accepted},
+    {{u"HASHSET"}, Match::prefix, Value::required, hash_set},
+    {{u"KNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_known_only>},
+    {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
     {{u"HASH", u"MD5"}, Match::exact, Value::none, switch_on<&RunSettings::HASH>},

@@ -102,7 +102,7 @@ void apply_consistency_rules(Run& run) {
     }
     if (s.time_type == '0' && (s.MILLI || s.seconds)) s.time_type = 'w';
     if (s.RESET == 1 && !s.signature_check && !s.CRC && !s.SHA && !s.HASH && !s.SHA2 && !s.SHA3 &&
-        !s.SHA5) {
+        !s.SHA5 && !s.HASHSET) {
         run.std_out.put(
             "\n\n   No hashing options were chosen, so options RESET, -R is set to 0\n");
         run.std_out.put("   To FORCE reset use dual option: -R  -R\n\n");

@@ -108,6 +108,9 @@ private:
     std::string member_name_column(std::u16string_view column) const;
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
+    // Counts the entry as known or unknown to the --HASHSET set; whether
+    // the matching mode lists it.
+    bool in_chosen_half();
     std::string field_text(std::u16string_view text) const {
         return squeezed_ ? low_bytes(text) : shown_name(run_.sys, text);
     }
@@ -231,6 +234,34 @@ bool RecordWriter::select() {
             if (s_.signature_check == 2 && mismatch != 0) return false;
         }
     }
+    return s_.HASHSET ? in_chosen_half() : true;
+}
+
+bool RecordWriter::in_chosen_half() {
+    // A directory has no contents to look up; the matching modes list files.
+    if (is_directory_) return s_.hashset_match == 0;
+    const DigestTexts& texts = digests();
+    const KnownDigests& set = run_.known_digests;
+    bool known = false;
+    if (texts.read_ok) switch (set.kind()) {
+            case DigestKind::md5:
+                known = set.contains_hex(texts.md5);
+                break;
+            case DigestKind::sha1:
+                known = set.contains_hex(texts.sha1);
+                break;
+            case DigestKind::sha256:
+                known = set.contains_hex(texts.sha256);
+                break;
+            case DigestKind::sha512:
+                known = set.contains_hex(texts.sha512);
+                break;
+            case DigestKind::none:
+                break;
+        }
+    ++(known ? run_.counts.known_files : run_.counts.unknown_files);
+    if (s_.hashset_match == hashset_known_only) return known;
+    if (s_.hashset_match == hashset_unknown_only) return !known;
     return true;
 }
 
@@ -390,6 +421,15 @@ void RecordWriter::write_fields() {
             case Column::sha1:
                 count(out_.printf(" %*.*s%c", 40, 40, digests().sha1.c_str(), d_));
                 break;
+            case Column::sha256:
+                count(out_.printf(" %*.*s%c", 64, 64, digests().sha256.c_str(), d_));
+                break;
+            case Column::sha512:
+                count(out_.printf(" %*.*s%c", 128, 128, digests().sha512.c_str(), d_));
+                break;
+            case Column::sha3:
+                count(out_.printf(" %*.*s%c", 64, 64, digests().sha3.c_str(), d_));
+                break;
             case Column::digest_blank:
                 count(out_.printf("%*.*s%c", 10, 10, "", d_));
                 break;
@@ -436,8 +476,15 @@ void RecordWriter::write_fields() {
 const DigestTexts& RecordWriter::digests() {
     if (!digested_) {
         digested_ = true;
+        // The known set's kind is digested too, shown or not.
+        const DigestKind set_kind = run_.known_digests.kind();
         digests_ = digest_file(run_, e_.pg_complete_path,
-                               {.crc = s_.CRC != 0, .md5 = s_.HASH != 0, .sha1 = s_.SHA != 0},
+                               {.crc = s_.CRC != 0,
+                                .md5 = s_.HASH != 0 || set_kind == DigestKind::md5,
+                                .sha1 = s_.SHA != 0 || set_kind == DigestKind::sha1,
+                                .sha256 = s_.SHA2 != 0 || set_kind == DigestKind::sha256,
+                                .sha512 = s_.SHA5 != 0 || set_kind == DigestKind::sha512,
+                                .sha3 = s_.SHA3 != 0},
                                is_directory_);
     }
     return digests_;

@@ -17,18 +17,25 @@ namespace {
 
 class FdInput final : public InputFile {
 public:
-    explicit FdInput(int fd) : fd_(fd) {}
+    // sequential: advise read-ahead once the file proves longer than one
+    // read, so that small files cost no call for it.
+    explicit FdInput(int fd, bool sequential = false) : fd_(fd), advise_(sequential) {}
     ~FdInput() override { ::close(fd_); }
     FdInput(const FdInput&) = delete;
     FdInput& operator=(const FdInput&) = delete;
 
-    long long read(void* buffer, std::size_t size) override { return read_some(fd_, buffer, size); }
+    long long read(void* buffer, std::size_t size) override {
+        if (advise_ && reads_++ == 1) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return read_some(fd_, buffer, size);
+    }
     bool seek(std::uint64_t offset) override {
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
     }
 
 private:
     int fd_;
+    bool advise_;
+    int reads_ = 0;
 };
 
 class FdUpdate final : public UpdateFile {
@@ -195,8 +202,12 @@ int open_regular(const std::string& path, int flags, mode_t mode, int dirfd) {
         errno = EINVAL;
         return -1;
     }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    // O_NONBLOCK changes nothing in a regular file's reads, so a file
+    // opened to be read keeps it rather than cost two calls per file.
+    if ((flags & O_ACCMODE) != O_RDONLY) {
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    }
     return fd;
 }
 
@@ -285,10 +296,7 @@ std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool
     // A file of the directory the walk is listing opens relative to it.
     const auto at = walk_.inside_listed(p);
     const int fd = at ? open_regular(at->name, O_RDONLY, 0, at->dirfd) : open_regular(p, O_RDONLY);
-    if (fd >= 0) {
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        return std::make_unique<FdInput>(fd);
-    }
+    if (fd >= 0) return std::make_unique<FdInput>(fd, true);
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);
     if (!sp) return nullptr;
