@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Times the digests of a 1 GiB data set, in one run: filarix64 -c -5 -s
-# against rhash --crc32 --md5 --sha1, and the single digests against
-# md5sum and sha1sum; prints the ratios.
-#   bench/digests_vs_rhash.sh [MIB]     (default 1024)
+# Times the digests in one run, wall and CPU time (user + system) of each
+# tool, best of RUNS by wall time:
+#   - 1 GiB of data: filarix64 -c -5 -s against rhash --crc32 --md5 --sha1
+#     and hashdeep -c md5,sha1 (its default threads); the single digests
+#     against md5sum, sha1sum and sha256sum;
+#   - a tree of 100,000 small files: the same three digests against rhash
+#     and hashdeep.
+# Every tool runs with TZ=UTC LC_ALL=C. Prints the ratios.
+#   bench/digests_vs_rhash.sh [MIB] [FILES]     (default 1024 and 100000)
 set -euo pipefail
+# Every tool runs with the same zone and locale, so that none pays for
+# re-reading the zone file.
+export TZ=UTC LC_ALL=C
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 mib=${1:-1024}
+files=${2:-100000}
 runs=${RUNS:-3}
 corpus_tool="$root/../shared/bench/make-corpus"
 
-if ! command -v rhash >/dev/null; then
+missing=()
+command -v rhash >/dev/null || missing+=(rhash)
+command -v hashdeep >/dev/null || missing+=(hashdeep)
+if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" = 0 ] || sudo="sudo"
-    $sudo apt-get update -qq && $sudo apt-get install -y -qq rhash >/dev/null
+    $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -27,32 +39,63 @@ if [ ! -f "$data/.complete" ]; then
     python3 "$corpus_tool" data "$data" "$mib"
     touch "$data/.complete"
 fi
-cat "$data"/*.bin >/dev/null  # every tool reads from the page cache
+tree="$here/corpus-tree-$files"
+if [ ! -f "$tree/.complete" ]; then
+    echo "building a tree of $files files in $tree ..." >&2
+    rm -rf "$tree"
+    python3 "$corpus_tool" tree "$tree" "$files"
+    touch "$tree/.complete"
+fi
+# Every tool reads from the page cache.
+cat "$data"/*.bin >/dev/null
+find "$tree" -type f -exec cat {} + >/dev/null
 
+# "wall cpu" of the best run by wall time.
 best_time() {
-    local best="" t
+    local best="" best_cpu="" line wall cpu
+    local TIMEFORMAT='%R %U %S'
     for _ in $(seq "$runs"); do
-        local start end
-        start=$(date +%s.%N)
-        "$@" >/dev/null 2>&1 || true
-        end=$(date +%s.%N)
-        t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+        line=$({ time env TZ=UTC LC_ALL=C "$@" >/dev/null 2>&1; } 2>&1 | tail -1) || true
+        wall=$(awk '{ print $1 }' <<<"$line")
+        cpu=$(awk '{ printf "%.3f", $2 + $3 }' <<<"$line")
+        if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+            best=$wall
+            best_cpu=$cpu
+        fi
     done
-    echo "$best"
+    echo "$best $best_cpu"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+wall() { echo "${1% *}"; }
+cpu() { echo "${1#* }"; }
+show() {  # label, our "wall cpu", peer name, peer "wall cpu", target
+    printf '%-28s filarix64 %6ss (cpu %6ss)  %-9s %6ss (cpu %6ss)  ratio %s %s\n' "$1" \
+        "$(wall "$2")" "$(cpu "$2")" "$3" "$(wall "$4")" "$(cpu "$4")" \
+        "$(ratio "$(wall "$2")" "$(wall "$4")")" "$5"
 }
 
 f_all=$(best_time "$bin" "$data" -c -5 -s)
 r_all=$(best_time rhash --crc32 --md5 --sha1 -r "$data")
+h_all=$(best_time hashdeep -c md5,sha1 -r "$data")
 f_md5=$(best_time "$bin" "$data" -5)
-md5=$(best_time md5sum "$data"/*.bin)
+md5=$(best_time sh -c 'md5sum "$0"/*.bin' "$data")
 f_sha=$(best_time "$bin" "$data" -s)
-sha=$(best_time sha1sum "$data"/*.bin)
-f_crc=$(best_time "$bin" "$data" -c)
+sha=$(best_time sh -c 'sha1sum "$0"/*.bin' "$data")
+f_sha2=$(best_time "$bin" "$data" --SHA2)
+sha2=$(best_time sh -c 'sha256sum "$0"/*.bin' "$data")
+f_one=$(best_time env FILARIX_DIGEST_THREADS=1 "$bin" "$data" -c -5 -s)
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-echo "data: $mib MiB"
-echo "CRC-32+MD5+SHA-1: filarix64 ${f_all}s, rhash ${r_all}s, ratio $(ratio "$f_all" "$r_all") (target <= 0.90)"
-echo "MD5:              filarix64 ${f_md5}s, md5sum ${md5}s, ratio $(ratio "$f_md5" "$md5")"
-echo "SHA-1:            filarix64 ${f_sha}s, sha1sum ${sha}s, ratio $(ratio "$f_sha" "$sha") (target < 1)"
-echo "CRC-32:           filarix64 ${f_crc}s"
+t_all=$(best_time "$bin" "$tree" -c -5 -s)
+tr_all=$(best_time rhash --crc32 --md5 --sha1 -r "$tree")
+th_all=$(best_time hashdeep -c md5,sha1 -r "$tree")
+
+echo "data: $mib MiB; tree: $files files; $(nproc) cores; best of $runs by wall time"
+show "CRC-32+MD5+SHA-1" "$f_all" rhash "$r_all" "(target <= 0.50)"
+show "CRC-32+MD5+SHA-1" "$f_all" hashdeep "$h_all" "(target <= 0.70)"
+show "CRC-32+MD5+SHA-1, 1 thread" "$f_one" rhash "$r_all" ""
+show "MD5" "$f_md5" md5sum "$md5" ""
+show "SHA-1" "$f_sha" sha1sum "$sha" ""
+show "SHA-256" "$f_sha2" sha256sum "$sha2" "(target <= 0.60)"
+show "tree CRC-32+MD5+SHA-1" "$t_all" rhash "$tr_all" "(target <= 0.80)"
+show "tree CRC-32+MD5+SHA-1" "$t_all" hashdeep "$th_all" "(target <= 1.00)"

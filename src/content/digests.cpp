@@ -1,28 +1,216 @@
 #include "content/digests.hpp"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "content/crc32.hpp"
 #include "content/md5.hpp"
 #include "content/sha1.hpp"
+#include "content/sha256.hpp"
+#include "content/sha3.hpp"
+#include "content/sha512.hpp"
 
 namespace filarix {
 
 namespace {
 
-// Large sequential reads; the backends tell the OS the access is sequential.
-constexpr std::size_t read_size = 1 << 20;
+// The digest contexts of one file; a lane is a set of them, one bit each.
+enum Lane : unsigned {
+    lane_crc = 1,
+    lane_md5 = 2,
+    lane_sha1 = 4,
+    lane_sha256 = 8,
+    lane_sha512 = 16,
+    lane_sha3 = 32,
+};
 
-// Page-aligned: the kernel copies into a misaligned buffer several times
-// more slowly than into an aligned one.
-unsigned char* read_buffer(Run& run) {
-    constexpr std::size_t page = 4096;
-    if (!run.read_buffer) run.read_buffer = std::make_unique<unsigned char[]>(read_size + page);
-    void* start = run.read_buffer.get();
-    std::size_t room = read_size + page;
-    return static_cast<unsigned char*>(std::align(page, read_size, start, room));
+struct Contexts {
+    explicit Contexts(bool hardware) : hardware(hardware), sha1(hardware), sha256(hardware) {}
+
+    void update(unsigned lanes, const unsigned char* data, std::size_t n) {
+        if (lanes & lane_crc) crc.update(data, n, hardware);
+        if (lanes & lane_md5) md5.update(data, n);
+        if (lanes & lane_sha1) sha1.update(data, n);
+        if (lanes & lane_sha256) sha256.update(data, n);
+        if (lanes & lane_sha512) sha512.update(data, n);
+        if (lanes & lane_sha3) sha3.update(data, n);
+    }
+
+    bool hardware;
+    Crc32 crc;
+    Md5 md5;
+    Sha1 sha1;
+    Sha256 sha256;
+    Sha512 sha512;
+    Sha3_256 sha3;
+};
+
+// The digests asked for, split in two lanes of about equal work: the
+// reader's, which also pays for the reads, and the worker's. The costs are
+// rough seconds per GiB on a current x86-64 core.
+struct LaneSplit {
+    unsigned reader = 0;
+    unsigned worker = 0;
+};
+
+LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
+    const bool sha_hw = want.hardware && sha256_hardware_available();
+    struct Cost {
+        Lane lane;
+        int cost;
+    };
+    Cost costs[] = {{lane_sha3, 22},
+                    {lane_sha256, sha_hw ? 6 : 35},
+                    {lane_sha512, 16},
+                    {lane_md5, 14},
+                    {lane_sha1, sha_hw && sha1_hardware_available() ? 6 : 20},
+                    {lane_crc, 1}};
+    std::stable_sort(std::begin(costs), std::end(costs),
+                     [](const Cost& a, const Cost& b) { return a.cost > b.cost; });
+    LaneSplit split;
+    int reader_load = 2;  // the read itself
+    int worker_load = 0;
+    for (const Cost& c : costs) {
+        if (!(wanted & c.lane)) continue;
+        if (worker_load <= reader_load) {
+            split.worker |= c.lane;
+            worker_load += c.cost;
+        } else {
+            split.reader |= c.lane;
+            reader_load += c.cost;
+        }
+    }
+    return split;
+}
+
+// The read buffers and the worker thread, kept for the whole run. The
+// reader fills the slots in turn and hashes its lane of each; the worker
+// hashes its lane of the same slot behind it. A slot is filled again only
+// when the worker has finished it, so both always see the same bytes.
+class DigestEngine final : public RunResource {
+public:
+    static constexpr std::size_t slot_size = 256 * 1024;
+    static constexpr std::size_t slot_count = 4;
+
+    explicit DigestEngine(bool two_threads) : two_threads_(two_threads) {
+        constexpr std::size_t page = 4096;
+        storage_ = std::make_unique<unsigned char[]>(slot_size * slot_count + page);
+        void* start = storage_.get();
+        std::size_t room = slot_size * slot_count + page;
+        // Page-aligned: the kernel copies into a misaligned buffer several
+        // times more slowly than into an aligned one.
+        base_ = static_cast<unsigned char*>(std::align(page, slot_size * slot_count, start, room));
+    }
+    ~DigestEngine() override {
+        if (worker_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stop_ = true;
+            }
+            wake_worker_.notify_one();
+            worker_.join();
+        }
+    }
+
+    bool two_threads() const { return two_threads_; }
+    unsigned char* slot(std::size_t i) { return base_ + (i % slot_count) * slot_size; }
+
+    // A new file: the worker hashes `lanes` of `contexts` from now on.
+    void begin(Contexts* contexts, unsigned lanes) {
+        if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
+        std::lock_guard<std::mutex> lock(mutex_);
+        contexts_ = contexts;
+        lanes_ = lanes;
+        posted_ = done_ = 0;
+    }
+    // Hands the next slot, holding n bytes, to the worker.
+    void post(std::size_t n) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sizes_[posted_ % slot_count] = n;
+            ++posted_;
+        }
+        wake_worker_.notify_one();
+    }
+    // Waits until slot number `index` may be filled again.
+    void wait_for_slot(std::size_t index) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        slot_free_.wait(lock, [&] { return index < done_ + slot_count; });
+    }
+    // Waits until the worker has hashed everything posted.
+    void drain() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        slot_free_.wait(lock, [&] { return done_ == posted_; });
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_worker_.wait(lock, [&] { return stop_ || done_ < posted_; });
+            if (stop_) return;
+            const std::size_t index = done_;
+            const std::size_t n = sizes_[index % slot_count];
+            Contexts* const contexts = contexts_;
+            const unsigned lanes = lanes_;
+            lock.unlock();
+            contexts->update(lanes, slot(index), n);
+            lock.lock();
+            ++done_;
+            slot_free_.notify_one();
+        }
+    }
+
+    const bool two_threads_;
+    std::unique_ptr<unsigned char[]> storage_;
+    unsigned char* base_ = nullptr;
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable wake_worker_;
+    std::condition_variable slot_free_;
+    Contexts* contexts_ = nullptr;
+    unsigned lanes_ = 0;
+    std::size_t posted_ = 0;
+    std::size_t done_ = 0;
+    std::size_t sizes_[slot_count] = {};
+    bool stop_ = false;
+};
+
+DigestEngine& engine_of(Run& run) {
+    if (!run.digest_engine) {
+        const auto setting = run.sys.get_env(digest_threads_variable);
+        const bool one = setting && *setting == u"1";
+        run.digest_engine =
+            std::make_unique<DigestEngine>(!one && std::thread::hardware_concurrency() != 1);
+    }
+    return static_cast<DigestEngine&>(*run.digest_engine);
+}
+
+// Whatever way the reading ends (the end, an error, an interrupt), the
+// worker is done with the buffers and the contexts before they go.
+class WorkerGuard {
+public:
+    explicit WorkerGuard(DigestEngine& engine) : engine_(engine) {}
+    ~WorkerGuard() {
+        if (active_) engine_.drain();
+    }
+    WorkerGuard(const WorkerGuard&) = delete;
+    WorkerGuard& operator=(const WorkerGuard&) = delete;
+    void activate() { active_ = true; }
+
+private:
+    DigestEngine& engine_;
+    bool active_ = false;
+};
+
+unsigned lanes_of(DigestRequest want) {
+    return (want.crc ? lane_crc : 0u) | (want.md5 ? lane_md5 : 0u) | (want.sha1 ? lane_sha1 : 0u) |
+           (want.sha256 ? lane_sha256 : 0u) | (want.sha512 ? lane_sha512 : 0u) |
+           (want.sha3 ? lane_sha3 : 0u);
 }
 
 void set_failure(DigestTexts& texts, DigestRequest want) {
@@ -30,6 +218,84 @@ void set_failure(DigestTexts& texts, DigestRequest want) {
     if (want.crc) texts.crc = crc_failure_text;
     if (want.md5) texts.md5 = md5_failure_text;
     if (want.sha1) texts.sha1 = sha1_failure_text;
+    if (want.sha256) texts.sha256 = sha256_failure_text;
+    if (want.sha512) texts.sha512 = sha512_failure_text;
+    if (want.sha3) texts.sha3 = sha3_failure_text;
+}
+
+void set_texts(DigestTexts& texts, DigestRequest want, Contexts& c) {
+    texts.read_ok = true;
+    if (want.crc) {
+        texts.crc_value = c.crc.value();
+        char text[16];
+        std::snprintf(text, sizeof text, "%08X", unsigned(texts.crc_value));
+        texts.crc = text;
+    }
+    const auto hex = [](const auto& digest) { return to_upper_hex(digest.data(), digest.size()); };
+    if (want.md5) texts.md5 = hex(c.md5.finish());
+    if (want.sha1) texts.sha1 = hex(c.sha1.finish());
+    if (want.sha256) texts.sha256 = hex(c.sha256.finish());
+    if (want.sha512) texts.sha512 = hex(c.sha512.finish());
+    if (want.sha3) texts.sha3 = hex(c.sha3.finish());
+}
+
+// Reads the window of an open file and feeds every digest asked for. A
+// file that ends within its first slot is hashed on this thread alone,
+// which spares the small files any hand-over.
+bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& contexts) {
+    const unsigned wanted = lanes_of(want);
+    const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
+    const bool bounded = run.s.displace_end > 0;
+    std::uint64_t left = bounded
+                             ? static_cast<std::uint64_t>(run.s.displace_end) -
+                                   std::min(begin, static_cast<std::uint64_t>(run.s.displace_end))
+                             : UINT64_MAX;
+    if (begin != 0 && !file.seek(begin)) return false;
+
+    DigestEngine& engine = engine_of(run);
+    WorkerGuard guard(engine);
+    const auto read_slot = [&](std::size_t index) -> long long {
+        if (left == 0) return 0;
+        if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+        const std::size_t want_bytes =
+            static_cast<std::size_t>(std::min<std::uint64_t>(DigestEngine::slot_size, left));
+        const long long got = file.read(engine.slot(index), want_bytes);
+        // A read cut short by the interrupt is the end of the run, not a
+        // file that could not be read.
+        if (got < 0 && run.sys.interrupted()) end_run(exit_code::user_aborted);
+        if (got > 0 && bounded) left -= static_cast<std::uint64_t>(got);
+        return got;
+    };
+
+    const long long first = read_slot(0);
+    if (first <= 0) return first == 0;
+    const long long second = read_slot(1);
+    if (second < 0) return false;
+    if (second == 0 || !engine.two_threads()) {
+        contexts.update(wanted, engine.slot(0), static_cast<std::size_t>(first));
+        if (second == 0) return true;
+        contexts.update(wanted, engine.slot(1), static_cast<std::size_t>(second));
+        for (std::size_t index = 2;; ++index) {
+            const long long got = read_slot(index);
+            if (got <= 0) return got == 0;
+            contexts.update(wanted, engine.slot(index), static_cast<std::size_t>(got));
+        }
+    }
+
+    const LaneSplit split = split_lanes(want, wanted);
+    engine.begin(&contexts, split.worker);
+    guard.activate();
+    engine.post(static_cast<std::size_t>(first));
+    contexts.update(split.reader, engine.slot(0), static_cast<std::size_t>(first));
+    engine.post(static_cast<std::size_t>(second));
+    contexts.update(split.reader, engine.slot(1), static_cast<std::size_t>(second));
+    for (std::size_t index = 2;; ++index) {
+        engine.wait_for_slot(index);
+        const long long got = read_slot(index);
+        if (got <= 0) return got == 0;
+        engine.post(static_cast<std::size_t>(got));
+        contexts.update(split.reader, engine.slot(index), static_cast<std::size_t>(got));
+    }
 }
 
 }  // namespace
@@ -40,62 +306,17 @@ std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view
 
 DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, bool is_directory) {
     DigestTexts texts;
-    Crc32 crc;
-    Md5 md5;
-    Sha1 sha1(want.hardware);
-    bool ok = true;
+    Contexts contexts(want.hardware);
     if (!is_directory) {
         auto file = open_for_read(run, path);
         // The runtime's plain open shares more; it gets the same window.
         if (!file) file = run.sys.open_read(path, true);
-        if (!file) {
+        if (!file || !feed(run, *file, want, contexts)) {
             set_failure(texts, want);
             return texts;
         }
-        const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
-        const bool bounded = run.s.displace_end > 0;
-        std::uint64_t left =
-            bounded ? static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.displace_end, 0)) -
-                          std::min(begin, static_cast<std::uint64_t>(run.s.displace_end))
-                    : UINT64_MAX;
-        if (begin != 0 && !file->seek(begin)) ok = false;
-        unsigned char* buffer = read_buffer(run);
-        while (ok && left > 0) {
-            if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-            const std::size_t want_bytes =
-                static_cast<std::size_t>(std::min<std::uint64_t>(read_size, left));
-            const long long got = file->read(buffer, want_bytes);
-            if (got < 0) {
-                ok = false;
-                break;
-            }
-            if (got == 0) break;
-            const auto n = static_cast<std::size_t>(got);
-            if (want.crc) crc.update(buffer, n, want.hardware);
-            if (want.md5) md5.update(buffer, n);
-            if (want.sha1) sha1.update(buffer, n);
-            if (bounded) left -= n;
-        }
     }
-    if (!ok) {
-        set_failure(texts, want);
-        return texts;
-    }
-    texts.read_ok = true;
-    if (want.crc) {
-        texts.crc_value = crc.value();
-        char text[16];
-        std::snprintf(text, sizeof text, "%08X", unsigned(texts.crc_value));
-        texts.crc = text;
-    }
-    if (want.md5) {
-        const auto digest = md5.finish();
-        texts.md5 = to_upper_hex(digest.data(), digest.size());
-    }
-    if (want.sha1) {
-        const auto digest = sha1.finish();
-        texts.sha1 = to_upper_hex(digest.data(), digest.size());
-    }
+    set_texts(texts, want, contexts);
     return texts;
 }
 

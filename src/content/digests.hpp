@@ -1,6 +1,7 @@
-// CRC-32, MD5 and SHA-1 of a file's or a stream's contents, as the texts
-// the record prints. Every digest asked for is fed from one read of the
-// file.
+// The digests of a file's or a stream's contents, as the texts the record
+// prints. Every digest asked for is fed from one read of the file; on a
+// machine with two cores or more the digests are shared between the reading
+// thread and one worker that hashes the same buffers.
 #pragma once
 
 #include <cstdint>
@@ -16,22 +17,37 @@ struct DigestRequest {
     bool crc = false;
     bool md5 = false;
     bool sha1 = false;
+    bool sha256 = false;
+    bool sha512 = false;
+    bool sha3 = false;
     // The processor's SHA and carry-less multiply instructions may be used
     // (the results are the same either way).
     bool hardware = true;
 };
 
 struct DigestTexts {
-    std::string crc;   // 8 hex digits, or "CRCERROR"
-    std::string md5;   // 32 hex digits, or the 32-character failure text
-    std::string sha1;  // 40 hex digits, or the 40-character failure text
+    std::string crc;     // 8 hex digits, or "CRCERROR"
+    std::string md5;     // 32 hex digits, or the 32-character failure text
+    std::string sha1;    // 40 hex digits, or the 40-character failure text
+    std::string sha256;  // 64 hex digits, or the 64-character failure text
+    std::string sha512;  // 128 hex digits, or the 128-character failure text
+    std::string sha3;    // 64 hex digits (SHA3-256), or the 64-character failure text
     std::uint32_t crc_value = 0;
     bool read_ok = false;
 };
 
-inline constexpr const char* crc_failure_text = "CRCERROR";
-inline constexpr const char* md5_failure_text = "- ERROR - FILE POSSIBLY LOCKED -";
-inline constexpr const char* sha1_failure_text = "-- ERROR - FILE POSSIBLY LOCKED BY OS --";
+// Each failure text fills its digest's column exactly, so a record keeps
+// its width when a file cannot be read.
+inline constexpr std::string_view crc_failure_text = "CRCERROR";
+inline constexpr std::string_view md5_failure_text = "- ERROR - FILE POSSIBLY LOCKED -";
+inline constexpr std::string_view sha1_failure_text = "-- ERROR - FILE POSSIBLY LOCKED BY OS --";
+inline constexpr std::string_view sha256_failure_text =
+    "-------------- ERROR - FILE POSSIBLY LOCKED BY OS --------------";
+inline constexpr std::string_view sha512_failure_text =
+    "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
+    "----------------------------------------------";
+inline constexpr std::string_view sha3_failure_text = sha256_failure_text;
+static_assert(sha256_failure_text.size() == 64 && sha512_failure_text.size() == 128);
 
 // Opens a file or a named stream for reading: the backup-semantics route
 // first, then once more with the other code page of the file functions.
@@ -42,5 +58,9 @@ std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view
 // cannot be opened, positioned or read to the end gets the failure texts.
 DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want,
                         bool is_directory = false);
+
+// The environment variable that keeps every digest on the reading thread
+// when it holds 1 (the results are the same either way).
+inline constexpr std::u16string_view digest_threads_variable = u"FILARIX_DIGEST_THREADS";
 
 }  // namespace filarix

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <utility>
 
+#include "content/sha1.hpp"
+
 #if defined(__x86_64__) || defined(__i386__)
 #define FILARIX_SHA_X86 1
-#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -196,26 +197,13 @@ FILARIX_SHA_TARGET void compress_hardware(std::uint32_t* state, const std::uint8
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
 }
 
-bool query_sha() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-    if ((ecx & bit_SSE4_1) == 0 || (ecx & bit_SSSE3) == 0) return false;
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    return (ebx & (1u << 29)) != 0;
-}
-
 #endif  // FILARIX_SHA_X86
 
 }  // namespace
 
+// The SHA extensions bring SHA-1 and SHA-256 together: one question serves both.
 bool sha256_hardware_available() {
-#ifdef FILARIX_SHA_X86
-    static const bool available = query_sha();
-    return available;
-#else
-    return false;
-#endif
+    return sha1_hardware_available();
 }
 
 Sha256::Sha256(bool allow_hardware) : hardware_(allow_hardware && sha256_hardware_available()) {

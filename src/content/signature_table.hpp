@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/signature_entries.hpp"
+
 namespace filarix {
 
 // A header file may have this many lines, comments and short lines included.
@@ -17,17 +19,6 @@ inline constexpr std::uint32_t header_file_max_lines = 500;
 inline constexpr std::size_t signature_table_max_entries = 512;
 // The start of a file that the check reads and compares.
 inline constexpr std::size_t signature_window_size = 65536;
-
-struct SignatureEntry {
-    std::string name{};       // free text, never shown in a record
-    std::string extension{};  // what a matching file should be named; its category
-    std::int32_t offset = 0;
-    std::string signature{};  // the bytes to compare; empty ends the table
-};
-
-struct SignatureTable {
-    std::vector<SignatureEntry> entries;  // in file order
-};
 
 struct HeaderFileLoad {
     SignatureTable table;

@@ -1,10 +1,75 @@
 #include "content/zip_listing.hpp"
 
+#include "content/digests.hpp"
+#include "content/zip_walk.hpp"
+
 namespace filarix {
 
-// The ZIP listing comes with its option; no member is listed yet.
-std::uint32_t list_zip_members(Run&, std::u16string_view, std::uint64_t) {
-    return 0;
+namespace {
+
+constexpr std::uint16_t flag_utf8_name = 0x0800;
+
+ZipLineLayout layout_from(const Run& run) {
+    const RunSettings& s = run.s;
+    ZipLineLayout layout;
+    layout.delimiter = s.delimiter;
+    layout.comment = s.COMMENT != 0;
+    layout.width = s.WIDTH;
+    layout.category = s.signature_check != 0;
+    layout.fixed = s.fixed != 0;
+    layout.md5 = s.HASH != 0;
+    layout.crc = s.CRC != 0;
+    layout.time_type = static_cast<char>(s.time_type);
+    layout.seconds = s.seconds != 0;
+    layout.reverse = s.REVERSE != 0;
+    layout.output = s.output_to_file();
+    layout.short_names = s.eight_dot_three != 0;
+    layout.long_name = s.LFN != 0;
+    layout.extension = s.EXT != 0;
+    layout.long_name_width = static_cast<int>(s.lfn_width);
+    layout.owner = s.owner != 0;
+    return layout;
+}
+
+// A name flagged as UTF-8 is UTF-8 whatever the code page; any other is
+// taken in the code page, as the archiver that wrote it most likely did.
+std::u16string member_name(Run& run, const ZipMember& member) {
+    if (member.flags & flag_utf8_name) return platform::utf8_to_utf16_lossless(member.name);
+    return run.sys.wide(member.name);
+}
+
+}  // namespace
+
+std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t size,
+                               const ZipNameColumn& name_column) {
+    OutStream* log = run.ziplog();
+    if (log == nullptr) return 0;
+    auto file = open_for_read(run, path);
+    if (!file) {
+        run.std_out.put(zip_open_failure_message(run.sys.narrow(path)));
+        return 0;
+    }
+    ZipLineLayout layout = layout_from(run);
+    const std::string comment = run.sys.narrow(run.s.comment_text);
+    layout.comment_text = comment;
+    // The archive's path as its own record shows it, without a long-path prefix.
+    const std::u16string archive(run.syntax.without_long_prefix(path));
+
+    const ZipWalk walk = walk_zip_members(*file, size, [&](const ZipMember& member) {
+        const std::string column = name_column(archive + u">>" + member_name(run, member));
+        // A variable-width record shows the whole name.
+        if (run.s.VAR) layout.width = static_cast<int>(column.size());
+        log->put(format_zip_member_line(layout, column, member));
+        ++run.counts.zip_members_listed;
+    });
+    file.reset();
+    if (!walk.message.empty()) {
+        run.std_err.put(walk.message);
+        run.std_err.flush();
+        // Only a person at the console can answer; piped input is never eaten.
+        if (run.sys.input_is_terminal()) run.sys.read_key();
+    }
+    return static_cast<std::uint32_t>(walk.count);
 }
 
 }  // namespace filarix

@@ -2,12 +2,22 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "core/run.hpp"
 
 namespace filarix {
 
-std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t size);
+// Shapes a member's name column (the archive's path, ">>" and the member's
+// name) as the record's path column is shaped: fitted to the column and
+// turned into the listing's bytes. The record writer owns those rules.
+using ZipNameColumn = std::function<std::string(std::u16string_view column)>;
+
+// Lists the members of the file when it is a ZIP archive, on the ZIP log
+// stream; returns the number of member lines written.
+std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t size,
+                               const ZipNameColumn& name_column);
 
 }  // namespace filarix

@@ -7,7 +7,7 @@ namespace filarix {
 namespace {
 
 bool digests_shown(const RunSettings& s) {
-    return s.CRC || s.HASH || s.SHA;
+    return s.CRC || s.HASH || s.SHA || s.SHA2 || s.SHA5 || s.SHA3;
 }
 
 // One row per column: when a record holds it. The order is the record's.
@@ -31,6 +31,9 @@ constexpr ColumnRow rows[] = {
     {Column::crc, [](const RunSettings& s) { return !s.NAMEONLY && s.CRC; }},
     {Column::md5, [](const RunSettings& s) { return !s.NAMEONLY && s.HASH; }},
     {Column::sha1, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA; }},
+    {Column::sha256, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA2; }},
+    {Column::sha512, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA5; }},
+    {Column::sha3, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA3; }},
     {Column::digest_blank,
      [](const RunSettings& s) { return !s.NAMEONLY && !digests_shown(s) && s.fixed; }},
     {Column::creation_time,
@@ -78,6 +81,11 @@ int column_width(const Run& run, Column c) {
         case Column::md5:
         case Column::sha1:
             return 42;
+        case Column::sha256:
+        case Column::sha3:
+            return 66;
+        case Column::sha512:
+            return 130;
         case Column::digest_blank:
             return 11;
         case Column::creation_time:

@@ -25,6 +25,9 @@ enum class Column : std::uint8_t {
     crc,
     md5,
     sha1,
+    sha256,
+    sha512,
+    sha3,          // SHA3-256
     digest_blank,  // the digest's place in a fixed record without digests
     creation_time,
     write_time,
@@ -48,7 +51,7 @@ public:
     bool has(Column c) const;
 
 private:
-    std::array<Column, 24> columns_{};
+    std::array<Column, 27> columns_{};
     std::size_t count_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 
 namespace filarix {
 
@@ -48,11 +49,12 @@ void next_split_file(Run& run) {
     ++run.counts.split_number;
 
     // The part just finished must be complete before the next one starts.
-    if (!run.output_file->close()) listing_write_failed(run, run.sys.narrow(run.output_part_name));
+    if (!run.output_file->close())
+        listing_write_failed(run, shown_name(run.sys, run.output_part_name));
 
     auto sink = run.sys.open_text(part, platform::OpenMode::write);
     if (!sink) {
-        run.std_out.printf("\nCan't open new output file %s", run.sys.narrow(part).c_str());
+        run.std_out.printf("\nCan't open new output file %s", shown_name(run.sys, part).c_str());
         end_run(exit_code::output_file);
     }
     // ZIP member lines that go to the listing follow it into the new part.
@@ -64,7 +66,7 @@ void check_output_written(Run& run) {
     check_log_written(run);
     if (!run.output().failed()) return;
     const std::string name = run.listing_target == ListingTarget::file
-                                 ? run.sys.narrow(run.output_part_name)
+                                 ? shown_name(run.sys, run.output_part_name)
                                  : std::string(run.listing_target == ListingTarget::standard_output
                                                    ? "the standard output"
                                                    : "the standard error stream");

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "core/shown_text.hpp"
+
 namespace filarix {
 
 namespace {
@@ -38,23 +40,24 @@ bool make_log_directory(Run& run, std::u16string_view name) {
         const std::u16string partial = directory.substr(0, i);
         if (run.sys.exists(partial) || !run.sys.create_directory(partial)) continue;
         run.std_out.printf("Creating (log\\error) directory:  %s\n",
-                           run.sys.narrow(partial).c_str());
+                           shown_name(run.sys, partial).c_str());
     }
     if (!run.sys.create_directory(directory)) return false;
-    run.std_out.printf("Creating (log) directory:  %s\n", run.sys.narrow(directory).c_str());
+    run.std_out.printf("Creating (log) directory:  %s\n", shown_name(run.sys, directory).c_str());
     run.sys.sleep_ms(1000);
     return true;
 }
 
 // A log whose end was damaged (a crash left zero bytes, an old editor a
-// Ctrl+Z) loses everything from the first such byte on, so that the new
-// block follows readable text.
+// Ctrl+Z) loses that padding, so that the new block follows readable text.
+// Only a tail made of nothing but such bytes is padding: a file with text
+// after them (a program named as the log by mistake) is left whole.
 void clean_log_end(Run& run, std::u16string_view name) {
     auto file = run.sys.open_update(name, false);
     if (!file) file = run.sys.open_update(name, true);
     if (!file) {
         run.std_err.printf("\n%s\n%d\nerror opening %s\n", source_tag, open_error_number,
-                           run.sys.narrow(name).c_str());
+                           shown_name(run.sys, name).c_str());
         end_run(exit_code::output_file);
     }
     const auto size = file->size();
@@ -62,23 +65,28 @@ void clean_log_end(Run& run, std::u16string_view name) {
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[scan_block]);
     if (!block) {
         run.std_err.printf("\n%s\n%d\nerror getting memory for %s\n", source_tag,
-                           memory_error_number, run.sys.narrow(name).c_str());
+                           memory_error_number, shown_name(run.sys, name).c_str());
         end_run(exit_code::output_file);
     }
     if (!file->seek(0)) return;
+    constexpr std::uint64_t none = ~std::uint64_t(0);
+    std::uint64_t padding_start = none;  // where the current run of padding began
     std::uint64_t offset = 0;
     for (;;) {
         // A log that cannot be read to the end is left as it is.
         const long long got = file->read(block.get(), scan_block);
-        if (got <= 0) return;
+        if (got < 0) return;
+        if (got == 0) break;
         for (long long i = 0; i < got; ++i) {
-            if (block[i] == 0 || block[i] == 26) {
-                file->set_end(offset + std::uint64_t(i));
-                return;
-            }
+            const bool padding = block[i] == 0 || block[i] == 26;
+            if (!padding)
+                padding_start = none;
+            else if (padding_start == none)
+                padding_start = offset + std::uint64_t(i);
         }
         offset += std::uint64_t(got);
     }
+    if (padding_start != none) file->set_end(padding_start);
 }
 
 }  // namespace
@@ -89,7 +97,7 @@ std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view nam
     if (make_log_directory(run, name)) clean_log_end(run, name);
     auto sink = run.sys.open_text(name, platform::OpenMode::append);
     if (!sink) {
-        run.std_out.printf("Can't open accounting file %s\n", run.sys.narrow(name).c_str());
+        run.std_out.printf("Can't open accounting file %s\n", shown_name(run.sys, name).c_str());
         return nullptr;
     }
     auto log = std::make_unique<OutStream>(std::move(sink));
@@ -109,7 +117,7 @@ void check_log_written(Run& run) {
     if (!run.log || !run.log->failed() || run.log_error_reported) return;
     run.log_error_reported = true;
     run.std_err.printf("\nError writing the accounting log %s\n",
-                       run.sys.narrow(run.log_name).c_str());
+                       shown_name(run.sys, run.log_name).c_str());
     end_run(exit_code::write_error);
 }
 

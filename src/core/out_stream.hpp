@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,13 @@ public:
     std::size_t repeat(char c, std::size_t count);
     int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+    // A record is written whole or not at all: between begin_record and
+    // end_record its bytes stay in the buffer (which grows if it must), so
+    // that drop_record can take back a record cut short by the end of the run.
+    void begin_record() { mark_ = used_; }
+    void end_record();
+    void drop_record();
+
     // Pushes the buffer to the sink; false once any write has failed.
     bool flush();
     // Flushes and closes the sink; false when anything failed.
@@ -35,15 +43,24 @@ public:
     bool failed() const { return failed_; }
     bool closed() const { return closed_; }
     bool is_terminal() const { return terminal_; }
+    // Line feeds written so far, the buffered ones included: the sort keeps
+    // the lines before the first record where they are.
+    std::uint64_t line_ends() const;
 
 private:
     void make_room(std::size_t size);
     void after_write();
+    // Writes the finished bytes before the mark, keeping the record's own.
+    void flush_to_mark();
+    static constexpr std::size_t no_mark = static_cast<std::size_t>(-1);
 
     platform::Sink* sink_;
     std::unique_ptr<platform::Sink> owned_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    std::size_t capacity_;
+    std::size_t mark_ = no_mark;
+    std::uint64_t sent_line_ends_ = 0;
     bool failed_ = false;
     bool closed_ = false;
     bool terminal_ = false;

@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "core/columns.hpp"
+#include "core/known_digests.hpp"
 #include "core/out_stream.hpp"
 #include "core/run_end.hpp"
 #include "core/run_settings.hpp"
+#include "core/signature_entries.hpp"
 #include "platform/platform.hpp"
 
 namespace filarix {
@@ -83,13 +85,22 @@ struct Counters {
     std::uint32_t directory_streams = 0;
     std::uint32_t zip_members_listed = 0;
     std::uint32_t zip_members_found = 0;
+    // Files whose digest is in the --HASHSET set, and files whose is not.
+    std::uint32_t known_files = 0;
+    std::uint32_t unknown_files = 0;
     std::int64_t line_length = 0;  // of the last record
-    std::uint32_t sequence_counter = 1;
+    std::uint64_t sequence_counter = 1;
     int split_number = 1;
     std::uint32_t console_lines = 0;
     int walk_depth = 0;
     // Files whose attributes or times could not be put back after reading.
     std::uint32_t reset_failures = 0;
+};
+
+// Something a higher layer keeps for the whole run (buffers, a thread),
+// released when the run is.
+struct RunResource {
+    virtual ~RunResource() = default;
 };
 
 // Where the records go.
@@ -122,6 +133,11 @@ struct Run {
     std::int64_t end_time = 0;
     std::string zone_name;  // three-letter zone abbreviation
     bool sizing_pass = true;
+    // Length of the start path being walked, its separator included: what
+    // lies beyond it is the part of a path below the start path.
+    std::size_t start_path_length = 0;
+    // Start paths named on the command line that do not exist.
+    std::size_t missing_start_paths = 0;
 
     Layout layout;
     Counters counts;
@@ -159,15 +175,28 @@ struct Run {
     bool stream_read_error_reported = false;
     bool privilege_error_reported = false;
     bool reset_error_reported = false;
-
-    // The digests' read buffer, kept from file to file.
-    std::unique_ptr<unsigned char[]> read_buffer;
+    // The digests' read buffers and worker thread, kept from file to file.
+    std::unique_ptr<RunResource> digest_engine;
+    // The known digests of --HASHSET, loaded before the walk.
+    KnownDigests known_digests;
+    // The header file's signatures (-h, -H, +h, +H), and the start of the
+    // file being checked against them, kept from file to file.
+    SignatureTable signature_table;
+    std::unique_ptr<unsigned char[]> signature_window;
 
     // The console pause between screenfuls, which the driver supplies.
     std::function<void(Run&)> listing_pause;
     void pause_listing() {
         if (listing_pause) listing_pause(*this);
     }
+
+    // A per-file command program that could not be started has been named.
+    bool command_failure_reported = false;
+    // Lines of the listing file before its first record (an appended-to
+    // file's earlier lines, the start banner, the column titles); nothing
+    // until the records begin. The sort leaves these lines first.
+    std::optional<std::uint64_t> listing_head_lines;
+    std::uint64_t listing_prior_lines = 0;  // the lines an appended-to file held
 
     // ----- the end of the run -----
     bool sorted = false;

@@ -25,6 +25,9 @@ struct DateValue {
 // named file, or the standard output (-o stdout), which is not a file.
 enum class ListingOutput { console, file, standard_output };
 
+inline constexpr std::int32_t hashset_known_only = 1;
+inline constexpr std::int32_t hashset_unknown_only = 2;
+
 // The switches, counts and codes: plain numbers, so that a record of them
 // compares and copies as a whole.
 struct SettingFlags {
@@ -52,6 +55,10 @@ struct SettingFlags {
     std::int32_t fixed = 0;
     std::int32_t GREATER = 0;
     std::int32_t HASH = 0;
+    std::int32_t HASHSET = 0;  // a set of known digests was loaded
+    // Which files a run with a known set lists: all of them, only those
+    // whose digest is in the set (--KNOWN), or only the others (--UNKNOWN).
+    std::int32_t hashset_match = 0;
     std::int32_t header_only = 0;
     std::int32_t signature_check = 0;
     std::int32_t attr_hidden = 0;

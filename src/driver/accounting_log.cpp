@@ -3,6 +3,7 @@
 #include <cctype>
 #include <new>
 
+#include "core/shown_text.hpp"
 #include "driver/termination.hpp"
 
 namespace filarix {
@@ -58,7 +59,7 @@ void echo_command_line(Run& run) {
         if (arg == u"|")
             run.log->put(" \"|\"");
         else
-            run.log->printf(" %s", run.sys.narrow(arg).c_str());
+            run.log->printf(" %s", shown_name(run.sys, arg).c_str());
     }
     run.log->put("\n");
 }
@@ -68,13 +69,14 @@ void write_start_banner(Run& run) {
     const platform::ZoneInfo zone = run.sys.zone();
     const std::string local = calendar_text(run, now);
     const int offset_hours = static_cast<int>(zone.offset_seconds / 3600);
-    std::string gmt = calendar_text(run, now + zone.offset_seconds);
+    // Greenwich time comes from UTC itself: local time shifted by the
+    // zone's offset is wrong wherever the zone's rules have ever changed.
+    const std::string gmt = utc_calendar_text(run, now);
     const std::string& standard = zone.standard_name;
     const std::string standard_abbreviation = banner_abbreviation(standard, true);
     std::string daylight_abbreviation;
     bool daylight = false;
     if (zone.daylight && !zone.daylight_name.empty()) {
-        gmt = calendar_text(run, now + zone.offset_seconds - 3600);
         daylight = true;
         daylight_abbreviation = banner_abbreviation(zone.daylight_name, false);
     }
@@ -98,7 +100,7 @@ void write_start_banner(Run& run) {
     out.put("\n");
     if (&run.output() != &run.std_out) {
         out.put("COMMAND LINE:  ");
-        for (const auto& arg : run.args) out.printf("%s ", run.sys.narrow(arg).c_str());
+        for (const auto& arg : run.args) out.printf("%s ", shown_name(run.sys, arg).c_str());
     }
     out.put("\n\n");
 
@@ -114,7 +116,7 @@ void write_start_banner(Run& run) {
         write_zone(log);
     }
     log.put("\n");
-    for (const auto& arg : run.args) log.printf("%s ", run.sys.narrow(arg).c_str());
+    for (const auto& arg : run.args) log.printf("%s ", shown_name(run.sys, arg).c_str());
     log.put("\n");
 }
 

@@ -1,5 +1,6 @@
 #include "driver/driver.hpp"
 
+#include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/output_setup.hpp"
 #include "driver/paging.hpp"
@@ -61,6 +62,9 @@ namespace {
     open_output(run);
     write_start_banner(run);
 
+    // Start paths were named and none of them exists: nothing to catalogue,
+    // and the current directory was not asked for.
+    if (run.s.root_list.empty() && run.missing_start_paths != 0) end_run(exit_code::input_file);
     if (run.s.root_list.empty()) {
         if (const auto cwd = sys.current_directory()) add_start_path(run, *cwd);
     }
@@ -78,7 +82,7 @@ namespace {
     if (run.log && !run.s.root_list.empty())
         run.log->printf(
             " Initial directory: %s\n",
-            sys.narrow(run.syntax.without_long_prefix(run.s.root_list.front())).c_str());
+            shown_name(sys, run.syntax.without_long_prefix(run.s.root_list.front())).c_str());
     check_log_written(run);
     if (run.s.root_list.empty()) end_run(exit_code::normal_none);
 
@@ -88,6 +92,7 @@ namespace {
         if (run.s.label != 1 && run.s.label != 2)
             run.layout.volume_id_text = volume_id_for(run, start);
         run.counts.walk_depth = 0;
+        run.start_path_length = start.size();
         walk_directory(run, start);
     }
     end_run(run.counts.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);

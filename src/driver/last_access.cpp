@@ -14,7 +14,10 @@ std::uint32_t read_last_access_setting(Run& run) {
 
 void report_last_access(Run& run, OutStream& out) {
     out.put("  Last Access Date UPDATE is: ");
-    switch (run.last_access_value) {
+    std::uint32_t value = run.last_access_value;
+    // Windows' "system managed" settings keep on/off in their low bit.
+    if (value == 0x80000002u || value == 0x80000003u) value &= 1u;
+    switch (value) {
         case 0:
         case 0x80000000u:
             out.put("turned ON\n");
@@ -23,6 +26,11 @@ void report_last_access(Run& run, OutStream& out) {
             out.put("turned ***** OFF *****\n");
             break;
         case platform::last_access_not_found:
+            // Without drive letters there is no registry to send anyone to.
+            if (!run.syntax.drive_letters) {
+                out.put("not known\n");
+                break;
+            }
             out.put(
                 "\"Disable Access Date Key\" Not Found\nDefault (except VISTA) is usually RESET "
                 "ACCESS DATE\n\n");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/shown_text.hpp"
+#include "content/sort.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/termination.hpp"
 #include "options/number_text.hpp"
@@ -12,12 +14,15 @@ namespace filarix {
 void open_output(Run& run) {
     const RunSettings& s = run.s;
     if (s.output_to_file()) {
+        // The lines an appended-to listing already holds stay before the
+        // records when it is sorted.
+        if (s.APPEND && s.SORT) run.listing_prior_lines = count_line_ends(run, run.s.output_name);
         auto sink = run.sys.open_text(
             run.s.output_name, s.APPEND ? platform::OpenMode::append : platform::OpenMode::write);
         if (!sink) {
             run.std_err.printf(
                 s.APPEND ? "\ncan't open output file %s\n" : "\ncan't create output file %s\n",
-                run.sys.narrow(run.s.output_name).c_str());
+                shown_name(run.sys, run.s.output_name).c_str());
             end_run(exit_code::output_file);
         }
         run.output_file = std::make_unique<OutStream>(std::move(sink));

@@ -4,6 +4,7 @@
 
 #include "content/sort.hpp"
 #include "core/numbers.hpp"
+#include "core/shown_text.hpp"
 #include "driver/last_access.hpp"
 
 namespace filarix {
@@ -38,17 +39,30 @@ const char* exit_reason_text(int reason) {
     }
 }
 
-std::string calendar_text(Run& run, std::int64_t seconds) {
+namespace {
+
+std::string civil_text(const std::optional<platform::CivilTime>& t) {
     static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const auto t = run.sys.local_calendar(seconds);
     if (!t || t->month < 1 || t->month > 12 || t->weekday < 0 || t->weekday > 6)
         return "??? ??? 00 00:00:00 0000";
     char text[64];
     std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", days[t->weekday],
                   months[t->month - 1], t->day, t->hour, t->minute, t->second, t->year);
     return text;
+}
+
+}  // namespace
+
+std::string calendar_text(Run& run, std::int64_t seconds) {
+    return civil_text(run.sys.local_calendar(seconds));
+}
+
+std::string utc_calendar_text(Run& run, std::int64_t seconds) {
+    const auto ticks = static_cast<platform::FileTicks>(
+        (seconds + platform::epoch_difference_seconds) * platform::ticks_per_second);
+    return civil_text(run.sys.to_utc(ticks));
 }
 
 namespace {
@@ -92,19 +106,18 @@ void write_reset_failures(const Run& run, OutStream& out) {
         out.printf("\n Access times not restored: %ld files", long(run.counts.reset_failures));
 }
 
+// The files found in the --HASHSET set and those not in it; on the console
+// the line comes first and its end after, as the others there do.
+void write_hash_set_counts(Run& run, OutStream& out, bool console = false) {
+    if (!run.s.HASHSET) return;
+    out.printf(console ? "\n  Hash set: %lu files known, %lu files unknown"
+                       : "  Hash set: %lu files known, %lu files unknown\n",
+               static_cast<unsigned long>(run.counts.known_files),
+               static_cast<unsigned long>(run.counts.unknown_files));
+}
+
 void close_out_listing(Run& run) {
-    if (run.s.SORT && run.s.output_to_file() && run.output_file) {
-        // A listing that did not reach the disk whole is not sorted: the
-        // run ends with the write error and the file stays as written.
-        if (!run.output_file->closed() && !run.output_file->close()) {
-            run.std_err.printf("\nError writing the listing to %s\n",
-                               run.sys.narrow(run.output_part_name).c_str());
-            if (run.exit_reason < 2) run.exit_reason = exit_code::write_error;
-            return;
-        }
-        run.sorted = true;
-        sort_output_file(run, run.s.output_name);
-    }
+    if (!close_outputs(run)) return;
     if (run.log && run.ziplog() && run.counts.zip_members_found != 0)
         run.log->printf("\n Number of files found within zip files %ld",
                         long(run.counts.zip_members_found));
@@ -127,6 +140,7 @@ void write_listing_summary(Run& run) {
     if (run.counts.zip_members_listed > 0)
         out.printf("  Includes %d files embedded within zipfile --ziplog\n",
                    int(run.counts.zip_members_listed));
+    write_hash_set_counts(run, out);
     const Elapsed t = elapsed(run);
     out.put("  Elapsed: ");
     out.printf(" %ld hrs. %ld mins. %ld secs.\n\n", t.hours, t.minutes, t.seconds);
@@ -151,6 +165,7 @@ bool write_log_summary(Run& run, int reason) {
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
     if (run.s.STREAM && (run.counts.streams_found != 0 || run.counts.stream_directories != 0))
         write_stream_totals(run, log);
+    write_hash_set_counts(run, log);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
     log.printf("\n\n  Finished: %.24s\n", calendar_text(run, run.end_time).c_str());
@@ -184,6 +199,7 @@ void write_console_summary(Run& run) {
         err.put(")\n");
     }
     write_reset_failures(run, err);
+    write_hash_set_counts(run, err, true);
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
@@ -228,10 +244,10 @@ int terminate_run(Run& run, int reason) {
     // written completely never ends as a normal run.
     if (run.s.output_to_file() && run.output_file && !run.output_file->closed() &&
         !run.output_file->close() && reason != exit_code::write_error) {
-        run.std_err.printf(
-            "\nError writing the listing to %s\n",
-            run.sys.narrow(run.output_part_name.empty() ? run.s.output_name : run.output_part_name)
-                .c_str());
+        run.std_err.printf("\nError writing the listing to %s\n",
+                           shown_name(run.sys, run.output_part_name.empty() ? run.s.output_name
+                                                                            : run.output_part_name)
+                               .c_str());
         if (reason < 2) reason = exit_code::write_error;
         run.exit_reason = reason;
     }
@@ -243,7 +259,7 @@ int terminate_run(Run& run, int reason) {
         !run.log_error_reported) {
         run.log_error_reported = true;
         run.std_err.printf("\nError writing the accounting log %s\n",
-                           run.sys.narrow(run.log_name).c_str());
+                           shown_name(run.sys, run.log_name).c_str());
         if (reason < 2) reason = exit_code::write_error;
         run.exit_reason = reason;
     }
@@ -262,9 +278,14 @@ int terminate_run(Run& run, int reason) {
         memo->close();
     }
 
-    run.std_out.flush();
+    // A console listing is complete only once its last bytes are out: a
+    // full disk or a closed pipe behind it is a write error, not a normal end.
+    const bool listing_on_out = run.s.OUTPUT == ListingOutput::standard_output;
+    const bool listing_on_err = run.s.OUTPUT == ListingOutput::console;
+    if (!run.std_out.flush() && listing_on_out && reason < 2) reason = exit_code::write_error;
     if (reason > 1) run.std_err.printf("\nExit Status: %s\n\n", exit_reason_text(reason));
-    run.std_err.flush();
+    if (!run.std_err.flush() && listing_on_err && reason < 2) reason = exit_code::write_error;
+    run.exit_reason = reason;
     return reason;
 }
 

@@ -1,6 +1,8 @@
 #include "driver/volume.hpp"
 
+#include <cstddef>
 #include <cstdio>
+#include <vector>
 
 #include "core/columns.hpp"
 #include "driver/termination.hpp"
@@ -17,15 +19,27 @@ constexpr int volume_error_number = 115;
 constexpr int security_error_number = 119;
 
 // On POSIX a volume is found from any path on it; a start path that does
-// not exist yet is answered for the directory that would hold it.
+// not exist yet is answered for the directory that would hold it. Each
+// shorter prefix of an existing one exists too, so the longest existing
+// prefix is found by halving: a path of many thousand components costs a
+// few dozen queries, not one per component.
 std::u16string existing_ancestor(Run& run, std::u16string_view path) {
-    std::u16string p(path);
-    while (p.size() > 1 && !run.sys.exists(p)) {
-        const std::size_t sep = p.find_last_of(run.syntax.separator, p.size() - 2);
-        if (sep == std::u16string::npos) break;
-        p.resize(sep == 0 ? 1 : sep);
+    if (path.size() <= 1 || run.sys.exists(path)) return std::u16string(path);
+    std::vector<std::size_t> cuts;  // the prefix lengths to try, shortest first
+    for (std::size_t i = 0; i + 1 < path.size(); ++i)
+        if (path[i] == run.syntax.separator) cuts.push_back(i == 0 ? 1 : i);
+    if (cuts.empty()) return std::u16string(path);
+    // cuts[found] exists (or found is -1), cuts[missing] does not.
+    std::ptrdiff_t found = -1;
+    auto missing = static_cast<std::ptrdiff_t>(cuts.size());
+    while (missing - found > 1) {
+        const std::ptrdiff_t mid = found + (missing - found) / 2;
+        if (run.sys.exists(path.substr(0, cuts[static_cast<std::size_t>(mid)])))
+            found = mid;
+        else
+            missing = mid;
     }
-    return p;
+    return std::u16string(path.substr(0, cuts[static_cast<std::size_t>(found < 0 ? 0 : found)]));
 }
 
 bool has_drive_letter(const Run& run, std::u16string_view start_path) {
@@ -128,8 +142,11 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     }
 
     if (s.output_to_file()) write_header_line(run);
-    run.counts.sequence_counter =
-        run.s.sequence_start != 0 ? std::uint32_t(run.s.sequence_start) : 1;
+    // The records begin here; the sort leaves every line before them first.
+    if (run.output_file)
+        run.listing_head_lines = run.listing_prior_lines + run.output_file->line_ends();
+    // A start value given, 0 included, is where the count starts.
+    run.counts.sequence_counter = run.s.SEQUENCE ? std::uint64_t(run.s.sequence_start) : 1;
 }
 
 }  // namespace filarix

@@ -2,6 +2,7 @@
 
 #include "content/streams.hpp"
 #include "core/numbers.hpp"
+#include "core/shown_text.hpp"
 #include "driver/termination.hpp"
 #include "record/process_entry.hpp"
 #include "record/stream_lines.hpp"
@@ -33,7 +34,6 @@ void list_directory_streams(Run& run, const std::u16string& path_without_separat
 
 }  // namespace
 
-
 bool is_excluded(const Run& run, std::u16string_view name) {
     if (run.s.exclude_list.empty()) return false;
     const std::u16string upper = platform::ascii_upper(name);
@@ -50,7 +50,15 @@ void poll_user_abort(Run& run) {
     }
 }
 
-void walk_directory(Run& run, const std::u16string& directory) {
+namespace {
+
+// One level of the walk. `directory` is the walk's one path buffer: each
+// level appends its name and takes it off again, because a path string per
+// level would cost memory in the square of the depth. `listed` is the
+// directory's entry as its parent's search delivered it (none for a start
+// path).
+void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent,
+                const platform::FindData* listed) {
     // The interrupt is honoured between directories too, not only between files.
     if (run.sys.interrupted()) end_run(exit_code::user_aborted);
     ++run.counts.walk_depth;
@@ -58,23 +66,26 @@ void walk_directory(Run& run, const std::u16string& directory) {
         --run.counts.walk_depth;
         return;
     }
-    platform::FindData entry;
-    auto search =
-        run.sys.find_first(directory + u"*.*", entry, platform::SearchDetail::names_and_kinds);
-    if (!search) {
+    // A reparse point below a start path (junction, symbolic link) is never
+    // entered; a start path that is one was named by the user and is walked.
+    if (listed && (listed->attributes & platform::attr::reparse_point)) {
+        if (run.s.ACCT && run.log)
+            run.log->printf("\nREPARSE FILE: |%s", shown_name(run.sys, directory).c_str());
         --run.counts.walk_depth;
         return;
     }
-    // A reparse point below a start path (junction, symbolic link) is never
-    // entered; a start path that is one was named by the user and is walked.
-    if (run.counts.walk_depth > 1) {
-        const auto attributes = run.sys.get_attributes(directory);
-        if (attributes && (*attributes & platform::attr::reparse_point)) {
-            if (run.s.ACCT && run.log)
-                run.log->printf("\nREPARSE FILE: |%s", run.sys.narrow(directory).c_str());
-            --run.counts.walk_depth;
-            return;
-        }
+    const std::unique_ptr<platform::DirHandle> handle =
+        parent ? run.sys.open_subdirectory(*parent, listed->name)
+               : run.sys.open_directory(directory);
+    platform::FindData entry;
+    // Directory records take their data from this search.
+    const auto detail = run.s.directories != 0 ? platform::SearchDetail::full
+                                               : platform::SearchDetail::names_and_kinds;
+    auto search =
+        handle ? run.sys.search_directory(*handle, directory, u"*.*", entry, detail) : nullptr;
+    if (!search) {
+        --run.counts.walk_depth;
+        return;
     }
     if (streams_wanted(run) && entry.name == u".")
         list_directory_streams(run, directory.substr(0, directory.size() - 1), false);
@@ -87,11 +98,12 @@ void walk_directory(Run& run, const std::u16string& directory) {
             if ((entry.attributes & platform::attr::directory) && !is_dot_entry(entry.name)) {
                 if (run.sys.interrupted()) end_run(exit_code::user_aborted);
                 if (!run.sizing_pass) ++run.counts.directories_counted;
-                std::u16string sub = directory;
-                sub += entry.name;
-                sub += run.syntax.separator;
-                if (run.s.directories != 0) process_entry(run, sub, nullptr);
-                walk_directory(run, sub);
+                const std::size_t own_length = directory.size();
+                directory += entry.name;
+                directory += run.syntax.separator;
+                if (run.s.directories != 0) process_entry(run, directory, nullptr, &entry);
+                walk_level(run, directory, handle.get(), &entry);
+                directory.resize(own_length);
             }
             more = search->next(entry);
         }
@@ -103,13 +115,13 @@ void walk_directory(Run& run, const std::u16string& directory) {
         const std::u16string_view shown = run.syntax.without_long_prefix(directory);
         const std::size_t cut =
             static_cast<std::size_t>(std::max(run.layout.progress_width - 10, 0));
-        const std::string text = run.sys.narrow(shown.substr(0, cut));
+        const std::string text = shown_name(run.sys, shown.substr(0, cut));
         const std::string count = format_thousands(run.counts.files_found);
         progress =
             static_cast<std::size_t>(run.std_err.printf("\r %12s %s", count.c_str(), text.c_str()));
         if (run.std_err.is_terminal()) run.std_err.flush();
     }
-    list_directory_files(run, directory);
+    list_directory_files(run, *handle, directory);
     --run.counts.walk_depth;
     if (run.s.output_to_file() && progress > 0) {
         run.std_err.repeat('\b', progress);
@@ -119,12 +131,20 @@ void walk_directory(Run& run, const std::u16string& directory) {
     }
 }
 
-void list_directory_files(Run& run, const std::u16string& directory) {
+}  // namespace
+
+void walk_directory(Run& run, const std::u16string& directory) {
+    std::u16string path = directory;
+    walk_level(run, path, nullptr, nullptr);
+}
+
+void list_directory_files(Run& run, platform::DirHandle& handle, const std::u16string& directory) {
     for (const auto& mask : run.s.filetype_list) {
         if (!mask.empty() && mask.front() == u'-') break;
         platform::FindData entry;
+        // The record is written from this entry, so it must be complete.
         auto search =
-            run.sys.find_first(directory + mask, entry, platform::SearchDetail::names_and_kinds);
+            run.sys.search_directory(handle, directory, mask, entry, platform::SearchDetail::full);
         if (!search) continue;
         bool more = true;
         while (more) {
@@ -134,7 +154,7 @@ void list_directory_files(Run& run, const std::u16string& directory) {
                 if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(entry.name))
                     list_directory_streams(run, directory + entry.name, true);
             } else if (!run.s.EXCLUDE || !is_excluded(run, entry.name)) {
-                process_entry(run, directory, &entry.name);
+                process_entry(run, directory, &entry.name, &entry);
             }
             more = search->next(entry);
         }

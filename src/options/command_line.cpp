@@ -8,6 +8,7 @@
 #include "content/help.hpp"
 #include "content/signature.hpp"
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
 #include "options/long_options.hpp"
@@ -77,12 +78,27 @@ std::u16string comment_of(std::u16string_view value) {
     return std::u16string(value);
 }
 
-// The licence notice of the hash code. The full text comes with the help
-// screens; until then a short notice stands in for it.
+// The licence notice of the program's code, the digest code included: all
+// of it is FILARIX64's own.
 void show_sha_notice(Run& run) {
     run.std_out.put(
-        "\nThe SHA-1 code of FILARIX64 is used under a three-clause BSD licence,\n"
-        "provided as is, without any warranty.\n");
+        "\nFILARIX64, its CRC-32, MD5, SHA-1, SHA-2 and SHA-3 code included\n"
+        "Copyright (c) the FILARIX64 authors\n\n"
+        "Permission is hereby granted, free of charge, to any person obtaining a copy\n"
+        "of this software and associated documentation files (the \"Software\"), to deal\n"
+        "in the Software without restriction, including without limitation the rights\n"
+        "to use, copy, modify, merge, publish, distribute, sublicense, and/or sell\n"
+        "copies of the Software, and to permit persons to whom the Software is\n"
+        "furnished to do so, subject to the following conditions:\n\n"
+        "The above copyright notice and this permission notice shall be included in\n"
+        "all copies or substantial portions of the Software.\n\n"
+        "THE SOFTWARE IS PROVIDED \"AS IS\", WITHOUT WARRANTY OF ANY KIND, EXPRESS OR\n"
+        "IMPLIED, INCLUDING BUT NOT LIMITED TO THE WARRANTIES OF MERCHANTABILITY,\n"
+        "FITNESS FOR A PARTICULAR PURPOSE AND NONINFRINGEMENT. IN NO EVENT SHALL THE\n"
+        "AUTHORS OR COPYRIGHT HOLDERS BE LIABLE FOR ANY CLAIM, DAMAGES OR OTHER\n"
+        "LIABILITY, WHETHER IN AN ACTION OF CONTRACT, TORT OR OTHERWISE, ARISING FROM,\n"
+        "OUT OF OR IN CONNECTION WITH THE SOFTWARE OR THE USE OR OTHER DEALINGS IN THE\n"
+        "SOFTWARE.\n");
 }
 
 class OptionScanner {
@@ -149,7 +165,7 @@ private:
     // The + form of -1 and -R: a "+" just before the letter.
     bool plus_before() const { return k_ > 0 && arg_[k_ - 1] == u'+'; }
 
-    std::string narrow(std::u16string_view text) { return run_.sys.narrow(text); }
+    std::string narrow(std::u16string_view text) { return shown_name(run_.sys, text); }
 
     // ----- ends -----
 
@@ -454,6 +470,12 @@ private:
             run_.s.delimiter = static_cast<char>(v[0]);
         else
             run_.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
+        // A NUL delimiter would put zero bytes into the listing.
+        if (run_.s.delimiter == '\0') {
+            run_.std_out.printf("\nIllegal option %s %s\n", narrow(arg_).c_str(),
+                                narrow(v).c_str());
+            end_run(exit_code::illegal_option);
+        }
     }
 
     void command(int weight) {
@@ -492,10 +514,13 @@ private:
 
     void size_greater() {
         const std::u16string v = required(false, true);
-        if (contains(v, u'-') || contains(v, u'/') || contains(v, u'\\')) {
+        const bool separator = contains(v, u'-') || contains(v, u'/') || contains(v, u'\\');
+        // A size beyond any number is refused rather than quietly lowered.
+        if (separator || !leading_number_fits(v)) {
             run_.std_out.put("\n\nCheck your option -G format. \n");
-            run_.std_out.put(
-                "You included a seperator which only pertains to date formats in options\n");
+            if (separator)
+                run_.std_out.put(
+                    "You included a seperator which only pertains to date formats in options\n");
             end_run(exit_code::illegal_option);
         }
         s_.GREATER = 1;

@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/shown_text.hpp"
 #include "options/number_text.hpp"
 
 namespace filarix {
 
 namespace {
 
-constexpr std::size_t stored_limit = 11;
+// The file holds labels as long as the listing shows them, and each is
+// read back whole, so that no label is ever handed out twice.
+constexpr std::size_t stored_limit = disk_label_limit;
 constexpr const char* first_label = "1000";
 
 bool is_letter(char c) {
@@ -19,8 +22,11 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The largest number has no follower: its "next" is one digit longer than
+// any label may be, so it is refused rather than repeated.
 std::string plus_one(std::int64_t number) {
-    return std::to_string(number == std::numeric_limits<std::int64_t>::max() ? number : number + 1);
+    if (number == std::numeric_limits<std::int64_t>::max()) return "9223372036854775808";
+    return std::to_string(number + 1);
 }
 
 std::u16string label_file_path(Run& run) {
@@ -45,7 +51,7 @@ std::string read_stored(platform::InputFile& file) {
 
 void cannot_store(Run& run, const std::u16string& path) {
     // A counter that silently stays put would hand out the same label twice.
-    run.std_err.printf("\nCan't store the next label in %s\n", run.sys.narrow(path).c_str());
+    run.std_err.printf("\nCan't store the next label in %s\n", shown_name(run.sys, path).c_str());
 }
 
 }  // namespace
@@ -76,6 +82,13 @@ std::string next_disk_label(Run& run) {
         return label;
     }
     const std::string label = following_label(read_stored(*file));
+    if (label.size() > stored_limit) {
+        // Cut to fit, it would repeat a label already given out.
+        run.std_err.printf("\nThe next label %s is longer than %d characters: %s not changed\n",
+                           label.c_str(), static_cast<int>(stored_limit),
+                           shown_name(run.sys, path).c_str());
+        end_run(exit_code::input_file);
+    }
     if (!file->seek(0) || !file->write(label.data(), label.size()) || !file->set_end(label.size()))
         cannot_store(run, path);
     return label;

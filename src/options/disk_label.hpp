@@ -9,8 +9,12 @@
 
 namespace filarix {
 
+// The longest label the counter file holds and the listing shows.
+inline constexpr std::size_t disk_label_limit = 12;
+
 // The label that follows a stored one: "ABC0099" gives "ABC00100", "41"
-// gives "42". Only the first 11 characters of the stored text count.
+// gives "42". Only the first disk_label_limit characters of the stored
+// text count.
 std::string following_label(std::string_view stored);
 // Reads DISKLABL (creating it with "1000" when it is missing), stores the
 // next label in it and returns that label.

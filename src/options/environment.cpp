@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/number_text.hpp"
 #include "platform/path_syntax.hpp"
 
@@ -58,7 +59,7 @@ bool read_delimiter(Run& run) {
     if (text.front() == u'"') text.remove_prefix(1);
     if (text.empty()) return false;
     run.s.delimiter = static_cast<char>(text.front() & 0xFF);
-    run.std_err.printf("env points to :%s:", run.sys.narrow(text).c_str());
+    run.std_err.printf("env points to :%s:", shown_name(run.sys, text).c_str());
     return true;
 }
 

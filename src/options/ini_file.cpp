@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
@@ -87,7 +88,7 @@ void accounting(Line& l) {
     if (run.log) {
         run.log->put("This file closed.\n");
         run.log->printf("Accounting file overridden by .ini file pointing to %s\n",
-                        run.sys.narrow(run.s.acct_name).c_str());
+                        shown_name(run.sys, run.s.acct_name).c_str());
         close_accounting_log(run);
     }
 }
@@ -414,11 +415,14 @@ const Row rows[] = {
 };
 
 const Row* matching_row(std::string_view line) {
+    // Keys are looked for in the text before "=", never in a value: a path
+    // holding "FOLDER" is not an OLDER line.
+    const std::string_view key_text = line.substr(0, line.find('='));
     for (const Row& row : rows)
         for (const char* key : row.keys) {
             if (key == nullptr) break;
-            const std::size_t at = line.find(key);
-            if (at == 0 || (row.match == Match::anywhere && at != std::string_view::npos))
+            if (line.starts_with(key) ||
+                (row.match == Match::anywhere && key_text.find(key) != std::string_view::npos))
                 return &row;
         }
     return nullptr;

@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "content/hash_set.hpp"
+#include "content/help.hpp"
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
@@ -48,7 +51,7 @@ struct Option {
 
     bool has_value() const { return value && !value->empty(); }
     bool text_has(char16_t c) const { return text.find(c) != std::u16string_view::npos; }
-    std::string narrow(std::u16string_view wide) const { return run.sys.narrow(wide); }
+    std::string narrow(std::u16string_view wide) const { return shown_name(run.sys, wide); }
 };
 
 // 0 when the option was handled or ignored, 1 when it is malformed.
@@ -162,7 +165,8 @@ int delimiter(Option& o) {
         o.run.s.delimiter = '|';
     else
         o.run.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
-    return 0;
+    // A NUL delimiter would put zero bytes into the listing.
+    return o.run.s.delimiter == '\0' ? 1 : 0;
 }
 
 int directories_too(Option& o) {
@@ -195,11 +199,15 @@ int file_mask(Option& o) {
 }
 
 int size_greater(Option& o) {
-    if (o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\')) {
+    const bool separator = o.text_has(u'-') || o.text_has(u'/') || o.text_has(u'\\');
+    // A size beyond any number is refused rather than quietly lowered.
+    if (separator || !leading_number_fits(*o.value)) {
         o.run.std_out.put("\n\n  Check your option --greater=nnn  format. \n");
-        o.run.std_out.put(
-            "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) formats "
-            "in options\n");
+        if (separator)
+            o.run.std_out.put(
+                "  You included a seperator which only pertains to date (--older=YYYY-MM-DD) "
+                "formats "
+                "in options\n");
         end_run(exit_code::illegal_option);
     }
     o.run.s.GREATER = 1;
@@ -355,6 +363,19 @@ int source_file(Option& o) {
     return 0;
 }
 
+// The set is loaded as the option is read, so that a set file that cannot
+// be read ends the run before anything is listed.
+int hash_set(Option& o) {
+    load_hash_set(o.run, *o.value);
+    return 0;
+}
+
+template <std::int32_t mode>
+int hash_set_match(Option& o) {
+    o.run.s.hashset_match = mode;
+    return 0;
+}
+
 // --ZULU turns UTC times on; after "=" only ON keeps them on, so that
 // --zulu=OFF undoes an INI file's ZULU and --zulu=ON does what it says.
 int zulu(Option& o) {
@@ -362,10 +383,17 @@ int zulu(Option& o) {
     return 0;
 }
 
+// --help shows the same screens as -? and is an answer, not a fault.
+int help(Option& o) {
+    show_help(o.run, true);
+    end_process(o.run, exit_code::normal_none);
+}
+
 // The words in the order they are tried: the first entry that matches
 // wins, so ADSONLY must come before ADS, HASHSET before HASH and so on.
 constexpr Entry long_options[] = {
     {{u"AND"}, Match::prefix, Value::none, accepted},
+    {{u"HELP"}, Match::exact, Value::none, help},
     {{u"ACCESS"}, Match::prefix, Value::none, accepted},
     {{u"ADSONLY", u"ADDSONLY", u"ONLYADS"},
      Match::prefix,
@@ -387,7 +415,9 @@ constexpr Entry long_options[] = {
     {{u"EXC"}, Match::prefix, Value::required, exclude},
     {{u"EXT"}, Match::prefix, Value::none, extension},
     {{u"FIL"}, Match::prefix, Value::required, file_mask},
-    {{u"HASHSET"}, Match::prefix, Value::required, accepted},
+    {{u"HASHSET"}, Match::prefix, Value::required, hash_set},
+    {{u"KNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_known_only>},
+    {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
     {{u"HASH", u"MD5"}, Match::exact, Value::none, switch_on<&RunSettings::HASH>},

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "core/shown_text.hpp"
+
 namespace filarix {
 
 namespace {
@@ -39,6 +41,8 @@ void memo_prompt(Run& run) {
         run.memo_text += '\n';
         if (run.memo_text.size() > memo_text_limit) break;
     }
+    // Ctrl+C at the prompt ends the run at once, not after two blank lines.
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
 }
 
 void open_memo_file(Run& run, std::u16string_view full_name) {
@@ -57,7 +61,7 @@ void open_memo_file(Run& run, std::u16string_view full_name) {
     run.s.memo_name = name;
     auto sink = run.sys.open_text(name, platform::OpenMode::append);
     if (!sink) {
-        run.std_out.printf("\nCan't open memo file %s\n", run.sys.narrow(name).c_str());
+        run.std_out.printf("\nCan't open memo file %s\n", shown_name(run.sys, name).c_str());
         return;
     }
     run.memo_file = std::make_unique<OutStream>(std::move(sink));

@@ -7,7 +7,7 @@ namespace filarix {
 namespace {
 
 template <typename Char>
-std::int64_t leading(std::basic_string_view<Char> text) {
+std::int64_t leading(std::basic_string_view<Char> text, bool* saturated = nullptr) {
     constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
     std::size_t i = 0;
@@ -18,10 +18,12 @@ std::int64_t leading(std::basic_string_view<Char> text) {
     std::int64_t value = 0;
     for (; i < text.size() && text[i] >= Char('0') && text[i] <= Char('9'); ++i) {
         const int digit = static_cast<int>(text[i] - Char('0'));
+        const bool over = negative ? value < (min + digit) / 10 : value > (max - digit) / 10;
+        if (over && saturated) *saturated = true;
         if (negative)
-            value = value < (min + digit) / 10 ? min : value * 10 - digit;
+            value = over ? min : value * 10 - digit;
         else
-            value = value > (max - digit) / 10 ? max : value * 10 + digit;
+            value = over ? max : value * 10 + digit;
     }
     return value;
 }
@@ -38,6 +40,12 @@ std::int64_t leading_number(std::u16string_view text) {
 
 std::int64_t leading_number(std::string_view text) {
     return leading(text);
+}
+
+bool leading_number_fits(std::u16string_view text) {
+    bool saturated = false;
+    leading(text, &saturated);
+    return !saturated;
 }
 
 std::int32_t leading_number_in(std::u16string_view text, std::int32_t low, std::int32_t high) {

@@ -12,6 +12,9 @@ namespace filarix {
 // stay at its ends.
 std::int64_t leading_number(std::u16string_view text);
 std::int64_t leading_number(std::string_view text);
+// False when the leading number is beyond a 64-bit integer and leading_number
+// would give only its saturated value.
+bool leading_number_fits(std::u16string_view text);
 // The same held to [low, high].
 std::int32_t leading_number_in(std::u16string_view text, std::int32_t low, std::int32_t high);
 std::int32_t leading_number_in(std::string_view text, std::int32_t low, std::int32_t high);

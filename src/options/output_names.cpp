@@ -96,8 +96,14 @@ void expand_output_mask(Run& run) {
 }
 
 std::u16string automatic_log_name(Run& run) {
-    const auto full = run.sys.full_path(run.s.output_name);
-    std::u16string name = full ? *full : run.s.output_name;
+    // A run listing to the console has no output name to follow: the log is
+    // named after the program rather than a bare, hidden ".log".
+    const std::u16string& base =
+        run.s.output_name.empty()
+            ? (run.program_name.empty() ? std::u16string(u"filarix64") : run.program_name)
+            : run.s.output_name;
+    const auto full = run.sys.full_path(base);
+    std::u16string name = full ? *full : base;
     const std::size_t sep = run.syntax.last_separator(name);
     const std::size_t dot = name.rfind(u'.');
     if (dot != std::u16string::npos && (sep == std::u16string::npos || dot > sep)) name.resize(dot);

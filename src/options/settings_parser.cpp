@@ -4,6 +4,7 @@
 
 #include "core/listing_file.hpp"
 #include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/environment.hpp"
 #include "options/ini_file.hpp"
@@ -30,7 +31,7 @@ void parse_settings(Run& run) {
 
     std::size_t i = 1;
     for (; i < run.args.size() && !is_option_argument(run, run.args[i]); ++i)
-        add_start_path(run, run.args[i]);
+        add_bare_argument(run, run.args[i]);
     parse_options(run, i);
     apply_consistency_rules(run);
 }
@@ -96,12 +97,12 @@ void apply_consistency_rules(Run& run) {
         run.s.acct_name = automatic_log_name(run);
         s.ACCT = 1;
         run.std_out.printf("\nno logfile option (-1) found. Auto logfile created\n%s\n\n",
-                           run.sys.narrow(run.s.acct_name).c_str());
+                           shown_name(run.sys, run.s.acct_name).c_str());
         open_log(run);
     }
     if (s.time_type == '0' && (s.MILLI || s.seconds)) s.time_type = 'w';
     if (s.RESET == 1 && !s.signature_check && !s.CRC && !s.SHA && !s.HASH && !s.SHA2 && !s.SHA3 &&
-        !s.SHA5) {
+        !s.SHA5 && !s.HASHSET) {
         run.std_out.put(
             "\n\n   No hashing options were chosen, so options RESET, -R is set to 0\n");
         run.std_out.put("   To FORCE reset use dual option: -R  -R\n\n");
@@ -148,6 +149,12 @@ void settle_settings(Run& run) {
     if (run.syntax.drive_letters) {
         const auto os = run.sys.get_env(u"OS");
         if (!os || os->find(u"NT") == std::u16string::npos) s.STREAM = 0;
+    }
+    // A path column of no width would lose the path: the whole name goes to
+    // the end of the record instead, as the name-after column writes it.
+    if (!s.NAMEONLY && !s.VAR && s.WIDTH <= 0 && !s.NAMEAFTER) {
+        s.NAMEAFTER = 1;
+        s.nameafter_width = 0;
     }
     if (s.NAMEAFTER && s.nameafter_width == -1) s.nameafter_width = 50;
     // Long paths are shown whole; the delimiter stays as it was chosen.

@@ -1,5 +1,7 @@
 #include "options/start_paths.hpp"
 
+#include "core/shown_text.hpp"
+
 namespace filarix {
 
 std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16string_view full) {
@@ -18,8 +20,23 @@ void add_start_path(Run& run, std::u16string_view path) {
     std::u16string stored = stored_start_path(run.syntax, *full);
     for (const auto& entry : run.s.root_list)
         if (run.syntax.same_path(entry, stored)) return;
-    if (run.s.root_list.size() >= list_capacity) return;
+    if (run.s.root_list.size() >= list_capacity) {
+        run.std_err.printf("\nToo many start paths: %s is not searched\n",
+                           shown_name(run.sys, path).c_str());
+        return;
+    }
     run.s.root_list.push_back(std::move(stored));
+}
+
+void add_bare_argument(Run& run, std::u16string_view argument) {
+    const auto full = run.sys.full_path(argument);
+    // A start path that is not there is named, not silently passed over.
+    if (!full || (!platform::has_wildcards(*full) && !run.sys.exists(*full))) {
+        run.std_err.printf("\nCannot find/open %s\n", shown_name(run.sys, argument).c_str());
+        ++run.missing_start_paths;
+        return;
+    }
+    add_path_argument(run, argument);
 }
 
 void add_path_argument(Run& run, std::u16string_view argument) {
@@ -47,7 +64,11 @@ void add_path_argument(Run& run, std::u16string_view argument) {
 void add_mask(Run& run, std::u16string_view mask) {
     for (const auto& entry : run.s.filetype_list)
         if (entry == mask) return;
-    if (run.s.filetype_list.size() >= list_capacity) return;
+    if (run.s.filetype_list.size() >= list_capacity) {
+        run.std_err.printf("\nToo many file masks: %s is not used\n",
+                           shown_name(run.sys, mask).c_str());
+        return;
+    }
     run.s.filetype_list.emplace_back(mask);
 }
 

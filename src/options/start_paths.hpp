@@ -11,6 +11,10 @@ namespace filarix {
 
 void add_start_path(Run& run, std::u16string_view path);
 void add_path_argument(Run& run, std::u16string_view argument);
+// A start path given bare on the command line: a directory, or a file (or
+// mask) taken as its directory plus the name as mask; one that does not
+// exist is named on the error stream and counted in run.missing_start_paths.
+void add_bare_argument(Run& run, std::u16string_view argument);
 void add_mask(Run& run, std::u16string_view mask);
 // The command text with its program replaced by the program's full path
 // when the search path finds it; sets run.s.command_program_length.

@@ -30,6 +30,18 @@ public:
                                           SearchDetail detail) override {
         return inner_.find_first(pattern, first, detail);
     }
+    std::unique_ptr<DirHandle> open_directory(std::u16string_view path) override {
+        return inner_.open_directory(path);
+    }
+    std::unique_ptr<DirHandle> open_subdirectory(DirHandle& parent,
+                                                 std::u16string_view name) override {
+        return inner_.open_subdirectory(parent, name);
+    }
+    std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
+                                                std::u16string_view mask, FindData& first,
+                                                SearchDetail detail) override {
+        return inner_.search_directory(directory, path, mask, first, detail);
+    }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override {
         return inner_.get_attributes(path);
     }
@@ -64,6 +76,9 @@ public:
         return inner_.create_directory(path);
     }
     bool delete_file(std::u16string_view path) override { return inner_.delete_file(path); }
+    bool rename_file(std::u16string_view from, std::u16string_view to) override {
+        return inner_.rename_file(from, to);
+    }
 
     // ----- Volumes -----
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override {
@@ -95,9 +110,8 @@ public:
     std::optional<std::u16string> get_env(std::u16string_view name) override {
         return inner_.get_env(name);
     }
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override {
-        return inner_.run_shell(before, file_argument, after);
+    int run_shell(const std::vector<std::u16string>& parts) override {
+        return inner_.run_shell(parts);
     }
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override {
         return inner_.spawn(program, args);
@@ -109,6 +123,7 @@ public:
     // ----- Console -----
     bool key_waiting() override { return inner_.key_waiting(); }
     int read_key() override { return inner_.read_key(); }
+    bool input_is_terminal() override { return inner_.input_is_terminal(); }
     bool read_line(std::string& line) override { return inner_.read_line(line); }
     int console_rows() override { return inner_.console_rows(); }
     bool interrupted() override { return inner_.interrupted(); }
@@ -129,6 +144,7 @@ public:
 
     // ----- Text -----
     std::string narrow(std::u16string_view text) override { return inner_.narrow(text); }
+    bool narrow_is_utf8() override { return inner_.narrow_is_utf8(); }
     std::u16string wide(std::string_view text) override { return inner_.wide(text); }
 
 private:

@@ -53,6 +53,15 @@ public:
     virtual bool next(FindData& entry) = 0;
 };
 
+// A directory a walk is inside. A backend that can reach entries relative
+// to an open directory keeps it here, so that a walk never goes by a path
+// that someone could redirect and is not bound by the system's path
+// length; a backend that goes by paths needs nothing in it.
+class DirHandle {
+public:
+    virtual ~DirHandle() = default;
+};
+
 // Broken-down calendar time.
 struct CivilTime {
     int year = 0;
@@ -156,6 +165,25 @@ public:
     // cannot be read. Windows mask rules; "." and ".." come first.
     virtual std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
                                                   SearchDetail detail) = 0;
+    // A start directory, as the user named it (links in its path count).
+    // Null when it cannot be opened.
+    virtual std::unique_ptr<DirHandle> open_directory(std::u16string_view) {
+        return std::make_unique<DirHandle>();
+    }
+    // A subdirectory of an open directory, never reached through a link:
+    // null when the entry is no longer a directory of its own.
+    virtual std::unique_ptr<DirHandle> open_subdirectory(DirHandle&, std::u16string_view) {
+        return std::make_unique<DirHandle>();
+    }
+    // find_first within an open directory; `path` is that directory's
+    // path, ending in a separator, for backends that search by path.
+    virtual std::unique_ptr<DirSearch> search_directory(DirHandle&, std::u16string_view path,
+                                                        std::u16string_view mask, FindData& first,
+                                                        SearchDetail detail) {
+        std::u16string pattern(path);
+        pattern += mask;
+        return find_first(pattern, first, detail);
+    }
     virtual std::optional<std::uint32_t> get_attributes(std::u16string_view path) = 0;
     virtual bool set_attributes(std::u16string_view path, std::uint32_t attributes) = 0;
     // The three times of a file, directory or stream, opened as an object.
@@ -167,6 +195,11 @@ public:
     virtual bool exists(std::u16string_view path) = 0;
 
     // ----- contents -----
+    // open_read, open_update and open_text open regular files (and named
+    // streams) only, whether the file is being catalogued or is one the
+    // program keeps (INI, log, memo, listing, label file): a pipe or a
+    // device is refused as a file that cannot be opened, without waiting
+    // and, where the system can tell beforehand, without being opened.
     // Opens a file or a named stream ("file:name") for sequential reading.
     // The fallback route is the runtime's plain open, which shares more.
     virtual std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) = 0;
@@ -179,6 +212,9 @@ public:
     virtual Sink& standard_error() = 0;
     virtual bool create_directory(std::u16string_view path) = 0;
     virtual bool delete_file(std::u16string_view path) = 0;
+    // Puts a file in the place of another in one step, replacing it; the
+    // sort replaces a listing only with a finished sorted copy this way.
+    virtual bool rename_file(std::u16string_view from, std::u16string_view to) = 0;
 };
 
 // Volumes and the security around them.
@@ -212,10 +248,10 @@ public:
     virtual std::optional<std::u16string> computer_name() = 0;
     virtual std::optional<std::u16string> get_env(std::u16string_view name) = 0;
     // Runs a command line through the command interpreter and waits. The
-    // file argument stands between the two parts of the command as one
-    // word, quoted so that no file name can run a command of its own.
-    virtual int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                          std::u16string_view after) = 0;
+    // parts alternate: command text, then a literal argument, then text,
+    // ... Each argument reaches the command as one word, quoted so that no
+    // file or directory name can run a command of its own.
+    virtual int run_shell(const std::vector<std::u16string>& parts) = 0;
     // Runs a program directly with a real argument vector and waits.
     virtual int spawn(std::u16string_view program, const std::vector<std::u16string>& args) = 0;
     virtual std::optional<std::u16string> choose_file(DialogKind kind) = 0;
@@ -226,15 +262,22 @@ class Console {
 public:
     virtual ~Console() = default;
 
-    // A key is waiting (only ever true on an interactive console).
+    // A key is waiting (only ever true on an interactive console). From the
+    // first look on, keys reach the program without Enter and without
+    // echo, until a line is read or the program ends.
     virtual bool key_waiting() = 0;
     // Reads one key without echo; -1 at the end of input.
     virtual int read_key() = 0;
+    // Standard input is a console a person types at, so that a wait for a
+    // key is answered rather than eating piped input or stalling.
+    virtual bool input_is_terminal() = 0;
     // Reads one line of standard input; false at the end of input.
     virtual bool read_line(std::string& line) = 0;
     // Rows of the console window; 0 when unknown.
     virtual int console_rows() = 0;
-    // The interrupt signal has arrived since start-up.
+    // The interrupt (Ctrl+C, or a request to terminate, or the terminal
+    // hanging up) has arrived since start-up. From then on a read that
+    // waits (a key, a line, a slow device) gives up instead.
     virtual bool interrupted() = 0;
     virtual void install_interrupt_handler() = 0;
     virtual void sleep_ms(unsigned milliseconds) = 0;
@@ -264,6 +307,8 @@ public:
 
     virtual std::string narrow(std::u16string_view text) = 0;
     virtual std::u16string wide(std::string_view text) = 0;
+    // The 8-bit form is UTF-8, so one character may take several bytes.
+    virtual bool narrow_is_utf8() { return true; }
 };
 
 // Everything the core reaches the operating system through.

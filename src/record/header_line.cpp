@@ -82,6 +82,15 @@ int write_header_line(Run& run) {
             case Column::md5:
                 out.printf(" %-*.*s%c", 40, 40, "  MD5 HASH", d);
                 break;
+            case Column::sha256:
+                out.printf(" %-*.*s%c", 64, 64, "  SHA-256 HASH", d);
+                break;
+            case Column::sha512:
+                out.printf(" %-*.*s%c", 128, 128, "  SHA-512 HASH", d);
+                break;
+            case Column::sha3:
+                out.printf(" %-*.*s%c", 64, 64, "  SHA3-256 HASH", d);
+                break;
             case Column::digest_blank:
                 out.printf("%.*s%c", 10, blanks, d);
                 break;

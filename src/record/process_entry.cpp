@@ -9,9 +9,11 @@
 #include "content/zip_listing.hpp"
 #include "core/columns.hpp"
 #include "core/listing_file.hpp"
+#include "core/shown_text.hpp"
 #include "record/access_reset.hpp"
 #include "record/command.hpp"
 #include "record/filters.hpp"
+#include "record/fixed_field.hpp"
 #include "record/name_shortening.hpp"
 #include "record/owner.hpp"
 #include "record/stream_lines.hpp"
@@ -69,6 +71,7 @@ namespace {
 std::string low_bytes(std::u16string_view text) {
     std::string out(text.size(), '\0');
     for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i] & 0xFF);
+    mask_controls(out);
     return out;
 }
 
@@ -79,7 +82,8 @@ bool contains(std::u16string_view text, std::u16string_view part) {
 // The record producer's state for one entry.
 class RecordWriter {
 public:
-    RecordWriter(Run& run, const std::u16string& directory, const std::u16string* name)
+    RecordWriter(Run& run, const std::u16string& directory, const std::u16string* name,
+                 const platform::FindData* known)
         : run_(run),
           s_(run.s),
           out_(run.output()),
@@ -87,7 +91,9 @@ public:
           directory_(directory),
           name_(name ? *name : std::u16string()),
           has_name_(name != nullptr),
-          width_(run.s.WIDTH) {}
+          known_(known),
+          width_(run.s.WIDTH),
+          narrow_utf8_(run.sys.narrow_is_utf8()) {}
 
     void process();
 
@@ -99,10 +105,14 @@ private:
     void write_name_columns();
     void write_name_after();
     void write_follow_up();
+    std::string member_name_column(std::u16string_view column) const;
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
+    // Counts the entry as known or unknown to the --HASHSET set; whether
+    // the matching mode lists it.
+    bool in_chosen_half();
     std::string field_text(std::u16string_view text) const {
-        return squeezed_ ? low_bytes(text) : run_.sys.narrow(text);
+        return squeezed_ ? low_bytes(text) : shown_name(run_.sys, text);
     }
 
     Run& run_;
@@ -117,10 +127,21 @@ private:
     bool squeezed_ = false;
     bool digested_ = false;
     DigestTexts digests_;
+    const platform::FindData* known_;
     // The path column's width: the setting's, or under VAR the whole path.
     int width_;
     std::size_t display_offset_ = 0;
     std::size_t complete_offset_ = 0;
+    // Name fields count characters, not bytes, where the 8-bit form is UTF-8.
+    const bool narrow_utf8_;
+    // A field of the name columns. Text from field_text is squeezed to one
+    // byte a character once the path column has done so; a raw name is not.
+    void put_name_field(std::string_view text, int width, int precision, Align align,
+                        bool raw_name = false) {
+        const bool utf8 = narrow_utf8_ && (raw_name || !squeezed_);
+        count(static_cast<int>(put_fixed(out_, text, width, precision, align, utf8)));
+        count(static_cast<int>(out_.put(d_)));
+    }
 };
 
 bool RecordWriter::select() {
@@ -135,10 +156,18 @@ bool RecordWriter::select() {
         return false;
 
     if (s_.NOCHILD == 1 || s_.NOCHILD == 2) {
-        if (contains(e_.pg_complete_path, u"\u200C") ||
-            contains(e_.pg_complete_path, u"_childobjects")) {
-            run.std_out.printf("%s\n", run.sys.narrow(e_.pg_complete_path).c_str());
-            if (s_.NOCHILD == 1) run.sys.delete_file(e_.pg_complete_path);
+        // Only what lies below the start path decides: a start path such as
+        // "/backup/my_childobjects_backup" does not doom all it holds.
+        const std::u16string_view below =
+            std::u16string_view(e_.pg_complete_path)
+                .substr(std::min(run.start_path_length, e_.pg_complete_path.size()));
+        if (contains(below, u"\u200C") || contains(below, u"_childobjects")) {
+            run.std_out.printf("%s\n", shown_name(run.sys, e_.pg_complete_path).c_str());
+            if (s_.NOCHILD == 1 && !run.sys.delete_file(e_.pg_complete_path))
+                run.std_err.printf(
+                    "Can't delete %s\n",
+                    shown_name(run.sys, run.syntax.without_long_prefix(e_.pg_complete_path))
+                        .c_str());
             return false;
         }
     }
@@ -152,7 +181,9 @@ bool RecordWriter::select() {
                 return false;
     }
 
-    {
+    if (known_) {
+        e_.data = *known_;
+    } else {
         auto search =
             run.sys.find_first(e_.pg_complete_path, e_.data, platform::SearchDetail::full);
         if (!search) return false;
@@ -182,9 +213,7 @@ bool RecordWriter::select() {
     if (s_.LESSTHAN && size > run.s.size_less) return false;
 
     if (s_.VAR) {
-        // The whole path as shown, which starts at the drive letter.
-        width_ =
-            static_cast<int>(e_.display_path.size() - drive_offset(run.syntax, e_.display_path));
+        // The path column shows the whole path.
     } else if (s_.width_set < 2) {
         e_.display_path = name_shorten(run.syntax, e_.display_path, width_);
     } else {
@@ -205,35 +234,89 @@ bool RecordWriter::select() {
             if (s_.signature_check == 2 && mismatch != 0) return false;
         }
     }
+    return s_.HASHSET ? in_chosen_half() : true;
+}
+
+bool RecordWriter::in_chosen_half() {
+    // A directory has no contents to look up; the matching modes list files.
+    if (is_directory_) return s_.hashset_match == 0;
+    const DigestTexts& texts = digests();
+    const KnownDigests& set = run_.known_digests;
+    bool known = false;
+    if (texts.read_ok) switch (set.kind()) {
+            case DigestKind::md5:
+                known = set.contains_hex(texts.md5);
+                break;
+            case DigestKind::sha1:
+                known = set.contains_hex(texts.sha1);
+                break;
+            case DigestKind::sha256:
+                known = set.contains_hex(texts.sha256);
+                break;
+            case DigestKind::sha512:
+                known = set.contains_hex(texts.sha512);
+                break;
+            case DigestKind::none:
+                break;
+        }
+    ++(known ? run_.counts.known_files : run_.counts.unknown_files);
+    if (s_.hashset_match == hashset_known_only) return known;
+    if (s_.hashset_match == hashset_unknown_only) return !known;
     return true;
 }
 
 void RecordWriter::write_path_column() {
     Run& run = run_;
-    if (run.s.drive_letter != 0 && !e_.display_path.empty())
+    // A path with no drive letter has nothing for a drive letter to replace.
+    if (run.s.drive_letter != 0 && run.syntax.drive_letters && !e_.display_path.empty())
         e_.display_path[drive_offset(run.syntax, e_.display_path)] = run.s.drive_letter;
     const int width = width_;
+    std::string text;
+    bool utf8 = narrow_utf8_;
+    const bool whole = s_.VAR || (s_.NAMEONLY && width <= 0);
     if (!s_.NAMEONLY) {
         if (s_.UTF8) {
-            const Utf8Text text =
-                to_utf8(run.syntax, std::u16string_view(e_.display_path).substr(display_offset_));
-            count(out_.printf("%-*.*s%c", width, width, text.bytes.c_str(), d_));
+            text = to_utf8(run.syntax, std::u16string_view(e_.display_path).substr(display_offset_))
+                       .bytes;
+            mask_controls(text);
+            utf8 = true;
         } else {
             squeeze_to_bytes(run.syntax, e_.display_path);
             squeezed_ = true;
-            const std::string text =
-                low_bytes(std::u16string_view(e_.display_path).substr(display_offset_));
-            count(out_.printf("%-*.*s%c", width, width, text.c_str(), d_));
+            text = low_bytes(std::u16string_view(e_.display_path).substr(display_offset_));
+            utf8 = false;  // every character is one byte now
         }
-        return;
+    } else if (s_.PPATHONLY) {
+        text = shown_name(run.sys, std::u16string_view(e_.display_path).substr(display_offset_));
+    } else if (has_name_) {
+        text = shown_name(run.sys, name_);
+    } else {
+        // A directory record has no name of its own: its last component.
+        const std::u16string_view path = e_.pg_complete_path;
+        const std::size_t sep = run.syntax.last_separator(path);
+        text = shown_name(run.sys, sep == std::u16string_view::npos ? path : path.substr(sep + 1));
     }
-    const std::string text =
-        s_.PPATHONLY ? run.sys.narrow(std::u16string_view(e_.display_path).substr(display_offset_))
-                     : run.sys.narrow(name_);
-    if (s_.VAR || width == 0)
-        count(out_.printf("%s%c", text.c_str(), d_));
+    if (whole)
+        count(static_cast<int>(out_.put(text)));
     else
-        count(out_.printf("%-*.*s%c", width, width, text.c_str(), d_));
+        count(static_cast<int>(put_fixed(out_, text, width, width, Align::left, utf8)));
+    count(static_cast<int>(out_.put(d_)));
+}
+
+// A ZIP member's name column, fitted and turned into bytes as the path
+// column of the archive's own record is.
+std::string RecordWriter::member_name_column(std::u16string_view column) const {
+    const platform::PathSyntax& syntax = run_.syntax;
+    std::u16string text;
+    if (s_.VAR)
+        text = column;
+    else if (s_.width_set < 2)
+        text = name_shorten(syntax, column, s_.WIDTH);
+    else
+        text = name_elide(syntax, column, std::uint64_t(s_.WIDTH));
+    if (s_.UTF8) return to_utf8(syntax, text).bytes;
+    squeeze_to_bytes(syntax, text);
+    return low_bytes(text);
 }
 
 void RecordWriter::write_name_columns() {
@@ -246,7 +329,8 @@ void RecordWriter::write_name_columns() {
         if (short_name.empty()) {
             const std::u16string text =
                 s_.EXT == 1 ? parts.base : platform::ascii_upper(parts.base + parts.extension);
-            count(out_.printf(" %-*.*s%c", 14, 14, field_text(text).c_str(), d_));
+            count(static_cast<int>(out_.put(' ')));
+            put_name_field(field_text(text), 14, 14, Align::left);
         } else {
             short_name = platform::ascii_upper(short_name);
             if (s_.EXT == 1) {
@@ -262,7 +346,8 @@ void RecordWriter::write_name_columns() {
                 }
                 if (cut != std::u16string::npos) short_name.resize(cut);
             }
-            count(out_.printf(" %-14.14s%c", run.sys.narrow(short_name).c_str(), d_));
+            count(static_cast<int>(out_.put(' ')));
+            put_name_field(shown_name(run.sys, short_name), 14, 14, Align::left, true);
         }
     }
     if (s_.LFN) {
@@ -272,20 +357,20 @@ void RecordWriter::write_name_columns() {
             (s_.EXT == 0 || s_.EXT == 2) ? parts.base + parts.extension : parts.base;
         const std::string narrow = field_text(text);
         const int width = static_cast<int>(run.s.lfn_width);
-        const int precision = std::min<int>(static_cast<int>(narrow.size()), width);
-        count(out_.printf(" %-*.*s%c", width, precision, narrow.c_str(), d_));
+        count(static_cast<int>(out_.put(' ')));
+        put_name_field(narrow, width, width, Align::left);
     }
     if (s_.EXT != 0 && !s_.fixed) {
         if (parts.extension.size() > 1)
-            count(out_.printf("%6.6s%c",
-                              field_text(platform::ascii_upper(parts.extension.substr(1))).c_str(),
-                              d_));
+            put_name_field(field_text(platform::ascii_upper(parts.extension.substr(1))), 6, 6,
+                           Align::right);
         else
             count(out_.printf(" -----%c", d_));
     }
     if (s_.EXT != 0) {
         const std::u16string shown = short_name.empty() ? e_.data.name : short_name;
-        count(out_.printf(" %13.13s%c", run.sys.narrow(shown).c_str(), d_));
+        count(static_cast<int>(out_.put(' ')));
+        put_name_field(shown_name(run.sys, shown), 13, 13, Align::right, true);
     }
 }
 
@@ -296,7 +381,9 @@ void RecordWriter::write_fields() {
     for (const Column column : columns) {
         switch (column) {
             case Column::sequence:
-                count(out_.printf("%06ld%c", long(run.counts.sequence_counter++), d_));
+                count(out_.printf("%06llu%c",
+                                  static_cast<unsigned long long>(run.counts.sequence_counter++),
+                                  d_));
                 break;
             case Column::label:
                 count(out_.printf("%s%c", run.s.label_text.c_str(), d_));
@@ -334,6 +421,15 @@ void RecordWriter::write_fields() {
             case Column::sha1:
                 count(out_.printf(" %*.*s%c", 40, 40, digests().sha1.c_str(), d_));
                 break;
+            case Column::sha256:
+                count(out_.printf(" %*.*s%c", 64, 64, digests().sha256.c_str(), d_));
+                break;
+            case Column::sha512:
+                count(out_.printf(" %*.*s%c", 128, 128, digests().sha512.c_str(), d_));
+                break;
+            case Column::sha3:
+                count(out_.printf(" %*.*s%c", 64, 64, digests().sha3.c_str(), d_));
+                break;
             case Column::digest_blank:
                 count(out_.printf("%*.*s%c", 10, 10, "", d_));
                 break;
@@ -353,8 +449,8 @@ void RecordWriter::write_fields() {
                 count(out_.printf("%11.11s%c", run.layout.volume_id_text.c_str(), d_));
                 break;
             case Column::volume_label:
-                count(
-                    out_.printf("%12.12s%c", run.sys.narrow(run.layout.volume_label).c_str(), d_));
+                count(out_.printf("%12.12s%c", shown_name(run.sys, run.layout.volume_label).c_str(),
+                                  d_));
                 break;
             case Column::names:
                 write_name_columns();
@@ -380,8 +476,15 @@ void RecordWriter::write_fields() {
 const DigestTexts& RecordWriter::digests() {
     if (!digested_) {
         digested_ = true;
+        // The known set's kind is digested too, shown or not.
+        const DigestKind set_kind = run_.known_digests.kind();
         digests_ = digest_file(run_, e_.pg_complete_path,
-                               {.crc = s_.CRC != 0, .md5 = s_.HASH != 0, .sha1 = s_.SHA != 0},
+                               {.crc = s_.CRC != 0,
+                                .md5 = s_.HASH != 0 || set_kind == DigestKind::md5,
+                                .sha1 = s_.SHA != 0 || set_kind == DigestKind::sha1,
+                                .sha256 = s_.SHA2 != 0 || set_kind == DigestKind::sha256,
+                                .sha512 = s_.SHA5 != 0 || set_kind == DigestKind::sha512,
+                                .sha3 = s_.SHA3 != 0},
                                is_directory_);
     }
     return digests_;
@@ -391,12 +494,11 @@ void RecordWriter::write_name_after() {
     Run& run = run_;
     const int n = run.s.nameafter_width < 0 ? 50 : run.s.nameafter_width;
     if (n > 0 && !s_.VAR) {
-        const std::string text =
-            field_text(std::u16string_view(e_.display_path).substr(display_offset_));
-        count(out_.printf("%-*.*s%c", n, n, text.c_str(), d_));
+        put_name_field(field_text(std::u16string_view(e_.display_path).substr(display_offset_)), n,
+                       n, Align::left);
     } else {
         const std::string text =
-            run.sys.narrow(std::u16string_view(e_.pg_complete_path).substr(complete_offset_));
+            shown_name(run.sys, std::u16string_view(e_.pg_complete_path).substr(complete_offset_));
         count(out_.printf("%s%c", text.c_str(), d_));
     }
 }
@@ -420,8 +522,11 @@ void RecordWriter::write_follow_up() {
         ++run.counts.console_lines;
         if (run.counts.console_lines % run.layout.page_length == 0) run.pause_listing();
     }
-    if (s_.ZIPLOG)
-        run.counts.zip_members_found += list_zip_members(run, e_.pg_complete_path, e_.data.size);
+    // A directory has no contents to list; opening it would only report a failure.
+    if (s_.ZIPLOG && !is_directory_)
+        run.counts.zip_members_found += list_zip_members(
+            run, e_.pg_complete_path, e_.data.size,
+            [this](std::u16string_view column) { return member_name_column(column); });
     if (s_.RESET) restore_entry_times(run, e_);
     if (s_.execute) run_file_command(run, e_.pg_complete_path, directory_, name_);
     if (s_.SPLIT && run.s.split_lines > 0 &&
@@ -433,16 +538,34 @@ void RecordWriter::process() {
     Run& run = run_;
     if (!select()) return;
 
-    if (!is_directory_) ++run.counts.files_found;
-    run.counts.bytes_found += static_cast<std::int64_t>(e_.data.size);
-    if (run.sizing_pass) return;
+    const auto tally = [&] {
+        if (!is_directory_) ++run.counts.files_found;
+        run.counts.bytes_found += static_cast<std::int64_t>(e_.data.size);
+    };
+    if (run.sizing_pass) {
+        tally();
+        return;
+    }
 
     display_offset_ = drive_offset(run.syntax, e_.display_path);
     complete_offset_ = drive_offset(run.syntax, e_.pg_complete_path);
     run.counts.line_length = 0;
 
+    // An entry cut short (Ctrl+C in a digest, say) leaves no part of its
+    // record behind and is not counted.
+    struct RecordGuard {
+        OutStream& out;
+        bool done = false;
+        ~RecordGuard() {
+            if (!done) out.drop_record();
+        }
+    } guard{out_};
+    out_.begin_record();
     write_fields();
     count(static_cast<int>(out_.put('\n')));
+    guard.done = true;
+    out_.end_record();
+    tally();
     check_output_written(run);
     if (s_.NAMEONLY) return;
     write_follow_up();
@@ -450,8 +573,9 @@ void RecordWriter::process() {
 
 }  // namespace
 
-void process_entry(Run& run, const std::u16string& directory, const std::u16string* name) {
-    RecordWriter(run, directory, name).process();
+void process_entry(Run& run, const std::u16string& directory, const std::u16string* name,
+                   const platform::FindData* known) {
+    RecordWriter(run, directory, name, known).process();
 }
 
 }  // namespace filarix

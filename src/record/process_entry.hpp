@@ -9,7 +9,10 @@ namespace filarix {
 
 // The directory ends in a separator (or, for a directory that only holds
 // streams, is the directory's own path); no name lists the directory itself.
-void process_entry(Run& run, const std::u16string& directory, const std::u16string* name);
+// `known` is the entry as the walker's search already delivered it, which
+// spares looking the entry up again by its path.
+void process_entry(Run& run, const std::u16string& directory, const std::u16string* name,
+                   const platform::FindData* known = nullptr);
 
 // Where the path column starts: at the drive letter of a path that has one
 // among its first eight characters (so "\\?\" is not shown), else at 0.

@@ -163,6 +163,15 @@ void StreamLine::column(Column c) {
         case Column::sha1:
             if (!directory_) out_.printf(" %*.*s%c", 40, 40, digests().sha1.c_str(), d_);
             break;
+        case Column::sha256:
+            if (!directory_) out_.printf(" %*.*s%c", 64, 64, digests().sha256.c_str(), d_);
+            break;
+        case Column::sha512:
+            if (!directory_) out_.printf(" %*.*s%c", 128, 128, digests().sha512.c_str(), d_);
+            break;
+        case Column::sha3:
+            if (!directory_) out_.printf(" %*.*s%c", 64, 64, digests().sha3.c_str(), d_);
+            break;
         case Column::digest_blank:
             break;  // the fixed filler stands in its place
         case Column::creation_time:
@@ -299,7 +308,12 @@ const DigestTexts& StreamLine::digests() {
         digested_ = true;
         // The stream's own bytes, read through "file:name".
         digests_ = digest_file(run_, stream_path,
-                               {.crc = s_.CRC != 0, .md5 = s_.HASH != 0, .sha1 = s_.SHA != 0});
+                               {.crc = s_.CRC != 0,
+                                .md5 = s_.HASH != 0,
+                                .sha1 = s_.SHA != 0,
+                                .sha256 = s_.SHA2 != 0,
+                                .sha512 = s_.SHA5 != 0,
+                                .sha3 = s_.SHA3 != 0});
     }
     return digests_;
 }

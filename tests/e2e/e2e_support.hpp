@@ -133,8 +133,12 @@ public:
     }
 
     // Drains both pipes and waits for the exit.
+    // A binary that went silent is killed, so that a hang fails the test
+    // instead of stopping the suite.
     Result finish() {
-        EXPECT_TRUE(pump()) << "the binary went silent for 10 s";
+        const bool ended = pump();
+        EXPECT_TRUE(ended) << "the binary went silent for 10 s";
+        if (!ended && pid_ > 0) ::kill(pid_, SIGKILL);
         int status = 0;
         if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) {
             result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

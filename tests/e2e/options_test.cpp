@@ -56,7 +56,7 @@ TEST(Options, NoticeEndsAtOnceWithoutSummary) {
     TempTree t;
     const auto result = run({"-@"}, t.root());
     EXPECT_EQ(result.status, 6);
-    EXPECT_NE(result.out.find("BSD"), std::string::npos);
+    EXPECT_NE(result.out.find("Permission is hereby granted"), std::string::npos);
     EXPECT_EQ(result.err, "");
 }
 

@@ -15,7 +15,9 @@ public:
     long long read(void* buffer, std::size_t size) override {
         return owner_.should_fail(Kind::read) ? -1 : inner_->read(buffer, size);
     }
-    bool seek(std::uint64_t offset) override { return inner_->seek(offset); }
+    bool seek(std::uint64_t offset) override {
+        return !owner_.should_fail(Kind::seek) && inner_->seek(offset);
+    }
 
 private:
     FaultyPlatform& owner_;
@@ -29,7 +31,9 @@ public:
     long long read(void* buffer, std::size_t size) override {
         return owner_.should_fail(Kind::read) ? -1 : inner_->read(buffer, size);
     }
-    bool seek(std::uint64_t offset) override { return inner_->seek(offset); }
+    bool seek(std::uint64_t offset) override {
+        return !owner_.should_fail(Kind::seek) && inner_->seek(offset);
+    }
     std::optional<std::uint64_t> size() override { return inner_->size(); }
     bool write(const void* data, std::size_t size) override {
         return !owner_.should_fail(Kind::update_write) && inner_->write(data, size);
@@ -125,8 +129,21 @@ std::unique_ptr<platform::DirSearch> FaultyPlatform::find_first(std::u16string_v
     return std::make_unique<FaultySearch>(*this, std::move(search));
 }
 
+std::unique_ptr<platform::DirSearch> FaultyPlatform::search_directory(
+    platform::DirHandle& directory, std::u16string_view path, std::u16string_view mask,
+    platform::FindData& first, platform::SearchDetail detail) {
+    if (should_fail(Kind::find_first)) return nullptr;
+    auto search = inner().search_directory(directory, path, mask, first, detail);
+    if (!search) return nullptr;
+    return std::make_unique<FaultySearch>(*this, std::move(search));
+}
+
 bool FaultyPlatform::set_attributes(std::u16string_view path, std::uint32_t attributes) {
     return !should_fail(Kind::set_attributes) && inner().set_attributes(path, attributes);
+}
+
+bool FaultyPlatform::rename_file(std::u16string_view from, std::u16string_view to) {
+    return !should_fail(Kind::rename_file) && inner().rename_file(from, to);
 }
 
 bool FaultyPlatform::get_times(std::u16string_view path, platform::FileTicks& creation,

@@ -19,6 +19,7 @@ public:
     enum class Kind : std::size_t {
         open_read,       // open_read gives null
         read,            // InputFile::read (also on update files) gives -1
+        seek,            // InputFile::seek (also on update files) gives false
         open_update,     // open_update gives null
         update_write,    // UpdateFile::write gives false
         open_text,       // open_text gives null
@@ -30,6 +31,7 @@ public:
         get_times,       // get_times gives false
         set_times,       // set_times gives false
         set_attributes,  // set_attributes gives false
+        rename_file,     // rename_file gives false
         count_
     };
 
@@ -57,7 +59,14 @@ public:
     std::unique_ptr<platform::DirSearch> find_first(std::u16string_view pattern,
                                                     platform::FindData& first,
                                                     platform::SearchDetail detail) override;
+    // A search within an open directory fails as find_first does.
+    std::unique_ptr<platform::DirSearch> search_directory(platform::DirHandle& directory,
+                                                          std::u16string_view path,
+                                                          std::u16string_view mask,
+                                                          platform::FindData& first,
+                                                          platform::SearchDetail detail) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
+    bool rename_file(std::u16string_view from, std::u16string_view to) override;
     bool get_times(std::u16string_view path, platform::FileTicks& creation,
                    platform::FileTicks& access, platform::FileTicks& write) override;
     bool set_times(std::u16string_view path, platform::FileTicks creation,

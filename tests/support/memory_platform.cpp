@@ -171,9 +171,10 @@ private:
 
 class CaptureSink final : public platform::Sink {
 public:
-    CaptureSink(std::string& text, const bool& terminal, std::size_t& flushes)
-        : text_(text), terminal_(terminal), flushes_(flushes) {}
+    CaptureSink(std::string& text, const bool& terminal, std::size_t& flushes, const bool& fails)
+        : text_(text), terminal_(terminal), flushes_(flushes), fails_(fails) {}
     bool write(const char* data, std::size_t size) override {
+        if (fails_) return false;
         text_.append(data, size);
         return true;
     }
@@ -187,6 +188,7 @@ private:
     std::string& text_;
     const bool& terminal_;
     std::size_t& flushes_;
+    const bool& fails_;
 };
 
 }  // namespace
@@ -353,8 +355,8 @@ std::optional<std::u16string> MemoryPlatform::absolute(std::u16string_view path)
 // ----- building -----
 
 MemoryPlatform::MemoryPlatform()
-    : out_sink_(std::make_unique<CaptureSink>(out_text, out_is_terminal, out_flushes)),
-      err_sink_(std::make_unique<CaptureSink>(err_text, err_is_terminal, err_flushes)) {
+    : out_sink_(std::make_unique<CaptureSink>(out_text, out_is_terminal, out_flushes, out_fails)),
+      err_sink_(std::make_unique<CaptureSink>(err_text, err_is_terminal, err_flushes, err_fails)) {
     add_volume(u"C:");
     add_dir(u"C:\\work");
 }
@@ -461,6 +463,12 @@ Node& MemoryPlatform::add_file(std::u16string_view path, std::uint64_t size,
                                const NodeOptions& options) {
     Node& node = make_node(path, false, options);
     node.content->zero_tail = size;
+    return node;
+}
+
+Node& MemoryPlatform::add_special(std::u16string_view path, const NodeOptions& options) {
+    Node& node = make_node(path, false, options);
+    node.special = true;
     return node;
 }
 
@@ -613,7 +621,8 @@ std::unique_ptr<platform::InputFile> MemoryPlatform::open_read(std::u16string_vi
                                                                bool fallback_route) {
     read_opens.push_back({std::u16string(path), fallback_route});
     Found found = find(path);
-    if (!found.node || found.node->locked || (found.node->locked_primary && !fallback_route))
+    if (!found.node || found.node->locked || found.node->special ||
+        (found.node->locked_primary && !fallback_route))
         return nullptr;
     if (found.where->has_stream) {
         if (!found.stream) return nullptr;
@@ -639,7 +648,8 @@ std::shared_ptr<Content> MemoryPlatform::writable(std::u16string_view path, bool
         found.parent->children[ascii_upper(found.where->parts.back())] = std::move(made);
     }
     Node* node = found.node;
-    if (node->locked || node->protect || (!node->is_dir && (node->attributes & attr::readonly)))
+    if (node->locked || node->protect || node->special ||
+        (!node->is_dir && (node->attributes & attr::readonly)))
         return nullptr;
     if (found.where->has_stream) {
         if (found.stream) return found.stream->content;
@@ -720,6 +730,28 @@ bool MemoryPlatform::delete_file(std::u16string_view path) {
     if (found.node->is_dir || (found.node->attributes & attr::readonly) || !found.parent)
         return false;
     found.parent->children.erase(ascii_upper(found.where->parts.back()));
+    return true;
+}
+
+bool MemoryPlatform::rename_file(std::u16string_view from, std::u16string_view to) {
+    Found source = find(from);
+    if (!source.node || source.node->is_dir || source.node->locked || source.node->protect ||
+        source.where->has_stream || !source.parent)
+        return false;
+    Found target = find(to);
+    if (!target.where || target.where->has_stream || target.where->parts.empty() ||
+        !target.parent || target.parent->protect)
+        return false;
+    if (target.node && (target.node->is_dir || target.node->locked || target.node->protect ||
+                        (target.node->attributes & attr::readonly)))
+        return false;
+    auto& from_children = source.parent->children;
+    const auto at = from_children.find(ascii_upper(source.where->parts.back()));
+    if (at == from_children.end()) return false;
+    std::shared_ptr<Node> moved = at->second;
+    from_children.erase(at);
+    moved->name = target.where->parts.back();
+    target.parent->children[ascii_upper(target.where->parts.back())] = std::move(moved);
     return true;
 }
 
@@ -810,10 +842,8 @@ std::optional<std::u16string> MemoryPlatform::get_env(std::u16string_view name) 
     return it->second;
 }
 
-int MemoryPlatform::run_shell(std::u16string_view before, std::u16string_view file_argument,
-                              std::u16string_view after) {
-    shell_calls.push_back(
-        {std::u16string(before), std::u16string(file_argument), std::u16string(after)});
+int MemoryPlatform::run_shell(const std::vector<std::u16string>& parts) {
+    shell_calls.push_back({parts});
     return on_shell ? on_shell(shell_calls.back()) : shell_result;
 }
 
@@ -829,15 +859,16 @@ std::optional<std::u16string> MemoryPlatform::choose_file(platform::DialogKind k
 
 // ----- console -----
 
+// After the interrupt a wait for input gives up, as on a real console.
 int MemoryPlatform::read_key() {
-    if (keys.empty()) return -1;
+    if (keys.empty() || interrupt_requested) return -1;
     const int key = keys.front();
     keys.pop_front();
     return key;
 }
 
 bool MemoryPlatform::read_line(std::string& line) {
-    if (input_lines.empty()) return false;
+    if (input_lines.empty() || interrupt_requested) return false;
     line = std::move(input_lines.front());
     input_lines.pop_front();
     return true;

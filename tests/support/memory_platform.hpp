@@ -101,6 +101,7 @@ struct Node {
     bool protect = false;
     bool unlistable = false;
     bool streams_unreadable = false;
+    bool special = false;  // a pipe or a device: listed, never opened
     std::shared_ptr<Content> content = std::make_shared<Content>();
     std::vector<Stream> streams;  // in insertion order
     // Keyed by the upper-cased name.
@@ -130,10 +131,9 @@ struct Volume {
     std::shared_ptr<Node> top;  // the root directory
 };
 
+// Command text and literal arguments, alternating.
 struct ShellCall {
-    std::u16string before;
-    std::u16string file_argument;
-    std::u16string after;
+    std::vector<std::u16string> parts;
 };
 
 struct SpawnCall {
@@ -172,6 +172,10 @@ public:
                    const NodeOptions& options = {});
     // A file of a given size reading as zero bytes, without storing them.
     Node& add_file(std::u16string_view path, std::uint64_t size, const NodeOptions& options = {});
+    // A named pipe or a device node: listed as a file of size 0, but
+    // open_read, open_update and open_text refuse it, as a real backend
+    // refuses anything but a regular file.
+    Node& add_special(std::u16string_view path, const NodeOptions& options = {});
     // A directory that is a reparse point (directory | reparse_point).
     Node& add_symlink_dir(std::u16string_view path, const NodeOptions& options = {});
     // Adds or replaces a named stream of an existing file or directory.
@@ -200,8 +204,12 @@ public:
     std::string err_text;  // what went to standard error
     bool out_is_terminal = false;
     bool err_is_terminal = false;
+    bool in_is_terminal = false;
     std::size_t out_flushes = 0;
     std::size_t err_flushes = 0;
+    // Writes to the stream fail from then on (a full disk, a closed pipe).
+    bool out_fails = false;
+    bool err_fails = false;
 
     bool security_privilege = true;  // enable_security_privilege's answer
     bool backup_privileges = true;   // enable_backup_privileges' answer
@@ -263,6 +271,8 @@ public:
     platform::Sink& standard_error() override;
     bool create_directory(std::u16string_view path) override;
     bool delete_file(std::u16string_view path) override;
+    // Moves a file node, replacing a file of the target name.
+    bool rename_file(std::u16string_view from, std::u16string_view to) override;
 
     std::optional<platform::VolumeInfo> volume_info(std::u16string_view root) override;
     std::optional<std::uint64_t> free_space(std::u16string_view root) override;
@@ -279,12 +289,12 @@ public:
                                               std::u16string_view extension) override;
     std::optional<std::u16string> computer_name() override { return computer; }
     std::optional<std::u16string> get_env(std::u16string_view name) override;
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override;
+    int run_shell(const std::vector<std::u16string>& parts) override;
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;
     std::optional<std::u16string> choose_file(platform::DialogKind kind) override;
 
     bool key_waiting() override { return !keys.empty(); }
+    bool input_is_terminal() override { return in_is_terminal; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override { return rows; }

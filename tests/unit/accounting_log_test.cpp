@@ -76,7 +76,9 @@ TEST(AccountingLog, ADirectoryThatCannotBeMadeMeansNoLog) {
     EXPECT_EQ(mp.slept_ms, 0u);
 }
 
-TEST(AccountingLog, ADamagedEndIsCutAtTheFirstZeroOrCtrlZ) {
+// Only a tail of nothing but zeros and Ctrl+Z is padding: a file with text
+// after such bytes (a program named as the log) is kept whole.
+TEST(AccountingLog, ADamagedEndLosesOnlyItsTrailingPadding) {
     const std::string big(100000, 'x');
     const struct {
         std::string before;
@@ -84,13 +86,16 @@ TEST(AccountingLog, ADamagedEndIsCutAtTheFirstZeroOrCtrlZ) {
     } cases[] = {
         {"line one\nline two\n" + std::string(4, '\0'), "line one\nline two\n"},
         {"abcdefghij\x1a\x1a", "abcdefghij"},
-        {"abcdef\x1agh\0ij"s, "abcdef"},
+        {"abcdef\x1agh\0ij"s, "abcdef\x1agh\0ij"s},
+        {"abcdef\x1agh\0\x1a\0"s, "abcdef\x1agh"},
         {"123456789" + std::string(1, '\0'), "123456789"},  // exactly 10 bytes
-        {std::string(1, '\0') + "abcdefghijk", ""},
+        {std::string(1, '\0') + "abcdefghijk", std::string(1, '\0') + "abcdefghijk"},
         {"abc\x1a", "abc\x1a"},                        // shorter than 10: never cut
         {std::string(9, '\0'), std::string(9, '\0')},  // likewise
         {"no damage at all\n", "no damage at all\n"},
-        {big + std::string(1, '\0') + "tail", big},  // found past the first block
+        {big + std::string(1, '\0') + "tail", big + std::string(1, '\0') + "tail"},
+        {"ab" + std::string(70000, '\0') + big, "ab" + std::string(70000, '\0') + big},
+        {big + std::string(70000, '\0'), big},  // padding across blocks
         {"", ""},
     };
     for (const auto& c : cases) {
@@ -147,8 +152,9 @@ TEST_F(Banner, ZoneFormsOnTheStandardOutput) {
         {{"Eastern Standard Time", "", 18000, false},
          "Sun Jan 14 15:42:16 2024 GMT, 10:42 Eastern Standard Time (EST/:5)"},
         // The daylight name is shortened but keeps its case; GMT is an hour earlier.
+        // Greenwich time is UTC itself, daylight time or not.
         {{"Central Standard Time", "central daylight time", 21600, true},
-         "Sun Jan 14 14:42:16 2024 GMT, 09:42 Central Standard Time (CST/cdt:6*)"},
+         "Sun Jan 14 15:42:16 2024 GMT, 09:42 Central Standard Time (CST/cdt:6*)"},
         {{"W. Europe Standard Time", "", -3600, false},
          "Sun Jan 14 15:42:16 2024 GMT, 16:42 W. Europe Standard Time (WES/:-1)"},
         {{"UTC", "", 0, false}, "Sun Jan 14 15:42:16 2024 GMT, 15:42 UTC (UTC/:0)"},

@@ -144,6 +144,49 @@ TEST_F(Digests, FailureTextsKeepTheirWidths) {
     EXPECT_EQ(digest(u"C:\\d\\missing").crc, "CRCERROR");
 }
 
+// Files past one read slot go to the worker thread: every digest and every
+// failure must be what the reading thread alone gives.
+TEST_F(Digests, TheWorkerThreadChangesNothing) {
+    constexpr DigestRequest six{
+        .crc = true, .md5 = true, .sha1 = true, .sha256 = true, .sha512 = true, .sha3 = true};
+    std::string data(3 << 20 | 7, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 % 251);
+    mp.add_file(u"C:\\d\\big", data);
+    const struct {
+        std::int64_t begin, end;
+    } windows[] = {{0, 0}, {1, 0}, {5, (1 << 20) + 3}, {(2 << 20) + 1, 0}, {10, 11}};
+    const auto texts = [&](bool one_thread, std::int64_t begin, std::int64_t end) {
+        if (one_thread)
+            mp.env.insert_or_assign(u"FILARIX_DIGEST_THREADS", std::u16string(1, u'1'));
+        else
+            mp.env.erase(u"FILARIX_DIGEST_THREADS");
+        filarix::Run run(mp);
+        run.s.DISPLACE = begin;
+        run.s.displace_end = end;
+        const DigestTexts t = digest_file(run, u"C:\\d\\big", six);
+        std::string all_texts;
+        for (const std::string* text : {&t.crc, &t.md5, &t.sha1, &t.sha256, &t.sha512, &t.sha3})
+            all_texts.append(*text).push_back(' ');
+        return all_texts;
+    };
+    for (const auto& w : windows)
+        EXPECT_EQ(texts(false, w.begin, w.end), texts(true, w.begin, w.end));
+
+    // A read error while the worker holds slots: the failure texts, each
+    // as wide as its digest.
+    FaultyPlatform faulty(mp);
+    faulty.fail(FaultyPlatform::Kind::read, 5);
+    filarix::Run run(faulty);
+    const DigestTexts t = digest_file(run, u"C:\\d\\big", six);
+    EXPECT_FALSE(t.read_ok);
+    const std::vector<std::pair<std::string, std::size_t>> widths{
+        {t.crc, 8}, {t.md5, 32}, {t.sha1, 40}, {t.sha256, 64}, {t.sha512, 128}, {t.sha3, 64}};
+    for (const auto& [text, width] : widths) {
+        EXPECT_EQ(text.size(), width) << text;
+        EXPECT_NE(text.find("ERROR"), std::string::npos) << text;
+    }
+}
+
 TEST_F(Digests, FallbackRouteGetsTheSameWindow) {
     mp.add_file(u"C:\\d\\shared", "xx123456789", {.locked_primary = true});
     const DigestTexts t = digest(u"C:\\d\\shared", 2);

@@ -65,10 +65,10 @@ RunSettings start_up_record() {
 // Names the fields of the record that differ, by their place in it.
 struct KeyCase {
     std::string ini;
-    std::function<void(RunSettings&)> settings;   // the changes to the start-up record
+    std::function<void(RunSettings&)> settings;          // the changes to the start-up record
     std::function<void(const filarix::Run&)> globals{};  // checks of the other globals
-    std::string out{};                            // the messages on standard output
-    std::uint64_t slept_ms = 0;                   // the pause after them
+    std::string out{};                                   // the messages on standard output
+    std::uint64_t slept_ms = 0;                          // the pause after them
 };
 
 void run_key_cases(const std::vector<KeyCase>& cases) {
@@ -361,7 +361,9 @@ TEST(IniFile, KeysAreFoundAnywhereOrAtTheStartAsTheTableSays) {
         {"COMMENT=TIME CHECK", [](RunSettings& s) { s.COMMENT = 1; }},
         {"X=PAUSE", [](RunSettings& s) { s.EXCLUDE = 1; },
          [](const filarix::Run& r) { EXPECT_EQ(joined(r.s.exclude_list), "PAUSE|"); }},
-        {"OUTFILE=C:\\PAUSE\\A", [](RunSettings& s) { s.PAUSE = 1; }},
+        // Keys are looked for before "=", never in a value.
+        {"OUTFILE=C:\\PAUSE\\A", nothing},
+        {"SOME_PAUSE=ON", [](RunSettings& s) { s.PAUSE = 1; }},
         // A start key later in the line is not a key.
         {"MY_CRC=ON", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.ini_echo, ""); }},
         {"  RECURSE=OFF", [](RunSettings& s) { s.RECURSE = 0; }},
@@ -475,7 +477,9 @@ TEST(IniFile, SharedFileSections) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini);
         IniRead r;
-        r.go([&](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\QUORVANE.INI", c.ini); });
+        r.go([&](MemoryPlatform& mp, filarix::Run&) {
+            mp.add_file(u"C:\\work\\QUORVANE.INI", c.ini);
+        });
         EXPECT_EQ(r.run->ini_echo, c.echo);
         EXPECT_EQ(r.run->s.CRC, 0);
         EXPECT_EQ(r.run->s.SHA, 0);
@@ -544,7 +548,8 @@ TEST(IniFile, TheConsoleOutputEndsWithTheIniBlock) {
 TEST(IniFile, TheIniBlockComesBeforeTheEnvironmentLine) {
     MemoryPlatform mp;
     mp.add_file(u"C:\\work\\FILARIX64.ini", "CRC\n");
-    const auto result = run_in_memory(mp, {u"prog"}, [](filarix::Run& run) { run.environment_used = 1; });
+    const auto result =
+        run_in_memory(mp, {u"prog"}, [](filarix::Run& run) { run.environment_used = 1; });
     const std::string tail = "\n ----- INI FILE PROCESSED -----\n\n CRC\n\nENVIRONMENT PROCESSED\n";
     ASSERT_GE(result.err.size(), tail.size());
     EXPECT_EQ(result.err.substr(result.err.size() - tail.size()), tail);

@@ -273,7 +273,7 @@ TEST_F(PosixBackend, TimesInFileTicks) {
 }
 
 TEST_F(PosixBackend, ChildProcesses) {
-    EXPECT_EQ(sys_->run_shell(u"exit $(printf %s ", u"a'b; c", u" | wc -c)"), 6);
+    EXPECT_EQ(sys_->run_shell({u"exit $(printf %s ", u"a'b; c", u" | wc -c)"}), 6);
     EXPECT_EQ(sys_->spawn(u"/bin/sh", {u"-c", u"exit 3"}), 3);
     EXPECT_EQ(sys_->spawn(u"/nonexistent/program", {}), -1);
     const auto sh = sys_->search_path(u"sh", u"");

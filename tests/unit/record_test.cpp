@@ -66,10 +66,11 @@ TEST_F(Record, NonAsciiCharactersStayOneColumnWide) {
     const std::string line = only_record();
     EXPECT_EQ(line.size(), 107u);
     EXPECT_EQ(line.substr(0, 14), "C:\\d\\caf\xc3\xe2.txt");
-    // With UTF8 the column holds the encoded bytes, counted in bytes.
+    // With UTF8 the column holds the encoded characters, 54 of them.
     const std::string utf8 = only_record([](filarix::Run& run) { run.s.UTF8 = 1; });
     EXPECT_EQ(utf8.substr(0, 17), "C:\\d\\caf\xc3\xa9\xe2\x82\xac.txt");
-    EXPECT_EQ(utf8.size(), 107u);
+    EXPECT_EQ(utf8.size(), 110u);
+    EXPECT_EQ(utf8.substr(17, 38), std::string(37, ' ') + " ");
 }
 
 TEST_F(Record, UncPathsPrintFromTheirFirstCharacter) {
@@ -202,8 +203,10 @@ TEST_F(Record, ChildItemsAreNeverListedAndDeletedOnRequest) {
 TEST_F(Record, SequenceNumbersRunAcrossStartPaths) {
     mp.add_file(u"C:\\d\\one", "");
     mp.add_file(u"C:\\e\\two", "");
-    last = run_in_memory(mp, {u"filarix64", u"C:\\d", u"C:\\e"},
-                         [](filarix::Run& run) { run.s.SEQUENCE = 1; });
+    last = run_in_memory(mp, {u"filarix64", u"C:\\d", u"C:\\e"}, [](filarix::Run& run) {
+        run.s.SEQUENCE = 1;
+        run.s.sequence_start = 1;
+    });
     const auto lines = listing_lines(last.err);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].substr(0, 13), "000001 C:\\d\\o");
@@ -267,7 +270,8 @@ TEST_F(Record, ShortAndLongNameColumns) {
 
 TEST_F(Record, DriveLetterOptionReplacesTheShownDrive) {
     mp.add_file(u"C:\\d\\f", "");
-    EXPECT_EQ(only_record([](filarix::Run& run) { run.s.drive_letter = u'Q'; }).substr(0, 7), "Q:\\d\\f ");
+    EXPECT_EQ(only_record([](filarix::Run& run) { run.s.drive_letter = u'Q'; }).substr(0, 7),
+              "Q:\\d\\f ");
 }
 
 }  // namespace

@@ -74,7 +74,9 @@ TEST_F(Walker, MasksAreListedInOrderAndAFileMatchingTwoIsListedTwice) {
 }
 
 TEST_F(Walker, AMaskBeginningWithMinusEndsTheMaskList) {
-    const RunResult r = walk([](filarix::Run& run) { run.s.filetype_list = {u"*.c", u"-x", u"*.*"}; });
+    const RunResult r = walk([](filarix::Run& run) {
+        run.s.filetype_list = {u"*.c", u"-x", u"*.*"};
+    });
     EXPECT_EQ(listed_paths(r),
               (std::vector<std::string>{"C:\\work\\A\\a1.c", "C:\\work\\B\\b1.c"}));
 }
@@ -100,7 +102,8 @@ TEST_F(Walker, DirectoriesCountedDependOnRecursion) {
     flat.add_file(u"C:\\flat\\f.txt", "x");
     RunResult r = run_in_memory(flat, {u"filarix64", u"C:\\flat"});
     EXPECT_NE(r.err.find(" 0 directories, 1 files,"), std::string::npos);
-    r = run_in_memory(flat, {u"filarix64", u"C:\\flat"}, [](filarix::Run& run) { run.s.RECURSE = 0; });
+    r = run_in_memory(flat, {u"filarix64", u"C:\\flat"},
+                      [](filarix::Run& run) { run.s.RECURSE = 0; });
     EXPECT_NE(r.err.find(" 1 directory, 1 files,"), std::string::npos);
     // Without recursion the subdirectories are not entered.
     r = walk([](filarix::Run& run) { run.s.RECURSE = 0; });
@@ -136,18 +139,21 @@ TEST_F(Walker, UnsearchableDirectoriesArePassedOverSilently) {
     mp.add_dir(u"C:\\work\\locked", {.unlistable = true});
     const RunResult r = walk({}, {u"filarix64", u"C:\\work", u"C:\\missing"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(listed_paths(r).size(), 5u);
+    // A missing start path is named; the locked directory is passed over.
+    EXPECT_EQ(r.err.find("\nCannot find/open C:\\missing\n"), 0u);
+    EXPECT_EQ(listed_paths(r).size(), 6u);
 }
 
-TEST_F(Walker, AFileThatVanishesBeforeItsRecordIsPassedOver) {
-    // Searches: work, A, deep, deep's files, then the look-up of d.txt itself.
+TEST_F(Walker, AFileSearchThatFailsPassesOverThatDirectorysFilesOnly) {
+    // Searches: work, A, deep, deep's files, then A's files. Records come
+    // from the searches; no file is looked up again by its path.
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::find_first, 5);
     const RunResult r = run_in_memory(mp, faulty, {u"filarix64", u"C:\\work"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(listed_paths(r),
-              (std::vector<std::string>{"C:\\work\\A\\a1.c", "C:\\work\\A\\a2.txt",
-                                        "C:\\work\\B\\b1.c", "C:\\work\\root.txt"}));
+              (std::vector<std::string>{"C:\\work\\A\\deep\\d.txt", "C:\\work\\B\\b1.c",
+                                        "C:\\work\\root.txt"}));
     EXPECT_EQ(faulty.failures(FaultyPlatform::Kind::find_first), 1u);
 }
 

@@ -59,7 +59,7 @@ TEST(Win32Rules, CommandArgumentsSurviveTheRuntimeParser) {
         {u"say \"hi\"", u"\"say \\\"hi\\\"\""},
         {u"a\\\"b", u"\"a\\\\\\\"b\""},
         {u"tab\there", u"\"tab\there\""},
-        {u"a&b|c^d", u"a&b|c^d"},  // no shell reads it: nothing to quote
+        {u"a&b|c^d", u"\"a&b|c^d\""},  // cmd may read it again: quoted
     };
     for (const auto& c : cases) {
         std::u16string line;

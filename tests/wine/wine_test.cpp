@@ -228,3 +228,23 @@ TEST(Wine, AccountingLogGetsOneBlockPerRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// A program and a built-in of the interpreter both get a name holding "&"
+// and "%" as one argument: the file's contents come back, nothing else runs.
+TEST(Wine, PerFileCommandsTakeHostileNamesLiterally) {
+    TempTree t;
+    t.file("d/a&b%nosuchvar%.txt", "hello-and-percent\r\n");
+    const std::string dir = windows_path(t.path("d"));
+    for (const std::string& command :
+         {std::string("C:\\windows\\system32\\cmd.exe /c type %"), std::string("type %")}) {
+        const auto result = run_exe({dir, "-e", command}, t.root());
+        EXPECT_EQ(result.status, 1) << command << result.err;
+        EXPECT_NE(result.out.find("hello-and-percent"), std::string::npos)
+            << command << "\n"
+            << result.out << result.err;
+    }
+}
+
+}  // namespace

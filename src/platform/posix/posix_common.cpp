@@ -45,6 +45,14 @@ void XattrSupport::mark_refused(dev_t device) {
     if (!refused(device)) refused_.push_back(device);
 }
 
+bool XattrSupport::holds_dos(dev_t device) const {
+    return std::find(holding_.begin(), holding_.end(), device) != holding_.end();
+}
+
+void XattrSupport::mark_holds_dos(dev_t device) {
+    if (!holds_dos(device)) holding_.push_back(device);
+}
+
 std::optional<std::string> read_xattr(const std::string& path, const char* name,
                                       bool* unsupported) {
     std::string value(256, '\0');
@@ -250,7 +258,7 @@ long long read_some(int fd, void* buffer, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, size);
         if (n >= 0) return n;
-        if (errno != EINTR) return -1;
+        if (errno != EINTR || interrupt_pending()) return -1;
     }
 }
 

@@ -17,18 +17,25 @@ namespace {
 
 class FdInput final : public InputFile {
 public:
-    explicit FdInput(int fd) : fd_(fd) {}
+    // sequential: advise read-ahead once the file proves longer than one
+    // read, so that small files cost no call for it.
+    explicit FdInput(int fd, bool sequential = false) : fd_(fd), advise_(sequential) {}
     ~FdInput() override { ::close(fd_); }
     FdInput(const FdInput&) = delete;
     FdInput& operator=(const FdInput&) = delete;
 
-    long long read(void* buffer, std::size_t size) override { return read_some(fd_, buffer, size); }
+    long long read(void* buffer, std::size_t size) override {
+        if (advise_ && reads_++ == 1) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return read_some(fd_, buffer, size);
+    }
     bool seek(std::uint64_t offset) override {
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
     }
 
 private:
     int fd_;
+    bool advise_;
+    int reads_ = 0;
 };
 
 class FdUpdate final : public UpdateFile {
@@ -138,27 +145,6 @@ std::optional<std::string> read_stream(const StreamPath& sp) {
     return read_xattr(sp.file, ("user." + sp.stream).c_str());
 }
 
-int open_regular(const std::string& path) {
-    // Reading must not change the access time an examiner relies on: the
-    // kernel allows that to the owner and to root only.
-    constexpr int read_flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    int fd = ::open(path.c_str(), read_flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), read_flags);
-    if (fd < 0) return -1;
-    struct stat st;
-    // Devices, pipes and directories have no contents to catalogue (and a
-    // pipe or a terminal could block for ever).
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return fd;
-}
-
 bool stat_times(const std::string& path, FileTicks& creation, FileTicks& access, FileTicks& write) {
     struct statx st;
     if (::statx(AT_FDCWD, path.c_str(), AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
@@ -183,6 +169,42 @@ struct timespec timespec_of(FileTicks ticks) {
 }
 
 }  // namespace
+
+int open_regular(const std::string& path, int flags, mode_t mode, int dirfd) {
+    struct stat st;
+    if (::fstatat(dirfd, path.c_str(), &st, 0) == 0) {
+        // Devices, pipes, sockets and directories have no contents to
+        // catalogue, and none is a file the program keeps: not opened.
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            return -1;
+        }
+    } else if (errno != ENOENT || (flags & O_CREAT) == 0) {
+        return -1;
+    }
+    // Not blocking: should a pipe have taken the name meanwhile, the open
+    // neither waits for a writer nor hands over a descriptor that waits.
+    const int open_flags = flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = -1;
+    // Reading must not change the access time an examiner relies on: the
+    // kernel allows that to the file's owner and to root only.
+    if ((flags & O_ACCMODE) == O_RDONLY) fd = ::openat(dirfd, path.c_str(), open_flags | O_NOATIME);
+    if (fd < 0 && ((flags & O_ACCMODE) != O_RDONLY || errno == EPERM))
+        fd = ::openat(dirfd, path.c_str(), open_flags, mode);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    // O_NONBLOCK changes nothing in a regular file's reads, so a file
+    // opened to be read keeps it rather than cost two calls per file.
+    if ((flags & O_ACCMODE) != O_RDONLY) {
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    }
+    return fd;
+}
 
 std::unique_ptr<Sink> make_fd_sink(int fd, bool owned) {
     return std::make_unique<FdSink>(fd, owned);
@@ -266,13 +288,15 @@ bool PosixSystem::exists(std::u16string_view path) {
 
 std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool) {
     const std::string p = to_bytes(path);
-    const int fd = open_regular(p);
-    if (fd >= 0) return std::make_unique<FdInput>(fd);
+    // A file of the directory the walk is listing opens relative to it.
+    const auto at = walk_.inside_listed(p);
+    const int fd = at ? open_regular(at->name, O_RDONLY, 0, at->dirfd) : open_regular(p, O_RDONLY);
+    if (fd >= 0) return std::make_unique<FdInput>(fd, true);
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);
     if (!sp) return nullptr;
     if (sp->stream.empty()) {  // "file::$DATA" is the file itself
-        const int main_fd = open_regular(sp->file);
+        const int main_fd = open_regular(sp->file, O_RDONLY);
         return main_fd >= 0 ? std::make_unique<FdInput>(main_fd) : nullptr;
     }
     auto value = read_stream(*sp);
@@ -281,16 +305,14 @@ std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool
 }
 
 std::unique_ptr<UpdateFile> PosixSystem::open_update(std::u16string_view path, bool create) {
-    const int fd = ::open(to_bytes(path).c_str(),
-                          O_RDWR | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0), 0666);
+    const int fd = open_regular(to_bytes(path), O_RDWR | (create ? O_CREAT : 0), 0666);
     if (fd < 0) return nullptr;
     return std::make_unique<FdUpdate>(fd);
 }
 
 std::unique_ptr<Sink> PosixSystem::open_text(std::u16string_view path, OpenMode mode) {
-    const int flags =
-        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (mode == OpenMode::append ? O_APPEND : O_TRUNC);
-    const int fd = ::open(to_bytes(path).c_str(), flags, 0666);
+    const int flags = O_WRONLY | O_CREAT | (mode == OpenMode::append ? O_APPEND : O_TRUNC);
+    const int fd = open_regular(to_bytes(path), flags, 0666);
     if (fd < 0) return nullptr;
     return make_fd_sink(fd, true);
 }
@@ -308,6 +330,10 @@ bool PosixSystem::create_directory(std::u16string_view path) {
 
 bool PosixSystem::delete_file(std::u16string_view path) {
     return ::unlink(to_bytes(path).c_str()) == 0;
+}
+
+bool PosixSystem::rename_file(std::u16string_view from, std::u16string_view to) {
+    return ::rename(to_bytes(from).c_str(), to_bytes(to).c_str()) == 0;
 }
 
 }  // namespace platform::posix

@@ -3,6 +3,7 @@
 // have in common. Only the backend includes this header.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -43,11 +44,16 @@ class XattrSupport {
 public:
     bool refused(dev_t device) const;
     void mark_refused(dev_t device);
+    // A file system where some entry has been seen with user.DOSATTRIB:
+    // from then on every entry on it is asked (see the walk's listing).
+    bool holds_dos(dev_t device) const;
+    void mark_holds_dos(dev_t device);
     bool relative_calls() const { return relative_calls_; }
     void no_relative_calls() { relative_calls_ = false; }
 
 private:
     std::vector<dev_t> refused_;
+    std::vector<dev_t> holding_;
     bool relative_calls_ = true;
 };
 
@@ -99,8 +105,60 @@ std::string decode_label(std::string_view name);
 // ----- file descriptors -----
 // Writes everything, retrying partial writes and interruptions.
 bool write_all(int fd, const void* data, std::size_t size);
-// One read, retried on interruption; -1 on error.
+// One read, retried when a signal other than an interrupt cut it short;
+// -1 on error, and -1 once the interrupt has come, so that a read that
+// would wait for ever (a terminal, /proc/kmsg) lets the run end.
 long long read_some(int fd, void* buffer, std::size_t size);
+// Opens a path only when it names a regular file (links followed), with
+// open(2) flags; mode for O_CREAT. A device may act on being opened and a
+// pipe would block, so the type is checked before the open and again on
+// the open handle, in case the path changed in between. -1 with errno
+// (ENOENT kept, so that a named stream can be tried).
+// `dirfd` is the directory a relative `path` is taken in.
+int open_regular(const std::string& path, int flags, mode_t mode = 0, int dirfd = AT_FDCWD);
+
+// ----- signals and the terminal -----
+// The interrupt (SIGINT, SIGTERM, SIGHUP) has arrived.
+bool interrupt_pending();
+// Puts the terminal on standard input into key mode (no line mode, no
+// echo), once; false when standard input is not a terminal of ours (not
+// one, or the program runs in the background).
+bool enter_key_mode();
+// Gives the terminal back as it was found (line editing, echo).
+void leave_key_mode();
+
+// ----- the walk's directories -----
+class WalkDir;
+// A name within a directory the walk holds open.
+struct AtName {
+    int dirfd;
+    std::string name;
+};
+// The directories a walk is inside. At most `limit` of them keep a
+// descriptor open, however deep the walk; the others are opened again, by
+// name from their parent or by ".." from their child, and checked to be the
+// very directory that was read.
+class WalkDirs {
+public:
+    WalkDirs();
+    // The directory's descriptor, opened again when needed; -1 when it is gone.
+    int fd_of(WalkDir& dir);
+    // A descriptor was just opened for `dir`.
+    void opened(WalkDir& dir);
+    // `dir` ends: its descriptor brings its parent's back cheaply.
+    void closing(WalkDir& dir);
+    // The directory whose entries are being listed, and its path as the
+    // walk spells it, so that the entries' contents open relative to it.
+    void listing(WalkDir& dir, std::u16string_view path);
+    std::optional<AtName> inside_listed(const std::string& path);
+
+private:
+    std::vector<WalkDir*> open_;  // least recently used first
+    std::size_t limit_;
+    WalkDir* listed_ = nullptr;
+    std::u16string listed_path16_;
+    std::string listed_path_;
+};
 
 // ----- the system -----
 class PosixSystem final : public System {
@@ -112,6 +170,12 @@ public:
 
     std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
                                           SearchDetail detail) override;
+    std::unique_ptr<DirHandle> open_directory(std::u16string_view path) override;
+    std::unique_ptr<DirHandle> open_subdirectory(DirHandle& parent,
+                                                 std::u16string_view name) override;
+    std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
+                                                std::u16string_view mask, FindData& first,
+                                                SearchDetail detail) override;
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
@@ -130,6 +194,7 @@ public:
     Sink& standard_error() override;
     bool create_directory(std::u16string_view path) override;
     bool delete_file(std::u16string_view path) override;
+    bool rename_file(std::u16string_view from, std::u16string_view to) override;
 
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override;
     std::optional<std::uint64_t> free_space(std::u16string_view root) override;
@@ -146,12 +211,12 @@ public:
                                               std::u16string_view extension) override;
     std::optional<std::u16string> computer_name() override;
     std::optional<std::u16string> get_env(std::u16string_view name) override;
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override;
+    int run_shell(const std::vector<std::u16string>& parts) override;
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;
     std::optional<std::u16string> choose_file(DialogKind kind) override;
 
     bool key_waiting() override;
+    bool input_is_terminal() override { return stdin_terminal_; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override;
@@ -173,6 +238,7 @@ private:
     std::unique_ptr<Sink> stdout_sink_;
     std::unique_ptr<Sink> stderr_sink_;
     XattrSupport xattrs_;
+    WalkDirs walk_;
     bool stdin_terminal_ = false;
     bool key_polled_ = false;
     std::int64_t last_key_poll_ms_ = 0;

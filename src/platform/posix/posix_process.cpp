@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/posix/posix_internal.hpp"
@@ -24,6 +25,8 @@ bool is_executable_file(const std::string& path) {
 // Starts a program and waits for it: its exit status, 128 + the signal
 // that ended it, or -1 when it could not be started.
 int run_and_wait(const char* program, const std::vector<char*>& argv) {
+    // The child gets the terminal with line editing, as a program expects it.
+    leave_key_mode();
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) return -1;
     const pid_t pid = ::fork();
@@ -33,6 +36,9 @@ int run_and_wait(const char* program, const std::vector<char*>& argv) {
         return -1;
     }
     if (pid == 0) {
+        // An ignored signal stays ignored across exec: the program's own
+        // choice about closed pipes is not handed on.
+        ::signal(SIGPIPE, SIG_DFL);
         ::execv(program, argv.data());
         const int error = errno;
         [[maybe_unused]] const ssize_t n = ::write(report[1], &error, sizeof error);
@@ -177,18 +183,24 @@ std::optional<std::u16string> PosixSystem::get_env(std::u16string_view name) {
     return from_bytes(value);
 }
 
-int PosixSystem::run_shell(std::u16string_view before, std::u16string_view file_argument,
-                           std::u16string_view after) {
-    std::string command = to_bytes(before);
-    command += '\'';
-    for (const char c : to_bytes(file_argument)) {
-        if (c == '\'')
-            command += "'\\''";
-        else
-            command += c;
+int PosixSystem::run_shell(const std::vector<std::u16string>& parts) {
+    // Single quotes keep every byte of an argument literal; a quote inside
+    // it closes the quoting, stands escaped and reopens it.
+    std::string command;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i % 2 == 0) {
+            command += to_bytes(parts[i]);
+            continue;
+        }
+        command += '\'';
+        for (const char c : to_bytes(parts[i])) {
+            if (c == '\'')
+                command += "'\\''";
+            else
+                command += c;
+        }
+        command += '\'';
     }
-    command += '\'';
-    command += to_bytes(after);
     char sh[] = "sh";
     char dash_c[] = "-c";
     const std::vector<char*> argv{sh, dash_c, command.data(), nullptr};

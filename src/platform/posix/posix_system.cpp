@@ -13,7 +13,9 @@ PosixSystem::PosixSystem()
       stderr_sink_(make_fd_sink(2, false)),
       stdin_terminal_(::isatty(0) == 1) {}
 
-PosixSystem::~PosixSystem() = default;
+PosixSystem::~PosixSystem() {
+    leave_key_mode();
+}
 
 }  // namespace posix
 

@@ -73,6 +73,12 @@ private:
     bool terminal_;
 };
 
+// Contents are read, and the program's own files kept, only on a disk: a
+// console, a port or a pipe that took a file's name is refused.
+bool on_disk(HANDLE h) {
+    return ::GetFileType(h) == FILE_TYPE_DISK;
+}
+
 HANDLE open_existing(std::u16string_view path, DWORD access, DWORD share, DWORD flags) {
     const std::wstring p = to_w(path);
     return ::CreateFileW(p.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -192,7 +198,7 @@ std::unique_ptr<InputFile> Win32System::open_input(std::u16string_view path, boo
                               FILE_ATTRIBUTE_SYSTEM);
     }
     Handle handle(h);
-    if (!handle.valid()) return nullptr;
+    if (!handle.valid() || !on_disk(handle.get())) return nullptr;
     return std::make_unique<HandleInput>(std::move(handle));
 }
 
@@ -200,7 +206,7 @@ std::unique_ptr<UpdateFile> Win32System::open_update(std::u16string_view path, b
     const std::wstring p = to_w(path);
     Handle h(::CreateFileW(p.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid()) return nullptr;
+    if (!h.valid() || !on_disk(h.get())) return nullptr;
     return std::make_unique<HandleInput>(std::move(h));
 }
 
@@ -275,6 +281,10 @@ std::unique_ptr<Sink> Win32System::open_text(std::u16string_view path, OpenMode 
         ::CreateFileW(p.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (!on_disk(h)) {
+        ::CloseHandle(h);
+        return nullptr;
+    }
     return make_handle_sink(h, true, true);
 }
 
@@ -284,6 +294,10 @@ bool Win32System::create_directory(std::u16string_view path) {
 
 bool Win32System::delete_file(std::u16string_view path) {
     return ::DeleteFileW(to_w(path).c_str()) != FALSE;
+}
+
+bool Win32System::rename_file(std::u16string_view from, std::u16string_view to) {
+    return ::MoveFileExW(to_w(from).c_str(), to_w(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 }  // namespace platform::win32

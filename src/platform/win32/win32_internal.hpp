@@ -153,6 +153,7 @@ public:
     Sink& standard_error() override;
     bool create_directory(std::u16string_view path) override;
     bool delete_file(std::u16string_view path) override;
+    bool rename_file(std::u16string_view from, std::u16string_view to) override;
 
     std::optional<VolumeInfo> volume_info(std::u16string_view root) override;
     std::optional<std::uint64_t> free_space(std::u16string_view root) override;
@@ -169,12 +170,12 @@ public:
                                               std::u16string_view extension) override;
     std::optional<std::u16string> computer_name() override;
     std::optional<std::u16string> get_env(std::u16string_view name) override;
-    int run_shell(std::u16string_view before, std::u16string_view file_argument,
-                  std::u16string_view after) override;
+    int run_shell(const std::vector<std::u16string>& parts) override;
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;
     std::optional<std::u16string> choose_file(DialogKind kind) override;
 
     bool key_waiting() override;
+    bool input_is_terminal() override { return stdin_console_; }
     int read_key() override;
     bool read_line(std::string& line) override;
     int console_rows() override;
@@ -191,6 +192,7 @@ public:
 
     std::string narrow(std::u16string_view text) override { return ansi_of(text); }
     std::u16string wide(std::string_view text) override { return wide_of_ansi(text); }
+    bool narrow_is_utf8() override { return GetACP() == CP_UTF8; }
 
 private:
     // One attempt at open_read, without the code-page retry.

@@ -89,25 +89,26 @@ std::optional<std::u16string> Win32System::get_env(std::u16string_view name) {
     return std::nullopt;
 }
 
-int Win32System::run_shell(std::u16string_view before, std::u16string_view file_argument,
-                           std::u16string_view after) {
-    // The file argument reaches the interpreter through a variable, inside
-    // double quotes: it is expanded once, after the command line has been
-    // split, so "&", "|", "^" or "%" in a name cannot start a command or
-    // expand a variable, and a Windows name cannot hold a double quote.
-    const std::wstring value = to_w(file_argument);
-    if (!::SetEnvironmentVariableW(file_variable, value.c_str())) return -1;
+int Win32System::run_shell(const std::vector<std::u16string>& parts) {
+    // Each argument reaches the interpreter through a variable of its own,
+    // inside double quotes: it is expanded once, after the command line has
+    // been split, so "&", "|", "^" or "%" in a name cannot start a command
+    // or expand a variable, and a Windows name cannot hold a double quote.
+    std::vector<std::wstring> names;
     std::wstring command = L"\"";  // the interpreter strips the outer pair
-    command += to_w(before);
+    bool set = true;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i % 2 == 0) {
+            command += to_w(parts[i]);
+            continue;
+        }
+        names.push_back(std::wstring(file_variable) + std::to_wstring(names.size() + 1));
+        set = set && ::SetEnvironmentVariableW(names.back().c_str(), to_w(parts[i]).c_str());
+        command += L"\"%" + names.back() + L"%\"";
+    }
     command += L'"';
-    command += L'%';
-    command += file_variable;
-    command += L'%';
-    command += L'"';
-    command += to_w(after);
-    command += L'"';
-    const int code = ::_wsystem(command.c_str());
-    ::SetEnvironmentVariableW(file_variable, nullptr);
+    const int code = set ? ::_wsystem(command.c_str()) : -1;
+    for (const auto& name : names) ::SetEnvironmentVariableW(name.c_str(), nullptr);
     return code;
 }
 

@@ -13,10 +13,12 @@
 namespace platform::win32 {
 
 // Appends one argument so that the runtime's argument parser reads it back
-// unchanged: quoted when empty or holding a blank, a tab or a quote, with
+// unchanged: quoted when empty or holding a blank, a tab, a quote or a
+// character the command interpreter would act on (so a name that a program
+// such as cmd passes on stays one word), with
 // the backslashes before a quote (and before the closing quote) doubled.
 inline void append_command_argument(std::u16string& line, std::u16string_view arg) {
-    if (!arg.empty() && arg.find_first_of(u" \t\n\v\"") == std::u16string_view::npos) {
+    if (!arg.empty() && arg.find_first_of(u" \t\n\v\"&|<>^()%!") == std::u16string_view::npos) {
         line += arg;
         return;
     }

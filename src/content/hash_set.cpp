@@ -1,0 +1,182 @@
+#include "content/hash_set.hpp"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+namespace filarix {
+
+namespace {
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool is_hex(char c) {
+    static constexpr auto table = [] {
+        std::array<bool, 256> t{};
+        for (int c = 0; c < 256; ++c)
+            t[std::size_t(c)] =
+                (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        return t;
+    }();
+    return table[static_cast<unsigned char>(c)];
+}
+
+std::string_view trim_front(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+// The column a hashdeep header line names for the digest of the set's kind,
+// or, while the kind is open, of the strongest kind it holds; -1 for none.
+int hashdeep_column(std::string_view header, DigestKind kind) {
+    struct Name {
+        std::string_view text;
+        DigestKind kind;
+    };
+    constexpr Name names[] = {
+        {"sha256", DigestKind::sha256}, {"sha1", DigestKind::sha1}, {"md5", DigestKind::md5}};
+    int best = -1;
+    std::size_t best_rank = std::size(names);
+    int column = 0;
+    for (std::size_t start = 0; start <= header.size(); ++column) {
+        std::size_t comma = header.find(',', start);
+        if (comma == std::string_view::npos) comma = header.size();
+        const std::string_view field = header.substr(start, comma - start);
+        for (std::size_t rank = 0; rank < std::size(names); ++rank) {
+            if (field != names[rank].text) continue;
+            if (kind == names[rank].kind) return column;
+            if (kind == DigestKind::none && rank < best_rank) {
+                best = column;
+                best_rank = rank;
+            }
+        }
+        start = comma + 1;
+    }
+    return best;
+}
+
+// The digest of a data line: the first word of a checksum tool's line
+// (after the backslash that marks an escaped name), or the named field of
+// a hashdeep line.
+std::string_view digest_field(std::string_view line, int csv_column) {
+    if (csv_column >= 0) {
+        std::size_t start = 0;
+        for (int i = 0; i < csv_column; ++i) {
+            start = line.find(',', start);
+            if (start == std::string_view::npos) return {};
+            ++start;
+        }
+        const std::size_t end = line.find(',', start);
+        return line.substr(start,
+                           end == std::string_view::npos ? line.size() - start : end - start);
+    }
+    if (line.front() == '\\') line.remove_prefix(1);
+    std::size_t end = 0;
+    while (end < line.size() && is_hex(line[end])) ++end;
+    // The digest is a word of its own: the name follows after blanks.
+    if (end < line.size() && !is_blank(line[end])) return {};
+    return line.substr(0, end);
+}
+
+// Takes a set file's lines one by one, remembering the hashdeep header.
+class HashSetParser {
+public:
+    explicit HashSetParser(KnownDigests& set) : set_(set) {}
+
+    void line(std::string_view line) {
+        ++number_;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        line = trim_front(line);
+        if (line.empty()) return;
+        // hashdeep's header: "%%%% HASHDEEP-1.0", "%%%% size,md5,...,filename",
+        // and "## " comment lines.
+        if (line.substr(0, 4) == "%%%%") {
+            const std::string_view header = trim_front(line.substr(4));
+            if (header.find(',') != std::string_view::npos)
+                csv_column_ = hashdeep_column(header, set_.kind());
+            return;
+        }
+        if (line.front() == '#') return;
+        const std::string_view hex = digest_field(line, csv_column_);
+        const DigestKind kind = digest_kind_of_hex_length(hex.size());
+        if (kind != DigestKind::none) set_.set_kind(kind);
+        if (kind != DigestKind::none && kind == set_.kind() && set_.add_hex(hex)) {
+            ++load.digests;
+            return;
+        }
+        if (load.bad_lines++ == 0) load.first_bad_line = number_;
+    }
+
+    HashSetLoad load;
+
+private:
+    KnownDigests& set_;
+    int csv_column_ = -1;
+    std::size_t number_ = 0;
+};
+
+// Feeds the complete lines at the front of `text` and removes them.
+void take_lines(HashSetParser& parser, std::string& text, bool at_end) {
+    std::string_view rest = text;
+    for (std::size_t newline; (newline = rest.find('\n')) != std::string_view::npos;) {
+        parser.line(rest.substr(0, newline));
+        rest.remove_prefix(newline + 1);
+    }
+    if (at_end && !rest.empty()) {
+        parser.line(rest);
+        rest = {};
+    }
+    text.erase(0, text.size() - rest.size());
+}
+
+}  // namespace
+
+HashSetLoad read_hash_set_text(std::string_view text, KnownDigests& set) {
+    HashSetParser parser(set);
+    std::string copy(text);
+    take_lines(parser, copy, true);
+    parser.load.read_whole = true;
+    return parser.load;
+}
+
+void load_hash_set(Run& run, std::u16string_view path) {
+    const std::string name = run.sys.narrow(path);
+    HashSetParser parser(run.known_digests);
+    auto file = run.sys.open_read(path, false);
+    bool whole = file != nullptr;
+    if (file) {
+        // Read in pieces: only the set itself stays in memory.
+        constexpr std::size_t piece = 1 << 20;
+        std::string text;
+        for (;;) {
+            const std::size_t kept = text.size();
+            text.resize(kept + piece);
+            const long long got = file->read(text.data() + kept, piece);
+            text.resize(kept + static_cast<std::size_t>(std::max(got, 0LL)));
+            if (got < 0) whole = false;
+            if (got <= 0) break;
+            take_lines(parser, text, false);
+        }
+        take_lines(parser, text, true);
+    }
+    if (!whole) {
+        run.std_out.printf("\nCannot find/open %s", name.c_str());
+        end_process(run, exit_code::input_file);
+    }
+    run.known_digests.seal();
+    run.s.HASHSET = 1;
+    const HashSetLoad& load = parser.load;
+    if (load.bad_lines != 0)
+        run.std_err.printf(
+            "\nHash set %s: %lu lines are not %s digests and were not taken (the first is line "
+            "%lu)\n",
+            name.c_str(), static_cast<unsigned long>(load.bad_lines),
+            run.known_digests.empty() ? "usable" : digest_kind_name(run.known_digests.kind()),
+            static_cast<unsigned long>(load.first_bad_line));
+    if (run.known_digests.empty())
+        run.std_err.printf("\nHash set %s holds no digests\n", name.c_str());
+}
+
+}  // namespace filarix

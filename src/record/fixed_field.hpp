@@ -1,0 +1,24 @@
+// Fixed-width fields of a record counted in characters, so that a name
+// with characters longer than one byte neither widens its field nor is
+// cut inside a character.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "core/out_stream.hpp"
+
+namespace filarix {
+
+enum class Align { left, right };
+
+// Characters in text: whole UTF-8 sequences when utf8 is set (a byte that
+// does not begin a valid sequence is one character), else bytes.
+std::size_t character_count(std::string_view text, bool utf8);
+
+// Writes at most precision characters of text, padded with blanks to
+// width characters; returns the bytes written.
+std::size_t put_fixed(OutStream& out, std::string_view text, int width, int precision, Align align,
+                      bool utf8);
+
+}  // namespace filarix

@@ -1,0 +1,87 @@
+// Reading known-digest sets: the checksum tools' lines, hashdeep's CSV,
+// bare digests, and the lines that are not digests of the set's kind.
+#include "content/hash_set.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "memory_platform.hpp"
+#include "run_helper.hpp"
+
+using namespace filarix;
+using namespace testing_support;
+
+namespace {
+
+const std::string md5_a = "0cc175b9c0f1b6a831c399e269772661";  // of "a"
+const std::string sha1_a = "86f7e437faa5a7fce15d1ddcb9eaeaea377667b8";
+const std::string sha256_a = "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";
+const std::string sha256_b = "3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaeed59c009";
+
+TEST(HashSetText, FormatsKindsAndBadLines) {
+    const struct {
+        const char* what;
+        std::string text;
+        DigestKind kind;
+        std::vector<std::string> known;  // digests that must be found
+        std::size_t digests, bad, first_bad;
+    } cases[] = {
+        {"md5sum", md5_a + "  a\n" + md5_a + "  copy of a\n", DigestKind::md5, {md5_a}, 2, 0, 0},
+        {"sha1sum binary mode, CRLF", sha1_a + " *a\r\n", DigestKind::sha1, {sha1_a}, 1, 0, 0},
+        {"sha256sum with an escaped name",
+         "\\" + sha256_a + "  new\\nline\n",
+         DigestKind::sha256,
+         {sha256_a},
+         1,
+         0,
+         0},
+        {"bare digests, upper case, no last newline",
+         "\n" + sha256_b + "\n" +
+             std::string("CA978112CA1BBDCAFAC231B39A23DC4DA786EFF8147C4E72B9807785AFEE48BB"),
+         DigestKind::sha256,
+         {sha256_a, sha256_b},
+         2,
+         0,
+         0},
+        {"hashdeep CSV takes its SHA-256 column",
+         "%%%% HASHDEEP-1.0\n%%%% size,md5,sha256,filename\n## Invoked from: /x\n## $ hashdeep\n"
+         "##\n1," +
+             md5_a + "," + sha256_a + ",/x/a\n1," + md5_a + "," + sha256_b + ",/x/b,c\n",
+         DigestKind::sha256,
+         {sha256_a, sha256_b},
+         2,
+         0,
+         0},
+        {"lines of another kind or no digest",
+         sha256_a + "  a\n" + md5_a + "  a\nhello\n" + sha256_a.substr(1) + "x  a\n",
+         DigestKind::sha256,
+         {sha256_a},
+         1,
+         3,
+         2},
+        {"a digest glued to text is none", sha256_a + "xyz\n", DigestKind::none, {}, 0, 1, 1},
+    };
+    for (const auto& c : cases) {
+        KnownDigests set;
+        const HashSetLoad load = read_hash_set_text(c.text, set);
+        set.seal();
+        EXPECT_EQ(set.kind(), c.kind) << c.what;
+        EXPECT_EQ(load.digests, c.digests) << c.what;
+        EXPECT_EQ(load.bad_lines, c.bad) << c.what;
+        EXPECT_EQ(load.first_bad_line, c.first_bad) << c.what;
+        for (const std::string& d : c.known) EXPECT_TRUE(set.contains_hex(d)) << c.what << d;
+        EXPECT_FALSE(set.contains_hex(std::string(c.known.empty() ? 64 : c.known[0].size(), '0')))
+            << c.what;
+    }
+}
+
+TEST(HashSetFile, AnUnreadableSetEndsWithThree) {
+    MemoryPlatform mp;
+    const RunResult r = run_in_memory(mp, {u"C:\\", u"--HASHSET=C:\\missing.txt"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.out.find("Cannot find/open"), std::string::npos) << r.out;
+}
+
+}  // namespace
