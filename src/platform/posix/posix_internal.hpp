@@ -138,9 +138,13 @@ struct AtName {
 // descriptor open, however deep the walk; the others are opened again, by
 // name from their parent or by ".." from their child, and checked to be the
 // very directory that was read.
+class WalkAhead;
 class WalkDirs {
 public:
     WalkDirs();
+    ~WalkDirs();
+    WalkDirs(const WalkDirs&) = delete;
+    WalkDirs& operator=(const WalkDirs&) = delete;
     // The directory's descriptor, opened again when needed; -1 when it is gone.
     int fd_of(WalkDir& dir);
     // A descriptor was just opened for `dir`.
@@ -151,8 +155,18 @@ public:
     // walk spells it, so that the entries' contents open relative to it.
     void listing(WalkDir& dir, std::u16string_view path);
     std::optional<AtName> inside_listed(const std::string& path);
+    // The entry a search of the listed directory delivered last.
+    void delivered(const WalkDir& dir, std::size_t index);
+    // `path` is that entry, and the walk saw it has no named streams.
+    bool known_without_streams(const std::string& path);
+    // The reader of directories ahead of the walk; null with one thread.
+    WalkAhead* ahead();
 
 private:
+    std::unique_ptr<WalkAhead> ahead_;
+    bool ahead_started_ = false;
+    std::size_t delivered_ = 0;
+    const WalkDir* delivered_dir_ = nullptr;
     std::vector<WalkDir*> open_;  // least recently used first
     std::size_t limit_;
     WalkDir* listed_ = nullptr;

@@ -6,14 +6,24 @@
 // examined once, and its masks are answered from what was read.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "platform/posix/posix_internal.hpp"
 
@@ -241,7 +251,7 @@ std::unique_ptr<DirSearch> PosixSystem::find_first(std::u16string_view pattern, 
 constexpr int directory_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
 // One entry of a directory as the walk read it; the names live in the
-// directory's two arenas, so that a directory of many entries costs little
+// listing's two arenas, so that a directory of many entries costs little
 // more than its names.
 struct Listed {
     std::uint32_t bytes_at = 0, bytes_size = 0;  // the name as the system has it
@@ -249,8 +259,24 @@ struct Listed {
     std::uint32_t attributes = 0;
     bool dos_candidate = false;  // may carry user.DOSATTRIB (not a link)
     bool regular = false;
+    bool names_known = false;  // its attribute names were read whole
+    bool has_streams = false;  // user attributes other than DOSATTRIB
+    bool has_dos = false;      // user.DOSATTRIB among them
     std::uint64_t size = 0;
     FileTicks creation = 0, access = 0, write = 0;
+};
+
+// What a directory holds, read once, by the walk or by the reader ahead.
+struct Listing {
+    std::u16string_view shown_name(const Listed& e) const {
+        return std::u16string_view(names).substr(e.name_at, e.name_size);
+    }
+    const char* system_name(const Listed& e) const { return bytes.c_str() + e.bytes_at; }
+
+    std::vector<Listed> entries;
+    std::string bytes;  // '\0'-separated
+    std::u16string names;
+    bool readable = false;
 };
 
 class WalkDir final : public DirHandle {
@@ -266,11 +292,6 @@ public:
     WalkDir(const WalkDir&) = delete;
     WalkDir& operator=(const WalkDir&) = delete;
 
-    std::u16string_view shown_name(const Listed& e) const {
-        return std::u16string_view(names).substr(e.name_at, e.name_size);
-    }
-    const char* system_name(const Listed& e) const { return bytes.c_str() + e.bytes_at; }
-
     WalkDirs& owner;
     WalkDir* const parent;
     const std::string name;  // within the parent; the whole path for a start directory
@@ -279,10 +300,8 @@ public:
     int fd;
     bool mount_root = false;
     bool read = false;
-    bool readable = false;
-    std::vector<Listed> entries;
-    std::string bytes;  // '\0'-separated
-    std::u16string names;
+    bool planned = false;  // its subdirectories were handed to the reader ahead
+    Listing listing;
 };
 
 namespace {
@@ -299,9 +318,10 @@ public:
         every_ = mask_ == u"*" || mask_ == u"*.*";
     }
     bool next(FindData& out) override {
-        while (next_ < dir_.entries.size()) {
-            const Listed& e = dir_.entries[next_++];
-            const std::u16string_view name = dir_.shown_name(e);
+        const Listing& l = dir_.listing;
+        while (next_ < l.entries.size()) {
+            const Listed& e = l.entries[next_++];
+            const std::u16string_view name = l.shown_name(e);
             if (!every_ && !mask_matches(mask_, name)) continue;
             out.attributes = e.attributes;
             out.size = e.size;
@@ -310,6 +330,7 @@ public:
             out.write = e.write;
             out.name.assign(name);
             out.short_name.clear();
+            dir_.owner.delivered(dir_, next_ - 1);
             return true;
         }
         return false;
@@ -322,7 +343,7 @@ private:
     std::size_t next_ = 0;
 };
 
-void append_entry(WalkDir& dir, std::string_view bytes, Listed e) {
+void append_entry(Listing& dir, std::string_view bytes, Listed e) {
     const std::u16string name = from_bytes(bytes);
     e.bytes_at = static_cast<std::uint32_t>(dir.bytes.size());
     e.bytes_size = static_cast<std::uint32_t>(bytes.size());
@@ -360,6 +381,41 @@ bool examine(int dirfd, const char* name, unsigned char type, Listed& e) {
     return true;
 }
 
+// listxattrat(2), called directly: the C library does not wrap it yet.
+#if defined(__x86_64__) || defined(__aarch64__)
+constexpr long listxattrat_number = 465;
+#else
+constexpr long listxattrat_number = -1;
+#endif
+
+// Reads the names of the entry's extended attributes relative to the
+// directory, so that the entry's named streams and its DOSATTRIB are known
+// without a look-up by path. Nothing is recorded when the list cannot be
+// read whole (the look-ups by path then answer); false when the system
+// has no such call.
+bool read_attribute_names(int dirfd, const char* name, dev_t device, XattrSupport& xattrs,
+                          Listed& e) {
+    if (listxattrat_number < 0) return false;
+    alignas(8) char list[4096];
+    const long n =
+        ::syscall(listxattrat_number, dirfd, name, AT_SYMLINK_NOFOLLOW, list, sizeof list);
+    if (n < 0) {
+        if (errno == ENOSYS) return false;
+        if (errno == ENOTSUP) xattrs.mark_refused(device);
+        return true;
+    }
+    e.names_known = true;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+        const std::string_view key(list + at);
+        at += key.size() + 1;
+        if (key == dos_attribute_xattr)
+            e.has_dos = true;
+        else if (key.substr(0, 5) == "user.")
+            e.has_streams = true;
+    }
+    return true;
+}
+
 // The entry's user.DOSATTRIB, asked relative to the directory; the path
 // through the descriptor is the fallback, as short as the name however
 // deep the walk.
@@ -369,32 +425,32 @@ std::optional<std::uint32_t> dos_bits(int dirfd, const char* name, dev_t device,
     return read_dos_attributes(via_fd, device, xattrs, dirfd, name);
 }
 
-// Whether the files of a directory are asked for user.DOSATTRIB. Asking
-// costs a system call per file and almost every tree has none, so the
-// rule is: a file system is asked file by file once any directory on it,
-// or the first regular file of any directory, has been seen holding one
-// (Samba writes it on every file and directory it creates, so a Samba
-// tree is recognised at its first directory). Until then each directory
-// costs two look-ups, not one per file. A file holding one that sits
-// among files that do not, in a directory without one, on a file system
-// where no other holder was seen, keeps its derived letters.
-bool ask_for_dos(int dirfd, WalkDir& dir, XattrSupport& xattrs) {
-    if (xattrs.refused(dir.device)) return false;
-    if (xattrs.holds_dos(dir.device)) return true;
+// Whether the files of a directory whose attribute names could not be
+// read are asked for user.DOSATTRIB. Asking costs a system call per file
+// and almost every tree has none, so the rule is: a file system is asked
+// file by file once any directory on it, or the first regular file of any
+// directory, has been seen holding one (Samba writes it on every file and
+// directory it creates, so a Samba tree is recognised at its first
+// directory). Until then each directory costs two look-ups, not one per
+// file. Where the names were read (kernels with listxattrat), exactly the
+// entries that hold one are asked.
+bool ask_for_dos(int dirfd, const Listing& dir, dev_t device, XattrSupport& xattrs) {
+    if (xattrs.refused(device)) return false;
+    if (xattrs.holds_dos(device)) return true;
     char buffer[256];
     const ssize_t n = ::fgetxattr(dirfd, dos_attribute_xattr, buffer, sizeof buffer);
     if (n >= 0 || errno == ERANGE) {
-        xattrs.mark_holds_dos(dir.device);
+        xattrs.mark_holds_dos(device);
         return true;
     }
     if (errno == ENOTSUP) {
-        xattrs.mark_refused(dir.device);
+        xattrs.mark_refused(device);
         return false;
     }
     for (const Listed& e : dir.entries) {
         if (!e.regular) continue;
-        if (dos_bits(dirfd, dir.system_name(e), dir.device, xattrs)) {
-            xattrs.mark_holds_dos(dir.device);
+        if (dos_bits(dirfd, dir.system_name(e), device, xattrs)) {
+            xattrs.mark_holds_dos(device);
             return true;
         }
         break;
@@ -402,10 +458,11 @@ bool ask_for_dos(int dirfd, WalkDir& dir, XattrSupport& xattrs) {
     return false;
 }
 
-// Reads and examines a walk directory once.
-void read_listing(WalkDir& dir, int dirfd, XattrSupport& xattrs) {
-    dir.read = true;
-    if (!dir.mount_root) {
+// Reads and examines a directory once. `stop` cuts a long read short when
+// the run is ending; the listing is then unreadable.
+void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrSupport& xattrs,
+                  const std::atomic<bool>* stop = nullptr) {
+    if (!mount_root) {
         for (const char* dot : {".", ".."}) {
             Listed e;
             e.attributes = attr::directory;
@@ -413,8 +470,10 @@ void read_listing(WalkDir& dir, int dirfd, XattrSupport& xattrs) {
         }
     }
     const std::size_t dots = dir.entries.size();
+    bool names = !xattrs.refused(device);
     alignas(8) char buffer[32768];
     for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return;
         const ssize_t n = ::getdents64(dirfd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -427,20 +486,27 @@ void read_listing(WalkDir& dir, int dirfd, XattrSupport& xattrs) {
             const std::string_view bytes(d->d_name);
             if (bytes == "." || bytes == "..") continue;
             Listed e;
-            if (examine(dirfd, d->d_name, d->d_type, e)) append_entry(dir, bytes, e);
+            if (!examine(dirfd, d->d_name, d->d_type, e)) continue;
+            if (names && e.dos_candidate)
+                names = read_attribute_names(dirfd, d->d_name, device, xattrs, e) &&
+                        !xattrs.refused(device);
+            append_entry(dir, bytes, e);
         }
     }
-    if (ask_for_dos(dirfd, dir, xattrs)) {
-        for (std::size_t i = dots; i < dir.entries.size(); ++i) {
-            Listed& e = dir.entries[i];
-            if (!e.dos_candidate) continue;
-            const auto bits = dos_bits(dirfd, dir.system_name(e), dir.device, xattrs);
-            if (!bits) continue;
-            const std::string_view name(dir.system_name(e));
-            EntryFacts facts;
-            facts.mode = (e.attributes & attr::directory) ? S_IFDIR : S_IFREG;
-            e.attributes = compute_attributes(facts, name, bits);
-        }
+    std::optional<bool> by_rule;
+    for (std::size_t i = dots; i < dir.entries.size(); ++i) {
+        Listed& e = dir.entries[i];
+        if (!e.dos_candidate || xattrs.refused(device)) continue;
+        if (e.names_known
+                ? !e.has_dos
+                : !(by_rule ? *by_rule : *(by_rule = ask_for_dos(dirfd, dir, device, xattrs))))
+            continue;
+        const auto bits = dos_bits(dirfd, dir.system_name(e), device, xattrs);
+        if (!bits) continue;
+        const std::string_view name(dir.system_name(e));
+        EntryFacts facts;
+        facts.mode = (e.attributes & attr::directory) ? S_IFDIR : S_IFREG;
+        e.attributes = compute_attributes(facts, name, bits);
     }
     std::sort(dir.entries.begin() + static_cast<std::ptrdiff_t>(dots), dir.entries.end(),
               [&dir](const Listed& a, const Listed& b) {
@@ -459,9 +525,228 @@ std::size_t descriptor_budget() {
     return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
 }
 
+// A descriptor shared by the reads planned in one directory.
+struct SharedFd {
+    explicit SharedFd(int fd) : fd(fd) {}
+    ~SharedFd() { ::close(fd); }
+    SharedFd(const SharedFd&) = delete;
+    SharedFd& operator=(const SharedFd&) = delete;
+    const int fd;
+};
+
+// One subdirectory to be read ahead of the walk.
+struct AheadRead {
+    enum class State { waiting, working, done };
+    const WalkDir* parent = nullptr;  // which walk directory asked; compared only
+    std::shared_ptr<SharedFd> parent_fd;
+    dev_t parent_device = 0;
+    std::string name;
+    State state = State::waiting;
+    bool abandoned = false;  // its parent ended while it was being read
+    // What the read found: the subdirectory's own descriptor (or -1 when
+    // it could not be opened) and its listing.
+    int fd = -1;
+    struct stat st {};
+    Listing listing;
+};
+
 }  // namespace
 
+// Reads the walk's next directories on a second thread while the walk
+// formats and writes what it has, so that the system's work on metadata
+// and the program's work on records overlap. The walk visits
+// subdirectories in order, depth first; a directory's subdirectories are
+// queued in front of what was queued before, so the queue's head is always
+// the walk's next directory. The walk takes a read that is done, waits for
+// one under way and reads a waiting one itself; what it prints never
+// depends on which thread read a directory. Descriptors and memory are
+// bounded: few reads are held done at once, few parents lend a descriptor,
+// and a directory plans a bounded number of reads.
+class WalkAhead {
+public:
+    WalkAhead() : worker_([this] { work(); }) {}
+    ~WalkAhead() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_worker_.notify_all();
+        worker_.join();
+        for (auto& read : reads_)
+            if (read->fd >= 0) ::close(read->fd);
+    }
+    WalkAhead(const WalkAhead&) = delete;
+    WalkAhead& operator=(const WalkAhead&) = delete;
+
+    // Queues the subdirectories of `dir`, read through a copy of `fd`.
+    void plan(const WalkDir& dir, int fd) {
+        std::vector<std::string> names;
+        for (const Listed& e : dir.listing.entries) {
+            if ((e.attributes & attr::directory) == 0 || (e.attributes & attr::reparse_point))
+                continue;
+            const char* name = dir.listing.system_name(e);
+            if (std::string_view(name) == "." || std::string_view(name) == "..") continue;
+            if (names.size() == max_planned_per_directory) break;
+            names.emplace_back(name);
+        }
+        if (names.empty()) return;
+        const std::lock_guard lock(mutex_);
+        if (lent_ >= max_lent_descriptors || reads_.size() >= max_queued) return;
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) return;
+        auto shared = std::make_shared<SharedFd>(copy);
+        ++lent_;
+        // The count of lending parents drops when the last read lets go.
+        lenders_.push_back(shared);
+        std::vector<std::unique_ptr<AheadRead>> planned;
+        for (auto& name : names) {
+            auto read = std::make_unique<AheadRead>();
+            read->parent = &dir;
+            read->parent_fd = shared;
+            read->parent_device = dir.device;
+            read->name = std::move(name);
+            planned.push_back(std::move(read));
+        }
+        reads_.insert(reads_.begin(), std::make_move_iterator(planned.begin()),
+                      std::make_move_iterator(planned.end()));
+        wake_worker_.notify_one();
+    }
+
+    // The read of `name` in `parent`, when one is done or under way.
+    std::unique_ptr<AheadRead> take(const WalkDir& parent, const std::string& name) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const auto at = std::find_if(reads_.begin(), reads_.end(), [&](const auto& r) {
+                return !r->abandoned && r->parent == &parent && r->name == name;
+            });
+            if (at == reads_.end()) return nullptr;
+            if ((*at)->state == AheadRead::State::working) {
+                read_done_.wait(lock);
+                continue;
+            }
+            std::unique_ptr<AheadRead> read = std::move(*at);
+            reads_.erase(at);
+            if (read->state == AheadRead::State::done) let_go(*read);
+            read->parent_fd.reset();
+            release_lenders();
+            wake_worker_.notify_one();
+            if (read->state != AheadRead::State::done) return nullptr;
+            return read;
+        }
+    }
+
+    // `dir` ends: what was planned in it is no longer wanted.
+    void forget(const WalkDir& dir) {
+        const std::lock_guard lock(mutex_);
+        for (auto at = reads_.begin(); at != reads_.end();) {
+            AheadRead& read = **at;
+            if (read.parent != &dir || read.abandoned) {
+                ++at;
+                continue;
+            }
+            if (read.state == AheadRead::State::working) {
+                read.abandoned = true;
+                ++at;
+                continue;
+            }
+            if (read.fd >= 0) ::close(read.fd);
+            if (read.state == AheadRead::State::done) let_go(read);
+            at = reads_.erase(at);
+        }
+        release_lenders();
+        wake_worker_.notify_one();
+    }
+
+private:
+    static constexpr std::size_t max_held = 8;  // reads done and not yet taken
+    static constexpr std::size_t max_held_entries = 1 << 16;
+    static constexpr std::size_t max_lent_descriptors = 8;
+    static constexpr std::size_t max_queued = 1 << 14;
+    static constexpr std::size_t max_planned_per_directory = 1 << 12;
+
+    void let_go(const AheadRead& read) {
+        --held_;
+        held_entries_ -= read.listing.entries.size();
+    }
+
+    void release_lenders() {
+        std::erase_if(lenders_, [](const std::weak_ptr<SharedFd>& w) { return w.expired(); });
+        lent_ = lenders_.size();
+    }
+
+    AheadRead* next_waiting() {
+        if (held_ >= max_held || held_entries_ >= max_held_entries) return nullptr;
+        for (auto& read : reads_)
+            if (read->state == AheadRead::State::waiting) return read.get();
+        return nullptr;
+    }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            AheadRead* read = nullptr;
+            wake_worker_.wait(lock, [&] { return stop_ || (read = next_waiting()) != nullptr; });
+            if (stop_) return;
+            read->state = AheadRead::State::working;
+            const int parent_fd = read->parent_fd->fd;
+            lock.unlock();
+            int fd = ::openat(parent_fd, read->name.c_str(), directory_flags | O_NOFOLLOW);
+            if (fd >= 0 && ::fstat(fd, &read->st) != 0) {
+                ::close(fd);
+                fd = -1;
+            }
+            if (fd >= 0)
+                read_listing(read->listing, fd, read->st.st_dev,
+                             read->st.st_dev != read->parent_device, xattrs_, &stopping_);
+            lock.lock();
+            read->fd = fd;
+            read->state = AheadRead::State::done;
+            read->parent_fd.reset();
+            if (read->abandoned) {
+                if (fd >= 0) ::close(fd);
+                std::erase_if(reads_, [read](const auto& r) { return r.get() == read; });
+            } else {
+                ++held_;
+                held_entries_ += read->listing.entries.size();
+            }
+            release_lenders();
+            read_done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_worker_, read_done_;
+    // Next needed first.
+    std::deque<std::unique_ptr<AheadRead>> reads_;
+    std::vector<std::weak_ptr<SharedFd>> lenders_;
+    std::size_t lent_ = 0;
+    std::size_t held_ = 0, held_entries_ = 0;
+    bool stop_ = false;
+    std::atomic<bool> stopping_{false};
+    XattrSupport xattrs_;  // the reader's own: what it learns is per file system anyway
+    std::thread worker_;   // last: starts once everything above exists
+};
+
 WalkDirs::WalkDirs() : limit_(descriptor_budget()) {}
+WalkDirs::~WalkDirs() = default;
+
+WalkAhead* WalkDirs::ahead() {
+    if (!ahead_started_) {
+        ahead_started_ = true;
+        const char* wanted = std::getenv("FILARIX_WALK_THREADS");
+        const bool one =
+            wanted ? std::string_view(wanted) == "1" : std::thread::hardware_concurrency() < 2;
+        if (!one) {
+            // The interrupt is the walk's to notice: the reader blocks it.
+            sigset_t all, before;
+            ::sigfillset(&all);
+            ::pthread_sigmask(SIG_SETMASK, &all, &before);
+            ahead_ = std::make_unique<WalkAhead>();
+            ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        }
+    }
+    return ahead_.get();
+}
 
 int WalkDirs::fd_of(WalkDir& dir) {
     if (dir.fd >= 0) {
@@ -499,6 +784,8 @@ void WalkDirs::opened(WalkDir& dir) {
 
 void WalkDirs::closing(WalkDir& dir) {
     if (listed_ == &dir) listed_ = nullptr;
+    if (delivered_dir_ == &dir) delivered_dir_ = nullptr;
+    if (ahead_ && dir.planned) ahead_->forget(dir);
     if (dir.fd < 0) return;
     int parent_fd = -1;
     if (dir.parent && dir.parent->fd < 0)
@@ -519,6 +806,22 @@ void WalkDirs::listing(WalkDir& dir, std::u16string_view path) {
     listed_ = &dir;
     listed_path16_.assign(path);
     listed_path_.clear();
+}
+
+void WalkDirs::delivered(const WalkDir& dir, std::size_t index) {
+    delivered_dir_ = &dir;
+    delivered_ = index;
+}
+
+bool WalkDirs::known_without_streams(const std::string& path) {
+    if (!listed_ || delivered_dir_ != listed_) return false;
+    const Listed& e = listed_->listing.entries[delivered_];
+    if (!e.names_known || e.has_streams) return false;
+    if (listed_path_.empty()) listed_path_ = to_bytes(listed_path16_);
+    const std::string_view name(listed_->listing.system_name(e), e.bytes_size);
+    return path.size() == listed_path_.size() + name.size() &&
+           path.compare(0, listed_path_.size(), listed_path_) == 0 &&
+           path.compare(listed_path_.size(), name.size(), name) == 0;
 }
 
 std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
@@ -556,9 +859,20 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
                                                           std::u16string_view name) {
     auto* up = dynamic_cast<WalkDir*>(&parent);
     if (!up) return nullptr;
+    std::string bytes = to_bytes(name);
+    if (WalkAhead* ahead = up->planned ? walk_.ahead() : nullptr) {
+        if (auto read = ahead->take(*up, bytes)) {
+            if (read->fd < 0) return nullptr;
+            auto dir = std::make_unique<WalkDir>(walk_, up, std::move(bytes), read->st, read->fd);
+            dir->mount_root = read->st.st_dev != up->device;
+            dir->read = true;
+            dir->listing = std::move(read->listing);
+            walk_.opened(*dir);
+            return dir;
+        }
+    }
     const int parent_fd = walk_.fd_of(*up);
     if (parent_fd < 0) return nullptr;
-    std::string bytes = to_bytes(name);
     // Never through a link: an entry swapped for one fails here.
     const int fd = ::openat(parent_fd, bytes.c_str(), directory_flags | O_NOFOLLOW);
     if (fd < 0) return nullptr;
@@ -582,9 +896,17 @@ std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,
     if (!dir->read) {
         const int fd = walk_.fd_of(*dir);
         if (fd < 0) return nullptr;
-        read_listing(*dir, fd, xattrs_);
+        dir->read = true;
+        read_listing(dir->listing, fd, dir->device, dir->mount_root, xattrs_);
     }
-    if (!dir->readable) return nullptr;
+    if (!dir->listing.readable) return nullptr;
+    if (!dir->planned) {
+        dir->planned = true;
+        if (WalkAhead* ahead = walk_.ahead()) {
+            const int fd = walk_.fd_of(*dir);
+            if (fd >= 0) ahead->plan(*dir, fd);
+        }
+    }
     walk_.listing(*dir, path);
     auto search = std::make_unique<ListedSearch>(*dir, mask);
     if (!search->next(first)) return nullptr;
