@@ -128,6 +128,38 @@ TEST(Walk, TwoRunsListTheSameBytes) {
     EXPECT_EQ(paths_of(first.err).size(), 6u);
 }
 
+// The listing up to the totals, which carry the volume's free space.
+std::string listing_of(const std::string& err) {
+    return err.substr(0, err.find("  Drive"));
+}
+
+TEST(Walk, OneAndTwoWalkThreadsListTheSameBytes) {
+    TempTree t;
+    std::size_t files = 0;
+    for (int i = 0; i < 3000; ++i, ++files) t.file("tree/wide/w" + std::to_string(i));
+    files += make_chain(t.dir("tree/deep"), "d", 300, 7).size();
+    for (int a = 0; a < 6; ++a)
+        for (int b = 0; b < 6; ++b)
+            for (int k = 0; k < 4; ++k, ++files)
+                t.file("tree/n" + std::to_string(a) + "/m" + std::to_string(b) + "/f" +
+                       std::to_string(k));
+    const std::string streamed = t.file("tree/n2/s.txt", "s");
+    ASSERT_EQ(::setxattr(streamed.c_str(), "user.note", "abc", 3, 0), 0);
+    const std::string samba = t.file("tree/n3/samba.txt", "s");
+    ASSERT_EQ(::setxattr(samba.c_str(), "user.DOSATTRIB", "0x21", 5, 0), 0);
+    files += 2;
+
+    const std::string tree = t.path("tree");
+    const auto one = run({tree, "-V"}, {}, false, {"FILARIX_WALK_THREADS=1"});
+    const auto two = run({tree, "-V"}, {}, false, {"FILARIX_WALK_THREADS=2"});
+    const auto again = run({tree, "-V"}, {}, false, {"FILARIX_WALK_THREADS=2"});
+    EXPECT_EQ(listing_of(one.err), listing_of(two.err));
+    EXPECT_EQ(listing_of(two.err), listing_of(again.err));
+    EXPECT_EQ(paths_of(two.err).size(), files + 1);  // and the stream's line
+    EXPECT_NE(two.err.find(samba + "|1|A.R"), std::string::npos) << two.err.substr(0, 300);
+    remove_tree(tree);
+}
+
 TEST(Walk, SambaAttributesShowInEveryDirectory) {
     TempTree t;
     struct Case {
@@ -138,9 +170,14 @@ TEST(Walk, SambaAttributesShowInEveryDirectory) {
     // "first": the directory holds none, its first file does; "later": the
     // directory holds one, its first file does not.
     const Case cases[] = {
-        {"first/a.txt", "0x24", "A..S.."},  {"first/b.txt", "0x1", "..R..."},
-        {"first/c.txt", nullptr, "A....."}, {"later/a.txt", nullptr, "A....."},
+        {"first/a.txt", "0x24", "A..S.."},
+        {"first/b.txt", "0x1", "..R..."},
+        {"first/c.txt", nullptr, "A....."},
+        {"later/a.txt", nullptr, "A....."},
         {"later/b.txt", "0x22", "AH...."},
+        // Neither the directory nor its first file holds one.
+        {"lone/a.txt", nullptr, "A....."},
+        {"lone/b.txt", "0x2", ".H...."},
     };
     for (const Case& c : cases) {
         const std::string p = t.file(c.file);

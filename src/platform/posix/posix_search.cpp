@@ -569,6 +569,7 @@ public:
         {
             const std::lock_guard lock(mutex_);
             stop_ = true;
+            stopping_ = true;
         }
         wake_worker_.notify_all();
         worker_.join();
@@ -621,7 +622,11 @@ public:
             });
             if (at == reads_.end()) return nullptr;
             if ((*at)->state == AheadRead::State::working) {
-                read_done_.wait(lock);
+                // Rather than wait, read one of the next directories too.
+                if (AheadRead* other = next_waiting())
+                    perform(*other, lock, helper_xattrs_);
+                else
+                    read_done_.wait(lock);
                 continue;
             }
             std::unique_ptr<AheadRead> read = std::move(*at);
@@ -687,31 +692,36 @@ private:
             AheadRead* read = nullptr;
             wake_worker_.wait(lock, [&] { return stop_ || (read = next_waiting()) != nullptr; });
             if (stop_) return;
-            read->state = AheadRead::State::working;
-            const int parent_fd = read->parent_fd->fd;
-            lock.unlock();
-            int fd = ::openat(parent_fd, read->name.c_str(), directory_flags | O_NOFOLLOW);
-            if (fd >= 0 && ::fstat(fd, &read->st) != 0) {
-                ::close(fd);
-                fd = -1;
-            }
-            if (fd >= 0)
-                read_listing(read->listing, fd, read->st.st_dev,
-                             read->st.st_dev != read->parent_device, xattrs_, &stopping_);
-            lock.lock();
-            read->fd = fd;
-            read->state = AheadRead::State::done;
-            read->parent_fd.reset();
-            if (read->abandoned) {
-                if (fd >= 0) ::close(fd);
-                std::erase_if(reads_, [read](const auto& r) { return r.get() == read; });
-            } else {
-                ++held_;
-                held_entries_ += read->listing.entries.size();
-            }
-            release_lenders();
-            read_done_.notify_all();
+            perform(*read, lock, xattrs_);
         }
+    }
+
+    // Reads one waiting directory; the lock is let go meanwhile.
+    void perform(AheadRead& read, std::unique_lock<std::mutex>& lock, XattrSupport& xattrs) {
+        read.state = AheadRead::State::working;
+        const int parent_fd = read.parent_fd->fd;
+        lock.unlock();
+        int fd = ::openat(parent_fd, read.name.c_str(), directory_flags | O_NOFOLLOW);
+        if (fd >= 0 && ::fstat(fd, &read.st) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        if (fd >= 0)
+            read_listing(read.listing, fd, read.st.st_dev, read.st.st_dev != read.parent_device,
+                         xattrs, &stopping_);
+        lock.lock();
+        read.fd = fd;
+        read.state = AheadRead::State::done;
+        read.parent_fd.reset();
+        if (read.abandoned) {
+            if (fd >= 0) ::close(fd);
+            std::erase_if(reads_, [&read](const auto& r) { return r.get() == &read; });
+        } else {
+            ++held_;
+            held_entries_ += read.listing.entries.size();
+        }
+        release_lenders();
+        read_done_.notify_all();
     }
 
     std::mutex mutex_;
@@ -723,7 +733,8 @@ private:
     std::size_t held_ = 0, held_entries_ = 0;
     bool stop_ = false;
     std::atomic<bool> stopping_{false};
-    XattrSupport xattrs_;  // the reader's own: what it learns is per file system anyway
+    // Each thread's own: what they learn is a property of the file system.
+    XattrSupport xattrs_, helper_xattrs_;
     std::thread worker_;   // last: starts once everything above exists
 };
 
