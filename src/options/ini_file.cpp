@@ -131,6 +131,13 @@ void delimiter(Line& l) {
         l.s.DELIM = 0;
         return;
     }
+    // A NUL delimiter would put zero bytes into the listing.
+    if (l.value[0] == '\0') {
+        l.warn("\nMissing ini file directive %s");
+        l.pause(2);
+        l.s.DELIM = 0;
+        return;
+    }
     l.s.DELIM = 1;
     l.run.s.delimiter = l.value[0];
 }
