@@ -158,7 +158,7 @@ public:
     // The entry a search of the listed directory delivered last.
     void delivered(const WalkDir& dir, std::size_t index);
     // `path` is that entry, and the walk saw it has no named streams.
-    bool known_without_streams(const std::string& path);
+    bool known_without_streams(std::u16string_view path);
     // The reader of directories ahead of the walk; null with one thread.
     WalkAhead* ahead();
 

@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -493,6 +494,8 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
             append_entry(dir, bytes, e);
         }
     }
+    // The directory's own names, for the streams of the directory itself.
+    if (names && dots > 0) read_attribute_names(dirfd, ".", device, xattrs, dir.entries[0]);
     std::optional<bool> by_rule;
     for (std::size_t i = dots; i < dir.entries.size(); ++i) {
         Listed& e = dir.entries[i];
@@ -537,12 +540,17 @@ struct SharedFd {
 // One subdirectory to be read ahead of the walk.
 struct AheadRead {
     enum class State { waiting, working, done };
-    const WalkDir* parent = nullptr;  // which walk directory asked; compared only
+    // Who planned it: a walk directory, or a read ahead (by its serial
+    // number) until the walk takes that read and its directory adopts it.
+    const WalkDir* parent = nullptr;
+    std::uint64_t parent_serial = 0;
+    std::uint64_t serial = 0;
     std::shared_ptr<SharedFd> parent_fd;
     dev_t parent_device = 0;
     std::string name;
     State state = State::waiting;
-    bool abandoned = false;  // its parent ended while it was being read
+    bool abandoned = false;         // no longer wanted while it was being read
+    bool planned_children = false;  // its subdirectories are queued behind it
     // What the read found: the subdirectory's own descriptor (or -1 when
     // it could not be opened) and its listing.
     int fd = -1;
@@ -550,18 +558,33 @@ struct AheadRead {
     Listing listing;
 };
 
+// The subdirectories of a listing the walk will enter, in order.
+std::vector<std::string> subdirectories(const Listing& l, std::size_t most) {
+    std::vector<std::string> names;
+    for (const Listed& e : l.entries) {
+        if ((e.attributes & attr::directory) == 0 || (e.attributes & attr::reparse_point)) continue;
+        const std::string_view name(l.system_name(e), e.bytes_size);
+        if (name == "." || name == "..") continue;
+        if (names.size() == most) break;
+        names.emplace_back(name);
+    }
+    return names;
+}
+
 }  // namespace
 
 // Reads the walk's next directories on a second thread while the walk
 // formats and writes what it has, so that the system's work on metadata
 // and the program's work on records overlap. The walk visits
-// subdirectories in order, depth first; a directory's subdirectories are
-// queued in front of what was queued before, so the queue's head is always
-// the walk's next directory. The walk takes a read that is done, waits for
-// one under way and reads a waiting one itself; what it prints never
-// depends on which thread read a directory. Descriptors and memory are
-// bounded: few reads are held done at once, few parents lend a descriptor,
-// and a directory plans a bounded number of reads.
+// subdirectories in order, depth first: a directory's subdirectories are
+// queued right behind it, in front of what was queued before, so the
+// queue's head is always the walk's next directory, and the reader goes on
+// down the tree without waiting for the walk. The walk takes a read that
+// is done, reads another one while one it needs is under way, and reads a
+// waiting one itself; what it prints never depends on which thread read a
+// directory. Descriptors and memory are bounded: few reads are held done
+// at once, few directories lend a descriptor, and a directory plans a
+// bounded number of reads.
 class WalkAhead {
 public:
     WalkAhead() : worker_([this] { work(); }) {}
@@ -581,36 +604,10 @@ public:
 
     // Queues the subdirectories of `dir`, read through a copy of `fd`.
     void plan(const WalkDir& dir, int fd) {
-        std::vector<std::string> names;
-        for (const Listed& e : dir.listing.entries) {
-            if ((e.attributes & attr::directory) == 0 || (e.attributes & attr::reparse_point))
-                continue;
-            const char* name = dir.listing.system_name(e);
-            if (std::string_view(name) == "." || std::string_view(name) == "..") continue;
-            if (names.size() == max_planned_per_directory) break;
-            names.emplace_back(name);
-        }
+        std::vector<std::string> names = subdirectories(dir.listing, max_planned_per_directory);
         if (names.empty()) return;
         const std::lock_guard lock(mutex_);
-        if (lent_ >= max_lent_descriptors || reads_.size() >= max_queued) return;
-        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (copy < 0) return;
-        auto shared = std::make_shared<SharedFd>(copy);
-        ++lent_;
-        // The count of lending parents drops when the last read lets go.
-        lenders_.push_back(shared);
-        std::vector<std::unique_ptr<AheadRead>> planned;
-        for (auto& name : names) {
-            auto read = std::make_unique<AheadRead>();
-            read->parent = &dir;
-            read->parent_fd = shared;
-            read->parent_device = dir.device;
-            read->name = std::move(name);
-            planned.push_back(std::move(read));
-        }
-        reads_.insert(reads_.begin(), std::make_move_iterator(planned.begin()),
-                      std::make_move_iterator(planned.end()));
-        wake_worker_.notify_one();
+        queue(names, fd, dir.device, &dir, 0, 0);
     }
 
     // The read of `name` in `parent`, when one is done or under way.
@@ -634,30 +631,27 @@ public:
             if (read->state == AheadRead::State::done) let_go(*read);
             read->parent_fd.reset();
             release_lenders();
-            wake_worker_.notify_one();
+            // The reader is woken once half its room is free, not at every
+            // directory: a wake-up costs more than a small directory's read.
+            if (held_ <= max_held / 2) wake_worker_.notify_one();
             if (read->state != AheadRead::State::done) return nullptr;
             return read;
         }
     }
 
+    // The walk made `dir` of a read it took: what that read planned is
+    // now the directory's.
+    void adopt(const AheadRead& read, const WalkDir& dir) {
+        if (!read.planned_children) return;
+        const std::lock_guard lock(mutex_);
+        for (auto& r : reads_)
+            if (!r->parent && r->parent_serial == read.serial) r->parent = &dir;
+    }
+
     // `dir` ends: what was planned in it is no longer wanted.
     void forget(const WalkDir& dir) {
         const std::lock_guard lock(mutex_);
-        for (auto at = reads_.begin(); at != reads_.end();) {
-            AheadRead& read = **at;
-            if (read.parent != &dir || read.abandoned) {
-                ++at;
-                continue;
-            }
-            if (read.state == AheadRead::State::working) {
-                read.abandoned = true;
-                ++at;
-                continue;
-            }
-            if (read.fd >= 0) ::close(read.fd);
-            if (read.state == AheadRead::State::done) let_go(read);
-            at = reads_.erase(at);
-        }
+        drop([&dir](const AheadRead& r) { return r.parent == &dir; });
         release_lenders();
         wake_worker_.notify_one();
     }
@@ -668,6 +662,58 @@ private:
     static constexpr std::size_t max_lent_descriptors = 8;
     static constexpr std::size_t max_queued = 1 << 14;
     static constexpr std::size_t max_planned_per_directory = 1 << 12;
+
+    // Queues reads of `names` at `at` (under the lock).
+    void queue(std::vector<std::string>& names, int fd, dev_t device, const WalkDir* parent,
+               std::uint64_t parent_serial, std::size_t at) {
+        if (lent_ >= max_lent_descriptors || reads_.size() >= max_queued) return;
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) return;
+        auto shared = std::make_shared<SharedFd>(copy);
+        lenders_.push_back(shared);
+        ++lent_;
+        std::vector<std::unique_ptr<AheadRead>> planned;
+        for (auto& name : names) {
+            auto read = std::make_unique<AheadRead>();
+            read->parent = parent;
+            read->parent_serial = parent_serial;
+            read->serial = ++serials_;
+            read->parent_fd = shared;
+            read->parent_device = device;
+            read->name = std::move(name);
+            planned.push_back(std::move(read));
+        }
+        reads_.insert(reads_.begin() + static_cast<std::ptrdiff_t>(at),
+                      std::make_move_iterator(planned.begin()),
+                      std::make_move_iterator(planned.end()));
+        wake_worker_.notify_one();
+    }
+
+    // Drops the reads `unwanted` picks and, with them, what they planned
+    // (under the lock); one under way is dropped when it ends.
+    template <class Pick>
+    void drop(Pick unwanted) {
+        std::vector<std::uint64_t> gone;
+        for (auto at = reads_.begin(); at != reads_.end();) {
+            AheadRead& read = **at;
+            const bool planned_by_gone =
+                !read.parent &&
+                std::find(gone.begin(), gone.end(), read.parent_serial) != gone.end();
+            if (read.abandoned || (!unwanted(read) && !planned_by_gone)) {
+                ++at;
+                continue;
+            }
+            if (read.planned_children) gone.push_back(read.serial);
+            if (read.state == AheadRead::State::working) {
+                read.abandoned = true;
+                ++at;
+                continue;
+            }
+            if (read.fd >= 0) ::close(read.fd);
+            if (read.state == AheadRead::State::done) let_go(read);
+            at = reads_.erase(at);
+        }
+    }
 
     void let_go(const AheadRead& read) {
         --held_;
@@ -709,6 +755,9 @@ private:
         if (fd >= 0)
             read_listing(read.listing, fd, read.st.st_dev, read.st.st_dev != read.parent_device,
                          xattrs, &stopping_);
+        std::vector<std::string> names;
+        if (fd >= 0 && read.listing.readable)
+            names = subdirectories(read.listing, max_planned_per_directory);
         lock.lock();
         read.fd = fd;
         read.state = AheadRead::State::done;
@@ -719,6 +768,14 @@ private:
         } else {
             ++held_;
             held_entries_ += read.listing.entries.size();
+            if (!names.empty()) {
+                const auto self = std::find_if(reads_.begin(), reads_.end(),
+                                               [&read](const auto& r) { return r.get() == &read; });
+                const std::size_t before = reads_.size();
+                queue(names, fd, read.st.st_dev, nullptr, read.serial,
+                      static_cast<std::size_t>(self - reads_.begin()) + 1);
+                read.planned_children = reads_.size() != before;
+            }
         }
         release_lenders();
         read_done_.notify_all();
@@ -731,11 +788,12 @@ private:
     std::vector<std::weak_ptr<SharedFd>> lenders_;
     std::size_t lent_ = 0;
     std::size_t held_ = 0, held_entries_ = 0;
+    std::uint64_t serials_ = 0;
     bool stop_ = false;
     std::atomic<bool> stopping_{false};
     // Each thread's own: what they learn is a property of the file system.
     XattrSupport xattrs_, helper_xattrs_;
-    std::thread worker_;   // last: starts once everything above exists
+    std::thread worker_;  // last: starts once everything above exists
 };
 
 WalkDirs::WalkDirs() : limit_(descriptor_budget()) {}
@@ -824,15 +882,29 @@ void WalkDirs::delivered(const WalkDir& dir, std::size_t index) {
     delivered_ = index;
 }
 
-bool WalkDirs::known_without_streams(const std::string& path) {
+namespace {
+// Equal texts, compared as memory: deep paths are long.
+bool same_text(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
+}
+}  // namespace
+
+bool WalkDirs::known_without_streams(std::u16string_view path) {
     if (!listed_ || delivered_dir_ != listed_) return false;
-    const Listed& e = listed_->listing.entries[delivered_];
+    const Listing& l = listed_->listing;
+    const Listed& e = l.entries[delivered_];
     if (!e.names_known || e.has_streams) return false;
-    if (listed_path_.empty()) listed_path_ = to_bytes(listed_path16_);
-    const std::string_view name(listed_->listing.system_name(e), e.bytes_size);
-    return path.size() == listed_path_.size() + name.size() &&
-           path.compare(0, listed_path_.size(), listed_path_) == 0 &&
-           path.compare(listed_path_.size(), name.size(), name) == 0;
+    // Compared as the walk spells them: a deep path is never converted.
+    while (path.size() > 1 && path.back() == u'/') path.remove_suffix(1);
+    const std::u16string_view name = l.shown_name(e);
+    if (name == u".") {  // the directory itself, named without its separator
+        std::u16string_view own(listed_path16_);
+        while (own.size() > 1 && own.back() == u'/') own.remove_suffix(1);
+        return same_text(path, own);
+    }
+    return path.size() == listed_path16_.size() + name.size() &&
+           same_text(path.substr(0, listed_path16_.size()), listed_path16_) &&
+           same_text(path.substr(listed_path16_.size()), name);
 }
 
 std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
@@ -878,6 +950,8 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
             dir->mount_root = read->st.st_dev != up->device;
             dir->read = true;
             dir->listing = std::move(read->listing);
+            dir->planned = read->planned_children;
+            ahead->adopt(*read, *dir);
             walk_.opened(*dir);
             return dir;
         }

@@ -55,9 +55,9 @@ std::optional<std::string> list_names(const std::string& path, StreamListing::St
 
 StreamListing PosixSystem::named_streams(std::u16string_view path) {
     StreamListing result;
-    const std::string p = strip_trailing_separators(to_bytes(path));
     // The walk read the attribute names of what it lists.
-    if (walk_.known_without_streams(p)) return result;
+    if (walk_.known_without_streams(path)) return result;
+    const std::string p = strip_trailing_separators(to_bytes(path));
     struct stat st;
     if (p.empty() || ::lstat(p.c_str(), &st) != 0) {
         result.status = StreamListing::Status::not_opened;
