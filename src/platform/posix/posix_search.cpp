@@ -24,6 +24,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/posix/posix_internal.hpp"
@@ -260,9 +261,11 @@ struct Listed {
     std::uint32_t attributes = 0;
     bool dos_candidate = false;  // may carry user.DOSATTRIB (not a link)
     bool regular = false;
-    bool names_known = false;  // its attribute names were read whole
-    bool has_streams = false;  // user attributes other than DOSATTRIB
-    bool has_dos = false;      // user.DOSATTRIB among them
+    bool names_known = false;         // its attribute names were read whole
+    bool has_streams = false;         // user attributes other than DOSATTRIB
+    bool has_dos = false;             // user.DOSATTRIB among them
+    bool gone = false;                // vanished between the reading of names and the examining
+    unsigned char type = DT_UNKNOWN;  // as the directory told it
     std::uint64_t size = 0;
     FileTicks creation = 0, access = 0, write = 0;
 };
@@ -459,10 +462,43 @@ bool ask_for_dos(int dirfd, const Listing& dir, dev_t device, XattrSupport& xatt
     return false;
 }
 
+// A thread that leaves the interrupt to the walk: it blocks every signal.
+template <class F>
+std::thread thread_without_signals(F&& body) {
+    sigset_t all, before;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &before);
+    struct Restore {
+        sigset_t* mask;
+        ~Restore() { ::pthread_sigmask(SIG_SETMASK, mask, nullptr); }
+    } restore{&before};
+    return std::thread(std::forward<F>(body));
+}
+
+// Examines the entries [from, to) of a listing whose names are read.
+void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, std::size_t from,
+                   std::size_t to, const std::atomic<bool>* stop) {
+    bool names = !xattrs.refused(device);
+    for (std::size_t i = from; i < to; ++i) {
+        if (stop && i % 1024 == 0 && stop->load(std::memory_order_relaxed)) return;
+        Listed& e = dir.entries[i];
+        const char* name = dir.system_name(e);
+        if (!examine(dirfd, name, e.type, e)) {
+            e.gone = true;
+            continue;
+        }
+        if (names && e.dos_candidate)
+            names = read_attribute_names(dirfd, name, device, xattrs, e) && !xattrs.refused(device);
+    }
+}
+
+// A directory this large is examined by two threads, when the walk may use two.
+constexpr std::size_t split_examining_from = 4096;
+
 // Reads and examines a directory once. `stop` cuts a long read short when
 // the run is ending; the listing is then unreadable.
 void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrSupport& xattrs,
-                  const std::atomic<bool>* stop = nullptr) {
+                  bool two_threads, const std::atomic<bool>* stop = nullptr) {
     if (!mount_root) {
         for (const char* dot : {".", ".."}) {
             Listed e;
@@ -471,7 +507,6 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
         }
     }
     const std::size_t dots = dir.entries.size();
-    bool names = !xattrs.refused(device);
     alignas(8) char buffer[32768];
     for (;;) {
         if (stop && stop->load(std::memory_order_relaxed)) return;
@@ -487,15 +522,38 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
             const std::string_view bytes(d->d_name);
             if (bytes == "." || bytes == "..") continue;
             Listed e;
-            if (!examine(dirfd, d->d_name, d->d_type, e)) continue;
-            if (names && e.dos_candidate)
-                names = read_attribute_names(dirfd, d->d_name, device, xattrs, e) &&
-                        !xattrs.refused(device);
+            e.type = d->d_type;
             append_entry(dir, bytes, e);
         }
     }
+    const std::size_t end = dir.entries.size();
+    bool examined = false;
+    if (two_threads && end - dots >= split_examining_from) {
+        // The second half on a thread of its own: each examining is a
+        // name look-up in a large directory, the bulk of the work.
+        const std::size_t half = dots + (end - dots) / 2;
+        XattrSupport helper_xattrs = xattrs;
+        try {
+            std::thread helper = thread_without_signals(
+                [&] { examine_range(dir, dirfd, device, helper_xattrs, half, end, stop); });
+            examine_range(dir, dirfd, device, xattrs, dots, half, stop);
+            helper.join();
+            if (helper_xattrs.refused(device)) xattrs.mark_refused(device);
+            examined = true;
+        } catch (const std::system_error&) {
+            // No thread to be had: one does it all.
+        }
+    }
+    if (!examined) examine_range(dir, dirfd, device, xattrs, dots, end, stop);
+    if (stop && stop->load(std::memory_order_relaxed)) return;
+    std::erase_if(dir.entries, [](const Listed& e) { return e.gone; });
+    const bool names = !xattrs.refused(device);
     // The directory's own names, for the streams of the directory itself.
     if (names && dots > 0) read_attribute_names(dirfd, ".", device, xattrs, dir.entries[0]);
+    if (xattrs.refused(device)) {
+        // A file system without user attributes holds no streams at all.
+        for (Listed& e : dir.entries) e.names_known = true;
+    }
     std::optional<bool> by_rule;
     for (std::size_t i = dots; i < dir.entries.size(); ++i) {
         Listed& e = dir.entries[i];
@@ -587,7 +645,8 @@ std::vector<std::string> subdirectories(const Listing& l, std::size_t most) {
 // bounded number of reads.
 class WalkAhead {
 public:
-    WalkAhead() : worker_([this] { work(); }) {}
+    // The interrupt is the walk's to notice: the reader blocks it.
+    WalkAhead() : worker_(thread_without_signals([this] { work(); })) {}
     ~WalkAhead() {
         {
             const std::lock_guard lock(mutex_);
@@ -754,7 +813,7 @@ private:
         }
         if (fd >= 0)
             read_listing(read.listing, fd, read.st.st_dev, read.st.st_dev != read.parent_device,
-                         xattrs, &stopping_);
+                         xattrs, true, &stopping_);
         std::vector<std::string> names;
         if (fd >= 0 && read.listing.readable)
             names = subdirectories(read.listing, max_planned_per_directory);
@@ -805,14 +864,7 @@ WalkAhead* WalkDirs::ahead() {
         const char* wanted = std::getenv("FILARIX_WALK_THREADS");
         const bool one =
             wanted ? std::string_view(wanted) == "1" : std::thread::hardware_concurrency() < 2;
-        if (!one) {
-            // The interrupt is the walk's to notice: the reader blocks it.
-            sigset_t all, before;
-            ::sigfillset(&all);
-            ::pthread_sigmask(SIG_SETMASK, &all, &before);
-            ahead_ = std::make_unique<WalkAhead>();
-            ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-        }
+        if (!one) ahead_ = std::make_unique<WalkAhead>();
     }
     return ahead_.get();
 }
@@ -982,7 +1034,8 @@ std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,
         const int fd = walk_.fd_of(*dir);
         if (fd < 0) return nullptr;
         dir->read = true;
-        read_listing(dir->listing, fd, dir->device, dir->mount_root, xattrs_);
+        read_listing(dir->listing, fd, dir->device, dir->mount_root, xattrs_,
+                     walk_.ahead() != nullptr);
     }
     if (!dir->listing.readable) return nullptr;
     if (!dir->planned) {
