@@ -8,6 +8,7 @@
 #include "driver/termination.hpp"
 #include "record/header_line.hpp"
 #include "record/owner.hpp"
+#include "record/table_row.hpp"
 
 namespace filarix {
 
@@ -106,6 +107,7 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     if (s.HASH) run.layout.digest_width = 40;
     run.layout.columns = place_columns(run);
     run.layout.record_columns.emplace(s);
+    if (s.table_format) run.layout.table_fields = table_fields(s);
     run.layout.record_width = record_length(run.layout.columns);
     // A record wider than the console takes two rows of it.
     run.layout.page_length = run.layout.record_width <= 84 ? 24 : 12;
@@ -141,7 +143,12 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
                                "filarix_64");
     }
 
-    if (s.output_to_file()) write_header_line(run);
+    // A CSV listing names its fields wherever it goes; a fixed one titles
+    // its columns only in a file.
+    if (s.table_format)
+        write_table_header(run, run.output());
+    else if (s.output_to_file())
+        write_header_line(run);
     // The records begin here; the sort leaves every line before them first.
     if (run.output_file)
         run.listing_head_lines = run.listing_prior_lines + run.output_file->line_ends();
