@@ -168,8 +168,9 @@ int show_local_help(Run& run, HelpScreens& screens, int lines) {
     w.group(
         "-5, --MD5, --HASH  include MD5 (128 bit) hash values\n"
         "--SHA           include SHA1 (160 bit) hash values\n"
-        "--SHA256, --SHA512, --SHA3 and the other digests beyond the original ones\n"
-        "                add a column of their own\n",
+        "--SHA2, --SHA5, --SHA3  include SHA-256, SHA-512, SHA3-256 hash values\n"
+        "--HASHSET=file  compare each digest with a set of known digests;\n"
+        "                --KNOWN lists the files in the set, --UNKNOWN the others\n",
         true);
     w.group("-F:             fixed-length records [FIXED=ON]\n", true);
     w.group(

@@ -14,6 +14,7 @@ namespace filarix {
 // Replaces the control bytes of 8-bit text in place. UTF-8 and the Windows
 // code pages never use these bytes inside a longer character.
 void mask_controls(std::string& text);
+void mask_controls(std::u16string& text);
 
 // The platform's 8-bit form of a name, control characters masked.
 std::string shown_name(platform::Text& text, std::u16string_view name);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/columns.hpp"
+#include "core/shown_text.hpp"
 #include "driver/termination.hpp"
 #include "record/header_line.hpp"
 #include "record/owner.hpp"
@@ -138,6 +139,7 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
                            volume_error_number);
     } else {
         run.layout.volume_label = info->label;
+        mask_controls(run.layout.volume_label);
         if (info->file_system == u"NTFS" && !setup_userid(run))
             run.std_err.printf("\n%d %s, security setup_userid failed\n", security_error_number,
                                "filarix_64");

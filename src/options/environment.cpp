@@ -57,7 +57,8 @@ bool read_delimiter(Run& run) {
     if (!value) return false;
     std::u16string_view text = *value;
     if (text.front() == u'"') text.remove_prefix(1);
-    if (text.empty()) return false;
+    // A NUL delimiter would put zero bytes into the listing.
+    if (text.empty() || (text.front() & 0xFF) == 0) return false;
     run.s.delimiter = static_cast<char>(text.front() & 0xFF);
     run.std_err.printf("env points to :%s:", shown_name(run.sys, text).c_str());
     return true;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "content/hash_set.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
@@ -131,8 +132,34 @@ void delimiter(Line& l) {
         l.s.DELIM = 0;
         return;
     }
+    // A NUL delimiter would put zero bytes into the listing.
+    if (l.value[0] == '\0') {
+        l.warn("\nMissing ini file directive %s");
+        l.pause(2);
+        l.s.DELIM = 0;
+        return;
+    }
     l.s.DELIM = 1;
     l.run.s.delimiter = l.value[0];
+}
+
+// The set file keeps the name as written.
+void hash_set(Line& l) {
+    if (!l.has_value || l.path_value.empty()) {
+        l.warn("\nMissing ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    load_hash_set(l.run, l.run.sys.wide(l.path_value));
+}
+
+// KNOWN and UNKNOWN choose one of two modes; OFF undoes only its own.
+template <std::int32_t mode>
+void hash_set_match(Line& l) {
+    if (!l.off())
+        l.s.hashset_match = mode;
+    else if (l.s.hashset_match == mode)
+        l.s.hashset_match = 0;
 }
 
 void displacement(Line& l) {
@@ -385,7 +412,10 @@ const Row rows[] = {
     {{"FILE"}, Match::start, file_mask},
     {{"FDI"}, Match::start, first_512},
     {{"GREATER", "LARGER", "BIGGER"}, Match::anywhere, greater},
+    {{"HASHSET"}, Match::start, hash_set},
     {{"HASH"}, Match::start, [](Line& l) { l.boolean(l.s.HASH, 1); }},
+    {{"KNOWN"}, Match::start, hash_set_match<hashset_known_only>},
+    {{"UNKNOWN"}, Match::start, hash_set_match<hashset_unknown_only>},
     {{"IMMEDIATE", "NO_COUNT"}, Match::anywhere, [](Line& l) { l.boolean(l.s.IMMEDIATE, 1); }},
     {{"LESSTHAN", "SMALLER"}, Match::anywhere, less_than},
     {{"MEMO"}, Match::start, memo},
@@ -401,6 +431,10 @@ const Row rows[] = {
     {{"RECURSE"}, Match::anywhere, recurse},
     {{"RESET"}, Match::anywhere, [](Line& l) { l.boolean(l.s.RESET, 1); }},
     {{"REVERSE"}, Match::start, reverse},
+    // SHA256 and SHA512 begin with SHA2 and SHA5; all before SHA itself.
+    {{"SHA2"}, Match::start, [](Line& l) { l.boolean(l.s.SHA2, 1); }},
+    {{"SHA3"}, Match::start, [](Line& l) { l.boolean(l.s.SHA3, 1); }},
+    {{"SHA5"}, Match::start, [](Line& l) { l.boolean(l.s.SHA5, 1); }},
     {{"SHA"}, Match::start, [](Line& l) { l.boolean(l.s.SHA, 1); }},
     {{"SILENT", "VERBOSE"}, Match::anywhere, [](Line& l) { l.boolean(l.s.SILENT, 0); }},
     {{"SPLIT"}, Match::start, split},

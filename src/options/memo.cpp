@@ -28,7 +28,7 @@ void memo_prompt(Run& run) {
 
     std::string line;
     int blanks = 0;
-    while (run.sys.read_line(line)) {
+    while (!run.sys.interrupted() && run.sys.read_line(line)) {
         if (line.empty()) {
             // One blank line is part of the memo; the second one ends it.
             if (++blanks >= 2) break;

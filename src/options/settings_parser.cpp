@@ -126,6 +126,10 @@ void settle_settings(Run& run) {
     }
     if (s.NAMEONLY) s.RECURSE = 0;
     if (s.TIME && s.time_type == '0') s.time_type = 'w';
+    // The comment and the label are written into every record: a control
+    // character there would split records or steer a terminal.
+    mask_controls(s.comment_text);
+    mask_controls(s.label_text);
     if (s.COMMENT == 1) prepare_comment(run);
 
     if (s.directories && !s.RECURSE) s.RECURSE = 1;

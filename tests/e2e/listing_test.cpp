@@ -141,10 +141,10 @@ TEST(Listing, UnreadableDirectoryIsSkipped) {
     // As root the directory stays readable, so the binary runs as nobody then.
     const bool as_nobody = ::geteuid() == 0;
     const auto result = run({t.root()}, {}, as_nobody);
-    if (as_nobody && (result.status == 126 || result.status == 127))
-        GTEST_SKIP() << "running as root and the binary cannot be run as nobody";
-    if (!as_nobody && ::access(t.path("locked").c_str(), R_OK) == 0)
-        GTEST_SKIP() << "chmod 000 does not block reading here";
+    ASSERT_FALSE(as_nobody && (result.status == 126 || result.status == 127))
+        << "running as root and the binary cannot be run as nobody";
+    ASSERT_FALSE(!as_nobody && ::access(t.path("locked").c_str(), R_OK) == 0)
+        << "chmod 000 does not block reading here";
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(e2e::is_start_banner(result.out)) << result.out;
     EXPECT_EQ(records(result.err),

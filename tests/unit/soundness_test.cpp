@@ -10,6 +10,7 @@
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
 #include "parse_helper.hpp"
+#include "platform/console_lines.hpp"
 #include "platform/forwarding_system.hpp"
 #include "run_helper.hpp"
 
@@ -109,6 +110,54 @@ TEST(StrayValues, ANulDelimiterIsRefused) {
         EXPECT_EQ((r.out + r.err).find('\0'), std::string::npos);
         EXPECT_EQ(r.err.find("a.txt"), std::string::npos);
     }
+}
+
+// Every way a delimiter reaches the run: a value whose low byte is zero is
+// refused or ignored, never written.
+TEST(StrayValues, NoSourceGivesANulDelimiter) {
+    MemoryPlatform env_mp;
+    env_mp.add_file(u"C:\\d\\a.txt", "x");
+    env_mp.env[u"DELIMETER"] = std::u16string(1, u'\x0100');
+    const RunResult from_env = run_in_memory(env_mp, with_program({u"C:\\d", u"-V"}));
+    EXPECT_EQ((from_env.out + from_env.err).find('\0'), std::string::npos);
+    EXPECT_NE(from_env.err.find("a.txt"), std::string::npos);
+
+    MemoryPlatform ini_mp;
+    ini_mp.add_file(u"C:\\d\\a.txt", "x");
+    ini_mp.add_file(u"C:\\work\\FILARIX64.ini", std::string("DELIM=\0;\n", 9));
+    const RunResult from_ini = run_in_memory(ini_mp, with_program({u"C:\\d"}));
+    EXPECT_EQ((from_ini.out + from_ini.err).find('\0'), std::string::npos);
+    EXPECT_NE(from_ini.out.find("Missing ini file directive"), std::string::npos) << from_ini.out;
+}
+
+// Texts the user gives for every record can no more split a record than a
+// name can.
+TEST(HostileNames, CommentAndLabelTextsAreMasked) {
+    for (const Args& options : {Args{u"-C", u"x\ny\x1b"}, Args{u"-I", u"x\ny\x1b"}}) {
+        MemoryPlatform mp;
+        mp.add_file(u"C:\\d\\a.txt", "x");
+        mp.add_file(u"C:\\d\\b.txt", "x");
+        Args args{u"C:\\d", u"-o", u"C:\\work\\l.txt"};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = run_in_memory(mp, with_program(args));
+        const std::string listing = *mp.contents(u"C:\\work\\l.txt");
+        EXPECT_EQ(listing.find('\x1b'), std::string::npos) << listing;
+        int records = 0;
+        for (const auto& line : file_records(listing))
+            if (line.find("C:\\d\\") != std::string::npos) {
+                ++records;
+                EXPECT_NE(line.find("x?y?"), std::string::npos) << line;
+            }
+        EXPECT_EQ(records, 2) << listing;
+    }
+}
+
+// An input with no line end comes in bounded pieces.
+TEST(StrayValues, AnEndlessLineIsReadInPieces) {
+    std::size_t served = 0;
+    std::string line;
+    ASSERT_TRUE(platform::read_line_with([&] { return ++served > 1000000 ? -1 : 'a'; }, line));
+    EXPECT_EQ(line.size(), platform::line_limit);
 }
 
 TEST(NoChild, OnlyThePartBelowTheStartPathCounts) {
