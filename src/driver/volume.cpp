@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "content/sort.hpp"
 #include "core/columns.hpp"
 #include "core/shown_text.hpp"
 #include "driver/termination.hpp"
@@ -145,12 +146,15 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
                                "filarix_64");
     }
 
-    // A CSV listing names its fields wherever it goes; a fixed one titles
-    // its columns only in a file.
-    if (s.table_format)
-        write_table_header(run, run.output());
-    else if (s.output_to_file())
+    // A CSV listing names its fields wherever it goes, once (a file appended
+    // to holds its header row already); a fixed one titles its columns only
+    // in a file.
+    if (s.table_format) {
+        if (!s.APPEND || !run.output_file || count_line_ends(run, s.output_name) == 0)
+            write_table_header(run, run.output());
+    } else if (s.output_to_file()) {
         write_header_line(run);
+    }
     // The records begin here; the sort leaves every line before them first.
     if (run.output_file)
         run.listing_head_lines = run.listing_prior_lines + run.output_file->line_ends();

@@ -655,6 +655,15 @@ void RecordWriter::process() {
     };
     if (run.sizing_pass) {
         tally();
+        // The streams the listing adds count toward the totals too.
+        if (!s_.NAMEONLY && !s_.NO_ADS && s_.STREAM && run.layout.streams_volume &&
+            !is_directory_) {
+            const std::uint32_t streams = enumerate_streams(run, e_.pg_complete_path);
+            for (std::uint32_t i = 0; i < streams && i < run.stream_table.size(); ++i) {
+                ++run.counts.files_found;
+                run.counts.bytes_found += static_cast<std::int64_t>(run.stream_table[i].size);
+            }
+        }
         return;
     }
 

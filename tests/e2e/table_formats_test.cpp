@@ -126,26 +126,31 @@ TEST(TableFormats, PythonReadsBackEveryNameSizeTimeAndDigest) {
 
 // The README's commands: the CSV imported with one command, the JSON
 // Lines through SQLite's JSON functions; both count the same files and bytes.
+// Each listing is written twice, the second time appended (-O): the CSV
+// keeps one header row.
 TEST(TableFormats, SqliteImportsBothListings) {
     e2e::TempTree t;
     fill_awkward_tree(t);
     const std::string work = t.dir("work");
-    ASSERT_EQ(run({t.path("tree"), "--CSV", "-o", "list.csv"}, work).status, 1);
-    ASSERT_EQ(run({t.path("tree"), "--JSONL", "-o", "list.jsonl"}, work).status, 1);
+    for (const char* output : {"-o", "-O"}) {
+        ASSERT_EQ(run({t.path("tree"), "--CSV", output, "list.csv"}, work).status, 1);
+        ASSERT_EQ(run({t.path("tree"), "--JSONL", output, "list.jsonl"}, work).status, 1);
+    }
     const std::string sqlite = "/usr/bin/sqlite3";
     const auto csv = run({"csv.db", ".import --csv list.csv files",
-                          "select count(*), sum(size) from files where kind = 'file'"},
+                          "select count(*), sum(size), sum(kind = 'kind') from files"
+                          " where kind in ('file', 'kind')"},
                          work, false, {}, std::nullopt, sqlite);
     const auto jsonl = run({"json.db", "create table raw(j text)", ".mode ascii",
                             ".separator \"\\037\" \"\\n\"", ".import list.jsonl raw", ".mode list",
                             "select count(*), sum(json_extract(j, '$.size')) from raw"
                             " where json_extract(j, '$.kind') = 'file'"},
                            work, false, {}, std::nullopt, sqlite);
-    // Eleven files of 7, 14, ... 70 bytes and the archive.
+    // Twice eleven files of 7, 14, ... 70 bytes and the archive.
     const long archive = long(std::filesystem::file_size(t.path("tree/arc.zip")));
-    const std::string expected = "11|" + std::to_string(385 + archive) + "\n";
-    EXPECT_EQ(csv.out, expected) << csv.err;
-    EXPECT_EQ(jsonl.out, expected) << jsonl.err;
+    const std::string expected = "22|" + std::to_string(2 * (385 + archive));
+    EXPECT_EQ(csv.out, expected + "|0\n") << csv.err;
+    EXPECT_EQ(jsonl.out, expected + "\n") << jsonl.err;
 }
 
 TEST(TableFormats, ProgressShowsAShareOnATerminalAndNothingInAPipe) {
