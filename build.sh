@@ -13,7 +13,8 @@ mode=${1:-run}
 # What a fresh Debian 12 machine lacks is installed first.
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
 [ "$mode" = windows ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix)
-[ "$mode" = test ] && packages+=(g++-mingw-w64-x86-64-posix wine64)
+# The end-to-end tests read listings back with python3 and sqlite3.
+[ "$mode" = test ] && packages+=(g++-mingw-w64-x86-64-posix wine64 python3 sqlite3)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")

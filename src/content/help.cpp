@@ -291,6 +291,11 @@ void show_help(Run& run, bool help_option) {
         "-C comment, -C COMPUTERNAME  a comment column\n",
         true);
     w.group(
+        "--CSV           RFC 4180 CSV rows with a header row, names exact\n"
+        "--JSONL         one JSON object per line, the same fields\n"
+        "--PROGRESS      count first, then show files, bytes, % and time left\n",
+        true);
+    w.group(
         "-1 file         accounting log [ACCT=], environment ACCT;\n"
         "                --accounting=, --logfile=\n"
         "--memo[=file]   a memo typed at the start [MEMO=]\n"

@@ -98,6 +98,59 @@ void add_key_steps(const Run& run, const std::vector<ColumnPlace>& places, int k
     }
 }
 
+// The same keys over a row's fields. Its times read "YYYY-MM-DDTHH:MM:SS.mmm".
+void add_table_steps(const std::vector<Field>& fields, int key, int direction,
+                     std::vector<SortStep>& steps) {
+    const auto has = [&](Field f) {
+        for (Field k : fields)
+            if (k == f) return true;
+        return false;
+    };
+    Field time = Field::path;
+    for (Field f : fields)
+        if (f == Field::created || f == Field::modified || f == Field::accessed) {
+            time = f;
+            break;
+        }
+    const auto text = [&](Field f, int offset, int length, int dir) {
+        steps.push_back({SortField::table_text, offset, length, dir, f});
+    };
+    const bool timed = time != Field::path;
+    switch (key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key) {
+        case 'c':
+            if (has(Field::crc)) text(Field::crc, 0, 8, direction);
+            break;
+        case 'd':
+            if (timed) text(time, 8, 2, -direction);
+            break;
+        case 'm':
+            if (timed) {
+                text(time, 5, 2, -direction);
+                text(time, 8, 2, -direction);
+            }
+            break;
+        case 'y':
+            if (timed) {
+                text(time, 0, 4, -direction);
+                text(time, 5, 2, -direction);
+                text(time, 8, 2, -direction);
+                text(time, 11, 12, -direction);
+            }
+            break;
+        case 'h':
+            if (timed) text(time, 11, 5, direction);
+            break;
+        case 's':
+            if (has(Field::size))
+                steps.push_back({SortField::table_number, 0, 0, direction, Field::size});
+            steps.push_back({SortField::table_text, 0, 1 << 30, direction, Field::path});
+            break;
+        default:
+            steps.push_back({SortField::table_text, 0, 1 << 30, direction, Field::path});
+            break;
+    }
+}
+
 // ----- lines and their fields -----
 
 struct Line {
@@ -132,6 +185,7 @@ bool attributes_at(const char* p, std::size_t room, char delimiter) {
 // attribute column, whose shape no other field has.
 void locate_fields(const SortLayout& layout, Line& line) {
     const std::size_t n = line.size;
+    if (layout.table) return;  // a row's fields are read as they are compared
     if (!layout.variable) {
         line.path_end = clip32(std::min(layout.path_start + layout.path_width, n));
         line.attributes_start = clip32(layout.attributes_start);
@@ -159,9 +213,102 @@ void locate_fields(const SortLayout& layout, Line& line) {
     line.attributes_start = clip32(n);
 }
 
+// Where the record that starts at `from` ends: its line feed, or none yet.
+// A CSV line feed inside quotes belongs to a field.
+std::size_t record_end(const SortLayout& layout, const char* data, std::size_t from,
+                       std::size_t fill) {
+    if (layout.table != table_csv) {
+        const void* hit = std::memchr(data + from, '\n', fill - from);
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : none;
+    }
+    bool quoted = false;
+    for (std::size_t i = from; i < fill; ++i) {
+        if (data[i] == '"')
+            quoted = !quoted;
+        else if (data[i] == '\n' && !quoted)
+            return i;
+    }
+    return none;
+}
+
+// The raw text of a CSV field (its quotes taken off, doubled quotes left
+// as they are, which orders them as the quote itself would).
+std::string_view csv_field(std::string_view row, std::size_t index) {
+    std::size_t at = 0;
+    for (std::size_t k = 0;; ++k) {
+        std::size_t end = at;
+        bool quoted = false;
+        while (end < row.size() && (quoted || row[end] != ',')) {
+            if (row[end] == '"') quoted = !quoted;
+            ++end;
+        }
+        if (k == index) {
+            std::string_view field = row.substr(at, end - at);
+            if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
+                field = field.substr(1, field.size() - 2);
+            return field;
+        }
+        if (end >= row.size()) return {};
+        at = end + 1;
+    }
+}
+
+// The text of a JSON Lines field: a string's escaped contents or a number.
+std::string_view json_field(std::string_view row, std::string_view key) {
+    // A string starting at `at` (its opening quote): where it ends, past its close.
+    const auto string_end = [&](std::size_t at) {
+        for (std::size_t i = at + 1; i < row.size(); ++i) {
+            if (row[i] == '\\')
+                ++i;
+            else if (row[i] == '"')
+                return i + 1;
+        }
+        return row.size();
+    };
+    std::size_t at = row.find('{');
+    while (at != std::string_view::npos && at + 1 < row.size()) {
+        const std::size_t key_start = row.find('"', at + 1);
+        if (key_start == std::string_view::npos) return {};
+        const std::size_t key_end = string_end(key_start);
+        const std::string_view name = row.substr(key_start + 1, key_end - key_start - 2);
+        std::size_t value = key_end + 1;  // past the colon
+        std::size_t value_end = value;
+        if (value < row.size() && row[value] == '"') {
+            value_end = string_end(value);
+            if (name == key) return row.substr(value + 1, value_end - value - 2);
+        } else {
+            while (value_end < row.size() && row[value_end] != ',' && row[value_end] != '}')
+                ++value_end;
+            if (name == key) return row.substr(value, value_end - value);
+        }
+        at = value_end;
+    }
+    return {};
+}
+
+std::string_view table_field_of(const SortLayout& layout, const SortStep& step, const Line& line) {
+    const std::string_view row(line.data, line.size);
+    std::string_view text;
+    if (layout.table == table_csv) {
+        std::size_t index = 0;
+        while (index < layout.table_fields.size() && layout.table_fields[index] != step.table_field)
+            ++index;
+        if (index == layout.table_fields.size()) return {};
+        text = csv_field(row, index);
+    } else {
+        text = json_field(row, field_name(step.table_field));
+    }
+    if (step.field == SortField::table_number) return text;
+    const std::size_t offset = std::min(text.size(), std::size_t(step.offset));
+    return text.substr(offset, std::size_t(step.length));
+}
+
 std::string_view field_of(const SortLayout& layout, const SortStep& step, const Line& line) {
     std::size_t begin = 0, end = 0;
     switch (step.field) {
+        case SortField::table_text:
+        case SortField::table_number:
+            return table_field_of(layout, step, line);
         case SortField::path:
             begin = layout.path_start;
             end = line.path_end;
@@ -221,7 +368,9 @@ int compare_lines(const SortLayout& layout, const Line& a, const Line& b) {
     for (const SortStep& step : layout.steps) {
         const std::string_view x = field_of(layout, step, a);
         const std::string_view y = field_of(layout, step, b);
-        const int r = step.field == SortField::size ? compare_numbers(x, y) : compare_folded(x, y);
+        const int r = step.field == SortField::size || step.field == SortField::table_number
+                          ? compare_numbers(x, y)
+                          : compare_folded(x, y);
         if (r != 0) return r * step.direction;
     }
     const int r = std::memcmp(a.data, b.data, std::min(a.size, b.size));
@@ -374,9 +523,9 @@ public:
 
     void advance(const SortLayout& layout) {
         for (;;) {
-            if (const void* hit = std::memchr(buffer_.get() + pos_, '\n', fill_ - pos_)) {
-                const std::size_t end =
-                    static_cast<std::size_t>(static_cast<const char*>(hit) - buffer_.get()) + 1;
+            if (const std::size_t feed = record_end(layout, buffer_.get(), pos_, fill_);
+                feed != none) {
+                const std::size_t end = feed + 1;
                 set_line(layout, pos_, end);
                 pos_ = end;
                 return;
@@ -516,10 +665,10 @@ std::size_t cut_lines(const SortLayout& layout, char* data, std::size_t fill, bo
                       std::vector<Line>& lines, std::string& line_end) {
     std::size_t pos = 0;
     while (pos < fill) {
-        const void* hit = std::memchr(data + pos, '\n', fill - pos);
+        const std::size_t feed = record_end(layout, data, pos, fill);
+        const bool hit = feed != none;
         if (!hit && !at_end) break;
-        const std::size_t end =
-            hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) + 1 : fill;
+        const std::size_t end = hit ? feed + 1 : fill;
         Line line{data + pos, end - pos, 0, 0, 0};
         if (hit) {
             line.end_bytes = 1;
@@ -572,7 +721,7 @@ void sort_file(Run& run, const std::u16string& name,
 
     // A run summary at the end stays there.
     std::uint64_t region_end = std::max(size, head_end);
-    if (size > head_end) {
+    if (size > head_end && !layout.table) {
         const std::uint64_t from = size - std::min<std::uint64_t>(size - head_end, 65536);
         const std::size_t length = static_cast<std::size_t>(size - from);
         std::string tail(length, '\0');
@@ -708,8 +857,16 @@ SortLayout sort_layout(const Run& run) {
     layout.attributes_start =
         attributes && attributes->start >= 0 ? std::size_t(attributes->start) : far_away;
 
-    for (std::size_t k = 0; k < s.sort_keys.size() && s.sort_keys[k] != RunSettings::sort_end; ++k)
-        add_key_steps(run, places, s.sort_keys[k], s.sort_dirs[k] < 0 ? -1 : 1, layout.steps);
+    layout.table = s.table_format;
+    if (layout.table) layout.table_fields = table_fields(s);
+    for (std::size_t k = 0; k < s.sort_keys.size() && s.sort_keys[k] != RunSettings::sort_end;
+         ++k) {
+        const int direction = s.sort_dirs[k] < 0 ? -1 : 1;
+        if (layout.table)
+            add_table_steps(layout.table_fields, s.sort_keys[k], direction, layout.steps);
+        else
+            add_key_steps(run, places, s.sort_keys[k], direction, layout.steps);
+    }
     return layout;
 }
 

@@ -15,16 +15,19 @@ namespace filarix {
 
 // Where a compare step finds its characters in a record.
 enum class SortField : std::uint8_t {
-    path,        // the path column's text
-    size,        // the size digits, compared as a number
-    after_size,  // `offset` characters after the size column ends
+    path,          // the path column's text
+    size,          // the size digits, compared as a number
+    after_size,    // `offset` characters after the size column ends
+    table_text,    // `length` characters from `offset` in a CSV or JSON Lines field
+    table_number,  // a CSV or JSON Lines field holding a number
 };
 
 struct SortStep {
     SortField field;
     int offset;  // after_size: from the start of the attributes column
     int length;
-    int direction;  // 1 or -1
+    int direction;                    // 1 or -1
+    Field table_field = Field::path;  // table steps: the field read
 };
 
 // How the records of a listing are laid out, and the steps of its keys.
@@ -37,6 +40,11 @@ struct SortLayout {
     // Path and size vary in width: fields are found per line (see locate_fields).
     bool variable = false;
     char delimiter = ' ';
+    // CSV or JSON Lines rows (RunSettings::table_format): a CSV row ends
+    // only at a line feed outside quotes, so a name holding one stays in
+    // its row; their fields are found by reading the row.
+    int table = 0;
+    std::vector<Field> table_fields;
 };
 
 // How much memory the sort may use; tests shrink it to force merges.

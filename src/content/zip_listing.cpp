@@ -41,7 +41,7 @@ std::u16string member_name(Run& run, const ZipMember& member) {
 }  // namespace
 
 std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t size,
-                               const ZipNameColumn& name_column) {
+                               const ZipNameColumn& name_column, const ZipTableRow& table_row) {
     OutStream* log = run.ziplog();
     if (log == nullptr) return 0;
     auto file = open_for_read(run, path);
@@ -56,6 +56,11 @@ std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t
     const std::u16string archive(run.syntax.without_long_prefix(path));
 
     const ZipWalk walk = walk_zip_members(*file, size, [&](const ZipMember& member) {
+        if (table_row) {
+            log->put(table_row(archive + u">>" + member_name(run, member), member));
+            ++run.counts.zip_members_listed;
+            return;
+        }
         const std::string column = name_column(archive + u">>" + member_name(run, member));
         // A variable-width record shows the whole name.
         if (run.s.VAR) layout.width = static_cast<int>(column.size());

@@ -152,6 +152,110 @@ std::vector<ColumnPlace> place_columns(const Run& run) {
     return places;
 }
 
+std::vector<Field> table_fields(const RunSettings& s) {
+    std::vector<Field> fields{Field::kind};
+    for (Column c : ColumnList(s)) {
+        switch (c) {
+            case Column::sequence:
+                fields.push_back(Field::sequence);
+                break;
+            case Column::label:
+                fields.push_back(Field::label);
+                break;
+            case Column::comment:
+                fields.push_back(Field::comment);
+                break;
+            case Column::path:
+                fields.push_back(Field::path);
+                fields.push_back(Field::path_bytes);
+                break;
+            case Column::size:
+                fields.push_back(Field::size);
+                break;
+            case Column::attributes:
+                fields.push_back(Field::attributes);
+                break;
+            case Column::category:
+                if (s.signature_check == 1 || s.signature_check == 2)
+                    fields.push_back(Field::category);
+                break;
+            case Column::crc:
+                fields.push_back(Field::crc);
+                break;
+            case Column::md5:
+                fields.push_back(Field::md5);
+                break;
+            case Column::sha1:
+                fields.push_back(Field::sha1);
+                break;
+            case Column::sha256:
+                fields.push_back(Field::sha256);
+                break;
+            case Column::sha512:
+                fields.push_back(Field::sha512);
+                break;
+            case Column::sha3:
+                fields.push_back(Field::sha3);
+                break;
+            case Column::creation_time:
+                fields.push_back(Field::created);
+                break;
+            case Column::write_time:
+                fields.push_back(Field::modified);
+                break;
+            case Column::access_time:
+                fields.push_back(Field::accessed);
+                break;
+            case Column::zone:
+                fields.push_back(Field::zone);
+                break;
+            case Column::volume_serial:
+                fields.push_back(Field::volume_serial);
+                break;
+            case Column::volume_label:
+                fields.push_back(Field::volume_label);
+                break;
+            case Column::names:
+                if (s.eight_dot_three) fields.push_back(Field::short_name);
+                if (s.LFN) fields.push_back(Field::long_name);
+                if (s.EXT) fields.push_back(Field::extension);
+                break;
+            case Column::owner:
+                fields.push_back(Field::owner);
+                break;
+            case Column::path_length:
+                fields.push_back(Field::path_length);
+                break;
+            // A fixed record's blanks hold nothing, and the name after the
+            // record repeats the path, which a row holds whole already.
+            case Column::digest_blank:
+            case Column::name_after:
+                break;
+        }
+    }
+    return fields;
+}
+
+const char* field_name(Field f) {
+    static constexpr const char* names[field_count] = {
+        "kind",   "sequence",      "label",        "comment",    "path",      "path_bytes",
+        "size",   "attributes",    "category",     "crc",        "md5",       "sha1",
+        "sha256", "sha512",        "sha3_256",     "created",    "modified",  "accessed",
+        "zone",   "volume_serial", "volume_label", "short_name", "long_name", "extension",
+        "owner",  "path_length",
+    };
+    return names[static_cast<std::size_t>(f)];
+}
+
+std::string csv_header_row(const RunSettings& s, bool file_adds_cr) {
+    std::string row;
+    for (Field f : table_fields(s)) {
+        if (!row.empty()) row += ',';
+        row += field_name(f);
+    }
+    return row + (file_adds_cr ? "\n" : "\r\n");
+}
+
 int column_start(const std::vector<ColumnPlace>& places, Column c) {
     for (const ColumnPlace& p : places)
         if (p.id == c) return p.start;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/run_settings.hpp"
@@ -70,6 +71,46 @@ std::vector<ColumnPlace> place_columns(const Run& run);
 int column_start(const std::vector<ColumnPlace>& places, Column c);
 // The characters of a record, counting the usual width of a varying column.
 int record_length(const std::vector<ColumnPlace>& places);
+
+// The fields of a CSV or JSON Lines row, named as the header row names
+// them. They come from the record's columns, in the same order, led by the
+// row's kind; a name that is not valid UTF-8 adds its bytes after the path.
+enum class Field : std::uint8_t {
+    kind,
+    sequence,
+    label,
+    comment,
+    path,
+    path_bytes,
+    size,
+    attributes,
+    category,
+    crc,
+    md5,
+    sha1,
+    sha256,
+    sha512,
+    sha3,
+    created,
+    modified,
+    accessed,
+    zone,
+    volume_serial,
+    volume_label,
+    short_name,
+    long_name,
+    extension,
+    owner,
+    path_length,
+};
+inline constexpr std::size_t field_count = static_cast<std::size_t>(Field::path_length) + 1;
+
+// The fields of a row in order, from the run's columns.
+std::vector<Field> table_fields(const RunSettings& s);
+const char* field_name(Field f);
+// The CSV header row, its line end included: CR LF, or a bare "\n" where
+// the text file adds the CR itself.
+std::string csv_header_row(const RunSettings& s, bool file_adds_cr);
 
 // The time columns a time_type shows.
 bool shows_creation(int time_type);

@@ -60,6 +60,9 @@ void next_split_file(Run& run) {
     // ZIP member lines that go to the listing follow it into the new part.
     run.output_file = std::make_unique<OutStream>(std::move(sink));
     run.output_part_name = part;
+    // Each part of a CSV listing can be read on its own.
+    if (run.s.table_format == table_csv)
+        run.output_file->put(csv_header_row(run.s, run.sys.text_lines_crlf()));
 }
 
 void check_output_written(Run& run) {

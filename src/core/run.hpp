@@ -69,6 +69,8 @@ struct Layout {
     std::vector<ColumnPlace> columns;
     // The record's columns in order, settled once for the walk.
     std::optional<ColumnList> record_columns;
+    // The fields of a CSV or JSON Lines row, settled with them.
+    std::vector<Field> table_fields;
     // An estimate of a record's length, which sets the console page length.
     int record_width = 0;
     int page_length = 24;
@@ -95,6 +97,17 @@ struct Counters {
     int walk_depth = 0;
     // Files whose attributes or times could not be put back after reading.
     std::uint32_t reset_failures = 0;
+};
+
+// The overall progress line of --PROGRESS: the counting pass's totals and
+// when the line was last drawn.
+struct OverallProgress {
+    bool active = false;
+    std::uint32_t files_total = 0;
+    std::int64_t bytes_total = 0;
+    std::int64_t started_ms = 0;
+    std::int64_t drawn_ms = 0;
+    std::size_t drawn_width = 0;
 };
 
 // Something a higher layer keeps for the whole run (buffers, a thread),
@@ -141,6 +154,7 @@ struct Run {
 
     Layout layout;
     Counters counts;
+    OverallProgress progress;
 
     // ----- streams, each with one owner -----
     OutStream std_out;

@@ -25,6 +25,9 @@ struct DateValue {
 // named file, or the standard output (-o stdout), which is not a file.
 enum class ListingOutput { console, file, standard_output };
 
+inline constexpr std::int32_t table_csv = 1;
+inline constexpr std::int32_t table_jsonl = 2;
+
 inline constexpr std::int32_t hashset_known_only = 1;
 inline constexpr std::int32_t hashset_unknown_only = 2;
 
@@ -103,8 +106,11 @@ struct SettingFlags {
     std::int32_t NEWER = 0;
     std::int32_t ZIPLOG = 0;
     std::int32_t ZULU = 0;
-    // The counting pass before the walk; no source switches it on.
+    // The counting pass before the walk, which gives the progress line its
+    // totals (--PROGRESS).
     std::int32_t precount = 0;
+    // Rows for other programs in place of the records: --CSV or --JSONL.
+    std::int32_t table_format = 0;
 };
 
 struct RunSettings : SettingFlags {

@@ -82,7 +82,8 @@ void write_start_banner(Run& run) {
     }
 
     const RunSettings& s = run.s;
-    if (s.SILENT || s.ACCT) return;
+    // A CSV or JSON Lines listing holds its rows and nothing else.
+    if (s.SILENT || s.ACCT || s.table_format) return;
     const std::string clock = local.substr(11, 5);
     const auto write_zone = [&](OutStream& out) {
         out.printf("%.5s %s ", clock.c_str(), standard.c_str());

@@ -4,6 +4,7 @@
 #include "driver/accounting_log.hpp"
 #include "driver/output_setup.hpp"
 #include "driver/paging.hpp"
+#include "driver/progress.hpp"
 #include "driver/termination.hpp"
 #include "driver/volume.hpp"
 #include "driver/walker.hpp"
@@ -74,10 +75,10 @@ namespace {
         run.layout.streams_volume = volume_has_streams(run, first);
         run.layout.drive_free_bytes = drive_free_space(run, first);
     }
-    // No source offers the counting pass yet, so the name width stays as set.
+    // No source offers the counting pass for the name width yet, so the
+    // width stays as set.
     run.s.AUTO = 0;
     run.sizing_pass = false;
-    run.s.precount = 0;
 
     if (run.log && !run.s.root_list.empty())
         run.log->printf(
@@ -86,15 +87,19 @@ namespace {
     check_log_written(run);
     if (run.s.root_list.empty()) end_run(exit_code::normal_none);
 
-    for (std::u16string start : run.s.root_list) {
-        if (start.empty() || !run.syntax.is_separator(start.back())) start += run.syntax.separator;
-        if (start[0] >= u'a' && start[0] <= u'z') start[0] = char16_t(start[0] - 32);
-        if (run.s.label != 1 && run.s.label != 2)
-            run.layout.volume_id_text = volume_id_for(run, start);
-        run.counts.walk_depth = 0;
-        run.start_path_length = start.size();
-        walk_directory(run, start);
-    }
+    const auto walk_all = [](Run& r) {
+        for (std::u16string start : r.s.root_list) {
+            if (start.empty() || !r.syntax.is_separator(start.back())) start += r.syntax.separator;
+            if (start[0] >= u'a' && start[0] <= u'z') start[0] = char16_t(start[0] - 32);
+            if (r.s.label != 1 && r.s.label != 2) r.layout.volume_id_text = volume_id_for(r, start);
+            r.counts.walk_depth = 0;
+            r.start_path_length = start.size();
+            walk_directory(r, start);
+        }
+    };
+    start_overall_progress(run, walk_all);
+    walk_all(run);
+    finish_overall_progress(run);
     end_run(run.counts.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
 }
 

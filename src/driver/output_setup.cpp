@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "core/shown_text.hpp"
 #include "content/sort.hpp"
+#include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/termination.hpp"
 #include "options/number_text.hpp"
@@ -39,6 +39,8 @@ void open_output(Run& run) {
             // A ZIP log file that cannot be opened leaves the members in the listing.
             if (auto sink = run.sys.open_text(run.s.ziplog_name, platform::OpenMode::append)) {
                 run.ziplog_file = std::make_unique<OutStream>(std::move(sink));
+                if (s.table_format == table_csv)
+                    run.ziplog_file->put(csv_header_row(s, run.sys.text_lines_crlf()));
             }
         }
     }

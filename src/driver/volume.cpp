@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "content/sort.hpp"
 #include "core/columns.hpp"
 #include "core/shown_text.hpp"
 #include "driver/termination.hpp"
 #include "record/header_line.hpp"
 #include "record/owner.hpp"
+#include "record/table_row.hpp"
 
 namespace filarix {
 
@@ -107,6 +109,7 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     if (s.HASH) run.layout.digest_width = 40;
     run.layout.columns = place_columns(run);
     run.layout.record_columns.emplace(s);
+    if (s.table_format) run.layout.table_fields = table_fields(s);
     run.layout.record_width = record_length(run.layout.columns);
     // A record wider than the console takes two rows of it.
     run.layout.page_length = run.layout.record_width <= 84 ? 24 : 12;
@@ -143,7 +146,15 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
                                "filarix_64");
     }
 
-    if (s.output_to_file()) write_header_line(run);
+    // A CSV listing names its fields wherever it goes, once (a file appended
+    // to holds its header row already); a fixed one titles its columns only
+    // in a file.
+    if (s.table_format) {
+        if (!s.APPEND || !run.output_file || count_line_ends(run, s.output_name) == 0)
+            write_table_header(run, run.output());
+    } else if (s.output_to_file()) {
+        write_header_line(run);
+    }
     // The records begin here; the sort leaves every line before them first.
     if (run.output_file)
         run.listing_head_lines = run.listing_prior_lines + run.output_file->line_ends();

@@ -3,6 +3,7 @@
 #include "content/streams.hpp"
 #include "core/numbers.hpp"
 #include "core/shown_text.hpp"
+#include "driver/progress.hpp"
 #include "driver/termination.hpp"
 #include "record/process_entry.hpp"
 #include "record/stream_lines.hpp"
@@ -111,7 +112,9 @@ void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent
     search.reset();
 
     std::size_t progress = 0;
-    if (run.s.output_to_file()) {
+    // --PROGRESS draws its own line, and only on a terminal.
+    const bool directory_line = run.s.output_to_file() && !run.s.precount;
+    if (directory_line) {
         const std::u16string_view shown = run.syntax.without_long_prefix(directory);
         const std::size_t cut =
             static_cast<std::size_t>(std::max(run.layout.progress_width - 10, 0));
@@ -123,7 +126,7 @@ void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent
     }
     list_directory_files(run, *handle, directory);
     --run.counts.walk_depth;
-    if (run.s.output_to_file() && progress > 0) {
+    if (directory_line && progress > 0) {
         run.std_err.repeat('\b', progress);
         run.std_err.repeat(' ', progress);
         run.std_err.repeat('\b', progress);
@@ -156,6 +159,7 @@ void list_directory_files(Run& run, platform::DirHandle& handle, const std::u16s
             } else if (!run.s.EXCLUDE || !is_excluded(run, entry.name)) {
                 process_entry(run, directory, &entry.name, &entry);
             }
+            draw_overall_progress(run);
             more = search->next(entry);
         }
     }

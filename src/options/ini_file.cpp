@@ -153,13 +153,14 @@ void hash_set(Line& l) {
     load_hash_set(l.run, l.run.sys.wide(l.path_value));
 }
 
-// KNOWN and UNKNOWN choose one of two modes; OFF undoes only its own.
-template <std::int32_t mode>
-void hash_set_match(Line& l) {
+// Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
+// or JSONL); OFF undoes only its own mode.
+template <auto field, std::int32_t mode>
+void one_mode_of(Line& l) {
     if (!l.off())
-        l.s.hashset_match = mode;
-    else if (l.s.hashset_match == mode)
-        l.s.hashset_match = 0;
+        l.s.*field = mode;
+    else if (l.s.*field == mode)
+        l.s.*field = 0;
 }
 
 void displacement(Line& l) {
@@ -405,6 +406,7 @@ const Row rows[] = {
     {{"AUTO"}, Match::start, [](Line& l) { l.boolean(l.s.AUTO, 1); }},
     {{"COMMENT"}, Match::start, comment},
     {{"CRC"}, Match::start, [](Line& l) { l.boolean(l.s.CRC, 1); }},
+    {{"CSV"}, Match::start, one_mode_of<&RunSettings::table_format, table_csv>},
     {{"DELIM"}, Match::anywhere, delimiter},
     {{"DISPLACE"}, Match::anywhere, displacement},
     {{"EXC", "X="}, Match::start, exclude},
@@ -414,8 +416,9 @@ const Row rows[] = {
     {{"GREATER", "LARGER", "BIGGER"}, Match::anywhere, greater},
     {{"HASHSET"}, Match::start, hash_set},
     {{"HASH"}, Match::start, [](Line& l) { l.boolean(l.s.HASH, 1); }},
-    {{"KNOWN"}, Match::start, hash_set_match<hashset_known_only>},
-    {{"UNKNOWN"}, Match::start, hash_set_match<hashset_unknown_only>},
+    {{"JSONL", "JSON"}, Match::start, one_mode_of<&RunSettings::table_format, table_jsonl>},
+    {{"KNOWN"}, Match::start, one_mode_of<&RunSettings::hashset_match, hashset_known_only>},
+    {{"UNKNOWN"}, Match::start, one_mode_of<&RunSettings::hashset_match, hashset_unknown_only>},
     {{"IMMEDIATE", "NO_COUNT"}, Match::anywhere, [](Line& l) { l.boolean(l.s.IMMEDIATE, 1); }},
     {{"LESSTHAN", "SMALLER"}, Match::anywhere, less_than},
     {{"MEMO"}, Match::start, memo},
@@ -428,6 +431,7 @@ const Row rows[] = {
     {{"PATH"}, Match::start, start_path},
     {{"PPATHONLY"}, Match::start, [](Line& l) { l.boolean(l.s.PPATHONLY, 1); }},
     {{"PAUSE"}, Match::anywhere, [](Line& l) { l.boolean(l.s.PAUSE, 1); }},
+    {{"PROGRESS"}, Match::start, [](Line& l) { l.boolean(l.s.precount, 1); }},
     {{"RECURSE"}, Match::anywhere, recurse},
     {{"RESET"}, Match::anywhere, [](Line& l) { l.boolean(l.s.RESET, 1); }},
     {{"REVERSE"}, Match::start, reverse},

@@ -383,6 +383,13 @@ int zulu(Option& o) {
     return 0;
 }
 
+// --CSV and --JSONL: the last one given is the listing's form.
+template <std::int32_t format>
+int table_format(Option& o) {
+    o.run.s.table_format = format;
+    return 0;
+}
+
 // --help shows the same screens as -? and is an answer, not a fault.
 int help(Option& o) {
     show_help(o.run, true);
@@ -393,6 +400,9 @@ int help(Option& o) {
 // wins, so ADSONLY must come before ADS, HASHSET before HASH and so on.
 constexpr Entry long_options[] = {
     {{u"AND"}, Match::prefix, Value::none, accepted},
+    {{u"CSV"}, Match::exact, Value::none, table_format<table_csv>},
+    {{u"JSONL", u"JSON"}, Match::exact, Value::none, table_format<table_jsonl>},
+    {{u"PROGRESS"}, Match::prefix, Value::none, switch_on<&RunSettings::precount>},
     {{u"HELP"}, Match::exact, Value::none, help},
     {{u"ACCESS"}, Match::prefix, Value::none, accepted},
     {{u"ADSONLY", u"ADDSONLY", u"ONLYADS"},

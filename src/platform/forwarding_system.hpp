@@ -132,6 +132,7 @@ public:
 
     // ----- Clock -----
     std::int64_t now_seconds() override { return inner_.now_seconds(); }
+    std::int64_t now_milliseconds() override { return inner_.now_milliseconds(); }
     ZoneInfo zone() override { return inner_.zone(); }
     std::optional<CivilTime> to_utc(FileTicks ticks) override { return inner_.to_utc(ticks); }
     std::optional<CivilTime> to_local(FileTicks ticks) override { return inner_.to_local(ticks); }
@@ -145,6 +146,7 @@ public:
     // ----- Text -----
     std::string narrow(std::u16string_view text) override { return inner_.narrow(text); }
     bool narrow_is_utf8() override { return inner_.narrow_is_utf8(); }
+    bool text_lines_crlf() override { return inner_.text_lines_crlf(); }
     std::u16string wide(std::string_view text) override { return inner_.wide(text); }
 
 private:

@@ -289,6 +289,8 @@ public:
     virtual ~Clock() = default;
 
     virtual std::int64_t now_seconds() = 0;
+    // A steady count of milliseconds, for pacing what is redrawn.
+    virtual std::int64_t now_milliseconds() { return now_seconds() * 1000; }
     virtual ZoneInfo zone() = 0;
     // Calendar fields of a file time, in UTC or in local time.
     virtual std::optional<CivilTime> to_utc(FileTicks ticks) = 0;
@@ -309,6 +311,8 @@ public:
     virtual std::u16string wide(std::string_view text) = 0;
     // The 8-bit form is UTF-8, so one character may take several bytes.
     virtual bool narrow_is_utf8() { return true; }
+    // Text files and the standard streams turn each "\n" into CR LF.
+    virtual bool text_lines_crlf() { return false; }
 };
 
 // Everything the core reaches the operating system through.

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "content/digests.hpp"
 #include "content/signature.hpp"
 #include "content/streams.hpp"
 #include "content/zip_listing.hpp"
+#include "content/zip_walk.hpp"
 #include "core/columns.hpp"
 #include "core/listing_file.hpp"
 #include "core/shown_text.hpp"
@@ -17,6 +19,7 @@
 #include "record/name_shortening.hpp"
 #include "record/owner.hpp"
 #include "record/stream_lines.hpp"
+#include "record/table_row.hpp"
 #include "record/time_fields.hpp"
 #include "record/utf8.hpp"
 
@@ -101,6 +104,8 @@ private:
     void count(int n) { run_.counts.line_length += n; }
     bool select();
     void write_fields();
+    void write_table_row();
+    std::string member_row(std::u16string_view name, const ZipMember& member) const;
     void write_path_column();
     void write_name_columns();
     void write_name_after();
@@ -155,7 +160,8 @@ bool RecordWriter::select() {
     if (s_.SHOWLONG && e_.pg_complete_path.size() < static_cast<std::size_t>(run.s.showlong_min))
         return false;
 
-    if (s_.NOCHILD == 1 || s_.NOCHILD == 2) {
+    // The counting pass only counts: it renames, deletes and reads nothing.
+    if (!run.sizing_pass && (s_.NOCHILD == 1 || s_.NOCHILD == 2)) {
         // Only what lies below the start path decides: a start path such as
         // "/backup/my_childobjects_backup" does not doom all it holds.
         const std::u16string_view below =
@@ -220,7 +226,7 @@ bool RecordWriter::select() {
         e_.display_path = name_elide(run.syntax, e_.display_path, std::uint64_t(width_));
     }
 
-    if (s_.signature_check == 1 || s_.signature_check == 2) {
+    if (!run.sizing_pass && (s_.signature_check == 1 || s_.signature_check == 2)) {
         int mismatch = 0, matched = 0;
         if (e_.data.size != 0)
             check_file_type(run, e_.pg_complete_path, e_.data.size, e_.category_text, mismatch,
@@ -234,7 +240,7 @@ bool RecordWriter::select() {
             if (s_.signature_check == 2 && mismatch != 0) return false;
         }
     }
-    return s_.HASHSET ? in_chosen_half() : true;
+    return s_.HASHSET && !run.sizing_pass ? in_chosen_half() : true;
 }
 
 bool RecordWriter::in_chosen_half() {
@@ -473,6 +479,105 @@ void RecordWriter::write_fields() {
     }
 }
 
+// The row of a CSV or JSON Lines listing: the same columns, each field
+// whole and exact.
+void RecordWriter::write_table_row() {
+    Run& run = run_;
+    const ColumnList columns =
+        run.layout.record_columns ? *run.layout.record_columns : ColumnList(s_);
+    TableRow row;
+    row.text(Field::kind, is_directory_ ? "directory" : "file");
+    fill_run_fields(run, row);
+    std::u16string path(run.syntax.without_long_prefix(e_.pg_complete_path));
+    if (s_.drive_letter != 0 && run.syntax.drive_letters && !path.empty())
+        path[drive_offset(run.syntax, path)] = s_.drive_letter;
+    row.name(Field::path, run.syntax, path);
+    for (const Column column : columns) {
+        switch (column) {
+            case Column::sequence:
+                row.number(Field::sequence,
+                           static_cast<std::int64_t>(run.counts.sequence_counter++));
+                break;
+            case Column::size:
+                row.number(Field::size, static_cast<std::int64_t>(e_.data.size));
+                break;
+            case Column::attributes:
+                row.text(Field::attributes, e_.attr_letters);
+                break;
+            case Column::category: {
+                std::string category = e_.category_text;
+                while (!category.empty() && category.back() == ' ') category.pop_back();
+                row.text(Field::category, category);
+                break;
+            }
+            case Column::crc:
+                row.text(Field::crc, digests().crc);
+                break;
+            case Column::md5:
+                row.text(Field::md5, digests().md5);
+                break;
+            case Column::sha1:
+                row.text(Field::sha1, digests().sha1);
+                break;
+            case Column::sha256:
+                row.text(Field::sha256, digests().sha256);
+                break;
+            case Column::sha512:
+                row.text(Field::sha512, digests().sha512);
+                break;
+            case Column::sha3:
+                row.text(Field::sha3, digests().sha3);
+                break;
+            case Column::creation_time:
+                row.time(Field::created, iso_time(run, e_.times.raw_creation, s_.ZULU != 0));
+                break;
+            case Column::write_time:
+                row.time(Field::modified, iso_time(run, e_.times.raw_write, s_.ZULU != 0));
+                break;
+            case Column::access_time:
+                row.time(Field::accessed, iso_time(run, e_.times.raw_access, s_.ZULU != 0));
+                break;
+            case Column::names: {
+                const std::u16string_view own =
+                    has_name_ ? std::u16string_view(name_) : std::u16string_view(e_.data.name);
+                const std::size_t dot = own.rfind(u'.');
+                row.name(Field::short_name, run.syntax, e_.data.short_name);
+                row.name(Field::long_name, run.syntax, own);
+                row.name(Field::extension, run.syntax,
+                         dot == std::u16string_view::npos || dot == 0 ? std::u16string_view()
+                                                                      : own.substr(dot + 1));
+                break;
+            }
+            case Column::owner:
+                row.text(Field::owner, owner_of_path(run, e_.pg_complete_path));
+                break;
+            case Column::path_length:
+                row.number(Field::path_length,
+                           static_cast<std::int64_t>(
+                               run.syntax.without_long_prefix(e_.pg_complete_path).size()));
+                break;
+            default:
+                break;
+        }
+    }
+    row.write(run, out_);
+}
+
+std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& member) const {
+    TableRow row;
+    row.text(Field::kind, "zip member");
+    fill_run_fields(run_, row);
+    row.name(Field::path, run_.syntax, name);
+    row.number(Field::size, static_cast<std::int64_t>(member.uncompressed_size));
+    // The archive keeps each member's CRC-32; no other digest is at hand.
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", unsigned(member.crc32));
+    row.text(Field::crc, crc);
+    const DosDateTime t = decode_dos_date_time(member.dos_date, member.dos_time);
+    row.text(Field::modified, iso_local_time(t.year, t.month, t.day, t.hour, t.minute, t.second));
+    return row.render(run_);
+}
+
 const DigestTexts& RecordWriter::digests() {
     if (!digested_) {
         digested_ = true;
@@ -523,10 +628,16 @@ void RecordWriter::write_follow_up() {
         if (run.counts.console_lines % run.layout.page_length == 0) run.pause_listing();
     }
     // A directory has no contents to list; opening it would only report a failure.
-    if (s_.ZIPLOG && !is_directory_)
+    if (s_.ZIPLOG && !is_directory_) {
+        ZipTableRow table_row;
+        if (s_.table_format)
+            table_row = [this](std::u16string_view name, const ZipMember& member) {
+                return member_row(name, member);
+            };
         run.counts.zip_members_found += list_zip_members(
             run, e_.pg_complete_path, e_.data.size,
-            [this](std::u16string_view column) { return member_name_column(column); });
+            [this](std::u16string_view column) { return member_name_column(column); }, table_row);
+    }
     if (s_.RESET) restore_entry_times(run, e_);
     if (s_.execute) run_file_command(run, e_.pg_complete_path, directory_, name_);
     if (s_.SPLIT && run.s.split_lines > 0 &&
@@ -544,6 +655,15 @@ void RecordWriter::process() {
     };
     if (run.sizing_pass) {
         tally();
+        // The streams the listing adds count toward the totals too.
+        if (!s_.NAMEONLY && !s_.NO_ADS && s_.STREAM && run.layout.streams_volume &&
+            !is_directory_) {
+            const std::uint32_t streams = enumerate_streams(run, e_.pg_complete_path);
+            for (std::uint32_t i = 0; i < streams && i < run.stream_table.size(); ++i) {
+                ++run.counts.files_found;
+                run.counts.bytes_found += static_cast<std::int64_t>(run.stream_table[i].size);
+            }
+        }
         return;
     }
 
@@ -561,8 +681,12 @@ void RecordWriter::process() {
         }
     } guard{out_};
     out_.begin_record();
-    write_fields();
-    count(static_cast<int>(out_.put('\n')));
+    if (s_.table_format) {
+        write_table_row();
+    } else {
+        write_fields();
+        count(static_cast<int>(out_.put('\n')));
+    }
     guard.done = true;
     out_.end_record();
     tally();

@@ -9,6 +9,7 @@
 #include "record/name_shortening.hpp"
 #include "record/owner.hpp"
 #include "record/process_entry.hpp"
+#include "record/table_row.hpp"
 #include "record/time_fields.hpp"
 #include "record/utf8.hpp"
 
@@ -58,6 +59,7 @@ public:
         : run_(run), s_(run.s), out_(run.output()), d_(s_.delimiter), directory_(directory) {}
 
     void write(const RunSettings& columns_of);
+    void write_row();
 
     const platform::NamedStream* stream = nullptr;
     std::u16string owner_path;   // the file, or the directory without its separator
@@ -303,6 +305,63 @@ void StreamLine::name_columns() {
                 d_);
 }
 
+// A stream's row in a CSV or JSON Lines listing: its whole name, its own
+// size, times and (for a file's stream) digests.
+void StreamLine::write_row() {
+    bool found = false;
+    times_ = stream_times(run_, stream_path, owner_path, found);
+    const ColumnList columns =
+        run_.layout.record_columns ? *run_.layout.record_columns : ColumnList(s_);
+    TableRow row;
+    row.text(Field::kind, "stream");
+    fill_run_fields(run_, row);
+    row.name(Field::path, run_.syntax, without_prefix(stream_path));
+    row.number(Field::size, static_cast<std::int64_t>(stream->size));
+    const bool zulu = s_.ZULU != 0;
+    for (const Column c : columns) {
+        switch (c) {
+            case Column::crc:
+                if (!directory_) row.text(Field::crc, digests().crc);
+                break;
+            case Column::md5:
+                if (!directory_) row.text(Field::md5, digests().md5);
+                break;
+            case Column::sha1:
+                if (!directory_) row.text(Field::sha1, digests().sha1);
+                break;
+            case Column::sha256:
+                if (!directory_) row.text(Field::sha256, digests().sha256);
+                break;
+            case Column::sha512:
+                if (!directory_) row.text(Field::sha512, digests().sha512);
+                break;
+            case Column::sha3:
+                if (!directory_) row.text(Field::sha3, digests().sha3);
+                break;
+            case Column::creation_time:
+                row.time(Field::created, iso_time(run_, times_.raw_creation, zulu));
+                break;
+            case Column::write_time:
+                row.time(Field::modified, iso_time(run_, times_.raw_write, zulu));
+                break;
+            case Column::access_time:
+                row.time(Field::accessed, iso_time(run_, times_.raw_access, zulu));
+                break;
+            case Column::owner:
+                row.text(Field::owner, owner_of_path(run_, owner_path));
+                break;
+            case Column::path_length:
+                row.number(Field::path_length,
+                           static_cast<std::int64_t>(without_prefix(stream_path).size()));
+                break;
+            default:
+                break;
+        }
+    }
+    row.write(run_, out_);
+    check_output_written(run_);
+}
+
 const DigestTexts& StreamLine::digests() {
     if (!digested_) {
         digested_ = true;
@@ -330,7 +389,10 @@ void write_stream_line(Run& run, const CurrentEntry& entry, std::uint32_t index)
     line.stream_path = entry.pg_complete_path + name;
     line.shown_name = without_controls(name);
     run.counts.bytes_found += line.stream->size;
-    line.write(run.s);
+    if (run.s.table_format)
+        line.write_row();
+    else
+        line.write(run.s);
     ++run.counts.streams_found;
 }
 
@@ -364,7 +426,10 @@ int write_directory_stream_lines(Run& run, std::uint32_t count, const std::u16st
         line.directory_name = directory_name;
         ++run.counts.files_found;
         run.counts.bytes_found += streams[i].size;
-        line.write(*columns_of);
+        if (run.s.table_format)
+            line.write_row();
+        else
+            line.write(*columns_of);
     }
     return static_cast<int>(n);
 }

@@ -1,6 +1,5 @@
 // End-to-end: per-file commands receive every name as one literal argument;
 // console pauses and help screens answer keys typed on a terminal.
-#include <pty.h>
 
 #include <algorithm>
 #include <set>
@@ -101,68 +100,6 @@ TEST(Commands, AProgramThatCannotStartIsNamedOnceAndTheRunGoesOn) {
     EXPECT_NE(result.err.find("/files/b"), std::string::npos);
 }
 
-// A binary on a pseudo-terminal: its output is read, keys are typed.
-class Terminal {
-public:
-    explicit Terminal(const std::vector<std::string>& args) {
-        std::vector<std::string> strings{FILARIX_BINARY};
-        strings.insert(strings.end(), args.begin(), args.end());
-        winsize size{};
-        size.ws_row = 30;
-        size.ws_col = 132;
-        pid_ = ::forkpty(&fd_, nullptr, nullptr, &size);
-        if (pid_ == 0) {
-            std::vector<char*> argv;
-            for (auto& s : strings) argv.push_back(s.data());
-            argv.push_back(nullptr);
-            ::setenv("TZ", "UTC", 1);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Terminal() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (fd_ >= 0) ::close(fd_);
-    }
-    // Reads until `text` has appeared `count` times; false after 10 s of silence.
-    bool wait_for(const std::string& text, int count = 1) {
-        for (;;) {
-            int seen = 0;
-            for (auto at = output.find(text); at != std::string::npos;
-                 at = output.find(text, at + 1))
-                ++seen;
-            if (seen >= count) return true;
-            if (!read_some()) return false;
-        }
-    }
-    void type(char key) { ASSERT_EQ(::write(fd_, &key, 1), 1); }
-    int finish() {
-        while (read_some()) {
-        }
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string output;
-
-private:
-    bool read_some() {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) return false;
-        char buffer[4096];
-        const ssize_t got = ::read(fd_, buffer, sizeof buffer);
-        if (got <= 0) return false;  // EIO once the child has gone
-        output.append(buffer, std::size_t(got));
-        return true;
-    }
-    pid_t pid_ = -1;
-    int fd_ = -1;
-};
-
 int count_of(const std::string& text, const std::string& what) {
     int n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -179,7 +116,7 @@ TEST(Paging, AConsoleListingPausesEveryTwelveWideRecords) {
     };
     for (const Row row : {Row{'x', 2, "USER_ABORTED"}, Row{'\x1b', 2, "USER_ABORTED"},
                           Row{' ', 1, " 30 files, "}}) {
-        Terminal term({t.path("files"), "-P"});
+        e2e::Terminal term({t.path("files"), "-P"});
         ASSERT_TRUE(term.wait_for("HIT RETURN to CONTINUE")) << term.output;
         const std::string before = term.output.substr(0, term.output.find("HIT RETURN"));
         // Records are 107 characters wide, two console lines each: 12 a page.
@@ -201,7 +138,7 @@ TEST(Paging, AConsoleListingPausesEveryTwelveWideRecords) {
 }
 
 TEST(Help, ScreensWaitForAKeyAndXEndsWithSix) {
-    Terminal term({"-?"});
+    e2e::Terminal term({"-?"});
     ASSERT_TRUE(term.wait_for("RETURN TO CONTINUE, ^C or x==exit")) << term.output;
     EXPECT_NE(term.output.find("FILARIX64"), std::string::npos);
     EXPECT_NE(term.output.find("-p paths"), std::string::npos);

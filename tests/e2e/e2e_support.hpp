@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -255,5 +256,67 @@ inline std::string totals(long dirs, long files, const std::string& bytes, const
     return "\n\n  " + std::to_string(dirs) + (dirs == 1 ? " directory, " : " directories, ") +
            std::to_string(files) + " files, " + bytes + " bytes, " + mb + " MB\n";
 }
+
+// A binary on a pseudo-terminal: its output is read, keys are typed.
+class Terminal {
+public:
+    explicit Terminal(const std::vector<std::string>& args) {
+        std::vector<std::string> strings{FILARIX_BINARY};
+        strings.insert(strings.end(), args.begin(), args.end());
+        winsize size{};
+        size.ws_row = 30;
+        size.ws_col = 132;
+        pid_ = ::forkpty(&fd_, nullptr, nullptr, &size);
+        if (pid_ == 0) {
+            std::vector<char*> argv;
+            for (auto& s : strings) argv.push_back(s.data());
+            argv.push_back(nullptr);
+            ::setenv("TZ", "UTC", 1);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Terminal() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // Reads until `text` has appeared `count` times; false after 10 s of silence.
+    bool wait_for(const std::string& text, int count = 1) {
+        for (;;) {
+            int seen = 0;
+            for (auto at = output.find(text); at != std::string::npos;
+                 at = output.find(text, at + 1))
+                ++seen;
+            if (seen >= count) return true;
+            if (!read_some()) return false;
+        }
+    }
+    void type(char key) { ASSERT_EQ(::write(fd_, &key, 1), 1); }
+    int finish() {
+        while (read_some()) {
+        }
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string output;
+
+private:
+    bool read_some() {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) return false;
+        char buffer[4096];
+        const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+        if (got <= 0) return false;  // EIO once the child has gone
+        output.append(buffer, std::size_t(got));
+        return true;
+    }
+    pid_t pid_ = -1;
+    int fd_ = -1;
+};
 
 }  // namespace e2e

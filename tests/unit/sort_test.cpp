@@ -203,6 +203,52 @@ TEST(SortVariable, FieldsFoundPastDelimitersInThePath) {
     }
 }
 
+// CSV and JSON Lines rows: a CSV row whose name holds line feeds is one
+// record, the header row stays first, and the keys read the rows' fields,
+// also when the rows are sorted in runs and merged.
+TEST(SortTable, RowsFollowTheKeysWhole) {
+    MemoryPlatform mp;
+    const auto csv = [](const std::string& path, const std::string& size, const std::string& time) {
+        return "file," + path + ",," + size + ",A.....," + time + ",EST,1234,\r\n";
+    };
+    const auto json = [](const std::string& path, const std::string& size,
+                         const std::string& time) {
+        return "{\"kind\":\"file\",\"path\":\"" + path + "\",\"size\":" + size +
+               ",\"attributes\":\"A.....\",\"modified\":\"" + time + "\",\"zone\":\"EST\"}\n";
+    };
+    struct Form {
+        int format;
+        std::string head, p, r, s;
+    } forms[] = {
+        {table_csv,
+         "kind,path,path_bytes,size,attributes,modified,zone,volume_serial,volume_label\r\n",
+         csv("\"C:\\v\\p\n,\"\"9\"", "5", "2024-01-02T10:00:00.000-05:00"),
+         csv("C:\\v\\r.txt", "120", "2023-03-02T10:00:00.000-05:00"),
+         csv("\"C:\\v\\S\r\n.txt\"", "9", "2023-12-30T10:00:00.000-05:00")},
+        {table_jsonl, "", json("C:\\\\v\\\\p\\n,\\\"9", "5", "2024-01-02T10:00:00.000-05:00"),
+         json("C:\\\\v\\\\r.txt", "120", "2023-03-02T10:00:00.000-05:00"),
+         json("C:\\\\v\\\\S\\r\\n.txt", "9", "2023-12-30T10:00:00.000-05:00")},
+    };
+    for (const Form& f : forms) {
+        struct Row {
+            const char16_t* keys;
+            std::string sorted;
+        } rows[] = {{u"s", f.p + f.s + f.r}, {u"S", f.r + f.s + f.p}, {u"y", f.p + f.s + f.r},
+                    {u"Y", f.r + f.s + f.p}, {u"n", f.p + f.r + f.s}, {u"m", f.s + f.r + f.p}};
+        for (const Row& row : rows) {
+            for (const SortLimits& limits : {SortLimits{}, SortLimits{150, 4096, 2, 1}}) {
+                mp.add_file(kList, f.head + f.r + f.p + f.s);
+                filarix::Run run(mp);
+                settle_for_file(run, row.keys);
+                run.s.table_format = f.format;
+                sort_listing(run, kList, f.head.empty() ? 0 : 1, limits);
+                EXPECT_EQ(mp.contents(kList).value_or(""), f.head + row.sorted)
+                    << f.format << char(row.keys[0]) << limits.run_bytes;
+            }
+        }
+    }
+}
+
 // ----- failures: the listing stays whole, the work files go -----
 
 struct FaultRow {

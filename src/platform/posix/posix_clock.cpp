@@ -37,6 +37,12 @@ std::int64_t PosixSystem::now_seconds() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
+std::int64_t PosixSystem::now_milliseconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 ZoneInfo PosixSystem::zone() {
     ::tzset();
     ZoneInfo z;

@@ -239,6 +239,7 @@ public:
     void sleep_ms(unsigned milliseconds) override;
 
     std::int64_t now_seconds() override;
+    std::int64_t now_milliseconds() override;
     ZoneInfo zone() override;
     std::optional<CivilTime> to_utc(FileTicks ticks) override;
     std::optional<CivilTime> to_local(FileTicks ticks) override;

@@ -49,6 +49,10 @@ std::int64_t Win32System::now_seconds() {
     return static_cast<std::int64_t>(ticks_of(ft) / ticks_per_second) - epoch_difference_seconds;
 }
 
+std::int64_t Win32System::now_milliseconds() {
+    return static_cast<std::int64_t>(::GetTickCount64());
+}
+
 ZoneInfo Win32System::zone() {
     TIME_ZONE_INFORMATION tz{};
     const DWORD kind = ::GetTimeZoneInformation(&tz);

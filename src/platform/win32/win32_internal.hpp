@@ -184,6 +184,7 @@ public:
     void sleep_ms(unsigned milliseconds) override;
 
     std::int64_t now_seconds() override;
+    std::int64_t now_milliseconds() override;
     ZoneInfo zone() override;
     std::optional<CivilTime> to_utc(FileTicks ticks) override;
     std::optional<CivilTime> to_local(FileTicks ticks) override;
@@ -193,6 +194,7 @@ public:
     std::string narrow(std::u16string_view text) override { return ansi_of(text); }
     std::u16string wide(std::string_view text) override { return wide_of_ansi(text); }
     bool narrow_is_utf8() override { return GetACP() == CP_UTF8; }
+    bool text_lines_crlf() override { return true; }
 
 private:
     // One attempt at open_read, without the code-page retry.

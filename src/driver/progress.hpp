@@ -1,0 +1,21 @@
+// The overall progress line of --PROGRESS: files and bytes done out of the
+// counting pass's totals, a percentage and the time left. It is drawn only
+// on a terminal, at most ten times a second; into a pipe or a file nothing
+// is drawn.
+#pragma once
+
+#include "core/run.hpp"
+
+namespace filarix {
+
+// Counts what the walk will list (the counting pass) and starts the line;
+// `walk_all` walks every start path once.
+void start_overall_progress(Run& run, const std::function<void(Run&)>& walk_all);
+// Redraws the line when a tenth of a second has passed since the last time.
+void draw_overall_progress(Run& run);
+// Draws the line as the walk ends, so that it stays above the summary.
+void finish_overall_progress(Run& run);
+// The line's text for the counts so far.
+std::string overall_progress_text(const Run& run, std::int64_t now_ms);
+
+}  // namespace filarix

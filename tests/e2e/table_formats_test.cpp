@@ -1,0 +1,174 @@
+// End-to-end: CSV and JSON Lines listings read back by Python's csv and
+// json modules and imported into SQLite, names of every awkward kind
+// included, and the --PROGRESS line on a terminal and not into a pipe.
+#include <sys/xattr.h>
+
+#include "e2e_support.hpp"
+
+namespace {
+
+using e2e::run;
+
+// Reads a listing and checks every row against the tree itself: the name's
+// bytes, size, write time and MD5 of each file, each stream's size and each
+// ZIP member's size. Prints "ok" and the counts, or what differs.
+constexpr const char* check_script = R"PY(
+import csv, datetime, hashlib, io, json, os, sys, zipfile
+root, listing, form, zulu = sys.argv[1].encode(), sys.argv[2], sys.argv[3], sys.argv[4] == "z"
+data = open(listing, "rb").read()
+text = data.decode("utf-8")  # strict: the listing is UTF-8 throughout
+if form == "csv":
+    rows = list(csv.DictReader(io.StringIO(text, newline="")))
+else:
+    rows = [json.loads(line) for line in text.split("\n") if line]
+def name_of(row):
+    raw = row.get("path_bytes") or ""
+    return bytes.fromhex(raw) if raw else row["path"].encode("utf-8")
+def iso(ns):
+    t = datetime.datetime.fromtimestamp(ns // 10**9, datetime.timezone.utc)
+    return t.strftime("%Y-%m-%dT%H:%M:%S") + ".%03d" % (ns // 10**6 % 1000) + ("Z" if zulu else "+00:00")
+bad = []
+files = set()
+for row in rows:
+    name, kind = name_of(row), row["kind"]
+    if kind == "file":
+        files.add(name)
+        st = os.lstat(name)
+        want = (st.st_size, iso(st.st_mtime_ns), hashlib.md5(open(name, "rb").read()).hexdigest().upper())
+        got = (int(row["size"]), row["modified"], row["md5"])
+        if got != want: bad.append((name, got, want))
+    elif kind == "stream":
+        owner, _, stream = name.rpartition(b":")
+        if int(row["size"]) != len(os.getxattr(owner, b"user." + stream)): bad.append(name)
+    elif kind == "zip member":
+        archive, _, member = name.partition(b">>")
+        if int(row["size"]) != zipfile.ZipFile(os.fsdecode(archive)).getinfo(member.decode()).file_size: bad.append(name)
+on_disk = {os.path.join(d, f) for d, _, fs in os.walk(root) for f in fs}
+if files != on_disk: bad.append(("files", sorted(on_disk ^ files)))
+kinds = sorted({r["kind"] for r in rows})
+print("ok" if not bad else bad, len(files), ",".join(kinds))
+)PY";
+
+// Names with the delimiter, quotes, line ends, a tab, "|", non-ASCII and
+// bytes that are not UTF-8.
+void fill_awkward_tree(e2e::TempTree& t) {
+    const std::vector<std::string> names = {
+        "a,b.txt",
+        "q\"uo\"te.txt",
+        "new\nline.txt",
+        "cr\rx.txt",
+        "tab\there.txt",
+        "pi|pe.txt",
+        "\xC3\xBCn\xC3\xAF.txt",
+        "bad\xFF\xFE.bin",
+        "sub dir/plain.txt",
+        "\"",
+    };
+    int size = 1;
+    for (const auto& n : names) t.file("tree/" + n, std::string(std::size_t(size++ * 7), 'x'));
+    const std::string plain = t.path("tree/sub dir/plain.txt");
+    // A stream where the file system carries user attributes.
+    ::setxattr(plain.c_str(), "user.note,1", "hello", 5, 0);
+    const auto zipped = run({"-c",
+                             "import zipfile,sys\n"
+                             "z=zipfile.ZipFile(sys.argv[1],'w')\n"
+                             "z.writestr('m,\"1\".txt','abc'*9)\nz.close()",
+                             t.path("tree/arc.zip")},
+                            {}, false, {}, std::nullopt, "/usr/bin/python3");
+    ASSERT_EQ(zipped.status, 0) << zipped.err;
+    t.stamp("tree/arc.zip");
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(TableFormats, PythonReadsBackEveryNameSizeTimeAndDigest) {
+    e2e::TempTree t;
+    fill_awkward_tree(t);
+    const std::string work = t.dir("work");
+    struct Row {
+        std::vector<std::string> options;
+        const char* form;
+        bool on_stdout;
+        const char* zulu;
+    };
+    const Row rows[] = {
+        {{"--CSV", "-o", "list"}, "csv", false, "local"},
+        {{"--jsonl", "-o", "list"}, "jsonl", false, "local"},
+        {{"--CSV", "-ostdout", "-z"}, "csv", true, "z"},
+        {{"--JSONL", "-ostdout"}, "jsonl", true, "local"},
+        // Sorted by size, then by name: rows holding line feeds stay whole.
+        {{"--JSONL", "-o", "list", "-yN"}, "jsonl", false, "local"},
+        {{"--CSV", "-o", "list", "-ys"}, "csv", false, "local"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args{t.path("tree"), "--MD5", "--ziplog"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        const auto listed = run(args, work);
+        SCOPED_TRACE(row.options[0] + " " + row.options[1]);
+        ASSERT_EQ(listed.status, 1) << listed.err;
+        const std::string listing = work + "/list";
+        if (row.on_stdout) std::ofstream(listing, std::ios::binary) << listed.out;
+        // The summary went to the error stream.
+        EXPECT_NE(listed.err.find(" files, "), std::string::npos);
+        const auto checked = run({"-c", check_script, t.path("tree"), listing, row.form, row.zulu},
+                                 {}, false, {}, std::nullopt, "/usr/bin/python3");
+        EXPECT_EQ(checked.out.substr(0, 6), "ok 11 ") << checked.out << checked.err;
+        EXPECT_NE(checked.out.find("zip member"), std::string::npos) << checked.out;
+    }
+    // The last sort kept the header row first.
+    const std::string sorted = read_file(work + "/list");
+    EXPECT_EQ(sorted.rfind("kind,path,path_bytes,size,attributes,md5,modified,zone,", 0), 0u)
+        << sorted.substr(0, 200);
+}
+
+// The README's commands: the CSV imported with one command, the JSON
+// Lines through SQLite's JSON functions; both count the same files and bytes.
+// Each listing is written twice, the second time appended (-O): the CSV
+// keeps one header row.
+TEST(TableFormats, SqliteImportsBothListings) {
+    e2e::TempTree t;
+    fill_awkward_tree(t);
+    const std::string work = t.dir("work");
+    for (const char* output : {"-o", "-O"}) {
+        ASSERT_EQ(run({t.path("tree"), "--CSV", output, "list.csv"}, work).status, 1);
+        ASSERT_EQ(run({t.path("tree"), "--JSONL", output, "list.jsonl"}, work).status, 1);
+    }
+    const std::string sqlite = "/usr/bin/sqlite3";
+    const auto csv = run({"csv.db", ".import --csv list.csv files",
+                          "select count(*), sum(size), sum(kind = 'kind') from files"
+                          " where kind in ('file', 'kind')"},
+                         work, false, {}, std::nullopt, sqlite);
+    const auto jsonl = run({"json.db", "create table raw(j text)", ".mode ascii",
+                            ".separator \"\\037\" \"\\n\"", ".import list.jsonl raw", ".mode list",
+                            "select count(*), sum(json_extract(j, '$.size')) from raw"
+                            " where json_extract(j, '$.kind') = 'file'"},
+                           work, false, {}, std::nullopt, sqlite);
+    // Twice eleven files of 7, 14, ... 70 bytes and the archive.
+    const long archive = long(std::filesystem::file_size(t.path("tree/arc.zip")));
+    const std::string expected = "22|" + std::to_string(2 * (385 + archive));
+    EXPECT_EQ(csv.out, expected + "|0\n") << csv.err;
+    EXPECT_EQ(jsonl.out, expected + "\n") << jsonl.err;
+}
+
+TEST(TableFormats, ProgressShowsAShareOnATerminalAndNothingInAPipe) {
+    e2e::TempTree t;
+    for (int i = 0; i < 40; ++i) t.file("tree/f" + std::to_string(i), std::string(1000, 'y'));
+    const std::string list = t.path("list.txt");
+    e2e::Terminal term({t.path("tree"), "--PROGRESS", "-o", list});
+    EXPECT_TRUE(term.wait_for("100%"));
+    EXPECT_EQ(term.finish(), 1);
+    EXPECT_NE(term.output.find("40/40 files"), std::string::npos) << term.output;
+    EXPECT_NE(term.output.find("left"), std::string::npos) << term.output;
+
+    const auto piped = run({t.path("tree"), "--PROGRESS", "-o", list});
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_EQ(piped.err.find('%'), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
+    // Without the option the directory line is drawn as before.
+    EXPECT_NE(run({t.path("tree"), "-o", list}).err.find('\r'), std::string::npos);
+}
+
+}  // namespace

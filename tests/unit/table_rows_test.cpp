@@ -1,0 +1,120 @@
+// CSV and JSON Lines listings of whole in-memory runs: the header row,
+// quoting and escaping, names that are not valid UTF-8, times with their
+// offset, streams, split parts; and which byte sequences count as UTF-8.
+#include <gtest/gtest.h>
+
+#include "record/table_row.hpp"
+#include "run_helper.hpp"
+
+using namespace filarix;
+using namespace testing_support;
+
+namespace {
+
+constexpr FileTicks jan2 = ticks_from_utc(2024, 1, 2, 3, 4, 5) + 1230000;  // .123 s
+
+std::string listing_of(MemoryPlatform& mp, const std::vector<std::u16string>& options) {
+    std::vector<std::u16string> args{u"filarix64", u"C:\\d", u"-o", u"C:\\out\\list"};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult r = run_in_memory(mp, args);
+    EXPECT_EQ(r.code, 1) << r.err;
+    return mp.contents(u"C:\\out\\list").value_or("<missing>");
+}
+
+TEST(TableRows, NamesTimesAndSizesAreWrittenWhole) {
+    MemoryPlatform mp;
+    mp.add_dir(u"C:\\out");
+    mp.add_file(u"C:\\d\\a,b", "12", {.write = jan2});
+    mp.add_file(u"C:\\d\\q\"t\r\nx", "", {.write = jan2});
+    mp.add_file(
+        u"C:\\d\\b\xD800"
+        u"d",
+        "1", {.write = 0});
+    mp.add_file(u"C:\\d\\t\t\u00FC", "1", {.write = jan2});
+    const std::string volume = ",SYSTEM\r\n";
+    struct Row {
+        std::vector<std::u16string> options;
+        std::string listing;
+    } rows[] = {
+        {{u"--CSV"},
+         "kind,path,path_bytes,size,attributes,modified,zone,volume_serial,volume_label\r\n"
+         "file,\"C:\\d\\a,b\",,2,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,SYSTEM\r\n"
+         "file,C:\\d\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+         "d,433a5c645c62eda08064,1,A.....,,EST,"
+         "1234-ABCD,SYSTEM\r\n"
+         "file,\"C:\\d\\q\"\"t\r\nx\",,0,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,"
+         "SYSTEM\r\n"
+         "file,C:\\d\\t\t\xC3\xBC,,1,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,"
+         "SYSTEM\r\n"},
+        {{u"--JSONL", u"-z"},
+         "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\a,b\",\"size\":2,\"attributes\":\"A.....\","
+         "\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\",\"volume_serial\":\""
+         "1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"
+         "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+         "d\","
+         "\"path_bytes\":\"433a5c645c62eda08064\",\"size\":1,\"attributes\":\"A.....\","
+         "\"modified\":null,\"zone\":\"Z\",\"volume_serial\":\"1234-ABCD\",\"volume_label\":"
+         "\"SYSTEM\"}\n"
+         "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\q\\\"t\\r\\nx\",\"size\":0,\"attributes\":"
+         "\"A.....\",\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\",\"volume_serial\":"
+         "\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"
+         "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\t\\t\xC3\xBC\",\"size\":1,\"attributes\":"
+         "\"A.....\",\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\",\"volume_serial\":"
+         "\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(listing_of(mp, row.options), row.listing);
+}
+
+TEST(TableRows, StreamsAreRowsOfTheirOwnKind) {
+    MemoryPlatform mp;
+    mp.add_dir(u"C:\\out");
+    mp.add_file(u"C:\\d\\f", "abc", {.write = jan2});
+    mp.add_stream(u"C:\\d\\f", u"Zone,Id", "12345");
+    mp.env[u"OS"] = u"Windows_NT";
+    const std::string listing = listing_of(mp, {u"--CSV", u"-t0"});
+    EXPECT_NE(listing.find("\r\nstream,\"C:\\d\\f:Zone,Id\",,5,"), std::string::npos) << listing;
+}
+
+TEST(TableRows, EachSplitPartStartsWithTheHeaderRow) {
+    MemoryPlatform mp;
+    mp.add_dir(u"C:\\out");
+    for (int i = 1; i <= 3; ++i)
+        mp.add_file(u"C:\\d\\f" + platform::widen(std::to_string(i)), "1", {.write = jan2});
+    const RunResult r =
+        run_in_memory(mp, {u"filarix64", u"C:\\d", u"--CSV", u"-t0"}, [](filarix::Run& run) {
+            run.s.OUTPUT = ListingOutput::file;
+            run.s.output_name = u"C:\\out\\list.csv";
+            run.s.SPLIT = 1;
+            run.s.split_lines = 2;
+        });
+    EXPECT_EQ(r.code, 1);
+    const std::string header =
+        "kind,path,path_bytes,size,attributes,volume_serial,volume_label\r\n";
+    const std::string tail = ",,1,A.....,1234-ABCD,SYSTEM\r\n";
+    EXPECT_EQ(mp.contents(u"C:\\out\\list.csv"),
+              header + "file,C:\\d\\f1" + tail + "file,C:\\d\\f2" + tail);
+    EXPECT_EQ(mp.contents(u"C:\\out\\list_01.csv"), header + "file,C:\\d\\f3" + tail);
+}
+
+TEST(TableRows, Utf8IsCheckedCharacterByCharacter) {
+    struct Row {
+        std::string bytes;
+        bool valid;
+        std::string repaired;
+    } rows[] = {
+        {"plain", true, "plain"},
+        {"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80", true, "\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"a\xFF", false, "a\xEF\xBF\xBD"},
+        {"\xC0\xAF", false, "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong "/"
+        {"\xED\xA0\x80", false, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
+        {"\xF4\x90\x80\x80", false,
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // past U+10FFFF
+        {"\xE2\x82", false, "\xEF\xBF\xBD\xEF\xBF\xBD"},       // cut short
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(is_valid_utf8(row.bytes), row.valid) << row.bytes;
+        EXPECT_EQ(repaired_utf8(row.bytes), row.repaired) << row.bytes;
+    }
+}
+
+}  // namespace
