@@ -133,10 +133,12 @@ std::string listing_of(const std::string& err) {
     return err.substr(0, err.find("  Drive"));
 }
 
+// Two threads share the work on a large directory (one of thousands of
+// files) and read the next directories ahead of the walk.
 TEST(Walk, OneAndTwoWalkThreadsListTheSameBytes) {
     TempTree t;
     std::size_t files = 0;
-    for (int i = 0; i < 3000; ++i, ++files) t.file("tree/wide/w" + std::to_string(i));
+    for (int i = 0; i < 5000; ++i, ++files) t.file("tree/wide/w" + std::to_string(i));
     files += make_chain(t.dir("tree/deep"), "d", 300, 7).size();
     for (int a = 0; a < 6; ++a)
         for (int b = 0; b < 6; ++b)
