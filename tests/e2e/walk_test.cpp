@@ -140,6 +140,17 @@ TEST(Walk, OneAndTwoWalkThreadsListTheSameBytes) {
     std::size_t files = 0;
     for (int i = 0; i < 5000; ++i, ++files) t.file("tree/wide/w" + std::to_string(i));
     files += make_chain(t.dir("tree/deep"), "d", 300, 7).size();
+    // A chain the walk reads itself, levels of many files with one
+    // subdirectory that are read ahead, and a fork at the bottom.
+    std::string level = "tree/mixed";
+    for (int depth = 0; depth < 12; ++depth, level += "/l") {
+        const int many = depth % 3 == 2 ? 40 : 1;
+        for (int k = 0; k < many; ++k, ++files) t.file(level + "/g" + std::to_string(k));
+    }
+    for (const char* fork : {"p", "q", "r"}) {
+        t.file(level + "/" + fork + "/x");
+        ++files;
+    }
     for (int a = 0; a < 6; ++a)
         for (int b = 0; b < 6; ++b)
             for (int k = 0; k < 4; ++k, ++files)

@@ -304,7 +304,8 @@ public:
     int fd;
     bool mount_root = false;
     bool read = false;
-    bool planned = false;  // its subdirectories were handed to the reader ahead
+    bool planned = false;       // what its subdirectories need was settled
+    bool reads_queued = false;  // the reader ahead holds reads of its subdirectories
     Listing listing;
 };
 
@@ -616,6 +617,16 @@ struct AheadRead {
     Listing listing;
 };
 
+// Reading ahead pays when the walk has work of its own meanwhile: several
+// subdirectories to go through, or many entries to list before it goes
+// down. A chain of small directories is read by the walk itself: handing
+// each one over and back costs more than reading it.
+constexpr std::size_t read_ahead_from_entries = 16;
+bool worth_reading_ahead(const Listing& l, std::size_t subdirectories) {
+    return subdirectories > 1 ||
+           (subdirectories == 1 && l.entries.size() >= read_ahead_from_entries);
+}
+
 // The subdirectories of a listing the walk will enter, in order.
 std::vector<std::string> subdirectories(const Listing& l, std::size_t most) {
     std::vector<std::string> names;
@@ -661,12 +672,15 @@ public:
     WalkAhead(const WalkAhead&) = delete;
     WalkAhead& operator=(const WalkAhead&) = delete;
 
-    // Queues the subdirectories of `dir`, read through a copy of `fd`.
-    void plan(const WalkDir& dir, int fd) {
+    // Queues the subdirectories of `dir`, read through a copy of `fd`;
+    // whether any was queued.
+    bool plan(const WalkDir& dir, int fd) {
         std::vector<std::string> names = subdirectories(dir.listing, max_planned_per_directory);
-        if (names.empty()) return;
+        if (!worth_reading_ahead(dir.listing, names.size())) return false;
         const std::lock_guard lock(mutex_);
+        const std::size_t before = reads_.size();
         queue(names, fd, dir.device, &dir, 0, 0);
+        return reads_.size() != before;
     }
 
     // The read of `name` in `parent`, when one is done or under way.
@@ -692,7 +706,7 @@ public:
             release_lenders();
             // The reader is woken once half its room is free, not at every
             // directory: a wake-up costs more than a small directory's read.
-            if (held_ <= max_held / 2) wake_worker_.notify_one();
+            if (held_ <= max_held / 2 && next_waiting()) wake_worker_.notify_one();
             if (read->state != AheadRead::State::done) return nullptr;
             return read;
         }
@@ -712,7 +726,7 @@ public:
         const std::lock_guard lock(mutex_);
         drop([&dir](const AheadRead& r) { return r.parent == &dir; });
         release_lenders();
-        wake_worker_.notify_one();
+        if (next_waiting()) wake_worker_.notify_one();
     }
 
 private:
@@ -815,8 +829,10 @@ private:
             read_listing(read.listing, fd, read.st.st_dev, read.st.st_dev != read.parent_device,
                          xattrs, true, &stopping_);
         std::vector<std::string> names;
-        if (fd >= 0 && read.listing.readable)
+        if (fd >= 0 && read.listing.readable) {
             names = subdirectories(read.listing, max_planned_per_directory);
+            if (!worth_reading_ahead(read.listing, names.size())) names.clear();
+        }
         lock.lock();
         read.fd = fd;
         read.state = AheadRead::State::done;
@@ -906,7 +922,7 @@ void WalkDirs::opened(WalkDir& dir) {
 void WalkDirs::closing(WalkDir& dir) {
     if (listed_ == &dir) listed_ = nullptr;
     if (delivered_dir_ == &dir) delivered_dir_ = nullptr;
-    if (ahead_ && dir.planned) ahead_->forget(dir);
+    if (ahead_ && dir.reads_queued) ahead_->forget(dir);
     if (dir.fd < 0) return;
     int parent_fd = -1;
     if (dir.parent && dir.parent->fd < 0)
@@ -995,7 +1011,7 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
     auto* up = dynamic_cast<WalkDir*>(&parent);
     if (!up) return nullptr;
     std::string bytes = to_bytes(name);
-    if (WalkAhead* ahead = up->planned ? walk_.ahead() : nullptr) {
+    if (WalkAhead* ahead = up->reads_queued ? walk_.ahead() : nullptr) {
         if (auto read = ahead->take(*up, bytes)) {
             if (read->fd < 0) return nullptr;
             auto dir = std::make_unique<WalkDir>(walk_, up, std::move(bytes), read->st, read->fd);
@@ -1003,6 +1019,7 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
             dir->read = true;
             dir->listing = std::move(read->listing);
             dir->planned = read->planned_children;
+            dir->reads_queued = read->planned_children;
             ahead->adopt(*read, *dir);
             walk_.opened(*dir);
             return dir;
@@ -1042,7 +1059,7 @@ std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,
         dir->planned = true;
         if (WalkAhead* ahead = walk_.ahead()) {
             const int fd = walk_.fd_of(*dir);
-            if (fd >= 0) ahead->plan(*dir, fd);
+            if (fd >= 0) dir->reads_queued = ahead->plan(*dir, fd);
         }
     }
     walk_.listing(*dir, path);
