@@ -401,15 +401,31 @@ void RecordWriter::write_fields() {
                 write_path_column();
                 break;
             case Column::size: {
+                // " %20lld", or under VAR "%lld", without printf's parser.
+                char text[32];
+                char* const end = text + sizeof text;
+                char* at = end;
+                *--at = d_;
                 const auto size = static_cast<long long>(e_.data.size);
-                if (s_.VAR)
-                    count(out_.printf("%lld%c", size, d_));
-                else
-                    count(out_.printf(" %*lld%c", 20, size, d_));
+                auto magnitude = size < 0 ? 0 - static_cast<unsigned long long>(size)
+                                          : static_cast<unsigned long long>(size);
+                do {
+                    *--at = static_cast<char>('0' + magnitude % 10);
+                    magnitude /= 10;
+                } while (magnitude != 0);
+                if (size < 0) *--at = '-';
+                if (!s_.VAR) {
+                    while (end - at < 21) *--at = ' ';
+                    *--at = ' ';
+                }
+                count(static_cast<int>(
+                    out_.put(std::string_view(at, static_cast<std::size_t>(end - at)))));
                 break;
             }
             case Column::attributes:
-                count(out_.printf("%s.%c", e_.attr_letters.c_str(), d_));
+                count(static_cast<int>(out_.put(e_.attr_letters)));
+                count(static_cast<int>(out_.put('.')));
+                count(static_cast<int>(out_.put(d_)));
                 break;
             case Column::category:
                 if (s_.signature_check == 1 || s_.signature_check == 2)

@@ -1,5 +1,7 @@
 #include "record/time_fields.hpp"
 
+#include <cstdio>
+
 namespace filarix {
 
 namespace {
@@ -42,20 +44,68 @@ int times_of_path(Run& run, std::u16string_view path, TimesRecord& times, bool z
     return convert_times(run, data, times, zulu);
 }
 
+namespace {
+
+// printf's "%0Nd" for the calendar's numbers, without its format parser:
+// every record writes a time column or more.
+char* put_number(char* at, int value, int digits) {
+    if (value < 0) return at + std::snprintf(at, 16, "%0*d", digits, value);
+    char reversed[12];
+    int n = 0;
+    do {
+        reversed[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n < digits) reversed[n++] = '0';
+    while (n > 0) *at++ = reversed[--n];
+    return at;
+}
+
+}  // namespace
+
 std::size_t write_time_column(Run& run, OutStream& out, const CalendarFields& f, char letter) {
     const char d = run.s.delimiter;
-    int n = run.s.REVERSE ? out.printf("%04d/%02d/%02d%c", f.year, f.month, f.day, d)
-                          : out.printf("%02d/%02d/%04d%c", f.month, f.day, f.year, d);
-    n += out.printf("%02d:%02d", f.hour, f.minute);
-    if (run.s.time_type == '3' || run.s.seconds)
-        n += out.printf(":%02d:%03d", f.second, f.millisecond);
-    n += out.printf("%c%c", letter, d);
-    return static_cast<std::size_t>(n);
+    char text[96];
+    char* at = text;
+    if (run.s.REVERSE) {
+        at = put_number(at, f.year, 4);
+        *at++ = '/';
+        at = put_number(at, f.month, 2);
+        *at++ = '/';
+        at = put_number(at, f.day, 2);
+    } else {
+        at = put_number(at, f.month, 2);
+        *at++ = '/';
+        at = put_number(at, f.day, 2);
+        *at++ = '/';
+        at = put_number(at, f.year, 4);
+    }
+    *at++ = d;
+    at = put_number(at, f.hour, 2);
+    *at++ = ':';
+    at = put_number(at, f.minute, 2);
+    if (run.s.time_type == '3' || run.s.seconds) {
+        *at++ = ':';
+        at = put_number(at, f.second, 2);
+        *at++ = ':';
+        at = put_number(at, f.millisecond, 3);
+    }
+    *at++ = letter;
+    *at++ = d;
+    return out.put(std::string_view(text, static_cast<std::size_t>(at - text)));
 }
 
 std::size_t write_zone_column(Run& run, OutStream& out) {
-    if (run.s.ZULU) return static_cast<std::size_t>(out.printf("GMT%c", run.s.delimiter));
-    return static_cast<std::size_t>(out.printf("%3.3s%c", run.zone_name.c_str(), run.s.delimiter));
+    const char d = run.s.delimiter;
+    if (run.s.ZULU) {
+        const char text[] = {'G', 'M', 'T', d};
+        return out.put(std::string_view(text, sizeof text));
+    }
+    // "%3.3s": at most three characters, right-aligned in three.
+    const std::string_view zone = std::string_view(run.zone_name.c_str()).substr(0, 3);
+    char text[4] = {' ', ' ', ' ', d};
+    zone.copy(text + 3 - zone.size(), zone.size());
+    return out.put(std::string_view(text, sizeof text));
 }
 
 }  // namespace filarix

@@ -25,10 +25,28 @@ std::optional<CivilTime> convert(FileTicks ticks, bool local) {
     const std::int64_t seconds =
         static_cast<std::int64_t>(ticks / ticks_per_second) - epoch_difference_seconds;
     const int millisecond = static_cast<int>((ticks % ticks_per_second) / 10000);
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm out{};
-    if (!(local ? ::localtime_r(&t, &out) : ::gmtime_r(&t, &out))) return std::nullopt;
-    return civil_of(out, millisecond);
+    // A record converts three times, most often of one same second, and
+    // a tree's files share seconds: the last few are kept, per thread.
+    struct Remembered {
+        std::int64_t seconds = 0;
+        bool used = false, local = false, valid = false;
+        CivilTime civil;
+    };
+    thread_local Remembered remembered[8];
+    Remembered& slot = remembered[(static_cast<std::uint64_t>(seconds) * 2 + (local ? 1 : 0)) % 8];
+    if (!slot.used || slot.seconds != seconds || slot.local != local) {
+        const std::time_t t = static_cast<std::time_t>(seconds);
+        std::tm out{};
+        slot.used = true;
+        slot.seconds = seconds;
+        slot.local = local;
+        slot.valid = (local ? ::localtime_r(&t, &out) : ::gmtime_r(&t, &out)) != nullptr;
+        if (slot.valid) slot.civil = civil_of(out, 0);
+    }
+    if (!slot.valid) return std::nullopt;
+    CivilTime civil = slot.civil;
+    civil.millisecond = millisecond;
+    return civil;
 }
 
 }  // namespace
