@@ -50,6 +50,26 @@ TEST_F(Record, AttributeLettersAndSizes) {
     EXPECT_NE(last.err.find("5,000,000,001 bytes, 5000.00 MB"), std::string::npos);
 }
 
+// Numbers wider than their columns widen them, as printf widths do.
+TEST_F(Record, WideNumbersWidenTheirColumns) {
+    mp.add_file(u"C:\\d\\f", std::uint64_t(999'999'999'999'999'999),
+                {.write = ticks_from_utc(12345, 6, 7, 8, 9, 10, 11)});
+    const struct {
+        int var;
+        const char* fields;
+    } cases[] = {
+        {0, "    999999999999999999 A...... 06/07/12345 03:09w EST "},
+        {1, "|999999999999999999|A......|06/07/12345|03:09w|EST|"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = only_record([&](filarix::Run& run) {
+            run.s.VAR = run.s.DELIM = c.var;
+            if (c.var) run.s.delimiter = '|';
+        });
+        EXPECT_EQ(line.substr(line.find("f") + 1 + (c.var ? 0 : 54 - 6)), c.fields) << c.var;
+    }
+}
+
 TEST_F(Record, LongPathsAreShortenedToTheColumn) {
     const std::u16string dir = u"C:\\d\\" + std::u16string(60, u'x') + u"\\inner";
     mp.add_file(dir + u"\\file.txt", "1", {.write = jan2});
