@@ -1,5 +1,7 @@
 #include "record/fixed_field.hpp"
 
+#include <algorithm>
+
 namespace filarix {
 
 namespace {
@@ -28,6 +30,9 @@ std::size_t put_fixed(OutStream& out, std::string_view text, int width, int prec
     std::size_t end = 0;
     std::size_t characters = 0;
     const std::size_t limit = precision < 0 ? 0 : static_cast<std::size_t>(precision);
+    if (!utf8) {  // one byte a character
+        end = characters = std::min(text.size(), limit);
+    }
     while (end < text.size() && characters < limit) {
         end = character_end(text, end, utf8);
         ++characters;

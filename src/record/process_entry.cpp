@@ -70,11 +70,14 @@ void squeeze_to_bytes(const platform::PathSyntax& syntax, std::u16string& text) 
 
 namespace {
 
-// Narrows text whose characters are all single bytes already.
+// Narrows text whose characters are all single bytes already, controls
+// masked as mask_controls does, in one pass.
 std::string low_bytes(std::u16string_view text) {
     std::string out(text.size(), '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i] & 0xFF);
-    mask_controls(out);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i] & 0xFF);
+        out[i] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+    }
     return out;
 }
 
