@@ -53,6 +53,7 @@ bool equal_ignoring_case(std::u16string_view a, std::u16string_view b) {
 bool name_less(std::u16string_view a, std::u16string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) continue;  // the common case, without case folding
         const char16_t x = ascii_upper(a[i]), y = ascii_upper(b[i]);
         if (x != y) return x < y;
     }
