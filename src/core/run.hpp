@@ -135,6 +135,7 @@ struct Run {
     // What the sources report at the end: the INI lines applied and the
     // environment variables used.
     std::string ini_echo;
+    bool ini_paused = false;  // a warning of the INI file has paused once
     int ini_applied = 0;
     int environment_used = 0;
 

@@ -51,7 +51,13 @@ struct Line {
         return full ? *full : name;
     }
     void warn(const char* format) { run.std_out.printf(format, text.c_str()); }
-    void pause(int seconds) { timed_pause(run, seconds); }
+    // The first warning of a file pauses so that it can be read; a file
+    // that is not an INI file at all would otherwise pause for every line.
+    void pause(int seconds) {
+        if (run.ini_paused) return;
+        run.ini_paused = true;
+        timed_pause(run, seconds);
+    }
 
     // The boolean rule: a start value, then ON or YES sets, OFF clears.
     void boolean(std::int32_t& field, std::optional<int> start) {

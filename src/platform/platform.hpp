@@ -280,6 +280,7 @@ public:
     // waits (a key, a line, a slow device) gives up instead.
     virtual bool interrupted() = 0;
     virtual void install_interrupt_handler() = 0;
+    // Ends early when the interrupt arrives.
     virtual void sleep_ms(unsigned milliseconds) = 0;
 };
 

@@ -23,7 +23,8 @@ constexpr FileTicks on(int year, int month, int day) {
 }
 
 // The names listed by a run over C:\d, sorted, relative to C:\d.
-std::vector<std::string> listed(MemoryPlatform& mp, const std::function<void(filarix::Run&)>& adjust,
+std::vector<std::string> listed(MemoryPlatform& mp,
+                                const std::function<void(filarix::Run&)>& adjust,
                                 const std::vector<std::u16string>& options = {}) {
     std::vector<std::u16string> args{u"filarix64", u"C:\\d"};
     args.insert(args.end(), options.begin(), options.end());

@@ -31,7 +31,8 @@ std::string file_record(const std::string& path, long long size) {
     return default_record(path, size, "A.....", "01/01/2024 22:04") + "  1234-ABCD       SYSTEM ";
 }
 
-std::function<void(filarix::Run&)> to_file(std::u16string name, std::function<void(filarix::Run&)> more = {}) {
+std::function<void(filarix::Run&)> to_file(std::u16string name,
+                                           std::function<void(filarix::Run&)> more = {}) {
     return [name, more](filarix::Run& run) {
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = name;
@@ -112,7 +113,8 @@ TEST_F(OutputFile, FilesThatCannotBeOpenedEndTheRunBeforeAnyListing) {
         {u"C:\\nowhere\\list.txt", 0, "\ncan't create output file C:\\nowhere\\list.txt\n"},
     };
     for (const auto& c : cases) {
-        const RunResult r = run(to_file(c.name, [&](filarix::Run& run) { run.s.APPEND = c.append; }));
+        const RunResult r =
+            run(to_file(c.name, [&](filarix::Run& run) { run.s.APPEND = c.append; }));
         EXPECT_EQ(r.code, 4);
         EXPECT_EQ(r.err.find(c.message), 0u) << r.err;
         EXPECT_NE(r.err.find("Exit Status: OUTPUT_FILE"), std::string::npos);

@@ -152,6 +152,20 @@ TEST(HostileNames, CommentAndLabelTextsAreMasked) {
     }
 }
 
+// A file full of bad lines (a program taken for the INI file) pauses once,
+// and an interrupt during that pause ends the run at once.
+TEST(StrayValues, AnIniFileOfBadLinesPausesOnceAndCanBeInterrupted) {
+    for (const bool interrupt : {false, true}) {
+        MemoryPlatform mp;
+        mp.add_file(u"C:\\d\\a.txt", "x");
+        mp.add_file(u"C:\\work\\FILARIX64.ini", "DELIM\nDELIM\nDELIM\nDELIM\n");
+        mp.interrupt_requested = interrupt;
+        const RunResult r = run_in_memory(mp, with_program({u"C:\\d"}));
+        EXPECT_EQ(mp.slept_ms, 2000u);
+        EXPECT_EQ(r.code, interrupt ? filarix::exit_code::user_aborted : 1) << r.out << r.err;
+    }
+}
+
 // An input with no line end comes in bounded pieces.
 TEST(StrayValues, AnEndlessLineIsReadInPieces) {
     std::size_t served = 0;

@@ -48,7 +48,7 @@ TEST(WildcardFnmatch, AgreesWithTheCLibraryOnRandomInput) {
         if (has_unclosed_set(pattern)) continue;
         const bool expected = fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
         const bool actual = platform::wildcard_match(std::u16string(pattern.begin(), pattern.end()),
-                                           std::u16string(name.begin(), name.end()));
+                                                     std::u16string(name.begin(), name.end()));
         ASSERT_EQ(actual, expected) << "pattern \"" << pattern << "\" name \"" << name << "\"";
         ++compared;
     }

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-
 using platform::CivilTime;
 using namespace platform::win32;
 

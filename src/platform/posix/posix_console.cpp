@@ -230,7 +230,7 @@ void PosixSystem::sleep_ms(unsigned milliseconds) {
     struct timespec left;
     left.tv_sec = milliseconds / 1000;
     left.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000;
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR && !interrupted()) {
     }
 }
 

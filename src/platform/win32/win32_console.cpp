@@ -69,7 +69,14 @@ void Win32System::install_interrupt_handler() {
 }
 
 void Win32System::sleep_ms(unsigned milliseconds) {
-    ::Sleep(milliseconds);
+    // The console's interrupt arrives on a thread of its own and does not
+    // wake Sleep, so the pause is slept in slices.
+    constexpr unsigned slice = 50;
+    while (milliseconds > 0 && !interrupted()) {
+        const unsigned step = milliseconds < slice ? milliseconds : slice;
+        ::Sleep(step);
+        milliseconds -= step;
+    }
 }
 
 }  // namespace platform::win32
