@@ -85,6 +85,12 @@ bool contains(std::u16string_view text, std::u16string_view part) {
     return text.find(part) != std::u16string_view::npos;
 }
 
+// What a directory's own record has for a name.
+const std::u16string& no_name() {
+    static const std::u16string none;
+    return none;
+}
+
 // The record producer's state for one entry.
 class RecordWriter {
 public:
@@ -95,7 +101,7 @@ public:
           out_(run.output()),
           d_(run.s.delimiter),
           directory_(directory),
-          name_(name ? *name : std::u16string()),
+          name_(name ? *name : no_name()),
           has_name_(name != nullptr),
           known_(known),
           width_(run.s.WIDTH),
@@ -128,7 +134,8 @@ private:
     OutStream& out_;
     const char d_;
     const std::u16string& directory_;
-    const std::u16string name_;
+    // The caller's: it outlives the writer.
+    const std::u16string& name_;
     const bool has_name_;
     CurrentEntry e_;
     bool is_directory_ = false;
@@ -224,7 +231,11 @@ bool RecordWriter::select() {
     if (s_.VAR) {
         // The path column shows the whole path.
     } else if (s_.width_set < 2) {
-        e_.display_path = name_shorten(run.syntax, e_.display_path, width_);
+        // A path that fits, without a long-path prefix, stays as it is.
+        const bool unchanged =
+            (width_ < 8 || static_cast<std::size_t>(width_) >= e_.display_path.size()) &&
+            run.syntax.without_long_prefix(e_.display_path).size() == e_.display_path.size();
+        if (!unchanged) e_.display_path = name_shorten(run.syntax, e_.display_path, width_);
     } else {
         e_.display_path = name_elide(run.syntax, e_.display_path, std::uint64_t(width_));
     }
