@@ -320,4 +320,51 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
     return texts;
 }
 
+const std::string& digest_text(const DigestTexts& d, Column c) {
+    switch (c) {
+        case Column::md5:
+            return d.md5;
+        case Column::sha1:
+            return d.sha1;
+        case Column::sha256:
+            return d.sha256;
+        case Column::sha512:
+            return d.sha512;
+        case Column::sha3:
+            return d.sha3;
+        default:
+            return d.crc;
+    }
+}
+
+Field digest_field(Column c) {
+    switch (c) {
+        case Column::md5:
+            return Field::md5;
+        case Column::sha1:
+            return Field::sha1;
+        case Column::sha256:
+            return Field::sha256;
+        case Column::sha512:
+            return Field::sha512;
+        case Column::sha3:
+            return Field::sha3;
+        default:
+            return Field::crc;
+    }
+}
+
+// MD5's 32 digits stand in a column as wide as SHA-1's.
+int digest_width(Column c) {
+    switch (c) {
+        case Column::sha256:
+        case Column::sha3:
+            return 64;
+        case Column::sha512:
+            return 128;
+        default:
+            return 40;
+    }
+}
+
 }  // namespace filarix

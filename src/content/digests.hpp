@@ -63,4 +63,10 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want,
 // when it holds 1 (the results are the same either way).
 inline constexpr std::u16string_view digest_threads_variable = u"FILARIX_DIGEST_THREADS";
 
+// The digest columns (CRC to SHA3-256): the text each shows, its table
+// field, and the width a long digest is printed in.
+const std::string& digest_text(const DigestTexts& d, Column c);
+Field digest_field(Column c);
+int digest_width(Column c);
+
 }  // namespace filarix

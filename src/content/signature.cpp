@@ -12,18 +12,6 @@ namespace {
 // The number the read-failure message carries; fixed from one build to the next.
 constexpr int header_read_error_number = 118;
 
-// Reads up to size bytes, through short reads; -1 on a read error.
-long long read_up_to(platform::InputFile& file, unsigned char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const long long got = file.read(buffer + done, size - done);
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<long long>(done);
-}
-
 // The text after the last dot of the path's last component, as the
 // runtime's path splitter gives it.
 std::u16string_view extension_of(const platform::PathSyntax& syntax, std::u16string_view path) {
@@ -77,7 +65,7 @@ int check_file_type(Run& run, std::u16string_view path, std::uint64_t size,
     // A file that cannot be read whole up to the window is not examined:
     // a type taken from a piece of its start could be wrong.
     const long long got =
-        file ? read_up_to(*file, run.signature_window.get(), signature_window_size) : -1;
+        file ? file->read_whole(run.signature_window.get(), signature_window_size) : -1;
     file.reset();
     if (got < 0) {
         run.std_err.printf("\ncan't open %s\n", run.sys.narrow(path).c_str());

@@ -29,21 +29,6 @@ std::uint64_t u64_at(const unsigned char* p) {
            (static_cast<std::uint64_t>(u32_at(p + 4)) << 32);
 }
 
-// A reader may deliver less than asked without being at the end, so a
-// field is read until it is whole, the file ends, or the read fails.
-// Returns the bytes delivered, or -1 on a read error.
-long long read_whole(platform::InputFile& file, void* buffer, std::size_t size) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const long long got = file.read(out + done, size - done);
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<long long>(done);
-}
-
 // The sizes of a member whose local header marks them 0xFFFFFFFF, from its
 // ZIP64 extended-information block. The block is looked for by its id
 // rather than taken from the start of the extra field, so that another
@@ -121,7 +106,7 @@ ZipStop walk_headers(platform::InputFile& file, std::uint64_t file_size,
     for (;;) {
         if (position >= file_size) return ZipStop::end_of_file;
         unsigned char header[local_header_size];
-        const long long got = read_whole(file, header, sizeof header);
+        const long long got = file.read_whole(header, sizeof header);
         if (got < 0) return ZipStop::read_error;
         if (got == 0) return ZipStop::end_of_file;
         // The whole signature, not only its letters: the central directory
@@ -151,7 +136,7 @@ ZipStop walk_headers(platform::InputFile& file, std::uint64_t file_size,
         if (name_length == 0) return ZipStop::empty_name;
         if (name_length > file_size - position) return ZipStop::name_past_end;
         member.name.resize(name_length);
-        const long long name_got = read_whole(file, member.name.data(), name_length);
+        const long long name_got = file.read_whole(member.name.data(), name_length);
         if (name_got < 0) return ZipStop::read_error;
         // Fewer bytes than the size promised: the file is shorter than
         // said, and the name runs past its real end.
@@ -161,7 +146,7 @@ ZipStop walk_headers(platform::InputFile& file, std::uint64_t file_size,
         if (extra_length > file_size - position) return ZipStop::extra_past_end;
         extra.resize(extra_length);
         if (extra_length > 0) {
-            const long long extra_got = read_whole(file, extra.data(), extra_length);
+            const long long extra_got = file.read_whole(extra.data(), extra_length);
             if (extra_got < 0) return ZipStop::read_error;
             if (extra_got < extra_length) return ZipStop::extra_past_end;
         }

@@ -111,6 +111,21 @@ public:
     virtual long long read(void* buffer, std::size_t size) = 0;
     // Absolute position from the start of the file.
     virtual bool seek(std::uint64_t offset) = 0;
+
+    // A reader may deliver less than asked without being at the end, so
+    // this reads until the buffer is whole, the file ends, or a read
+    // fails. The bytes delivered, or -1 on a read error.
+    long long read_whole(void* buffer, std::size_t size) {
+        auto* out = static_cast<unsigned char*>(buffer);
+        std::size_t done = 0;
+        while (done < size) {
+            const long long got = read(out + done, size - done);
+            if (got < 0) return -1;
+            if (got == 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        return static_cast<long long>(done);
+    }
 };
 
 // A file open for reading and writing in place (log clean-up, sort).

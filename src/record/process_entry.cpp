@@ -452,20 +452,15 @@ void RecordWriter::write_fields() {
                 count(out_.printf(" %10.10s%c", digests().crc.c_str(), d_));
                 break;
             case Column::md5:
-                count(out_.printf(" %*.*s%c", 40, 40, digests().md5.c_str(), d_));
-                break;
             case Column::sha1:
-                count(out_.printf(" %*.*s%c", 40, 40, digests().sha1.c_str(), d_));
-                break;
             case Column::sha256:
-                count(out_.printf(" %*.*s%c", 64, 64, digests().sha256.c_str(), d_));
-                break;
             case Column::sha512:
-                count(out_.printf(" %*.*s%c", 128, 128, digests().sha512.c_str(), d_));
+            case Column::sha3: {
+                const int width = digest_width(column);
+                count(out_.printf(" %*.*s%c", width, width, digest_text(digests(), column).c_str(),
+                                  d_));
                 break;
-            case Column::sha3:
-                count(out_.printf(" %*.*s%c", 64, 64, digests().sha3.c_str(), d_));
-                break;
+            }
             case Column::digest_blank:
                 count(out_.printf("%*.*s%c", 10, 10, "", d_));
                 break;
@@ -541,22 +536,12 @@ void RecordWriter::write_table_row() {
                 break;
             }
             case Column::crc:
-                row.text(Field::crc, digests().crc);
-                break;
             case Column::md5:
-                row.text(Field::md5, digests().md5);
-                break;
             case Column::sha1:
-                row.text(Field::sha1, digests().sha1);
-                break;
             case Column::sha256:
-                row.text(Field::sha256, digests().sha256);
-                break;
             case Column::sha512:
-                row.text(Field::sha512, digests().sha512);
-                break;
             case Column::sha3:
-                row.text(Field::sha3, digests().sha3);
+                row.text(digest_field(column), digest_text(digests(), column));
                 break;
             case Column::creation_time:
                 row.time(Field::created, iso_time(run, e_.times.raw_creation, s_.ZULU != 0));

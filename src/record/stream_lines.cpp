@@ -160,19 +160,14 @@ void StreamLine::column(Column c) {
                 out_.printf(" %10.10s%c", digests().crc.c_str(), d_);
             break;
         case Column::md5:
-            if (!directory_) out_.printf(" %*.*s%c", 40, 40, digests().md5.c_str(), d_);
-            break;
         case Column::sha1:
-            if (!directory_) out_.printf(" %*.*s%c", 40, 40, digests().sha1.c_str(), d_);
-            break;
         case Column::sha256:
-            if (!directory_) out_.printf(" %*.*s%c", 64, 64, digests().sha256.c_str(), d_);
-            break;
         case Column::sha512:
-            if (!directory_) out_.printf(" %*.*s%c", 128, 128, digests().sha512.c_str(), d_);
-            break;
         case Column::sha3:
-            if (!directory_) out_.printf(" %*.*s%c", 64, 64, digests().sha3.c_str(), d_);
+            if (!directory_) {
+                const int width = digest_width(c);
+                out_.printf(" %*.*s%c", width, width, digest_text(digests(), c).c_str(), d_);
+            }
             break;
         case Column::digest_blank:
             break;  // the fixed filler stands in its place
@@ -321,22 +316,12 @@ void StreamLine::write_row() {
     for (const Column c : columns) {
         switch (c) {
             case Column::crc:
-                if (!directory_) row.text(Field::crc, digests().crc);
-                break;
             case Column::md5:
-                if (!directory_) row.text(Field::md5, digests().md5);
-                break;
             case Column::sha1:
-                if (!directory_) row.text(Field::sha1, digests().sha1);
-                break;
             case Column::sha256:
-                if (!directory_) row.text(Field::sha256, digests().sha256);
-                break;
             case Column::sha512:
-                if (!directory_) row.text(Field::sha512, digests().sha512);
-                break;
             case Column::sha3:
-                if (!directory_) row.text(Field::sha3, digests().sha3);
+                if (!directory_) row.text(digest_field(c), digest_text(digests(), c));
                 break;
             case Column::creation_time:
                 row.time(Field::created, iso_time(run_, times_.raw_creation, zulu));

@@ -13,12 +13,9 @@
 
 namespace {
 
-using e2e::TempTree;
+using e2e::read_file;
 
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using e2e::TempTree;
 
 bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -190,7 +187,7 @@ TEST(Blocking, AReaderThatGoesAwayIsAWriteErrorAndTheLogIsComplete) {
     EXPECT_EQ(result.status, 9) << result.err;
     EXPECT_TRUE(has(result.err, "\nError writing the listing to the standard output\n"))
         << result.err;
-    const std::string text = file_text(log);
+    const std::string text = read_file(log);
     EXPECT_TRUE(has(text, "\n Program termination. Reason: WRITE_ERROR")) << text;
     EXPECT_TRUE(text.ends_with("*****************************************************\n")) << text;
 }

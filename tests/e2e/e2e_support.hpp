@@ -244,6 +244,12 @@ inline std::vector<std::string> records(const std::string& err) {
 
 // The start banner a console run writes on the standard output: when the
 // run started in GMT (or local time) and the zone, without the command line.
+// A whole file as bytes; empty when it cannot be read.
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 inline bool is_start_banner(const std::string& out) {
     static const std::regex banner(
         R"(\nStarted \w{3} \w{3} \d\d \d\d:\d\d:\d\d \d{4} (GMT, )?\d\d:\d\d .*)"

@@ -3,17 +3,14 @@
 
 namespace {
 
+using e2e::read_file;
+
 using e2e::run;
 using e2e::TempTree;
 
 bool ends_with(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST(LongOptions, WordsAndTheEnvironmentTogether) {
@@ -28,18 +25,18 @@ TEST(LongOptions, WordsAndTheEnvironmentTogether) {
     auto result =
         run({t.root(), "-.ini", "--CRC", "--zulu", "--output=" + list}, t.root(), false, env);
     EXPECT_EQ(result.status, 1) << result.out << result.err;
-    std::string listing = file_text(list);
+    std::string listing = read_file(list);
     EXPECT_NE(listing.find("top.txt"), std::string::npos) << listing;
     EXPECT_EQ(listing.find("deep.txt"), std::string::npos) << listing;
     EXPECT_TRUE(ends_with(result.err, "\nENVIRONMENT PROCESSED\n")) << result.err;
-    const std::string log_text = file_text(log);
+    const std::string log_text = read_file(log);
     EXPECT_NE(log_text.find("An environment variable found and used"), std::string::npos)
         << log_text;
 
     // A long option on the command line overrides the environment.
     result = run({t.root(), "-.ini", "--recurse=ON", "--Output=" + list}, t.root(), false, env);
     EXPECT_EQ(result.status, 1) << result.out << result.err;
-    listing = file_text(list);
+    listing = read_file(list);
     EXPECT_NE(listing.find("deep.txt"), std::string::npos) << listing;
 }
 

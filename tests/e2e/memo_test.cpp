@@ -4,13 +4,10 @@
 
 namespace {
 
+using e2e::read_file;
+
 using e2e::run;
 using e2e::TempTree;
-
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
@@ -33,7 +30,7 @@ TEST(MemoEndToEnd, PipedAnswerLandsInTheMemoFile) {
     EXPECT_NE(result.err.find("\n\n\nInput up to 2000 characters of your memo information now.\n"
                               "End with two blank lines (carriage returns)\a\n\n\n"),
               std::string::npos);
-    EXPECT_EQ(file_text(t.path("work/Case12.txt")), "\nMEMO\nCase 12\nDisk 3\n\n");
+    EXPECT_EQ(read_file(t.path("work/Case12.txt")), "\nMEMO\nCase 12\nDisk 3\n\n");
 }
 
 TEST(MemoEndToEnd, WithoutATerminalTheDialogIsCancelledAndTheLogTakesTheMemo) {
@@ -42,7 +39,7 @@ TEST(MemoEndToEnd, WithoutATerminalTheDialogIsCancelledAndTheLogTakesTheMemo) {
     t.file("work/filarix64.ini", "ACCT=" + t.path("run.log") + "\nMEMO\n");
     const auto result = run({}, t.path("work"), false, {}, std::string("for the log\n\n\n"));
     EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_TRUE(ends_with(file_text(t.path("run.log")),
+    EXPECT_TRUE(ends_with(read_file(t.path("run.log")),
                           "*****************************************************\n"
                           "\nMEMO\nfor the log\n\n"));
 }

@@ -4,16 +4,13 @@
 
 namespace {
 
+using e2e::read_file;
+
 using e2e::run;
 using e2e::TempTree;
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST(Options, RefusedCommandLinesEndWithReasonSix) {
@@ -79,7 +76,7 @@ TEST(Options, SeveralOptionsTogether) {
     const auto result = run(
         {t.root(), "-.ini", "-r", "-f", "*.txt", "-x", "B*", "-c5s", "-w80", "-o", out}, t.root());
     EXPECT_EQ(result.status, 1) << result.out << result.err;
-    const std::string listing = file_text(out);
+    const std::string listing = read_file(out);
     EXPECT_NE(listing.find(t.path("a.txt")), std::string::npos) << listing;
     EXPECT_EQ(listing.find("b.txt"), std::string::npos) << listing;
     EXPECT_EQ(listing.find("c.dat"), std::string::npos) << listing;

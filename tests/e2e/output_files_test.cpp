@@ -7,13 +7,10 @@
 
 namespace {
 
+using e2e::read_file;
+
 using e2e::run;
 using e2e::TempTree;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;

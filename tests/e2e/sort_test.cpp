@@ -5,13 +5,10 @@
 
 namespace {
 
+using e2e::read_file;
+
 using e2e::run;
 using e2e::TempTree;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The lines after the column titles.
 std::string records_of(const std::string& listing) {

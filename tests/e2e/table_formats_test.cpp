@@ -7,6 +7,8 @@
 
 namespace {
 
+using e2e::read_file;
+
 using e2e::run;
 
 // Reads a listing and checks every row against the tree itself: the name's
@@ -77,11 +79,6 @@ void fill_awkward_tree(e2e::TempTree& t) {
                             {}, false, {}, std::nullopt, "/usr/bin/python3");
     ASSERT_EQ(zipped.status, 0) << zipped.err;
     t.stamp("tree/arc.zip");
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(TableFormats, PythonReadsBackEveryNameSizeTimeAndDigest) {

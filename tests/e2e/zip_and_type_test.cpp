@@ -8,6 +8,8 @@
 
 namespace {
 
+using e2e::read_file;
+
 using e2e::run;
 using e2e::TempTree;
 using Lines = std::vector<std::string>;
@@ -26,11 +28,6 @@ Lines tree_lines(const std::string& text, const std::string& root) {
         if (text.compare(at, root.size(), root) == 0 || text.compare(at, 6, "/t/...") == 0)
             lines.push_back(text.substr(at, end - at));
     return lines;
-}
-
-std::string contents_of(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 std::string record(const std::string& path, long long size, const std::string& category = {}) {
@@ -127,7 +124,7 @@ TEST(ZipListing, MemberLinesFollowEachArchivesRecord) {
     const std::string listing = t.path("listing.txt");
     const auto to_file = run({t.root(), "--ziplog=" + log, "-o", listing});
     EXPECT_EQ(to_file.status, 1);
-    const std::string members = contents_of(log);
+    const std::string members = read_file(log);
     Lines member_lines;
     for (const std::string& line : expected)
         if (line.find(">>") != std::string::npos || line.starts_with("/t/"))
@@ -135,7 +132,7 @@ TEST(ZipListing, MemberLinesFollowEachArchivesRecord) {
     std::string joined;
     for (const std::string& line : member_lines) joined += line + "\n";
     EXPECT_EQ(members, joined);
-    const std::string list = contents_of(listing);
+    const std::string list = read_file(listing);
     EXPECT_EQ(list.find(">>"), std::string::npos);
     EXPECT_NE(list.find("  Includes 12 files embedded within zipfile --ziplog\n"),
               std::string::npos)
@@ -169,10 +166,10 @@ TEST(ZipListing, DamagedArchivesNeverStopTheRun) {
     const std::string log = t.path("members.log");
     const auto result = run({t.root(), "--ziplog=" + log, "-o", listing});
     ASSERT_EQ(result.status, 1) << result.err;
-    const std::string members = contents_of(log);
+    const std::string members = read_file(log);
     const auto lines = std::count(members.begin(), members.end(), '\n');
     ASSERT_GT(lines, 0);
-    EXPECT_NE(contents_of(listing).find("  Includes " + std::to_string(lines) + " files embedded"),
+    EXPECT_NE(read_file(listing).find("  Includes " + std::to_string(lines) + " files embedded"),
               std::string::npos);
 }
 
