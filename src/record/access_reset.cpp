@@ -36,17 +36,21 @@ bool first_failure(Run& run) {
 void restore_entry_times(Run& run, const CurrentEntry& entry) {
     const std::u16string& path = entry.pg_complete_path;
     const std::uint32_t found = entry.data.attributes;
+    // A link's contents are its target's, whose own entry puts its times
+    // back; whatever were set through the link's path would land on the
+    // target.
+    if (found & platform::attr::reparse_point) return;
     const auto now = run.sys.get_attributes(path);
     bool attributes_back = true;
     if (!now || *now != found) attributes_back = run.sys.set_attributes(path, found);
 
     bool times_back = true;
     platform::FileTicks creation = 0, access = 0, write = 0;
-    // Times already as found (the file was read without touching them)
-    // are not written again: writing them would change the status-change
-    // time for nothing.
-    if (!run.sys.get_times(path, creation, access, write) || access != entry.times.raw_access ||
-        write != entry.times.raw_write)
+    // Only an access time that moved, the one mark a read leaves, calls
+    // for the times to be put back: writing them otherwise would change the
+    // status-change time for nothing, and a write time that moved was moved
+    // by a write, not by the reading.
+    if (!run.sys.get_times(path, creation, access, write) || access != entry.times.raw_access)
         times_back = restore_times(run, path, entry.times);
 
     if ((attributes_back && times_back) || !first_failure(run)) return;

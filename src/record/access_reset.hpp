@@ -8,8 +8,9 @@ namespace filarix {
 // Puts back the attributes and the access and write times the directory
 // search found for the entry (a creation time is left where the platform
 // cannot set one). Whatever is unchanged is left alone, so a file read
-// without touching its access time is not written to at all. A failure is
-// counted in reset_failures; the first one is named on the error stream.
+// without touching its access time is not written to at all, and a link
+// never is. A failure is counted in reset_failures; the first one is named
+// on the error stream.
 void restore_entry_times(Run& run, const CurrentEntry& entry);
 
 }  // namespace filarix

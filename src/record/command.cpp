@@ -9,23 +9,27 @@ namespace {
 // command line holds 32767 characters; the command is skipped, said so.
 constexpr std::size_t longest_argument = 32000;
 
-// Blank-separated words of a template piece.
-void append_words(std::vector<std::u16string>& words, std::u16string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && text[pos] == u' ') ++pos;
-        const std::size_t end = std::min(text.find(u' ', pos), text.size());
-        if (end > pos) words.emplace_back(text.substr(pos, end - pos));
-        pos = end;
+// Blank-separated words of a template piece. The directory goes in at
+// `slot` as part of the word standing there, whatever it holds: blanks in
+// it split nothing.
+void append_words(std::vector<std::u16string>& words, std::u16string_view text,
+                  std::size_t slot = std::u16string_view::npos, std::u16string_view dir = {}) {
+    std::u16string word;
+    bool open = false;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == slot) {
+            word += dir;
+            open = true;
+        }
+        if (i < text.size() && text[i] != u' ') {
+            word += text[i];
+            open = true;
+        } else if (open) {
+            words.push_back(std::move(word));
+            word.clear();
+            open = false;
+        }
     }
-}
-
-// Stands for the directory of -eP until the command is taken apart.
-constexpr char16_t directory_marker = u'\uE000';
-
-void replace_marker(std::u16string& text, std::u16string_view dir) {
-    for (std::size_t at; (at = text.find(directory_marker)) != std::u16string::npos;)
-        text.replace(at, 1, dir);
 }
 
 }  // namespace
@@ -68,9 +72,6 @@ void run_file_command(Run& run, const std::u16string& complete_path,
                            run.sys.narrow(name).c_str());
         return;
     }
-    // The template itself is never changed, so "-PATH" is found anew for
-    // every file.
-    std::u16string template_text = run.s.command_text;
     std::u16string argument;
     if (run.s.execute == 2) {
         argument = name;
@@ -80,21 +81,32 @@ void run_file_command(Run& run, const std::u16string& complete_path,
         const std::u16string_view plain = run.syntax.without_long_prefix(complete_path);
         argument = plain.size() < 260 ? std::u16string(plain) : complete_path;
     }
-    // The directory stands in the template as one marker character, so
-    // that it can travel as a word of its own (or a quoted argument of the
-    // interpreter) without any of its characters being read as syntax.
+    // A name beginning with "-" would be read as an option by the program;
+    // with "./" in front it is still the same file.
+    if (!argument.empty() && argument.front() == u'-')
+        argument.insert(0, {u'.', run.syntax.separator});
+
+    BuiltCommand built =
+        build_command(run.syntax, run.s.command_text, run.s.command_program_length);
+    // The "-PATH" of -eP becomes a place in one piece of the template where
+    // the directory goes in last, after the template has been taken apart,
+    // so that nothing in the directory or the file name is ever read as
+    // part of the template.
     std::u16string dir(run.syntax.without_long_prefix(directory));
     // "cd -PATH" wants the directory without its closing separator; a
     // volume root ("/", "C:\") keeps it.
     const bool root = dir.size() <= 1 || (run.syntax.drive_letters && dir.size() <= 3);
     if (!root && run.syntax.is_separator(dir.back())) dir.pop_back();
-    std::size_t program_length = run.s.command_program_length;
-    if (run.s.execute_cd) {
-        const std::size_t at = substitute_path(template_text, std::u16string(1, directory_marker));
-        if (at != std::u16string::npos && at < program_length) program_length -= 3;
-    }
-    BuiltCommand built = build_command(run.syntax, template_text, program_length);
-    replace_marker(built.program, dir);
+    std::u16string* holder = nullptr;
+    std::size_t slot = std::u16string::npos;
+    if (run.s.execute_cd)
+        for (std::u16string* piece : {&built.program, &built.before, &built.after})
+            if ((slot = substitute_path(*piece, {})) != std::u16string::npos) {
+                holder = piece;
+                break;
+            }
+    std::u16string program = built.program;
+    if (holder == &built.program) program.insert(slot, dir);
 
     run.output().flush();
     run.std_out.flush();
@@ -104,38 +116,42 @@ void run_file_command(Run& run, const std::u16string& complete_path,
     // its first word is a program.
     const bool shell_syntax = built.before.find_first_of(u"&|;<>") != std::u16string::npos ||
                               built.after.find_first_of(u"&|;<>") != std::u16string::npos;
-    if (!shell_syntax && run.sys.exists(built.program) && !run.sys.is_directory(built.program)) {
+    if (!shell_syntax && run.sys.exists(program) && !run.sys.is_directory(program)) {
         // A program found as a file gets a real argument vector: the file
         // argument is one element that nothing parses again.
         std::vector<std::u16string> args;
-        append_words(args, built.before);
+        append_words(args, built.before, holder == &built.before ? slot : std::u16string::npos,
+                     dir);
         args.push_back(argument);
-        append_words(args, built.after);
-        for (auto& word : args) replace_marker(word, dir);
-        status = run.sys.spawn(built.program, args);
+        append_words(args, built.after, holder == &built.after ? slot : std::u16string::npos, dir);
+        status = run.sys.spawn(program, args);
     } else {
-        // Text and quoted arguments alternate for the interpreter.
+        // Text and quoted arguments alternate for the interpreter; the
+        // directory is a quoted argument wherever it stands.
         std::vector<std::u16string> parts{u""};
-        auto add_text = [&](std::u16string_view text) {
-            for (const char16_t c : text) {
-                if (c == directory_marker) {
-                    parts.push_back(dir);
-                    parts.emplace_back();
-                } else {
-                    parts.back() += c;
-                }
+        auto add_text = [&](std::u16string_view text, const std::u16string* piece) {
+            if (holder != piece) {
+                parts.back() += text;
+                return;
             }
+            // The piece follows the one blank every text here begins with,
+            // except the program, which begins the first.
+            const std::size_t at = slot + (piece == &built.program ? 0 : 1);
+            parts.back() += text.substr(0, at);
+            parts.push_back(dir);
+            parts.emplace_back(text.substr(at));
         };
-        add_text(built.program + u" " + built.before + u" ");
+        add_text(built.program, &built.program);
+        add_text(u" " + built.before, &built.before);
+        parts.back() += u' ';
         parts.push_back(argument);
         parts.emplace_back();
-        add_text(u" " + built.after);
+        add_text(u" " + built.after, &built.after);
         status = run.sys.run_shell(parts);
     }
     if (status == -1 && !run.command_failure_reported) {
         run.command_failure_reported = true;
-        run.std_err.printf("\ncould not start the command %s\n",
-                           run.sys.narrow(built.program).c_str());
+        run.std_err.printf("\ncould not start the command %s\n", run.sys.narrow(program).c_str());
     }
 }
 

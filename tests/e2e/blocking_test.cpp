@@ -4,9 +4,11 @@
 // behind a standard stream, and keys on a real terminal.
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "e2e_support.hpp"
@@ -30,6 +32,25 @@ e2e::Result run_in_shell(const std::string& line, const std::vector<std::string>
     return e2e::run(words, {}, false, env, std::nullopt, "/bin/bash");
 }
 
+// Waits until the process sleeps in a system call that `wanted` accepts,
+// as /proc shows it; false when it ended first or 10 s went by.
+bool asleep_in(pid_t pid, const std::function<bool(long)>& wanted) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < give_up) {
+        const std::string stat = read_file(proc + "/stat");
+        // The state follows the parenthesised name, which may hold anything.
+        const auto name_end = stat.rfind(") ");
+        const char state = name_end == std::string::npos ? 'Z' : stat[name_end + 2];
+        if (state == 'Z') return false;
+        std::istringstream call(read_file(proc + "/syscall"));
+        long number = -1;
+        if (state == 'S' && call >> number && number >= 0 && wanted(number)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 // A process waiting in open(2) on the other end of a pipe: as long as it
 // waits, nobody has opened the pipe from this end.
 class PipePeer {
@@ -40,7 +61,7 @@ public:
             ::open(fifo.c_str(), flags);
             ::_exit(0);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into open(2)
+        EXPECT_TRUE(asleep_in(pid_, [](long call) { return call == SYS_openat; })) << fifo;
     }
     PipePeer(const PipePeer&) = delete;
     PipePeer& operator=(const PipePeer&) = delete;
@@ -168,7 +189,8 @@ TEST(Blocking, ASignalWhileWaitingForInputEndsTheRunWithTheTotals) {
         ASSERT_TRUE(child.pump([](const std::string& err) {
             return has(err, "End with two blank lines");
         })) << child.err();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into read(2)
+        // After the prompt the one wait is the one for input.
+        ASSERT_TRUE(asleep_in(child.pid(), [](long) { return true; }));
         ASSERT_EQ(::kill(child.pid(), signal_number), 0);
         const auto result = child.finish();
         ::close(held);
@@ -217,6 +239,7 @@ class TerminalRun {
 public:
     explicit TerminalRun(const std::vector<std::string>& args) {
         if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+        ::tcgetattr(slave_, &start_modes_);
         std::vector<std::string> strings{FILARIX_BINARY};
         strings.insert(strings.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -247,10 +270,10 @@ public:
     }
 
     // Reads the screen until `enough` holds or the binary has ended;
-    // false after 10 s of silence. `pace` slows the reading down, so that
-    // the binary, which waits for the terminal, is surely still running a
-    // while later.
-    bool read_until(const std::function<bool(const std::string&)>& enough, bool pace = false) {
+    // false after 10 s of silence. While a typed key waits unread, the
+    // screen is read slowly: the binary looks at the keyboard ten times a
+    // second, and must still be running when it looks.
+    bool read_until(const std::function<bool(const std::string&)>& enough) {
         for (int silent_ms = 0; !enough(screen_);) {
             if (exited_ && !drain()) return false;
             pollfd p{master_, POLLIN, 0};
@@ -262,8 +285,9 @@ public:
                 continue;
             }
             silent_ms = 0;
-            if (!drain(pace ? 256 : 4096)) return enough(screen_);
-            if (pace) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const bool key_unread = unread_keys() > 0;
+            if (!drain(key_unread ? 256 : 4096)) return enough(screen_);
+            if (key_unread) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         return true;
     }
@@ -273,7 +297,7 @@ public:
     // Reads to the end and gives the exit status; a binary still running
     // after 10 s of silence is killed.
     int finish() {
-        read_until([this](const std::string&) { return exited_ && !drain(); }, true);
+        read_until([this](const std::string&) { return exited_ && !drain(); });
         if (!exited_) {
             ADD_FAILURE() << "the binary did not end";
             ::kill(pid_, SIGKILL);
@@ -283,6 +307,13 @@ public:
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
     const std::string& screen() const { return screen_; }
+    // Typed bytes the binary has not read yet.
+    int unread_keys() const {
+        int n = 0;
+        return ::ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
+    }
+    // The modes before the binary could change them.
+    const termios& modes_at_start() const { return start_modes_; }
     termios modes() const {
         termios t{};
         ::tcgetattr(slave_, &t);
@@ -302,6 +333,7 @@ private:
     }
 
     int master_ = -1, slave_ = -1;
+    termios start_modes_{};
     pid_t pid_ = -1;
     bool exited_ = false;
     int status_ = 0;
@@ -328,8 +360,8 @@ TEST(Blocking, KeysOnATerminalNeedNoEnterAndTheTerminalIsGivenBack) {
         std::vector<std::string> args{t.root()};
         args.insert(args.end(), c.options.begin(), c.options.end());
         TerminalRun run(args);
-        const termios before = run.modes();
-        ASSERT_TRUE(run.read_until([&](const std::string& s) { return has(s, c.wait_for); }, true))
+        const termios before = run.modes_at_start();
+        ASSERT_TRUE(run.read_until([&](const std::string& s) { return has(s, c.wait_for); }))
             << run.screen();
         run.type(c.keys);
         EXPECT_EQ(run.finish(), 2) << run.screen().substr(run.screen().size() - 300);

@@ -8,12 +8,30 @@
 
 namespace {
 
-// Names that a shell or cmd would read as syntax.
+// Names that a shell or cmd would read as syntax, that a program would
+// take for an option, or that hold the private-use character U+E000.
 const std::vector<std::string> kHostileNames = {
-    "a'b\"c",        "$(touch pwned)", "`touch pwned`", "x;touch pwned", "y&touch pwned",
-    "z|touch pwned", "p%HOME%q",       "n\nl",          "two  blanks",
+    "a'b\"c",
+    "$(touch pwned)",
+    "`touch pwned`",
+    "x;touch pwned",
+    "y&touch pwned",
+    "z|touch pwned",
+    "p%HOME%q",
+    "n\nl",
+    "two  blanks",
+    "--version",
+    "-",
+    "\xEE\x80\x80.txt",
+    "-PATH",
+    "\xEE\x80\x80-PATH",
 };
-const std::string kHostileDirectory = "d $(touch pwned);'&%PATH%";
+const std::string kHostileDirectory = "d $(touch pwned);'&%PATH%\xEE\x80\x80 -PATH";
+
+// A bare name as the program gets it: one beginning with "-" as "./-...".
+std::string bare(const std::string& name) {
+    return name.front() == '-' ? "./" + name : name;
+}
 
 // Each record of the recorder: its arguments, NUL-terminated, then a newline.
 std::multiset<std::vector<std::string>> calls(const std::string& text) {
@@ -51,24 +69,24 @@ TEST(Commands, EveryNameReachesTheProgramAsOneLiteralArgument) {
     };
     const std::vector<Row> rows = {
         {"-e", recorder + " %", [&](const std::string& n) { return Args{dir + "/" + n}; }},
-        {"-E", recorder + " %", [&](const std::string& n) { return Args{n}; }},
+        {"-E", recorder + " %", [&](const std::string& n) { return Args{bare(n)}; }},
         {"-E", recorder + " before % after",
          [&](const std::string& n) {
-             return Args{"before", n, "after"};
+             return Args{"before", bare(n), "after"};
          }},
-        {"-E", recorder, [&](const std::string& n) { return Args{n}; }},
+        {"-E", recorder, [&](const std::string& n) { return Args{bare(n)}; }},
         {"-eP", recorder + " -PATH %",
          [&](const std::string& n) {
              return Args{dir, dir + "/" + n};
          }},
         // Through the interpreter: a chain of commands, then a change of
         // directory whose effect the recorder sees.
-        {"-E", recorder + " % && true", [&](const std::string& n) { return Args{n}; }},
+        {"-E", recorder + " % && true", [&](const std::string& n) { return Args{bare(n)}; }},
         {"-EP", "cd -PATH && " + recorder + " \"$PWD\" %",
          [&](const std::string& n) {
-             return Args{dir, n};
+             return Args{dir, bare(n)};
          }},
-        {"-E", recorder + " % > /dev/null", [&](const std::string& n) { return Args{n}; }},
+        {"-E", recorder + " % > /dev/null", [&](const std::string& n) { return Args{bare(n)}; }},
     };
     for (const auto& row : rows) {
         std::filesystem::remove(log);

@@ -192,4 +192,38 @@ TEST(Streams, ResetThatCannotBeDoneIsToldAndTheRunIsNotNormal) {
         << result.err;
 }
 
+// A file written to by somebody else while the run goes on (here by the
+// command run for the file before it) was read without moving its access
+// time: its times are not written, so the write keeps its time and no
+// later status change follows.
+TEST(Streams, ResetWritesNoTimesWhenTheAccessTimeDidNotMove) {
+    TempTree t;
+    t.file("a.txt", "first");
+    const std::string written = t.file("z.txt", "last");
+    const auto result =
+        run({t.root(), "-c", "-R", "-e", "test % = " + written + " || echo more >> " + written});
+    EXPECT_EQ(result.status, 1) << result.err;
+    struct stat st {};
+    ASSERT_EQ(::stat(written.c_str(), &st), 0);
+    EXPECT_NE(st.st_mtim.tv_sec, e2e::kStamp);
+    EXPECT_TRUE(same(st.st_ctim, st.st_mtim)) << st.st_ctim.tv_sec << " " << st.st_mtim.tv_sec;
+}
+
+// A link is not read for itself: nothing is put back through it, so its
+// target keeps its own times and a dangling link is no failure.
+TEST(Streams, ResetLeavesLinksAndTheirTargetsAlone) {
+    TempTree t, elsewhere;
+    const std::string target = elsewhere.file("target.txt", "x");
+    t.file("a.txt", "y");
+    t.link(target, "to-target", e2e::kStamp - 86400);
+    t.link(t.path("gone"), "dangling", e2e::kStamp - 86400);
+    const auto before = times_of(target);
+    const auto result = run({t.root(), "-c", "-R"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.err.find("reset"), std::string::npos) << result.err;
+    const auto after = times_of(target);
+    EXPECT_TRUE(same(after.first, before.first)) << after.first.tv_sec;
+    EXPECT_TRUE(same(after.second, before.second)) << after.second.tv_sec;
+}
+
 }  // namespace

@@ -238,19 +238,29 @@ TEST(Wine, AccountingLogGetsOneBlockPerRun) {
 
 namespace {
 
-// A program and a built-in of the interpreter both get a name holding "&"
-// and "%" as one argument: the file's contents come back, nothing else runs.
+// A program and a built-in of the interpreter both get every name as one
+// argument, whole: "&" and "%", the private-use character U+E000 and a
+// leading "-" included. Each file's contents come back, nothing else runs.
 TEST(Wine, PerFileCommandsTakeHostileNamesLiterally) {
     TempTree t;
-    t.file("d/a&b%nosuchvar%.txt", "hello-and-percent\r\n");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"a&b%nosuchvar%.txt", "hello-and-percent"},
+        {"\xEE\x80\x80.txt", "private-use-name"},
+        {"-dash.txt", "leading-dash"},
+    };
+    for (const auto& [name, text] : files) t.file("d/" + name, text + "\r\n");
     const std::string dir = windows_path(t.path("d"));
-    for (const std::string& command :
-         {std::string("C:\\windows\\system32\\cmd.exe /c type %"), std::string("type %")}) {
-        const auto result = run_exe({dir, "-e", command}, t.root());
-        EXPECT_EQ(result.status, 1) << command << result.err;
-        EXPECT_NE(result.out.find("hello-and-percent"), std::string::npos)
-            << command << "\n"
-            << result.out << result.err;
+    for (const std::string option : {"-e", "-E"}) {
+        for (const std::string& command :
+             {std::string("C:\\windows\\system32\\cmd.exe /c type %"), std::string("type %")}) {
+            // A bare name is found in the working directory.
+            const auto result = run_exe({dir, option, command}, t.path("d"));
+            EXPECT_EQ(result.status, 1) << option << " " << command << result.err;
+            for (const auto& [name, text] : files)
+                EXPECT_NE(result.out.find(text), std::string::npos)
+                    << option << " " << command << " " << name << "\n"
+                    << result.out << result.err;
+        }
     }
 }
 
