@@ -87,9 +87,18 @@ public:
 
     void line(std::string_view line) {
         ++number_;
+        if (number_ == 1) {
+            // Notepad and PowerShell begin a UTF-8 file with a byte-order
+            // mark, which is not part of the first digest.
+            if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+            // UTF-16 text has a NUL beside every ASCII character: no line
+            // of it is a digest.
+            load.utf16 = line.starts_with("\xFF\xFE") || line.starts_with("\xFE\xFF");
+        }
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         line = trim_front(line);
         if (line.empty()) return;
+        load.has_text = true;
         // hashdeep's header: "%%%% HASHDEEP-1.0", "%%%% size,md5,...,filename",
         // and "## " comment lines.
         if (line.substr(0, 4) == "%%%%") {
@@ -175,8 +184,15 @@ void load_hash_set(Run& run, std::u16string_view path) {
             name.c_str(), static_cast<unsigned long>(load.bad_lines),
             run.known_digests.empty() ? "usable" : digest_kind_name(run.known_digests.kind()),
             static_cast<unsigned long>(load.first_bad_line));
-    if (run.known_digests.empty())
-        run.std_err.printf("\nHash set %s holds no digests\n", name.c_str());
+    // Looking files up in an empty set would call every file unknown.
+    if (run.known_digests.empty()) {
+        const char* reason = load.utf16 ? "it is UTF-16 text; save it as UTF-8"
+                             : !load.has_text
+                                 ? "it is empty"
+                                 : "no line is an MD5, SHA-1, SHA-256 or SHA-512 digest";
+        run.std_err.printf("\nHash set %s holds no digests: %s\n", name.c_str(), reason);
+        end_process(run, exit_code::input_file);
+    }
 }
 
 }  // namespace filarix

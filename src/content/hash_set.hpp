@@ -16,14 +16,17 @@ struct HashSetLoad {
     std::size_t digests = 0;    // digest lines taken (repeats included)
     std::size_t bad_lines = 0;  // lines that are not digests of the set's kind
     std::size_t first_bad_line = 0;
+    bool has_text = false;  // a line holds more than blanks
+    bool utf16 = false;     // the text begins with a UTF-16 byte-order mark
 };
 
 // Adds the digests of a set file's text to the set; no message.
 HashSetLoad read_hash_set_text(std::string_view text, KnownDigests& set);
 
 // Loads a set file into run.known_digests and switches HASHSET on. A file
-// that cannot be read ends the process with 3; lines that are not digests
-// are reported once, with their count and the first one's number.
+// that cannot be read, or that holds no digest, ends the process with 3;
+// lines that are not digests are reported once, with their count and the
+// first one's number.
 void load_hash_set(Run& run, std::u16string_view path);
 
 }  // namespace filarix

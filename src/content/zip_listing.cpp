@@ -7,8 +7,6 @@ namespace filarix {
 
 namespace {
 
-constexpr std::uint16_t flag_utf8_name = 0x0800;
-
 ZipLineLayout layout_from(const Run& run) {
     const RunSettings& s = run.s;
     ZipLineLayout layout;
@@ -31,13 +29,6 @@ ZipLineLayout layout_from(const Run& run) {
     return layout;
 }
 
-// A name flagged as UTF-8 is UTF-8 whatever the code page; any other is
-// taken in the code page, as the archiver that wrote it most likely did.
-std::u16string member_name(Run& run, const ZipMember& member) {
-    if (member.flags & flag_utf8_name) return platform::utf8_to_utf16_lossless(member.name);
-    return run.sys.wide(member.name);
-}
-
 }  // namespace
 
 std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t size,
@@ -56,23 +47,32 @@ std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t
     const std::u16string archive(run.syntax.without_long_prefix(path));
 
     const ZipWalk walk = walk_zip_members(*file, size, [&](const ZipMember& member) {
+        // An archive may hold millions of members: the interrupt is heard
+        // between two of them, so that no line is cut.
+        if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+        const std::u16string name = zip_member_name(member);
         if (table_row) {
-            log->put(table_row(archive + u">>" + member_name(run, member), member));
+            log->put(table_row(archive + u">>" + name, member));
             ++run.counts.zip_members_listed;
             return;
         }
-        const std::string column = name_column(archive + u">>" + member_name(run, member));
+        const std::string column = name_column(archive + u">>" + name);
         // A variable-width record shows the whole name.
         if (run.s.VAR) layout.width = static_cast<int>(column.size());
-        log->put(format_zip_member_line(layout, column, member));
+        log->put(format_zip_member_line(layout, column, run.sys.narrow(name), member));
         ++run.counts.zip_members_listed;
     });
     file.reset();
+    // A read cut short by the interrupt is the end of the run, not damage.
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
     if (!walk.message.empty()) {
         run.std_err.put(walk.message);
         run.std_err.flush();
         // Only a person at the console can answer; piped input is never eaten.
         if (run.sys.input_is_terminal()) run.sys.read_key();
+    } else if (!walk.whole()) {
+        run.std_err.put(zip_damaged_message(run.sys.narrow(archive)));
+        run.std_err.flush();
     }
     return static_cast<std::uint32_t>(walk.count);
 }

@@ -122,9 +122,15 @@ void close_out_listing(Run& run) {
         run.log->printf("\n Number of files found within zip files %ld",
                         long(run.counts.zip_members_found));
     if (run.ziplog_file) {
-        run.ziplog_file->close();
+        const bool written = run.ziplog_file->close();
         run.ziplog_file.reset();
         run.ziplog_to_listing = false;
+        // Member lines lost on a full disk make the run no normal one.
+        if (!written) {
+            run.std_err.printf("\nError writing the ZIP listing to %s\n",
+                               shown_name(run.sys, run.s.ziplog_name).c_str());
+            if (run.exit_reason < 2) run.exit_reason = exit_code::write_error;
+        }
     }
 }
 

@@ -583,13 +583,19 @@ std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& 
     row.text(Field::kind, "zip member");
     fill_run_fields(run_, row);
     row.name(Field::path, run_.syntax, name);
-    row.number(Field::size, static_cast<std::int64_t>(member.uncompressed_size));
+    // As stored: a ZIP64 size past 2^63 - 1 is no negative number.
+    row.number(Field::size, member.uncompressed_size);
     // The archive keeps each member's CRC-32; no other digest is at hand.
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08X", unsigned(member.crc32));
     row.text(Field::crc, crc);
+    // A DOS time has no zone, and a date of 0 (or a 30 February) is no
+    // time at all: both fields stay empty rather than hold a false value.
+    row.clear(Field::zone);
     const DosDateTime t = decode_dos_date_time(member.dos_date, member.dos_time);
-    row.text(Field::modified, iso_local_time(t.year, t.month, t.day, t.hour, t.minute, t.second));
+    if (is_real_moment(t))
+        row.text(Field::modified,
+                 iso_local_time(t.year, t.month, t.day, t.hour, t.minute, t.second));
     return row.render(run_);
 }
 

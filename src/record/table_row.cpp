@@ -96,6 +96,11 @@ void append_json_string(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// Text that a row can hold as it is: valid UTF-8 without a NUL.
+bool shown_exactly(std::string_view bytes) {
+    return bytes.find('\0') == std::string_view::npos && is_valid_utf8(bytes);
+}
+
 }  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
@@ -111,7 +116,7 @@ std::string repaired_utf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t n = utf8_length(bytes.substr(i));
+        const std::size_t n = bytes[i] == '\0' ? 0 : utf8_length(bytes.substr(i));
         if (n == 0) {
             out += "\xEF\xBF\xBD";
             ++i;
@@ -125,7 +130,7 @@ std::string repaired_utf8(std::string_view bytes) {
 
 void TableRow::text(Field f, std::string_view bytes) {
     Value& v = values_[static_cast<std::size_t>(f)];
-    v.text = is_valid_utf8(bytes) ? std::string(bytes) : repaired_utf8(bytes);
+    v.text = shown_exactly(bytes) ? std::string(bytes) : repaired_utf8(bytes);
     v.set = true;
     v.is_number = false;
 }
@@ -133,7 +138,7 @@ void TableRow::text(Field f, std::string_view bytes) {
 void TableRow::name(Field f, const platform::PathSyntax& syntax, std::u16string_view name) {
     const std::string bytes = to_utf8(syntax, name).bytes;
     text(f, bytes);
-    if (f != Field::path || is_valid_utf8(bytes)) return;
+    if (f != Field::path || shown_exactly(bytes)) return;
     static constexpr char digits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(bytes.size() * 2);
@@ -146,6 +151,13 @@ void TableRow::name(Field f, const platform::PathSyntax& syntax, std::u16string_
 }
 
 void TableRow::number(Field f, std::int64_t n) {
+    Value& v = values_[static_cast<std::size_t>(f)];
+    v.text = std::to_string(n);
+    v.set = true;
+    v.is_number = true;
+}
+
+void TableRow::number(Field f, std::uint64_t n) {
     Value& v = values_[static_cast<std::size_t>(f)];
     v.text = std::to_string(n);
     v.set = true;

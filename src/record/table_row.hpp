@@ -3,10 +3,12 @@
 // read without guessing. Names are exact (quoting carries every character),
 // times are ISO 8601 with their offset, sizes bare integers.
 //
-// Every text is UTF-8. A name whose bytes are not valid UTF-8 is shown with
-// U+FFFD for each byte outside a valid character, and its exact bytes follow
-// in `path_bytes` as lowercase hex (CSV: empty for a valid name; JSON: the
-// key is present only then).
+// Every text is UTF-8. A name whose bytes are not valid UTF-8, or that holds
+// a NUL (only a ZIP member's can), is shown with U+FFFD for each byte outside
+// a valid character and for each NUL, and its exact bytes follow in
+// `path_bytes` as lowercase hex (CSV: empty for every other name; JSON: the
+// key is present only then). A NUL is never written: a CSV reader would end
+// the field there.
 #pragma once
 
 #include <array>
@@ -26,6 +28,9 @@ public:
     // not valid UTF-8.
     void name(Field f, const platform::PathSyntax& syntax, std::u16string_view name);
     void number(Field f, std::int64_t n);
+    void number(Field f, std::uint64_t n);
+    // Leaves the field empty (CSV) or null (JSON).
+    void clear(Field f) { values_[static_cast<std::size_t>(f)] = Value{}; }
     // A time from iso_time; none (empty) leaves the field empty or null.
     void time(Field f, const std::string& iso) {
         if (!iso.empty()) text(f, iso);
@@ -55,7 +60,7 @@ std::string iso_local_time(int year, int month, int day, int hour, int minute, i
 
 // Valid UTF-8: no overlong forms, surrogates or values past U+10FFFF.
 bool is_valid_utf8(std::string_view bytes);
-// Each byte outside a valid character becomes U+FFFD.
+// Each byte outside a valid character, and each NUL, becomes U+FFFD.
 std::string repaired_utf8(std::string_view bytes);
 
 // The header row that leads a CSV listing (and each of its split parts).

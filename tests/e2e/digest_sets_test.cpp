@@ -193,4 +193,35 @@ TEST(HashSet, EachModeListsTheSameHalfOrTheOther) {
     EXPECT_TRUE(listed(missing.err, tree.root()).empty());
 }
 
+// A set that holds no digest would make every file unknown: the run ends
+// with the input-file status and the reason, before any file is listed.
+TEST(HashSet, ASetWithNoDigestIsAnInputError) {
+    e2e::TempTree tree, sets;
+    tree.file("a", "a");
+    const struct {
+        const char* name;
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"utf16.txt",
+         std::string("\xFF\xFE"
+                     "0\0c\0c\0"
+                     " \0 \0a\0\n\0",
+                     16),
+         "it is UTF-16 text; save it as UTF-8"},
+        {"header-only.csv", "%%%% HASHDEEP-1.0\n%%%% size,sha256,filename\n## $ hashdeep\n",
+         "no line is an MD5, SHA-1, SHA-256 or SHA-512 digest"},
+        {"empty.txt", "", "it is empty"},
+    };
+    for (const auto& c : cases) {
+        const std::string set_file = sets.file(c.name, c.text);
+        const e2e::Result r = e2e::run({tree.root(), "--HASHSET=" + set_file, "--UNKNOWN"});
+        EXPECT_EQ(r.status, 3) << c.name;
+        EXPECT_NE(r.err.find("\nHash set " + set_file + " holds no digests: " + c.reason + "\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(listed(r.err, tree.root()).empty()) << c.name;
+    }
+}
+
 }  // namespace

@@ -49,22 +49,11 @@ std::string member(const std::string& column, long long size, const char* when) 
     return text;
 }
 
-// A stored archive written by hand, for names no archiver test file holds.
+// A stored archive built by hand, for names no archiver test file holds.
 std::string stored_zip(const Lines& names) {
-    std::string out;
-    const auto put16 = [&](unsigned v) {
-        out += char(v & 0xFF);
-        out += char(v >> 8 & 0xFF);
-    };
-    for (const std::string& name : names) {
-        out += "PK\x03\x04";
-        put16(20), put16(0), put16(0), put16(0x68a4), put16(0x2a41);
-        out += std::string(4, '\0');
-        put16(1), put16(0), put16(1), put16(0);  // both sizes 1
-        put16(unsigned(name.size())), put16(0);
-        out += name + "z";
-    }
-    return out;
+    std::vector<zip_fixtures::Member> members;
+    for (const std::string& name : names) members.push_back({.name = name, .data = "z"});
+    return zip_fixtures::build_zip(members);
 }
 
 TEST(ZipListing, MemberLinesFollowEachArchivesRecord) {
@@ -92,7 +81,8 @@ TEST(ZipListing, MemberLinesFollowEachArchivesRecord) {
     };
     Lines expected{
         record(r + "descriptor.zip", sizeof zip_fixtures::descriptor_zip),
-        member(r + "descriptor.zip>>first.txt", 0, a_time),
+        member(r + "descriptor.zip>>first.txt", 27, a_time),
+        member(r + "descriptor.zip>>second.txt", 14, a_time),
         record(r + "empty.zip", sizeof zip_fixtures::empty_zip),
         record(r + "mixed.zip", long(mixed.size())),
     };
@@ -117,6 +107,10 @@ TEST(ZipListing, MemberLinesFollowEachArchivesRecord) {
     const auto result = run({t.root(), "--ziplog"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(tree_lines(result.err, r), expected);
+    // Only the cut archive is said to be incomplete.
+    const std::string word = "Ziplog check, archive cannot be read whole, members may be missing: ";
+    EXPECT_NE(result.err.find("\n" + word + r + "truncated.zip\n"), std::string::npos);
+    EXPECT_EQ(result.err.find(word), result.err.rfind(word));
 
     // Into a ZIP log file of its own: the listing keeps only the records,
     // and the listing file's summary counts the member lines.
@@ -134,9 +128,81 @@ TEST(ZipListing, MemberLinesFollowEachArchivesRecord) {
     EXPECT_EQ(members, joined);
     const std::string list = read_file(listing);
     EXPECT_EQ(list.find(">>"), std::string::npos);
-    EXPECT_NE(list.find("  Includes 12 files embedded within zipfile --ziplog\n"),
+    EXPECT_NE(list.find("  Includes 13 files embedded within zipfile --ziplog\n"),
               std::string::npos)
         << list;
+}
+
+// A jar as the usual tools write it: every member's sizes follow its data.
+// Its names and values as the listing, CSV and JSON Lines show them.
+TEST(ZipListing, StreamedMembersCodePageNamesAndOddValues) {
+    TempTree t;
+    const std::string jar = zip_fixtures::build_zip({
+        {.name = "META-INF/MANIFEST.MF", .data = "Manifest-Version: 1.0\r\n", .streamed = true},
+        {.name = "Gr\x94\xE1"
+                 "e.txt",  // "Größe.txt" in code page 437, without the UTF-8 flag
+         .data = "abc",
+         .streamed = true},
+        {.name = "no-date", .data = "", .date = 0, .time = 0, .streamed = true},
+        {.name = std::string("nul\0name", 8), .data = "x", .streamed = true},
+        {.name = "largest", .data = "", .size = UINT64_MAX, .streamed = true, .zip64 = true},
+    });
+    t.file("app.jar", jar);
+    const std::string r = t.root() + "/";
+    const std::string a = r + "app.jar>>";
+    const char* a_time = "02/01/2001 13:05";
+    char largest[256];
+    std::snprintf(largest, sizeof largest, "%-54.54s  18446744073709551615 ...... %s      ",
+                  (a + "largest").c_str(), a_time);
+    const Lines expected{
+        record(r + "app.jar", long(jar.size())),
+        member(a + "META-INF/MANIFEST.MF", 23, a_time),
+        // The default path column keeps one byte of each character.
+        member(a + "Gr\xC3\xC3" + "e.txt", 3, a_time),
+        member(a + "no-date", 0, "00/00/1980 00:00"),
+        member(a + "nul?name", 1, a_time),
+        largest,
+    };
+    const auto fixed = run({t.root(), "--ziplog"});
+    EXPECT_EQ(fixed.status, 1);
+    EXPECT_EQ(tree_lines(fixed.err, r), expected);
+    EXPECT_EQ(fixed.err.find("Ziplog check"), std::string::npos) << fixed.err;
+
+    // The fields: kind, path, path_bytes, size, attributes, modified, zone.
+    // A DOS time has no zone; a date of 0 is no time; a NUL is never
+    // written raw.
+    std::string nul_hex;
+    for (const unsigned char c : a + std::string("nul\0name", 8)) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        nul_hex += hex;
+    }
+    const Lines csv_rows{
+        "zip member," + a + "META-INF/MANIFEST.MF,,23,,2001-02-01T13:05:08,",
+        "zip member," + a + "Gr\xC3\xB6\xC3\x9F" + "e.txt,,3,,2001-02-01T13:05:08,",
+        "zip member," + a + "no-date,,0,,,",
+        "zip member," + a + "nul\xEF\xBF\xBDname," + nul_hex + ",1,,2001-02-01T13:05:08,",
+        "zip member," + a + "largest,,18446744073709551615,,2001-02-01T13:05:08,",
+    };
+    const auto csv = run({t.root(), "--ziplog", "--CSV", "-o", "stdout"});
+    EXPECT_EQ(csv.status, 1);
+    Lines rows;
+    for (std::size_t at = 0, end; (end = csv.out.find("\r\n", at)) != std::string::npos;
+         at = end + 2)
+        if (csv.out.compare(at, 11, "zip member,") == 0)
+            rows.push_back(csv.out.substr(at, end - at));
+    EXPECT_EQ(rows, csv_rows) << csv.out;
+
+    const auto json = run({t.root(), "--ziplog", "--JSONL", "-o", "stdout"});
+    EXPECT_EQ(json.status, 1);
+    EXPECT_NE(json.out.find("{\"kind\":\"zip member\",\"path\":\"" + a +
+                            "no-date\",\"size\":0,\"attributes\":null,\"modified\":null,"
+                            "\"zone\":null}\n"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"size\":18446744073709551615,"), std::string::npos);
+    // Only the archive's own row has a zone.
+    EXPECT_EQ(json.out.find("\"zone\":\"UTC\""), json.out.rfind("\"zone\":\"UTC\""));
 }
 
 // Random archives, mutated and cut ones, through the real binary: it never

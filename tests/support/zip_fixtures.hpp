@@ -1,6 +1,12 @@
-// Small archives as Python's zipfile writes them, shared by the walk's unit
-// tests and the end-to-end listing tests.
+// Small archives as Python's zipfile writes them, and archives built by
+// hand for what it does not write (streamed members, code-page names, odd
+// values, damage), shared by the walk's unit tests and the end-to-end
+// listing tests.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace zip_fixtures {
 
@@ -80,5 +86,159 @@ inline constexpr unsigned char descriptor_zip[] = {
     0x06, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x6f, 0x00, 0x00, 0x00, 0x8e, 0x00, 0x00,
     0x00, 0x00, 0x00,
 };
+
+inline void put16(std::string& out, unsigned v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>((v >> 8) & 0xFF);
+}
+inline void put32(std::string& out, std::uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+inline void put64(std::string& out, std::uint64_t v) {
+    put32(out, static_cast<std::uint32_t>(v));
+    put32(out, static_cast<std::uint32_t>(v >> 32));
+}
+// Overwrites a little-endian field of a built archive.
+inline void set_le(std::string& bytes, std::size_t at, std::uint64_t v, int width) {
+    for (int i = 0; i < width; ++i) bytes[at + std::size_t(i)] = static_cast<char>(v >> (8 * i));
+}
+
+inline constexpr std::uint16_t kDate = 0x2a41;  // 2001-02-01
+inline constexpr std::uint16_t kTime = 0x68a4;  // 13:05:08
+
+// One member of a hand-built archive. Its data are the stored bytes; the
+// uncompressed size is their length unless given.
+struct Member {
+    std::string name{};
+    std::string data{};
+    std::uint64_t size = UINT64_MAX - 1;  // default: the data's length
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint16_t date = kDate;
+    std::uint16_t time = kTime;
+    std::uint32_t crc = 0;
+    // Sizes after the data (flag bit 3), as jar tools and zip writing to a
+    // pipe store them: 0 in the local header, then a data descriptor.
+    bool streamed = false;
+    // Sizes 0xFFFFFFFF in both headers, the real ones in ZIP64 blocks.
+    bool zip64 = false;
+    // For what no archiver writes: the local header's fields as given.
+    std::int64_t local_compressed = -1;
+    std::int64_t local_uncompressed = -1;
+    std::string local_extra{};
+    int name_length = -1;
+    int extra_length = -1;
+};
+
+struct Layout {
+    bool directory = true;   // false: local headers only, as a cut archive
+    bool zip64_end = false;  // ZIP64 end record and locator before the end record
+    std::string comment{};
+};
+
+inline std::string zip64_block(std::uint64_t uncompressed, std::uint64_t compressed) {
+    std::string out;
+    put16(out, 1);
+    put16(out, 16);
+    put64(out, uncompressed);
+    put64(out, compressed);
+    return out;
+}
+
+inline std::string build_zip(const std::vector<Member>& members, const Layout& layout = {}) {
+    std::string out, central;
+    for (const Member& m : members) {
+        const std::uint64_t offset = out.size();
+        const std::uint64_t csize = m.data.size();
+        const std::uint64_t usize = m.size == UINT64_MAX - 1 ? csize : m.size;
+        const std::uint16_t flags = m.flags | (m.streamed ? 8 : 0);
+        const std::uint32_t c32 = m.zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(csize);
+        const std::uint32_t u32 = m.zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(usize);
+        std::string local_extra = m.local_extra;
+        if (m.zip64) local_extra += zip64_block(m.streamed ? 0 : usize, m.streamed ? 0 : csize);
+        out += "PK\x03\x04";
+        put16(out, m.zip64 ? 45 : 20);
+        put16(out, flags);
+        put16(out, m.method);
+        put16(out, m.time);
+        put16(out, m.date);
+        put32(out, m.streamed ? 0 : m.crc);
+        put32(out, m.local_compressed >= 0 ? std::uint32_t(m.local_compressed)
+                   : m.streamed            ? (m.zip64 ? c32 : 0)
+                                           : c32);
+        put32(out, m.local_uncompressed >= 0 ? std::uint32_t(m.local_uncompressed)
+                   : m.streamed              ? (m.zip64 ? u32 : 0)
+                                             : u32);
+        put16(out, m.name_length >= 0 ? unsigned(m.name_length) : unsigned(m.name.size()));
+        put16(out, m.extra_length >= 0 ? unsigned(m.extra_length) : unsigned(local_extra.size()));
+        out += m.name + local_extra + m.data;
+        if (m.streamed) {
+            out += "PK\x07\x08";
+            put32(out, m.crc);
+            if (m.zip64) {
+                put64(out, csize);
+                put64(out, usize);
+            } else {
+                put32(out, c32);
+                put32(out, u32);
+            }
+        }
+        std::string extra;
+        if (m.zip64) {
+            put16(extra, 1);
+            put16(extra, 24);
+            put64(extra, usize);
+            put64(extra, csize);
+            put64(extra, offset);
+        }
+        central += "PK\x01\x02";
+        put16(central, 0x0314);  // made on Unix
+        put16(central, m.zip64 ? 45 : 20);
+        put16(central, flags);
+        put16(central, m.method);
+        put16(central, m.time);
+        put16(central, m.date);
+        put32(central, m.crc);
+        put32(central, c32);
+        put32(central, u32);
+        put16(central, unsigned(m.name.size()));
+        put16(central, unsigned(extra.size()));
+        put32(central, 0);  // comment length, disk
+        put16(central, 0);
+        put32(central, 0);
+        put32(central, m.zip64 ? 0xFFFFFFFFu : std::uint32_t(offset));
+        central += m.name + extra;
+    }
+    if (!layout.directory) return out;
+    const std::uint64_t central_offset = out.size();
+    out += central;
+    const auto count = members.size();
+    if (layout.zip64_end) {
+        const std::uint64_t record = out.size();
+        out += "PK\x06\x06";
+        put64(out, 44);
+        put16(out, 45);
+        put16(out, 45);
+        put64(out, 0);
+        put64(out, count);
+        put64(out, count);
+        put64(out, central.size());
+        put64(out, central_offset);
+        out += "PK\x06\x07";
+        put32(out, 0);
+        put64(out, record);
+        put32(out, 1);
+    }
+    out += "PK\x05\x06";
+    put32(out, 0);
+    put16(out, layout.zip64_end ? 0xFFFF : unsigned(count));
+    put16(out, layout.zip64_end ? 0xFFFF : unsigned(count));
+    put32(out, layout.zip64_end ? 0xFFFFFFFFu : std::uint32_t(central.size()));
+    put32(out, layout.zip64_end ? 0xFFFFFFFFu : std::uint32_t(central_offset));
+    put16(out, unsigned(layout.comment.size()));
+    out += layout.comment;
+    return out;
+}
 
 }  // namespace zip_fixtures

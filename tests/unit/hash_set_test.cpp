@@ -62,6 +62,13 @@ TEST(HashSetText, FormatsKindsAndBadLines) {
          3,
          2},
         {"a digest glued to text is none", sha256_a + "xyz\n", DigestKind::none, {}, 0, 1, 1},
+        {"a UTF-8 byte-order mark before the first digest",
+         "\xEF\xBB\xBF" + md5_a + "  a\n",
+         DigestKind::md5,
+         {md5_a},
+         1,
+         0,
+         0},
     };
     for (const auto& c : cases) {
         KnownDigests set;
@@ -82,6 +89,40 @@ TEST(HashSetFile, AnUnreadableSetEndsWithThree) {
     const RunResult r = run_in_memory(mp, {u"C:\\", u"--HASHSET=C:\\missing.txt"});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.out.find("Cannot find/open"), std::string::npos) << r.out;
+}
+
+// A set with no digest would call every file unknown: the run ends with 3
+// and says why.
+TEST(HashSetFile, ASetWithNoDigestEndsWithThree) {
+    const struct {
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"", "it is empty"},
+        {"\r\n  \n\n", "it is empty"},
+        {"\xEF\xBB\xBF", "it is empty"},
+        {std::string("\xFF\xFE"
+                     "0\0c\0c\0\n\0",
+                     10),
+         "it is UTF-16 text; save it as UTF-8"},
+        {std::string("\xFE\xFF\0"
+                     "0\0c",
+                     6),
+         "it is UTF-16 text; save it as UTF-8"},
+        {"%%%% HASHDEEP-1.0\n%%%% size,md5,filename\n## comment\n",
+         "no line is an MD5, SHA-1, SHA-256 or SHA-512 digest"},
+        {"garbage\n\x89PNG\r\n", "no line is an MD5, SHA-1, SHA-256 or SHA-512 digest"},
+    };
+    for (const auto& c : cases) {
+        MemoryPlatform mp;
+        mp.add_file(u"C:\\set.txt", c.text);
+        const RunResult r = run_in_memory(mp, {u"C:\\", u"--HASHSET=C:\\set.txt"});
+        EXPECT_EQ(r.code, 3) << c.reason;
+        EXPECT_NE(
+            r.err.find(std::string("\nHash set C:\\set.txt holds no digests: ") + c.reason + "\n"),
+            std::string::npos)
+            << r.err;
+    }
 }
 
 }  // namespace

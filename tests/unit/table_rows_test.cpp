@@ -110,6 +110,9 @@ TEST(TableRows, Utf8IsCheckedCharacterByCharacter) {
         {"\xF4\x90\x80\x80", false,
          "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // past U+10FFFF
         {"\xE2\x82", false, "\xEF\xBF\xBD\xEF\xBF\xBD"},       // cut short
+        {std::string("a\0b", 3), true,
+         "a\xEF\xBF\xBD"
+         "b"},  // a NUL is never written
     };
     for (const Row& row : rows) {
         EXPECT_EQ(is_valid_utf8(row.bytes), row.valid) << row.bytes;

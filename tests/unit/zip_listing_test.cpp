@@ -27,12 +27,13 @@ TEST(ZipListingRun, FailedSkipWaitsForAKeyOnlyAtAConsole) {
     for (const bool terminal : {false, true}) {
         SCOPED_TRACE(terminal);
         MemoryPlatform mp;
-        mp.add_file(u"C:\\d\\a.zip",
-                    fixture(zip_fixtures::mixed_zip, sizeof zip_fixtures::mixed_zip));
+        // Cut before its directory, so that its local headers are walked:
+        // the moves are to the end, back to the start, then over a.txt's data.
+        mp.add_file(u"C:\\d\\a.zip", fixture(zip_fixtures::mixed_zip, 162));
         mp.in_is_terminal = terminal;
         mp.keys.assign(10, 'x');
         FaultyPlatform faulty(mp);
-        faulty.fail(FaultyPlatform::Kind::seek, 1, true);
+        faulty.fail(FaultyPlatform::Kind::seek, 3, true);
         const RunResult r = run_in_memory(mp, faulty, {u"filarix64", u"C:\\d", u"--ziplog"});
         EXPECT_EQ(r.code, 1);
         const auto lines = listing_lines(r.err);
@@ -42,6 +43,22 @@ TEST(ZipListingRun, FailedSkipWaitsForAKeyOnlyAtAConsole) {
         keys_left[terminal] = mp.keys.size();
     }
     EXPECT_EQ(keys_left[false], keys_left[true] + 1);
+}
+
+// Member lines that never reach their file are data lost: the run ends as
+// a write error and names the file.
+TEST(ZipListingRun, ALostZipListingIsAWriteError) {
+    MemoryPlatform mp;
+    mp.add_dir(u"C:\\out");
+    mp.add_file(u"C:\\d\\a.zip", fixture(zip_fixtures::mixed_zip, sizeof zip_fixtures::mixed_zip));
+    FaultyPlatform faulty(mp);
+    faulty.fail(FaultyPlatform::Kind::close, 1, true);
+    const RunResult r =
+        run_in_memory(mp, faulty, {u"filarix64", u"C:\\d", u"--ziplog=C:\\out\\members.log"});
+    EXPECT_EQ(r.code, 9);
+    EXPECT_NE(r.err.find("\nError writing the ZIP listing to C:\\out\\members.log\n"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST(FileTypeRun, UnreadableFilesAreCategorisedXXX) {

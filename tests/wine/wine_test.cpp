@@ -5,6 +5,7 @@
 
 #include <regex>
 
+#include "../support/zip_fixtures.hpp"
 #include "wine_support.hpp"
 
 namespace {
@@ -213,6 +214,38 @@ TEST(Wine, DigestsAgreeWithTheLinuxBuild) {
     const Lines expected = digests(linux_run.err);
     EXPECT_EQ(expected.size(), 12u) << linux_run.err;
     EXPECT_EQ(digests(windows_run.err), expected) << windows_run.err;
+}
+
+// Member names are decoded by the archive's rules, not by the code page
+// the program runs under: both builds write the same CSV rows.
+TEST(Wine, ZipMembersAgreeWithTheLinuxBuild) {
+    TempTree t;
+    t.file("tree/app.jar", zip_fixtures::build_zip({
+                               {.name = "Gr\x94\xE1"
+                                        "e.txt",  // code page 437
+                                .data = "abc",
+                                .streamed = true},
+                               {.name = "\xC3\xA9t\xC3\xA9.txt", .data = "", .flags = 0x800},
+                               {.name = "big", .data = "x", .size = 5000000000ull, .zip64 = true},
+                           }));
+    const auto members = [](const std::string& csv, const std::string& root) {
+        Lines rows;
+        // The Windows build's CR LF is read as a line end already.
+        for (auto line : lines_of(csv))
+            if (line.starts_with("zip member," + root)) {
+                if (line.ends_with('\r')) line.pop_back();
+                rows.push_back(line.substr(11 + root.size()));
+            }
+        return rows;
+    };
+    const auto linux_run = run_linux({t.path("tree"), "--ziplog", "--CSV", "-o", "stdout"});
+    const auto windows_run =
+        run_exe({windows_path(t.path("tree")), "--ziplog", "--CSV", "-o", "stdout"});
+    ASSERT_EQ(windows_run.status, 1) << windows_run.err;
+    const Lines expected = members(linux_run.out, t.path("tree") + "/");
+    EXPECT_EQ(expected.size(), 3u) << linux_run.out;
+    EXPECT_EQ(members(windows_run.out, windows_path(t.path("tree")) + "\\"), expected)
+        << windows_run.out;
 }
 
 TEST(Wine, AccountingLogGetsOneBlockPerRun) {
