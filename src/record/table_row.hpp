@@ -6,7 +6,8 @@
 // Every text is UTF-8. A name whose bytes are not valid UTF-8 is shown with
 // U+FFFD for each byte outside a valid character, and its exact bytes follow
 // in `path_bytes` as lowercase hex (CSV: empty for a valid name; JSON: the
-// key is present only then).
+// key is present only then). A link's row ends with its `target`, which is
+// likewise empty or absent in every other row.
 #pragma once
 
 #include <array>
