@@ -239,10 +239,21 @@ void set_texts(DigestTexts& texts, DigestRequest want, Contexts& c) {
     if (want.sha3) texts.sha3 = hex(c.sha3.finish());
 }
 
-// Reads the window of an open file and feeds every digest asked for. A
-// file that ends within its first slot is hashed on this thread alone,
-// which spares the small files any hand-over.
-bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& contexts) {
+// The bytes of the DISPLACE .. displace_end window in a file of `size` bytes.
+std::uint64_t window_length(const Run& run, std::uint64_t size) {
+    const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
+    const std::uint64_t end = run.s.displace_end > 0
+                                  ? std::min(size, static_cast<std::uint64_t>(run.s.displace_end))
+                                  : size;
+    return end > begin ? end - begin : 0;
+}
+
+// Reads the window of an open file and feeds every digest asked for;
+// `delivered` counts the bytes read. A file that ends within its first
+// slot is hashed on this thread alone, which spares the small files any
+// hand-over.
+bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& contexts,
+          std::uint64_t& delivered) {
     const unsigned wanted = lanes_of(want);
     const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
     const bool bounded = run.s.displace_end > 0;
@@ -263,7 +274,10 @@ bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& con
         // A read cut short by the interrupt is the end of the run, not a
         // file that could not be read.
         if (got < 0 && run.sys.interrupted()) end_run(exit_code::user_aborted);
-        if (got > 0 && bounded) left -= static_cast<std::uint64_t>(got);
+        if (got > 0) {
+            delivered += static_cast<std::uint64_t>(got);
+            if (bounded) left -= static_cast<std::uint64_t>(got);
+        }
         return got;
     };
 
@@ -301,18 +315,35 @@ bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& con
 }  // namespace
 
 std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view path) {
-    return run.sys.open_read(path, false);
+    return run.sys.open_entry(path, false);
 }
 
-DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, bool is_directory) {
+DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, bool is_directory,
+                        std::optional<std::uint64_t> listed_size) {
     DigestTexts texts;
     Contexts contexts(want.hardware);
     if (!is_directory) {
         auto file = open_for_read(run, path);
         // The runtime's plain open shares more; it gets the same window.
-        if (!file) file = run.sys.open_read(path, true);
-        if (!file || !feed(run, *file, want, contexts)) {
+        if (!file) file = run.sys.open_entry(path, true);
+        const auto before = file ? file->state() : std::nullopt;
+        std::uint64_t delivered = 0;
+        if (!before || !feed(run, *file, want, contexts, delivered)) {
             set_failure(texts, want);
+            return texts;
+        }
+        // The digest stands for the bytes the record lists only when the
+        // file held still from the listing to the last read: a writer that
+        // truncated, extended or rewrote it meanwhile moved its size or
+        // its change time, or cut the read short.
+        const auto after = file->state();
+        if (!after || *after != *before || delivered != window_length(run, before->size) ||
+            (listed_size && *listed_size != before->size)) {
+            set_failure(texts, want);
+            if (after) {
+                texts.changed = true;
+                ++run.counts.changed_while_read;
+            }
             return texts;
         }
     }

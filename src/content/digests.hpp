@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,8 @@ struct DigestTexts {
     std::string sha3;    // 64 hex digits (SHA3-256), or the 64-character failure text
     std::uint32_t crc_value = 0;
     bool read_ok = false;
+    // The file changed while it was read (the failure texts stand).
+    bool changed = false;
 };
 
 // Each failure text fills its digest's column exactly, so a record keeps
@@ -49,15 +52,19 @@ inline constexpr std::string_view sha512_failure_text =
 inline constexpr std::string_view sha3_failure_text = sha256_failure_text;
 static_assert(sha256_failure_text.size() == 64 && sha512_failure_text.size() == 128);
 
-// Opens a file or a named stream for reading: the backup-semantics route
-// first, then once more with the other code page of the file functions.
+// Opens a catalogued file or named stream for reading, never through a
+// link: the backup-semantics route first, then once more with the other
+// code page of the file functions.
 std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view path);
 
 // Digests the window DISPLACE .. displace_end (0: to the end) of the file.
 // A directory has no contents and gets the digests of nothing. A file that
-// cannot be opened, positioned or read to the end gets the failure texts.
+// cannot be opened, positioned or read to the end gets the failure texts,
+// and so does one that changed while it was read or since it was listed
+// with `listed_size`; that one is counted in changed_while_read.
 DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want,
-                        bool is_directory = false);
+                        bool is_directory = false,
+                        std::optional<std::uint64_t> listed_size = std::nullopt);
 
 // The environment variable that keeps every digest on the reading thread
 // when it holds 1 (the results are the same either way).

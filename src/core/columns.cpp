@@ -233,6 +233,8 @@ std::vector<Field> table_fields(const RunSettings& s) {
                 break;
         }
     }
+    // Last, so that the fields before it stand where they always have.
+    fields.push_back(Field::target);
     return fields;
 }
 
@@ -242,7 +244,7 @@ const char* field_name(Field f) {
         "size",   "attributes",    "category",     "crc",        "md5",       "sha1",
         "sha256", "sha512",        "sha3_256",     "created",    "modified",  "accessed",
         "zone",   "volume_serial", "volume_label", "short_name", "long_name", "extension",
-        "owner",  "path_length",
+        "owner",  "path_length",   "target",
     };
     return names[static_cast<std::size_t>(f)];
 }

@@ -74,7 +74,8 @@ int record_length(const std::vector<ColumnPlace>& places);
 
 // The fields of a CSV or JSON Lines row, named as the header row names
 // them. They come from the record's columns, in the same order, led by the
-// row's kind; a name that is not valid UTF-8 adds its bytes after the path.
+// row's kind; a name that is not valid UTF-8 adds its bytes after the path,
+// and a link's target ends the row.
 enum class Field : std::uint8_t {
     kind,
     sequence,
@@ -102,8 +103,9 @@ enum class Field : std::uint8_t {
     extension,
     owner,
     path_length,
+    target,
 };
-inline constexpr std::size_t field_count = static_cast<std::size_t>(Field::path_length) + 1;
+inline constexpr std::size_t field_count = static_cast<std::size_t>(Field::target) + 1;
 
 // The fields of a row in order, from the run's columns.
 std::vector<Field> table_fields(const RunSettings& s);

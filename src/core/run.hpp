@@ -97,6 +97,8 @@ struct Counters {
     int walk_depth = 0;
     // Files whose attributes or times could not be put back after reading.
     std::uint32_t reset_failures = 0;
+    // Files and streams that changed while their digests were read.
+    std::uint32_t changed_while_read = 0;
 };
 
 // The overall progress line of --PROGRESS: the counting pass's totals and

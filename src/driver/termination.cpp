@@ -106,6 +106,12 @@ void write_reset_failures(const Run& run, OutStream& out) {
         out.printf("\n Access times not restored: %ld files", long(run.counts.reset_failures));
 }
 
+// Their records carry the failure texts; the count says why.
+void write_changed_while_read(const Run& run, OutStream& out) {
+    if (run.counts.changed_while_read != 0)
+        out.printf("\n Changed while read: %ld files", long(run.counts.changed_while_read));
+}
+
 // The files found in the --HASHSET set and those not in it; on the console
 // the line comes first and its end after, as the others there do.
 void write_hash_set_counts(Run& run, OutStream& out, bool console = false) {
@@ -147,6 +153,8 @@ void write_listing_summary(Run& run) {
         out.printf("  Includes %d files embedded within zipfile --ziplog\n",
                    int(run.counts.zip_members_listed));
     write_hash_set_counts(run, out);
+    if (run.counts.changed_while_read != 0)
+        out.printf("  Changed while read: %ld files\n", long(run.counts.changed_while_read));
     const Elapsed t = elapsed(run);
     out.put("  Elapsed: ");
     out.printf(" %ld hrs. %ld mins. %ld secs.\n\n", t.hours, t.minutes, t.seconds);
@@ -164,6 +172,7 @@ bool write_log_summary(Run& run, int reason) {
     log.printf("\n Number of files processed:    %6ld", long(run.counts.files_found));
     log.printf("\n Includes alternate data streams: %3d", int(run.counts.streams_found));
     write_reset_failures(run, log);
+    write_changed_while_read(run, log);
     log.put("\n");
     write_totals_line(run, log);
     if (run.layout.drive_free_bytes > 0)
@@ -205,6 +214,7 @@ void write_console_summary(Run& run) {
         err.put(")\n");
     }
     write_reset_failures(run, err);
+    write_changed_while_read(run, err);
     write_hash_set_counts(run, err, true);
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");

@@ -61,6 +61,12 @@ public:
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override {
         return inner_.open_read(path, fallback_route);
     }
+    std::unique_ptr<InputFile> open_entry(std::u16string_view path, bool fallback_route) override {
+        return inner_.open_entry(path, fallback_route);
+    }
+    std::optional<std::u16string> link_target(std::u16string_view path) override {
+        return inner_.link_target(path);
+    }
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override {
         return inner_.open_update(path, create);
     }

@@ -39,6 +39,9 @@ struct FindData {
     FileTicks write = 0;
     std::u16string name;        // long name
     std::u16string short_name;  // 8.3 name; empty when the long name is one
+    // The entry stands for another one (a symbolic link, a junction): its
+    // contents are the other's, so they are never read through it.
+    bool link = false;
 };
 
 // How much a search must deliver. With names_and_kinds only the name and
@@ -103,6 +106,14 @@ struct StreamListing {
     std::vector<NamedStream> streams;
 };
 
+// What an open file says of itself at one moment. A file that someone
+// writes, truncates or extends changes one of the two.
+struct FileState {
+    std::uint64_t size = 0;
+    FileTicks change = 0;  // last change of contents or status; 0 when none is kept
+    friend bool operator==(const FileState&, const FileState&) = default;
+};
+
 // A file or named stream open for reading.
 class InputFile {
 public:
@@ -111,6 +122,9 @@ public:
     virtual long long read(void* buffer, std::size_t size) = 0;
     // Absolute position from the start of the file.
     virtual bool seek(std::uint64_t offset) = 0;
+    // The state of the open file itself (not of whatever now bears its
+    // name); nothing when the system cannot tell.
+    virtual std::optional<FileState> state() = 0;
 
     // A reader may deliver less than asked without being at the end, so
     // this reads until the buffer is whole, the file ends, or a read
@@ -218,6 +232,14 @@ public:
     // Opens a file or a named stream ("file:name") for sequential reading.
     // The fallback route is the runtime's plain open, which shares more.
     virtual std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) = 0;
+    // The same for the contents of an entry being catalogued, except that
+    // a link is never followed: an entry that is one is refused as a file
+    // that cannot be opened, wherever it points.
+    virtual std::unique_ptr<InputFile> open_entry(std::u16string_view path,
+                                                  bool fallback_route) = 0;
+    // What a link points to, as it is written; nothing for an entry that
+    // is not a link or whose link cannot be read.
+    virtual std::optional<std::u16string> link_target(std::u16string_view path) = 0;
     virtual std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) = 0;
     virtual StreamListing named_streams(std::u16string_view path) = 0;
 

@@ -139,6 +139,9 @@ private:
     const bool has_name_;
     CurrentEntry e_;
     bool is_directory_ = false;
+    // A link stands for another entry, wherever that is: nothing is read
+    // through it.
+    bool is_link_ = false;
     bool squeezed_ = false;
     bool digested_ = false;
     DigestTexts digests_;
@@ -219,6 +222,7 @@ bool RecordWriter::select() {
     }
     convert_times(run, e_.data, e_.times, s_.ZULU != 0);
     is_directory_ = (e_.data.attributes & platform::attr::directory) != 0;
+    is_link_ = e_.data.link;
 
     if (!attribute_filter(run, e_.data.attributes)) return false;
     e_.attr_letters = attribute_letters(e_.data.attributes);
@@ -242,7 +246,7 @@ bool RecordWriter::select() {
 
     if (!run.sizing_pass && (s_.signature_check == 1 || s_.signature_check == 2)) {
         int mismatch = 0, matched = 0;
-        if (e_.data.size != 0)
+        if (e_.data.size != 0 && !is_link_)
             check_file_type(run, e_.pg_complete_path, e_.data.size, e_.category_text, mismatch,
                             matched);
         else
@@ -511,12 +515,15 @@ void RecordWriter::write_table_row() {
     const ColumnList columns =
         run.layout.record_columns ? *run.layout.record_columns : ColumnList(s_);
     TableRow row;
-    row.text(Field::kind, is_directory_ ? "directory" : "file");
+    row.text(Field::kind, is_link_ ? "link" : is_directory_ ? "directory" : "file");
     fill_run_fields(run, row);
     std::u16string path(run.syntax.without_long_prefix(e_.pg_complete_path));
     if (s_.drive_letter != 0 && run.syntax.drive_letters && !path.empty())
         path[drive_offset(run.syntax, path)] = s_.drive_letter;
     row.name(Field::path, run.syntax, path);
+    if (is_link_)
+        if (const auto target = run.sys.link_target(e_.pg_complete_path))
+            row.name(Field::target, run.syntax, *target);
     for (const Column column : columns) {
         switch (column) {
             case Column::sequence:
@@ -541,7 +548,11 @@ void RecordWriter::write_table_row() {
             case Column::sha256:
             case Column::sha512:
             case Column::sha3:
-                row.text(digest_field(column), digest_text(digests(), column));
+                // Only a file's contents have a digest: a directory's or a
+                // link's field stays empty (null), so that no query takes
+                // them for empty files.
+                if (!is_directory_ && !is_link_)
+                    row.text(digest_field(column), digest_text(digests(), column));
                 break;
             case Column::creation_time:
                 row.time(Field::created, iso_time(run, e_.times.raw_creation, s_.ZULU != 0));
@@ -600,7 +611,8 @@ std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& 
 }
 
 const DigestTexts& RecordWriter::digests() {
-    if (!digested_) {
+    // A link's columns stay blank: nothing was read.
+    if (!digested_ && !is_link_) {
         digested_ = true;
         // The known set's kind is digested too, shown or not.
         const DigestKind set_kind = run_.known_digests.kind();
@@ -611,7 +623,7 @@ const DigestTexts& RecordWriter::digests() {
                                 .sha256 = s_.SHA2 != 0 || set_kind == DigestKind::sha256,
                                 .sha512 = s_.SHA5 != 0 || set_kind == DigestKind::sha512,
                                 .sha3 = s_.SHA3 != 0},
-                               is_directory_);
+                               is_directory_, e_.data.size);
     }
     return digests_;
 }
@@ -633,7 +645,8 @@ void RecordWriter::write_follow_up() {
     Run& run = run_;
     // Streams are listed only when the first start path's volume can carry
     // them, so a run that starts on FAT lists none on later NTFS paths either.
-    if (!s_.NO_ADS && s_.STREAM && run.layout.streams_volume && !is_directory_) {
+    // A link's streams would be its target's.
+    if (!s_.NO_ADS && s_.STREAM && run.layout.streams_volume && !is_directory_ && !is_link_) {
         const std::uint32_t streams = enumerate_streams(run, e_.pg_complete_path);
         for (std::uint32_t i = 0; i < streams; ++i) {
             ++run.counts.files_found;
@@ -648,8 +661,9 @@ void RecordWriter::write_follow_up() {
         ++run.counts.console_lines;
         if (run.counts.console_lines % run.layout.page_length == 0) run.pause_listing();
     }
-    // A directory has no contents to list; opening it would only report a failure.
-    if (s_.ZIPLOG && !is_directory_) {
+    // A directory has no contents to list; opening it would only report a
+    // failure. A link is not opened.
+    if (s_.ZIPLOG && !is_directory_ && !is_link_) {
         ZipTableRow table_row;
         if (s_.table_format)
             table_row = [this](std::u16string_view name, const ZipMember& member) {
@@ -659,7 +673,9 @@ void RecordWriter::write_follow_up() {
             run, e_.pg_complete_path, e_.data.size,
             [this](std::u16string_view column) { return member_name_column(column); }, table_row);
     }
-    if (s_.RESET) restore_entry_times(run, e_);
+    // Nothing was read through a link, and its times put back through it
+    // would land on its target.
+    if (s_.RESET && !is_link_) restore_entry_times(run, e_);
     if (s_.execute) run_file_command(run, e_.pg_complete_path, directory_, name_);
     if (s_.SPLIT && run.s.split_lines > 0 &&
         run.counts.files_found % std::uint32_t(run.s.split_lines) == 0)
@@ -678,7 +694,7 @@ void RecordWriter::process() {
         tally();
         // The streams the listing adds count toward the totals too.
         if (!s_.NAMEONLY && !s_.NO_ADS && s_.STREAM && run.layout.streams_volume &&
-            !is_directory_) {
+            !is_directory_ && !is_link_) {
             const std::uint32_t streams = enumerate_streams(run, e_.pg_complete_path);
             for (std::uint32_t i = 0; i < streams && i < run.stream_table.size(); ++i) {
                 ++run.counts.files_found;

@@ -357,7 +357,8 @@ const DigestTexts& StreamLine::digests() {
                                 .sha1 = s_.SHA != 0,
                                 .sha256 = s_.SHA2 != 0,
                                 .sha512 = s_.SHA5 != 0,
-                                .sha3 = s_.SHA3 != 0});
+                                .sha3 = s_.SHA3 != 0},
+                               false, static_cast<std::uint64_t>(stream->size));
     }
     return digests_;
 }

@@ -176,7 +176,7 @@ std::string TableRow::render(const Run& run) const {
     for (const Field f : fields) {
         const Value& v = values_[static_cast<std::size_t>(f)];
         if (json) {
-            if (f == Field::path_bytes && !v.set) continue;
+            if ((f == Field::path_bytes || f == Field::target) && !v.set) continue;
             if (!first) out += ',';
             append_json_string(out, field_name(f));
             out += ':';

@@ -8,7 +8,8 @@
 // a valid character and for each NUL, and its exact bytes follow in
 // `path_bytes` as lowercase hex (CSV: empty for every other name; JSON: the
 // key is present only then). A NUL is never written: a CSV reader would end
-// the field there.
+// the field there. A link's row ends with its `target`, which is likewise
+// empty or absent in every other row.
 #pragma once
 
 #include <array>

@@ -242,14 +242,24 @@ inline std::vector<std::string> records(const std::string& err) {
     return lines;
 }
 
-// The start banner a console run writes on the standard output: when the
-// run started in GMT (or local time) and the zone, without the command line.
 // A whole file as bytes; empty when it cannot be read.
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The line of a text that holds `needle`, without its line end; empty
+// when no line does.
+inline std::string line_with(const std::string& text, const std::string& needle) {
+    const auto at = text.find(needle);
+    if (at == std::string::npos) return {};
+    const auto start = text.rfind('\n', at);
+    const std::size_t begin = start == std::string::npos ? 0 : start + 1;
+    return text.substr(begin, text.find('\n', at) - begin);
+}
+
+// The start banner a console run writes on the standard output: when the
+// run started in GMT (or local time) and the zone, without the command line.
 inline bool is_start_banner(const std::string& out) {
     static const std::regex banner(
         R"(\nStarted \w{3} \w{3} \d\d \d\d:\d\d:\d\d \d{4} (GMT, )?\d\d:\d\d .*)"

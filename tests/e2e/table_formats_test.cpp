@@ -150,6 +150,44 @@ TEST(TableFormats, SqliteImportsBothListings) {
     EXPECT_EQ(jsonl.out, expected + "\n") << jsonl.err;
 }
 
+// A directory or a link has no contents of its own: its digest fields are
+// empty (CSV) or null (JSON), so that a query for duplicates does not put
+// it with the empty files. A link is listed as one, with its target, and
+// nothing is read through it, wherever it points.
+TEST(TableFormats, DirectoriesAndLinksCarryNoDigest) {
+    e2e::TempTree t, elsewhere;
+    t.file("tree/empty.txt");
+    t.dir("tree/sub");
+    t.stamp("tree/sub");
+    const std::string secret = elsewhere.file("secret.txt", "abc");
+    t.link(secret, "tree/to-secret");
+    t.link("sub", "tree/to-sub");
+    const std::string tree = t.path("tree");
+    const std::string empty_md5 = "D41D8CD98F00B204E9800998ECF8427E";
+    const std::string when = ",2024-01-02T03:04:05.000+00:00,UTC,";
+    const auto csv = run({tree, "-5", "--DIRECT", "--CSV", "-ostdout"});
+    EXPECT_EQ(csv.status, 1) << csv.err;
+    EXPECT_EQ(csv.out,
+              "kind,path,path_bytes,size,attributes,md5,modified,zone,target\r\n"
+              "directory," +
+                  tree + "/sub,,0,....D.," + when + "\r\n" + "link," + tree + "/to-sub,,0,....D.," +
+                  when + "sub\r\n" + "file," + tree + "/empty.txt,,0,A.....," + empty_md5 + when +
+                  "\r\n" + "link," + tree + "/to-secret,,0,......," + when + secret + "\r\n");
+
+    const auto row = [&](const char* kind, const std::string& name, const char* attributes,
+                         const std::string& md5, const std::string& target) {
+        return std::string("{\"kind\":\"") + kind + "\",\"path\":\"" + tree + name +
+               "\",\"size\":0,\"attributes\":\"" + attributes + "\",\"md5\":" + md5 +
+               ",\"modified\":\"2024-01-02T03:04:05.000+00:00\",\"zone\":\"UTC\"" +
+               (target.empty() ? "" : ",\"target\":\"" + target + "\"") + "}\n";
+    };
+    const auto jsonl = run({tree, "-5", "--DIRECT", "--JSONL", "-ostdout"});
+    EXPECT_EQ(jsonl.out, row("directory", "/sub", "....D.", "null", "") +
+                             row("link", "/to-sub", "....D.", "null", "sub") +
+                             row("file", "/empty.txt", "A.....", '"' + empty_md5 + '"', "") +
+                             row("link", "/to-secret", "......", "null", secret));
+}
+
 TEST(TableFormats, ProgressShowsAShareOnATerminalAndNothingInAPipe) {
     e2e::TempTree t;
     for (int i = 0; i < 40; ++i) t.file("tree/f" + std::to_string(i), std::string(1000, 'y'));

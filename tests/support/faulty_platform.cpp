@@ -18,6 +18,7 @@ public:
     bool seek(std::uint64_t offset) override {
         return !owner_.should_fail(Kind::seek) && inner_->seek(offset);
     }
+    std::optional<platform::FileState> state() override { return inner_->state(); }
 
 private:
     FaultyPlatform& owner_;
@@ -34,6 +35,7 @@ public:
     bool seek(std::uint64_t offset) override {
         return !owner_.should_fail(Kind::seek) && inner_->seek(offset);
     }
+    std::optional<platform::FileState> state() override { return inner_->state(); }
     std::optional<std::uint64_t> size() override { return inner_->size(); }
     bool write(const void* data, std::size_t size) override {
         return !owner_.should_fail(Kind::update_write) && inner_->write(data, size);
@@ -160,6 +162,14 @@ std::unique_ptr<platform::InputFile> FaultyPlatform::open_read(std::u16string_vi
                                                                bool fallback_route) {
     if (should_fail(Kind::open_read)) return nullptr;
     auto file = inner().open_read(path, fallback_route);
+    if (!file) return nullptr;
+    return std::make_unique<FaultyInput>(*this, std::move(file));
+}
+
+std::unique_ptr<platform::InputFile> FaultyPlatform::open_entry(std::u16string_view path,
+                                                                bool fallback_route) {
+    if (should_fail(Kind::open_read)) return nullptr;
+    auto file = inner().open_entry(path, fallback_route);
     if (!file) return nullptr;
     return std::make_unique<FaultyInput>(*this, std::move(file));
 }

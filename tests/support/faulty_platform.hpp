@@ -17,7 +17,7 @@ class FaultyPlatform : public platform::ForwardingSystem {
 public:
     // The calls that can be made to fail, and what failing means:
     enum class Kind : std::size_t {
-        open_read,       // open_read gives null
+        open_read,       // open_read or open_entry gives null
         read,            // InputFile::read (also on update files) gives -1
         seek,            // InputFile::seek (also on update files) gives false
         open_update,     // open_update gives null
@@ -73,6 +73,8 @@ public:
                    platform::FileTicks access, platform::FileTicks write) override;
     std::unique_ptr<platform::InputFile> open_read(std::u16string_view path,
                                                    bool fallback_route) override;
+    std::unique_ptr<platform::InputFile> open_entry(std::u16string_view path,
+                                                    bool fallback_route) override;
     std::unique_ptr<platform::UpdateFile> open_update(std::u16string_view path,
                                                       bool create) override;
     std::unique_ptr<platform::Sink> open_text(std::u16string_view path,

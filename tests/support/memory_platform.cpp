@@ -93,6 +93,7 @@ platform::FindData entry_of(const Node& node) {
     data.write = node.write;
     data.name = node.name;
     data.short_name = node.short_name;
+    data.link = (node.attributes & attr::reparse_point) != 0;
     return data;
 }
 
@@ -118,6 +119,38 @@ public:
         : content_(std::move(content)), writable_(writable) {}
 
     long long read(void* buffer, std::size_t size) override {
+        const long long n = read_now(buffer, size);
+        if (content_->after_read) content_->after_read(*content_);
+        return n;
+    }
+    bool seek(std::uint64_t offset) override {
+        pos_ = offset;
+        return true;
+    }
+    std::optional<platform::FileState> state() override {
+        return platform::FileState{content_->size(), content_->changed};
+    }
+    std::optional<std::uint64_t> size() override { return content_->size(); }
+    bool write(const void* data, std::size_t size) override {
+        if (!writable_) return false;
+        content_->materialize();
+        std::string& bytes = content_->bytes;
+        if (pos_ + size > bytes.size()) bytes.resize(pos_ + size, '\0');
+        if (size > 0) std::memcpy(bytes.data() + pos_, data, size);
+        pos_ += size;
+        ++content_->changed;
+        return true;
+    }
+    bool set_end(std::uint64_t offset) override {
+        if (!writable_) return false;
+        content_->materialize();
+        content_->bytes.resize(offset, '\0');
+        ++content_->changed;
+        return true;
+    }
+
+private:
+    long long read_now(void* buffer, std::size_t size) {
         const std::uint64_t total = content_->size();
         if (pos_ >= total || size == 0) return 0;
         const std::uint64_t count = std::min<std::uint64_t>(size, total - pos_);
@@ -129,28 +162,7 @@ public:
         pos_ += count;
         return static_cast<long long>(count);
     }
-    bool seek(std::uint64_t offset) override {
-        pos_ = offset;
-        return true;
-    }
-    std::optional<std::uint64_t> size() override { return content_->size(); }
-    bool write(const void* data, std::size_t size) override {
-        if (!writable_) return false;
-        content_->materialize();
-        std::string& bytes = content_->bytes;
-        if (pos_ + size > bytes.size()) bytes.resize(pos_ + size, '\0');
-        if (size > 0) std::memcpy(bytes.data() + pos_, data, size);
-        pos_ += size;
-        return true;
-    }
-    bool set_end(std::uint64_t offset) override {
-        if (!writable_) return false;
-        content_->materialize();
-        content_->bytes.resize(offset, '\0');
-        return true;
-    }
 
-private:
     std::shared_ptr<Content> content_;
     bool writable_;
     std::uint64_t pos_ = 0;
@@ -631,6 +643,16 @@ std::unique_ptr<platform::InputFile> MemoryPlatform::open_read(std::u16string_vi
     if (found.node->is_dir) return nullptr;
     if (reads_touch_access) found.node->access = now_ticks();
     return std::make_unique<ContentFile>(found.node->content, false);
+}
+
+std::unique_ptr<platform::InputFile> MemoryPlatform::open_entry(std::u16string_view path,
+                                                                bool fallback_route) {
+    const Node* const n = node(path);
+    if (n && (n->attributes & attr::reparse_point)) {
+        read_opens.push_back({std::u16string(path), fallback_route});
+        return nullptr;
+    }
+    return open_read(path, fallback_route);
 }
 
 std::shared_ptr<Content> MemoryPlatform::writable(std::u16string_view path, bool create,

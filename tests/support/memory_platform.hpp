@@ -48,6 +48,12 @@ inline constexpr FileTicks default_ticks = ticks_from_utc(2024, 1, 2, 3, 4, 5);
 struct Content {
     std::string bytes;
     std::uint64_t zero_tail = 0;
+    // Moves with every write through a handle; an open handle reports it
+    // as the change time. A test that changes the content moves it too.
+    FileTicks changed = 0;
+    // Runs after every read through a handle, so that a test can change
+    // the file while it is being read.
+    std::function<void(Content&)> after_read{};
 
     std::uint64_t size() const { return bytes.size() + zero_tail; }
     // Every byte, the zero tail included.
@@ -261,6 +267,11 @@ public:
 
     std::unique_ptr<platform::InputFile> open_read(std::u16string_view path,
                                                    bool fallback_route) override;
+    // A reparse point is refused, as a link is by a real backend.
+    std::unique_ptr<platform::InputFile> open_entry(std::u16string_view path,
+                                                    bool fallback_route) override;
+    // The tree's reparse points have no target to tell.
+    std::optional<std::u16string> link_target(std::u16string_view) override { return std::nullopt; }
     std::unique_ptr<platform::UpdateFile> open_update(std::u16string_view path,
                                                       bool create) override;
     platform::StreamListing named_streams(std::u16string_view path) override;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
@@ -204,6 +206,64 @@ TEST_F(Digests, AReadErrorMidFileGivesTheFailureTexts) {
     EXPECT_FALSE(t.read_ok);
     EXPECT_EQ(t.crc, "CRCERROR");
     EXPECT_EQ(t.md5, "- ERROR - FILE POSSIBLY LOCKED -");
+}
+
+// A writer at work while the file is read: the digest would not stand for
+// the bytes the record lists, so the failure texts stand and the file is
+// counted. Each change is caught by a witness of its own.
+TEST_F(Digests, AFileThatChangesWhileReadGetsTheFailureTexts) {
+    const std::size_t size = 3 << 20;  // several reads, so a change lands mid-file
+    // What happens after read number n (from 1), the one that ends included.
+    using Change = std::function<void(Content&, int n)>;
+    const struct {
+        const char* what;
+        Change change;
+        std::uint64_t listed;
+        bool changed;
+    } cases[] = {
+        {"untouched", nullptr, size, false},
+        {"truncated",
+         [](Content& c, int n) {
+             if (n == 1) c.bytes.resize(1000);
+         },
+         size, true},
+        {"grown",
+         [](Content& c, int n) {
+             if (n == 1) c.bytes.append(1 << 20, 'g');
+         },
+         size, true},
+        // Only the change time tells.
+        {"rewritten in place",
+         [](Content& c, int n) {
+             if (n == 1) {
+                 c.bytes[0] = 'w';
+                 ++c.changed;
+             }
+         },
+         size, true},
+        // Size and time back as they were (a clock too coarse to move):
+        // only the bytes read tell.
+        {"cut short and restored",
+         [&](Content& c, int n) {
+             if (n == 1) c.bytes.resize(1000);
+             if (n == 2) c.bytes.resize(size, 'r');
+         },
+         size, true},
+        // Between the listing and the open: only the listed size tells.
+        {"changed since it was listed", nullptr, size - 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Node& f = mp.add_file(u"C:\\d\\f", std::string(size, 'q'));
+        int reads = 0;
+        if (c.change) f.content->after_read = [&](Content& content) { c.change(content, ++reads); };
+        filarix::Run run(mp);
+        const DigestTexts t = digest_file(run, u"C:\\d\\f", all, false, c.listed);
+        EXPECT_EQ(t.read_ok, !c.changed);
+        EXPECT_EQ(t.changed, c.changed);
+        EXPECT_EQ(run.counts.changed_while_read, c.changed ? 1u : 0u);
+        EXPECT_EQ(t.md5 == "- ERROR - FILE POSSIBLY LOCKED -", c.changed) << t.md5;
+    }
 }
 
 TEST_F(Digests, ADirectoryHasNoContents) {

@@ -31,10 +31,10 @@ class InterruptOnOpen : public platform::ForwardingSystem {
 public:
     InterruptOnOpen(MemoryPlatform& mp, std::u16string name)
         : ForwardingSystem(mp), mp_(mp), name_(std::move(name)) {}
-    std::unique_ptr<platform::InputFile> open_read(std::u16string_view path,
-                                                   bool fallback) override {
+    std::unique_ptr<platform::InputFile> open_entry(std::u16string_view path,
+                                                    bool fallback) override {
         if (path.ends_with(name_)) mp_.interrupt_requested = true;
-        return ForwardingSystem::open_read(path, fallback);
+        return ForwardingSystem::open_entry(path, fallback);
     }
 
 private:

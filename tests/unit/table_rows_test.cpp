@@ -37,15 +37,15 @@ TEST(TableRows, NamesTimesAndSizesAreWrittenWhole) {
         std::string listing;
     } rows[] = {
         {{u"--CSV"},
-         "kind,path,path_bytes,size,attributes,modified,zone,volume_serial,volume_label\r\n"
-         "file,\"C:\\d\\a,b\",,2,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,SYSTEM\r\n"
+         "kind,path,path_bytes,size,attributes,modified,zone,volume_serial,volume_label,target\r\n"
+         "file,\"C:\\d\\a,b\",,2,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,SYSTEM,\r\n"
          "file,C:\\d\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
          "d,433a5c645c62eda08064,1,A.....,,EST,"
-         "1234-ABCD,SYSTEM\r\n"
+         "1234-ABCD,SYSTEM,\r\n"
          "file,\"C:\\d\\q\"\"t\r\nx\",,0,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,"
-         "SYSTEM\r\n"
+         "SYSTEM,\r\n"
          "file,C:\\d\\t\t\xC3\xBC,,1,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,"
-         "SYSTEM\r\n"},
+         "SYSTEM,\r\n"},
         {{u"--JSONL", u"-z"},
          "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\a,b\",\"size\":2,\"attributes\":\"A.....\","
          "\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\",\"volume_serial\":\""
@@ -89,8 +89,8 @@ TEST(TableRows, EachSplitPartStartsWithTheHeaderRow) {
         });
     EXPECT_EQ(r.code, 1);
     const std::string header =
-        "kind,path,path_bytes,size,attributes,volume_serial,volume_label\r\n";
-    const std::string tail = ",,1,A.....,1234-ABCD,SYSTEM\r\n";
+        "kind,path,path_bytes,size,attributes,volume_serial,volume_label,target\r\n";
+    const std::string tail = ",,1,A.....,1234-ABCD,SYSTEM,\r\n";
     EXPECT_EQ(mp.contents(u"C:\\out\\list.csv"),
               header + "file,C:\\d\\f1" + tail + "file,C:\\d\\f2" + tail);
     EXPECT_EQ(mp.contents(u"C:\\out\\list_01.csv"), header + "file,C:\\d\\f3" + tail);

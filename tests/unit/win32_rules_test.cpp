@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,51 @@ TEST(Win32Rules, StreamHeaderFieldsAreLittleEndian) {
     EXPECT_EQ(h.attributes, 8u);
     EXPECT_EQ(h.size, 0x176543210LL);
     EXPECT_EQ(h.name_bytes, 28u);
+}
+
+// Reparse data as the file system hands it out: the tag, the places of
+// the two names, then the names (a symbolic link's after its flags).
+std::vector<unsigned char> reparse_data(std::uint32_t tag, std::u16string_view substitute,
+                                        std::u16string_view print) {
+    std::vector<unsigned char> d;
+    const auto put16 = [&](std::size_t v) {
+        d.push_back(static_cast<unsigned char>(v & 0xFF));
+        d.push_back(static_cast<unsigned char>(v >> 8 & 0xFF));
+    };
+    put16(tag & 0xFFFF);
+    put16(tag >> 16);
+    put16(0);  // data length and reserved: not read
+    put16(0);
+    put16(0);
+    put16(substitute.size() * 2);
+    put16(substitute.size() * 2);
+    put16(print.size() * 2);
+    if (tag == reparse_tag_symlink) put16(1), put16(0);  // flags: relative
+    for (const char16_t c : substitute) put16(c);
+    for (const char16_t c : print) put16(c);
+    return d;
+}
+
+TEST(Win32Rules, ALinksTargetComesFromItsReparseData) {
+    std::vector<unsigned char> cut = reparse_data(reparse_tag_symlink, u"\\??\\C:\\x", u"C:\\x");
+    cut.resize(24);
+    const struct {
+        const char* what;
+        std::vector<unsigned char> data;
+        std::optional<std::u16string> target;
+    } cases[] = {
+        {"symbolic link",
+         reparse_data(reparse_tag_symlink, u"\\??\\C:\\data\\f.txt", u"C:\\data\\f.txt"),
+         u"C:\\data\\f.txt"},
+        {"relative link", reparse_data(reparse_tag_symlink, u"..\\f.txt", u"..\\f.txt"),
+         u"..\\f.txt"},
+        {"junction without a print name",
+         reparse_data(reparse_tag_mount_point, u"\\??\\D:\\mnt", u""), u"D:\\mnt"},
+        {"deduplicated file", reparse_data(0x80000013u, u"x", u"x"), std::nullopt},
+        {"names past the data", cut, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(reparse_link_target(c.data.data(), c.data.size()), c.target) << c.what;
 }
 
 TEST(Win32Rules, CivilSecondsCarryOutOfRangeFields) {

@@ -47,6 +47,9 @@ public:
         position_ = offset;  // past the end is allowed, as on a disk file
         return true;
     }
+    std::optional<platform::FileState> state() override {
+        return platform::FileState{bytes_.size(), 0};
+    }
     std::size_t chunk = SIZE_MAX;
     int fail_read_at = 0;
     int fail_seek_at = 0;

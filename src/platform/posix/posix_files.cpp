@@ -15,6 +15,15 @@
 namespace platform::posix {
 namespace {
 
+// The status change time moves with every write and truncation, and no
+// one can set it back as they can the write time.
+std::optional<FileState> fd_state(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    return FileState{static_cast<std::uint64_t>(st.st_size),
+                     ticks_from(st.st_ctim.tv_sec, static_cast<std::uint32_t>(st.st_ctim.tv_nsec))};
+}
+
 class FdInput final : public InputFile {
 public:
     // sequential: advise read-ahead once the file proves longer than one
@@ -31,6 +40,7 @@ public:
     bool seek(std::uint64_t offset) override {
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
     }
+    std::optional<FileState> state() override { return fd_state(fd_); }
 
 private:
     int fd_;
@@ -49,6 +59,7 @@ public:
     bool seek(std::uint64_t offset) override {
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
     }
+    std::optional<FileState> state() override { return fd_state(fd_); }
     std::optional<std::uint64_t> size() override {
         struct stat st;
         if (::fstat(fd_, &st) != 0) return std::nullopt;
@@ -80,6 +91,8 @@ public:
         pos_ = static_cast<std::size_t>(offset);
         return true;
     }
+    // Read whole at the open: it cannot change afterwards.
+    std::optional<FileState> state() override { return FileState{data_.size(), 0}; }
 
 private:
     std::string data_;
@@ -172,7 +185,8 @@ struct timespec timespec_of(FileTicks ticks) {
 
 int open_regular(const std::string& path, int flags, mode_t mode, int dirfd) {
     struct stat st;
-    if (::fstatat(dirfd, path.c_str(), &st, 0) == 0) {
+    const int stat_flags = (flags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0;
+    if (::fstatat(dirfd, path.c_str(), &st, stat_flags) == 0) {
         // Devices, pipes, sockets and directories have no contents to
         // catalogue, and none is a file the program keeps: not opened.
         if (!S_ISREG(st.st_mode)) {
@@ -286,22 +300,49 @@ bool PosixSystem::exists(std::u16string_view path) {
     return ::lstat(to_bytes(path).c_str(), &st) == 0;
 }
 
-std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool) {
+std::unique_ptr<InputFile> PosixSystem::open_contents(std::u16string_view path, int flags) {
     const std::string p = to_bytes(path);
     // A file of the directory the walk is listing opens relative to it.
     const auto at = walk_.inside_listed(p);
-    const int fd = at ? open_regular(at->name, O_RDONLY, 0, at->dirfd) : open_regular(p, O_RDONLY);
+    const int fd = at ? open_regular(at->name, flags, 0, at->dirfd) : open_regular(p, flags);
     if (fd >= 0) return std::make_unique<FdInput>(fd, true);
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);
     if (!sp) return nullptr;
     if (sp->stream.empty()) {  // "file::$DATA" is the file itself
-        const int main_fd = open_regular(sp->file, O_RDONLY);
+        const int main_fd = open_regular(sp->file, flags);
         return main_fd >= 0 ? std::make_unique<FdInput>(main_fd) : nullptr;
     }
     auto value = read_stream(*sp);
     if (!value) return nullptr;
     return std::make_unique<MemoryInput>(std::move(*value));
+}
+
+std::unique_ptr<InputFile> PosixSystem::open_read(std::u16string_view path, bool) {
+    return open_contents(path, O_RDONLY);
+}
+
+std::unique_ptr<InputFile> PosixSystem::open_entry(std::u16string_view path, bool) {
+    return open_contents(path, O_RDONLY | O_NOFOLLOW);
+}
+
+std::optional<std::u16string> PosixSystem::link_target(std::u16string_view path) {
+    const std::string p = strip_trailing_separators(to_bytes(path));
+    const auto at = walk_.inside_listed(p);
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t n =
+            at ? ::readlinkat(at->dirfd, at->name.c_str(), target.data(), target.size())
+               : ::readlink(p.c_str(), target.data(), target.size());
+        if (n < 0) return std::nullopt;
+        // A target that filled the buffer may have been cut: ask again with more room.
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return from_bytes(target);
+        }
+        if (target.size() >= (1u << 20)) return std::nullopt;
+        target.resize(target.size() * 4);
+    }
 }
 
 std::unique_ptr<UpdateFile> PosixSystem::open_update(std::u16string_view path, bool create) {

@@ -200,6 +200,8 @@ public:
     bool exists(std::u16string_view path) override;
 
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
+    std::unique_ptr<InputFile> open_entry(std::u16string_view path, bool fallback_route) override;
+    std::optional<std::u16string> link_target(std::u16string_view path) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
     StreamListing named_streams(std::u16string_view path) override;
 
@@ -250,6 +252,9 @@ public:
     std::u16string wide(std::string_view text) override { return from_bytes(text); }
 
 private:
+    // open_read and open_entry: a file or a named stream, with open(2) flags.
+    std::unique_ptr<InputFile> open_contents(std::u16string_view path, int flags);
+
     std::unique_ptr<Sink> stdout_sink_;
     std::unique_ptr<Sink> stderr_sink_;
     XattrSupport xattrs_;

@@ -64,6 +64,7 @@ void fill_full(const struct statx& st, int dirfd, const char* at_name,
                                   dirfd, at_name);
     }
     out.attributes = compute_attributes(facts, hidden_name, dos);
+    out.link = S_ISLNK(facts.mode);
     out.size = (S_ISDIR(facts.mode) || S_ISLNK(facts.mode)) ? 0 : st.stx_size;
     out.creation =
         (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
@@ -136,6 +137,7 @@ private:
             EntryFacts facts;
             facts.mode = mode_of_type(e.type) | S_IWUSR;
             out.attributes = compute_attributes(facts, hidden_name, std::nullopt);
+            out.link = S_ISLNK(facts.mode);
             return true;
         }
         EntryFacts facts;
@@ -150,6 +152,7 @@ private:
         }
         if (S_ISLNK(facts.mode)) facts.target_is_directory = target_is_directory(dirfd_, at);
         out.attributes = compute_attributes(facts, hidden_name, std::nullopt);
+        out.link = S_ISLNK(facts.mode);
         return true;
     }
 
@@ -329,6 +332,8 @@ public:
             const std::u16string_view name = l.shown_name(e);
             if (!every_ && !mask_matches(mask_, name)) continue;
             out.attributes = e.attributes;
+            // Only a symbolic link is a reparse point here.
+            out.link = (e.attributes & attr::reparse_point) != 0;
             out.size = e.size;
             out.creation = e.creation;
             out.access = e.access;

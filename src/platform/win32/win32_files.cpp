@@ -2,8 +2,12 @@
 // and text output.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/win32/win32_internal.hpp"
+// After windows.h, which it needs.
+#include <winioctl.h>
+
 #include "platform/win32/win32_rules.hpp"
 
 namespace platform::win32 {
@@ -22,6 +26,14 @@ public:
         LARGE_INTEGER to;
         to.QuadPart = static_cast<LONGLONG>(offset);
         return ::SetFilePointerEx(h_.get(), to, nullptr, FILE_BEGIN) != FALSE;
+    }
+    // The size of the stream the handle reads; the write time stands for
+    // the change, which is moved by every write.
+    std::optional<FileState> state() override {
+        const auto bytes = size();
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!bytes || !::GetFileInformationByHandle(h_.get(), &info)) return std::nullopt;
+        return FileState{*bytes, ticks_of(info.ftLastWriteTime)};
     }
     std::optional<std::uint64_t> size() override {
         LARGE_INTEGER size;
@@ -82,6 +94,27 @@ bool on_disk(HANDLE h) {
 HANDLE open_existing(std::u16string_view path, DWORD access, DWORD share, DWORD flags) {
     const std::wstring p = to_w(path);
     return ::CreateFileW(p.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+// What an entry opened on itself (not through its reparse point) holds.
+enum class Opened {
+    contents,
+    link,           // a name surrogate: its contents are another entry's
+    other_reparse,  // deduplicated, in the cloud: its file system supplies the contents
+};
+
+Opened opened_kind(HANDLE h) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) {
+        if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return Opened::contents;
+        return IsReparseTagNameSurrogate(tag.ReparseTag) ? Opened::link : Opened::other_reparse;
+    }
+    // A system that cannot tell the tag: an entry that may be a link is not read.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileInformationByHandle(h, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return Opened::contents;
+    return Opened::link;
 }
 
 }  // namespace
@@ -171,35 +204,71 @@ bool Win32System::exists(std::u16string_view path) {
 }
 
 std::unique_ptr<InputFile> Win32System::open_read(std::u16string_view path, bool fallback_route) {
-    if (fallback_route) return open_input(path, true);
+    return open_routes(path, fallback_route, false);
+}
+
+std::unique_ptr<InputFile> Win32System::open_entry(std::u16string_view path, bool fallback_route) {
+    return open_routes(path, fallback_route, true);
+}
+
+std::unique_ptr<InputFile> Win32System::open_routes(std::u16string_view path, bool fallback_route,
+                                                    bool entry) {
+    if (fallback_route) return open_input(path, true, entry);
     // The backup-semantics route is tried under the ANSI code page and,
     // when refused, once more under the OEM one; ANSI is put back after,
     // because searches and time queries expect it.
     use_ansi_file_apis();
-    if (auto file = open_input(path, false)) return file;
+    if (auto file = open_input(path, false, entry)) return file;
     ::SetFileApisToOEM();
-    auto file = open_input(path, false);
+    auto file = open_input(path, false, entry);
     use_ansi_file_apis();
     return file;
 }
 
-std::unique_ptr<InputFile> Win32System::open_input(std::u16string_view path, bool fallback_route) {
+std::unique_ptr<InputFile> Win32System::open_input(std::u16string_view path, bool fallback_route,
+                                                   bool entry) {
+    // An entry is opened on itself first, so that a link is seen as one
+    // rather than followed.
+    const DWORD own = entry ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
     HANDLE h;
     if (fallback_route) {
         // The runtime's plain open: read access that tolerates writers.
         h = open_existing(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | own);
     } else {
         // Backup semantics read what the backup privilege allows; sharing
         // reads only, so a file being written is refused, not read half.
         h = open_existing(path, GENERIC_READ, FILE_SHARE_READ,
                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN |
                               FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                              FILE_ATTRIBUTE_SYSTEM);
+                              FILE_ATTRIBUTE_SYSTEM | own);
     }
     Handle handle(h);
     if (!handle.valid() || !on_disk(handle.get())) return nullptr;
+    if (entry) {
+        switch (opened_kind(handle.get())) {
+            case Opened::contents:
+                break;
+            case Opened::link:
+                return nullptr;
+            case Opened::other_reparse:
+                handle.close();
+                return open_input(path, fallback_route, false);
+        }
+    }
     return std::make_unique<HandleInput>(std::move(handle));
+}
+
+std::optional<std::u16string> Win32System::link_target(std::u16string_view path) {
+    Handle h(open_existing(path, FILE_READ_ATTRIBUTES, share_all,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
+    if (!h.valid()) return std::nullopt;
+    std::vector<unsigned char> data(16 * 1024);  // the largest reparse data there is
+    DWORD got = 0;
+    if (!::DeviceIoControl(h.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                           static_cast<DWORD>(data.size()), &got, nullptr))
+        return std::nullopt;
+    return reparse_link_target(data.data(), got);
 }
 
 std::unique_ptr<UpdateFile> Win32System::open_update(std::u16string_view path, bool create) {

@@ -145,6 +145,8 @@ public:
     bool exists(std::u16string_view path) override;
 
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
+    std::unique_ptr<InputFile> open_entry(std::u16string_view path, bool fallback_route) override;
+    std::optional<std::u16string> link_target(std::u16string_view path) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
     StreamListing named_streams(std::u16string_view path) override;
 
@@ -197,8 +199,12 @@ public:
     bool text_lines_crlf() override { return true; }
 
 private:
-    // One attempt at open_read, without the code-page retry.
-    std::unique_ptr<InputFile> open_input(std::u16string_view path, bool fallback_route);
+    // open_read, or with `entry` open_entry.
+    std::unique_ptr<InputFile> open_routes(std::u16string_view path, bool fallback_route,
+                                           bool entry);
+    // One attempt of open_routes, without the code-page retry.
+    std::unique_ptr<InputFile> open_input(std::u16string_view path, bool fallback_route,
+                                          bool entry);
 
     std::unique_ptr<Sink> stdout_sink_;
     std::unique_ptr<Sink> stderr_sink_;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -71,6 +72,42 @@ inline StreamHeader parse_stream_header(const unsigned char* p) {
                                        (static_cast<std::uint64_t>(little_endian32(p + 12)) << 32));
     h.name_bytes = little_endian32(p + 16);
     return h;
+}
+
+// The target named by a link's reparse data (the answer to
+// FSCTL_GET_REPARSE_POINT): a symbolic link's or a junction's print name,
+// else its substitute name without its "\??\" prefix. Nothing for another
+// kind of reparse point or for data that does not hold together.
+inline constexpr std::uint32_t reparse_tag_mount_point = 0xA0000003u;
+inline constexpr std::uint32_t reparse_tag_symlink = 0xA000000Cu;
+inline std::optional<std::u16string> reparse_link_target(const unsigned char* data,
+                                                         std::size_t size) {
+    const auto at16 = [&](std::size_t i) {
+        return static_cast<std::size_t>(data[i] | (static_cast<unsigned>(data[i + 1]) << 8));
+    };
+    if (size < 16) return std::nullopt;
+    const std::uint32_t tag = little_endian32(data);
+    std::size_t names_at = 0;
+    if (tag == reparse_tag_symlink)
+        names_at = 20;  // after the flags
+    else if (tag == reparse_tag_mount_point)
+        names_at = 16;
+    else
+        return std::nullopt;
+    const auto name = [&](std::size_t offset, std::size_t length) -> std::optional<std::u16string> {
+        const std::size_t from = names_at + offset;
+        if (length % 2 != 0 || from > size || length > size - from) return std::nullopt;
+        std::u16string text(length / 2, u'\0');
+        for (std::size_t i = 0; i < text.size(); ++i)
+            text[i] = static_cast<char16_t>(at16(from + 2 * i));
+        return text;
+    };
+    if (size < names_at) return std::nullopt;
+    auto shown = name(at16(12), at16(14));
+    if (shown && !shown->empty()) return shown;
+    auto substitute = name(at16(8), at16(10));
+    if (substitute && substitute->starts_with(u"\\??\\")) substitute->erase(0, 4);
+    return substitute;
 }
 
 // Seconds since 1970 of a local civil time read as if it were UTC; fields

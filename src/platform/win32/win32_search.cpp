@@ -13,6 +13,10 @@ void fill(const WIN32_FIND_DATAW& found, FindData& out) {
     out.write = ticks_of(found.ftLastWriteTime);
     out.name = from_w(found.cFileName);
     out.short_name = from_w(found.cAlternateFileName);
+    // With the reparse-point bit the search tells the tag: a symbolic link
+    // or a junction names another entry; a deduplicated file does not.
+    out.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+               IsReparseTagNameSurrogate(found.dwReserved0);
 }
 
 class Win32Search final : public DirSearch {
