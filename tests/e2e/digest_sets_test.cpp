@@ -158,7 +158,8 @@ TEST(HashSet, EachModeListsTheSameHalfOrTheOther) {
     e2e::TempTree tree, sets;
     std::set<std::string> in_set, outside, all;
     for (int i = 0; i < 12; ++i) {
-        const std::string name = (i % 2 ? "b" : "a") + std::to_string(i);
+        std::string name(1, i % 2 ? 'b' : 'a');
+        name += std::to_string(i);
         tree.file(name, content(100 + i * 37));
         (i % 2 ? outside : in_set).insert(name);
         all.insert(name);
