@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/run_end.hpp"
+
 namespace filarix {
 namespace {
 
@@ -153,6 +155,9 @@ void run_file_command(Run& run, const std::u16string& complete_path,
         run.command_failure_reported = true;
         run.std_err.printf("\ncould not start the command %s\n", run.sys.narrow(program).c_str());
     }
+    // An interrupt that ended the command ends the run here, even after
+    // the last file, instead of passing for a normal end.
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
 }
 
 }  // namespace filarix

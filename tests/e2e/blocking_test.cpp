@@ -32,23 +32,32 @@ e2e::Result run_in_shell(const std::string& line, const std::vector<std::string>
     return e2e::run(words, {}, false, env, std::nullopt, "/bin/bash");
 }
 
+// Waits until `seen` holds; false when 10 s went by first.
+bool wait_until(const std::function<bool()>& seen) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < give_up) {
+        if (seen()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 // Waits until the process sleeps in a system call that `wanted` accepts,
 // as /proc shows it; false when it ended first or 10 s went by.
 bool asleep_in(pid_t pid, const std::function<bool(long)>& wanted) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < give_up) {
-        const std::string stat = read_file(proc + "/stat");
-        // The state follows the parenthesised name, which may hold anything.
-        const auto name_end = stat.rfind(") ");
-        const char state = name_end == std::string::npos ? 'Z' : stat[name_end + 2];
-        if (state == 'Z') return false;
-        std::istringstream call(read_file(proc + "/syscall"));
-        long number = -1;
-        if (state == 'S' && call >> number && number >= 0 && wanted(number)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    bool ended = false;
+    return wait_until([&] {
+               const std::string stat = read_file(proc + "/stat");
+               // The state follows the parenthesised name, which may hold anything.
+               const auto name_end = stat.rfind(") ");
+               const char state = name_end == std::string::npos ? 'Z' : stat[name_end + 2];
+               ended = state == 'Z';
+               std::istringstream call(read_file(proc + "/syscall"));
+               long number = -1;
+               return ended || (state == 'S' && call >> number && number >= 0 && wanted(number));
+           }) &&
+           !ended;
 }
 
 // A process waiting in open(2) on the other end of a pipe: as long as it
@@ -203,6 +212,24 @@ TEST(Blocking, ASignalWhileWaitingForInputEndsTheRunWithTheTotals) {
         EXPECT_TRUE(has(result.err, "\n  0 directories, 0 files, 0 bytes, 0.00 MB")) << result.err;
         EXPECT_TRUE(result.err.ends_with("\nExit Status: USER_ABORTED\n\n")) << result.err;
     }
+}
+
+// A per-file command that never ends by itself: a terminate request sent
+// to the program alone is passed on, and the run ends with its totals.
+TEST(Blocking, ATerminateRequestDuringACommandReachesTheCommand) {
+    TempTree t;
+    t.file("tree/a.txt", "abc");
+    e2e::Child child({t.path("tree"), "-e", "/usr/bin/tail -f %"});
+    const std::string children = "/proc/" + std::to_string(child.pid()) + "/task/" +
+                                 std::to_string(child.pid()) + "/children";
+    pid_t command = 0;
+    ASSERT_TRUE(wait_until(
+        [&] { return (std::istringstream(read_file(children)) >> command) && command > 0; }));
+    ASSERT_TRUE(asleep_in(command, [](long) { return true; }));
+    ASSERT_EQ(::kill(child.pid(), SIGTERM), 0);
+    const auto result = child.finish();
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_TRUE(result.err.ends_with("\nExit Status: USER_ABORTED\n\n")) << result.err;
 }
 
 TEST(Blocking, AReaderThatGoesAwayIsAWriteErrorAndTheLogIsComplete) {

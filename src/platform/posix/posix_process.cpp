@@ -50,10 +50,20 @@ int run_and_wait(const char* program, const std::vector<char*>& argv) {
     do got = ::read(report[0], &error, sizeof error);
     while (got < 0 && errno == EINTR);
     ::close(report[0]);
+    // An interrupt meant for this program alone (SIGTERM to its pid) is
+    // passed on, so that a command that would wait for ever (a reader of a
+    // pipe, say) cannot keep the run from ending.
     int status = 0;
     pid_t waited;
-    do waited = ::waitpid(pid, &status, 0);
-    while (waited < 0 && errno == EINTR);
+    bool passed_on = false;
+    for (;;) {
+        if (!passed_on && interrupt_pending()) {
+            ::kill(pid, SIGTERM);
+            passed_on = true;
+        }
+        waited = ::waitpid(pid, &status, 0);
+        if (waited >= 0 || errno != EINTR) break;
+    }
     if (got == static_cast<ssize_t>(sizeof error) || waited < 0) return -1;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
