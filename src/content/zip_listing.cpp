@@ -57,7 +57,7 @@ std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t
 
     const ZipWalk walk = walk_zip_members(*file, size, [&](const ZipMember& member) {
         if (table_row) {
-            log->put(table_row(archive + u">>" + member_name(run, member), member));
+            log->put_exact(table_row(archive + u">>" + member_name(run, member), member));
             ++run.counts.zip_members_listed;
             return;
         }
