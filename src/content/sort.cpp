@@ -939,7 +939,8 @@ bool close_outputs(Run& run) {
         return false;
     }
     run.sorted = true;
-    sort_output_file(run, run.s.output_name);
+    // Rows that went to a device (/dev/null) cannot be read back to sort.
+    if (!run.output_file->is_device()) sort_output_file(run, run.s.output_name);
     return true;
 }
 

@@ -52,7 +52,7 @@ std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t
         if (run.sys.interrupted()) end_run(exit_code::user_aborted);
         const std::u16string name = zip_member_name(member);
         if (table_row) {
-            log->put(table_row(archive + u">>" + name, member));
+            log->put_exact(table_row(archive + u">>" + name, member));
             ++run.counts.zip_members_listed;
             return;
         }

@@ -17,7 +17,7 @@ using ZipNameColumn = std::function<std::string(std::u16string_view column)>;
 
 struct ZipMember;
 // A member's whole line in a CSV or JSON Lines listing, from its name as
-// the archive's path, ">>" and the member's name.
+// the archive's path, ">>" and the member's name; written byte for byte.
 using ZipTableRow = std::function<std::string(std::u16string_view name, const ZipMember& member)>;
 
 // Lists the members of the file when it is a ZIP archive, on the ZIP log

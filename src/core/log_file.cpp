@@ -56,6 +56,9 @@ void clean_log_end(Run& run, std::u16string_view name) {
     auto file = run.sys.open_update(name, false);
     if (!file) file = run.sys.open_update(name, true);
     if (!file) {
+        // A device such as /dev/null takes the log and keeps no end to clean.
+        const auto sink = run.sys.open_text(name, platform::OpenMode::append);
+        if (sink && sink->is_device()) return;
         run.std_err.printf("\n%s\n%d\nerror opening %s\n", source_tag, open_error_number,
                            shown_name(run.sys, name).c_str());
         end_run(exit_code::output_file);

@@ -15,28 +15,33 @@ OutStream::OutStream(platform::Sink& sink)
     : sink_(&sink),
       buffer_(new char[buffer_size]),
       capacity_(buffer_size),
-      terminal_(sink.is_terminal()) {}
+      terminal_(sink.is_terminal()),
+      crlf_(sink.lines_end_crlf()),
+      device_(sink.is_device()) {}
 
 OutStream::OutStream(std::unique_ptr<platform::Sink> sink)
     : sink_(sink.get()),
       owned_(std::move(sink)),
       buffer_(new char[buffer_size]),
       capacity_(buffer_size),
-      terminal_(sink_->is_terminal()) {}
+      terminal_(sink_->is_terminal()),
+      crlf_(sink_->lines_end_crlf()),
+      device_(sink_->is_device()) {}
 
 OutStream::~OutStream() {
-    if (!closed_) flush();
+    // A diverted stream has nothing of its own, and its target may be gone.
+    if (!closed_ && divert_ == nullptr) flush();
 }
 
 void OutStream::make_room(std::size_t size) {
     if (capacity_ - used_ >= size) return;
-    if (mark_ == no_mark) {
+    if (mark_ == no_mark && !held_) {
         flush();
         return;
     }
-    flush_to_mark();
+    if (!held_) flush_to_mark();
     if (capacity_ - used_ >= size) return;
-    // A record longer than the buffer: the buffer grows to hold it, once.
+    // A record longer than the buffer, or held text: the buffer grows.
     std::size_t grown = capacity_ * 2;
     while (grown - used_ < size) grown *= 2;
     std::unique_ptr<char[]> bigger(new char[grown]);
@@ -72,8 +77,30 @@ void OutStream::after_write() {
 }
 
 std::size_t OutStream::put(std::string_view text) {
+    if (divert_ != nullptr) return divert_->put(text);
     if (closed_) return 0;
-    if (text.size() >= capacity_ && mark_ == no_mark) {
+    if (!crlf_ || text.find('\n') == std::string_view::npos) return put_bytes(text);
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            put_bytes(text.substr(start));
+            break;
+        }
+        put_bytes(text.substr(start, end - start));
+        put_bytes("\r\n");
+        start = end + 1;
+    }
+    return text.size();
+}
+
+std::size_t OutStream::put_exact(std::string_view bytes) {
+    if (divert_ != nullptr) return divert_->put_exact(bytes);
+    return put_bytes(bytes);
+}
+
+std::size_t OutStream::put_bytes(std::string_view text) {
+    if (closed_) return 0;
+    if (text.size() >= capacity_ && mark_ == no_mark && !held_) {
         flush();
         sent_line_ends_ += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
         if (!failed_ && !sink_->write(text.data(), text.size())) failed_ = true;
@@ -111,6 +138,12 @@ int OutStream::printf(const char* format, ...) {
     va_end(args);
     if (n < 0) return 0;
     if (static_cast<std::size_t>(n) < room) {
+        const std::string_view text(buffer_.get() + used_, static_cast<std::size_t>(n));
+        // Line ends to widen, or a stream elsewhere: the text goes the way put takes.
+        if (divert_ != nullptr || (crlf_ && text.find('\n') != std::string_view::npos)) {
+            put(std::string(text));
+            return n;
+        }
         used_ += static_cast<std::size_t>(n);
         after_write();
         return n;
@@ -130,7 +163,29 @@ std::uint64_t OutStream::line_ends() const {
            static_cast<std::uint64_t>(std::count(buffer_.get(), buffer_.get() + used_, '\n'));
 }
 
+void OutStream::release() {
+    held_ = false;
+    if (flush_held_) flush();
+    flush_held_ = false;
+}
+
+void OutStream::divert_to(OutStream& other) {
+    held_ = false;
+    mark_ = no_mark;
+    // What is here has its line ends already, as the other stream writes them.
+    if (used_ > 0) other.put_exact(std::string_view(buffer_.get(), used_));
+    used_ = 0;
+    divert_ = &other;
+    if (flush_held_) other.flush();
+    flush_held_ = false;
+}
+
 bool OutStream::flush() {
+    if (divert_ != nullptr) return divert_->flush();
+    if (held_ && !terminal_) {
+        flush_held_ = true;
+        return !failed_;
+    }
     // Inside a record only the finished lines before it go out.
     if (mark_ != no_mark) {
         flush_to_mark();

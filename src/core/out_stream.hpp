@@ -23,11 +23,25 @@ public:
     OutStream& operator=(const OutStream&) = delete;
     ~OutStream();
 
-    // Each returns the number of characters written.
+    // Each returns the number of characters written. On a sink whose lines
+    // end with CR LF each "\n" of the text is written as "\r\n".
     std::size_t put(std::string_view text);
     std::size_t put(char c);
     std::size_t repeat(char c, std::size_t count);
     int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Bytes written as they are on every sink: a CSV row carries a line
+    // feed of a name as the name has it.
+    std::size_t put_exact(std::string_view bytes);
+
+    // While held, nothing is written (but to a terminal, where a person
+    // reads it): the buffer grows, so that text written before anyone knows
+    // where it belongs can still be sent elsewhere. A flush asked for
+    // meanwhile is done on release.
+    void hold() { held_ = true; }
+    void release();
+    // From now on everything written here goes to `other`, the text not
+    // yet written first; this stream writes nothing of its own any more.
+    void divert_to(OutStream& other);
 
     // A record is written whole or not at all: between begin_record and
     // end_record its bytes stay in the buffer (which grows if it must), so
@@ -43,11 +57,13 @@ public:
     bool failed() const { return failed_; }
     bool closed() const { return closed_; }
     bool is_terminal() const { return terminal_; }
+    bool is_device() const { return device_; }
     // Line feeds written so far, the buffered ones included: the sort keeps
     // the lines before the first record where they are.
     std::uint64_t line_ends() const;
 
 private:
+    std::size_t put_bytes(std::string_view bytes);
     void make_room(std::size_t size);
     void after_write();
     // Writes the finished bytes before the mark, keeping the record's own.
@@ -64,6 +80,11 @@ private:
     bool failed_ = false;
     bool closed_ = false;
     bool terminal_ = false;
+    bool crlf_ = false;
+    bool device_ = false;
+    bool held_ = false;
+    bool flush_held_ = false;
+    OutStream* divert_ = nullptr;
 };
 
 }  // namespace filarix

@@ -14,7 +14,7 @@ OutStream& Run::output() {
             if (output_file) return *output_file;
             break;
         case ListingTarget::standard_output:
-            return std_out;
+            return rows_out ? *rows_out : std_out;
         case ListingTarget::standard_error:
             break;
     }
@@ -35,11 +35,19 @@ Run::~Run() {
     // Whatever ended the run, nothing already formatted is lost.
     if (output_file) output_file->flush();
     if (log) log->flush();
+    if (rows_out) rows_out->flush();
     std_out.flush();
     std_err.flush();
 }
 
+void keep_standard_output_for_rows(Run& run) {
+    if (run.rows_out) return;
+    run.rows_out = std::make_unique<OutStream>(run.sys.standard_output());
+    run.std_out.divert_to(run.std_err);
+}
+
 [[noreturn]] void end_process(Run& run, int code) {
+    if (run.rows_out) run.rows_out->flush();
     run.std_out.flush();
     run.std_err.flush();
     throw ProcessExit{code};

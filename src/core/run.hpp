@@ -162,6 +162,9 @@ struct Run {
     // ----- streams, each with one owner -----
     OutStream std_out;
     OutStream std_err;
+    // The standard output of a CSV or JSON Lines run, which carries rows
+    // alone: std_out's notices go to the error stream then.
+    std::unique_ptr<OutStream> rows_out;
     std::unique_ptr<OutStream> output_file;  // the listing file, when one is open
     ListingTarget listing_target = ListingTarget::standard_output;
     std::unique_ptr<OutStream> log;  // the accounting log
@@ -223,5 +226,10 @@ struct Run {
 
 // Ends the process at once, without a summary.
 [[noreturn]] void end_process(Run& run, int code);
+
+// Keeps the standard output for the rows of a CSV or JSON Lines listing:
+// every notice written to std_out from now on, and what it still holds,
+// goes to the error stream.
+void keep_standard_output_for_rows(Run& run);
 
 }  // namespace filarix

@@ -298,7 +298,9 @@ int terminate_run(Run& run, int reason) {
     // full disk or a closed pipe behind it is a write error, not a normal end.
     const bool listing_on_out = run.s.OUTPUT == ListingOutput::standard_output;
     const bool listing_on_err = run.s.OUTPUT == ListingOutput::console;
-    if (!run.std_out.flush() && listing_on_out && reason < 2) reason = exit_code::write_error;
+    OutStream& out = run.rows_out ? *run.rows_out : run.std_out;
+    if (!out.flush() && listing_on_out && reason < 2) reason = exit_code::write_error;
+    run.std_out.flush();
     if (reason > 1) run.std_err.printf("\nExit Status: %s\n\n", exit_reason_text(reason));
     if (!run.std_err.flush() && listing_on_err && reason < 2) reason = exit_code::write_error;
     run.exit_reason = reason;

@@ -23,16 +23,30 @@ bool is_option_argument(const Run& run, std::u16string_view argument) {
 }
 
 void parse_settings(Run& run) {
-    read_environment(run);
-    bool skip_ini = false;
-    for (std::size_t i = 1; i < run.args.size(); ++i)
-        if (run.args[i] == u"-.ini") skip_ini = true;
-    if (!skip_ini) read_ini_file(run);
+    // Whether the standard output is for rows alone is known only once
+    // every source has spoken: what they write there waits until then, or
+    // until a source ends the run.
+    run.std_out.hold();
+    const auto settle_standard_output = [&run] {
+        if (run.s.table_format) keep_standard_output_for_rows(run);
+        run.std_out.release();
+    };
+    try {
+        read_environment(run);
+        bool skip_ini = false;
+        for (std::size_t i = 1; i < run.args.size(); ++i)
+            if (run.args[i] == u"-.ini") skip_ini = true;
+        if (!skip_ini) read_ini_file(run);
 
-    std::size_t i = 1;
-    for (; i < run.args.size() && !is_option_argument(run, run.args[i]); ++i)
-        add_bare_argument(run, run.args[i]);
-    parse_options(run, i);
+        std::size_t i = 1;
+        for (; i < run.args.size() && !is_option_argument(run, run.args[i]); ++i)
+            add_bare_argument(run, run.args[i]);
+        parse_options(run, i);
+    } catch (...) {
+        settle_standard_output();
+        throw;
+    }
+    settle_standard_output();
     apply_consistency_rules(run);
 }
 

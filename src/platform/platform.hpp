@@ -150,17 +150,24 @@ public:
     virtual bool set_end(std::uint64_t offset) = 0;
 };
 
-// The raw end of an output stream; buffering and formatting are the
-// caller's (see record/out_stream.hpp).
+// The raw end of an output stream; buffering, formatting and line ends are
+// the caller's (see core/out_stream.hpp).
 class Sink {
 public:
     virtual ~Sink() = default;
-    // Writes every byte or reports failure.
+    // Writes every byte as it is, or reports failure.
     virtual bool write(const char* data, std::size_t size) = 0;
+    // Its lines end with CR LF, as a Windows text file or standard stream's
+    // do: the stream over it writes each "\n" of its text as "\r\n", while
+    // bytes it must keep exact (a CSV row) go out unchanged.
+    virtual bool lines_end_crlf() const { return false; }
     virtual bool flush() { return true; }
     virtual bool close() { return true; }
     // A person is watching it: the caller flushes at line ends.
     virtual bool is_terminal() const { return false; }
+    // A character device (/dev/null, NUL): nothing written to it can be
+    // read back.
+    virtual bool is_device() const { return false; }
 };
 
 enum class OpenMode { write, append };
@@ -229,6 +236,8 @@ public:
     // program keeps (INI, log, memo, listing, label file): a pipe or a
     // device is refused as a file that cannot be opened, without waiting
     // and, where the system can tell beforehand, without being opened.
+    // open_text alone also opens a character device (/dev/null, NUL), the
+    // usual way to discard what is written; nothing is ever read from one.
     // Opens a file or a named stream ("file:name") for sequential reading.
     // The fallback route is the runtime's plain open, which shares more.
     virtual std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) = 0;

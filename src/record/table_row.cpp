@@ -136,7 +136,7 @@ void TableRow::text(Field f, std::string_view bytes) {
 }
 
 void TableRow::name(Field f, const platform::PathSyntax& syntax, std::u16string_view name) {
-    const std::string bytes = to_utf8(syntax, name).bytes;
+    const std::string bytes = to_utf8_whole(syntax, name);
     text(f, bytes);
     if (f != Field::path || shown_exactly(bytes)) return;
     static constexpr char digits[] = "0123456789abcdef";
@@ -192,8 +192,11 @@ std::string TableRow::render(const Run& run) const {
         }
         first = false;
     }
-    // A CSV row ends in CR LF; where text files add the CR, "\n" does it.
-    out += json ? "}\n" : (run.sys.text_lines_crlf() ? "\n" : "\r\n");
+    // The row goes out exactly as it is here: a CSV row ends in CR LF on
+    // every system, while a line feed inside a name stays one; a JSON line
+    // ends as the system's text lines do.
+    if (json) out += '}';
+    out += json && !run.sys.text_lines_crlf() ? "\n" : "\r\n";
     return out;
 }
 

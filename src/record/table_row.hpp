@@ -37,9 +37,9 @@ public:
         if (!iso.empty()) text(f, iso);
     }
 
-    // The row with its line end, as the run's format writes it.
+    // The row's exact bytes with its line end, as the run's format writes it.
     std::string render(const Run& run) const;
-    void write(Run& run, OutStream& out) const { out.put(render(run)); }
+    void write(Run& run, OutStream& out) const { out.put_exact(render(run)); }
 
 private:
     struct Value {

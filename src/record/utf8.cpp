@@ -3,10 +3,10 @@
 namespace filarix {
 
 namespace {
-constexpr std::size_t buffer_limit = 32767;  // 32,768 bytes with the terminator
-}
 
-Utf8Text to_utf8(const platform::PathSyntax& syntax, std::u16string_view text) {
+constexpr std::size_t buffer_limit = 32767;  // 32,768 bytes with the terminator
+
+Utf8Text convert(const platform::PathSyntax& syntax, std::u16string_view text, bool whole) {
     Utf8Text out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
@@ -17,8 +17,8 @@ Utf8Text to_utf8(const platform::PathSyntax& syntax, std::u16string_view text) {
             encoded[n++] = static_cast<char>(c - 0xDC00);
         } else {
             if (c >= 0xD800 && c <= 0xDBFF) {
-                if (i + 1 >= text.size()) break;
-                if (text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                if (i + 1 >= text.size() && !whole) break;
+                if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
                     c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
                     ++i;
                 }
@@ -39,10 +39,20 @@ Utf8Text to_utf8(const platform::PathSyntax& syntax, std::u16string_view text) {
                 encoded[n++] = static_cast<char>(0x80 | (c & 0x3F));
             }
         }
-        if (out.bytes.size() + n > buffer_limit) break;
+        if (!whole && out.bytes.size() + n > buffer_limit) break;
         out.bytes.append(encoded, n);
     }
     return out;
+}
+
+}  // namespace
+
+Utf8Text to_utf8(const platform::PathSyntax& syntax, std::u16string_view text) {
+    return convert(syntax, text, false);
+}
+
+std::string to_utf8_whole(const platform::PathSyntax& syntax, std::u16string_view text) {
+    return convert(syntax, text, true).bytes;
 }
 
 }  // namespace filarix

@@ -18,5 +18,9 @@ struct Utf8Text {
 // 32,767 bytes of the conversion buffer. Where the syntax escapes raw bytes
 // of names (U+DC80+byte), those bytes come back unchanged.
 Utf8Text to_utf8(const platform::PathSyntax& syntax, std::u16string_view text);
+// The same without the buffer's limits, for the formats that promise
+// exact names: every unit is kept, however long the text and whatever
+// its last unit.
+std::string to_utf8_whole(const platform::PathSyntax& syntax, std::u16string_view text);
 
 }  // namespace filarix

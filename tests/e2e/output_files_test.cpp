@@ -91,6 +91,35 @@ TEST(OutputFile, AppendKeepsTheOldListingAndPlainOutputEmptiesIt) {
     EXPECT_EQ(read_file(work + "/list.txt").size(), first.size());
 }
 
+// A character device takes the listing or the log as a file would: /dev/null
+// discards them, /dev/full fails every write.
+TEST(OutputFile, CharacterDevicesTakeTheListingAndTheLog) {
+    TempTree t;
+    t.file("tree/a.txt", "alpha");
+    const struct {
+        std::vector<std::string> options;
+        int status;
+        std::string message;
+    } cases[] = {
+        {{"-o", "/dev/null"}, 1, ""},
+        {{"-1", "/dev/null"}, 1, ""},
+        {{"-O", "/dev/null", "-ys"}, 1, ""},  // nothing to read back and sort
+        {{"--CSV", "-O", "/dev/null"}, 1, ""},
+        {{"-o", "/dev/full"}, 9, "\nError writing the listing to /dev/full\n"},
+        {{"-1", "/dev/full"}, 9, "\nError writing the accounting log /dev/full\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{t.path("tree")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        SCOPED_TRACE(c.options[0] + " " + c.options[1]);
+        const auto result = run(args, t.root());
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(result.err.find("can't"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("error opening"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+}
+
 TEST(OutputFile, AccountingLogGetsOneBlockPerRun) {
     TempTree t;
     t.file("tree/a.txt", "alpha");

@@ -188,6 +188,47 @@ TEST(TableFormats, DirectoriesAndLinksCarryNoDigest) {
                              row("link", "/to-secret", "......", "null", secret));
 }
 
+// Whatever else the run has to say, the standard output of a CSV or JSON
+// Lines run holds the header row and the rows alone; the notices go to the
+// error stream.
+TEST(TableFormats, TheStandardOutputHoldsRowsAndTheNoticesGoToTheErrorStream) {
+    e2e::TempTree t;
+    t.file("tree/a.txt", "abc");
+    // A ZIP file that cannot be opened: a pipe that took its name.
+    ASSERT_EQ(::mkfifo(t.path("tree/p.zip").c_str(), 0600), 0);
+    const std::string work = t.dir("work");
+    struct Row {
+        std::vector<std::string> options;
+        std::string notice;
+        std::string ini;
+    };
+    const Row rows[] = {
+        {{"--CSV", "-R"}, "No hashing options were chosen", ""},
+        {{"--JSONL", "--ziplog"}, "Ziplog check, can't open file", ""},
+        {{"--CSV", "-v"}, "Auto logfile created", ""},
+        {{"--JSONL", "-i"}, "disk label: 1000", ""},
+        {{"--CSV", "-ILABEL"}, "disk label: LABEL", ""},
+        {{"--JSONL"}, "Illegal ini file directive STREAM", "[FILARIX64]\nSTREAM\n"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args{t.path("tree"), "-ostdout"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        SCOPED_TRACE(row.options.back());
+        if (!row.ini.empty()) std::ofstream(work + "/filarix64.ini") << row.ini;
+        const auto listed = run(args, work);
+        EXPECT_EQ(listed.status, 1) << listed.err;
+        const bool csv = row.options[0] == "--CSV";
+        std::string expected = csv ? "kind,\nfile,\nfile,\n" : "{\"kind\":\n{\"kind\":\n";
+        std::string got;
+        for (std::size_t at = 0, end; at < listed.out.size(); at = end + 1) {
+            end = std::min(listed.out.find('\n', at), listed.out.size());
+            got += listed.out.substr(at, csv ? 5 : 8) + "\n";
+        }
+        EXPECT_EQ(got, expected) << listed.out;
+        EXPECT_NE(listed.err.find(row.notice), std::string::npos) << listed.err;
+    }
+}
+
 TEST(TableFormats, ProgressShowsAShareOnATerminalAndNothingInAPipe) {
     e2e::TempTree t;
     for (int i = 0; i < 40; ++i) t.file("tree/f" + std::to_string(i), std::string(1000, 'y'));

@@ -59,6 +59,8 @@ public:
     bool flush() override { return !owner_.should_fail(Kind::flush) && inner_->flush(); }
     bool close() override { return !owner_.should_fail(Kind::close) && inner_->close(); }
     bool is_terminal() const override { return inner_->is_terminal(); }
+    bool lines_end_crlf() const override { return inner_->lines_end_crlf(); }
+    bool is_device() const override { return inner_->is_device(); }
 
 private:
     FaultyPlatform& owner_;

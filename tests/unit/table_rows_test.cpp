@@ -96,6 +96,72 @@ TEST(TableRows, EachSplitPartStartsWithTheHeaderRow) {
     EXPECT_EQ(mp.contents(u"C:\\out\\list_01.csv"), header + "file,C:\\d\\f3" + tail);
 }
 
+// A path longer than any system buffer, ending in a lone surrogate, is
+// written whole: its text and its exact bytes.
+TEST(TableRows, AVeryLongPathIsWrittenWhole) {
+    MemoryPlatform mp;
+    mp.add_dir(u"C:\\out");
+    std::u16string path = u"C:\\d";
+    for (int level = 0; level < 180; ++level) path += u"\\" + std::u16string(200, u'n');
+    mp.add_file(path + u"\\f\xD800", "", {.write = jan2});
+    const std::string bytes = platform::utf16_to_utf8_lossless(path) + "\\f";
+    ASSERT_GT(bytes.size(), 36000u);
+    std::string hex;
+    for (const unsigned char c : bytes + "\xED\xA0\x80") {
+        hex += "0123456789abcdef"[c >> 4];
+        hex += "0123456789abcdef"[c & 15];
+    }
+    const std::string shown = bytes + "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD";
+    struct Row {
+        std::u16string format;
+        std::string row;
+    } rows[] = {
+        {u"--CSV", "\r\nfile," + shown + "," + hex + ",0,A.....,1234-ABCD,SYSTEM\r\n"},
+        {u"--JSONL", "\"path\":\"" + shown + "\",\"path_bytes\":\"" + hex + "\",\"size\":0,"},
+    };
+    for (const Row& row : rows) {
+        std::string wanted = row.row;
+        if (row.format == u"--JSONL")
+            for (std::size_t at = 0; (at = wanted.find('\\', at)) != std::string::npos; at += 2)
+                wanted.insert(at, 1, '\\');
+        EXPECT_NE(listing_of(mp, {row.format, u"-t0"}).find(wanted), std::string::npos);
+    }
+}
+
+// Rows of other fields never go under a CSV header row: a listing appended
+// to must name the same fields, or it is left as it was.
+TEST(TableRows, AppendingToACsvListingOfOtherFieldsIsRefused) {
+    const std::string header =
+        "kind,path,path_bytes,size,attributes,volume_serial,volume_label\r\n";
+    const std::string row = "file,C:\\d\\f,,1,A.....,1234-ABCD,SYSTEM\r\n";
+    struct Case {
+        std::string before;
+        std::u16string option;
+        int code;
+        std::string after;
+    } cases[] = {
+        {"", u"-t0", 1, header + row},
+        {header + row, u"-t0", 1, header + row + row},
+        {header + row, u"-5", 4, header + row},
+        {header + row, u"-t3", 4, header + row},
+        {"\n  PATH   SIZE\n", u"-t0", 4, "\n  PATH   SIZE\n"},
+    };
+    for (const Case& c : cases) {
+        MemoryPlatform mp;
+        mp.add_file(u"C:\\d\\f", "1", {.write = jan2});
+        mp.add_file(u"C:\\out\\list.csv", c.before);
+        const RunResult r = run_in_memory(
+            mp, {u"filarix64", u"C:\\d", u"--CSV", u"-O", u"C:\\out\\list.csv", u"-t0", c.option});
+        SCOPED_TRACE(c.before + platform::utf16_to_utf8_lossless(c.option));
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_EQ(mp.contents(u"C:\\out\\list.csv"), c.after);
+        EXPECT_EQ(r.err.find("can't append to output file C:\\out\\list.csv: its header row names "
+                             "other fields than this run writes\n") != std::string::npos,
+                  c.code == 4)
+            << r.err;
+    }
+}
+
 TEST(TableRows, Utf8IsCheckedCharacterByCharacter) {
     struct Row {
         std::string bytes;

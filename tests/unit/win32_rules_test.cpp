@@ -74,33 +74,6 @@ TEST(Win32Rules, CommandArgumentsSurviveTheRuntimeParser) {
     }
 }
 
-TEST(Win32Rules, TextOutputWritesEachLineEndAsCrLf) {
-    struct Case {
-        std::string in;
-        std::string out;
-    };
-    const Case cases[] = {
-        {"", ""},
-        {"no end", "no end"},
-        {"a\n", "a\r\n"},
-        {"\n\n", "\r\n\r\n"},
-        {"a\nb\nc", "a\r\nb\r\nc"},
-        {"\r progress\b\b", "\r progress\b\b"},  // a lone CR stays as it is
-        {"x\r\n", "x\r\r\n"},                    // as the runtime does it
-    };
-    for (const auto& c : cases) {
-        std::string got;
-        EXPECT_TRUE(write_with_crlf(c.in, [&](std::string_view part) {
-            got += part;
-            return true;
-        }));
-        EXPECT_EQ(got, c.out) << c.in;
-    }
-    int calls = 0;
-    EXPECT_FALSE(write_with_crlf("a\nb\n", [&](std::string_view) { return ++calls < 2; }));
-    EXPECT_EQ(calls, 2);  // nothing more is written after the failure
-}
-
 TEST(Win32Rules, StreamHeaderFieldsAreLittleEndian) {
     const unsigned char raw[stream_header_size] = {0x04, 0,    0,    0,  // alternate data
                                                    0x08, 0,    0,    0,  // attributes

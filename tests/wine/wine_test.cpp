@@ -3,6 +3,7 @@
 // field comparison with the Linux build's listing of the same tree.
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "../support/zip_fixtures.hpp"
@@ -146,6 +147,45 @@ TEST(Wine, ListingFileHasItsHeaderAndAppendKeepsTheOldListing) {
     const std::string both = wine::read_windows_text(work + "/list.txt");
     EXPECT_EQ(both.substr(0, first.size()), first);
     EXPECT_EQ(records_of(both).size(), 2u) << both;
+}
+
+// A CSV listing ends each row with CR LF and keeps a line feed inside a
+// name as the name has it, so that the name reads back exact; a JSON line
+// escapes it.
+TEST(Wine, CsvRowsEndInCrLfAndANameKeepsItsLineFeed) {
+    TempTree t;
+    t.dir("tree");
+    const auto zipped = e2e::run({"-c",
+                                  "import zipfile,sys\n"
+                                  "z=zipfile.ZipFile(sys.argv[1],'w')\n"
+                                  "z.writestr('new\\nline.txt','abc')\nz.close()",
+                                  t.path("tree/arc.zip")},
+                                 {}, false, {}, std::nullopt, "/usr/bin/python3");
+    ASSERT_EQ(zipped.status, 0) << zipped.err;
+    const std::string work = t.dir("work");
+    const struct {
+        const char* format;
+        std::string member;
+        long line_feeds;
+        long carriage_returns;  // one per row
+    } cases[] = {
+        {"--CSV", "\r\nzip member,\"" + windows_path(t.path("tree/arc.zip")) + ">>new\nline.txt\",",
+         4, 3},
+        {"--JSONL", ">>new\\nline.txt\",", 2, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        const std::string list = work + "/list" + c.format;
+        ASSERT_EQ(run_exe({windows_path(t.path("tree")), c.format, "--ziplog", "-t0", "-o",
+                           windows_path(list)})
+                      .status,
+                  1);
+        const std::string listing = wine::read_file(list);
+        EXPECT_NE(listing.find(c.member), std::string::npos) << listing;
+        EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), c.line_feeds) << listing;
+        EXPECT_EQ(std::count(listing.begin(), listing.end(), '\r'), c.carriage_returns) << listing;
+        EXPECT_TRUE(listing.ends_with("\r\n")) << listing;
+    }
 }
 
 TEST(Wine, NoStreamsWhereWineHasNone) {

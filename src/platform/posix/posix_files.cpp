@@ -101,7 +101,10 @@ private:
 
 class FdSink final : public Sink {
 public:
-    FdSink(int fd, bool owned) : fd_(fd), owned_(owned), terminal_(::isatty(fd) == 1) {}
+    FdSink(int fd, bool owned) : fd_(fd), owned_(owned), terminal_(::isatty(fd) == 1) {
+        struct stat st;
+        device_ = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+    }
     ~FdSink() override {
         if (owned_ && fd_ >= 0) ::close(fd_);
     }
@@ -118,11 +121,13 @@ public:
         return ::close(fd) == 0;
     }
     bool is_terminal() const override { return terminal_; }
+    bool is_device() const override { return device_; }
 
 private:
     int fd_;
     bool owned_;
     bool terminal_;
+    bool device_ = false;
 };
 
 // "file:NAME" or "file:NAME:$DATA" of a path that does not exist itself:
@@ -352,8 +357,21 @@ std::unique_ptr<UpdateFile> PosixSystem::open_update(std::u16string_view path, b
 }
 
 std::unique_ptr<Sink> PosixSystem::open_text(std::u16string_view path, OpenMode mode) {
+    const std::string p = to_bytes(path);
     const int flags = O_WRONLY | O_CREAT | (mode == OpenMode::append ? O_APPEND : O_TRUNC);
-    const int fd = open_regular(to_bytes(path), flags, 0666);
+    int fd = open_regular(p, flags, 0666);
+    // A character device such as /dev/null takes what is written; a pipe,
+    // which would wait for a reader, stays refused.
+    struct stat st;
+    if (fd < 0 && errno == EINVAL && ::stat(p.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))) {
+            ::close(fd);
+            fd = -1;
+        }
+        const int status = fd >= 0 ? ::fcntl(fd, F_GETFL) : -1;
+        if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    }
     if (fd < 0) return nullptr;
     return make_fd_sink(fd, true);
 }

@@ -54,7 +54,12 @@ private:
 class HandleSink final : public Sink {
 public:
     HandleSink(HANDLE h, bool owned, bool text)
-        : h_(h), owned_(owned), text_(text), terminal_(is_console(h)) {}
+        : h_(h),
+          owned_(owned),
+          text_(text),
+          terminal_(is_console(h)),
+          device_(h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) == FILE_TYPE_CHAR) {
+    }
     ~HandleSink() override {
         if (owned_) close();
     }
@@ -65,11 +70,9 @@ public:
         // A process started without a standard stream has nowhere to write
         // it: the text is dropped, as the runtime drops it.
         if (h_ == nullptr || h_ == INVALID_HANDLE_VALUE) return !owned_;
-        if (!text_) return write_all(h_, data, size);
-        return write_with_crlf(std::string_view(data, size), [this](std::string_view part) {
-            return write_all(h_, part.data(), part.size());
-        });
+        return write_all(h_, data, size);
     }
+    bool lines_end_crlf() const override { return text_; }
     bool close() override {
         if (!owned_ || h_ == nullptr || h_ == INVALID_HANDLE_VALUE) return true;
         const HANDLE h = h_;
@@ -77,12 +80,14 @@ public:
         return ::CloseHandle(h) != FALSE;
     }
     bool is_terminal() const override { return terminal_; }
+    bool is_device() const override { return device_; }
 
 private:
     HANDLE h_;
     bool owned_;
     bool text_;
     bool terminal_;
+    bool device_;
 };
 
 // Contents are read, and the program's own files kept, only on a disk: a
@@ -350,7 +355,9 @@ std::unique_ptr<Sink> Win32System::open_text(std::u16string_view path, OpenMode 
         ::CreateFileW(p.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
-    if (!on_disk(h)) {
+    // A character device such as NUL takes what is written (NUL discards
+    // it); a pipe that took the name is refused.
+    if (!on_disk(h) && ::GetFileType(h) != FILE_TYPE_CHAR) {
         ::CloseHandle(h);
         return nullptr;
     }

@@ -1,6 +1,6 @@
 // The Windows backend's pure rules, kept free of OS headers so that they
-// are tested on any host: argument quoting for child command lines, line
-// ends of text output, the backup stream header and local-time arithmetic.
+// are tested on any host: argument quoting for child command lines, the
+// backup stream header and local-time arithmetic.
 #pragma once
 
 #include <cstddef>
@@ -36,20 +36,6 @@ inline void append_command_argument(std::u16string& line, std::u16string_view ar
     }
     line.append(backslashes * 2, u'\\');
     line += u'"';
-}
-
-// Hands text to `write` with every "\n" written as "\r\n", the way the
-// runtime's text mode writes it; false as soon as a write fails.
-template <typename Write>
-bool write_with_crlf(std::string_view text, Write&& write) {
-    std::size_t start = 0;
-    for (std::size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', start)) {
-        if ((i > start && !write(text.substr(start, i - start))) ||
-            !write(std::string_view("\r\n")))
-            return false;
-        start = i + 1;
-    }
-    return start == text.size() || write(text.substr(start));
 }
 
 // The fixed part of a backup stream header (little-endian), before its name.
