@@ -116,7 +116,7 @@ TEST(TableRows, AVeryLongPathIsWrittenWhole) {
         std::u16string format;
         std::string row;
     } rows[] = {
-        {u"--CSV", "\r\nfile," + shown + "," + hex + ",0,A.....,1234-ABCD,SYSTEM\r\n"},
+        {u"--CSV", "\r\nfile," + shown + "," + hex + ",0,A.....,1234-ABCD,SYSTEM,\r\n"},
         {u"--JSONL", "\"path\":\"" + shown + "\",\"path_bytes\":\"" + hex + "\",\"size\":0,"},
     };
     for (const Row& row : rows) {
@@ -132,8 +132,8 @@ TEST(TableRows, AVeryLongPathIsWrittenWhole) {
 // to must name the same fields, or it is left as it was.
 TEST(TableRows, AppendingToACsvListingOfOtherFieldsIsRefused) {
     const std::string header =
-        "kind,path,path_bytes,size,attributes,volume_serial,volume_label\r\n";
-    const std::string row = "file,C:\\d\\f,,1,A.....,1234-ABCD,SYSTEM\r\n";
+        "kind,path,path_bytes,size,attributes,volume_serial,volume_label,target\r\n";
+    const std::string row = "file,C:\\d\\f,,1,A.....,1234-ABCD,SYSTEM,\r\n";
     struct Case {
         std::string before;
         std::u16string option;
