@@ -44,6 +44,9 @@ std::u16string split_part_name(const platform::PathSyntax& syntax, std::u16strin
 void next_split_file(Run& run) {
     // Only a listing file is split; the console listing goes on as it is.
     if (!run.output_file || run.listing_target != ListingTarget::file) return;
+    // A device (/dev/null) takes every part: there is no file beside it to
+    // split into.
+    if (run.output_file->is_device()) return;
     const std::u16string part =
         split_part_name(run.syntax, run.s.output_name, run.counts.split_number);
     ++run.counts.split_number;

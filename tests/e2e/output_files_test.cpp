@@ -1,6 +1,8 @@
 // End-to-end: the listing written to a file (new and appended) with its
 // header line, volume columns and summary, and the accounting log with one
 // block per run.
+#include <sys/sysmacros.h>
+
 #include <regex>
 
 #include "e2e_support.hpp"
@@ -118,6 +120,15 @@ TEST(OutputFile, CharacterDevicesTakeTheListingAndTheLog) {
         EXPECT_EQ(result.err.find("error opening"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     }
+    // A listing split into parts on a device stays on the device: no part
+    // files appear beside it.
+    const std::string null_device = t.path("work/null");
+    t.dir("work");
+    ASSERT_EQ(::mknod(null_device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+    std::ofstream(t.path("work/filarix64.ini")) << "[FILARIX64]\nSPLIT=1\n";
+    t.file("tree/b.txt", "beta");
+    EXPECT_EQ(run({t.path("tree"), "-o", null_device}, t.path("work")).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(null_device + "_01"));
 }
 
 TEST(OutputFile, AccountingLogGetsOneBlockPerRun) {
