@@ -97,6 +97,8 @@ struct Counters {
     int walk_depth = 0;
     // Files whose attributes or times could not be put back after reading.
     std::uint32_t reset_failures = 0;
+    // Directories that are there and could not be read, each named as met.
+    std::uint32_t unreadable_directories = 0;
 };
 
 // The overall progress line of --PROGRESS: the counting pass's totals and
