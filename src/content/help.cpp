@@ -102,12 +102,8 @@ int HelpScreens::help_page_break(int lines) {
     if (!paged_) {
         // One text for a pager or a file: the banner heads it once and each
         // later screen follows after an empty line, with nothing to wait for.
-        if (page_counter_++ == 0) {
-            print_banner(run_, out_, false);
-            out_.put("\n");
-        } else {
-            out_.put("\n");
-        }
+        if (page_counter_++ == 0) print_banner(run_, out_, false);
+        out_.put("\n");
         return heading_lines;
     }
     for (; lines < page_lines_; ++lines) out_.put("\n");
