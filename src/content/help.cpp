@@ -61,10 +61,9 @@ std::string build_version(std::string_view date, std::string_view time, std::str
     return std::string(text) + std::string(suffix.substr(0, 48 - 15));
 }
 
-int print_banner(Run& run) {
-    OutStream& err = run.std_err;
+int print_banner(Run& run, OutStream& out, bool clear_screen) {
     const BoxChars b = box_chars(run);
-    err.put(std::string(28, '\n'));
+    if (clear_screen) out.put(std::string(28, '\n'));
     std::string horizontal;
     for (int i = 0; i < 74; ++i) horizontal += b.horizontal;
     // A text line: the frame with the text over its middle.
@@ -86,34 +85,42 @@ int print_banner(Run& run) {
         b.bottom_left + horizontal + b.bottom_right,
     };
     for (const auto& line : lines) {
-        centre_line(err, line);
-        err.put("\n");
+        centre_line(out, line);
+        out.put("\n");
     }
     return static_cast<int>(std::size(lines));
 }
 
-HelpScreens::HelpScreens(Run& run, bool prompts)
-    : run_(run), prompts_(prompts), page_lines_(std::max(run.sys.console_rows(), 25) - 8) {}
+HelpScreens::HelpScreens(Run& run, OutStream& out)
+    : run_(run),
+      out_(out),
+      paged_(run.sys.input_is_terminal() && out.is_terminal()),
+      page_lines_(std::max(run.sys.console_rows(), 25) - 8) {}
 
 int HelpScreens::help_page_break(int lines) {
-    OutStream& err = run_.std_err;
-    for (; lines < page_lines_; ++lines) err.put("\n");
-    if (page_counter_ != 0 && prompts_) {
-        err.put("\n");
-        centre_line(err, "RETURN TO CONTINUE, ^C or x==exit");
-        err.flush();
-        // Without a keyboard nobody can answer: the help ends here rather
-        // than reading the prompt's answer from redirected input.
-        const int key = run_.sys.input_is_terminal() ? run_.sys.read_key() : -1;
+    constexpr int heading_lines = 5 + 2;  // the banner box and the blank lines after it
+    if (!paged_) {
+        // One text for a pager or a file: the banner heads it once and each
+        // later screen follows after an empty line, with nothing to wait for.
+        if (page_counter_++ == 0) print_banner(run_, out_, false);
+        out_.put("\n");
+        return heading_lines;
+    }
+    for (; lines < page_lines_; ++lines) out_.put("\n");
+    if (page_counter_ != 0) {
+        out_.put("\n");
+        centre_line(out_, "RETURN TO CONTINUE, ^C or x==exit");
+        out_.flush();
+        const int key = run_.sys.read_key();
         const int upper = key >= 0 && key < 128 ? std::toupper(key) : key;
         if (key < 0 || upper == 3 || upper == 27 || upper == 'X')
             end_process(run_, exit_code::illegal_option);
     }
     ++page_counter_;
-    err.put(std::string(24, '\n'));
-    err.put("\n\n");
-    const int heading = print_banner(run_);
-    err.put("\n\n");
+    out_.put(std::string(24, '\n'));
+    out_.put("\n\n");
+    const int heading = print_banner(run_, out_);
+    out_.put("\n\n");
     return heading + 2;
 }
 
@@ -122,8 +129,8 @@ namespace {
 // Writes the help text in groups, breaking the screen between them.
 class HelpWriter {
 public:
-    HelpWriter(Run& run, HelpScreens& screens, int lines, int page)
-        : err_(run.std_err), screens_(screens), lines_(lines), page_(page) {}
+    HelpWriter(HelpScreens& screens, int lines, int page)
+        : out_(screens.out()), screens_(screens), lines_(lines), page_(page) {}
 
     // A group that must stay together starts a fresh screen when it would
     // not fit; `fresh` groups always do.
@@ -131,14 +138,14 @@ public:
         const int n = count_lines(text);
         if (fresh || lines_ >= page_ || (together && lines_ + n > page_))
             lines_ = screens_.help_page_break(lines_);
-        err_.put(text);
+        out_.put(text);
         lines_ += n;
     }
     void page_break() { lines_ = screens_.help_page_break(lines_); }
     int lines() const { return lines_; }
 
 private:
-    OutStream& err_;
+    OutStream& out_;
     HelpScreens& screens_;
     int lines_;
     int page_;
@@ -146,11 +153,10 @@ private:
 
 }  // namespace
 
-int show_local_help(Run& run, HelpScreens& screens, int lines) {
+int show_local_help(HelpScreens& screens, int lines) {
     // The program's own screens break at 18 lines, whatever the console.
-    HelpWriter w(run, screens, lines, 18);
-    OutStream& err = run.std_err;
-    err.printf("These are local options for the %s program\n", "FILARIX");
+    HelpWriter w(screens, lines, 18);
+    screens.out().printf("These are local options for the %s program\n", "FILARIX");
     w.group(
         "-c:             include the CRC-32 of each file [CRC=ON]\n"
         "HASH=ON         can only be set in the INI file\n",
@@ -222,9 +228,12 @@ int show_local_help(Run& run, HelpScreens& screens, int lines) {
     return w.lines();
 }
 
-void show_help(Run& run, bool help_option) {
-    HelpScreens screens(run, !help_option || run.sys.input_is_terminal());
-    HelpWriter w(run, screens, screens.help_page_break(0), screens.page_lines());
+bool show_help(Run& run, bool asked) {
+    // Help asked for goes to standard output when that leads to a pager or
+    // a file; help that comes with an option fault stays with the messages.
+    OutStream& out = asked && !run.std_out.is_terminal() ? run.std_out : run.std_err;
+    HelpScreens screens(run, out);
+    HelpWriter w(screens, screens.help_page_break(0), screens.page_lines());
     const bool streams = run.s.STREAM != 0;
     w.group(
         "-.ini           do not read the INI file\n"
@@ -330,15 +339,15 @@ void show_help(Run& run, bool help_option) {
         true);
     w.group("-D #[,#]        displace the columns [DISPLACE=]\n", true);
     w.page_break();
-    run.std_err.put(" Next is help specific to this program\n\n");
-    show_local_help(run, screens, w.lines() + 2);
+    out.put(" Next is help specific to this program\n\n");
+    show_local_help(screens, w.lines() + 2);
     for (std::size_t i = 0; i < std::size(module_names); ++i) {
-        if (i == 0) run.std_err.put("\n\n");
-        run.std_err.printf("%12s last updated: %s %s\n", std::string(module_names[i]).c_str(),
-                           __DATE__, __TIME__);
+        if (i == 0) out.put(screens.paged() ? "\n\n" : "\n");
+        out.printf("%12s last updated: %s %s\n", std::string(module_names[i]).c_str(), __DATE__,
+                   __TIME__);
     }
-    run.std_err.put("\n");
-    run.std_err.flush();
+    out.put("\n");
+    return out.flush() && !out.failed();
 }
 
 }  // namespace filarix

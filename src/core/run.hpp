@@ -99,6 +99,8 @@ struct Counters {
     std::uint32_t reset_failures = 0;
     // Files and streams that changed while their digests were read.
     std::uint32_t changed_while_read = 0;
+    // Directories that are there and could not be read, each named as met.
+    std::uint32_t unreadable_directories = 0;
 };
 
 // The overall progress line of --PROGRESS: the counting pass's totals and

@@ -93,6 +93,13 @@ void write_totals_line(Run& run, OutStream& out) {
                format_thousands64(run.counts.bytes_found).c_str());
 }
 
+// Only a run that met such directories has the line, so other runs' totals
+// stay as they were.
+void write_unreadable_count(const Run& run, OutStream& out, const char* format) {
+    if (run.counts.unreadable_directories != 0)
+        out.printf(format, static_cast<unsigned long>(run.counts.unreadable_directories));
+}
+
 void write_stream_totals(Run& run, OutStream& out) {
     out.printf("  (Includes %d Alternate Data Streams ", int(run.counts.streams_found));
     if (run.counts.stream_directories != 0)
@@ -144,6 +151,7 @@ void write_listing_summary(Run& run) {
     OutStream& out = run.output();
     if (run.environment_used) out.put("\n     An environment variable found and used\n");
     write_totals_line(run, out);
+    write_unreadable_count(run, out, "  directories not readable: %lu\n");
     if (run.layout.drive_free_bytes > 0)
         out.printf("  Drive Freespace %s\n",
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
@@ -175,6 +183,7 @@ bool write_log_summary(Run& run, int reason) {
     write_changed_while_read(run, log);
     log.put("\n");
     write_totals_line(run, log);
+    write_unreadable_count(run, log, "  directories not readable: %lu\n");
     if (run.layout.drive_free_bytes > 0)
         log.printf("\n  Drive freespace %s\n",
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
@@ -203,6 +212,7 @@ void write_console_summary(Run& run) {
                long(run.counts.directories_counted), director_ending(run),
                long(run.counts.files_found), format_thousands64(run.counts.bytes_found).c_str(),
                megabytes(run));
+    write_unreadable_count(run, err, "\n  directories not readable: %lu");
     if (run.layout.drive_free_bytes > 0)
         err.printf("\n  Drive Freespace %s",
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());

@@ -33,6 +33,15 @@ void list_directory_streams(Run& run, const std::u16string& path_without_separat
     ++run.counts.stream_directories;
 }
 
+// A directory that is there and cannot be read is named as it is met and
+// counted, so that a listing never passes for the whole tree.
+void report_unreadable(Run& run, const std::u16string& directory) {
+    ++run.counts.unreadable_directories;
+    const std::string shown = shown_name(run.sys, run.syntax.without_long_prefix(directory));
+    run.std_err.printf("\nDirectory not readable: %s\n", shown.c_str());
+    if (run.log) run.log->printf("\nDIRECTORY NOT READABLE: |%s", shown.c_str());
+}
+
 }  // namespace
 
 bool is_excluded(const Run& run, std::u16string_view name) {
@@ -85,6 +94,7 @@ void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent
     auto search =
         handle ? run.sys.search_directory(*handle, directory, u"*.*", entry, detail) : nullptr;
     if (!search) {
+        if (!run.sizing_pass && run.sys.last_search_refused()) report_unreadable(run, directory);
         --run.counts.walk_depth;
         return;
     }

@@ -209,7 +209,8 @@ private:
             case u'9':
                 break;
             case u'?':
-                help_and_end();
+                show_help(run_, true);
+                end_run(exit_code::illegal_option);
             case u'@':
                 show_sha_notice(run_);
                 end_process(run_, exit_code::illegal_option);

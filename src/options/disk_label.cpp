@@ -1,5 +1,6 @@
 #include "options/disk_label.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -10,9 +11,9 @@ namespace filarix {
 
 namespace {
 
-// The file holds labels as long as the listing shows them, and each is
-// read back whole, so that no label is ever handed out twice.
-constexpr std::size_t stored_limit = disk_label_limit;
+// A stored label is read well past the limit, so that its number is seen
+// whole even in a longer label that an earlier version stored.
+constexpr std::size_t stored_limit = 64;
 constexpr const char* first_label = "1000";
 
 bool is_letter(char c) {
@@ -57,12 +58,20 @@ void cannot_store(Run& run, const std::u16string& path) {
 }  // namespace
 
 std::string following_label(std::string_view stored) {
-    stored = stored.substr(0, stored_limit);
     if (stored.empty() || !is_letter(stored[0])) return plus_one(leading_number(stored));
     // The prefix keeps the letters and the zeros up to the first other digit.
     std::size_t split = 0;
     while (split < stored.size() && !(is_digit(stored[split]) && stored[split] != '0')) ++split;
-    return std::string(stored.substr(0, split)) + plus_one(leading_number(stored.substr(split)));
+    std::string prefix(stored.substr(0, split));
+    const std::string number = plus_one(leading_number(stored.substr(split)));
+    // The padding zeros make room for a longer number, so the label keeps
+    // its width instead of being cut to a label already handed out.
+    const std::size_t length = prefix.size() + number.size();
+    if (length > disk_label_limit) {
+        const std::size_t zeros = prefix.size() - (prefix.find_last_not_of('0') + 1);
+        prefix.resize(prefix.size() - std::min(zeros, length - disk_label_limit));
+    }
+    return prefix + number;
 }
 
 std::string next_disk_label(Run& run) {
@@ -74,20 +83,24 @@ std::string next_disk_label(Run& run) {
         return label;
     }
     auto file = run.sys.open_update(path, false);
-    if (!file) {
+    std::string label;
+    if (file) {
+        label = following_label(read_stored(*file));
+    } else {
         // Read-only media: the label still follows the stored one.
         auto input = run.sys.open_read(path, true);
-        const std::string label = following_label(input ? read_stored(*input) : std::string());
-        cannot_store(run, path);
-        return label;
+        label = following_label(input ? read_stored(*input) : std::string());
     }
-    const std::string label = following_label(read_stored(*file));
-    if (label.size() > stored_limit) {
+    if (label.size() > disk_label_limit) {
         // Cut to fit, it would repeat a label already given out.
         run.std_err.printf("\nThe next label %s is longer than %d characters: %s not changed\n",
-                           label.c_str(), static_cast<int>(stored_limit),
+                           label.c_str(), static_cast<int>(disk_label_limit),
                            shown_name(run.sys, path).c_str());
         end_run(exit_code::input_file);
+    }
+    if (!file) {
+        cannot_store(run, path);
+        return label;
     }
     if (!file->seek(0) || !file->write(label.data(), label.size()) || !file->set_end(label.size()))
         cannot_store(run, path);

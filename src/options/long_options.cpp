@@ -392,8 +392,10 @@ int table_format(Option& o) {
 
 // --help shows the same screens as -? and is an answer, not a fault.
 int help(Option& o) {
-    show_help(o.run, true);
-    end_process(o.run, exit_code::normal_none);
+    if (show_help(o.run, true)) end_process(o.run, exit_code::normal_none);
+    // A help that did not arrive whole is no answer.
+    o.run.std_err.put("\nError writing the help\n");
+    end_process(o.run, exit_code::write_error);
 }
 
 // The words in the order they are tried: the first entry that matches

@@ -42,6 +42,7 @@ public:
                                                 SearchDetail detail) override {
         return inner_.search_directory(directory, path, mask, first, detail);
     }
+    bool last_search_refused() override { return inner_.last_search_refused(); }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override {
         return inner_.get_attributes(path);
     }

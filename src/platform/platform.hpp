@@ -220,6 +220,11 @@ public:
         pattern += mask;
         return find_first(pattern, first, detail);
     }
+    // Why the last open_directory, open_subdirectory, search_directory or
+    // find_first gave nothing: true when the directory is there and refuses
+    // to be read (no permission, an I/O error); false when it has gone, is
+    // no longer a directory of its own, or holds nothing that matches.
+    virtual bool last_search_refused() { return false; }
     virtual std::optional<std::uint32_t> get_attributes(std::u16string_view path) = 0;
     virtual bool set_attributes(std::u16string_view path, std::uint32_t attributes) = 0;
     // The three times of a file, directory or stream, opened as an object.

@@ -131,24 +131,57 @@ TEST(Listing, SymbolicLinks) {
     }
 }
 
-TEST(Listing, UnreadableDirectoryIsSkipped) {
+TEST(Listing, UnreadableDirectoriesAreNamedAndCounted) {
     TempTree t;
-    t.file("locked/secret.txt", "s");
+    t.file("locked300/secret.txt", "s");
+    t.file("locked600/secret.txt", "s");
     t.file("open/visible.txt", "v");
     t.file("top.txt", "t");
     ::chmod(t.root().c_str(), 0755);
-    t.mode("locked", 0);
-    // As root the directory stays readable, so the binary runs as nobody then.
-    const bool as_nobody = ::geteuid() == 0;
-    const auto result = run({t.root()}, {}, as_nobody);
-    ASSERT_FALSE(as_nobody && (result.status == 126 || result.status == 127))
-        << "running as root and the binary cannot be run as nobody";
-    ASSERT_FALSE(!as_nobody && ::access(t.path("locked").c_str(), R_OK) == 0)
-        << "chmod 000 does not block reading here";
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(e2e::is_start_banner(result.out)) << result.out;
-    EXPECT_EQ(records(result.err),
-              (Lines{record(t.path("open/visible.txt"), 1), record(t.path("top.txt"), 1)}));
+    t.mode("locked300", 0300);
+    t.mode("locked600", 0600);
+    TempTree o;  // where nobody may write the listing and the log
+    ::chmod(o.root().c_str(), 0777);
+    const std::string named = "\nDirectory not readable: " + t.path("locked300/") +
+                              "\n\nDirectory not readable: " + t.path("locked600/") + "\n";
+    const std::string counted = " bytes: \n  directories not readable: 2\n";
+    struct Row {
+        std::vector<std::string> options;
+        std::string file;                  // in o, written by the run
+        std::vector<std::string> in_file;  // what it holds
+    };
+    const Row rows[] = {
+        {{}, "", {}},
+        {{"-o", o.path("list.txt")}, "list.txt", {counted}},
+        {{"-1", o.path("log.txt")},
+         "log.txt",
+         {"\nDIRECTORY NOT READABLE: |" + t.path("locked300/") + "\nDIRECTORY NOT READABLE: |" +
+              t.path("locked600/") + "\n",
+          counted}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args{t.root()};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        // As root every directory can be read: the binary runs as nobody,
+        // for whom directories of mode 300 and 600 owned by root cannot.
+        const auto result = run(args, {}, true);
+        ASSERT_NE(result.status, 126) << "the binary cannot be run as nobody";
+        EXPECT_EQ(result.status, 1) << result.err;
+        const auto at = result.err.find(named);
+        ASSERT_NE(at, std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(" MB\n  directories not readable: 2\n"), std::string::npos)
+            << result.err;
+        if (row.file.empty()) {
+            std::string listing = result.err;
+            listing.erase(at, named.size());
+            EXPECT_EQ(records(listing),
+                      (Lines{record(t.path("open/visible.txt"), 1), record(t.path("top.txt"), 1)}));
+            continue;
+        }
+        const std::string text = e2e::read_file(o.path(row.file));
+        for (const auto& expected : row.in_file)
+            EXPECT_NE(text.find(expected), std::string::npos) << expected << "\nin\n" << text;
+    }
 }
 
 TEST(Listing, TotalsAndPlural) {

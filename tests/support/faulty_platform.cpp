@@ -127,16 +127,33 @@ bool FaultyPlatform::should_fail(Kind kind) {
 std::unique_ptr<platform::DirSearch> FaultyPlatform::find_first(std::u16string_view pattern,
                                                                 platform::FindData& first,
                                                                 platform::SearchDetail detail) {
-    if (should_fail(Kind::find_first)) return nullptr;
+    refused_ = should_fail(Kind::find_first);
+    if (refused_) return nullptr;
     auto search = inner().find_first(pattern, first, detail);
     if (!search) return nullptr;
     return std::make_unique<FaultySearch>(*this, std::move(search));
 }
 
+std::unique_ptr<platform::DirHandle> FaultyPlatform::open_directory(std::u16string_view path) {
+    refused_ = false;
+    return inner().open_directory(path);
+}
+
+std::unique_ptr<platform::DirHandle> FaultyPlatform::open_subdirectory(platform::DirHandle& parent,
+                                                                       std::u16string_view name) {
+    refused_ = false;
+    return inner().open_subdirectory(parent, name);
+}
+
+bool FaultyPlatform::last_search_refused() {
+    return refused_ || inner().last_search_refused();
+}
+
 std::unique_ptr<platform::DirSearch> FaultyPlatform::search_directory(
     platform::DirHandle& directory, std::u16string_view path, std::u16string_view mask,
     platform::FindData& first, platform::SearchDetail detail) {
-    if (should_fail(Kind::find_first)) return nullptr;
+    refused_ = should_fail(Kind::find_first);
+    if (refused_) return nullptr;
     auto search = inner().search_directory(directory, path, mask, first, detail);
     if (!search) return nullptr;
     return std::make_unique<FaultySearch>(*this, std::move(search));

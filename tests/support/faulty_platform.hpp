@@ -26,7 +26,7 @@ public:
         write,           // Sink::write gives false, standard streams included
         flush,           // Sink::flush gives false
         close,           // Sink::close gives false
-        find_first,      // find_first gives null
+        find_first,      // find_first gives null, as for a directory that refuses to be read
         find_next,       // DirSearch::next gives false, ending the search
         get_times,       // get_times gives false
         set_times,       // set_times gives false
@@ -65,6 +65,10 @@ public:
                                                           std::u16string_view mask,
                                                           platform::FindData& first,
                                                           platform::SearchDetail detail) override;
+    std::unique_ptr<platform::DirHandle> open_directory(std::u16string_view path) override;
+    std::unique_ptr<platform::DirHandle> open_subdirectory(platform::DirHandle& parent,
+                                                           std::u16string_view name) override;
+    bool last_search_refused() override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool rename_file(std::u16string_view from, std::u16string_view to) override;
     bool get_times(std::u16string_view path, platform::FileTicks& creation,
@@ -95,6 +99,7 @@ private:
     std::array<std::size_t, kinds> failures_{};
     std::unique_ptr<platform::Sink> out_;
     std::unique_ptr<platform::Sink> err_;
+    bool refused_ = false;  // the last search was made to fail
 };
 
 }  // namespace testing_support

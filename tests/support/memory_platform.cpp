@@ -541,11 +541,13 @@ std::unique_ptr<platform::DirSearch> MemoryPlatform::find_first(std::u16string_v
     find_patterns.emplace_back(pattern);
     if (interrupt_countdown_ > 0 && --interrupt_countdown_ == 0) interrupt_requested = true;
 
+    search_refused_ = false;
     Found found = find(pattern);
     if (!found.where || found.where->parts.empty() || found.where->trailing_separator ||
         found.where->has_stream)
         return nullptr;
     Node* dir = found.parent;
+    if (dir && dir->unlistable) search_refused_ = true;
     if (!dir || dir->unlistable) return nullptr;
     const std::u16string& mask = found.where->parts.back();
     std::vector<platform::FindData> entries;

@@ -88,7 +88,7 @@ struct NodeOptions {
     bool locked = false;          // no open of any kind succeeds; cannot be deleted
     bool locked_primary = false;  // open_read fails unless through the fallback route
     bool protect = false;         // set_attributes, set_times, open_update, open_text, delete fail
-    bool unlistable = false;      // directories: every find_first inside it fails
+    bool unlistable = false;      // directories: every find_first inside it is refused
     bool streams_unreadable = false;  // named_streams opens it but the listing breaks off
 };
 
@@ -255,6 +255,7 @@ public:
     std::unique_ptr<platform::DirSearch> find_first(std::u16string_view pattern,
                                                     platform::FindData& first,
                                                     platform::SearchDetail detail) override;
+    bool last_search_refused() override { return search_refused_; }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
@@ -340,6 +341,7 @@ private:
 
     std::map<std::u16string, Volume> volumes_;  // keyed by the upper-cased root
     std::size_t interrupt_countdown_ = 0;
+    bool search_refused_ = false;
     std::unique_ptr<platform::Sink> out_sink_;
     std::unique_ptr<platform::Sink> err_sink_;
 };

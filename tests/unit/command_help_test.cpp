@@ -74,8 +74,9 @@ TEST(Paging, PromptsAreCentredAndKeysDecide) {
         MemoryPlatform keyboard;
         keyboard.keys = row.keys;
         keyboard.in_is_terminal = true;
+        keyboard.err_is_terminal = true;
         filarix::Run help_run(keyboard);
-        HelpScreens screens(help_run, true);
+        HelpScreens screens(help_run, help_run.std_err);
         screens.help_page_break(0);
         bool ended = false;
         try {
@@ -85,6 +86,32 @@ TEST(Paging, PromptsAreCentredAndKeysDecide) {
             EXPECT_EQ(exit.code, 6);
         }
         EXPECT_EQ(ended, row.ends);
+    }
+}
+
+TEST(Help, ScreensOnlyWhereAPersonReadsAndAnswers) {
+    struct Row {
+        std::u16string option;
+        bool keyboard, out_console, err_console;
+        bool on_out, paged;
+    };
+    for (const Row& row : {
+             Row{u"-?", true, true, true, false, true},
+             Row{u"-?", true, false, true, true, false},       // filarix64 -? | less
+             Row{u"--help", false, true, true, false, false},  // filarix64 --help < /dev/null
+             Row{u"--help", true, true, false, false, false},  // filarix64 --help 2> help.txt
+         }) {
+        MemoryPlatform mp;
+        mp.in_is_terminal = row.keyboard;
+        mp.out_is_terminal = row.out_console;
+        mp.err_is_terminal = row.err_console;
+        mp.keys = {'x'};
+        const RunResult r = run_in_memory(mp, {u"filarix64", row.option});
+        const std::string& help = row.on_out ? r.out : r.err;
+        EXPECT_NE(help.find("-p paths"), std::string::npos) << help;
+        EXPECT_EQ(help.find("RETURN TO CONTINUE") != std::string::npos, row.paged);
+        EXPECT_EQ(help.find("last updated") == std::string::npos, row.paged);
+        EXPECT_EQ(mp.keys.empty(), row.paged);
     }
 }
 

@@ -336,22 +336,43 @@ TEST(Numbers, LevelsSaturate) {
     EXPECT_EQ(p.run->s.levels, std::numeric_limits<std::int32_t>::max());
 }
 
-TEST(DiskLabelCounter, NeverHandsOutALabelTwice) {
-    MemoryPlatform mp;
-    mp.add_file(u"C:\\work\\DISKLABL", "CASE0000099");
-    std::vector<std::string> labels;
-    for (int i = 0; i < 3; ++i) {
-        filarix::Run run(mp);
-        labels.push_back(next_disk_label(run));
+TEST(DiskLabelCounter, RecordsCarryTheStoredLabelWhichNeverRepeats) {
+    struct Row {
+        std::string stored;
+        std::vector<std::string> labels;  // of three runs in a row
+    };
+    const Row rows[] = {
+        {"A0000000009", {"A0000000010", "A0000000011", "A0000000012"}},
+        {"CASE0000099", {"CASE0000100", "CASE0000101", "CASE0000102"}},
+        {"A98", {"A99", "A100", "A101"}},
+        // Longer than the column, as an earlier version stored it.
+        {"A00000000012", {"A0000000013", "A0000000014", "A0000000015"}},
+    };
+    for (const Row& row : rows) {
+        MemoryPlatform mp;
+        mp.add_file(u"C:\\work\\DISKLABL", row.stored);
+        mp.add_file(u"C:\\d\\a.txt", "x");
+        for (const std::string& label : row.labels) {
+            const RunResult r =
+                run_in_memory(mp, with_program({u"C:\\d", u"-i", u"-o", u"C:\\work\\list.txt"}));
+            EXPECT_EQ(r.code, 1) << r.err;
+            EXPECT_EQ(mp.contents(u"C:\\work\\DISKLABL"), label);
+            const auto records = file_records(*mp.contents(u"C:\\work\\list.txt"));
+            ASSERT_EQ(records.size(), 1u) << row.stored;
+            // The label column leads the record; the volume column shows it too.
+            EXPECT_EQ(records[0].substr(0, label.size() + 1), label + " ");
+            EXPECT_NE(records[0].find(" " + label + " ", label.size()), std::string::npos)
+                << records[0];
+        }
     }
-    EXPECT_EQ(labels, (std::vector<std::string>{"CASE00000100", "CASE00000101", "CASE00000102"}));
-    // A label that would outgrow the file is refused, and the file kept.
-    mp.add_file(u"C:\\work\\DISKLABL", "CASE99999999");
+    // A label that cannot keep to the column is refused, and the file kept.
+    MemoryPlatform mp;
+    mp.add_file(u"C:\\work\\DISKLABL", "CASE9999999");
     mp.add_file(u"C:\\d\\a.txt", "x");
     const RunResult r = run_in_memory(mp, with_program({u"C:\\d", u"-i"}));
     EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(mp.contents(u"C:\\work\\DISKLABL"), "CASE99999999");
-    EXPECT_NE(r.err.find("CASE100000000"), std::string::npos);
+    EXPECT_EQ(mp.contents(u"C:\\work\\DISKLABL"), "CASE9999999");
+    EXPECT_NE(r.err.find("CASE10000000"), std::string::npos);
 }
 
 TEST(IniKeys, AValueHoldingAKeyWordIsNotThatKey) {

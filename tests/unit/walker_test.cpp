@@ -135,13 +135,18 @@ TEST_F(Walker, AReparsePointNamedAsStartPathIsWalked) {
     EXPECT_EQ(listed_paths(r), (std::vector<std::string>{"C:\\link\\inside.txt"}));
 }
 
-TEST_F(Walker, UnsearchableDirectoriesArePassedOverSilently) {
+TEST_F(Walker, UnreadableDirectoriesAreNamedAndCounted) {
     mp.add_dir(u"C:\\work\\locked", {.unlistable = true});
     const RunResult r = walk({}, {u"filarix64", u"C:\\work", u"C:\\missing"});
     EXPECT_EQ(r.code, 1);
-    // A missing start path is named; the locked directory is passed over.
+    // A missing start path is named as the arguments are read, the locked
+    // directory as the walk meets it.
     EXPECT_EQ(r.err.find("\nCannot find/open C:\\missing\n"), 0u);
-    EXPECT_EQ(listed_paths(r).size(), 6u);
+    EXPECT_NE(r.err.find("\nDirectory not readable: C:\\work\\locked\\\n"), std::string::npos);
+    EXPECT_NE(
+        r.err.find(" 4 directories, 5 files, 7 bytes, 0.00 MB\n  directories not readable: 1\n"),
+        std::string::npos)
+        << r.err;
 }
 
 TEST_F(Walker, AFileSearchThatFailsPassesOverThatDirectorysFilesOnly) {

@@ -190,6 +190,7 @@ public:
     std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
                                                 std::u16string_view mask, FindData& first,
                                                 SearchDetail detail) override;
+    bool last_search_refused() override { return search_refused_; }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
@@ -259,6 +260,7 @@ private:
     std::unique_ptr<Sink> stderr_sink_;
     XattrSupport xattrs_;
     WalkDirs walk_;
+    bool search_refused_ = false;
     bool stdin_terminal_ = false;
     bool key_polled_ = false;
     std::int64_t last_key_poll_ms_ = 0;

@@ -39,6 +39,13 @@ struct Entry {
     bool dot = false;  // "." or ".."
 };
 
+// A directory that could not be opened is there and refuses to be read,
+// unless it has gone or was replaced by something that is not a
+// directory of its own (a file, a link).
+bool refusal(int error) {
+    return error != ENOENT && error != ENOTDIR && error != ELOOP;
+}
+
 constexpr int stat_flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
 constexpr unsigned stat_mask = STATX_BASIC_STATS | STATX_BTIME;
 
@@ -204,6 +211,7 @@ bool read_names(int dirfd, std::u16string_view mask, std::vector<Entry>& out) {
 
 std::unique_ptr<DirSearch> PosixSystem::find_first(std::u16string_view pattern, FindData& first,
                                                    SearchDetail detail) {
+    search_refused_ = false;
     const auto slash16 = pattern.rfind(u'/');
     const std::u16string_view mask =
         slash16 == std::u16string_view::npos ? pattern : pattern.substr(slash16 + 1);
@@ -227,7 +235,10 @@ std::unique_ptr<DirSearch> PosixSystem::find_first(std::u16string_view pattern, 
         dir = slash16 == 0 ? std::string("/") : to_bytes(pattern.substr(0, slash16));
     const int dirfd =
         ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-    if (dirfd < 0) return nullptr;
+    if (dirfd < 0) {
+        search_refused_ = refusal(errno);
+        return nullptr;
+    }
 
     std::vector<Entry> entries;
     if (!is_mount_root(dirfd, dir)) {
@@ -240,6 +251,7 @@ std::unique_ptr<DirSearch> PosixSystem::find_first(std::u16string_view pattern, 
     const std::size_t dots = entries.size();
     if (!read_names(dirfd, mask, entries)) {
         ::close(dirfd);
+        search_refused_ = true;
         return nullptr;
     }
     std::sort(entries.begin() + static_cast<std::ptrdiff_t>(dots), entries.end(),
@@ -616,8 +628,9 @@ struct AheadRead {
     bool abandoned = false;         // no longer wanted while it was being read
     bool planned_children = false;  // its subdirectories are queued behind it
     // What the read found: the subdirectory's own descriptor (or -1 when
-    // it could not be opened) and its listing.
+    // it could not be opened, with the reason in `error`) and its listing.
     int fd = -1;
+    int error = 0;
     struct stat st {};
     Listing listing;
 };
@@ -827,9 +840,12 @@ private:
         lock.unlock();
         int fd = ::openat(parent_fd, read.name.c_str(), directory_flags | O_NOFOLLOW);
         if (fd >= 0 && ::fstat(fd, &read.st) != 0) {
+            const int error = errno;
             ::close(fd);
             fd = -1;
+            errno = error;
         }
+        const int error = fd < 0 ? errno : 0;
         if (fd >= 0)
             read_listing(read.listing, fd, read.st.st_dev, read.st.st_dev != read.parent_device,
                          xattrs, true, &stopping_);
@@ -840,6 +856,7 @@ private:
         }
         lock.lock();
         read.fd = fd;
+        read.error = error;
         read.state = AheadRead::State::done;
         read.parent_fd.reset();
         if (read.abandoned) {
@@ -997,10 +1014,15 @@ std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
 std::unique_ptr<DirHandle> PosixSystem::open_directory(std::u16string_view path) {
     std::string bytes = strip_trailing_separators(to_bytes(path));
     if (bytes.empty()) bytes.push_back('.');
+    search_refused_ = false;
     const int fd = ::open(bytes.c_str(), directory_flags);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        search_refused_ = refusal(errno);
+        return nullptr;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0) {
+        search_refused_ = refusal(errno);
         ::close(fd);
         return nullptr;
     }
@@ -1013,12 +1035,16 @@ std::unique_ptr<DirHandle> PosixSystem::open_directory(std::u16string_view path)
 
 std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
                                                           std::u16string_view name) {
+    search_refused_ = false;
     auto* up = dynamic_cast<WalkDir*>(&parent);
     if (!up) return nullptr;
     std::string bytes = to_bytes(name);
     if (WalkAhead* ahead = up->reads_queued ? walk_.ahead() : nullptr) {
         if (auto read = ahead->take(*up, bytes)) {
-            if (read->fd < 0) return nullptr;
+            if (read->fd < 0) {
+                search_refused_ = refusal(read->error);
+                return nullptr;
+            }
             auto dir = std::make_unique<WalkDir>(walk_, up, std::move(bytes), read->st, read->fd);
             dir->mount_root = read->st.st_dev != up->device;
             dir->read = true;
@@ -1034,9 +1060,13 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
     if (parent_fd < 0) return nullptr;
     // Never through a link: an entry swapped for one fails here.
     const int fd = ::openat(parent_fd, bytes.c_str(), directory_flags | O_NOFOLLOW);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        search_refused_ = refusal(errno);
+        return nullptr;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0) {
+        search_refused_ = refusal(errno);
         ::close(fd);
         return nullptr;
     }
@@ -1050,6 +1080,7 @@ std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,
                                                          std::u16string_view path,
                                                          std::u16string_view mask, FindData& first,
                                                          SearchDetail detail) {
+    search_refused_ = false;
     auto* dir = dynamic_cast<WalkDir*>(&directory);
     if (!dir) return FileSystem::search_directory(directory, path, mask, first, detail);
     if (!dir->read) {
@@ -1059,7 +1090,11 @@ std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,
         read_listing(dir->listing, fd, dir->device, dir->mount_root, xattrs_,
                      walk_.ahead() != nullptr);
     }
-    if (!dir->listing.readable) return nullptr;
+    if (!dir->listing.readable) {
+        // Opened, and its names could not be read to the end.
+        search_refused_ = true;
+        return nullptr;
+    }
     if (!dir->planned) {
         dir->planned = true;
         if (WalkAhead* ahead = walk_.ahead()) {

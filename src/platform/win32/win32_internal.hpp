@@ -135,6 +135,7 @@ public:
 
     std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
                                           SearchDetail detail) override;
+    bool last_search_refused() override { return search_refused_; }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
@@ -208,6 +209,7 @@ private:
 
     std::unique_ptr<Sink> stdout_sink_;
     std::unique_ptr<Sink> stderr_sink_;
+    bool search_refused_ = false;
     bool stdin_console_ = false;
     bool key_polled_ = false;
     ULONGLONG last_key_poll_ms_ = 0;

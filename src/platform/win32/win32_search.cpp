@@ -50,6 +50,7 @@ private:
 
 std::unique_ptr<DirSearch> Win32System::find_first(std::u16string_view pattern, FindData& first,
                                                    SearchDetail detail) {
+    search_refused_ = false;
     use_ansi_file_apis();
     const std::wstring p = to_w(pattern);
     WIN32_FIND_DATAW found;
@@ -61,7 +62,15 @@ std::unique_ptr<DirSearch> Win32System::find_first(std::u16string_view pattern, 
                            FindExSearchNameMatch, nullptr, basic ? FIND_FIRST_EX_LARGE_FETCH : 0);
     if (h == INVALID_HANDLE_VALUE && basic && ::GetLastError() == ERROR_INVALID_PARAMETER)
         h = ::FindFirstFileW(p.c_str(), &found);  // systems without the basic level
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (h == INVALID_HANDLE_VALUE) {
+        // Gone, not a directory, or nothing that matches; anything else
+        // (no access, a failing disk or share) is a directory that refuses.
+        const DWORD error = ::GetLastError();
+        search_refused_ = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+                          error != ERROR_NO_MORE_FILES && error != ERROR_DIRECTORY &&
+                          error != ERROR_INVALID_NAME;
+        return nullptr;
+    }
     first = FindData{};
     fill(found, first);
     return std::make_unique<Win32Search>(h);
