@@ -4,12 +4,9 @@
 #include <cstring>
 #include <utility>
 
+#include "content/kernels/kernels.hpp"
+#include "content/kernels/sha256_constants.hpp"
 #include "content/sha1.hpp"
-
-#if defined(__x86_64__) || defined(__i386__)
-#define FILARIX_SHA_X86 1
-#include <immintrin.h>
-#endif
 
 namespace filarix {
 
@@ -18,18 +15,7 @@ namespace {
 constexpr std::uint32_t initial_state[8] = {0x6A09E667u, 0xBB67AE85u, 0x3C6EF372u, 0xA54FF53Au,
                                             0x510E527Fu, 0x9B05688Cu, 0x1F83D9ABu, 0x5BE0CD19u};
 
-// Sixteen-byte alignment lets the hardware kernel load four at a time.
-alignas(16) constexpr std::uint32_t round_constants[64] = {
-    0x428A2F98u, 0x71374491u, 0xB5C0FBCFu, 0xE9B5DBA5u, 0x3956C25Bu, 0x59F111F1u, 0x923F82A4u,
-    0xAB1C5ED5u, 0xD807AA98u, 0x12835B01u, 0x243185BEu, 0x550C7DC3u, 0x72BE5D74u, 0x80DEB1FEu,
-    0x9BDC06A7u, 0xC19BF174u, 0xE49B69C1u, 0xEFBE4786u, 0x0FC19DC6u, 0x240CA1CCu, 0x2DE92C6Fu,
-    0x4A7484AAu, 0x5CB0A9DCu, 0x76F988DAu, 0x983E5152u, 0xA831C66Du, 0xB00327C8u, 0xBF597FC7u,
-    0xC6E00BF3u, 0xD5A79147u, 0x06CA6351u, 0x14292967u, 0x27B70A85u, 0x2E1B2138u, 0x4D2C6DFCu,
-    0x53380D13u, 0x650A7354u, 0x766A0ABBu, 0x81C2C92Eu, 0x92722C85u, 0xA2BFE8A1u, 0xA81A664Bu,
-    0xC24B8B70u, 0xC76C51A3u, 0xD192E819u, 0xD6990624u, 0xF40E3585u, 0x106AA070u, 0x19A4C116u,
-    0x1E376C08u, 0x2748774Cu, 0x34B0BCB5u, 0x391C0CB3u, 0x4ED8AA4Au, 0x5B9CCA4Fu, 0x682E6FF3u,
-    0x748F82EEu, 0x78A5636Fu, 0x84C87814u, 0x8CC70208u, 0x90BEFFFAu, 0xA4506CEBu, 0xBEF9A3F7u,
-    0xC67178F2u};
+using kernels::sha256_round_constants;
 
 inline std::uint32_t load_be32(const std::uint8_t* p) {
     std::uint32_t v;
@@ -71,9 +57,9 @@ inline std::uint32_t word(std::uint32_t* w) {
 
 // The variables rotate roles instead of moving: the round adds into d and
 // h, and the next round calls h what this one called g, and so on.
-#define SHA256_ROUND(a, b, c, d, e, f, g, h, t)                             \
-    h += big_sigma1(e) + choose(e, f, g) + round_constants[t] + word<t>(w); \
-    d += h;                                                                 \
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, t)                                    \
+    h += big_sigma1(e) + choose(e, f, g) + sha256_round_constants[t] + word<t>(w); \
+    d += h;                                                                        \
     h += big_sigma0(a) + majority(a, b, c);
 
 #define SHA256_EIGHT(t)                         \
@@ -126,79 +112,6 @@ void compress_portable(std::uint32_t* state, const std::uint8_t* p, std::size_t 
 #undef SHA256_ROUND
 #undef SHA256_EIGHT
 
-// ---- SHA instructions --------------------------------------------------------
-
-#ifdef FILARIX_SHA_X86
-
-#define FILARIX_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
-
-// The round instruction wants the state as two registers, A,B,E,F and
-// C,D,G,H with A and C in the top lanes, and the message as four words
-// W[4g] .. W[4g+3] per register, the first in the bottom lane.
-struct ShaRegs {
-    __m128i abef;
-    __m128i cdgh;
-    __m128i m[4];  // the schedule, four words per register, rotating
-};
-
-// Rounds 4G..4G+3, and the schedule work that can overlap with them: the
-// register one group ahead is completed (its sigma-1 part, msg2, after the
-// words seven back are added), and the one behind gets its sigma-0 part
-// (msg1) for the group three ahead.
-template <int G>
-FILARIX_SHA_TARGET __attribute__((always_inline)) inline void sha_group(ShaRegs& r) {
-    __m128i wk = _mm_add_epi32(
-        r.m[G % 4], _mm_load_si128(reinterpret_cast<const __m128i*>(round_constants + 4 * G)));
-    r.cdgh = _mm_sha256rnds2_epu32(r.cdgh, r.abef, wk);
-    if constexpr (G >= 3 && G <= 14) {
-        __m128i& next = r.m[(G + 1) % 4];
-        next = _mm_add_epi32(next, _mm_alignr_epi8(r.m[G % 4], r.m[(G + 3) % 4], 4));
-        next = _mm_sha256msg2_epu32(next, r.m[G % 4]);
-    }
-    wk = _mm_shuffle_epi32(wk, 0x0E);  // the upper two words for the second pair of rounds
-    r.abef = _mm_sha256rnds2_epu32(r.abef, r.cdgh, wk);
-    if constexpr (G >= 1 && G <= 12)
-        r.m[(G + 3) % 4] = _mm_sha256msg1_epu32(r.m[(G + 3) % 4], r.m[G % 4]);
-}
-
-template <int... G>
-FILARIX_SHA_TARGET __attribute__((always_inline)) inline void sha_rounds(
-    ShaRegs& r, std::integer_sequence<int, G...>) {
-    (sha_group<G>(r), ...);
-}
-
-FILARIX_SHA_TARGET void compress_hardware(std::uint32_t* state, const std::uint8_t* p,
-                                          std::size_t blocks) {
-    // Reverses the bytes of each word, keeping the words in place.
-    const __m128i byte_order = _mm_set_epi64x(0x0C0D0E0F08090A0BLL, 0x0405060700010203LL);
-    ShaRegs r;
-    {
-        const __m128i cdab = _mm_shuffle_epi32(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);  // C,D,A,B
-        const __m128i efgh = _mm_shuffle_epi32(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);  // E,F,G,H
-        r.abef = _mm_alignr_epi8(cdab, efgh, 8);
-        r.cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
-    }
-    while (blocks--) {
-        const __m128i abef_saved = r.abef;
-        const __m128i cdgh_saved = r.cdgh;
-        for (int i = 0; i < 4; ++i)
-            r.m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
-                                      byte_order);
-        sha_rounds(r, std::make_integer_sequence<int, 16>{});
-        r.abef = _mm_add_epi32(r.abef, abef_saved);
-        r.cdgh = _mm_add_epi32(r.cdgh, cdgh_saved);
-        p += 64;
-    }
-    const __m128i feba = _mm_shuffle_epi32(r.abef, 0x1B);
-    const __m128i dchg = _mm_shuffle_epi32(r.cdgh, 0xB1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
-}
-
-#endif  // FILARIX_SHA_X86
-
 }  // namespace
 
 // The SHA extensions bring SHA-1 and SHA-256 together: one question serves both.
@@ -216,12 +129,10 @@ void Sha256::reset() {
 }
 
 void Sha256::compress(const std::uint8_t* p, std::size_t blocks) {
-#ifdef FILARIX_SHA_X86
     if (hardware_) {
-        compress_hardware(state_, p, blocks);
+        kernels::sha256_compress(state_, p, blocks);
         return;
     }
-#endif
     compress_portable(state_, p, blocks);
 }
 

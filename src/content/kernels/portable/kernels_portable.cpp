@@ -1,0 +1,31 @@
+// The kernels of a target without an instruction set of its own here: none
+// is offered, and the CRC-32 update is the table kernel.
+#include <cstdlib>
+
+#include "content/crc32.hpp"
+#include "content/kernels/kernels.hpp"
+
+namespace filarix::kernels {
+
+bool crc32_fold_available() {
+    return false;
+}
+
+std::uint32_t crc32_fold(std::uint32_t reg, const void* data, std::size_t size) {
+    return crc32_update_portable(reg, data, size);
+}
+
+bool sha_available() {
+    return false;
+}
+
+// Never chosen: sha_available() says no.
+void sha1_compress(std::uint32_t*, const std::uint8_t*, std::size_t) {
+    std::abort();
+}
+
+void sha256_compress(std::uint32_t*, const std::uint8_t*, std::size_t) {
+    std::abort();
+}
+
+}  // namespace filarix::kernels

@@ -1,0 +1,38 @@
+// Which of the instructions the x86 kernels use the processor has, asked
+// once through cpuid.
+#include <cpuid.h>
+
+#include "content/kernels/kernels.hpp"
+
+namespace filarix::kernels {
+
+namespace {
+
+bool query_clmul() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    return (ecx & bit_PCLMUL) != 0 && (ecx & bit_SSE4_1) != 0;
+}
+
+bool query_sha() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    if ((ecx & bit_SSE4_1) == 0 || (ecx & bit_SSSE3) == 0) return false;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx & (1u << 29)) != 0;
+}
+
+}  // namespace
+
+bool crc32_fold_available() {
+    static const bool available = query_clmul();
+    return available;
+}
+
+bool sha_available() {
+    static const bool available = query_sha();
+    return available;
+}
+
+}  // namespace filarix::kernels

@@ -1,0 +1,156 @@
+// The walk's reading of a directory: its names read once, each entry
+// examined relative to the directory (a large directory by two threads),
+// the DOSATTRIB bits asked where the rule says so, sorted by name_less.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "platform/posix/posix_directory.hpp"
+
+namespace platform::posix {
+namespace {
+
+void append_entry(Listing& dir, std::string_view bytes, Listed e) {
+    const std::u16string name = from_bytes(bytes);
+    e.bytes_at = static_cast<std::uint32_t>(dir.bytes.size());
+    e.bytes_size = static_cast<std::uint32_t>(bytes.size());
+    dir.bytes.append(bytes).push_back('\0');
+    e.name_at = static_cast<std::uint32_t>(dir.names.size());
+    e.name_size = static_cast<std::uint32_t>(name.size());
+    dir.names += name;
+    dir.entries.push_back(e);
+}
+
+// Examines one entry relative to the directory; false when it has gone.
+bool examine(int dirfd, const char* name, unsigned char type, Listed& e) {
+    struct statx st;
+    EntryFacts facts;
+    std::string_view hidden_name(name);
+    if (::statx(dirfd, name, stat_flags, stat_mask, &st) == 0) {
+        facts.mode = st.stx_mode;
+        facts.encrypted = (st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) != 0 &&
+                          (st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0;
+        if (S_ISLNK(facts.mode)) facts.target_is_directory = target_is_directory(dirfd, name);
+        e.size = (S_ISDIR(facts.mode) || S_ISLNK(facts.mode)) ? 0 : st.stx_size;
+        e.creation =
+            (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
+        e.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+        e.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    } else if (errno == ENOENT) {
+        return false;  // gone since the directory was read
+    } else {
+        // Listed but not examinable: what the directory itself told.
+        facts.mode = mode_of_type(type) | S_IWUSR;
+    }
+    e.attributes = compute_attributes(facts, hidden_name, std::nullopt);
+    e.dos_candidate = !S_ISLNK(facts.mode) && facts.mode != 0;
+    e.regular = S_ISREG(facts.mode);
+    return true;
+}
+
+// Examines the entries [from, to) of a listing whose names are read.
+void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, std::size_t from,
+                   std::size_t to, const std::atomic<bool>* stop) {
+    bool names = !xattrs.refused(device);
+    for (std::size_t i = from; i < to; ++i) {
+        if (stop && i % 1024 == 0 && stop->load(std::memory_order_relaxed)) return;
+        Listed& e = dir.entries[i];
+        const char* name = dir.system_name(e);
+        if (!examine(dirfd, name, e.type, e)) {
+            e.gone = true;
+            continue;
+        }
+        if (names && e.dos_candidate)
+            names = read_attribute_names(dirfd, name, device, xattrs, e) && !xattrs.refused(device);
+    }
+}
+
+}  // namespace
+
+// A directory this large is examined by two threads, when the walk may use two.
+constexpr std::size_t split_examining_from = 4096;
+
+void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrSupport& xattrs,
+                  bool two_threads, const std::atomic<bool>* stop) {
+    if (!mount_root) {
+        for (const char* dot : {".", ".."}) {
+            Listed e;
+            e.attributes = attr::directory;
+            append_entry(dir, dot, e);
+        }
+    }
+    const std::size_t dots = dir.entries.size();
+    alignas(8) char buffer[32768];
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return;
+        const ssize_t n = ::getdents64(dirfd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (n == 0) break;
+        for (ssize_t off = 0; off < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer + off);
+            off += d->d_reclen;
+            const std::string_view bytes(d->d_name);
+            if (bytes == "." || bytes == "..") continue;
+            Listed e;
+            e.type = d->d_type;
+            append_entry(dir, bytes, e);
+        }
+    }
+    const std::size_t end = dir.entries.size();
+    bool examined = false;
+    if (two_threads && end - dots >= split_examining_from) {
+        // The second half on a thread of its own: each examining is a
+        // name look-up in a large directory, the bulk of the work.
+        const std::size_t half = dots + (end - dots) / 2;
+        XattrSupport helper_xattrs = xattrs;
+        try {
+            std::thread helper = thread_without_signals(
+                [&] { examine_range(dir, dirfd, device, helper_xattrs, half, end, stop); });
+            examine_range(dir, dirfd, device, xattrs, dots, half, stop);
+            helper.join();
+            if (helper_xattrs.refused(device)) xattrs.mark_refused(device);
+            examined = true;
+        } catch (const std::system_error&) {
+            // No thread to be had: one does it all.
+        }
+    }
+    if (!examined) examine_range(dir, dirfd, device, xattrs, dots, end, stop);
+    if (stop && stop->load(std::memory_order_relaxed)) return;
+    std::erase_if(dir.entries, [](const Listed& e) { return e.gone; });
+    const bool names = !xattrs.refused(device);
+    // The directory's own names, for the streams of the directory itself.
+    if (names && dots > 0) read_attribute_names(dirfd, ".", device, xattrs, dir.entries[0]);
+    if (xattrs.refused(device)) {
+        // A file system without user attributes holds no streams at all.
+        for (Listed& e : dir.entries) e.names_known = true;
+    }
+    std::optional<bool> by_rule;
+    for (std::size_t i = dots; i < dir.entries.size(); ++i) {
+        Listed& e = dir.entries[i];
+        if (!e.dos_candidate || xattrs.refused(device)) continue;
+        if (e.names_known
+                ? !e.has_dos
+                : !(by_rule ? *by_rule : *(by_rule = ask_for_dos(dirfd, dir, device, xattrs))))
+            continue;
+        const auto bits = dos_bits(dirfd, dir.system_name(e), device, xattrs);
+        if (!bits) continue;
+        const std::string_view name(dir.system_name(e));
+        EntryFacts facts;
+        facts.mode = (e.attributes & attr::directory) ? S_IFDIR : S_IFREG;
+        e.attributes = compute_attributes(facts, name, bits);
+    }
+    std::sort(dir.entries.begin() + static_cast<std::ptrdiff_t>(dots), dir.entries.end(),
+              [&dir](const Listed& a, const Listed& b) {
+                  return name_less(dir.shown_name(a), dir.shown_name(b));
+              });
+    dir.readable = true;
+}
+
+}  // namespace platform::posix

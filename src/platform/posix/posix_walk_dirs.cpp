@@ -1,0 +1,286 @@
+// A walk goes from directory handle to directory handle: each directory is
+// opened relative to its parent without following a link, read and
+// examined once, and its masks are answered from what was read. Few
+// descriptors stay open however deep the walk.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/posix/posix_directory.hpp"
+
+namespace platform::posix {
+namespace {
+
+bool same_directory(int fd, const WalkDir& dir) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && st.st_dev == dir.device && st.st_ino == dir.inode;
+}
+
+// A search over what a walk directory holds, through one mask.
+class ListedSearch final : public DirSearch {
+public:
+    ListedSearch(const WalkDir& dir, std::u16string_view mask) : dir_(dir), mask_(mask) {
+        every_ = mask_ == u"*" || mask_ == u"*.*";
+    }
+    bool next(FindData& out) override {
+        const Listing& l = dir_.listing;
+        while (next_ < l.entries.size()) {
+            const Listed& e = l.entries[next_++];
+            const std::u16string_view name = l.shown_name(e);
+            if (!every_ && !mask_matches(mask_, name)) continue;
+            out.attributes = e.attributes;
+            // Only a symbolic link is a reparse point here.
+            out.link = (e.attributes & attr::reparse_point) != 0;
+            out.size = e.size;
+            out.creation = e.creation;
+            out.access = e.access;
+            out.write = e.write;
+            out.name.assign(name);
+            out.short_name.clear();
+            dir_.owner.delivered(dir_, next_ - 1);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    const WalkDir& dir_;
+    std::u16string mask_;
+    bool every_ = false;
+    std::size_t next_ = 0;
+};
+
+std::size_t descriptor_budget() {
+    struct rlimit limit;
+    rlim_t soft = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        soft = limit.rlim_cur;
+    // An eighth of what the process may hold, the rest left to the
+    // listing, the log and the file being read.
+    return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
+}
+
+}  // namespace
+
+WalkDirs::WalkDirs() : limit_(descriptor_budget()) {}
+WalkDirs::~WalkDirs() = default;
+
+WalkAhead* WalkDirs::ahead() {
+    if (!ahead_started_) {
+        ahead_started_ = true;
+        const char* wanted = std::getenv("FILARIX_WALK_THREADS");
+        const bool one =
+            wanted ? std::string_view(wanted) == "1" : std::thread::hardware_concurrency() < 2;
+        if (!one) ahead_ = std::make_unique<WalkAhead>();
+    }
+    return ahead_.get();
+}
+
+int WalkDirs::fd_of(WalkDir& dir) {
+    if (dir.fd >= 0) {
+        const auto at = std::find(open_.begin(), open_.end(), &dir);
+        if (at != open_.end() && at + 1 != open_.end()) std::rotate(at, at + 1, open_.end());
+        return dir.fd;
+    }
+    int fd = -1;
+    if (dir.parent) {
+        const int parent_fd = fd_of(*dir.parent);
+        if (parent_fd >= 0)
+            fd = ::openat(parent_fd, dir.name.c_str(), directory_flags | O_NOFOLLOW);
+    } else {
+        fd = ::open(dir.name.c_str(), directory_flags);
+    }
+    if (fd < 0) return -1;
+    if (!same_directory(fd, dir)) {  // renamed or replaced meanwhile
+        ::close(fd);
+        return -1;
+    }
+    dir.fd = fd;
+    opened(dir);
+    return fd;
+}
+
+void WalkDirs::opened(WalkDir& dir) {
+    open_.push_back(&dir);
+    while (open_.size() > limit_) {
+        WalkDir* oldest = open_.front();
+        open_.erase(open_.begin());
+        ::close(oldest->fd);
+        oldest->fd = -1;
+    }
+}
+
+void WalkDirs::closing(WalkDir& dir) {
+    if (listed_ == &dir) listed_ = nullptr;
+    if (delivered_dir_ == &dir) delivered_dir_ = nullptr;
+    if (ahead_ && dir.reads_queued) ahead_->forget(dir);
+    if (dir.fd < 0) return;
+    int parent_fd = -1;
+    if (dir.parent && dir.parent->fd < 0)
+        parent_fd = ::openat(dir.fd, "..", directory_flags | O_NOFOLLOW);
+    open_.erase(std::find(open_.begin(), open_.end(), &dir));
+    ::close(dir.fd);
+    dir.fd = -1;
+    if (parent_fd < 0) return;
+    if (!same_directory(parent_fd, *dir.parent)) {
+        ::close(parent_fd);  // moved elsewhere: the parent is reopened by name
+        return;
+    }
+    dir.parent->fd = parent_fd;
+    opened(*dir.parent);
+}
+
+void WalkDirs::listing(WalkDir& dir, std::u16string_view path) {
+    listed_ = &dir;
+    listed_path16_.assign(path);
+    listed_path_.clear();
+}
+
+void WalkDirs::delivered(const WalkDir& dir, std::size_t index) {
+    delivered_dir_ = &dir;
+    delivered_ = index;
+}
+
+namespace {
+// Equal texts, compared as memory: deep paths are long.
+bool same_text(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
+}
+}  // namespace
+
+bool WalkDirs::known_without_streams(std::u16string_view path) {
+    if (!listed_ || delivered_dir_ != listed_) return false;
+    const Listing& l = listed_->listing;
+    const Listed& e = l.entries[delivered_];
+    if (!e.names_known || e.has_streams) return false;
+    // Compared as the walk spells them: a deep path is never converted.
+    while (path.size() > 1 && path.back() == u'/') path.remove_suffix(1);
+    const std::u16string_view name = l.shown_name(e);
+    if (name == u".") {  // the directory itself, named without its separator
+        std::u16string_view own(listed_path16_);
+        while (own.size() > 1 && own.back() == u'/') own.remove_suffix(1);
+        return same_text(path, own);
+    }
+    return path.size() == listed_path16_.size() + name.size() &&
+           same_text(path.substr(0, listed_path16_.size()), listed_path16_) &&
+           same_text(path.substr(listed_path16_.size()), name);
+}
+
+std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
+    if (!listed_) return std::nullopt;
+    // Converted only when a file of it is opened.
+    if (listed_path_.empty()) listed_path_ = to_bytes(listed_path16_);
+    if (path.size() <= listed_path_.size() ||
+        path.compare(0, listed_path_.size(), listed_path_) != 0)
+        return std::nullopt;
+    std::string name = path.substr(listed_path_.size());
+    if (name.find('/') != std::string::npos) return std::nullopt;
+    const int fd = fd_of(*listed_);
+    if (fd < 0) return std::nullopt;
+    return AtName{fd, std::move(name)};
+}
+
+std::unique_ptr<DirHandle> PosixSystem::open_directory(std::u16string_view path) {
+    std::string bytes = strip_trailing_separators(to_bytes(path));
+    if (bytes.empty()) bytes.push_back('.');
+    search_refused_ = false;
+    const int fd = ::open(bytes.c_str(), directory_flags);
+    if (fd < 0) {
+        search_refused_ = refusal(errno);
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        search_refused_ = refusal(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    const bool root = is_mount_root(fd, bytes);
+    auto dir = std::make_unique<WalkDir>(walk_, nullptr, std::move(bytes), st, fd);
+    dir->mount_root = root;
+    walk_.opened(*dir);
+    return dir;
+}
+
+std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
+                                                          std::u16string_view name) {
+    search_refused_ = false;
+    auto* up = dynamic_cast<WalkDir*>(&parent);
+    if (!up) return nullptr;
+    std::string bytes = to_bytes(name);
+    if (WalkAhead* ahead = up->reads_queued ? walk_.ahead() : nullptr) {
+        if (auto read = ahead->take(*up, bytes)) {
+            if (read->fd < 0) {
+                search_refused_ = refusal(read->error);
+                return nullptr;
+            }
+            auto dir = std::make_unique<WalkDir>(walk_, up, std::move(bytes), read->st, read->fd);
+            dir->mount_root = read->st.st_dev != up->device;
+            dir->read = true;
+            dir->listing = std::move(read->listing);
+            dir->planned = read->planned_children;
+            dir->reads_queued = read->planned_children;
+            ahead->adopt(*read, *dir);
+            walk_.opened(*dir);
+            return dir;
+        }
+    }
+    const int parent_fd = walk_.fd_of(*up);
+    if (parent_fd < 0) return nullptr;
+    // Never through a link: an entry swapped for one fails here.
+    const int fd = ::openat(parent_fd, bytes.c_str(), directory_flags | O_NOFOLLOW);
+    if (fd < 0) {
+        search_refused_ = refusal(errno);
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        search_refused_ = refusal(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    auto dir = std::make_unique<WalkDir>(walk_, up, std::move(bytes), st, fd);
+    dir->mount_root = st.st_dev != up->device;
+    walk_.opened(*dir);
+    return dir;
+}
+
+std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,
+                                                         std::u16string_view path,
+                                                         std::u16string_view mask, FindData& first,
+                                                         SearchDetail detail) {
+    search_refused_ = false;
+    auto* dir = dynamic_cast<WalkDir*>(&directory);
+    if (!dir) return FileSystem::search_directory(directory, path, mask, first, detail);
+    if (!dir->read) {
+        const int fd = walk_.fd_of(*dir);
+        if (fd < 0) return nullptr;
+        dir->read = true;
+        read_listing(dir->listing, fd, dir->device, dir->mount_root, xattrs_,
+                     walk_.ahead() != nullptr);
+    }
+    if (!dir->listing.readable) {
+        // Opened, and its names could not be read to the end.
+        search_refused_ = true;
+        return nullptr;
+    }
+    if (!dir->planned) {
+        dir->planned = true;
+        if (WalkAhead* ahead = walk_.ahead()) {
+            const int fd = walk_.fd_of(*dir);
+            if (fd >= 0) dir->reads_queued = ahead->plan(*dir, fd);
+        }
+    }
+    walk_.listing(*dir, path);
+    auto search = std::make_unique<ListedSearch>(*dir, mask);
+    if (!search->next(first)) return nullptr;
+    return search;
+}
+
+}  // namespace platform::posix
