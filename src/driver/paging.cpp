@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "content/help.hpp"
+#include "options/help.hpp"
 
 namespace filarix {
 
