@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "content/sort.hpp"
+#include "catalogue/sort.hpp"
 #include "core/columns.hpp"
 #include "core/run.hpp"
 #include "platform/posix/posix_system.hpp"

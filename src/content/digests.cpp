@@ -87,16 +87,18 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
     return split;
 }
 
+}  // namespace
+
 // The read buffers and the worker thread, kept for the whole run. The
 // reader fills the slots in turn and hashes its lane of each; the worker
 // hashes its lane of the same slot behind it. A slot is filled again only
 // when the worker has finished it, so both always see the same bytes.
-class DigestEngine final : public RunResource {
+class DigestWorker {
 public:
     static constexpr std::size_t slot_size = 256 * 1024;
     static constexpr std::size_t slot_count = 4;
 
-    explicit DigestEngine(bool two_threads) : two_threads_(two_threads) {
+    explicit DigestWorker(bool two_threads) : two_threads_(two_threads) {
         constexpr std::size_t page = 4096;
         storage_ = std::make_unique<unsigned char[]>(slot_size * slot_count + page);
         void* start = storage_.get();
@@ -105,7 +107,7 @@ public:
         // times more slowly than into an aligned one.
         base_ = static_cast<unsigned char*>(std::align(page, slot_size * slot_count, start, room));
     }
-    ~DigestEngine() override {
+    ~DigestWorker() {
         if (worker_.joinable()) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -180,21 +182,25 @@ private:
     bool stop_ = false;
 };
 
-DigestEngine& engine_of(Run& run) {
-    if (!run.digest_engine) {
+DigestEngine::DigestEngine() = default;
+DigestEngine::~DigestEngine() = default;
+
+DigestWorker& DigestEngine::worker(Run& run) {
+    if (!worker_) {
         const auto setting = run.sys.get_env(digest_threads_variable);
         const bool one = setting && *setting == u"1";
-        run.digest_engine =
-            std::make_unique<DigestEngine>(!one && std::thread::hardware_concurrency() != 1);
+        worker_ = std::make_unique<DigestWorker>(!one && std::thread::hardware_concurrency() != 1);
     }
-    return static_cast<DigestEngine&>(*run.digest_engine);
+    return *worker_;
 }
+
+namespace {
 
 // Whatever way the reading ends (the end, an error, an interrupt), the
 // worker is done with the buffers and the contexts before they go.
 class WorkerGuard {
 public:
-    explicit WorkerGuard(DigestEngine& engine) : engine_(engine) {}
+    explicit WorkerGuard(DigestWorker& engine) : engine_(engine) {}
     ~WorkerGuard() {
         if (active_) engine_.drain();
     }
@@ -203,7 +209,7 @@ public:
     void activate() { active_ = true; }
 
 private:
-    DigestEngine& engine_;
+    DigestWorker& engine_;
     bool active_ = false;
 };
 
@@ -252,8 +258,8 @@ std::uint64_t window_length(const Run& run, std::uint64_t size) {
 // `delivered` counts the bytes read. A file that ends within its first
 // slot is hashed on this thread alone, which spares the small files any
 // hand-over.
-bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& contexts,
-          std::uint64_t& delivered) {
+bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequest want,
+          Contexts& contexts, std::uint64_t& delivered) {
     const unsigned wanted = lanes_of(want);
     const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
     const bool bounded = run.s.displace_end > 0;
@@ -263,13 +269,13 @@ bool feed(Run& run, platform::InputFile& file, DigestRequest want, Contexts& con
                              : UINT64_MAX;
     if (begin != 0 && !file.seek(begin)) return false;
 
-    DigestEngine& engine = engine_of(run);
+    DigestWorker& engine = digests.worker(run);
     WorkerGuard guard(engine);
     const auto read_slot = [&](std::size_t index) -> long long {
         if (left == 0) return 0;
         if (run.sys.interrupted()) end_run(exit_code::user_aborted);
         const std::size_t want_bytes =
-            static_cast<std::size_t>(std::min<std::uint64_t>(DigestEngine::slot_size, left));
+            static_cast<std::size_t>(std::min<std::uint64_t>(DigestWorker::slot_size, left));
         const long long got = file.read(engine.slot(index), want_bytes);
         // A read cut short by the interrupt is the end of the run, not a
         // file that could not be read.
@@ -318,7 +324,8 @@ std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view
     return run.sys.open_entry(path, false);
 }
 
-DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, bool is_directory,
+DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view path,
+                        DigestRequest want, bool is_directory,
                         std::optional<std::uint64_t> listed_size) {
     DigestTexts texts;
     Contexts contexts(want.hardware);
@@ -328,7 +335,7 @@ DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want, 
         if (!file) file = run.sys.open_entry(path, true);
         const auto before = file ? file->state() : std::nullopt;
         std::uint64_t delivered = 0;
-        if (!before || !feed(run, *file, want, contexts, delivered)) {
+        if (!before || !feed(run, digests, *file, want, contexts, delivered)) {
             set_failure(texts, want);
             return texts;
         }

@@ -52,6 +52,24 @@ inline constexpr std::string_view sha512_failure_text =
 inline constexpr std::string_view sha3_failure_text = sha256_failure_text;
 static_assert(sha256_failure_text.size() == 64 && sha512_failure_text.size() == 128);
 
+class DigestWorker;
+
+// The digests' read buffers and worker thread, kept from file to file: the
+// walk's owner keeps one for the whole run and hands it to each digest.
+class DigestEngine {
+public:
+    DigestEngine();
+    ~DigestEngine();
+    DigestEngine(const DigestEngine&) = delete;
+    DigestEngine& operator=(const DigestEngine&) = delete;
+    // Made at the first digest, so a run that digests nothing starts no
+    // thread and reads the thread setting only when it is needed.
+    DigestWorker& worker(Run& run);
+
+private:
+    std::unique_ptr<DigestWorker> worker_;
+};
+
 // Opens a catalogued file or named stream for reading, never through a
 // link: the backup-semantics route first, then once more with the other
 // code page of the file functions.
@@ -62,8 +80,8 @@ std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view
 // cannot be opened, positioned or read to the end gets the failure texts,
 // and so does one that changed while it was read or since it was listed
 // with `listed_size`; that one is counted in changed_while_read.
-DigestTexts digest_file(Run& run, std::u16string_view path, DigestRequest want,
-                        bool is_directory = false,
+DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view path,
+                        DigestRequest want, bool is_directory = false,
                         std::optional<std::uint64_t> listed_size = std::nullopt);
 
 // The environment variable that keeps every digest on the reading thread

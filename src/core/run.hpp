@@ -114,12 +114,6 @@ struct OverallProgress {
     std::size_t drawn_width = 0;
 };
 
-// Something a higher layer keeps for the whole run (buffers, a thread),
-// released when the run is.
-struct RunResource {
-    virtual ~RunResource() = default;
-};
-
 // Where the records go.
 enum class ListingTarget { standard_output, standard_error, file };
 
@@ -197,20 +191,12 @@ struct Run {
     bool stream_read_error_reported = false;
     bool privilege_error_reported = false;
     bool reset_error_reported = false;
-    // The digests' read buffers and worker thread, kept from file to file.
-    std::unique_ptr<RunResource> digest_engine;
     // The known digests of --HASHSET, loaded before the walk.
     KnownDigests known_digests;
     // The header file's signatures (-h, -H, +h, +H), and the start of the
     // file being checked against them, kept from file to file.
     SignatureTable signature_table;
     std::unique_ptr<unsigned char[]> signature_window;
-
-    // The console pause between screenfuls, which the driver supplies.
-    std::function<void(Run&)> listing_pause;
-    void pause_listing() {
-        if (listing_pause) listing_pause(*this);
-    }
 
     // A per-file command program that could not be started has been named.
     bool command_failure_reported = false;

@@ -1,5 +1,6 @@
 #include "driver/driver.hpp"
 
+#include "content/digests.hpp"
 #include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/output_setup.hpp"
@@ -53,7 +54,6 @@ namespace {
     sys.install_interrupt_handler();
     early_defaults(run);
 
-    run.listing_pause = listing_pause;
     apply_start_up_defaults(run.s);
 
     parse_settings(run);
@@ -87,14 +87,18 @@ namespace {
     check_log_written(run);
     if (run.s.root_list.empty()) end_run(exit_code::normal_none);
 
-    const auto walk_all = [](Run& r) {
+    // Kept for the whole walk, the counting pass's too.
+    ConsolePager pager;
+    DigestEngine digests;
+    EntryTools tools{pager, digests};
+    const auto walk_all = [&tools](Run& r) {
         for (std::u16string start : r.s.root_list) {
             if (start.empty() || !r.syntax.is_separator(start.back())) start += r.syntax.separator;
             if (start[0] >= u'a' && start[0] <= u'z') start[0] = char16_t(start[0] - 32);
             if (r.s.label != 1 && r.s.label != 2) r.layout.volume_id_text = volume_id_for(r, start);
             r.counts.walk_depth = 0;
             r.start_path_length = start.size();
-            walk_directory(r, start);
+            walk_directory(r, tools, start);
         }
     };
     start_overall_progress(run, walk_all);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "content/sort.hpp"
+#include "catalogue/sort.hpp"
 #include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
 #include "driver/termination.hpp"

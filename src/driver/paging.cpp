@@ -2,11 +2,11 @@
 
 #include <cctype>
 
-#include "content/help.hpp"
+#include "options/help.hpp"
 
 namespace filarix {
 
-void listing_pause(Run& run) {
+void ConsolePager::pause_listing(Run& run) {
     OutStream& err = run.std_err;
     run.output().flush();
     centre_line(err, "HIT RETURN to CONTINUE");

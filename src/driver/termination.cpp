@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "content/sort.hpp"
+#include "catalogue/sort.hpp"
 #include "core/numbers.hpp"
 #include "core/shown_text.hpp"
 #include "driver/last_access.hpp"

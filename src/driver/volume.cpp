@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "content/sort.hpp"
+#include "catalogue/sort.hpp"
 #include "core/columns.hpp"
 #include "core/shown_text.hpp"
 #include "driver/termination.hpp"

@@ -22,14 +22,14 @@ bool streams_wanted(const Run& run) {
     return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM;
 }
 
-void list_directory_streams(Run& run, const std::u16string& path_without_separator,
-                            bool with_record) {
+void list_directory_streams(Run& run, EntryTools& tools,
+                            const std::u16string& path_without_separator, bool with_record) {
     const std::uint32_t count = enumerate_streams(run, path_without_separator);
     run.counts.streams_found += count;
     run.counts.directory_streams += count;
     if (count == 0) return;
-    if (with_record) process_entry(run, path_without_separator, nullptr);
-    write_directory_stream_lines(run, count, path_without_separator);
+    if (with_record) process_entry(run, tools, path_without_separator, nullptr);
+    write_directory_stream_lines(run, tools.digests, count, path_without_separator);
     ++run.counts.stream_directories;
 }
 
@@ -67,7 +67,7 @@ namespace {
 // level would cost memory in the square of the depth. `listed` is the
 // directory's entry as its parent's search delivered it (none for a start
 // path).
-void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent,
+void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform::DirHandle* parent,
                 const platform::FindData* listed) {
     // The interrupt is honoured between directories too, not only between files.
     if (run.sys.interrupted()) end_run(exit_code::user_aborted);
@@ -99,7 +99,7 @@ void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent
         return;
     }
     if (streams_wanted(run) && entry.name == u".")
-        list_directory_streams(run, directory.substr(0, directory.size() - 1), false);
+        list_directory_streams(run, tools, directory.substr(0, directory.size() - 1), false);
 
     if (!run.s.RECURSE) {
         if (!run.sizing_pass) ++run.counts.directories_counted;
@@ -112,8 +112,8 @@ void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent
                 const std::size_t own_length = directory.size();
                 directory += entry.name;
                 directory += run.syntax.separator;
-                if (run.s.directories != 0) process_entry(run, directory, nullptr, &entry);
-                walk_level(run, directory, handle.get(), &entry);
+                if (run.s.directories != 0) process_entry(run, tools, directory, nullptr, &entry);
+                walk_level(run, tools, directory, handle.get(), &entry);
                 directory.resize(own_length);
             }
             more = search->next(entry);
@@ -134,7 +134,7 @@ void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent
             static_cast<std::size_t>(run.std_err.printf("\r %12s %s", count.c_str(), text.c_str()));
         if (run.std_err.is_terminal()) run.std_err.flush();
     }
-    list_directory_files(run, *handle, directory);
+    list_directory_files(run, tools, *handle, directory);
     --run.counts.walk_depth;
     if (directory_line && progress > 0) {
         run.std_err.repeat('\b', progress);
@@ -146,12 +146,13 @@ void walk_level(Run& run, std::u16string& directory, platform::DirHandle* parent
 
 }  // namespace
 
-void walk_directory(Run& run, const std::u16string& directory) {
+void walk_directory(Run& run, EntryTools& tools, const std::u16string& directory) {
     std::u16string path = directory;
-    walk_level(run, path, nullptr, nullptr);
+    walk_level(run, tools, path, nullptr, nullptr);
 }
 
-void list_directory_files(Run& run, platform::DirHandle& handle, const std::u16string& directory) {
+void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& handle,
+                          const std::u16string& directory) {
     for (const auto& mask : run.s.filetype_list) {
         if (!mask.empty() && mask.front() == u'-') break;
         platform::FindData entry;
@@ -165,9 +166,9 @@ void list_directory_files(Run& run, platform::DirHandle& handle, const std::u16s
             const bool is_directory = (entry.attributes & platform::attr::directory) != 0;
             if (is_directory) {
                 if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(entry.name))
-                    list_directory_streams(run, directory + entry.name, true);
+                    list_directory_streams(run, tools, directory + entry.name, true);
             } else if (!run.s.EXCLUDE || !is_excluded(run, entry.name)) {
-                process_entry(run, directory, &entry.name, &entry);
+                process_entry(run, tools, directory, &entry.name, &entry);
             }
             draw_overall_progress(run);
             more = search->next(entry);

@@ -5,12 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "content/help.hpp"
 #include "content/signature.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
+#include "options/help.hpp"
 #include "options/long_options.hpp"
 #include "options/number_text.hpp"
 #include "options/output_names.hpp"

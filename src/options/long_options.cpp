@@ -8,11 +8,11 @@
 #include <string>
 
 #include "content/hash_set.hpp"
-#include "content/help.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
+#include "options/help.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
 #include "options/start_paths.hpp"

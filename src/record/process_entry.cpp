@@ -94,9 +94,10 @@ const std::u16string& no_name() {
 // The record producer's state for one entry.
 class RecordWriter {
 public:
-    RecordWriter(Run& run, const std::u16string& directory, const std::u16string* name,
-                 const platform::FindData* known)
+    RecordWriter(Run& run, EntryTools& tools, const std::u16string& directory,
+                 const std::u16string* name, const platform::FindData* known)
         : run_(run),
+          tools_(tools),
           s_(run.s),
           out_(run.output()),
           d_(run.s.delimiter),
@@ -130,6 +131,7 @@ private:
     }
 
     Run& run_;
+    EntryTools& tools_;
     const RunSettings& s_;
     OutStream& out_;
     const char d_;
@@ -616,7 +618,7 @@ const DigestTexts& RecordWriter::digests() {
         digested_ = true;
         // The known set's kind is digested too, shown or not.
         const DigestKind set_kind = run_.known_digests.kind();
-        digests_ = digest_file(run_, e_.pg_complete_path,
+        digests_ = digest_file(run_, tools_.digests, e_.pg_complete_path,
                                {.crc = s_.CRC != 0,
                                 .md5 = s_.HASH != 0 || set_kind == DigestKind::md5,
                                 .sha1 = s_.SHA != 0 || set_kind == DigestKind::sha1,
@@ -651,15 +653,15 @@ void RecordWriter::write_follow_up() {
         for (std::uint32_t i = 0; i < streams; ++i) {
             ++run.counts.files_found;
             ++run.counts.console_lines;
-            write_stream_line(run, e_, i);
+            write_stream_line(run, tools_.digests, e_, i);
             if (!s_.output_to_file() && s_.PAUSE &&
                 run.counts.console_lines % run.layout.page_length == 0)
-                run.pause_listing();
+                tools_.pager.pause_listing(run);
         }
     }
     if (!s_.output_to_file() && s_.PAUSE) {
         ++run.counts.console_lines;
-        if (run.counts.console_lines % run.layout.page_length == 0) run.pause_listing();
+        if (run.counts.console_lines % run.layout.page_length == 0) tools_.pager.pause_listing(run);
     }
     // A directory has no contents to list; opening it would only report a
     // failure. A link is not opened.
@@ -734,9 +736,9 @@ void RecordWriter::process() {
 
 }  // namespace
 
-void process_entry(Run& run, const std::u16string& directory, const std::u16string* name,
-                   const platform::FindData* known) {
-    RecordWriter(run, directory, name, known).process();
+void process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
+                   const std::u16string* name, const platform::FindData* known) {
+    RecordWriter(run, tools, directory, name, known).process();
 }
 
 }  // namespace filarix

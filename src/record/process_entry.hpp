@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/run.hpp"
+#include "record/entry_tools.hpp"
 
 namespace filarix {
 
@@ -11,8 +12,8 @@ namespace filarix {
 // streams, is the directory's own path); no name lists the directory itself.
 // `known` is the entry as the walker's search already delivered it, which
 // spares looking the entry up again by its path.
-void process_entry(Run& run, const std::u16string& directory, const std::u16string* name,
-                   const platform::FindData* known = nullptr);
+void process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
+                   const std::u16string* name, const platform::FindData* known = nullptr);
 
 // Where the path column starts: at the drive letter of a path that has one
 // among its first eight characters (so "\\?\" is not shown), else at 0.

@@ -55,8 +55,13 @@ TimesRecord stream_times(Run& run, const std::u16string& stream_path,
 // fields stand where the record has them, the stream's own in between.
 class StreamLine {
 public:
-    StreamLine(Run& run, bool directory)
-        : run_(run), s_(run.s), out_(run.output()), d_(s_.delimiter), directory_(directory) {}
+    StreamLine(Run& run, DigestEngine& engine, bool directory)
+        : run_(run),
+          engine_(engine),
+          s_(run.s),
+          out_(run.output()),
+          d_(s_.delimiter),
+          directory_(directory) {}
 
     void write(const RunSettings& columns_of);
     void write_row();
@@ -77,6 +82,7 @@ private:
     const DigestTexts& digests();
 
     Run& run_;
+    DigestEngine& engine_;
     const RunSettings& s_;
     OutStream& out_;
     const char d_;
@@ -351,7 +357,7 @@ const DigestTexts& StreamLine::digests() {
     if (!digested_) {
         digested_ = true;
         // The stream's own bytes, read through "file:name".
-        digests_ = digest_file(run_, stream_path,
+        digests_ = digest_file(run_, engine_, stream_path,
                                {.crc = s_.CRC != 0,
                                 .md5 = s_.HASH != 0,
                                 .sha1 = s_.SHA != 0,
@@ -365,9 +371,10 @@ const DigestTexts& StreamLine::digests() {
 
 }  // namespace
 
-void write_stream_line(Run& run, const CurrentEntry& entry, std::uint32_t index) {
+void write_stream_line(Run& run, DigestEngine& digests, const CurrentEntry& entry,
+                       std::uint32_t index) {
     if (index >= run.stream_table.size()) return;
-    StreamLine line(run, false);
+    StreamLine line(run, digests, false);
     line.stream = &run.stream_table[index];
     line.entry = &entry;
     line.owner_path = entry.pg_complete_path;
@@ -382,7 +389,8 @@ void write_stream_line(Run& run, const CurrentEntry& entry, std::uint32_t index)
     ++run.counts.streams_found;
 }
 
-int write_directory_stream_lines(Run& run, std::uint32_t count, const std::u16string& directory) {
+int write_directory_stream_lines(Run& run, DigestEngine& digests, std::uint32_t count,
+                                 const std::u16string& directory) {
     std::u16string owner = directory;
     while (owner.size() > 1 && run.syntax.is_separator(owner.back())) owner.pop_back();
     const std::size_t sep = run.syntax.last_separator(owner);
@@ -403,7 +411,7 @@ int write_directory_stream_lines(Run& run, std::uint32_t count, const std::u16st
     const std::uint32_t n =
         std::min<std::uint32_t>(count, static_cast<std::uint32_t>(streams.size()));
     for (std::uint32_t i = 0; i < n; ++i) {
-        StreamLine line(run, true);
+        StreamLine line(run, digests, true);
         line.stream = &streams[i];
         line.owner_path = owner;
         const std::u16string name = shown_stream_name(streams[i].name);

@@ -9,10 +9,10 @@
 #include <memory>
 #include <random>
 
-#include "content/help.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
+#include "options/help.hpp"
 #include "options/settings_parser.hpp"
 #include "parse_helper.hpp"
 #include "run_helper.hpp"

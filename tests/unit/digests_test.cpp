@@ -30,9 +30,10 @@ class Digests : public ::testing::Test {
 protected:
     DigestTexts digest(std::u16string_view path, std::int64_t begin = 0, std::int64_t end = 0) {
         filarix::Run run(mp);
+        DigestEngine engine;
         run.s.DISPLACE = begin;
         run.s.displace_end = end;
-        return digest_file(run, path, all);
+        return digest_file(run, engine, path, all);
     }
     MemoryPlatform mp;
 };
@@ -74,8 +75,10 @@ TEST_F(Digests, PublishedMessagesThroughBothKernelPaths) {
         for (const auto& c : cases) {
             mp.add_file(u"C:\\d\\m", c.message);
             filarix::Run run(mp);
-            const DigestTexts t = digest_file(
-                run, u"C:\\d\\m", {.crc = true, .md5 = true, .sha1 = true, .hardware = hardware});
+            DigestEngine engine;
+            const DigestTexts t =
+                digest_file(run, engine, u"C:\\d\\m",
+                            {.crc = true, .md5 = true, .sha1 = true, .hardware = hardware});
             EXPECT_EQ(t.md5, c.md5) << c.message.size() << " " << hardware;
             EXPECT_EQ(t.sha1, c.sha1) << c.message.size() << " " << hardware;
         }
@@ -86,9 +89,11 @@ TEST_F(Digests, PaddingEdgesAgreeAcrossKernelPaths) {
     for (std::size_t length : {55, 56, 57, 63, 64, 65, 119, 120, 128}) {
         mp.add_file(u"C:\\d\\edge", std::string(length, 'q'));
         filarix::Run run(mp);
-        const DigestTexts fast = digest_file(run, u"C:\\d\\edge", all);
-        const DigestTexts plain = digest_file(
-            run, u"C:\\d\\edge", {.crc = true, .md5 = true, .sha1 = true, .hardware = false});
+        DigestEngine engine;
+        const DigestTexts fast = digest_file(run, engine, u"C:\\d\\edge", all);
+        const DigestTexts plain =
+            digest_file(run, engine, u"C:\\d\\edge",
+                        {.crc = true, .md5 = true, .sha1 = true, .hardware = false});
         EXPECT_EQ(fast.crc, plain.crc) << length;
         EXPECT_EQ(fast.sha1, plain.sha1) << length;
         EXPECT_EQ(fast.md5, plain.md5) << length;
@@ -98,7 +103,8 @@ TEST_F(Digests, PaddingEdgesAgreeAcrossKernelPaths) {
 TEST_F(Digests, OnlyTheDigestsAskedForAreMade) {
     mp.add_file(u"C:\\d\\digits", "123456789");
     filarix::Run run(mp);
-    const DigestTexts t = digest_file(run, u"C:\\d\\digits", {.md5 = true});
+    DigestEngine engine;
+    const DigestTexts t = digest_file(run, engine, u"C:\\d\\digits", {.md5 = true});
     EXPECT_TRUE(t.crc.empty());
     EXPECT_EQ(t.md5, digits_md5);
     EXPECT_TRUE(t.sha1.empty());
@@ -163,9 +169,10 @@ TEST_F(Digests, TheWorkerThreadChangesNothing) {
         else
             mp.env.erase(u"FILARIX_DIGEST_THREADS");
         filarix::Run run(mp);
+        DigestEngine engine;
         run.s.DISPLACE = begin;
         run.s.displace_end = end;
-        const DigestTexts t = digest_file(run, u"C:\\d\\big", six);
+        const DigestTexts t = digest_file(run, engine, u"C:\\d\\big", six);
         std::string all_texts;
         for (const std::string* text : {&t.crc, &t.md5, &t.sha1, &t.sha256, &t.sha512, &t.sha3})
             all_texts.append(*text).push_back(' ');
@@ -179,7 +186,8 @@ TEST_F(Digests, TheWorkerThreadChangesNothing) {
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::read, 5);
     filarix::Run run(faulty);
-    const DigestTexts t = digest_file(run, u"C:\\d\\big", six);
+    DigestEngine engine;
+    const DigestTexts t = digest_file(run, engine, u"C:\\d\\big", six);
     EXPECT_FALSE(t.read_ok);
     const std::vector<std::pair<std::string, std::size_t>> widths{
         {t.crc, 8}, {t.md5, 32}, {t.sha1, 40}, {t.sha256, 64}, {t.sha512, 128}, {t.sha3, 64}};
@@ -202,7 +210,8 @@ TEST_F(Digests, AReadErrorMidFileGivesTheFailureTexts) {
     FaultyPlatform faulty(mp);
     faulty.fail(FaultyPlatform::Kind::read, 2);
     filarix::Run run(faulty);
-    const DigestTexts t = digest_file(run, u"C:\\d\\bad", all);
+    DigestEngine engine;
+    const DigestTexts t = digest_file(run, engine, u"C:\\d\\bad", all);
     EXPECT_FALSE(t.read_ok);
     EXPECT_EQ(t.crc, "CRCERROR");
     EXPECT_EQ(t.md5, "- ERROR - FILE POSSIBLY LOCKED -");
@@ -258,7 +267,8 @@ TEST_F(Digests, AFileThatChangesWhileReadGetsTheFailureTexts) {
         int reads = 0;
         if (c.change) f.content->after_read = [&](Content& content) { c.change(content, ++reads); };
         filarix::Run run(mp);
-        const DigestTexts t = digest_file(run, u"C:\\d\\f", all, false, c.listed);
+        DigestEngine engine;
+        const DigestTexts t = digest_file(run, engine, u"C:\\d\\f", all, false, c.listed);
         EXPECT_EQ(t.read_ok, !c.changed);
         EXPECT_EQ(t.changed, c.changed);
         EXPECT_EQ(run.counts.changed_while_read, c.changed ? 1u : 0u);
@@ -269,7 +279,8 @@ TEST_F(Digests, AFileThatChangesWhileReadGetsTheFailureTexts) {
 TEST_F(Digests, ADirectoryHasNoContents) {
     mp.add_dir(u"C:\\d\\sub");
     filarix::Run run(mp);
-    const DigestTexts t = digest_file(run, u"C:\\d\\sub", all, true);
+    DigestEngine engine;
+    const DigestTexts t = digest_file(run, engine, u"C:\\d\\sub", all, true);
     EXPECT_EQ(t.crc, empty_crc);
     EXPECT_EQ(t.md5, empty_md5);
     EXPECT_TRUE(mp.read_opens.empty());

@@ -2,7 +2,7 @@
 // with its own steps, the lines around the records kept in place, merges in
 // small memory, variable-width records, and failures that leave the listing
 // whole.
-#include "content/sort.hpp"
+#include "catalogue/sort.hpp"
 
 #include <gtest/gtest.h>
 

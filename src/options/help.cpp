@@ -1,4 +1,4 @@
-#include "content/help.hpp"
+#include "options/help.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "content/sort.hpp"
+#include "catalogue/sort.hpp"
 
 #include <algorithm>
 #include <array>
