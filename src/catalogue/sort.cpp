@@ -67,7 +67,7 @@ void add_key_steps(const Run& run, const std::vector<ColumnPlace>& places, int k
     const bool has_size = place_of(places, Column::size) != nullptr;
     switch (key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key) {
         case 'c': {
-            const int crc = offset_from_attributes(places, Column::crc);
+            const int crc = offset_from_attributes(places, digest_column(DigestId::crc));
             text(crc < 0 ? -1 : crc + 1, 10, direction);
             break;
         }
@@ -118,7 +118,8 @@ void add_table_steps(const std::vector<Field>& fields, int key, int direction,
     const bool timed = time != Field::path;
     switch (key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key) {
         case 'c':
-            if (has(Field::crc)) text(Field::crc, 0, 8, direction);
+            if (has(digest_field(DigestId::crc)))
+                text(digest_field(DigestId::crc), 0, 8, direction);
             break;
         case 'd':
             if (timed) text(time, 8, 2, -direction);

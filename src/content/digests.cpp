@@ -6,8 +6,12 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "content/crc32.hpp"
+#include "content/digest_hex.hpp"
 #include "content/md5.hpp"
 #include "content/sha1.hpp"
 #include "content/sha256.hpp"
@@ -18,40 +22,82 @@ namespace filarix {
 
 namespace {
 
-// The digest contexts of one file; a lane is a set of them, one bit each.
-enum Lane : unsigned {
-    lane_crc = 1,
-    lane_md5 = 2,
-    lane_sha1 = 4,
-    lane_sha256 = 8,
-    lane_sha512 = 16,
-    lane_sha3 = 32,
+// The kernel of each digest: a hash class from its bytes to its text.
+template <class Hash>
+struct HashKernel {
+    explicit HashKernel(bool hardware) : hash(make(hardware)) {}
+    static Hash make(bool hardware) {
+        if constexpr (std::is_constructible_v<Hash, bool>)
+            return Hash(hardware);
+        else
+            return Hash();
+    }
+    void update(const unsigned char* data, std::size_t n) { hash.update(data, n); }
+    std::string finish(DigestTexts&) {
+        const auto digest = hash.finish();
+        return to_upper_hex(digest.data(), digest.size());
+    }
+    Hash hash;
 };
 
-struct Contexts {
-    explicit Contexts(bool hardware) : hardware(hardware), sha1(hardware), sha256(hardware) {}
+struct CrcKernel {
+    explicit CrcKernel(bool hardware) : hardware(hardware) {}
+    void update(const unsigned char* data, std::size_t n) { crc.update(data, n, hardware); }
+    std::string finish(DigestTexts& texts) {
+        texts.crc_value = crc.value();
+        char text[16];
+        std::snprintf(text, sizeof text, "%08X", unsigned(texts.crc_value));
+        return text;
+    }
+    Crc32 crc;
+    bool hardware;
+};
 
-    void update(unsigned lanes, const unsigned char* data, std::size_t n) {
-        if (lanes & lane_crc) crc.update(data, n, hardware);
-        if (lanes & lane_md5) md5.update(data, n);
-        if (lanes & lane_sha1) sha1.update(data, n);
-        if (lanes & lane_sha256) sha256.update(data, n);
-        if (lanes & lane_sha512) sha512.update(data, n);
-        if (lanes & lane_sha3) sha3.update(data, n);
+// The kernels, in the registry's order: the tuple's index is the digest's id.
+using Kernels = std::tuple<CrcKernel, HashKernel<Md5>, HashKernel<Sha1>, HashKernel<Sha256>,
+                           HashKernel<Sha512>, HashKernel<Sha3_256>>;
+static_assert(std::tuple_size_v<Kernels> == digest_count);
+
+// Rough seconds per GiB of each digest on a current x86-64 core; with the
+// processor's SHA instructions in use (`sha_hw`) SHA-1 and SHA-256 cost less.
+int digest_cost(DigestId id, bool sha_hw) {
+    constexpr int costs[] = {1, 14, 20, 35, 16, 22};
+    static_assert(std::size(costs) == digest_count);
+    if (sha_hw && id == DigestId::sha256) return 6;
+    if (sha_hw && id == DigestId::sha1 && sha1_hardware_available()) return 6;
+    return costs[digest_index(id)];
+}
+
+// The digest contexts of one file; a lane is a set of them, one bit each.
+struct Contexts {
+    explicit Contexts(bool hardware)
+        : kernels(make(hardware, std::make_index_sequence<digest_count>{})) {}
+
+    template <std::size_t... I>
+    static Kernels make(bool hardware, std::index_sequence<I...>) {
+        return Kernels(((void)I, hardware)...);
     }
 
-    bool hardware;
-    Crc32 crc;
-    Md5 md5;
-    Sha1 sha1;
-    Sha256 sha256;
-    Sha512 sha512;
-    Sha3_256 sha3;
+    // Calls f(kernel, id) for every digest.
+    template <class F>
+    void each(F&& f) {
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (f(std::get<I>(kernels), static_cast<DigestId>(I)), ...);
+        }
+        (std::make_index_sequence<digest_count>{});
+    }
+
+    void update(unsigned lanes, const unsigned char* data, std::size_t n) {
+        each([&](auto& kernel, DigestId id) {
+            if (lanes & DigestSet::bit(id)) kernel.update(data, n);
+        });
+    }
+
+    Kernels kernels;
 };
 
 // The digests asked for, split in two lanes of about equal work: the
-// reader's, which also pays for the reads, and the worker's. The costs are
-// rough seconds per GiB on a current x86-64 core.
+// reader's, which also pays for the reads, and the worker's.
 struct LaneSplit {
     unsigned reader = 0;
     unsigned worker = 0;
@@ -60,15 +106,14 @@ struct LaneSplit {
 LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
     const bool sha_hw = want.hardware && sha256_hardware_available();
     struct Cost {
-        Lane lane;
+        unsigned lane;
         int cost;
     };
-    Cost costs[] = {{lane_sha3, 22},
-                    {lane_sha256, sha_hw ? 6 : 35},
-                    {lane_sha512, 16},
-                    {lane_md5, 14},
-                    {lane_sha1, sha_hw && sha1_hardware_available() ? 6 : 20},
-                    {lane_crc, 1}};
+    Cost costs[digest_count];
+    for (std::size_t i = 0; i < digest_count; ++i) {
+        const auto id = static_cast<DigestId>(i);
+        costs[i] = {DigestSet::bit(id), digest_cost(id, sha_hw)};
+    }
     std::stable_sort(std::begin(costs), std::end(costs),
                      [](const Cost& a, const Cost& b) { return a.cost > b.cost; });
     LaneSplit split;
@@ -213,36 +258,17 @@ private:
     bool active_ = false;
 };
 
-unsigned lanes_of(DigestRequest want) {
-    return (want.crc ? lane_crc : 0u) | (want.md5 ? lane_md5 : 0u) | (want.sha1 ? lane_sha1 : 0u) |
-           (want.sha256 ? lane_sha256 : 0u) | (want.sha512 ? lane_sha512 : 0u) |
-           (want.sha3 ? lane_sha3 : 0u);
-}
-
 void set_failure(DigestTexts& texts, DigestRequest want) {
     texts.read_ok = false;
-    if (want.crc) texts.crc = crc_failure_text;
-    if (want.md5) texts.md5 = md5_failure_text;
-    if (want.sha1) texts.sha1 = sha1_failure_text;
-    if (want.sha256) texts.sha256 = sha256_failure_text;
-    if (want.sha512) texts.sha512 = sha512_failure_text;
-    if (want.sha3) texts.sha3 = sha3_failure_text;
+    for (const DigestRow& row : digest_rows)
+        if (want.digests.has(row.id)) texts.texts[digest_index(row.id)] = row.failure_text;
 }
 
 void set_texts(DigestTexts& texts, DigestRequest want, Contexts& c) {
     texts.read_ok = true;
-    if (want.crc) {
-        texts.crc_value = c.crc.value();
-        char text[16];
-        std::snprintf(text, sizeof text, "%08X", unsigned(texts.crc_value));
-        texts.crc = text;
-    }
-    const auto hex = [](const auto& digest) { return to_upper_hex(digest.data(), digest.size()); };
-    if (want.md5) texts.md5 = hex(c.md5.finish());
-    if (want.sha1) texts.sha1 = hex(c.sha1.finish());
-    if (want.sha256) texts.sha256 = hex(c.sha256.finish());
-    if (want.sha512) texts.sha512 = hex(c.sha512.finish());
-    if (want.sha3) texts.sha3 = hex(c.sha3.finish());
+    c.each([&](auto& kernel, DigestId id) {
+        if (want.digests.has(id)) texts.texts[digest_index(id)] = kernel.finish(texts);
+    });
 }
 
 // The bytes of the DISPLACE .. displace_end window in a file of `size` bytes.
@@ -260,7 +286,7 @@ std::uint64_t window_length(const Run& run, std::uint64_t size) {
 // hand-over.
 bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequest want,
           Contexts& contexts, std::uint64_t& delivered) {
-    const unsigned wanted = lanes_of(want);
+    const unsigned wanted = want.digests.bits();
     const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
     const bool bounded = run.s.displace_end > 0;
     std::uint64_t left = bounded
@@ -356,53 +382,6 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
     }
     set_texts(texts, want, contexts);
     return texts;
-}
-
-const std::string& digest_text(const DigestTexts& d, Column c) {
-    switch (c) {
-        case Column::md5:
-            return d.md5;
-        case Column::sha1:
-            return d.sha1;
-        case Column::sha256:
-            return d.sha256;
-        case Column::sha512:
-            return d.sha512;
-        case Column::sha3:
-            return d.sha3;
-        default:
-            return d.crc;
-    }
-}
-
-Field digest_field(Column c) {
-    switch (c) {
-        case Column::md5:
-            return Field::md5;
-        case Column::sha1:
-            return Field::sha1;
-        case Column::sha256:
-            return Field::sha256;
-        case Column::sha512:
-            return Field::sha512;
-        case Column::sha3:
-            return Field::sha3;
-        default:
-            return Field::crc;
-    }
-}
-
-// MD5's 32 digits stand in a column as wide as SHA-1's.
-int digest_width(Column c) {
-    switch (c) {
-        case Column::sha256:
-        case Column::sha3:
-            return 64;
-        case Column::sha512:
-            return 128;
-        default:
-            return 40;
-    }
 }
 
 }  // namespace filarix

@@ -4,53 +4,37 @@
 // thread and one worker that hashes the same buffers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/digest_registry.hpp"
 #include "core/run.hpp"
 
 namespace filarix {
 
 struct DigestRequest {
-    bool crc = false;
-    bool md5 = false;
-    bool sha1 = false;
-    bool sha256 = false;
-    bool sha512 = false;
-    bool sha3 = false;
+    DigestSet digests;
     // The processor's SHA and carry-less multiply instructions may be used
     // (the results are the same either way).
     bool hardware = true;
 };
 
 struct DigestTexts {
-    std::string crc;     // 8 hex digits, or "CRCERROR"
-    std::string md5;     // 32 hex digits, or the 32-character failure text
-    std::string sha1;    // 40 hex digits, or the 40-character failure text
-    std::string sha256;  // 64 hex digits, or the 64-character failure text
-    std::string sha512;  // 128 hex digits, or the 128-character failure text
-    std::string sha3;    // 64 hex digits (SHA3-256), or the 64-character failure text
+    // Per digest asked for: its upper-case hexadecimal digits (CRC-32's
+    // eight), or its failure text, which fills the column exactly so that a
+    // record keeps its width when a file cannot be read.
+    std::array<std::string, digest_count> texts;
     std::uint32_t crc_value = 0;
     bool read_ok = false;
     // The file changed while it was read (the failure texts stand).
     bool changed = false;
-};
 
-// Each failure text fills its digest's column exactly, so a record keeps
-// its width when a file cannot be read.
-inline constexpr std::string_view crc_failure_text = "CRCERROR";
-inline constexpr std::string_view md5_failure_text = "- ERROR - FILE POSSIBLY LOCKED -";
-inline constexpr std::string_view sha1_failure_text = "-- ERROR - FILE POSSIBLY LOCKED BY OS --";
-inline constexpr std::string_view sha256_failure_text =
-    "-------------- ERROR - FILE POSSIBLY LOCKED BY OS --------------";
-inline constexpr std::string_view sha512_failure_text =
-    "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
-    "----------------------------------------------";
-inline constexpr std::string_view sha3_failure_text = sha256_failure_text;
-static_assert(sha256_failure_text.size() == 64 && sha512_failure_text.size() == 128);
+    const std::string& of(DigestId id) const { return texts[digest_index(id)]; }
+};
 
 class DigestWorker;
 
@@ -87,11 +71,5 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
 // The environment variable that keeps every digest on the reading thread
 // when it holds 1 (the results are the same either way).
 inline constexpr std::u16string_view digest_threads_variable = u"FILARIX_DIGEST_THREADS";
-
-// The digest columns (CRC to SHA3-256): the text each shows, its table
-// field, and the width a long digest is printed in.
-const std::string& digest_text(const DigestTexts& d, Column c);
-Field digest_field(Column c);
-int digest_width(Column c);
 
 }  // namespace filarix

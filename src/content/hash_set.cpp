@@ -30,13 +30,13 @@ std::string_view trim_front(std::string_view text) {
 
 // The column a hashdeep header line names for the digest of the set's kind,
 // or, while the kind is open, of the strongest kind it holds; -1 for none.
-int hashdeep_column(std::string_view header, DigestKind kind) {
+int hashdeep_column(std::string_view header, std::optional<DigestId> kind) {
     struct Name {
         std::string_view text;
-        DigestKind kind;
+        DigestId kind;
     };
     constexpr Name names[] = {
-        {"sha256", DigestKind::sha256}, {"sha1", DigestKind::sha1}, {"md5", DigestKind::md5}};
+        {"sha256", DigestId::sha256}, {"sha1", DigestId::sha1}, {"md5", DigestId::md5}};
     int best = -1;
     std::size_t best_rank = std::size(names);
     int column = 0;
@@ -47,7 +47,7 @@ int hashdeep_column(std::string_view header, DigestKind kind) {
         for (std::size_t rank = 0; rank < std::size(names); ++rank) {
             if (field != names[rank].text) continue;
             if (kind == names[rank].kind) return column;
-            if (kind == DigestKind::none && rank < best_rank) {
+            if (!kind && rank < best_rank) {
                 best = column;
                 best_rank = rank;
             }
@@ -109,9 +109,9 @@ public:
         }
         if (line.front() == '#') return;
         const std::string_view hex = digest_field(line, csv_column_);
-        const DigestKind kind = digest_kind_of_hex_length(hex.size());
-        if (kind != DigestKind::none) set_.set_kind(kind);
-        if (kind != DigestKind::none && kind == set_.kind() && set_.add_hex(hex)) {
+        const std::optional<DigestId> kind = known_digest_of_hex_length(hex.size());
+        if (kind) set_.set_kind(*kind);
+        if (kind && kind == set_.kind() && set_.add_hex(hex)) {
             ++load.digests;
             return;
         }
@@ -182,7 +182,8 @@ void load_hash_set(Run& run, std::u16string_view path) {
             "\nHash set %s: %lu lines are not %s digests and were not taken (the first is line "
             "%lu)\n",
             name.c_str(), static_cast<unsigned long>(load.bad_lines),
-            run.known_digests.empty() ? "usable" : digest_kind_name(run.known_digests.kind()),
+            run.known_digests.empty() ? "usable"
+                                      : digest_row(*run.known_digests.kind()).name.data(),
             static_cast<unsigned long>(load.first_bad_line));
     // Looking files up in an empty set would call every file unknown.
     if (run.known_digests.empty()) {

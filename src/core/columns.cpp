@@ -7,10 +7,11 @@ namespace filarix {
 namespace {
 
 bool digests_shown(const RunSettings& s) {
-    return s.CRC || s.HASH || s.SHA || s.SHA2 || s.SHA5 || s.SHA3;
+    return !shown_digests(s).empty();
 }
 
-// One row per column: when a record holds it. The order is the record's.
+// One row per column: when a record holds it. The order is the record's;
+// the digest row stands for one column per digest the settings show.
 struct ColumnRow {
     Column id;
     bool (*shown)(const RunSettings&);
@@ -28,12 +29,7 @@ constexpr ColumnRow rows[] = {
      [](const RunSettings& s) {
          return !s.NAMEONLY && (s.signature_check == 1 || s.signature_check == 2 || s.fixed != 0);
      }},
-    {Column::crc, [](const RunSettings& s) { return !s.NAMEONLY && s.CRC; }},
-    {Column::md5, [](const RunSettings& s) { return !s.NAMEONLY && s.HASH; }},
-    {Column::sha1, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA; }},
-    {Column::sha256, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA2; }},
-    {Column::sha512, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA5; }},
-    {Column::sha3, [](const RunSettings& s) { return !s.NAMEONLY && s.SHA3; }},
+    {Column::digest, [](const RunSettings& s) { return !s.NAMEONLY; }},
     {Column::digest_blank,
      [](const RunSettings& s) { return !s.NAMEONLY && !digests_shown(s) && s.fixed; }},
     {Column::creation_time,
@@ -76,16 +72,6 @@ int column_width(const Run& run, Column c) {
             return 8;
         case Column::category:
             return 5;
-        case Column::crc:
-            return 12;
-        case Column::md5:
-        case Column::sha1:
-            return 42;
-        case Column::sha256:
-        case Column::sha3:
-            return 66;
-        case Column::sha512:
-            return 130;
         case Column::digest_blank:
             return 11;
         case Column::creation_time:
@@ -114,7 +100,10 @@ int column_width(const Run& run, Column c) {
         }
         case Column::path_length:
             return -8;  // three digits or more
+        default:
+            break;
     }
+    if (const auto id = column_digest(c)) return digest_row(*id).width + 2;
     return 0;
 }
 
@@ -131,8 +120,16 @@ bool shows_access(int t) {
 }
 
 ColumnList::ColumnList(const RunSettings& s) {
-    for (const ColumnRow& row : rows)
-        if (row.shown(s)) columns_[count_++] = row.id;
+    const DigestSet digests = shown_digests(s);
+    for (const ColumnRow& row : rows) {
+        if (!row.shown(s)) continue;
+        if (row.id != Column::digest) {
+            columns_[count_++] = row.id;
+            continue;
+        }
+        for (const DigestRow& digest : digest_rows)
+            if (digests.has(digest.id)) columns_[count_++] = digest_column(digest.id);
+    }
 }
 
 bool ColumnList::has(Column c) const {
@@ -179,24 +176,6 @@ std::vector<Field> table_fields(const RunSettings& s) {
                 if (s.signature_check == 1 || s.signature_check == 2)
                     fields.push_back(Field::category);
                 break;
-            case Column::crc:
-                fields.push_back(Field::crc);
-                break;
-            case Column::md5:
-                fields.push_back(Field::md5);
-                break;
-            case Column::sha1:
-                fields.push_back(Field::sha1);
-                break;
-            case Column::sha256:
-                fields.push_back(Field::sha256);
-                break;
-            case Column::sha512:
-                fields.push_back(Field::sha512);
-                break;
-            case Column::sha3:
-                fields.push_back(Field::sha3);
-                break;
             case Column::creation_time:
                 fields.push_back(Field::created);
                 break;
@@ -231,6 +210,9 @@ std::vector<Field> table_fields(const RunSettings& s) {
             case Column::digest_blank:
             case Column::name_after:
                 break;
+            default:
+                if (const auto id = column_digest(c)) fields.push_back(digest_field(*id));
+                break;
         }
     }
     // Last, so that the fields before it stand where they always have.
@@ -239,14 +221,20 @@ std::vector<Field> table_fields(const RunSettings& s) {
 }
 
 const char* field_name(Field f) {
-    static constexpr const char* names[field_count] = {
-        "kind",   "sequence",      "label",        "comment",    "path",      "path_bytes",
-        "size",   "attributes",    "category",     "crc",        "md5",       "sha1",
-        "sha256", "sha512",        "sha3_256",     "created",    "modified",  "accessed",
-        "zone",   "volume_serial", "volume_label", "short_name", "long_name", "extension",
-        "owner",  "path_length",   "target",
+    static constexpr const char* before[] = {
+        "kind",       "sequence", "label",      "comment",  "path",
+        "path_bytes", "size",     "attributes", "category",
     };
-    return names[static_cast<std::size_t>(f)];
+    static constexpr const char* after[] = {
+        "created",    "modified",  "accessed",  "zone",  "volume_serial", "volume_label",
+        "short_name", "long_name", "extension", "owner", "path_length",   "target",
+    };
+    static_assert(std::size(before) == static_cast<std::size_t>(Field::digest));
+    static_assert(std::size(after) == field_count - static_cast<std::size_t>(Field::created));
+    const auto i = static_cast<std::size_t>(f);
+    if (f < Field::digest) return before[i];
+    if (f >= Field::created) return after[i - static_cast<std::size_t>(Field::created)];
+    return digest_row(static_cast<DigestId>(i - static_cast<std::size_t>(Field::digest))).field;
 }
 
 std::string csv_header_row(const RunSettings& s, bool file_adds_cr) {

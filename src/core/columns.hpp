@@ -6,9 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/digest_registry.hpp"
 #include "core/run_settings.hpp"
 
 namespace filarix {
@@ -23,13 +25,8 @@ enum class Column : std::uint8_t {
     size,
     attributes,
     category,  // the signature category, or its blank place in a fixed record
-    crc,
-    md5,
-    sha1,
-    sha256,
-    sha512,
-    sha3,          // SHA3-256
-    digest_blank,  // the digest's place in a fixed record without digests
+    digest,    // the first digest's; one each, in the registry's order
+    digest_blank = digest + digest_count,  // the digests' place in a fixed record without any
     creation_time,
     write_time,
     access_time,
@@ -52,7 +49,7 @@ public:
     bool has(Column c) const;
 
 private:
-    std::array<Column, 27> columns_{};
+    std::array<Column, static_cast<std::size_t>(Column::path_length) + 1> columns_{};
     std::size_t count_ = 0;
 };
 
@@ -86,13 +83,8 @@ enum class Field : std::uint8_t {
     size,
     attributes,
     category,
-    crc,
-    md5,
-    sha1,
-    sha256,
-    sha512,
-    sha3,
-    created,
+    digest,  // one each, as the columns
+    created = digest + digest_count,
     modified,
     accessed,
     zone,
@@ -106,6 +98,19 @@ enum class Field : std::uint8_t {
     target,
 };
 inline constexpr std::size_t field_count = static_cast<std::size_t>(Field::target) + 1;
+
+constexpr Column digest_column(DigestId id) {
+    return static_cast<Column>(static_cast<std::size_t>(Column::digest) + digest_index(id));
+}
+constexpr Field digest_field(DigestId id) {
+    return static_cast<Field>(static_cast<std::size_t>(Field::digest) + digest_index(id));
+}
+// The digest a column shows; none for the other columns.
+constexpr std::optional<DigestId> column_digest(Column c) {
+    const auto i = static_cast<std::size_t>(c) - static_cast<std::size_t>(Column::digest);
+    if (c < Column::digest || i >= digest_count) return std::nullopt;
+    return static_cast<DigestId>(i);
+}
 
 // The fields of a row in order, from the run's columns.
 std::vector<Field> table_fields(const RunSettings& s);

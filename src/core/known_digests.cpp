@@ -36,53 +36,6 @@ bool parse(std::string_view hex, std::array<std::uint8_t, N>& out) {
 
 }  // namespace
 
-DigestKind digest_kind_of_hex_length(std::size_t digits) {
-    switch (digits) {
-        case 32:
-            return DigestKind::md5;
-        case 40:
-            return DigestKind::sha1;
-        case 64:
-            return DigestKind::sha256;
-        case 128:
-            return DigestKind::sha512;
-        default:
-            return DigestKind::none;
-    }
-}
-
-std::size_t digest_bytes(DigestKind kind) {
-    switch (kind) {
-        case DigestKind::md5:
-            return 16;
-        case DigestKind::sha1:
-            return 20;
-        case DigestKind::sha256:
-            return 32;
-        case DigestKind::sha512:
-            return 64;
-        case DigestKind::none:
-            break;
-    }
-    return 0;
-}
-
-const char* digest_kind_name(DigestKind kind) {
-    switch (kind) {
-        case DigestKind::md5:
-            return "MD5";
-        case DigestKind::sha1:
-            return "SHA-1";
-        case DigestKind::sha256:
-            return "SHA-256";
-        case DigestKind::sha512:
-            return "SHA-512";
-        case DigestKind::none:
-            break;
-    }
-    return "none";
-}
-
 std::size_t KnownDigests::size() const {
     return std::visit(
         [](const auto& v) -> std::size_t {
@@ -94,23 +47,21 @@ std::size_t KnownDigests::size() const {
         digests_);
 }
 
-void KnownDigests::set_kind(DigestKind kind) {
-    if (kind_ != DigestKind::none) return;
+void KnownDigests::set_kind(DigestId kind) {
+    if (kind_) return;
     kind_ = kind;
-    switch (kind) {
-        case DigestKind::md5:
+    switch (digest_row(kind).bytes) {
+        case 16:
             digests_ = Digests<16>{};
             break;
-        case DigestKind::sha1:
+        case 20:
             digests_ = Digests<20>{};
             break;
-        case DigestKind::sha256:
+        case 32:
             digests_ = Digests<32>{};
             break;
-        case DigestKind::sha512:
+        case 64:
             digests_ = Digests<64>{};
-            break;
-        case DigestKind::none:
             break;
     }
 }

@@ -6,31 +6,25 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "core/digest_registry.hpp"
+
 namespace filarix {
-
-// The kinds a set can hold, told apart by the length of their digests.
-enum class DigestKind : std::uint8_t { none, md5, sha1, sha256, sha512 };
-
-// The kind of a digest of this many hexadecimal digits; none for others.
-DigestKind digest_kind_of_hex_length(std::size_t digits);
-// Bytes of a digest of the kind.
-std::size_t digest_bytes(DigestKind kind);
-// "MD5", "SHA-1", "SHA-256", "SHA-512".
-const char* digest_kind_name(DigestKind kind);
 
 class KnownDigests {
 public:
-    DigestKind kind() const { return kind_; }
+    // The digest the set holds, once fixed.
+    std::optional<DigestId> kind() const { return kind_; }
     std::size_t size() const;
     bool empty() const { return size() == 0; }
 
     // Fixes the kind; only digests of it can be added. Calling it again
     // with another kind does nothing.
-    void set_kind(DigestKind kind);
+    void set_kind(DigestId kind);
     // Adds one digest given as hexadecimal digits of the set's kind
     // (either case); false when the text is not such a digest.
     bool add_hex(std::string_view hex);
@@ -44,7 +38,7 @@ private:
     template <std::size_t N>
     using Digests = std::vector<std::array<std::uint8_t, N>>;
 
-    DigestKind kind_ = DigestKind::none;
+    std::optional<DigestId> kind_;
     std::variant<std::monostate, Digests<16>, Digests<20>, Digests<32>, Digests<64>> digests_;
 };
 

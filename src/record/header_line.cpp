@@ -47,7 +47,6 @@ int write_header_line(Run& run) {
         switch (column) {
             case Column::sequence:
             case Column::label:
-            case Column::sha1:  // SHA has no title of its own
             case Column::name_after:
             case Column::path_length:
                 break;
@@ -75,22 +74,6 @@ int write_header_line(Run& run) {
                 else
                     out.printf("    %c", d);
                 break;
-            case Column::crc:
-                // With MD5 too, the MD5 title stands alone.
-                if (!s.HASH) out.printf(" %-8.8s%c", "  CRC", d);
-                break;
-            case Column::md5:
-                out.printf(" %-*.*s%c", 40, 40, "  MD5 HASH", d);
-                break;
-            case Column::sha256:
-                out.printf(" %-*.*s%c", 64, 64, "  SHA-256 HASH", d);
-                break;
-            case Column::sha512:
-                out.printf(" %-*.*s%c", 128, 128, "  SHA-512 HASH", d);
-                break;
-            case Column::sha3:
-                out.printf(" %-*.*s%c", 64, 64, "  SHA3-256 HASH", d);
-                break;
             case Column::digest_blank:
                 out.printf("%.*s%c", 10, blanks, d);
                 break;
@@ -117,6 +100,15 @@ int write_header_line(Run& run) {
                 break;
             case Column::owner:
                 out.printf(" %32.32s%c", " OWNER", d);
+                break;
+            default:
+                if (const auto id = column_digest(column)) {
+                    const DigestRow& row = digest_row(*id);
+                    // With MD5 too, the MD5 title stands alone.
+                    if (*id == DigestId::crc && s.HASH) break;
+                    if (row.title[0] != '\0')
+                        out.printf(" %-*.*s%c", row.title_width, row.title_width, row.title, d);
+                }
                 break;
         }
     }

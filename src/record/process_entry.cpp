@@ -269,22 +269,7 @@ bool RecordWriter::in_chosen_half() {
     const DigestTexts& texts = digests();
     const KnownDigests& set = run_.known_digests;
     bool known = false;
-    if (texts.read_ok) switch (set.kind()) {
-            case DigestKind::md5:
-                known = set.contains_hex(texts.md5);
-                break;
-            case DigestKind::sha1:
-                known = set.contains_hex(texts.sha1);
-                break;
-            case DigestKind::sha256:
-                known = set.contains_hex(texts.sha256);
-                break;
-            case DigestKind::sha512:
-                known = set.contains_hex(texts.sha512);
-                break;
-            case DigestKind::none:
-                break;
-        }
+    if (texts.read_ok && set.kind()) known = set.contains_hex(texts.of(*set.kind()));
     ++(known ? run_.counts.known_files : run_.counts.unknown_files);
     if (s_.hashset_match == hashset_known_only) return known;
     if (s_.hashset_match == hashset_unknown_only) return !known;
@@ -453,20 +438,6 @@ void RecordWriter::write_fields() {
                 else
                     count(out_.printf("    %c", d_));
                 break;
-            case Column::crc:
-                // One read of the file feeds every digest asked for.
-                count(out_.printf(" %10.10s%c", digests().crc.c_str(), d_));
-                break;
-            case Column::md5:
-            case Column::sha1:
-            case Column::sha256:
-            case Column::sha512:
-            case Column::sha3: {
-                const int width = digest_width(column);
-                count(out_.printf(" %*.*s%c", width, width, digest_text(digests(), column).c_str(),
-                                  d_));
-                break;
-            }
             case Column::digest_blank:
                 count(out_.printf("%*.*s%c", 10, 10, "", d_));
                 break;
@@ -506,6 +477,13 @@ void RecordWriter::write_fields() {
                 count(out_.printf("Len=%3d%c", static_cast<int>(shown), d_));
                 break;
             }
+            default:
+                // One read of the file feeds every digest asked for.
+                if (const auto id = column_digest(column)) {
+                    const int width = digest_row(*id).width;
+                    count(out_.printf(" %*.*s%c", width, width, digests().of(*id).c_str(), d_));
+                }
+                break;
         }
     }
 }
@@ -544,18 +522,6 @@ void RecordWriter::write_table_row() {
                 row.text(Field::category, category);
                 break;
             }
-            case Column::crc:
-            case Column::md5:
-            case Column::sha1:
-            case Column::sha256:
-            case Column::sha512:
-            case Column::sha3:
-                // Only a file's contents have a digest: a directory's or a
-                // link's field stays empty (null), so that no query takes
-                // them for empty files.
-                if (!is_directory_ && !is_link_)
-                    row.text(digest_field(column), digest_text(digests(), column));
-                break;
             case Column::creation_time:
                 row.time(Field::created, iso_time(run, e_.times.raw_creation, s_.ZULU != 0));
                 break;
@@ -585,6 +551,11 @@ void RecordWriter::write_table_row() {
                                run.syntax.without_long_prefix(e_.pg_complete_path).size()));
                 break;
             default:
+                // Only a file's contents have a digest: a directory's or a
+                // link's field stays empty (null), so that no query takes
+                // them for empty files.
+                if (const auto id = column_digest(column); id && !is_directory_ && !is_link_)
+                    row.text(digest_field(*id), digests().of(*id));
                 break;
         }
     }
@@ -601,7 +572,7 @@ std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& 
     // The archive keeps each member's CRC-32; no other digest is at hand.
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08X", unsigned(member.crc32));
-    row.text(Field::crc, crc);
+    row.text(digest_field(DigestId::crc), crc);
     // A DOS time has no zone, and a date of 0 (or a 30 February) is no
     // time at all: both fields stay empty rather than hold a false value.
     row.clear(Field::zone);
@@ -617,14 +588,9 @@ const DigestTexts& RecordWriter::digests() {
     if (!digested_ && !is_link_) {
         digested_ = true;
         // The known set's kind is digested too, shown or not.
-        const DigestKind set_kind = run_.known_digests.kind();
-        digests_ = digest_file(run_, tools_.digests, e_.pg_complete_path,
-                               {.crc = s_.CRC != 0,
-                                .md5 = s_.HASH != 0 || set_kind == DigestKind::md5,
-                                .sha1 = s_.SHA != 0 || set_kind == DigestKind::sha1,
-                                .sha256 = s_.SHA2 != 0 || set_kind == DigestKind::sha256,
-                                .sha512 = s_.SHA5 != 0 || set_kind == DigestKind::sha512,
-                                .sha3 = s_.SHA3 != 0},
+        DigestSet wanted = shown_digests(s_);
+        if (const auto set_kind = run_.known_digests.kind()) wanted.add(*set_kind);
+        digests_ = digest_file(run_, tools_.digests, e_.pg_complete_path, {.digests = wanted},
                                is_directory_, e_.data.size);
     }
     return digests_;

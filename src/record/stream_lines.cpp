@@ -158,23 +158,6 @@ void StreamLine::column(Column c) {
             if (s_.signature_check == 1 || s_.signature_check == 2)
                 out_.printf("%.4s%c", "    ", d_);
             break;
-        case Column::crc:
-            // Directory streams are never read: their digest places stay blank.
-            if (directory_)
-                out_.printf("%.9s%c", "         ", d_);
-            else
-                out_.printf(" %10.10s%c", digests().crc.c_str(), d_);
-            break;
-        case Column::md5:
-        case Column::sha1:
-        case Column::sha256:
-        case Column::sha512:
-        case Column::sha3:
-            if (!directory_) {
-                const int width = digest_width(c);
-                out_.printf(" %*.*s%c", width, width, digest_text(digests(), c).c_str(), d_);
-            }
-            break;
         case Column::digest_blank:
             break;  // the fixed filler stands in its place
         case Column::creation_time:
@@ -218,6 +201,17 @@ void StreamLine::column(Column c) {
         case Column::path_length:
             if (!directory_)
                 out_.printf("Len=%d%c", static_cast<int>(entry->pg_complete_path.size()), d_);
+            break;
+        default:
+            if (const auto id = column_digest(c)) {
+                // Directory streams are never read: their digest places stay
+                // blank, the CRC's alone filled.
+                const int width = digest_row(*id).width;
+                if (!directory_)
+                    out_.printf(" %*.*s%c", width, width, digests().of(*id).c_str(), d_);
+                else if (id == DigestId::crc)
+                    out_.printf("%.9s%c", "         ", d_);
+            }
             break;
     }
 }
@@ -321,14 +315,6 @@ void StreamLine::write_row() {
     const bool zulu = s_.ZULU != 0;
     for (const Column c : columns) {
         switch (c) {
-            case Column::crc:
-            case Column::md5:
-            case Column::sha1:
-            case Column::sha256:
-            case Column::sha512:
-            case Column::sha3:
-                if (!directory_) row.text(digest_field(c), digest_text(digests(), c));
-                break;
             case Column::creation_time:
                 row.time(Field::created, iso_time(run_, times_.raw_creation, zulu));
                 break;
@@ -346,6 +332,8 @@ void StreamLine::write_row() {
                            static_cast<std::int64_t>(without_prefix(stream_path).size()));
                 break;
             default:
+                if (const auto id = column_digest(c); id && !directory_)
+                    row.text(digest_field(*id), digests().of(*id));
                 break;
         }
     }
@@ -357,14 +345,8 @@ const DigestTexts& StreamLine::digests() {
     if (!digested_) {
         digested_ = true;
         // The stream's own bytes, read through "file:name".
-        digests_ = digest_file(run_, engine_, stream_path,
-                               {.crc = s_.CRC != 0,
-                                .md5 = s_.HASH != 0,
-                                .sha1 = s_.SHA != 0,
-                                .sha256 = s_.SHA2 != 0,
-                                .sha512 = s_.SHA5 != 0,
-                                .sha3 = s_.SHA3 != 0},
-                               false, static_cast<std::uint64_t>(stream->size));
+        digests_ = digest_file(run_, engine_, stream_path, {.digests = shown_digests(s_)}, false,
+                               static_cast<std::uint64_t>(stream->size));
     }
     return digests_;
 }

@@ -16,7 +16,7 @@ using namespace testing_support;
 
 namespace {
 
-constexpr DigestRequest all{.crc = true, .md5 = true, .sha1 = true};
+constexpr DigestRequest all{.digests = {DigestId::crc, DigestId::md5, DigestId::sha1}};
 
 // Digests of "123456789" and of nothing.
 constexpr const char* digits_crc = "CBF43926";
@@ -43,14 +43,14 @@ TEST_F(Digests, PublishedValuesAndTheEmptyFile) {
     mp.add_file(u"C:\\d\\empty", "");
     DigestTexts t = digest(u"\\\\?\\C:\\d\\digits");
     EXPECT_TRUE(t.read_ok);
-    EXPECT_EQ(t.crc, digits_crc);
+    EXPECT_EQ(t.of(DigestId::crc), digits_crc);
     EXPECT_EQ(t.crc_value, 0xCBF43926u);
-    EXPECT_EQ(t.md5, digits_md5);
-    EXPECT_EQ(t.sha1, digits_sha1);
+    EXPECT_EQ(t.of(DigestId::md5), digits_md5);
+    EXPECT_EQ(t.of(DigestId::sha1), digits_sha1);
     t = digest(u"C:\\d\\empty");
-    EXPECT_EQ(t.crc, empty_crc);
-    EXPECT_EQ(t.md5, empty_md5);
-    EXPECT_EQ(t.sha1, empty_sha1);
+    EXPECT_EQ(t.of(DigestId::crc), empty_crc);
+    EXPECT_EQ(t.of(DigestId::md5), empty_md5);
+    EXPECT_EQ(t.of(DigestId::sha1), empty_sha1);
 }
 
 TEST_F(Digests, PublishedMessagesThroughBothKernelPaths) {
@@ -76,11 +76,11 @@ TEST_F(Digests, PublishedMessagesThroughBothKernelPaths) {
             mp.add_file(u"C:\\d\\m", c.message);
             filarix::Run run(mp);
             DigestEngine engine;
-            const DigestTexts t =
-                digest_file(run, engine, u"C:\\d\\m",
-                            {.crc = true, .md5 = true, .sha1 = true, .hardware = hardware});
-            EXPECT_EQ(t.md5, c.md5) << c.message.size() << " " << hardware;
-            EXPECT_EQ(t.sha1, c.sha1) << c.message.size() << " " << hardware;
+            const DigestTexts t = digest_file(
+                run, engine, u"C:\\d\\m",
+                {.digests = {DigestId::crc, DigestId::md5, DigestId::sha1}, .hardware = hardware});
+            EXPECT_EQ(t.of(DigestId::md5), c.md5) << c.message.size() << " " << hardware;
+            EXPECT_EQ(t.of(DigestId::sha1), c.sha1) << c.message.size() << " " << hardware;
         }
     }
 }
@@ -91,12 +91,12 @@ TEST_F(Digests, PaddingEdgesAgreeAcrossKernelPaths) {
         filarix::Run run(mp);
         DigestEngine engine;
         const DigestTexts fast = digest_file(run, engine, u"C:\\d\\edge", all);
-        const DigestTexts plain =
-            digest_file(run, engine, u"C:\\d\\edge",
-                        {.crc = true, .md5 = true, .sha1 = true, .hardware = false});
-        EXPECT_EQ(fast.crc, plain.crc) << length;
-        EXPECT_EQ(fast.sha1, plain.sha1) << length;
-        EXPECT_EQ(fast.md5, plain.md5) << length;
+        const DigestTexts plain = digest_file(
+            run, engine, u"C:\\d\\edge",
+            {.digests = {DigestId::crc, DigestId::md5, DigestId::sha1}, .hardware = false});
+        EXPECT_EQ(fast.of(DigestId::crc), plain.of(DigestId::crc)) << length;
+        EXPECT_EQ(fast.of(DigestId::sha1), plain.of(DigestId::sha1)) << length;
+        EXPECT_EQ(fast.of(DigestId::md5), plain.of(DigestId::md5)) << length;
     }
 }
 
@@ -104,10 +104,10 @@ TEST_F(Digests, OnlyTheDigestsAskedForAreMade) {
     mp.add_file(u"C:\\d\\digits", "123456789");
     filarix::Run run(mp);
     DigestEngine engine;
-    const DigestTexts t = digest_file(run, engine, u"C:\\d\\digits", {.md5 = true});
-    EXPECT_TRUE(t.crc.empty());
-    EXPECT_EQ(t.md5, digits_md5);
-    EXPECT_TRUE(t.sha1.empty());
+    const DigestTexts t = digest_file(run, engine, u"C:\\d\\digits", {.digests = {DigestId::md5}});
+    EXPECT_TRUE(t.of(DigestId::crc).empty());
+    EXPECT_EQ(t.of(DigestId::md5), digits_md5);
+    EXPECT_TRUE(t.of(DigestId::sha1).empty());
     EXPECT_EQ(mp.read_opens.size(), 1u);
 }
 
@@ -126,7 +126,7 @@ TEST_F(Digests, DisplacementWindowTable) {
     for (const auto& c : cases) {
         const DigestTexts t = digest(u"C:\\d\\f", c.begin, c.end);
         EXPECT_TRUE(t.read_ok);
-        EXPECT_EQ(t.crc, c.crc) << c.begin << "," << c.end;
+        EXPECT_EQ(t.of(DigestId::crc), c.crc) << c.begin << "," << c.end;
     }
 }
 
@@ -136,27 +136,28 @@ TEST_F(Digests, DisplacementIsAFullSixtyFourBitOffset) {
     Node& huge = mp.add_file(u"C:\\d\\huge", "123456789");
     huge.content->zero_tail = 4ull << 30;
     const auto four_gib = static_cast<std::int64_t>(4ull << 30);
-    EXPECT_EQ(digest(u"C:\\d\\huge", four_gib, four_gib + 9).crc, "E60914AE");  // nine zeros
-    EXPECT_EQ(digest(u"C:\\d\\huge", four_gib + 9).crc, empty_crc);
+    EXPECT_EQ(digest(u"C:\\d\\huge", four_gib, four_gib + 9).of(DigestId::crc),
+              "E60914AE");  // nine zeros
+    EXPECT_EQ(digest(u"C:\\d\\huge", four_gib + 9).of(DigestId::crc), empty_crc);
 }
 
 TEST_F(Digests, FailureTextsKeepTheirWidths) {
     mp.add_file(u"C:\\d\\locked", "x", {.locked = true});
     const DigestTexts t = digest(u"C:\\d\\locked");
     EXPECT_FALSE(t.read_ok);
-    EXPECT_EQ(t.crc, "CRCERROR");
-    EXPECT_EQ(t.md5, "- ERROR - FILE POSSIBLY LOCKED -");
-    EXPECT_EQ(t.sha1, "-- ERROR - FILE POSSIBLY LOCKED BY OS --");
-    EXPECT_EQ(t.md5.size(), 32u);
-    EXPECT_EQ(t.sha1.size(), 40u);
-    EXPECT_EQ(digest(u"C:\\d\\missing").crc, "CRCERROR");
+    EXPECT_EQ(t.of(DigestId::crc), "CRCERROR");
+    EXPECT_EQ(t.of(DigestId::md5), "- ERROR - FILE POSSIBLY LOCKED -");
+    EXPECT_EQ(t.of(DigestId::sha1), "-- ERROR - FILE POSSIBLY LOCKED BY OS --");
+    EXPECT_EQ(t.of(DigestId::md5).size(), 32u);
+    EXPECT_EQ(t.of(DigestId::sha1).size(), 40u);
+    EXPECT_EQ(digest(u"C:\\d\\missing").of(DigestId::crc), "CRCERROR");
 }
 
 // Files past one read slot go to the worker thread: every digest and every
 // failure must be what the reading thread alone gives.
 TEST_F(Digests, TheWorkerThreadChangesNothing) {
-    constexpr DigestRequest six{
-        .crc = true, .md5 = true, .sha1 = true, .sha256 = true, .sha512 = true, .sha3 = true};
+    constexpr DigestRequest six{.digests = {DigestId::crc, DigestId::md5, DigestId::sha1,
+                                            DigestId::sha256, DigestId::sha512, DigestId::sha3}};
     std::string data(3 << 20 | 7, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 % 251);
     mp.add_file(u"C:\\d\\big", data);
@@ -174,8 +175,7 @@ TEST_F(Digests, TheWorkerThreadChangesNothing) {
         run.s.displace_end = end;
         const DigestTexts t = digest_file(run, engine, u"C:\\d\\big", six);
         std::string all_texts;
-        for (const std::string* text : {&t.crc, &t.md5, &t.sha1, &t.sha256, &t.sha512, &t.sha3})
-            all_texts.append(*text).push_back(' ');
+        for (const std::string& text : t.texts) all_texts.append(text).push_back(' ');
         return all_texts;
     };
     for (const auto& w : windows)
@@ -190,7 +190,8 @@ TEST_F(Digests, TheWorkerThreadChangesNothing) {
     const DigestTexts t = digest_file(run, engine, u"C:\\d\\big", six);
     EXPECT_FALSE(t.read_ok);
     const std::vector<std::pair<std::string, std::size_t>> widths{
-        {t.crc, 8}, {t.md5, 32}, {t.sha1, 40}, {t.sha256, 64}, {t.sha512, 128}, {t.sha3, 64}};
+        {t.of(DigestId::crc), 8},     {t.of(DigestId::md5), 32},     {t.of(DigestId::sha1), 40},
+        {t.of(DigestId::sha256), 64}, {t.of(DigestId::sha512), 128}, {t.of(DigestId::sha3), 64}};
     for (const auto& [text, width] : widths) {
         EXPECT_EQ(text.size(), width) << text;
         EXPECT_NE(text.find("ERROR"), std::string::npos) << text;
@@ -200,7 +201,7 @@ TEST_F(Digests, TheWorkerThreadChangesNothing) {
 TEST_F(Digests, FallbackRouteGetsTheSameWindow) {
     mp.add_file(u"C:\\d\\shared", "xx123456789", {.locked_primary = true});
     const DigestTexts t = digest(u"C:\\d\\shared", 2);
-    EXPECT_EQ(t.crc, digits_crc);
+    EXPECT_EQ(t.of(DigestId::crc), digits_crc);
     ASSERT_GE(mp.read_opens.size(), 2u);
     EXPECT_TRUE(mp.read_opens.back().fallback_route);
 }
@@ -213,8 +214,8 @@ TEST_F(Digests, AReadErrorMidFileGivesTheFailureTexts) {
     DigestEngine engine;
     const DigestTexts t = digest_file(run, engine, u"C:\\d\\bad", all);
     EXPECT_FALSE(t.read_ok);
-    EXPECT_EQ(t.crc, "CRCERROR");
-    EXPECT_EQ(t.md5, "- ERROR - FILE POSSIBLY LOCKED -");
+    EXPECT_EQ(t.of(DigestId::crc), "CRCERROR");
+    EXPECT_EQ(t.of(DigestId::md5), "- ERROR - FILE POSSIBLY LOCKED -");
 }
 
 // A writer at work while the file is read: the digest would not stand for
@@ -272,7 +273,8 @@ TEST_F(Digests, AFileThatChangesWhileReadGetsTheFailureTexts) {
         EXPECT_EQ(t.read_ok, !c.changed);
         EXPECT_EQ(t.changed, c.changed);
         EXPECT_EQ(run.counts.changed_while_read, c.changed ? 1u : 0u);
-        EXPECT_EQ(t.md5 == "- ERROR - FILE POSSIBLY LOCKED -", c.changed) << t.md5;
+        EXPECT_EQ(t.of(DigestId::md5) == "- ERROR - FILE POSSIBLY LOCKED -", c.changed)
+            << t.of(DigestId::md5);
     }
 }
 
@@ -281,15 +283,15 @@ TEST_F(Digests, ADirectoryHasNoContents) {
     filarix::Run run(mp);
     DigestEngine engine;
     const DigestTexts t = digest_file(run, engine, u"C:\\d\\sub", all, true);
-    EXPECT_EQ(t.crc, empty_crc);
-    EXPECT_EQ(t.md5, empty_md5);
+    EXPECT_EQ(t.of(DigestId::crc), empty_crc);
+    EXPECT_EQ(t.of(DigestId::md5), empty_md5);
     EXPECT_TRUE(mp.read_opens.empty());
 }
 
 TEST_F(Digests, NamedStreamsAreDigestedLikeFiles) {
     mp.add_file(u"C:\\d\\host.txt", "main");
     mp.add_stream(u"C:\\d\\host.txt", u"extra", "123456789");
-    EXPECT_EQ(digest(u"C:\\d\\host.txt:extra").crc, digits_crc);
+    EXPECT_EQ(digest(u"C:\\d\\host.txt:extra").of(DigestId::crc), digits_crc);
 }
 
 TEST_F(Digests, RecordColumnsOneReadPerFile) {

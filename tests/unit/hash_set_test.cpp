@@ -24,15 +24,15 @@ TEST(HashSetText, FormatsKindsAndBadLines) {
     const struct {
         const char* what;
         std::string text;
-        DigestKind kind;
+        std::optional<DigestId> kind;
         std::vector<std::string> known;  // digests that must be found
         std::size_t digests, bad, first_bad;
     } cases[] = {
-        {"md5sum", md5_a + "  a\n" + md5_a + "  copy of a\n", DigestKind::md5, {md5_a}, 2, 0, 0},
-        {"sha1sum binary mode, CRLF", sha1_a + " *a\r\n", DigestKind::sha1, {sha1_a}, 1, 0, 0},
+        {"md5sum", md5_a + "  a\n" + md5_a + "  copy of a\n", DigestId::md5, {md5_a}, 2, 0, 0},
+        {"sha1sum binary mode, CRLF", sha1_a + " *a\r\n", DigestId::sha1, {sha1_a}, 1, 0, 0},
         {"sha256sum with an escaped name",
          "\\" + sha256_a + "  new\\nline\n",
-         DigestKind::sha256,
+         DigestId::sha256,
          {sha256_a},
          1,
          0,
@@ -40,7 +40,7 @@ TEST(HashSetText, FormatsKindsAndBadLines) {
         {"bare digests, upper case, no last newline",
          "\n" + sha256_b + "\n" +
              std::string("CA978112CA1BBDCAFAC231B39A23DC4DA786EFF8147C4E72B9807785AFEE48BB"),
-         DigestKind::sha256,
+         DigestId::sha256,
          {sha256_a, sha256_b},
          2,
          0,
@@ -49,22 +49,22 @@ TEST(HashSetText, FormatsKindsAndBadLines) {
          "%%%% HASHDEEP-1.0\n%%%% size,md5,sha256,filename\n## Invoked from: /x\n## $ hashdeep\n"
          "##\n1," +
              md5_a + "," + sha256_a + ",/x/a\n1," + md5_a + "," + sha256_b + ",/x/b,c\n",
-         DigestKind::sha256,
+         DigestId::sha256,
          {sha256_a, sha256_b},
          2,
          0,
          0},
         {"lines of another kind or no digest",
          sha256_a + "  a\n" + md5_a + "  a\nhello\n" + sha256_a.substr(1) + "x  a\n",
-         DigestKind::sha256,
+         DigestId::sha256,
          {sha256_a},
          1,
          3,
          2},
-        {"a digest glued to text is none", sha256_a + "xyz\n", DigestKind::none, {}, 0, 1, 1},
+        {"a digest glued to text is none", sha256_a + "xyz\n", std::nullopt, {}, 0, 1, 1},
         {"a UTF-8 byte-order mark before the first digest",
          "\xEF\xBB\xBF" + md5_a + "  a\n",
-         DigestKind::md5,
+         DigestId::md5,
          {md5_a},
          1,
          0,

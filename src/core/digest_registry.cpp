@@ -1,0 +1,64 @@
+#include "core/digest_registry.hpp"
+
+namespace filarix {
+
+namespace {
+
+constexpr std::string_view locked_64 =
+    "-------------- ERROR - FILE POSSIBLY LOCKED BY OS --------------";
+
+// MD5's 32 digits stand in a column as wide as SHA-1's.
+constexpr DigestRow rows[] = {
+    {DigestId::crc, "CRC-32", "CRC", &RunSettings::CRC, 4, 10, "CRCERROR", "crc", "  CRC", 8,
+     false},
+    {DigestId::md5, "MD5", "HASH", &RunSettings::HASH, 16, 40, "- ERROR - FILE POSSIBLY LOCKED -",
+     "md5", "  MD5 HASH", 40, true},
+    {DigestId::sha1, "SHA-1", "SHA", &RunSettings::SHA, 20, 40,
+     "-- ERROR - FILE POSSIBLY LOCKED BY OS --", "sha1", "", 0, true},
+    {DigestId::sha256, "SHA-256", "SHA2", &RunSettings::SHA2, 32, 64, locked_64, "sha256",
+     "  SHA-256 HASH", 64, true},
+    {DigestId::sha512, "SHA-512", "SHA5", &RunSettings::SHA5, 64, 128,
+     "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
+     "----------------------------------------------",
+     "sha512", "  SHA-512 HASH", 128, true},
+    {DigestId::sha3, "SHA3-256", "SHA3", &RunSettings::SHA3, 32, 64, locked_64, "sha3_256",
+     "  SHA3-256 HASH", 64, false},
+};
+static_assert(std::size(rows) == digest_count);
+
+constexpr bool rows_in_order() {
+    for (std::size_t i = 0; i < digest_count; ++i) {
+        if (digest_index(rows[i].id) != i) return false;
+        // The failure text keeps a record's width.
+        if (rows[i].failure_text.size() != 2 * rows[i].bytes) return false;
+    }
+    return true;
+}
+static_assert(rows_in_order());
+
+}  // namespace
+
+const DigestRow& digest_row(DigestId id) {
+    return rows[digest_index(id)];
+}
+const DigestRow* digest_rows_begin() {
+    return rows;
+}
+const DigestRow* digest_rows_end() {
+    return rows + digest_count;
+}
+
+DigestSet shown_digests(const RunSettings& s) {
+    DigestSet set;
+    for (const DigestRow& row : rows)
+        if (s.*row.setting) set.add(row.id);
+    return set;
+}
+
+std::optional<DigestId> known_digest_of_hex_length(std::size_t digits) {
+    for (const DigestRow& row : rows)
+        if (row.known_set && 2 * row.bytes == digits) return row.id;
+    return std::nullopt;
+}
+
+}  // namespace filarix
