@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/digest_registry.hpp"
 #include "core/listing_file.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
@@ -115,8 +116,7 @@ void apply_consistency_rules(Run& run) {
         open_log(run);
     }
     if (s.time_type == '0' && (s.MILLI || s.seconds)) s.time_type = 'w';
-    if (s.RESET == 1 && !s.signature_check && !s.CRC && !s.SHA && !s.HASH && !s.SHA2 && !s.SHA3 &&
-        !s.SHA5 && !s.HASHSET) {
+    if (s.RESET == 1 && !s.signature_check && shown_digests(s).empty() && !s.HASHSET) {
         run.std_out.put(
             "\n\n   No hashing options were chosen, so options RESET, -R is set to 0\n");
         run.std_out.put("   To FORCE reset use dual option: -R  -R\n\n");
