@@ -9,20 +9,20 @@ constexpr std::string_view locked_64 =
 
 // MD5's 32 digits stand in a column as wide as SHA-1's.
 constexpr DigestRow rows[] = {
-    {DigestId::crc, "CRC-32", "CRC", &RunSettings::CRC, 4, 10, "CRCERROR", "crc", "  CRC", 8,
-     false},
-    {DigestId::md5, "MD5", "HASH", &RunSettings::HASH, 16, 40, "- ERROR - FILE POSSIBLY LOCKED -",
-     "md5", "  MD5 HASH", 40, true},
-    {DigestId::sha1, "SHA-1", "SHA", &RunSettings::SHA, 20, 40,
+    {DigestId::crc, "CRC-32", "CRC", "", true, false, &RunSettings::CRC, 4, 10, "CRCERROR", "crc",
+     "  CRC", 8, false},
+    {DigestId::md5, "MD5", "HASH", "MD5", false, false, &RunSettings::HASH, 16, 40,
+     "- ERROR - FILE POSSIBLY LOCKED -", "md5", "  MD5 HASH", 40, true},
+    {DigestId::sha1, "SHA-1", "SHA", "SHA1", false, false, &RunSettings::SHA, 20, 40,
      "-- ERROR - FILE POSSIBLY LOCKED BY OS --", "sha1", "", 0, true},
-    {DigestId::sha256, "SHA-256", "SHA2", &RunSettings::SHA2, 32, 64, locked_64, "sha256",
-     "  SHA-256 HASH", 64, true},
-    {DigestId::sha512, "SHA-512", "SHA5", &RunSettings::SHA5, 64, 128,
+    {DigestId::sha256, "SHA-256", "SHA2", "", true, true, &RunSettings::SHA2, 32, 64, locked_64,
+     "sha256", "  SHA-256 HASH", 64, true},
+    {DigestId::sha512, "SHA-512", "SHA5", "", true, true, &RunSettings::SHA5, 64, 128,
      "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
      "----------------------------------------------",
      "sha512", "  SHA-512 HASH", 128, true},
-    {DigestId::sha3, "SHA3-256", "SHA3", &RunSettings::SHA3, 32, 64, locked_64, "sha3_256",
-     "  SHA3-256 HASH", 64, false},
+    {DigestId::sha3, "SHA3-256", "SHA3", "", true, true, &RunSettings::SHA3, 32, 64, locked_64,
+     "sha3_256", "  SHA3-256 HASH", 64, false},
 };
 static_assert(std::size(rows) == digest_count);
 
@@ -53,6 +53,36 @@ DigestSet shown_digests(const RunSettings& s) {
     for (const DigestRow& row : rows)
         if (s.*row.setting) set.add(row.id);
     return set;
+}
+
+namespace {
+
+// Whether a text in capitals begins with an ASCII word, or is it.
+bool begins_with(std::u16string_view text, std::string_view word) {
+    if (text.size() < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (text[i] != static_cast<unsigned char>(word[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+const DigestRow* digest_of_long_option(std::u16string_view upper) {
+    for (const DigestRow& row : rows) {
+        for (const std::string_view word : {row.option, row.alias}) {
+            if (word.empty() || !begins_with(upper, word)) continue;
+            if (row.option_prefix || upper.size() == word.size()) return &row;
+        }
+    }
+    return nullptr;
+}
+
+const DigestRow* digest_of_ini_line(std::string_view upper) {
+    const DigestRow* found = nullptr;
+    for (const DigestRow& row : rows)
+        if (upper.starts_with(row.option) && (!found || row.option.size() > found->option.size()))
+            found = &row;
+    return found;
 }
 
 std::optional<DigestId> known_digest_of_hex_length(std::size_t digits) {

@@ -20,6 +20,9 @@ struct DigestRow {
     DigestId id;
     std::string_view name;               // as messages name it: "SHA-256"
     std::string_view option;             // the long option and INI key: "SHA2"
+    std::string_view alias;              // another long option for it; none when empty
+    bool option_prefix;                  // the long option may go on: --SHA256 is --SHA2
+    bool help_group;                     // named on the help's line of the longer digests
     std::int32_t RunSettings::*setting;  // the switch that asks for it
     std::size_t bytes;                   // of the digest itself
     int width;                           // its column's text, blanks before short digits
@@ -64,6 +67,11 @@ private:
 
 // The digests the settings ask to show.
 DigestSet shown_digests(const RunSettings& s);
+
+// The digest a long option (in capitals, without its dashes) asks for.
+const DigestRow* digest_of_long_option(std::u16string_view upper);
+// The digest an INI key asks for: the longest option the line begins with.
+const DigestRow* digest_of_ini_line(std::string_view upper);
 
 // The digest a known set holds when its lines have this many hexadecimal
 // digits; none for other lengths.

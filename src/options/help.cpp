@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "core/digest_registry.hpp"
+
 namespace filarix {
 namespace {
 
@@ -153,6 +155,26 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The longer digests' options and names, as the registry lists them.
+std::string longer_digests_line() {
+    std::string options;
+    std::string names;
+    for (const DigestRow& row : digest_rows) {
+        if (!row.help_group) continue;
+        if (!options.empty()) {
+            options += ", ";
+            names += ", ";
+        }
+        options.append("--").append(row.option);
+        names.append(row.name);
+    }
+    return options + "  include " + names + " hash values\n";
+}
+
+}  // namespace
+
 int show_local_help(HelpScreens& screens, int lines) {
     // The program's own screens break at 18 lines, whatever the console.
     HelpWriter w(screens, lines, 18);
@@ -173,10 +195,10 @@ int show_local_help(HelpScreens& screens, int lines) {
     w.group("-ostdout        write the listing to standard output\n", true);
     w.group(
         "-5, --MD5, --HASH  include MD5 (128 bit) hash values\n"
-        "--SHA           include SHA1 (160 bit) hash values\n"
-        "--SHA2, --SHA5, --SHA3  include SHA-256, SHA-512, SHA3-256 hash values\n"
-        "--HASHSET=file  compare each digest with a set of known digests;\n"
-        "                --KNOWN lists the files in the set, --UNKNOWN the others\n",
+        "--SHA           include SHA1 (160 bit) hash values\n" +
+            longer_digests_line() +
+            "--HASHSET=file  compare each digest with a set of known digests;\n"
+            "                --KNOWN lists the files in the set, --UNKNOWN the others\n",
         true);
     w.group("-F:             fixed-length records [FIXED=ON]\n", true);
     w.group(

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "content/hash_set.hpp"
+#include "core/digest_registry.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
@@ -402,6 +403,11 @@ void long_names(Line& l) {
         l.run.s.lfn_width = leading_number(l.value);
 }
 
+// A digest's key, as the registry names it.
+void digest_key(Line& l) {
+    l.boolean(l.s.*digest_of_ini_line(l.text)->setting, 1);
+}
+
 // The keys in the order they are tried; the first row that matches
 // handles the line.
 const Row rows[] = {
@@ -411,7 +417,7 @@ const Row rows[] = {
     {{"APPEND"}, Match::start, [](Line& l) { l.boolean(l.s.APPEND, 1); }},
     {{"AUTO"}, Match::start, [](Line& l) { l.boolean(l.s.AUTO, 1); }},
     {{"COMMENT"}, Match::start, comment},
-    {{"CRC"}, Match::start, [](Line& l) { l.boolean(l.s.CRC, 1); }},
+    {{"CRC"}, Match::start, digest_key},
     {{"CSV"}, Match::start, one_mode_of<&RunSettings::table_format, table_csv>},
     {{"DELIM"}, Match::anywhere, delimiter},
     {{"DISPLACE"}, Match::anywhere, displacement},
@@ -421,7 +427,7 @@ const Row rows[] = {
     {{"FDI"}, Match::start, first_512},
     {{"GREATER", "LARGER", "BIGGER"}, Match::anywhere, greater},
     {{"HASHSET"}, Match::start, hash_set},
-    {{"HASH"}, Match::start, [](Line& l) { l.boolean(l.s.HASH, 1); }},
+    {{"HASH"}, Match::start, digest_key},
     {{"JSONL", "JSON"}, Match::start, one_mode_of<&RunSettings::table_format, table_jsonl>},
     {{"KNOWN"}, Match::start, one_mode_of<&RunSettings::hashset_match, hashset_known_only>},
     {{"UNKNOWN"}, Match::start, one_mode_of<&RunSettings::hashset_match, hashset_unknown_only>},
@@ -441,11 +447,8 @@ const Row rows[] = {
     {{"RECURSE"}, Match::anywhere, recurse},
     {{"RESET"}, Match::anywhere, [](Line& l) { l.boolean(l.s.RESET, 1); }},
     {{"REVERSE"}, Match::start, reverse},
-    // SHA256 and SHA512 begin with SHA2 and SHA5; all before SHA itself.
-    {{"SHA2"}, Match::start, [](Line& l) { l.boolean(l.s.SHA2, 1); }},
-    {{"SHA3"}, Match::start, [](Line& l) { l.boolean(l.s.SHA3, 1); }},
-    {{"SHA5"}, Match::start, [](Line& l) { l.boolean(l.s.SHA5, 1); }},
-    {{"SHA"}, Match::start, [](Line& l) { l.boolean(l.s.SHA, 1); }},
+    // SHA and the longer digests' keys that begin with it (SHA2, SHA256).
+    {{"SHA"}, Match::start, digest_key},
     {{"SILENT", "VERBOSE"}, Match::anywhere, [](Line& l) { l.boolean(l.s.SILENT, 0); }},
     {{"SPLIT"}, Match::start, split},
     {{"STREAM"}, Match::start, stream},

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "content/hash_set.hpp"
+#include "core/digest_registry.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
@@ -32,6 +33,7 @@ constexpr std::int32_t column_limit = 32768;
 enum class Match {
     prefix,  // the text begins with the word: --rec, --recurse, --RECURSIVE
     exact,   // the whole text is the word
+    digest,  // a digest's words, as the registry has them
 };
 
 // What an entry expects after the first "=".
@@ -77,6 +79,11 @@ std::u16string full_path_of(Run& run, std::u16string_view name) {
 template <std::int32_t SettingFlags::*setting>
 int switch_on(Option& o) {
     o.run.s.*setting = 1;
+    return 0;
+}
+
+int digest_switch(Option& o) {
+    o.run.s.*digest_of_long_option(platform::ascii_upper(o.text))->setting = 1;
     return 0;
 }
 
@@ -452,10 +459,8 @@ constexpr Entry long_options[] = {
     {{u"REVERSE"}, Match::exact, Value::none, switch_on<&RunSettings::REVERSE>},
     {{u"SEC"}, Match::prefix, Value::none, seconds},
     {{u"SEQ"}, Match::prefix, Value::optional, sequence},
-    {{u"SHA1", u"SHA"}, Match::exact, Value::none, switch_on<&RunSettings::SHA>},
-    {{u"SHA2"}, Match::prefix, Value::none, switch_on<&RunSettings::SHA2>},
-    {{u"SHA3"}, Match::prefix, Value::none, switch_on<&RunSettings::SHA3>},
-    {{u"SHA5"}, Match::prefix, Value::none, switch_on<&RunSettings::SHA5>},
+    // SHA-1 and the longer digests, by the registry's words.
+    {{}, Match::digest, Value::none, digest_switch},
     {{u"SHOWAT"}, Match::prefix, Value::none, accepted},
     {{u"SHOWLONG"}, Match::prefix, Value::optional, show_long},
     {{u"STR"}, Match::prefix, Value::on_off, streams},
@@ -469,6 +474,7 @@ constexpr Entry long_options[] = {
 };
 
 bool matches(const Entry& entry, std::u16string_view upper) {
+    if (entry.match == Match::digest) return digest_of_long_option(upper) != nullptr;
     for (const std::u16string_view word : entry.words) {
         if (word.empty()) continue;
         if (entry.match == Match::exact ? upper == word : upper.substr(0, word.size()) == word)
