@@ -51,22 +51,6 @@ DigestKind digest_kind_of_hex_length(std::size_t digits) {
     }
 }
 
-std::size_t digest_bytes(DigestKind kind) {
-    switch (kind) {
-        case DigestKind::md5:
-            return 16;
-        case DigestKind::sha1:
-            return 20;
-        case DigestKind::sha256:
-            return 32;
-        case DigestKind::sha512:
-            return 64;
-        case DigestKind::none:
-            break;
-    }
-    return 0;
-}
-
 const char* digest_kind_name(DigestKind kind) {
     switch (kind) {
         case DigestKind::md5:

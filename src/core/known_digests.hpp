@@ -17,8 +17,6 @@ enum class DigestKind : std::uint8_t { none, md5, sha1, sha256, sha512 };
 
 // The kind of a digest of this many hexadecimal digits; none for others.
 DigestKind digest_kind_of_hex_length(std::size_t digits);
-// Bytes of a digest of the kind.
-std::size_t digest_bytes(DigestKind kind);
 // "MD5", "SHA-1", "SHA-256", "SHA-512".
 const char* digest_kind_name(DigestKind kind);
 
