@@ -1,9 +1,8 @@
 #include "record/filters.hpp"
 
 #include <cstdint>
-#include <cstdio>
 
-#include "options/date_arguments.hpp"
+#include "core/day_count.hpp"
 
 namespace filarix {
 
@@ -42,9 +41,7 @@ const CalendarFields& time_by_letters(const TimesRecord& t, char shared, char ow
 }
 
 int age_of(Run& run, const CalendarFields& f) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%d-%d-%d", f.month, f.day, f.year);
-    return age_in_days(run, text);
+    return days_since(run.sys, date_of(f));
 }
 
 }  // namespace
@@ -70,13 +67,6 @@ bool age_filter(Run& run, const TimesRecord& t) {
     if (s.NEWER && age_of(run, time_by_letters(t, kinds[0], kinds[3])) >= run.s.newer_days)
         return false;
     return true;
-}
-
-int day_difference(const DateValue& file, const DateValue& bound) {
-    // Both are midnights of standard time, so the seconds between them are
-    // whole days: no clock, zone or daylight rule enters.
-    return static_cast<int>(platform::days_from_civil(file.year, file.month, file.day) -
-                            platform::days_from_civil(bound.year, bound.month, bound.day));
 }
 
 }  // namespace filarix

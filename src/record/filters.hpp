@@ -11,8 +11,5 @@ bool attribute_filter(const Run& run, std::uint32_t attributes);
 // Date-age filter on the entry's times; passes everything until the age
 // options are read.
 bool age_filter(Run& run, const TimesRecord& times);
-// Whole days from the bound date to the file date, both at midnight in
-// standard time; negative when the file date is earlier.
-int day_difference(const DateValue& file, const DateValue& bound);
 
 }  // namespace filarix
