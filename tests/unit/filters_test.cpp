@@ -376,4 +376,35 @@ TEST(OwnerFilter, TheFilterTextMustBeginWithTheOwnerName) {
     for (const auto& row : rows) EXPECT_EQ(listed(mp, {}, row.options), row.expected) << row.what;
 }
 
+TEST(Selection, RunsInItsFixedOrder) {
+    // The order decides which messages and counters an entry touches: the
+    // path is judged before NOCHILD deletes, the signature and the known set
+    // (which read the file) come last.
+    std::vector<std::string> names;
+    for (const auto& p : path_predicates()) names.push_back(p.name);
+    EXPECT_EQ(names, (Names{"streams only", "path length"}));
+    names.clear();
+    for (const auto& p : entry_predicates()) names.push_back(p.name);
+    EXPECT_EQ(names,
+              (Names{"owner", "found", "attributes", "age", "size", "signature", "known set"}));
+}
+
+TEST(Selection, NoChildDeletesAfterThePathIsJudgedAndBeforeTheOwner) {
+    MemoryPlatform mp;
+    const std::u16string near = u"C:\\d\\x_childobjects";
+    const std::u16string far = u"C:\\d\\" + std::u16string(60, u'a') + u"_childobjects";
+    mp.add_file(near, "x", {.owner = std::string("alice")});
+    mp.add_file(far, "x", {.owner = std::string("alice")});
+    const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d", u"--NOCHILD", u"-U", u"bob"},
+                                      [](filarix::Run& run) {
+                                          run.s.SHOWLONG = 1;
+                                          run.s.showlong_min = 30;
+                                      });
+    // Too short for the path-length filter: NOCHILD never sees it.
+    EXPECT_NE(mp.node(near), nullptr);
+    // Deleted, though the owner filter after it would have dropped it.
+    EXPECT_EQ(mp.node(far), nullptr);
+    EXPECT_TRUE(listing_lines(result.err).empty()) << result.err;
+}
+
 }  // namespace
