@@ -246,12 +246,6 @@ std::string csv_header_row(const RunSettings& s, bool file_adds_cr) {
     return row + (file_adds_cr ? "\n" : "\r\n");
 }
 
-int column_start(const std::vector<ColumnPlace>& places, Column c) {
-    for (const ColumnPlace& p : places)
-        if (p.id == c) return p.start;
-    return -1;
-}
-
 int record_length(const std::vector<ColumnPlace>& places) {
     int length = 0;
     for (const ColumnPlace& p : places) length += p.width;

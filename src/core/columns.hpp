@@ -64,8 +64,6 @@ struct ColumnPlace {
 // The places of the run's columns, from its settings (and the comment and
 // label texts, whose widths are theirs).
 std::vector<ColumnPlace> place_columns(const Run& run);
-// The start of a column, or -1 when the record has none at a fixed place.
-int column_start(const std::vector<ColumnPlace>& places, Column c);
 // The characters of a record, counting the usual width of a varying column.
 int record_length(const std::vector<ColumnPlace>& places);
 

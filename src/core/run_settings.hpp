@@ -41,7 +41,6 @@ struct SettingFlags {
     std::int32_t APPEND = 0;
     std::int32_t attr_archive = 0;
     std::int32_t attr_filter = 0;
-    std::int32_t AUTO = 0;
     std::int32_t COMMENT = 0;
     std::int32_t CRC = 0;
     std::int32_t DELIM = 0;
@@ -53,7 +52,6 @@ struct SettingFlags {
     std::int32_t execute = 0;
     std::int32_t execute_cd = 0;
     std::int32_t EXT = 0;
-    std::int32_t FDI = 0;
     std::int32_t owner = 0;
     std::int32_t fixed = 0;
     std::int32_t GREATER = 0;
@@ -77,7 +75,6 @@ struct SettingFlags {
     std::int32_t NAMEONLY = 0;
     std::int32_t PPATHONLY = 0;
     std::int32_t NO_ADS = 0;
-    std::int32_t IMMEDIATE = 0;
     std::int32_t NOCHILD = 0;
     std::int32_t OLDER = 0;
     std::int32_t ADSONLY = 0;
@@ -164,7 +161,6 @@ inline void apply_start_up_defaults(RunSettings& s) {
     s.WIDTH = 54;
     s.RECURSE = 1;
     s.time_type = 'w';
-    s.IMMEDIATE = 1;
     s.ZULU = 0;
     s.TIME = 0;
     s.STREAM = 1;

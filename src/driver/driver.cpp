@@ -77,7 +77,6 @@ namespace {
     }
     // No source offers the counting pass for the name width yet, so the
     // width stays as set.
-    run.s.AUTO = 0;
     run.sizing_pass = false;
 
     if (run.log && !run.s.root_list.empty())

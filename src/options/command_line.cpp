@@ -221,7 +221,6 @@ private:
                 s_.APPEND = plus_ ? 0 : 2;
                 break;
             case u'b':
-                s_.FDI = 1;
                 run_.s.DISPLACE = 512;
                 break;
             case u'C':
@@ -271,8 +270,7 @@ private:
                 age(AgeSide::newer);
                 break;
             case u'M':
-                s_.AUTO = 1;
-                s_.IMMEDIATE = 1;
+                // Accepted for old scripts: nothing measures the width first.
                 break;
             case u'm':
                 s_.TIME = plus_ ? 1 : !s_.TIME;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/day_count.hpp"
+
 namespace filarix {
 
 namespace {
@@ -179,7 +181,7 @@ int age_in_days(Run& run, std::string_view text) {
             ++i;  // the separator, whatever it is
         }
     }
-    platform::CivilTime day;
+    DateValue day;
     if (first_digits == 4) {
         day.year = numbers[0];
         day.month = numbers[1];
@@ -194,9 +196,7 @@ int age_in_days(Run& run, std::string_view text) {
             year += 1900;
         day.year = year;
     }
-    const auto midnight = run.sys.make_local(day);
-    if (!midnight) return 0;
-    return static_cast<int>((run.sys.now_seconds() - *midnight) / 86400);
+    return days_since(run.sys, day);
 }
 
 std::u16string compact_date(std::u16string_view value) {

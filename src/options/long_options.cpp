@@ -440,7 +440,7 @@ constexpr Entry long_options[] = {
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
     {{u"HASH", u"MD5"}, Match::exact, Value::none, switch_on<&RunSettings::HASH>},
-    {{u"IM"}, Match::prefix, Value::none, switch_on<&RunSettings::IMMEDIATE>},
+    {{u"IM"}, Match::prefix, Value::none, accepted},
     {{u"LEV"}, Match::prefix, Value::required, levels},
     {{u"MEMO"}, Match::prefix, Value::optional, memo},
     {{u"MILLI"}, Match::prefix, Value::none, milliseconds},

@@ -19,12 +19,6 @@ std::size_t character_end(std::string_view text, std::size_t i, bool utf8) {
 
 }  // namespace
 
-std::size_t character_count(std::string_view text, bool utf8) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < text.size(); i = character_end(text, i, utf8)) ++count;
-    return count;
-}
-
 std::size_t put_fixed(OutStream& out, std::string_view text, int width, int precision, Align align,
                       bool utf8) {
     std::size_t end = 0;

@@ -12,10 +12,6 @@ namespace filarix {
 
 enum class Align { left, right };
 
-// Characters in text: whole UTF-8 sequences when utf8 is set (a byte that
-// does not begin a valid sequence is one character), else bytes.
-std::size_t character_count(std::string_view text, bool utf8);
-
 // Writes at most precision characters of text, padded with blanks to
 // width characters; returns the bytes written.
 std::size_t put_fixed(OutStream& out, std::string_view text, int width, int precision, Align align,

@@ -1,11 +1,9 @@
 #include "record/process_entry.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "content/digests.hpp"
-#include "content/signature.hpp"
 #include "content/streams.hpp"
 #include "content/zip_listing.hpp"
 #include "content/zip_walk.hpp"
@@ -81,10 +79,6 @@ std::string low_bytes(std::u16string_view text) {
     return out;
 }
 
-bool contains(std::u16string_view text, std::u16string_view part) {
-    return text.find(part) != std::u16string_view::npos;
-}
-
 // What a directory's own record has for a name.
 const std::u16string& no_name() {
     static const std::u16string none;
@@ -112,7 +106,10 @@ public:
 
 private:
     void count(int n) { run_.counts.line_length += n; }
+    // The selection's verdict; the entry's data and times are read by then.
     bool select();
+    // Shortens the path column's path to the column, as the settings ask.
+    void fit_display_path();
     void write_fields();
     void write_table_row();
     std::string member_row(std::u16string_view name, const ZipMember& member) const;
@@ -123,9 +120,6 @@ private:
     std::string member_name_column(std::u16string_view column) const;
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
-    // Counts the entry as known or unknown to the --HASHSET set; whether
-    // the matching mode lists it.
-    bool in_chosen_half();
     std::string field_text(std::u16string_view text) const {
         return squeezed_ ? low_bytes(text) : shown_name(run_.sys, text);
     }
@@ -165,115 +159,30 @@ private:
 };
 
 bool RecordWriter::select() {
-    Run& run = run_;
-    if (s_.ADSONLY && enumerate_streams(run, directory_ + name_) == 0) return false;
-
     e_.display_path = directory_ + name_;
     if (!has_name_ && s_.directories && !e_.display_path.empty()) e_.display_path.pop_back();
     e_.pg_complete_path = e_.display_path;
 
-    if (s_.SHOWLONG && e_.pg_complete_path.size() < static_cast<std::size_t>(run.s.showlong_min))
-        return false;
+    const auto read_digests = [this]() -> const DigestTexts& { return digests(); };
+    Candidate c{directory_, name_, known_, e_, is_directory_, is_link_, read_digests};
+    if (!passes(run_, c, path_predicates())) return false;
+    // Not a filter: what NOCHILD names is deleted here, and never listed.
+    if (delete_child_object(run_, e_.pg_complete_path)) return false;
+    return passes(run_, c, entry_predicates());
+}
 
-    // The counting pass only counts: it renames, deletes and reads nothing.
-    if (!run.sizing_pass && (s_.NOCHILD == 1 || s_.NOCHILD == 2)) {
-        // Only what lies below the start path decides: a start path such as
-        // "/backup/my_childobjects_backup" does not doom all it holds.
-        const std::u16string_view below =
-            std::u16string_view(e_.pg_complete_path)
-                .substr(std::min(run.start_path_length, e_.pg_complete_path.size()));
-        if (contains(below, u"\u200C") || contains(below, u"_childobjects")) {
-            run.std_out.printf("%s\n", shown_name(run.sys, e_.pg_complete_path).c_str());
-            if (s_.NOCHILD == 1 && !run.sys.delete_file(e_.pg_complete_path))
-                run.std_err.printf(
-                    "Can't delete %s\n",
-                    shown_name(run.sys, run.syntax.without_long_prefix(e_.pg_complete_path))
-                        .c_str());
-            return false;
-        }
-    }
-
-    if (s_.owner >= 2) {
-        const std::string owner = owner_of_path(run, e_.pg_complete_path);
-        if (run.s.owner_name.size() < owner.size()) return false;
-        for (std::size_t i = 0; i < owner.size(); ++i)
-            if (std::toupper(static_cast<unsigned char>(owner[i])) !=
-                std::toupper(static_cast<unsigned char>(run.s.owner_name[i])))
-                return false;
-    }
-
-    if (known_) {
-        e_.data = *known_;
-    } else {
-        auto search =
-            run.sys.find_first(e_.pg_complete_path, e_.data, platform::SearchDetail::full);
-        if (!search) return false;
-        // A POSIX name may hold "*" or "?", which the search reads as a
-        // mask: the entry itself is the one whose name is the path's own.
-        const std::size_t sep = run.syntax.last_separator(e_.pg_complete_path);
-        const std::u16string_view own = std::u16string_view(e_.pg_complete_path)
-                                            .substr(sep == std::u16string::npos ? 0 : sep + 1);
-        if (platform::has_wildcards(own) && e_.data.name != own) {
-            platform::FindData candidate;
-            while (search->next(candidate))
-                if (candidate.name == own) {
-                    e_.data = std::move(candidate);
-                    break;
-                }
-        }
-    }
-    convert_times(run, e_.data, e_.times, s_.ZULU != 0);
-    is_directory_ = (e_.data.attributes & platform::attr::directory) != 0;
-    is_link_ = e_.data.link;
-
-    if (!attribute_filter(run, e_.data.attributes)) return false;
-    e_.attr_letters = attribute_letters(e_.data.attributes);
-    if (!age_filter(run, e_.times)) return false;
-
-    const auto size = static_cast<std::int64_t>(e_.data.size);
-    if (s_.GREATER && size < run.s.size_greater) return false;
-    if (s_.LESSTHAN && size > run.s.size_less) return false;
-
+void RecordWriter::fit_display_path() {
     if (s_.VAR) {
         // The path column shows the whole path.
     } else if (s_.width_set < 2) {
         // A path that fits, without a long-path prefix, stays as it is.
         const bool unchanged =
             (width_ < 8 || static_cast<std::size_t>(width_) >= e_.display_path.size()) &&
-            run.syntax.without_long_prefix(e_.display_path).size() == e_.display_path.size();
-        if (!unchanged) e_.display_path = name_shorten(run.syntax, e_.display_path, width_);
+            run_.syntax.without_long_prefix(e_.display_path).size() == e_.display_path.size();
+        if (!unchanged) e_.display_path = name_shorten(run_.syntax, e_.display_path, width_);
     } else {
-        e_.display_path = name_elide(run.syntax, e_.display_path, std::uint64_t(width_));
+        e_.display_path = name_elide(run_.syntax, e_.display_path, std::uint64_t(width_));
     }
-
-    if (!run.sizing_pass && (s_.signature_check == 1 || s_.signature_check == 2)) {
-        int mismatch = 0, matched = 0;
-        if (e_.data.size != 0 && !is_link_)
-            check_file_type(run, e_.pg_complete_path, e_.data.size, e_.category_text, mismatch,
-                            matched);
-        else
-            e_.category_text = "   ";
-        if (s_.header_only) {
-            if (s_.signature_check == 1 &&
-                ((mismatch == 1 && matched == 0) || (mismatch == 0 && matched == 1)))
-                return false;
-            if (s_.signature_check == 2 && mismatch != 0) return false;
-        }
-    }
-    return s_.HASHSET && !run.sizing_pass ? in_chosen_half() : true;
-}
-
-bool RecordWriter::in_chosen_half() {
-    // A directory has no contents to look up; the matching modes list files.
-    if (is_directory_) return s_.hashset_match == 0;
-    const DigestTexts& texts = digests();
-    const KnownDigests& set = run_.known_digests;
-    bool known = false;
-    if (texts.read_ok && set.kind()) known = set.contains_hex(texts.of(*set.kind()));
-    ++(known ? run_.counts.known_files : run_.counts.unknown_files);
-    if (s_.hashset_match == hashset_known_only) return known;
-    if (s_.hashset_match == hashset_unknown_only) return !known;
-    return true;
 }
 
 void RecordWriter::write_path_column() {
@@ -672,6 +581,8 @@ void RecordWriter::process() {
         return;
     }
 
+    e_.attr_letters = attribute_letters(e_.data.attributes);
+    fit_display_path();
     display_offset_ = drive_offset(run.syntax, e_.display_path);
     complete_offset_ = drive_offset(run.syntax, e_.pg_complete_path);
     run.counts.line_length = 0;

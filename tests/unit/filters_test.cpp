@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "core/day_count.hpp"
 #include "memory_platform.hpp"
 #include "options/date_arguments.hpp"
 #include "run_helper.hpp"
@@ -170,33 +171,66 @@ TEST_F(AgeFilter, UtcTimesAreTestedWhenTheListingIsInUtc) {
     EXPECT_EQ(std::find(utc.begin(), utc.end(), "edge"), utc.end());
 }
 
-TEST(DayDifference, WholeCalendarDays) {
+TEST(AgePredicate, AgreesWithTheCoreDayCount) {
+    // A day-count bound tests one of the three times, chosen by its letter;
+    // the other two would give the opposite verdict.
     struct Row {
-        DateValue file, bound;
-        int days;
+        const char* what;
+        std::u16string bound;
+        AgeSide side;
+        int days;          // the bound's number
+        char letter;       // the time it tests
+        DateValue tested;  // that time's date
+        bool kept;
     };
+    using S = AgeSide;
+    const DateValue today{1, 14, 2024};
+    const DateValue long_ago{1, 1, 1700};
     const Row rows[] = {
-        {{2, 1, 2023}, {1, 31, 2023}, 1},
-        {{1, 31, 2023}, {2, 1, 2023}, -1},
-        {{1, 1, 2024}, {12, 31, 2023}, 1},
-        {{12, 31, 2023}, {1, 1, 2024}, -1},
-        {{3, 1, 2024}, {2, 28, 2024}, 2},
-        {{2, 29, 2024}, {2, 28, 2024}, 1},
-        {{3, 1, 2023}, {2, 28, 2023}, 1},
-        {{3, 1, 2000}, {2, 28, 2000}, 2},
-        {{3, 1, 1900}, {2, 28, 1900}, 1},
-        {{1, 1, 2025}, {1, 1, 2024}, 366},
-        {{1, 1, 2024}, {1, 1, 2023}, 365},
-        {{3, 11, 2024}, {3, 10, 2024}, 1},  // a daylight-saving change is still one day
-        {{11, 4, 2024}, {11, 3, 2024}, 1},
-        {{5, 5, 2020}, {5, 5, 2020}, 0},
-        {{0, 0, 1980}, {11, 30, 1979}, 0},  // a zero file time carries back
-        {{13, 1, 2023}, {1, 1, 2024}, 0},
+        {"older 30, 30 days", u"30", S::older, 30, 'w', {12, 15, 2023}, true},
+        {"older 30, 29 days", u"30", S::older, 30, 'w', {12, 16, 2023}, false},
+        {"older 30m is the write time", u"30m", S::older, 30, 'w', {12, 15, 2023}, true},
+        {"older 30c", u"30c", S::older, 30, 'c', {12, 15, 2023}, true},
+        {"older 30a", u"30a", S::older, 30, 'a', {12, 15, 2023}, true},
+        {"older 30c, 29 days", u"30c", S::older, 30, 'c', {12, 16, 2023}, false},
+        {"newer 1, today", u"1", S::newer, 1, 'w', {1, 14, 2024}, true},
+        {"newer 1, yesterday", u"1", S::newer, 1, 'w', {1, 13, 2024}, false},
+        {"newer 1c, today", u"1c", S::newer, 1, 'c', {1, 14, 2024}, true},
+        {"newer 1a, yesterday", u"1a", S::newer, 1, 'a', {1, 13, 2024}, false},
+        {"newer 1w, today", u"1w", S::newer, 1, 'w', {1, 14, 2024}, true},
+        // Across the day boundary ahead: tomorrow is 0 days old, the day
+        // after -1.
+        {"older 0, tomorrow", u"0", S::older, 0, 'w', {1, 15, 2024}, true},
+        {"older 0, the day after", u"0", S::older, 0, 'w', {1, 16, 2024}, false},
+        {"newer 1, tomorrow", u"1", S::newer, 1, 'w', {1, 15, 2024}, true},
+        // A zero file time stands for 30 November 1979.
+        {"older 16116, zero time", u"16116", S::older, 16116, 'w', {0, 0, 1980}, true},
+        {"older 16117, zero time", u"16117", S::older, 16117, 'w', {0, 0, 1980}, false},
+        // Far years: the first the clock places, its last, and one past it
+        // (no midnight: 0 days).
+        {"older 154510c, 1601", u"154510c", S::older, 154510, 'c', {1, 1, 1601}, true},
+        {"older 154511c, 1601", u"154511c", S::older, 154511, 'c', {1, 1, 1601}, false},
+        {"newer 1a, 30827", u"1a", S::newer, 1, 'a', {12, 31, 30827}, true},
+        {"older 1, 30827", u"1", S::older, 1, 'w', {12, 31, 30827}, false},
+        {"older 0, 30828", u"0", S::older, 0, 'w', {1, 1, 30828}, true},
+        {"newer 1, 30828", u"1", S::newer, 1, 'w', {1, 1, 30828}, true},
     };
-    for (const auto& r : rows)
-        EXPECT_EQ(day_difference(r.file, r.bound), r.days)
-            << r.file.month << "/" << r.file.day << "/" << r.file.year << " - " << r.bound.month
-            << "/" << r.bound.day << "/" << r.bound.year;
+    const auto fields = [](const DateValue& d) { return CalendarFields{d.month, d.day, d.year}; };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        MemoryPlatform mp;
+        filarix::Run run(mp);
+        read_age_value(run, row.bound, row.side, AgeSource::command_line);
+        const DateValue other = row.side == S::older ? today : long_ago;
+        TimesRecord t;
+        t.creation = fields(row.letter == 'c' ? row.tested : other);
+        t.access = fields(row.letter == 'a' ? row.tested : other);
+        t.write = fields(row.letter == 'w' ? row.tested : other);
+        EXPECT_EQ(age_filter(run, t), row.kept);
+        // The verdict is the core's day count against the bound.
+        const int age = days_since(mp, row.tested);
+        EXPECT_EQ(row.side == S::older ? age >= row.days : age < row.days, row.kept) << age;
+    }
 }
 
 TEST(AgeFilterZeroTime, AFileWithoutTimesIsFrom1979) {
@@ -340,6 +374,37 @@ TEST(OwnerFilter, TheFilterTextMustBeginWithTheOwnerName) {
         {"no name: owner column only", {u"-U"}, {"admin", "alice", "nobody"}},
     };
     for (const auto& row : rows) EXPECT_EQ(listed(mp, {}, row.options), row.expected) << row.what;
+}
+
+TEST(Selection, RunsInItsFixedOrder) {
+    // The order decides which messages and counters an entry touches: the
+    // path is judged before NOCHILD deletes, the signature and the known set
+    // (which read the file) come last.
+    std::vector<std::string> names;
+    for (const auto& p : path_predicates()) names.push_back(p.name);
+    EXPECT_EQ(names, (Names{"streams only", "path length"}));
+    names.clear();
+    for (const auto& p : entry_predicates()) names.push_back(p.name);
+    EXPECT_EQ(names,
+              (Names{"owner", "found", "attributes", "age", "size", "signature", "known set"}));
+}
+
+TEST(Selection, NoChildDeletesAfterThePathIsJudgedAndBeforeTheOwner) {
+    MemoryPlatform mp;
+    const std::u16string near = u"C:\\d\\x_childobjects";
+    const std::u16string far = u"C:\\d\\" + std::u16string(60, u'a') + u"_childobjects";
+    mp.add_file(near, "x", {.owner = std::string("alice")});
+    mp.add_file(far, "x", {.owner = std::string("alice")});
+    const auto result = run_in_memory(mp, {u"filarix64", u"C:\\d", u"--NOCHILD", u"-U", u"bob"},
+                                      [](filarix::Run& run) {
+                                          run.s.SHOWLONG = 1;
+                                          run.s.showlong_min = 30;
+                                      });
+    // Too short for the path-length filter: NOCHILD never sees it.
+    EXPECT_NE(mp.node(near), nullptr);
+    // Deleted, though the owner filter after it would have dropped it.
+    EXPECT_EQ(mp.node(far), nullptr);
+    EXPECT_TRUE(listing_lines(result.err).empty()) << result.err;
 }
 
 }  // namespace
