@@ -12,6 +12,7 @@
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
 #include "platform/console_lines.hpp"
 
@@ -138,8 +139,7 @@ void delimiter(Line& l) {
         l.s.DELIM = 0;
         return;
     }
-    // A NUL delimiter would put zero bytes into the listing.
-    if (l.value[0] == '\0') {
+    if (!delimiter_allowed(l.value[0])) {
         l.warn("\nMissing ini file directive %s");
         l.pause(2);
         l.s.DELIM = 0;
@@ -379,7 +379,7 @@ void width(Line& l) {
         l.pause(2);
         return;
     }
-    l.s.WIDTH = leading_number_in(l.value, 0, 32768);
+    l.s.WIDTH = column_width(l.value);
 }
 
 void zulu(Line& l) {

@@ -15,6 +15,7 @@
 #include "options/help.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
 #include "platform/path_syntax.hpp"
 
@@ -25,8 +26,6 @@ namespace {
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
 constexpr std::int32_t int32_max = std::numeric_limits<std::int32_t>::max();
-// A column can never be wider than the longest path the program handles.
-constexpr std::int32_t column_limit = 32768;
 
 // How an entry's words are compared with the option text.
 enum class Match {
@@ -159,14 +158,8 @@ int crc(Option& o) {
 // Only the delimiter changes; DELIM itself is left to -d, -V and the INI.
 int delimiter(Option& o) {
     const std::u16string_view v = *o.value;
-    if (v.size() == 1)
-        o.run.s.delimiter = static_cast<char>(v.front());
-    else if (v == u"pipe")
-        o.run.s.delimiter = '|';
-    else
-        o.run.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
-    // A NUL delimiter would put zero bytes into the listing.
-    return o.run.s.delimiter == '\0' ? 1 : 0;
+    o.run.s.delimiter = v == u"pipe" ? '|' : delimiter_from_text(v);
+    return delimiter_allowed(o.run.s.delimiter) ? 0 : 1;
 }
 
 int directories_too(Option& o) {
@@ -328,7 +321,7 @@ int streams(Option& o) {
 }
 
 int width(Option& o) {
-    o.run.s.WIDTH = leading_number_in(*o.value, 0, column_limit);
+    o.run.s.WIDTH = column_width(*o.value);
     return 0;
 }
 
