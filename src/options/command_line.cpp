@@ -7,6 +7,7 @@
 
 #include "content/signature.hpp"
 #include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
 #include "options/disk_label.hpp"
@@ -173,7 +174,7 @@ private:
 
     [[noreturn]] void illegal_letter() {
         run_.std_out.printf("\nIllegal option %s\n", narrow(arg_.substr(k_)).c_str());
-        timed_pause(run_, 2);
+        ask_action(run_, PauseAction{2});
         end_run(exit_code::illegal_option);
     }
 

@@ -7,6 +7,7 @@
 
 #include "content/hash_set.hpp"
 #include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
@@ -57,7 +58,7 @@ struct Line {
     void pause(int seconds) {
         if (run.ini_paused) return;
         run.ini_paused = true;
-        timed_pause(run, seconds);
+        ask_action(run, PauseAction{seconds});
     }
 
     // The boolean rule: a start value, then ON or YES sets, OFF clears.

@@ -9,6 +9,7 @@
 
 #include "content/hash_set.hpp"
 #include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
@@ -88,7 +89,7 @@ int ignored(Option& o) {
     o.run.std_out.printf("\nIllegal or incomplete minusminus option of \"--%s\" IGNORED\n",
                          o.narrow(o.text).c_str());
     o.run.std_out.put("Please check the option compatability and rerun if necessary\n");
-    timed_pause(o.run, 3);
+    ask_action(o.run, PauseAction{3});
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <variant>
 
 #include "driver/termination.hpp"
 #include "options/settings_parser.hpp"
@@ -42,6 +43,14 @@ void Parse::go(const Args& args, const Prepare& prepare) {
     run->std_err.flush();
     out = mp.out_text;
     err = mp.err_text;
+}
+
+std::uint64_t paused_ms(const filarix::Run& run) {
+    std::uint64_t total = 0;
+    for (const auto& action : run.parse_actions.list)
+        if (const auto* pause = std::get_if<PauseAction>(&action))
+            total += static_cast<std::uint64_t>(pause->seconds) * 1000u;
+    return total;
 }
 
 RunSettings parsed_defaults() {

@@ -2,6 +2,7 @@
 // what it printed and how it ended; and small texts for comparing lists.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +35,10 @@ struct Parse {
     // fresh run before the settings sources.
     void go(const Args& args, const Prepare& prepare = {});
 };
+
+// The pauses the sources asked for, added up: a source on its own only
+// lists them, it never sleeps.
+std::uint64_t paused_ms(const filarix::Run& run);
 
 // The settings record after a parse of no arguments at all.
 RunSettings parsed_defaults();

@@ -475,7 +475,7 @@ TEST(LongOptions, WordsThatChangeNothingLeaveTheDefaults) {
     p.go({u"--AND", u"--android", u"--access", u"--Create", u"--showat"});
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.out, "");
-    EXPECT_EQ(p.mp.slept_ms, 0u);
+    EXPECT_EQ(paused_ms(*p.run), 0u);
     EXPECT_TRUE(flag_differences(p.run->s, parsed_defaults()).empty());
 }
 
@@ -483,7 +483,7 @@ TEST(LongOptions, UnknownWordsPauseThreeSecondsEach) {
     Parse p;
     p.go({u"--unicode", u"--nothing=1"});
     EXPECT_EQ(p.code, parsed);
-    EXPECT_EQ(p.mp.slept_ms, 6000u);
+    EXPECT_EQ(paused_ms(*p.run), 6000u);
     EXPECT_EQ(p.out, ignored("unicode") + ignored("nothing=1"));
 }
 

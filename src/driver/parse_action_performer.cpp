@@ -1,0 +1,32 @@
+#include "driver/parse_action_performer.hpp"
+
+#include <variant>
+
+namespace filarix {
+
+namespace {
+
+void perform(Run& run, const PauseAction& pause) {
+    run.std_out.flush();
+    run.std_err.flush();
+    run.sys.sleep_ms(static_cast<unsigned>(pause.seconds) * 1000u);
+    // Ctrl+C during a pause ends the run then, not after the pause.
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+}
+
+}  // namespace
+
+void perform_parse_actions(Run& run) {
+    ParseActions& actions = run.parse_actions;
+    while (actions.performed < actions.list.size()) {
+        // Counted first: an action that ends the run is not done twice.
+        const ParseAction action = actions.list[actions.performed++];
+        std::visit([&run](const auto& a) { perform(run, a); }, action);
+    }
+}
+
+void perform_parse_actions_as_asked(Run& run) {
+    run.parse_actions.perform = perform_parse_actions;
+}
+
+}  // namespace filarix
