@@ -18,7 +18,13 @@ struct PauseAction {
     int seconds = 0;
 };
 
-using ParseAction = std::variant<PauseAction>;
+// The next label of the DISKLABL counter, stored back in the file, becomes
+// the volume label, cut to `kept` characters.
+struct NextLabelAction {
+    std::size_t kept = 0;
+};
+
+using ParseAction = std::variant<PauseAction, NextLabelAction>;
 
 struct ParseActions {
     std::vector<ParseAction> list;  // every action asked for, in order

@@ -2,6 +2,8 @@
 
 #include <variant>
 
+#include "driver/disk_label_counter.hpp"
+
 namespace filarix {
 
 namespace {
@@ -12,6 +14,10 @@ void perform(Run& run, const PauseAction& pause) {
     run.sys.sleep_ms(static_cast<unsigned>(pause.seconds) * 1000u);
     // Ctrl+C during a pause ends the run then, not after the pause.
     if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+}
+
+void perform(Run& run, const NextLabelAction& next) {
+    run.s.label_text = next_disk_label(run).substr(0, next.kept);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
-#include "options/disk_label.hpp"
 #include "options/help.hpp"
 #include "options/long_options.hpp"
 #include "options/number_text.hpp"
@@ -256,7 +255,7 @@ private:
                 break;
             case u'i':
                 s_.label = 1;
-                run_.s.label_text = next_disk_label(run_).substr(0, label_limit);
+                ask_action(run_, NextLabelAction{label_limit});
                 break;
             case u'L':
                 s_.LESSTHAN = 1;

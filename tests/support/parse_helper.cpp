@@ -4,6 +4,7 @@
 #include <cstring>
 #include <variant>
 
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "options/settings_parser.hpp"
 #include "platform/path_syntax.hpp"
@@ -30,6 +31,7 @@ void Parse::go(const Args& args, const Prepare& prepare) {
     run->args.insert(run->args.end(), args.begin(), args.end());
     apply_start_up_defaults(run->s);
     if (prepare) prepare(mp, *run);
+    if (perform_actions) perform_parse_actions_as_asked(*run);
     try {
         parse_settings(*run);
     } catch (const RunEnded& ended) {

@@ -30,6 +30,9 @@ struct Parse {
     bool process_exit = false;
     std::string out;
     std::string err;
+    // As the driver does: each action a source asks for is performed at
+    // once. Off, the sources only list them.
+    bool perform_actions = false;
 
     // The arguments follow the program's own path; `prepare` runs on the
     // fresh run before the settings sources.
