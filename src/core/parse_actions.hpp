@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -24,7 +25,17 @@ struct NextLabelAction {
     std::size_t kept = 0;
 };
 
-using ParseAction = std::variant<PauseAction, NextLabelAction>;
+// The known digests of a hash set file, loaded now so that a file that
+// cannot be read ends the run before anything is listed.
+struct LoadHashSetAction {
+    std::u16string path;
+};
+
+// The signatures of the header file the settings name.
+struct LoadSignaturesAction {};
+
+using ParseAction =
+    std::variant<PauseAction, NextLabelAction, LoadHashSetAction, LoadSignaturesAction>;
 
 struct ParseActions {
     std::vector<ParseAction> list;  // every action asked for, in order

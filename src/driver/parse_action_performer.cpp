@@ -2,6 +2,8 @@
 
 #include <variant>
 
+#include "content/hash_set.hpp"
+#include "content/signature.hpp"
 #include "driver/disk_label_counter.hpp"
 
 namespace filarix {
@@ -18,6 +20,14 @@ void perform(Run& run, const PauseAction& pause) {
 
 void perform(Run& run, const NextLabelAction& next) {
     run.s.label_text = next_disk_label(run).substr(0, next.kept);
+}
+
+void perform(Run& run, const LoadHashSetAction& load) {
+    load_hash_set(run, load.path);
+}
+
+void perform(Run& run, const LoadSignaturesAction&) {
+    load_header_file(run);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "content/signature.hpp"
 #include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
@@ -532,7 +531,7 @@ private:
         if (header_only) s_.header_only = 1;
         const auto full = run_.sys.full_path(name);
         run_.s.header_file = full ? *full : name;
-        load_header_file(run_);
+        ask_action(run_, LoadSignaturesAction{});
     }
 
     void given_label() {

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "content/hash_set.hpp"
 #include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
@@ -157,7 +156,7 @@ void hash_set(Line& l) {
         l.pause(2);
         return;
     }
-    load_hash_set(l.run, l.run.sys.wide(l.path_value));
+    ask_action(l.run, LoadHashSetAction{l.run.sys.wide(l.path_value)});
 }
 
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV

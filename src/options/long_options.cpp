@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "content/hash_set.hpp"
 #include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
@@ -357,10 +356,10 @@ int source_file(Option& o) {
     return 0;
 }
 
-// The set is loaded as the option is read, so that a set file that cannot
+// The set is asked for as the option is read, so that a set file that cannot
 // be read ends the run before anything is listed.
 int hash_set(Option& o) {
-    load_hash_set(o.run, *o.value);
+    ask_action(o.run, LoadHashSetAction{std::u16string(*o.value)});
     return 0;
 }
 
