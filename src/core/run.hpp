@@ -15,6 +15,7 @@
 #include "core/columns.hpp"
 #include "core/known_digests.hpp"
 #include "core/out_stream.hpp"
+#include "core/parse_actions.hpp"
 #include "core/run_end.hpp"
 #include "core/run_settings.hpp"
 #include "core/signature_entries.hpp"
@@ -136,6 +137,8 @@ struct Run {
     bool ini_paused = false;  // a warning of the INI file has paused once
     int ini_applied = 0;
     int environment_used = 0;
+    // What the sources asked to have done, in order.
+    ParseActions parse_actions;
 
     // ----- set up by the driver -----
     std::vector<std::u16string> args;  // argument 0 is the program's full path

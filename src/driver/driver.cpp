@@ -5,6 +5,7 @@
 #include "driver/accounting_log.hpp"
 #include "driver/output_setup.hpp"
 #include "driver/paging.hpp"
+#include "driver/parse_action_performer.hpp"
 #include "driver/progress.hpp"
 #include "driver/termination.hpp"
 #include "driver/volume.hpp"
@@ -56,6 +57,7 @@ namespace {
 
     apply_start_up_defaults(run.s);
 
+    perform_parse_actions_as_asked(run);
     parse_settings(run);
     if (adjust) adjust(run);
     settle_settings(run);

@@ -5,14 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "content/signature.hpp"
 #include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
-#include "options/disk_label.hpp"
 #include "options/help.hpp"
 #include "options/long_options.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "options/output_names.hpp"
 #include "options/settings_parser.hpp"
 #include "options/start_paths.hpp"
@@ -23,19 +23,12 @@ namespace {
 
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
-// A column can never be wider than the longest path the program handles.
-constexpr std::int64_t column_limit = 32768;
 constexpr std::size_t label_limit = 12;
 
 std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
     if (b > 0 && a > int64_max - b) return int64_max;
     if (b < 0 && a < int64_min - b) return int64_min;
     return a + b;
-}
-
-std::int32_t column_width(std::u16string_view text) {
-    const std::int64_t value = leading_number(text);
-    return static_cast<std::int32_t>(value < 0 ? 0 : value > column_limit ? column_limit : value);
 }
 
 bool contains(std::u16string_view text, char16_t c) {
@@ -179,7 +172,7 @@ private:
 
     [[noreturn]] void illegal_letter() {
         run_.std_out.printf("\nIllegal option %s\n", narrow(arg_.substr(k_)).c_str());
-        timed_pause(run_, 2);
+        ask_action(run_, PauseAction{2});
         end_run(exit_code::illegal_option);
     }
 
@@ -260,7 +253,7 @@ private:
                 break;
             case u'i':
                 s_.label = 1;
-                run_.s.label_text = next_disk_label(run_).substr(0, label_limit);
+                ask_action(run_, NextLabelAction{label_limit});
                 break;
             case u'L':
                 s_.LESSTHAN = 1;
@@ -465,12 +458,8 @@ private:
     void delimiter() {
         const std::u16string v = required(true, true);
         s_.DELIM = 1;
-        if (v.size() == 1)
-            run_.s.delimiter = static_cast<char>(v[0]);
-        else
-            run_.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
-        // A NUL delimiter would put zero bytes into the listing.
-        if (run_.s.delimiter == '\0') {
+        run_.s.delimiter = delimiter_from_text(v);
+        if (!delimiter_allowed(run_.s.delimiter)) {
             run_.std_out.printf("\nIllegal option %s %s\n", narrow(arg_).c_str(),
                                 narrow(v).c_str());
             end_run(exit_code::illegal_option);
@@ -540,7 +529,7 @@ private:
         if (header_only) s_.header_only = 1;
         const auto full = run_.sys.full_path(name);
         run_.s.header_file = full ? *full : name;
-        load_header_file(run_);
+        ask_action(run_, LoadSignaturesAction{});
     }
 
     void given_label() {

@@ -311,12 +311,4 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
     }
 }
 
-void timed_pause(Run& run, int seconds) {
-    run.std_out.flush();
-    run.std_err.flush();
-    run.sys.sleep_ms(static_cast<unsigned>(seconds) * 1000u);
-    // Ctrl+C during a pause ends the run then, not after the pause.
-    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-}
-
 }  // namespace filarix

@@ -1,6 +1,6 @@
 // Day counts and calendar dates given to the age options, and the small
 // readers the option sources share: the date-format reader, the age in
-// days, the compact-date converter, the kind letters and the timed pause.
+// days, the compact-date converter and the kind letters.
 #pragma once
 
 #include <string>
@@ -32,8 +32,5 @@ void record_kind_letters(Run& run, std::string_view text, AgeSide side);
 // run with ILLEGAL_OPTION for a day count above 190000 (except from the
 // INI file).
 void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource source);
-// A real wait of whole seconds after a warning, with the console flushed
-// first so that the warning is seen during it.
-void timed_pause(Run& run, int seconds);
 
 }  // namespace filarix

@@ -1,11 +1,10 @@
-// The DISKLABL counter file: one label in the current directory, a prefix
-// and a number, whose number goes up by one at each use.
+// The labels of the DISKLABL counter: a prefix and a number, whose number
+// goes up by one at each use. The driver keeps the file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
-
-#include "core/run.hpp"
 
 namespace filarix {
 
@@ -19,8 +18,5 @@ inline constexpr std::size_t disk_label_limit = 11;
 // "A0000000010"); one that still does not fit comes back longer than the
 // limit, for the caller to refuse.
 std::string following_label(std::string_view stored);
-// Reads DISKLABL (creating it with "1000" when it is missing), stores the
-// next label in it and returns that label.
-std::string next_disk_label(Run& run);
 
 }  // namespace filarix

@@ -8,13 +8,12 @@
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "platform/path_syntax.hpp"
 
 namespace filarix {
 
 namespace {
-
-constexpr std::int32_t column_limit = 32768;
 
 // The value of a variable that is set to something; an empty value names
 // nothing and changes nothing.
@@ -57,9 +56,8 @@ bool read_delimiter(Run& run) {
     if (!value) return false;
     std::u16string_view text = *value;
     if (text.front() == u'"') text.remove_prefix(1);
-    // A NUL delimiter would put zero bytes into the listing.
-    if (text.empty() || (text.front() & 0xFF) == 0) return false;
-    run.s.delimiter = static_cast<char>(text.front() & 0xFF);
+    if (text.empty() || !delimiter_allowed(delimiter_byte(text.front()))) return false;
+    run.s.delimiter = delimiter_byte(text.front());
     run.std_err.printf("env points to :%s:", shown_name(run.sys, text).c_str());
     return true;
 }
@@ -67,7 +65,7 @@ bool read_delimiter(Run& run) {
 bool read_width(Run& run) {
     const auto value = value_of(run, u"WIDTH");
     if (!value) return false;
-    run.s.WIDTH = leading_number_in(*value, 0, column_limit);
+    run.s.WIDTH = column_width(*value);
     return true;
 }
 

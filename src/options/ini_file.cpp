@@ -5,14 +5,15 @@
 #include <string>
 #include <string_view>
 
-#include "content/hash_set.hpp"
 #include "core/digest_registry.hpp"
 #include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
 #include "platform/console_lines.hpp"
 
@@ -57,7 +58,7 @@ struct Line {
     void pause(int seconds) {
         if (run.ini_paused) return;
         run.ini_paused = true;
-        timed_pause(run, seconds);
+        ask_action(run, PauseAction{seconds});
     }
 
     // The boolean rule: a start value, then ON or YES sets, OFF clears.
@@ -139,8 +140,7 @@ void delimiter(Line& l) {
         l.s.DELIM = 0;
         return;
     }
-    // A NUL delimiter would put zero bytes into the listing.
-    if (l.value[0] == '\0') {
+    if (!delimiter_allowed(l.value[0])) {
         l.warn("\nMissing ini file directive %s");
         l.pause(2);
         l.s.DELIM = 0;
@@ -157,7 +157,7 @@ void hash_set(Line& l) {
         l.pause(2);
         return;
     }
-    load_hash_set(l.run, l.run.sys.wide(l.path_value));
+    ask_action(l.run, LoadHashSetAction{l.run.sys.wide(l.path_value)});
 }
 
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
@@ -377,7 +377,7 @@ void width(Line& l) {
         l.pause(2);
         return;
     }
-    l.s.WIDTH = leading_number_in(l.value, 0, 32768);
+    l.s.WIDTH = column_width(l.value);
 }
 
 void zulu(Line& l) {

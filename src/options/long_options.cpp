@@ -7,15 +7,16 @@
 #include <optional>
 #include <string>
 
-#include "content/hash_set.hpp"
 #include "core/digest_registry.hpp"
 #include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/help.hpp"
 #include "options/memo.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
 #include "platform/path_syntax.hpp"
 
@@ -26,8 +27,6 @@ namespace {
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
 constexpr std::int32_t int32_max = std::numeric_limits<std::int32_t>::max();
-// A column can never be wider than the longest path the program handles.
-constexpr std::int32_t column_limit = 32768;
 
 // How an entry's words are compared with the option text.
 enum class Match {
@@ -96,7 +95,7 @@ int ignored(Option& o) {
     o.run.std_out.printf("\nIllegal or incomplete minusminus option of \"--%s\" IGNORED\n",
                          o.narrow(o.text).c_str());
     o.run.std_out.put("Please check the option compatability and rerun if necessary\n");
-    timed_pause(o.run, 3);
+    ask_action(o.run, PauseAction{3});
     return 0;
 }
 
@@ -166,14 +165,8 @@ int crc(Option& o) {
 // Only the delimiter changes; DELIM itself is left to -d, -V and the INI.
 int delimiter(Option& o) {
     const std::u16string_view v = *o.value;
-    if (v.size() == 1)
-        o.run.s.delimiter = static_cast<char>(v.front());
-    else if (v == u"pipe")
-        o.run.s.delimiter = '|';
-    else
-        o.run.s.delimiter = static_cast<char>(leading_number(v) & 0xFF);
-    // A NUL delimiter would put zero bytes into the listing.
-    return o.run.s.delimiter == '\0' ? 1 : 0;
+    o.run.s.delimiter = v == u"pipe" ? '|' : delimiter_from_text(v);
+    return delimiter_allowed(o.run.s.delimiter) ? 0 : 1;
 }
 
 int directories_too(Option& o) {
@@ -335,7 +328,7 @@ int streams(Option& o) {
 }
 
 int width(Option& o) {
-    o.run.s.WIDTH = leading_number_in(*o.value, 0, column_limit);
+    o.run.s.WIDTH = column_width(*o.value);
     return 0;
 }
 
@@ -370,10 +363,10 @@ int source_file(Option& o) {
     return 0;
 }
 
-// The set is loaded as the option is read, so that a set file that cannot
+// The set is asked for as the option is read, so that a set file that cannot
 // be read ends the run before anything is listed.
 int hash_set(Option& o) {
-    load_hash_set(o.run, *o.value);
+    ask_action(o.run, LoadHashSetAction{std::u16string(*o.value)});
     return 0;
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <variant>
 
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "options/settings_parser.hpp"
 #include "platform/path_syntax.hpp"
@@ -29,6 +31,7 @@ void Parse::go(const Args& args, const Prepare& prepare) {
     run->args.insert(run->args.end(), args.begin(), args.end());
     apply_start_up_defaults(run->s);
     if (prepare) prepare(mp, *run);
+    if (perform_actions) perform_parse_actions_as_asked(*run);
     try {
         parse_settings(*run);
     } catch (const RunEnded& ended) {
@@ -42,6 +45,14 @@ void Parse::go(const Args& args, const Prepare& prepare) {
     run->std_err.flush();
     out = mp.out_text;
     err = mp.err_text;
+}
+
+std::uint64_t paused_ms(const filarix::Run& run) {
+    std::uint64_t total = 0;
+    for (const auto& action : run.parse_actions.list)
+        if (const auto* pause = std::get_if<PauseAction>(&action))
+            total += static_cast<std::uint64_t>(pause->seconds) * 1000u;
+    return total;
 }
 
 RunSettings parsed_defaults() {

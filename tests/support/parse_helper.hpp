@@ -2,6 +2,7 @@
 // what it printed and how it ended; and small texts for comparing lists.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,11 +30,18 @@ struct Parse {
     bool process_exit = false;
     std::string out;
     std::string err;
+    // As the driver does: each action a source asks for is performed at
+    // once. Off, the sources only list them.
+    bool perform_actions = false;
 
     // The arguments follow the program's own path; `prepare` runs on the
     // fresh run before the settings sources.
     void go(const Args& args, const Prepare& prepare = {});
 };
+
+// The pauses the sources asked for, added up: a source on its own only
+// lists them, it never sleeps.
+std::uint64_t paused_ms(const filarix::Run& run);
 
 // The settings record after a parse of no arguments at all.
 RunSettings parsed_defaults();

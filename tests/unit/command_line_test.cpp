@@ -8,7 +8,9 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <variant>
 
+#include "driver/disk_label_counter.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
@@ -675,10 +677,11 @@ TEST(CommandLine, EveryOptionRow) {
 TEST(CommandLine, IllegalLetterPausesTwoSeconds) {
     Parse p;
     p.go({u"-cKs"});
-    EXPECT_EQ(p.mp.slept_ms, 2000u);
+    EXPECT_EQ(paused_ms(*p.run), 2000u);
+    EXPECT_EQ(p.mp.slept_ms, 0u);  // the source only asks; the driver waits
     Parse q;
     q.go({u"--nosuchword"});
-    EXPECT_EQ(q.mp.slept_ms, 3000u);
+    EXPECT_EQ(paused_ms(*q.run), 3000u);
 }
 
 TEST(CommandLine, NoticeAndExcludeDashEndTheProcessAtOnce) {
@@ -793,8 +796,22 @@ TEST(DiskLabel, FollowingLabels) {
     for (const auto& c : cases) EXPECT_EQ(following_label(c.stored), c.next) << c.stored;
 }
 
+TEST(DiskLabel, TheSourceOnlyAsksForTheNextLabel) {
+    Parse p;
+    p.go({u"-i"});
+    EXPECT_EQ(p.code, parsed);
+    EXPECT_EQ(p.run->s.label, 1);
+    EXPECT_EQ(p.run->s.label_text, "");
+    EXPECT_FALSE(p.mp.exists(u"C:\\work\\DISKLABL"));
+    ASSERT_EQ(p.run->parse_actions.list.size(), 1u);
+    const auto* next = std::get_if<NextLabelAction>(&p.run->parse_actions.list.front());
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->kept, 12u);
+}
+
 TEST(DiskLabel, CounterFileCreatedThenCounted) {
     Parse p;
+    p.perform_actions = true;
     p.go({u"-i"});
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.run->s.label, 1);
@@ -806,12 +823,14 @@ TEST(DiskLabel, CounterFileCreatedThenCounted) {
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1001");
 
     Parse q;
+    q.perform_actions = true;
     q.go({u"-i"},
          [](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\DISKLABL", "ABC0099"); });
     EXPECT_EQ(q.run->s.label_text, "ABC00100");
     EXPECT_EQ(q.mp.contents(u"C:\\work\\DISKLABL"), "ABC00100");
 
     Parse r;
+    r.perform_actions = true;
     r.go({u"-i"},
          [](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\DISKLABL", "1000\r\n"); });
     EXPECT_EQ(r.mp.contents(u"C:\\work\\DISKLABL"), "1001");
@@ -819,6 +838,7 @@ TEST(DiskLabel, CounterFileCreatedThenCounted) {
 
 TEST(DiskLabel, ReadOnlyCounterStillGivesTheNextLabelAndSaysSo) {
     Parse p;
+    p.perform_actions = true;
     p.go({u"-i"}, [](MemoryPlatform& mp, filarix::Run&) {
         mp.add_file(u"C:\\work\\DISKLABL", "VOL7", {.protect = true});
     });

@@ -82,7 +82,7 @@ void run_key_cases(const std::vector<KeyCase>& cases) {
         EXPECT_EQ(flag_differences(r.run->s, want), "");
         if (c.globals) c.globals(*r.run);
         EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.mp.slept_ms, c.slept_ms);
+        EXPECT_EQ(paused_ms(*r.run), c.slept_ms);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <variant>
 
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
@@ -457,7 +458,10 @@ std::string describe(const Args& args) {
 TEST(LongOptions, EveryTableRow) {
     for (const Row& row : long_option_rows()) {
         SCOPED_TRACE(describe(row.args));
+        // The actions asked for are performed, as the driver does, so that a
+        // set file that cannot be read ends the parse.
         Parse p;
+        p.perform_actions = true;
         p.go(row.args, row.prepare);
         EXPECT_EQ(p.code, row.code);
         EXPECT_EQ(p.process_exit, row.code == 3);
@@ -470,12 +474,23 @@ TEST(LongOptions, EveryTableRow) {
     }
 }
 
+TEST(LongOptions, AHashSetIsOnlyAskedFor) {
+    Parse p;
+    p.go({u"--HASHSET=missing.txt", u"-c"});
+    EXPECT_EQ(p.code, parsed);
+    EXPECT_EQ(p.out, "");
+    ASSERT_EQ(p.run->parse_actions.list.size(), 1u);
+    const auto* load = std::get_if<LoadHashSetAction>(&p.run->parse_actions.list.front());
+    ASSERT_NE(load, nullptr);
+    EXPECT_EQ(load->path, u"missing.txt");
+}
+
 TEST(LongOptions, WordsThatChangeNothingLeaveTheDefaults) {
     Parse p;
     p.go({u"--AND", u"--android", u"--access", u"--Create", u"--showat"});
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.out, "");
-    EXPECT_EQ(p.mp.slept_ms, 0u);
+    EXPECT_EQ(paused_ms(*p.run), 0u);
     EXPECT_TRUE(flag_differences(p.run->s, parsed_defaults()).empty());
 }
 
@@ -483,7 +498,7 @@ TEST(LongOptions, UnknownWordsPauseThreeSecondsEach) {
     Parse p;
     p.go({u"--unicode", u"--nothing=1"});
     EXPECT_EQ(p.code, parsed);
-    EXPECT_EQ(p.mp.slept_ms, 6000u);
+    EXPECT_EQ(paused_ms(*p.run), 6000u);
     EXPECT_EQ(p.out, ignored("unicode") + ignored("nothing=1"));
 }
 

@@ -1,0 +1,51 @@
+// What reading the settings asks to have done. The sources only append
+// here; the driver performs each action at the point it was asked for, so
+// that every message, prompt and file effect keeps its place.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace filarix {
+
+struct Run;
+
+// A real wait of whole seconds after a warning, the console flushed first
+// so that the warning is seen during it.
+struct PauseAction {
+    int seconds = 0;
+};
+
+// The next label of the DISKLABL counter, stored back in the file, becomes
+// the volume label, cut to `kept` characters.
+struct NextLabelAction {
+    std::size_t kept = 0;
+};
+
+// The known digests of a hash set file, loaded now so that a file that
+// cannot be read ends the run before anything is listed.
+struct LoadHashSetAction {
+    std::u16string path;
+};
+
+// The signatures of the header file the settings name.
+struct LoadSignaturesAction {};
+
+using ParseAction =
+    std::variant<PauseAction, NextLabelAction, LoadHashSetAction, LoadSignaturesAction>;
+
+struct ParseActions {
+    std::vector<ParseAction> list;  // every action asked for, in order
+    std::size_t performed = 0;      // how many of them have been done
+    // Set by the driver; without it (a source on its own) actions are only
+    // listed.
+    std::function<void(Run&)> perform;
+};
+
+// Appends the action and has it performed at once when a performer is set.
+void ask_action(Run& run, ParseAction action);
+
+}  // namespace filarix

@@ -1,0 +1,48 @@
+#include "driver/parse_action_performer.hpp"
+
+#include <variant>
+
+#include "content/hash_set.hpp"
+#include "content/signature.hpp"
+#include "driver/disk_label_counter.hpp"
+
+namespace filarix {
+
+namespace {
+
+void perform(Run& run, const PauseAction& pause) {
+    run.std_out.flush();
+    run.std_err.flush();
+    run.sys.sleep_ms(static_cast<unsigned>(pause.seconds) * 1000u);
+    // Ctrl+C during a pause ends the run then, not after the pause.
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+}
+
+void perform(Run& run, const NextLabelAction& next) {
+    run.s.label_text = next_disk_label(run).substr(0, next.kept);
+}
+
+void perform(Run& run, const LoadHashSetAction& load) {
+    load_hash_set(run, load.path);
+}
+
+void perform(Run& run, const LoadSignaturesAction&) {
+    load_header_file(run);
+}
+
+}  // namespace
+
+void perform_parse_actions(Run& run) {
+    ParseActions& actions = run.parse_actions;
+    while (actions.performed < actions.list.size()) {
+        // Counted first: an action that ends the run is not done twice.
+        const ParseAction action = actions.list[actions.performed++];
+        std::visit([&run](const auto& a) { perform(run, a); }, action);
+    }
+}
+
+void perform_parse_actions_as_asked(Run& run) {
+    run.parse_actions.perform = perform_parse_actions;
+}
+
+}  // namespace filarix

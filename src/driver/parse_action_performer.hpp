@@ -1,0 +1,14 @@
+// Performs what the settings sources asked for, each action at the point
+// the source asked, so that the run's effects keep the sources' order.
+#pragma once
+
+#include "core/run.hpp"
+
+namespace filarix {
+
+// Performs the actions listed and not yet done, in order.
+void perform_parse_actions(Run& run);
+// From now on every action a source asks for is performed at once.
+void perform_parse_actions_as_asked(Run& run);
+
+}  // namespace filarix
