@@ -1,5 +1,6 @@
 // Helpers shared by the facilities of the Linux backend.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -217,6 +218,14 @@ std::optional<std::uint32_t> read_dos_attributes(const std::string& path, dev_t 
         return std::nullopt;
     }
     return parse_dos_attributes(std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
+EntryFacts facts_of(const struct statx& st) {
+    EntryFacts facts;
+    facts.mode = st.stx_mode;
+    facts.encrypted = (st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) != 0 &&
+                      (st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0;
+    return facts;
 }
 
 std::uint32_t compute_attributes(const EntryFacts& facts, std::string_view name,

@@ -236,10 +236,7 @@ std::optional<std::uint32_t> PosixSystem::get_attributes(std::u16string_view pat
     if (::statx(AT_FDCWD, p.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MODE,
                 &st) != 0)
         return std::nullopt;
-    EntryFacts facts;
-    facts.mode = st.stx_mode;
-    facts.encrypted = (st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) != 0 &&
-                      (st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0;
+    EntryFacts facts = facts_of(st);
     std::optional<std::uint32_t> dos;
     if (S_ISLNK(facts.mode)) {
         struct stat target;

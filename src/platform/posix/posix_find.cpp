@@ -27,10 +27,7 @@ struct Entry {
 void fill_full(const struct statx& st, int dirfd, const char* at_name,
                const std::string& xattr_path, std::string_view hidden_name, XattrSupport& xattrs,
                FindData& out) {
-    EntryFacts facts;
-    facts.mode = st.stx_mode;
-    facts.encrypted = (st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) != 0 &&
-                      (st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0;
+    EntryFacts facts = facts_of(st);
     std::optional<std::uint32_t> dos;
     if (S_ISLNK(facts.mode)) {
         facts.target_is_directory = target_is_directory(dirfd, at_name);

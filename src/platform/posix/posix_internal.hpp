@@ -89,6 +89,9 @@ struct EntryFacts {
     bool encrypted = false;            // STATX_ATTR_ENCRYPTED
     bool target_is_directory = false;  // for symbolic links
 };
+// The type, permissions and encryption of a status record (the link
+// target's kind is the caller's to fill).
+EntryFacts facts_of(const struct statx& st);
 // Windows bits for an entry; `name` decides the hidden bit (pass an empty
 // name for "." and ".."), `dos` overrides the derived bits.
 std::uint32_t compute_attributes(const EntryFacts& facts, std::string_view name,
@@ -255,6 +258,9 @@ public:
 private:
     // open_read and open_entry: a file or a named stream, with open(2) flags.
     std::unique_ptr<InputFile> open_contents(std::u16string_view path, int flags);
+    // The status of a directory just opened (fd may be -1); on failure the
+    // descriptor is closed and whether it was refused is noted.
+    bool opened_status(int fd, struct stat& st);
 
     std::unique_ptr<Sink> stdout_sink_;
     std::unique_ptr<Sink> stderr_sink_;

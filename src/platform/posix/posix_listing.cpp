@@ -31,9 +31,7 @@ bool examine(int dirfd, const char* name, unsigned char type, Listed& e) {
     EntryFacts facts;
     std::string_view hidden_name(name);
     if (::statx(dirfd, name, stat_flags, stat_mask, &st) == 0) {
-        facts.mode = st.stx_mode;
-        facts.encrypted = (st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) != 0 &&
-                          (st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0;
+        facts = facts_of(st);
         if (S_ISLNK(facts.mode)) facts.target_is_directory = target_is_directory(dirfd, name);
         e.size = (S_ISDIR(facts.mode) || S_ISLNK(facts.mode)) ? 0 : st.stx_size;
         e.creation =

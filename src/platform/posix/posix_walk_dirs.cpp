@@ -186,21 +186,20 @@ std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
     return AtName{fd, std::move(name)};
 }
 
+bool PosixSystem::opened_status(int fd, struct stat& st) {
+    if (fd >= 0 && ::fstat(fd, &st) == 0) return true;
+    search_refused_ = refusal(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+}
+
 std::unique_ptr<DirHandle> PosixSystem::open_directory(std::u16string_view path) {
     std::string bytes = strip_trailing_separators(to_bytes(path));
     if (bytes.empty()) bytes.push_back('.');
     search_refused_ = false;
     const int fd = ::open(bytes.c_str(), directory_flags);
-    if (fd < 0) {
-        search_refused_ = refusal(errno);
-        return nullptr;
-    }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        search_refused_ = refusal(errno);
-        ::close(fd);
-        return nullptr;
-    }
+    if (!opened_status(fd, st)) return nullptr;
     const bool root = is_mount_root(fd, bytes);
     auto dir = std::make_unique<WalkDir>(walk_, nullptr, std::move(bytes), st, fd);
     dir->mount_root = root;
@@ -235,16 +234,8 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
     if (parent_fd < 0) return nullptr;
     // Never through a link: an entry swapped for one fails here.
     const int fd = ::openat(parent_fd, bytes.c_str(), directory_flags | O_NOFOLLOW);
-    if (fd < 0) {
-        search_refused_ = refusal(errno);
-        return nullptr;
-    }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        search_refused_ = refusal(errno);
-        ::close(fd);
-        return nullptr;
-    }
+    if (!opened_status(fd, st)) return nullptr;
     auto dir = std::make_unique<WalkDir>(walk_, up, std::move(bytes), st, fd);
     dir->mount_root = st.st_dev != up->device;
     walk_.opened(*dir);
