@@ -171,6 +171,8 @@ bool mask_matches(std::u16string_view mask, std::u16string_view name) {
 }
 
 std::u16string utf8_to_utf16_lossless(std::string_view bytes) {
+    // Every name of a walk passes here: the ASCII stretches, nearly all of
+    // most names, are widened in one pass without a capacity check per unit.
     std::u16string out;
     out.reserve(bytes.size());
     std::size_t i = 0;
@@ -179,8 +181,11 @@ std::u16string utf8_to_utf16_lossless(std::string_view bytes) {
     while (i < n) {
         const unsigned char b0 = byte(i);
         if (b0 < 0x80) {
-            out.push_back(b0);
-            ++i;
+            std::size_t end = i + 1;
+            while (end < n && byte(end) < 0x80) ++end;
+            const std::size_t at = out.size();
+            out.resize(at + (end - i));
+            for (char16_t* to = out.data() + at; i < end; ++i) *to++ = byte(i);
             continue;
         }
         int len = 0;
@@ -225,12 +230,19 @@ std::u16string utf8_to_utf16_lossless(std::string_view bytes) {
 }
 
 std::string utf16_to_utf8_lossless(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
+    // Written through a pointer into room for the longest result (three
+    // bytes a unit; a pair of units makes four), then cut: every path the
+    // walk hands the system passes here.
+    std::string out(text.size() * 3, '\0');
+    char* to = out.data();
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
+        if (c < 0x80) {
+            *to++ = static_cast<char>(c);
+            continue;
+        }
         if (c >= 0xDC80 && c <= 0xDCFF) {  // an escaped raw byte
-            out.push_back(static_cast<char>(c - 0xDC00));
+            *to++ = static_cast<char>(c - 0xDC00);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -238,22 +250,21 @@ std::string utf16_to_utf8_lossless(std::u16string_view text) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        if (c < 0x800) {
+            *to++ = static_cast<char>(0xC0 | (c >> 6));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            *to++ = static_cast<char>(0xE0 | (c >> 12));
+            *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            *to++ = static_cast<char>(0xF0 | (c >> 18));
+            *to++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *to++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *to++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
     return out;
 }
 
