@@ -298,7 +298,8 @@ void RecordWriter::write_fields() {
     Run& run = run_;
     const ColumnList columns =
         run.layout.record_columns ? *run.layout.record_columns : ColumnList(s_);
-    for (const Column column : columns) {
+    for (const ColumnSpec* spec : columns) {
+        const Column column = spec->id;
         switch (column) {
             case Column::sequence:
                 count(out_.printf("%06llu%c",
@@ -413,7 +414,8 @@ void RecordWriter::write_table_row() {
     if (is_link_)
         if (const auto target = run.sys.link_target(e_.pg_complete_path))
             row.name(Field::target, run.syntax, *target);
-    for (const Column column : columns) {
+    for (const ColumnSpec* spec : columns) {
+        const Column column = spec->id;
         switch (column) {
             case Column::sequence:
                 row.number(Field::sequence,

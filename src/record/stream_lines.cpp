@@ -109,9 +109,9 @@ void StreamLine::write(const RunSettings& columns_of) {
     const ColumnList columns = &columns_of == &s_ && run_.layout.record_columns
                                    ? *run_.layout.record_columns
                                    : ColumnList(columns_of);
-    for (const Column c : columns) {
-        fill_up_to(c);
-        column(c);
+    for (const ColumnSpec* c : columns) {
+        fill_up_to(c->id);
+        column(c->id);
         if (ended_) break;
     }
     if (!ended_) fill_up_to(Column::path_length);
@@ -313,7 +313,8 @@ void StreamLine::write_row() {
     row.name(Field::path, run_.syntax, without_prefix(stream_path));
     row.number(Field::size, static_cast<std::int64_t>(stream->size));
     const bool zulu = s_.ZULU != 0;
-    for (const Column c : columns) {
+    for (const ColumnSpec* spec : columns) {
+        const Column c = spec->id;
         switch (c) {
             case Column::creation_time:
                 row.time(Field::created, iso_time(run_, times_.raw_creation, zulu));
