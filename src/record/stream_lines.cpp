@@ -6,9 +6,11 @@
 #include "content/streams.hpp"
 #include "core/columns.hpp"
 #include "core/listing_file.hpp"
+#include "record/column_writers.hpp"
 #include "record/name_shortening.hpp"
 #include "record/owner.hpp"
 #include "record/process_entry.hpp"
+#include "record/stream_line.hpp"
 #include "record/table_row.hpp"
 #include "record/time_fields.hpp"
 #include "record/utf8.hpp"
@@ -51,52 +53,10 @@ TimesRecord stream_times(Run& run, const std::u16string& stream_path,
     return times;
 }
 
-// One line of stream fields over the record's own columns: the shared
-// fields stand where the record has them, the stream's own in between.
-class StreamLine {
-public:
-    StreamLine(Run& run, DigestEngine& engine, bool directory)
-        : run_(run),
-          engine_(engine),
-          s_(run.s),
-          out_(run.output()),
-          d_(s_.delimiter),
-          directory_(directory) {}
+}  // namespace
 
-    void write(const RunSettings& columns_of);
-    void write_row();
-
-    const platform::NamedStream* stream = nullptr;
-    std::u16string owner_path;   // the file, or the directory without its separator
-    std::u16string stream_path;  // owner path + ":name"
-    std::u16string shown_name;   // ":name", controls made visible
-    std::u16string directory_name;
-    const CurrentEntry* entry = nullptr;  // the file's record; null for a directory
-
-private:
-    void column(Column c);
-    void fill_up_to(Column next);
-    void path_column();
-    void time_column(const CalendarFields& f, char letter);
-    void name_columns();
-    const DigestTexts& digests();
-
-    Run& run_;
-    DigestEngine& engine_;
-    const RunSettings& s_;
-    OutStream& out_;
-    const char d_;
-    const bool directory_;
-    TimesRecord times_;
-    bool fixed_written_ = false;
-    bool zone_written_ = false;
-    bool digested_ = false;
-    DigestTexts digests_;
-    bool ended_ = false;
-};
-
-bool times_shown(const RunSettings& s, bool directory) {
-    return directory ? s.TIME && s.time_type != 0 : s.time_type != 0;
+bool StreamLine::times_shown() const {
+    return directory_ ? s_.TIME && s_.time_type != 0 : s_.time_type != 0;
 }
 
 void StreamLine::write(const RunSettings& columns_of) {
@@ -111,7 +71,7 @@ void StreamLine::write(const RunSettings& columns_of) {
                                    : ColumnList(columns_of);
     for (const ColumnSpec* c : columns) {
         fill_up_to(c->id);
-        column(c->id);
+        if (const auto stream_writer = column_writers(c->id).stream) stream_writer(*this, *c);
         if (ended_) break;
     }
     if (!ended_) fill_up_to(Column::path_length);
@@ -129,91 +89,24 @@ void StreamLine::fill_up_to(Column next) {
         else
             out_.printf("%.15s%c", "               ", d_);
     }
-    // A file stream line shows the zone whenever a time type is set, even
-    // when the record shows no time ('0').
-    if (!zone_written_ && next > Column::zone && times_shown(s_, directory_)) {
+    if (next > Column::zone) zone_column();
+}
+
+void StreamLine::zone_column() {
+    if (!zone_written_ && times_shown()) {
         zone_written_ = true;
         write_zone_column(run_, out_);
     }
 }
 
-void StreamLine::column(Column c) {
-    switch (c) {
-        case Column::sequence:
-        case Column::label:
-            break;
-        case Column::comment:
-            out_.printf("%s%c", run_.sys.narrow(s_.comment_text).c_str(), d_);
-            break;
-        case Column::path:
-            path_column();
-            break;
-        case Column::size:
-            out_.printf(" % *lld%c", 20, static_cast<long long>(stream->size), d_);
-            break;
-        case Column::attributes:
-            out_.printf(directory_ ? "Dadata%c" : ".adata.%c", d_);
-            break;
-        case Column::category:
-            if (s_.signature_check == 1 || s_.signature_check == 2)
-                out_.printf("%.4s%c", "    ", d_);
-            break;
-        case Column::digest_blank:
-            break;  // the fixed filler stands in its place
-        case Column::creation_time:
-            time_column(times_.creation, 'c');
-            break;
-        case Column::write_time:
-            time_column(times_.write, 'w');
-            break;
-        case Column::access_time:
-            time_column(times_.access, 'a');
-            break;
-        case Column::zone:
-            if (!zone_written_ && times_shown(s_, directory_)) {
-                zone_written_ = true;
-                write_zone_column(run_, out_);
-            }
-            break;
-        case Column::volume_serial:
-            out_.printf("%11.11s%c", run_.layout.volume_id_text.c_str(), d_);
-            break;
-        case Column::volume_label:
-            out_.printf("%12.12s%c", run_.sys.narrow(run_.layout.volume_label).c_str(), d_);
-            break;
-        case Column::names:
-            name_columns();
-            break;
-        case Column::owner:
-            out_.printf(" %32.32s%c", owner_of_path(run_, owner_path).c_str(), d_);
-            break;
-        case Column::name_after:
-            if (!directory_) {
-                const int n = s_.nameafter_width < 0 ? 50 : s_.nameafter_width;
-                const std::string text =
-                    run_.sys.narrow(without_controls(without_prefix(stream_path)));
-                if (n < 1)
-                    out_.printf("%s%c", text.c_str(), d_);
-                else
-                    out_.printf("%-*.*s%c", n, n, text.c_str(), d_);
-            }
-            break;
-        case Column::path_length:
-            if (!directory_)
-                out_.printf("Len=%d%c", static_cast<int>(entry->pg_complete_path.size()), d_);
-            break;
-        default:
-            if (const auto id = column_digest(c)) {
-                // Directory streams are never read: their digest places stay
-                // blank, the CRC's alone filled.
-                const int width = digest_row(*id).width;
-                if (!directory_)
-                    out_.printf(" %*.*s%c", width, width, digests().of(*id).c_str(), d_);
-                else if (id == DigestId::crc)
-                    out_.printf("%.9s%c", "         ", d_);
-            }
-            break;
-    }
+void StreamLine::name_after_column() {
+    if (directory_) return;
+    const int n = s_.nameafter_width < 0 ? 50 : s_.nameafter_width;
+    const std::string text = run_.sys.narrow(without_controls(without_prefix(stream_path)));
+    if (n < 1)
+        out_.printf("%s%c", text.c_str(), d_);
+    else
+        out_.printf("%-*.*s%c", n, n, text.c_str(), d_);
 }
 
 void StreamLine::path_column() {
@@ -240,7 +133,7 @@ void StreamLine::path_column() {
 }
 
 void StreamLine::time_column(const CalendarFields& f, char letter) {
-    if (!times_shown(s_, directory_)) return;
+    if (!times_shown()) return;
     if (s_.REVERSE)
         out_.printf("%4d/%02d/%02d%c", f.year, f.month, f.day, d_);
     else
@@ -351,8 +244,6 @@ const DigestTexts& StreamLine::digests() {
     }
     return digests_;
 }
-
-}  // namespace
 
 void write_stream_line(Run& run, DigestEngine& digests, const CurrentEntry& entry,
                        std::uint32_t index) {
