@@ -1,23 +1,37 @@
 // How each column is produced: the second half of a column's row, beside
 // its descriptor in core/columns. A column's writers fill it in the text
-// record of a file or directory and in a named stream's line; a null
-// writer leaves nothing there.
+// record of a file or directory, in a named stream's line, and in the CSV
+// or JSON row of an entry, a stream and a ZIP member; a null writer leaves
+// the column empty there.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
+#include "content/zip_walk.hpp"
 #include "core/columns.hpp"
 #include "core/out_stream.hpp"
+#include "record/table_row.hpp"
 
 namespace filarix {
 
 class RecordWriter;
 class StreamLine;
 
+// A ZIP member's row: its name as the archive's path, ">>" and its own.
+struct MemberLine {
+    Run& run_;
+    std::u16string_view name;
+    const ZipMember& member;
+};
+
 struct ColumnWriters {
     Column id;
     void (*record)(RecordWriter&, const ColumnSpec&);
     void (*stream)(StreamLine&, const ColumnSpec&);
+    void (*entry_row)(RecordWriter&, TableRow&, const ColumnSpec&);
+    void (*stream_row)(StreamLine&, TableRow&, const ColumnSpec&);
+    void (*member_row)(const MemberLine&, TableRow&, const ColumnSpec&);
 };
 
 const ColumnWriters& column_writers(Column c);

@@ -243,106 +243,35 @@ void RecordWriter::write_name_columns() {
     }
 }
 
+const ColumnList& RecordWriter::columns() {
+    if (run_.layout.record_columns) return *run_.layout.record_columns;
+    if (!own_columns_) own_columns_.emplace(s_);
+    return *own_columns_;
+}
+
 void RecordWriter::write_fields() {
-    const std::optional<ColumnList> own =
-        run_.layout.record_columns ? std::nullopt : std::optional<ColumnList>(s_);
-    for (const ColumnSpec* column : run_.layout.record_columns ? *run_.layout.record_columns : *own)
-        column_writers(column->id).record(*this, *column);
+    for (const ColumnSpec* column : columns()) column_writers(column->id).record(*this, *column);
 }
 
 // The row of a CSV or JSON Lines listing: the same columns, each field
 // whole and exact.
 void RecordWriter::write_table_row() {
-    Run& run = run_;
-    const ColumnList columns =
-        run.layout.record_columns ? *run.layout.record_columns : ColumnList(s_);
     TableRow row;
     row.text(Field::kind, is_link_ ? "link" : is_directory_ ? "directory" : "file");
-    fill_run_fields(run, row);
-    std::u16string path(run.syntax.without_long_prefix(e_.pg_complete_path));
-    if (s_.drive_letter != 0 && run.syntax.drive_letters && !path.empty())
-        path[drive_offset(run.syntax, path)] = s_.drive_letter;
-    row.name(Field::path, run.syntax, path);
     if (is_link_)
-        if (const auto target = run.sys.link_target(e_.pg_complete_path))
-            row.name(Field::target, run.syntax, *target);
-    for (const ColumnSpec* spec : columns) {
-        const Column column = spec->id;
-        switch (column) {
-            case Column::sequence:
-                row.number(Field::sequence,
-                           static_cast<std::int64_t>(run.counts.sequence_counter++));
-                break;
-            case Column::size:
-                row.number(Field::size, static_cast<std::int64_t>(e_.data.size));
-                break;
-            case Column::attributes:
-                row.text(Field::attributes, e_.attr_letters);
-                break;
-            case Column::category: {
-                std::string category = e_.category_text;
-                while (!category.empty() && category.back() == ' ') category.pop_back();
-                row.text(Field::category, category);
-                break;
-            }
-            case Column::creation_time:
-                row.time(Field::created, iso_time(run, e_.times.raw_creation, s_.ZULU != 0));
-                break;
-            case Column::write_time:
-                row.time(Field::modified, iso_time(run, e_.times.raw_write, s_.ZULU != 0));
-                break;
-            case Column::access_time:
-                row.time(Field::accessed, iso_time(run, e_.times.raw_access, s_.ZULU != 0));
-                break;
-            case Column::names: {
-                const std::u16string_view own =
-                    has_name_ ? std::u16string_view(name_) : std::u16string_view(e_.data.name);
-                const std::size_t dot = own.rfind(u'.');
-                row.name(Field::short_name, run.syntax, e_.data.short_name);
-                row.name(Field::long_name, run.syntax, own);
-                row.name(Field::extension, run.syntax,
-                         dot == std::u16string_view::npos || dot == 0 ? std::u16string_view()
-                                                                      : own.substr(dot + 1));
-                break;
-            }
-            case Column::owner:
-                row.text(Field::owner, owner_of_path(run, e_.pg_complete_path));
-                break;
-            case Column::path_length:
-                row.number(Field::path_length,
-                           static_cast<std::int64_t>(
-                               run.syntax.without_long_prefix(e_.pg_complete_path).size()));
-                break;
-            default:
-                // Only a file's contents have a digest: a directory's or a
-                // link's field stays empty (null), so that no query takes
-                // them for empty files.
-                if (const auto id = column_digest(column); id && !is_directory_ && !is_link_)
-                    row.text(digest_field(*id), digests().of(*id));
-                break;
-        }
-    }
-    row.write(run, out_);
+        if (const auto target = run_.sys.link_target(e_.pg_complete_path))
+            row.name(Field::target, run_.syntax, *target);
+    for (const ColumnSpec* column : columns())
+        if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);
+    row.write(run_, out_);
 }
 
-std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& member) const {
+std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& member) {
     TableRow row;
     row.text(Field::kind, "zip member");
-    fill_run_fields(run_, row);
-    row.name(Field::path, run_.syntax, name);
-    // As stored: a ZIP64 size past 2^63 - 1 is no negative number.
-    row.number(Field::size, member.uncompressed_size);
-    // The archive keeps each member's CRC-32; no other digest is at hand.
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "%08X", unsigned(member.crc32));
-    row.text(digest_field(DigestId::crc), crc);
-    // A DOS time has no zone, and a date of 0 (or a 30 February) is no
-    // time at all: both fields stay empty rather than hold a false value.
-    row.clear(Field::zone);
-    const DosDateTime t = decode_dos_date_time(member.dos_date, member.dos_time);
-    if (is_real_moment(t))
-        row.text(Field::modified,
-                 iso_local_time(t.year, t.month, t.day, t.hour, t.minute, t.second));
+    const MemberLine line{run_, name, member};
+    for (const ColumnSpec* column : columns())
+        if (const auto writer = column_writers(column->id).member_row) writer(line, row, *column);
     return row.render(run_);
 }
 

@@ -2,6 +2,7 @@
 // read and fill.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "content/digests.hpp"
@@ -27,7 +28,9 @@ public:
     void fit_display_path();
     void write_fields();
     void write_table_row();
-    std::string member_row(std::u16string_view name, const ZipMember& member) const;
+    std::string member_row(std::u16string_view name, const ZipMember& member);
+    // The run's columns, settled for the walk (or here, in a test's run).
+    const ColumnList& columns();
     void write_path_column();
     void write_name_columns();
     void write_name_after();
@@ -55,6 +58,7 @@ public:
     bool digested_ = false;
     DigestTexts digests_;
     const platform::FindData* known_;
+    std::optional<ColumnList> own_columns_;
     // The path column's width: the setting's, or under VAR the whole path.
     int width_;
     std::size_t display_offset_ = 0;

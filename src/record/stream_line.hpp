@@ -38,6 +38,7 @@ public:
     void zone_column();
     void path_column();
     void name_after_column();
+    std::u16string path_without_prefix() const;
     void time_column(const CalendarFields& f, char letter);
     void name_columns();
     const DigestTexts& digests();

@@ -198,41 +198,18 @@ void StreamLine::name_columns() {
 void StreamLine::write_row() {
     bool found = false;
     times_ = stream_times(run_, stream_path, owner_path, found);
-    const ColumnList columns =
-        run_.layout.record_columns ? *run_.layout.record_columns : ColumnList(s_);
+    const std::optional<ColumnList> own =
+        run_.layout.record_columns ? std::nullopt : std::optional<ColumnList>(s_);
     TableRow row;
     row.text(Field::kind, "stream");
-    fill_run_fields(run_, row);
-    row.name(Field::path, run_.syntax, without_prefix(stream_path));
-    row.number(Field::size, static_cast<std::int64_t>(stream->size));
-    const bool zulu = s_.ZULU != 0;
-    for (const ColumnSpec* spec : columns) {
-        const Column c = spec->id;
-        switch (c) {
-            case Column::creation_time:
-                row.time(Field::created, iso_time(run_, times_.raw_creation, zulu));
-                break;
-            case Column::write_time:
-                row.time(Field::modified, iso_time(run_, times_.raw_write, zulu));
-                break;
-            case Column::access_time:
-                row.time(Field::accessed, iso_time(run_, times_.raw_access, zulu));
-                break;
-            case Column::owner:
-                row.text(Field::owner, owner_of_path(run_, owner_path));
-                break;
-            case Column::path_length:
-                row.number(Field::path_length,
-                           static_cast<std::int64_t>(without_prefix(stream_path).size()));
-                break;
-            default:
-                if (const auto id = column_digest(c); id && !directory_)
-                    row.text(digest_field(*id), digests().of(*id));
-                break;
-        }
-    }
+    for (const ColumnSpec* c : run_.layout.record_columns ? *run_.layout.record_columns : *own)
+        if (const auto writer = column_writers(c->id).stream_row) writer(*this, row, *c);
     row.write(run_, out_);
     check_output_written(run_);
+}
+
+std::u16string StreamLine::path_without_prefix() const {
+    return without_prefix(stream_path);
 }
 
 const DigestTexts& StreamLine::digests() {
