@@ -305,21 +305,22 @@ constexpr std::array<ColumnWriters, column_count> build_table() {
     return table;
 }
 
-constexpr std::array<ColumnWriters, column_count> table = build_table();
+}  // namespace
+
+constexpr std::array<ColumnWriters, column_count> column_writer_table = build_table();
+
+namespace {
 
 // Every column has its writers, in the descriptors' order.
 constexpr bool table_in_order() {
     if (std::size(leading) + digest_count + std::size(trailing) != column_count) return false;
     for (std::size_t i = 0; i < column_count; ++i)
-        if (column_index(table[i].id) != i || !table[i].record) return false;
+        if (column_index(column_writer_table[i].id) != i || !column_writer_table[i].record)
+            return false;
     return true;
 }
 static_assert(table_in_order());
 
 }  // namespace
-
-const ColumnWriters& column_writers(Column c) {
-    return table[column_index(c)];
-}
 
 }  // namespace filarix

@@ -5,6 +5,7 @@
 // the column empty there.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -34,7 +35,12 @@ struct ColumnWriters {
     void (*member_row)(const MemberLine&, TableRow&, const ColumnSpec&);
 };
 
-const ColumnWriters& column_writers(Column c);
+// Indexed by the column, so that finding a column's writers costs the
+// record no more than a switch over the columns would.
+extern const std::array<ColumnWriters, column_count> column_writer_table;
+inline const ColumnWriters& column_writers(Column c) {
+    return column_writer_table[column_index(c)];
+}
 
 // The size column: " %20lld" and its delimiter, or under VAR ("varies")
 // the bare digits; returns the characters written.

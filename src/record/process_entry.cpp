@@ -89,8 +89,12 @@ const std::u16string& no_name() {
 
 }  // namespace
 
-RecordWriter::RecordWriter(Run& run, EntryTools& tools, const std::u16string& directory,
-                           const std::u16string* name, const platform::FindData* known)
+// The record's own steps are used from this file alone, once per entry:
+// inline, they fold into process_entry and cost no calls.
+[[gnu::always_inline]] inline RecordWriter::RecordWriter(Run& run, EntryTools& tools,
+                                                         const std::u16string& directory,
+                                                         const std::u16string* name,
+                                                         const platform::FindData* known)
     : run_(run),
       tools_(tools),
       s_(run.s),
@@ -107,7 +111,7 @@ std::string RecordWriter::field_text(std::u16string_view text) const {
     return squeezed_ ? low_bytes(text) : shown_name(run_.sys, text);
 }
 
-bool RecordWriter::select() {
+[[gnu::always_inline]] inline bool RecordWriter::select() {
     e_.display_path = directory_ + name_;
     if (!has_name_ && s_.directories && !e_.display_path.empty()) e_.display_path.pop_back();
     e_.pg_complete_path = e_.display_path;
@@ -120,7 +124,7 @@ bool RecordWriter::select() {
     return passes(run_, c, entry_predicates());
 }
 
-void RecordWriter::fit_display_path() {
+[[gnu::always_inline]] inline void RecordWriter::fit_display_path() {
     if (s_.VAR) {
         // The path column shows the whole path.
     } else if (s_.width_set < 2) {
@@ -243,13 +247,13 @@ void RecordWriter::write_name_columns() {
     }
 }
 
-const ColumnList& RecordWriter::columns() {
+[[gnu::always_inline]] inline const ColumnList& RecordWriter::columns() {
     if (run_.layout.record_columns) return *run_.layout.record_columns;
     if (!own_columns_) own_columns_.emplace(s_);
     return *own_columns_;
 }
 
-void RecordWriter::write_fields() {
+[[gnu::always_inline]] inline void RecordWriter::write_fields() {
     for (const ColumnSpec* column : columns()) column_writers(column->id).record(*this, *column);
 }
 
@@ -301,7 +305,7 @@ void RecordWriter::write_name_after() {
     }
 }
 
-void RecordWriter::write_follow_up() {
+[[gnu::always_inline]] inline void RecordWriter::write_follow_up() {
     Run& run = run_;
     // Streams are listed only when the first start path's volume can carry
     // them, so a run that starts on FAT lists none on later NTFS paths either.
@@ -342,7 +346,7 @@ void RecordWriter::write_follow_up() {
         next_split_file(run);
 }
 
-void RecordWriter::process() {
+[[gnu::always_inline]] inline void RecordWriter::process() {
     Run& run = run_;
     if (!select()) return;
 
