@@ -88,6 +88,7 @@ constexpr ColumnSpec digest_spec(DigestId id) {
         one(digest_field(id)),
         1,
         nullptr,
+        FieldType::text,
     };
 }
 
@@ -100,7 +101,8 @@ constexpr ColumnSpec leading[] = {
      nullptr,
      one(Field::sequence),
      1,
-     nullptr},
+     nullptr,
+     FieldType::number},
     {Column::label,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return s.label != 0; },
@@ -110,7 +112,8 @@ constexpr ColumnSpec leading[] = {
      nullptr,
      one(Field::label),
      1,
-     nullptr},
+     nullptr,
+     FieldType::text},
     {Column::comment,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return s.COMMENT != 0; },
@@ -124,7 +127,8 @@ constexpr ColumnSpec leading[] = {
      },
      one(Field::comment),
      1,
-     nullptr},
+     nullptr,
+     FieldType::name},
     {Column::path,
      {},
      [](const RunSettings&, const ColumnSpec&) { return true; },
@@ -144,7 +148,8 @@ constexpr ColumnSpec leading[] = {
      },
      {Field::path, Field::path_bytes, Field::path_bytes},
      2,
-     nullptr},
+     nullptr,
+     FieldType::name},
     {Column::size,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s); },
@@ -155,7 +160,8 @@ constexpr ColumnSpec leading[] = {
      },
      one(Field::size),
      1,
-     nullptr},
+     nullptr,
+     FieldType::number},
     {Column::attributes,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s); },
@@ -166,7 +172,8 @@ constexpr ColumnSpec leading[] = {
      },
      one(Field::attributes),
      1,
-     nullptr},
+     nullptr,
+     FieldType::text},
     // A fixed record keeps the category's place even without categories.
     {Column::category,
      {},
@@ -183,7 +190,8 @@ constexpr ColumnSpec leading[] = {
      },
      one(Field::category),
      1,
-     [](const RunSettings& s, Field) { return categorised(s); }},
+     [](const RunSettings& s, Field) { return categorised(s); },
+     FieldType::text},
 };
 
 constexpr ColumnSpec trailing[] = {
@@ -200,7 +208,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::kind),
      0,
-     nullptr},
+     nullptr,
+     FieldType::text},
     {Column::creation_time,
      {},
      [](const RunSettings& s, const ColumnSpec&) {
@@ -213,7 +222,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::created),
      1,
-     nullptr},
+     nullptr,
+     FieldType::time},
     {Column::write_time,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s) && shows_write(s.time_type); },
@@ -224,7 +234,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::modified),
      1,
-     nullptr},
+     nullptr,
+     FieldType::time},
     {Column::access_time,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s) && shows_access(s.time_type); },
@@ -235,7 +246,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::accessed),
      1,
-     nullptr},
+     nullptr,
+     FieldType::time},
     {Column::zone,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.time_type != '0'; },
@@ -246,7 +258,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::zone),
      1,
-     nullptr},
+     nullptr,
+     FieldType::text},
     {Column::volume_serial,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.output_to_file(); },
@@ -257,7 +270,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::volume_serial),
      1,
-     nullptr},
+     nullptr,
+     FieldType::text},
     {Column::volume_label,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.output_to_file(); },
@@ -268,7 +282,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::volume_label),
      1,
-     nullptr},
+     nullptr,
+     FieldType::name},
     // A fixed record keeps the group's place even when it is empty.
     {Column::names,
      {},
@@ -287,7 +302,8 @@ constexpr ColumnSpec trailing[] = {
      name_titles,
      {Field::short_name, Field::long_name, Field::extension},
      3,
-     name_field_shown},
+     name_field_shown,
+     FieldType::name},
     {Column::owner,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.owner >= 1; },
@@ -298,7 +314,8 @@ constexpr ColumnSpec trailing[] = {
      },
      one(Field::owner),
      1,
-     nullptr},
+     nullptr,
+     FieldType::text},
     // The name after the record repeats the path, which a row holds whole.
     {Column::name_after,
      {},
@@ -310,7 +327,8 @@ constexpr ColumnSpec trailing[] = {
      nullptr,
      one(Field::kind),
      0,
-     nullptr},
+     nullptr,
+     FieldType::text},
     {Column::path_length,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.SHOWLONG; },
@@ -318,7 +336,8 @@ constexpr ColumnSpec trailing[] = {
      nullptr,
      one(Field::path_length),
      1,
-     nullptr},
+     nullptr,
+     FieldType::number},
 };
 
 constexpr std::array<ColumnSpec, column_count> build_table() {
@@ -377,6 +396,14 @@ std::vector<ColumnPlace> place_columns(const Run& run) {
         start = start < 0 || width < 0 ? -1 : start + width;
     }
     return places;
+}
+
+FieldType field_type(Field f) {
+    if (f == Field::path_bytes) return FieldType::text;  // hexadecimal digits
+    for (const ColumnSpec& c : table)
+        for (std::size_t i = 0; i < c.field_count; ++i)
+            if (c.fields[i] == f) return c.type;
+    return f == Field::target ? FieldType::name : FieldType::text;
 }
 
 std::vector<Field> table_fields(const RunSettings& s) {

@@ -46,6 +46,9 @@ inline constexpr std::size_t column_count = static_cast<std::size_t>(Column::pat
 
 enum class Field : std::uint8_t;
 
+// What a column's fields hold, which the rows and the sort keys go by.
+enum class FieldType : std::uint8_t { text, number, time, name };
+
 // One column of the table.
 struct ColumnSpec {
     Column id;
@@ -62,9 +65,13 @@ struct ColumnSpec {
     std::array<Field, 3> fields;
     std::size_t field_count;
     bool (*field_shown)(const RunSettings&, Field);  // every one when null
+    FieldType type;
 };
 
 const ColumnSpec& column_spec(Column c);
+// What a row's field holds: its column's type (a name for the row's kind
+// and a link's target).
+FieldType field_type(Field f);
 constexpr std::size_t column_index(Column c) {
     return static_cast<std::size_t>(c);
 }
