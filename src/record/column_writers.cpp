@@ -1,5 +1,6 @@
 #include "record/column_writers.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -26,7 +27,12 @@ std::size_t write_size_column(OutStream& out, std::int64_t size, char delimiter,
     } while (magnitude != 0);
     if (size < 0) *--at = '-';
     if (!varies) {
-        while (end - at < 21) *--at = ' ';
+        // Twenty places and the delimiter, then a blank.
+        char* const padded = end - 21;
+        if (at > padded) {
+            std::fill(padded, at, ' ');
+            at = padded;
+        }
         *--at = ' ';
     }
     return out.put(std::string_view(at, static_cast<std::size_t>(end - at)));
@@ -165,10 +171,20 @@ constexpr ColumnWriters leading[] = {
          row.number(Field::size, m.member.uncompressed_size);
      }},
     {Column::attributes,
+     // The six letters, a '.' and the delimiter, written at once.
      [](RecordWriter& w, Spec) {
-         w.count(static_cast<int>(w.out_.put(w.e_.attr_letters)));
-         w.count(static_cast<int>(w.out_.put('.')));
-         w.count(static_cast<int>(w.out_.put(w.d_)));
+         const std::string& letters = w.e_.attr_letters;
+         char text[16];
+         if (letters.size() > sizeof text - 2) {
+             w.count(static_cast<int>(w.out_.put(letters)));
+             w.count(static_cast<int>(w.out_.put('.')));
+             w.count(static_cast<int>(w.out_.put(w.d_)));
+             return;
+         }
+         std::copy(letters.begin(), letters.end(), text);
+         text[letters.size()] = '.';
+         text[letters.size() + 1] = w.d_;
+         w.count(static_cast<int>(w.out_.put(std::string_view(text, letters.size() + 2))));
      },
      [](StreamLine& l, Spec) { l.out_.printf(l.directory_ ? "Dadata%c" : ".adata.%c", l.d_); },
      [](RecordWriter& w, TableRow& row, Spec) { row.text(Field::attributes, w.e_.attr_letters); },
