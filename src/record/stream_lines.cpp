@@ -1,6 +1,7 @@
 #include "record/stream_lines.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "content/digests.hpp"
 #include "content/streams.hpp"
@@ -66,10 +67,10 @@ void StreamLine::write(const RunSettings& columns_of) {
         run_.std_out.printf("\n%d %s\nCouldn't get filetime for %s", directory_times_error_number,
                             source_tag, run_.sys.narrow(without_controls(stream_path)).c_str());
     // A file's stream line follows its record's columns, settled for the walk.
-    const ColumnList columns = &columns_of == &s_ && run_.layout.record_columns
-                                   ? *run_.layout.record_columns
-                                   : ColumnList(columns_of);
-    for (const ColumnSpec* c : columns) {
+    const bool settled = &columns_of == &s_ && run_.layout.record_columns;
+    const std::optional<ColumnList> own =
+        settled ? std::nullopt : std::optional<ColumnList>(columns_of);
+    for (const ColumnSpec* c : settled ? *run_.layout.record_columns : *own) {
         fill_up_to(c->id);
         if (const auto stream_writer = column_writers(c->id).stream) stream_writer(*this, *c);
         if (ended_) break;
