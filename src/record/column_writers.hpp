@@ -26,10 +26,11 @@ struct MemberLine {
     const ZipMember& member;
 };
 
+// Plain function pointers: the record calls one per column for every entry.
 struct ColumnWriters {
     Column id;
-    void (*record)(RecordWriter&, const ColumnSpec&);
-    void (*stream)(StreamLine&, const ColumnSpec&);
+    void (*record)(RecordWriter&, const ColumnSpec&);  // a file's or directory's record
+    void (*stream)(StreamLine&, const ColumnSpec&);    // a named stream's line
     void (*entry_row)(RecordWriter&, TableRow&, const ColumnSpec&);
     void (*stream_row)(StreamLine&, TableRow&, const ColumnSpec&);
     void (*member_row)(const MemberLine&, TableRow&, const ColumnSpec&);
