@@ -39,7 +39,7 @@ int offset_from_attributes(const std::vector<ColumnPlace>& places, Column c) {
 }
 
 bool is_time_column(Column c) {
-    return c == Column::creation_time || c == Column::write_time || c == Column::access_time;
+    return column_spec(c).type == FieldType::time;
 }
 
 // The compare steps of one key letter: every step carries the key's own
@@ -108,7 +108,7 @@ void add_table_steps(const std::vector<Field>& fields, int key, int direction,
     };
     Field time = Field::path;
     for (Field f : fields)
-        if (f == Field::created || f == Field::modified || f == Field::accessed) {
+        if (field_type(f) == FieldType::time) {
             time = f;
             break;
         }

@@ -1,5 +1,6 @@
 #include "core/columns.hpp"
 
+#include "core/out_stream.hpp"
 #include "core/run.hpp"
 
 namespace filarix {
@@ -10,104 +11,360 @@ bool digests_shown(const RunSettings& s) {
     return !shown_digests(s).empty();
 }
 
-// One row per column: when a record holds it. The order is the record's;
-// the digest row stands for one column per digest the settings show.
-struct ColumnRow {
-    Column id;
-    bool (*shown)(const RunSettings&);
-};
+constexpr const char* blanks = "                    ";  // 20
 
-constexpr ColumnRow rows[] = {
-    {Column::sequence, [](const RunSettings& s) { return s.SEQUENCE != 0; }},
-    {Column::label, [](const RunSettings& s) { return s.label != 0; }},
-    {Column::comment, [](const RunSettings& s) { return s.COMMENT != 0; }},
-    {Column::path, [](const RunSettings&) { return true; }},
-    // A names-only record ends with its path.
-    {Column::size, [](const RunSettings& s) { return !s.NAMEONLY; }},
-    {Column::attributes, [](const RunSettings& s) { return !s.NAMEONLY; }},
-    {Column::category,
-     [](const RunSettings& s) {
-         return !s.NAMEONLY && (s.signature_check == 1 || s.signature_check == 2 || s.fixed != 0);
-     }},
-    {Column::digest, [](const RunSettings& s) { return !s.NAMEONLY; }},
-    {Column::digest_blank,
-     [](const RunSettings& s) { return !s.NAMEONLY && !digests_shown(s) && s.fixed; }},
-    {Column::creation_time,
-     [](const RunSettings& s) { return !s.NAMEONLY && shows_creation(s.time_type); }},
-    {Column::write_time,
-     [](const RunSettings& s) { return !s.NAMEONLY && shows_write(s.time_type); }},
-    {Column::access_time,
-     [](const RunSettings& s) { return !s.NAMEONLY && shows_access(s.time_type); }},
-    {Column::zone, [](const RunSettings& s) { return !s.NAMEONLY && s.time_type != '0'; }},
-    {Column::volume_serial, [](const RunSettings& s) { return !s.NAMEONLY && s.output_to_file(); }},
-    {Column::volume_label, [](const RunSettings& s) { return !s.NAMEONLY && s.output_to_file(); }},
-    // A fixed record keeps the group's place even when it is empty.
-    {Column::names,
-     [](const RunSettings& s) {
-         return !s.NAMEONLY && (s.eight_dot_three || s.LFN || s.EXT || s.fixed);
-     }},
-    {Column::owner, [](const RunSettings& s) { return !s.NAMEONLY && s.owner >= 1; }},
-    {Column::name_after, [](const RunSettings& s) { return !s.NAMEONLY && s.NAMEAFTER; }},
-    {Column::path_length, [](const RunSettings& s) { return !s.NAMEONLY && s.SHOWLONG; }},
-};
-
-// Characters of a column with its delimiter; for a column whose width
-// varies by entry, its usual width as a negative number.
-int column_width(const Run& run, Column c) {
-    const RunSettings& s = run.s;
-    const int time_width = s.time_type == '3' || s.seconds ? 25 : 18;
-    switch (c) {
-        case Column::sequence:
-            return 7;
-        case Column::label:
-            return static_cast<int>(s.label_text.size()) + 1;
-        case Column::comment:
-            return static_cast<int>(run.sys.narrow(s.comment_text).size()) + 1;
-        case Column::path:
-            if (s.VAR || (s.NAMEONLY && s.WIDTH == 0)) return -(s.WIDTH + 1);
-            return s.WIDTH + 1;
-        case Column::size:
-            return s.VAR ? -22 : 22;
-        case Column::attributes:
-            return 8;
-        case Column::category:
-            return 5;
-        case Column::digest_blank:
-            return 11;
-        case Column::creation_time:
-        case Column::write_time:
-        case Column::access_time:
-            return time_width;
-        case Column::zone:
-            return 4;
-        case Column::volume_serial:
-            return 12;
-        case Column::volume_label:
-            return 13;
-        case Column::names: {
-            int w = 0;
-            if (s.eight_dot_three) w += 16;
-            if (s.LFN) w += static_cast<int>(s.lfn_width) + 2;
-            if (s.EXT && !s.fixed) w += 7;
-            if (s.EXT) w += 15;
-            return w;
-        }
-        case Column::owner:
-            return 34;
-        case Column::name_after: {
-            const int n = s.nameafter_width < 0 ? 50 : s.nameafter_width;
-            return n > 0 && !s.VAR ? n + 1 : -51;
-        }
-        case Column::path_length:
-            return -8;  // three digits or more
-        default:
-            break;
-    }
-    if (const auto id = column_digest(c)) return digest_row(*id).width + 2;
-    return 0;
+char delimiter(const Run& run) {
+    return run.s.delimiter;
 }
 
+// A names-only record ends with its path.
+bool listed(const RunSettings& s) {
+    return !s.NAMEONLY;
+}
+
+bool categorised(const RunSettings& s) {
+    return s.signature_check == 1 || s.signature_check == 2;
+}
+
+int time_width(const Run& run, const ColumnSpec&) {
+    return run.s.time_type == '3' || run.s.seconds ? 25 : 18;
+}
+
+// The date and time titles of one time column.
+void time_title(Run& run, OutStream& out, const char* date, const char* time) {
+    const char d = delimiter(run);
+    out.printf("%-10s%c", date, d);
+    out.printf("%5s", time);
+    if (run.s.time_type == '3' || run.s.seconds) out.printf("%.7s", blanks);
+    out.put(d);
+}
+
+// The 8.3 name, long name and extension titles, which stand as one group.
+bool name_titles(Run& run, OutStream& out, const ColumnSpec&) {
+    const RunSettings& s = run.s;
+    const char d = delimiter(run);
+    const int lfn = static_cast<int>(s.lfn_width);
+    if (s.eight_dot_three) {
+        if (s.LFN)
+            out.printf(" %-*.*s%c", lfn, lfn, "  NAME", d);
+        else
+            out.printf(" %-12s%c", "  NAME", d);
+        if (s.EXT) out.printf("%8.8s%c", "   EXT", d);
+    } else if (s.fixed) {
+        out.printf("%.*s%c", 13, blanks, d);
+    } else if (s.LFN) {
+        out.printf(" %-*.*s%c%.6s%c", lfn, lfn, "  NAME", d, "   EXT", d);
+    }
+    return false;
+}
+
+bool name_field_shown(const RunSettings& s, Field f) {
+    if (f == Field::short_name) return s.eight_dot_three;
+    if (f == Field::long_name) return s.LFN;
+    return s.EXT;
+}
+
+constexpr std::array<Field, 3> one(Field f) {
+    return {f, f, f};
+}
+
+constexpr ColumnSpec digest_spec(DigestId id) {
+    return {
+        digest_column(id),
+        id,
+        [](const RunSettings& s, const ColumnSpec& c) {
+            return listed(s) && shown_digests(s).has(*c.digest);
+        },
+        [](const Run&, const ColumnSpec& c) { return digest_row(*c.digest).width + 2; },
+        [](Run& run, OutStream& out, const ColumnSpec& c) {
+            const DigestRow& row = digest_row(*c.digest);
+            // With MD5 too, the MD5 title stands alone.
+            if (*c.digest == DigestId::crc && shown_digests(run.s).has(DigestId::md5)) return false;
+            if (row.title[0] != '\0')
+                out.printf(" %-*.*s%c", row.title_width, row.title_width, row.title,
+                           delimiter(run));
+            return false;
+        },
+        one(digest_field(id)),
+        1,
+        nullptr,
+        FieldType::text,
+    };
+}
+
+// The columns before the digests, and after them.
+constexpr ColumnSpec leading[] = {
+    {Column::sequence,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return s.SEQUENCE != 0; },
+     [](const Run&, const ColumnSpec&) { return 7; },
+     nullptr,
+     one(Field::sequence),
+     1,
+     nullptr,
+     FieldType::number},
+    {Column::label,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return s.label != 0; },
+     [](const Run& run, const ColumnSpec&) {
+         return static_cast<int>(run.s.label_text.size()) + 1;
+     },
+     nullptr,
+     one(Field::label),
+     1,
+     nullptr,
+     FieldType::text},
+    {Column::comment,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return s.COMMENT != 0; },
+     [](const Run& run, const ColumnSpec&) {
+         return static_cast<int>(run.sys.narrow(run.s.comment_text).size()) + 1;
+     },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         const int width = static_cast<int>(run.sys.narrow(run.s.comment_text).size());
+         out.printf("%-*.*s%c", width, width, "  COMMENT", delimiter(run));
+         return false;
+     },
+     one(Field::comment),
+     1,
+     nullptr,
+     FieldType::name},
+    {Column::path,
+     {},
+     [](const RunSettings&, const ColumnSpec&) { return true; },
+     [](const Run& run, const ColumnSpec&) {
+         const RunSettings& s = run.s;
+         if (s.VAR || (s.NAMEONLY && s.WIDTH == 0)) return -(s.WIDTH + 1);
+         return s.WIDTH + 1;
+     },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         const RunSettings& s = run.s;
+         if (s.NAMEONLY) {
+             out.printf("%-*.*s%c\n", s.WIDTH, s.WIDTH, "  NAME", delimiter(run));
+             return true;
+         }
+         out.printf("%-*.*s%c", s.WIDTH, s.WIDTH, "  PATH", delimiter(run));
+         return false;
+     },
+     {Field::path, Field::path_bytes, Field::path_bytes},
+     2,
+     nullptr,
+     FieldType::name},
+    {Column::size,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s); },
+     [](const Run& run, const ColumnSpec&) { return run.s.VAR ? -22 : 22; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf(" %*.*s%c", 20, 20, "  SIZE", delimiter(run));
+         return false;
+     },
+     one(Field::size),
+     1,
+     nullptr,
+     FieldType::number},
+    {Column::attributes,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s); },
+     [](const Run&, const ColumnSpec&) { return 8; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf("%s%c", " ATTR  ", delimiter(run));
+         return false;
+     },
+     one(Field::attributes),
+     1,
+     nullptr,
+     FieldType::text},
+    // A fixed record keeps the category's place even without categories.
+    {Column::category,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) {
+         return listed(s) && (categorised(s) || s.fixed != 0);
+     },
+     [](const Run&, const ColumnSpec&) { return 5; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         if (categorised(run.s))
+             out.printf(" %3.3s%c", "HED", delimiter(run));
+         else
+             out.printf("    %c", delimiter(run));
+         return false;
+     },
+     one(Field::category),
+     1,
+     [](const RunSettings& s, Field) { return categorised(s); },
+     FieldType::text},
+};
+
+constexpr ColumnSpec trailing[] = {
+    // The digests' place in a fixed record without any; a row has nothing there.
+    {Column::digest_blank,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) {
+         return listed(s) && !digests_shown(s) && s.fixed;
+     },
+     [](const Run&, const ColumnSpec&) { return 11; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf("%.*s%c", 10, blanks, delimiter(run));
+         return false;
+     },
+     one(Field::kind),
+     0,
+     nullptr,
+     FieldType::text},
+    {Column::creation_time,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) {
+         return listed(s) && shows_creation(s.time_type);
+     },
+     time_width,
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         time_title(run, out, "   CDATE", " CTIME");
+         return false;
+     },
+     one(Field::created),
+     1,
+     nullptr,
+     FieldType::time},
+    {Column::write_time,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && shows_write(s.time_type); },
+     time_width,
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         time_title(run, out, "   MDATE", " MTIME");
+         return false;
+     },
+     one(Field::modified),
+     1,
+     nullptr,
+     FieldType::time},
+    {Column::access_time,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && shows_access(s.time_type); },
+     time_width,
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         time_title(run, out, "   ADATE", " ATIME");
+         return false;
+     },
+     one(Field::accessed),
+     1,
+     nullptr,
+     FieldType::time},
+    {Column::zone,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.time_type != '0'; },
+     [](const Run&, const ColumnSpec&) { return 4; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf(" TZ%c", delimiter(run));
+         return false;
+     },
+     one(Field::zone),
+     1,
+     nullptr,
+     FieldType::text},
+    {Column::volume_serial,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.output_to_file(); },
+     [](const Run&, const ColumnSpec&) { return 12; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf("%11.11s%c", "  SERIAL #", delimiter(run));
+         return false;
+     },
+     one(Field::volume_serial),
+     1,
+     nullptr,
+     FieldType::text},
+    {Column::volume_label,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.output_to_file(); },
+     [](const Run&, const ColumnSpec&) { return 13; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf("%12.12s%c", " DISK LABEL ", delimiter(run));
+         return false;
+     },
+     one(Field::volume_label),
+     1,
+     nullptr,
+     FieldType::name},
+    // A fixed record keeps the group's place even when it is empty.
+    {Column::names,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) {
+         return listed(s) && (s.eight_dot_three || s.LFN || s.EXT || s.fixed);
+     },
+     [](const Run& run, const ColumnSpec&) {
+         const RunSettings& s = run.s;
+         int w = 0;
+         if (s.eight_dot_three) w += 16;
+         if (s.LFN) w += static_cast<int>(s.lfn_width) + 2;
+         if (s.EXT && !s.fixed) w += 7;
+         if (s.EXT) w += 15;
+         return w;
+     },
+     name_titles,
+     {Field::short_name, Field::long_name, Field::extension},
+     3,
+     name_field_shown,
+     FieldType::name},
+    {Column::owner,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.owner >= 1; },
+     [](const Run&, const ColumnSpec&) { return 34; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf(" %32.32s%c", " OWNER", delimiter(run));
+         return false;
+     },
+     one(Field::owner),
+     1,
+     nullptr,
+     FieldType::text},
+    // The name after the record repeats the path, which a row holds whole.
+    {Column::name_after,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.NAMEAFTER; },
+     [](const Run& run, const ColumnSpec&) {
+         const int n = run.s.nameafter_width < 0 ? 50 : run.s.nameafter_width;
+         return n > 0 && !run.s.VAR ? n + 1 : -51;
+     },
+     nullptr,
+     one(Field::kind),
+     0,
+     nullptr,
+     FieldType::text},
+    {Column::path_length,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.SHOWLONG; },
+     [](const Run&, const ColumnSpec&) { return -8; },  // three digits or more
+     nullptr,
+     one(Field::path_length),
+     1,
+     nullptr,
+     FieldType::number},
+};
+
+constexpr std::array<ColumnSpec, column_count> build_table() {
+    std::array<ColumnSpec, column_count> table{};
+    std::size_t n = 0;
+    for (const ColumnSpec& c : leading) table[n++] = c;
+    for (std::size_t i = 0; i < digest_count; ++i)
+        table[n++] = digest_spec(static_cast<DigestId>(i));
+    for (const ColumnSpec& c : trailing) table[n++] = c;
+    return table;
+}
+
+constexpr std::array<ColumnSpec, column_count> table = build_table();
+
+constexpr bool table_in_order() {
+    if (std::size(leading) + digest_count + std::size(trailing) != column_count) return false;
+    for (std::size_t i = 0; i < column_count; ++i)
+        if (column_index(table[i].id) != i) return false;
+    return true;
+}
+static_assert(table_in_order());
+
 }  // namespace
+
+const ColumnSpec& column_spec(Column c) {
+    return table[column_index(c)];
+}
 
 bool shows_creation(int t) {
     return t == '3' || t == 'c' || t == 'C';
@@ -120,101 +377,40 @@ bool shows_access(int t) {
 }
 
 ColumnList::ColumnList(const RunSettings& s) {
-    const DigestSet digests = shown_digests(s);
-    for (const ColumnRow& row : rows) {
-        if (!row.shown(s)) continue;
-        if (row.id != Column::digest) {
-            columns_[count_++] = row.id;
-            continue;
-        }
-        for (const DigestRow& digest : digest_rows)
-            if (digests.has(digest.id)) columns_[count_++] = digest_column(digest.id);
-    }
+    for (const ColumnSpec& c : table)
+        if (c.shown(s, c)) columns_[count_++] = &c;
 }
 
 bool ColumnList::has(Column c) const {
-    for (Column k : *this)
-        if (k == c) return true;
+    for (const ColumnSpec* k : *this)
+        if (k->id == c) return true;
     return false;
 }
 
 std::vector<ColumnPlace> place_columns(const Run& run) {
     std::vector<ColumnPlace> places;
     int start = 0;
-    for (Column c : ColumnList(run.s)) {
-        const int width = column_width(run, c);
-        places.push_back({c, start, width < 0 ? -width : width, width < 0});
+    for (const ColumnSpec* c : ColumnList(run.s)) {
+        const int width = c->width(run, *c);
+        places.push_back({c->id, start, width < 0 ? -width : width, width < 0});
         start = start < 0 || width < 0 ? -1 : start + width;
     }
     return places;
 }
 
+FieldType field_type(Field f) {
+    if (f == Field::path_bytes) return FieldType::text;  // hexadecimal digits
+    for (const ColumnSpec& c : table)
+        for (std::size_t i = 0; i < c.field_count; ++i)
+            if (c.fields[i] == f) return c.type;
+    return f == Field::target ? FieldType::name : FieldType::text;
+}
+
 std::vector<Field> table_fields(const RunSettings& s) {
     std::vector<Field> fields{Field::kind};
-    for (Column c : ColumnList(s)) {
-        switch (c) {
-            case Column::sequence:
-                fields.push_back(Field::sequence);
-                break;
-            case Column::label:
-                fields.push_back(Field::label);
-                break;
-            case Column::comment:
-                fields.push_back(Field::comment);
-                break;
-            case Column::path:
-                fields.push_back(Field::path);
-                fields.push_back(Field::path_bytes);
-                break;
-            case Column::size:
-                fields.push_back(Field::size);
-                break;
-            case Column::attributes:
-                fields.push_back(Field::attributes);
-                break;
-            case Column::category:
-                if (s.signature_check == 1 || s.signature_check == 2)
-                    fields.push_back(Field::category);
-                break;
-            case Column::creation_time:
-                fields.push_back(Field::created);
-                break;
-            case Column::write_time:
-                fields.push_back(Field::modified);
-                break;
-            case Column::access_time:
-                fields.push_back(Field::accessed);
-                break;
-            case Column::zone:
-                fields.push_back(Field::zone);
-                break;
-            case Column::volume_serial:
-                fields.push_back(Field::volume_serial);
-                break;
-            case Column::volume_label:
-                fields.push_back(Field::volume_label);
-                break;
-            case Column::names:
-                if (s.eight_dot_three) fields.push_back(Field::short_name);
-                if (s.LFN) fields.push_back(Field::long_name);
-                if (s.EXT) fields.push_back(Field::extension);
-                break;
-            case Column::owner:
-                fields.push_back(Field::owner);
-                break;
-            case Column::path_length:
-                fields.push_back(Field::path_length);
-                break;
-            // A fixed record's blanks hold nothing, and the name after the
-            // record repeats the path, which a row holds whole already.
-            case Column::digest_blank:
-            case Column::name_after:
-                break;
-            default:
-                if (const auto id = column_digest(c)) fields.push_back(digest_field(*id));
-                break;
-        }
-    }
+    for (const ColumnSpec* c : ColumnList(s))
+        for (std::size_t i = 0; i < c->field_count; ++i)
+            if (!c->field_shown || c->field_shown(s, c->fields[i])) fields.push_back(c->fields[i]);
     // Last, so that the fields before it stand where they always have.
     fields.push_back(Field::target);
     return fields;

@@ -1,6 +1,8 @@
-// The columns of a record, in the record's order. The record writer, the
-// column header line, the layout and the sort all read this one table, so a
-// new column is one row here and one case in each of its readers.
+// The columns of a record, in the record's order, one descriptor each: its
+// title, its width in a fixed record and its CSV and JSON fields. The header
+// line, the layout, the rows and the sort read these descriptors; how a
+// column is produced for an entry, a stream or a ZIP member is its row of
+// record/column_writers. A new column is a row in each of the two tables.
 #pragma once
 
 #include <array>
@@ -16,6 +18,7 @@
 namespace filarix {
 
 struct Run;
+class OutStream;
 
 enum class Column : std::uint8_t {
     sequence,
@@ -39,17 +42,51 @@ enum class Column : std::uint8_t {
     path_length,
 };
 
+inline constexpr std::size_t column_count = static_cast<std::size_t>(Column::path_length) + 1;
+
+enum class Field : std::uint8_t;
+
+// What a column's fields hold, which the rows and the sort keys go by.
+enum class FieldType : std::uint8_t { text, number, time, name };
+
+// One column of the table.
+struct ColumnSpec {
+    Column id;
+    std::optional<DigestId> digest;  // the digest a digest column shows
+    // Whether a record holds it with these settings.
+    bool (*shown)(const RunSettings&, const ColumnSpec&);
+    // Characters with its delimiter; for a column whose width varies by
+    // entry, its usual width as a negative number.
+    int (*width)(const Run&, const ColumnSpec&);
+    // Its title in the header line, none when null; true when the line
+    // ends with it.
+    bool (*title)(Run&, OutStream&, const ColumnSpec&);
+    // Its fields in a CSV or JSON row, those of them the settings show.
+    std::array<Field, 3> fields;
+    std::size_t field_count;
+    bool (*field_shown)(const RunSettings&, Field);  // every one when null
+    FieldType type;
+};
+
+const ColumnSpec& column_spec(Column c);
+// What a row's field holds: its column's type (a name for the row's kind
+// and a link's target).
+FieldType field_type(Field f);
+constexpr std::size_t column_index(Column c) {
+    return static_cast<std::size_t>(c);
+}
+
 // The columns a record holds with these settings, in order; no allocation,
 // since the record writer asks for every entry.
 class ColumnList {
 public:
     explicit ColumnList(const RunSettings& s);
-    const Column* begin() const { return columns_.data(); }
-    const Column* end() const { return columns_.data() + count_; }
+    const ColumnSpec* const* begin() const { return columns_.data(); }
+    const ColumnSpec* const* end() const { return columns_.data() + count_; }
     bool has(Column c) const;
 
 private:
-    std::array<Column, static_cast<std::size_t>(Column::path_length) + 1> columns_{};
+    std::array<const ColumnSpec*, column_count> columns_{};
     std::size_t count_ = 0;
 };
 

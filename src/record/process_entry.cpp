@@ -11,11 +11,13 @@
 #include "core/listing_file.hpp"
 #include "core/shown_text.hpp"
 #include "record/access_reset.hpp"
+#include "record/column_writers.hpp"
 #include "record/command.hpp"
 #include "record/filters.hpp"
 #include "record/fixed_field.hpp"
 #include "record/name_shortening.hpp"
 #include "record/owner.hpp"
+#include "record/record_writer.hpp"
 #include "record/stream_lines.hpp"
 #include "record/table_row.hpp"
 #include "record/time_fields.hpp"
@@ -85,80 +87,31 @@ const std::u16string& no_name() {
     return none;
 }
 
-// The record producer's state for one entry.
-class RecordWriter {
-public:
-    RecordWriter(Run& run, EntryTools& tools, const std::u16string& directory,
-                 const std::u16string* name, const platform::FindData* known)
-        : run_(run),
-          tools_(tools),
-          s_(run.s),
-          out_(run.output()),
-          d_(run.s.delimiter),
-          directory_(directory),
-          name_(name ? *name : no_name()),
-          has_name_(name != nullptr),
-          known_(known),
-          width_(run.s.WIDTH),
-          narrow_utf8_(run.sys.narrow_is_utf8()) {}
+}  // namespace
 
-    void process();
+// The record's own steps are used from this file alone, once per entry:
+// inline, they fold into process_entry and cost no calls.
+[[gnu::always_inline]] inline RecordWriter::RecordWriter(Run& run, EntryTools& tools,
+                                                         const std::u16string& directory,
+                                                         const std::u16string* name,
+                                                         const platform::FindData* known)
+    : run_(run),
+      tools_(tools),
+      s_(run.s),
+      out_(run.output()),
+      d_(run.s.delimiter),
+      directory_(directory),
+      name_(name ? *name : no_name()),
+      has_name_(name != nullptr),
+      known_(known),
+      width_(run.s.WIDTH),
+      narrow_utf8_(run.sys.narrow_is_utf8()) {}
 
-private:
-    void count(int n) { run_.counts.line_length += n; }
-    // The selection's verdict; the entry's data and times are read by then.
-    bool select();
-    // Shortens the path column's path to the column, as the settings ask.
-    void fit_display_path();
-    void write_fields();
-    void write_table_row();
-    std::string member_row(std::u16string_view name, const ZipMember& member) const;
-    void write_path_column();
-    void write_name_columns();
-    void write_name_after();
-    void write_follow_up();
-    std::string member_name_column(std::u16string_view column) const;
-    // The digests of the entry, read once for whichever digest column comes first.
-    const DigestTexts& digests();
-    std::string field_text(std::u16string_view text) const {
-        return squeezed_ ? low_bytes(text) : shown_name(run_.sys, text);
-    }
+std::string RecordWriter::field_text(std::u16string_view text) const {
+    return squeezed_ ? low_bytes(text) : shown_name(run_.sys, text);
+}
 
-    Run& run_;
-    EntryTools& tools_;
-    const RunSettings& s_;
-    OutStream& out_;
-    const char d_;
-    const std::u16string& directory_;
-    // The caller's: it outlives the writer.
-    const std::u16string& name_;
-    const bool has_name_;
-    CurrentEntry e_;
-    bool is_directory_ = false;
-    // A link stands for another entry, wherever that is: nothing is read
-    // through it.
-    bool is_link_ = false;
-    bool squeezed_ = false;
-    bool digested_ = false;
-    DigestTexts digests_;
-    const platform::FindData* known_;
-    // The path column's width: the setting's, or under VAR the whole path.
-    int width_;
-    std::size_t display_offset_ = 0;
-    std::size_t complete_offset_ = 0;
-    // Name fields count characters, not bytes, where the 8-bit form is UTF-8.
-    const bool narrow_utf8_;
-    // A field of the name columns. Text from field_text is squeezed to one
-    // byte a character once the path column has done so; a raw name is not.
-    void put_name_field(std::string_view text, int width, int precision, Align align,
-                        bool raw_name = false) {
-        const bool utf8 = narrow_utf8_ && (raw_name || !squeezed_);
-        count(static_cast<int>(put_fixed(out_, text, width, precision, align, utf8)));
-        count(static_cast<int>(out_.put(d_)));
-    }
-};
-
-bool RecordWriter::select() {
+[[gnu::always_inline]] inline bool RecordWriter::select() {
     e_.display_path = directory_ + name_;
     if (!has_name_ && s_.directories && !e_.display_path.empty()) e_.display_path.pop_back();
     e_.pg_complete_path = e_.display_path;
@@ -171,7 +124,7 @@ bool RecordWriter::select() {
     return passes(run_, c, entry_predicates());
 }
 
-void RecordWriter::fit_display_path() {
+[[gnu::always_inline]] inline void RecordWriter::fit_display_path() {
     if (s_.VAR) {
         // The path column shows the whole path.
     } else if (s_.width_set < 2) {
@@ -294,201 +247,35 @@ void RecordWriter::write_name_columns() {
     }
 }
 
-void RecordWriter::write_fields() {
-    Run& run = run_;
-    const ColumnList columns =
-        run.layout.record_columns ? *run.layout.record_columns : ColumnList(s_);
-    for (const Column column : columns) {
-        switch (column) {
-            case Column::sequence:
-                count(out_.printf("%06llu%c",
-                                  static_cast<unsigned long long>(run.counts.sequence_counter++),
-                                  d_));
-                break;
-            case Column::label:
-                count(out_.printf("%s%c", run.s.label_text.c_str(), d_));
-                break;
-            case Column::comment:
-                count(out_.printf("%s%c", run.sys.narrow(run.s.comment_text).c_str(), d_));
-                break;
-            case Column::path:
-                write_path_column();
-                break;
-            case Column::size: {
-                // " %20lld", or under VAR "%lld", without printf's parser.
-                char text[32];
-                char* const end = text + sizeof text;
-                char* at = end;
-                *--at = d_;
-                const auto size = static_cast<long long>(e_.data.size);
-                auto magnitude = size < 0 ? 0 - static_cast<unsigned long long>(size)
-                                          : static_cast<unsigned long long>(size);
-                do {
-                    *--at = static_cast<char>('0' + magnitude % 10);
-                    magnitude /= 10;
-                } while (magnitude != 0);
-                if (size < 0) *--at = '-';
-                if (!s_.VAR) {
-                    while (end - at < 21) *--at = ' ';
-                    *--at = ' ';
-                }
-                count(static_cast<int>(
-                    out_.put(std::string_view(at, static_cast<std::size_t>(end - at)))));
-                break;
-            }
-            case Column::attributes:
-                count(static_cast<int>(out_.put(e_.attr_letters)));
-                count(static_cast<int>(out_.put('.')));
-                count(static_cast<int>(out_.put(d_)));
-                break;
-            case Column::category:
-                if (s_.signature_check == 1 || s_.signature_check == 2)
-                    count(out_.printf(" %3.3s%c", e_.category_text.c_str(), d_));
-                else
-                    count(out_.printf("    %c", d_));
-                break;
-            case Column::digest_blank:
-                count(out_.printf("%*.*s%c", 10, 10, "", d_));
-                break;
-            case Column::creation_time:
-                count(static_cast<int>(write_time_column(run, out_, e_.times.creation, 'c')));
-                break;
-            case Column::write_time:
-                count(static_cast<int>(write_time_column(run, out_, e_.times.write, 'w')));
-                break;
-            case Column::access_time:
-                count(static_cast<int>(write_time_column(run, out_, e_.times.access, 'a')));
-                break;
-            case Column::zone:
-                count(static_cast<int>(write_zone_column(run, out_)));
-                break;
-            case Column::volume_serial:
-                count(out_.printf("%11.11s%c", run.layout.volume_id_text.c_str(), d_));
-                break;
-            case Column::volume_label:
-                count(out_.printf("%12.12s%c", shown_name(run.sys, run.layout.volume_label).c_str(),
-                                  d_));
-                break;
-            case Column::names:
-                write_name_columns();
-                break;
-            case Column::owner:
-                count(
-                    out_.printf(" %32.32s%c", owner_of_path(run, e_.pg_complete_path).c_str(), d_));
-                break;
-            case Column::name_after:
-                write_name_after();
-                break;
-            case Column::path_length: {
-                // The length as the user sees it, without the long-path prefix.
-                const std::size_t shown =
-                    run.syntax.without_long_prefix(e_.pg_complete_path).size();
-                count(out_.printf("Len=%3d%c", static_cast<int>(shown), d_));
-                break;
-            }
-            default:
-                // One read of the file feeds every digest asked for.
-                if (const auto id = column_digest(column)) {
-                    const int width = digest_row(*id).width;
-                    count(out_.printf(" %*.*s%c", width, width, digests().of(*id).c_str(), d_));
-                }
-                break;
-        }
-    }
+[[gnu::always_inline]] inline const ColumnList& RecordWriter::columns() {
+    if (run_.layout.record_columns) return *run_.layout.record_columns;
+    if (!own_columns_) own_columns_.emplace(s_);
+    return *own_columns_;
+}
+
+[[gnu::always_inline]] inline void RecordWriter::write_fields() {
+    for (const ColumnSpec* column : columns()) column_writers(column->id).record(*this, *column);
 }
 
 // The row of a CSV or JSON Lines listing: the same columns, each field
 // whole and exact.
 void RecordWriter::write_table_row() {
-    Run& run = run_;
-    const ColumnList columns =
-        run.layout.record_columns ? *run.layout.record_columns : ColumnList(s_);
     TableRow row;
     row.text(Field::kind, is_link_ ? "link" : is_directory_ ? "directory" : "file");
-    fill_run_fields(run, row);
-    std::u16string path(run.syntax.without_long_prefix(e_.pg_complete_path));
-    if (s_.drive_letter != 0 && run.syntax.drive_letters && !path.empty())
-        path[drive_offset(run.syntax, path)] = s_.drive_letter;
-    row.name(Field::path, run.syntax, path);
     if (is_link_)
-        if (const auto target = run.sys.link_target(e_.pg_complete_path))
-            row.name(Field::target, run.syntax, *target);
-    for (const Column column : columns) {
-        switch (column) {
-            case Column::sequence:
-                row.number(Field::sequence,
-                           static_cast<std::int64_t>(run.counts.sequence_counter++));
-                break;
-            case Column::size:
-                row.number(Field::size, static_cast<std::int64_t>(e_.data.size));
-                break;
-            case Column::attributes:
-                row.text(Field::attributes, e_.attr_letters);
-                break;
-            case Column::category: {
-                std::string category = e_.category_text;
-                while (!category.empty() && category.back() == ' ') category.pop_back();
-                row.text(Field::category, category);
-                break;
-            }
-            case Column::creation_time:
-                row.time(Field::created, iso_time(run, e_.times.raw_creation, s_.ZULU != 0));
-                break;
-            case Column::write_time:
-                row.time(Field::modified, iso_time(run, e_.times.raw_write, s_.ZULU != 0));
-                break;
-            case Column::access_time:
-                row.time(Field::accessed, iso_time(run, e_.times.raw_access, s_.ZULU != 0));
-                break;
-            case Column::names: {
-                const std::u16string_view own =
-                    has_name_ ? std::u16string_view(name_) : std::u16string_view(e_.data.name);
-                const std::size_t dot = own.rfind(u'.');
-                row.name(Field::short_name, run.syntax, e_.data.short_name);
-                row.name(Field::long_name, run.syntax, own);
-                row.name(Field::extension, run.syntax,
-                         dot == std::u16string_view::npos || dot == 0 ? std::u16string_view()
-                                                                      : own.substr(dot + 1));
-                break;
-            }
-            case Column::owner:
-                row.text(Field::owner, owner_of_path(run, e_.pg_complete_path));
-                break;
-            case Column::path_length:
-                row.number(Field::path_length,
-                           static_cast<std::int64_t>(
-                               run.syntax.without_long_prefix(e_.pg_complete_path).size()));
-                break;
-            default:
-                // Only a file's contents have a digest: a directory's or a
-                // link's field stays empty (null), so that no query takes
-                // them for empty files.
-                if (const auto id = column_digest(column); id && !is_directory_ && !is_link_)
-                    row.text(digest_field(*id), digests().of(*id));
-                break;
-        }
-    }
-    row.write(run, out_);
+        if (const auto target = run_.sys.link_target(e_.pg_complete_path))
+            row.name(Field::target, run_.syntax, *target);
+    for (const ColumnSpec* column : columns())
+        if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);
+    row.write(run_, out_);
 }
 
-std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& member) const {
+std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& member) {
     TableRow row;
     row.text(Field::kind, "zip member");
-    fill_run_fields(run_, row);
-    row.name(Field::path, run_.syntax, name);
-    // As stored: a ZIP64 size past 2^63 - 1 is no negative number.
-    row.number(Field::size, member.uncompressed_size);
-    // The archive keeps each member's CRC-32; no other digest is at hand.
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "%08X", unsigned(member.crc32));
-    row.text(digest_field(DigestId::crc), crc);
-    // A DOS time has no zone, and a date of 0 (or a 30 February) is no
-    // time at all: both fields stay empty rather than hold a false value.
-    row.clear(Field::zone);
-    const DosDateTime t = decode_dos_date_time(member.dos_date, member.dos_time);
-    if (is_real_moment(t))
-        row.text(Field::modified,
-                 iso_local_time(t.year, t.month, t.day, t.hour, t.minute, t.second));
+    const MemberLine line{run_, name, member};
+    for (const ColumnSpec* column : columns())
+        if (const auto writer = column_writers(column->id).member_row) writer(line, row, *column);
     return row.render(run_);
 }
 
@@ -518,7 +305,7 @@ void RecordWriter::write_name_after() {
     }
 }
 
-void RecordWriter::write_follow_up() {
+[[gnu::always_inline]] inline void RecordWriter::write_follow_up() {
     Run& run = run_;
     // Streams are listed only when the first start path's volume can carry
     // them, so a run that starts on FAT lists none on later NTFS paths either.
@@ -559,7 +346,7 @@ void RecordWriter::write_follow_up() {
         next_split_file(run);
 }
 
-void RecordWriter::process() {
+[[gnu::always_inline]] inline void RecordWriter::process() {
     Run& run = run_;
     if (!select()) return;
 
@@ -610,8 +397,6 @@ void RecordWriter::process() {
     if (s_.NAMEONLY) return;
     write_follow_up();
 }
-
-}  // namespace
 
 void process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
                    const std::u16string* name, const platform::FindData* known) {

@@ -1,14 +1,17 @@
 #include "record/stream_lines.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "content/digests.hpp"
 #include "content/streams.hpp"
 #include "core/columns.hpp"
 #include "core/listing_file.hpp"
+#include "record/column_writers.hpp"
 #include "record/name_shortening.hpp"
 #include "record/owner.hpp"
 #include "record/process_entry.hpp"
+#include "record/stream_line.hpp"
 #include "record/table_row.hpp"
 #include "record/time_fields.hpp"
 #include "record/utf8.hpp"
@@ -51,52 +54,10 @@ TimesRecord stream_times(Run& run, const std::u16string& stream_path,
     return times;
 }
 
-// One line of stream fields over the record's own columns: the shared
-// fields stand where the record has them, the stream's own in between.
-class StreamLine {
-public:
-    StreamLine(Run& run, DigestEngine& engine, bool directory)
-        : run_(run),
-          engine_(engine),
-          s_(run.s),
-          out_(run.output()),
-          d_(s_.delimiter),
-          directory_(directory) {}
+}  // namespace
 
-    void write(const RunSettings& columns_of);
-    void write_row();
-
-    const platform::NamedStream* stream = nullptr;
-    std::u16string owner_path;   // the file, or the directory without its separator
-    std::u16string stream_path;  // owner path + ":name"
-    std::u16string shown_name;   // ":name", controls made visible
-    std::u16string directory_name;
-    const CurrentEntry* entry = nullptr;  // the file's record; null for a directory
-
-private:
-    void column(Column c);
-    void fill_up_to(Column next);
-    void path_column();
-    void time_column(const CalendarFields& f, char letter);
-    void name_columns();
-    const DigestTexts& digests();
-
-    Run& run_;
-    DigestEngine& engine_;
-    const RunSettings& s_;
-    OutStream& out_;
-    const char d_;
-    const bool directory_;
-    TimesRecord times_;
-    bool fixed_written_ = false;
-    bool zone_written_ = false;
-    bool digested_ = false;
-    DigestTexts digests_;
-    bool ended_ = false;
-};
-
-bool times_shown(const RunSettings& s, bool directory) {
-    return directory ? s.TIME && s.time_type != 0 : s.time_type != 0;
+bool StreamLine::times_shown() const {
+    return directory_ ? s_.TIME && s_.time_type != 0 : s_.time_type != 0;
 }
 
 void StreamLine::write(const RunSettings& columns_of) {
@@ -106,12 +67,12 @@ void StreamLine::write(const RunSettings& columns_of) {
         run_.std_out.printf("\n%d %s\nCouldn't get filetime for %s", directory_times_error_number,
                             source_tag, run_.sys.narrow(without_controls(stream_path)).c_str());
     // A file's stream line follows its record's columns, settled for the walk.
-    const ColumnList columns = &columns_of == &s_ && run_.layout.record_columns
-                                   ? *run_.layout.record_columns
-                                   : ColumnList(columns_of);
-    for (const Column c : columns) {
-        fill_up_to(c);
-        column(c);
+    const bool settled = &columns_of == &s_ && run_.layout.record_columns;
+    const std::optional<ColumnList> own =
+        settled ? std::nullopt : std::optional<ColumnList>(columns_of);
+    for (const ColumnSpec* c : settled ? *run_.layout.record_columns : *own) {
+        fill_up_to(c->id);
+        if (const auto stream_writer = column_writers(c->id).stream) stream_writer(*this, *c);
         if (ended_) break;
     }
     if (!ended_) fill_up_to(Column::path_length);
@@ -129,91 +90,24 @@ void StreamLine::fill_up_to(Column next) {
         else
             out_.printf("%.15s%c", "               ", d_);
     }
-    // A file stream line shows the zone whenever a time type is set, even
-    // when the record shows no time ('0').
-    if (!zone_written_ && next > Column::zone && times_shown(s_, directory_)) {
+    if (next > Column::zone) zone_column();
+}
+
+void StreamLine::zone_column() {
+    if (!zone_written_ && times_shown()) {
         zone_written_ = true;
         write_zone_column(run_, out_);
     }
 }
 
-void StreamLine::column(Column c) {
-    switch (c) {
-        case Column::sequence:
-        case Column::label:
-            break;
-        case Column::comment:
-            out_.printf("%s%c", run_.sys.narrow(s_.comment_text).c_str(), d_);
-            break;
-        case Column::path:
-            path_column();
-            break;
-        case Column::size:
-            out_.printf(" % *lld%c", 20, static_cast<long long>(stream->size), d_);
-            break;
-        case Column::attributes:
-            out_.printf(directory_ ? "Dadata%c" : ".adata.%c", d_);
-            break;
-        case Column::category:
-            if (s_.signature_check == 1 || s_.signature_check == 2)
-                out_.printf("%.4s%c", "    ", d_);
-            break;
-        case Column::digest_blank:
-            break;  // the fixed filler stands in its place
-        case Column::creation_time:
-            time_column(times_.creation, 'c');
-            break;
-        case Column::write_time:
-            time_column(times_.write, 'w');
-            break;
-        case Column::access_time:
-            time_column(times_.access, 'a');
-            break;
-        case Column::zone:
-            if (!zone_written_ && times_shown(s_, directory_)) {
-                zone_written_ = true;
-                write_zone_column(run_, out_);
-            }
-            break;
-        case Column::volume_serial:
-            out_.printf("%11.11s%c", run_.layout.volume_id_text.c_str(), d_);
-            break;
-        case Column::volume_label:
-            out_.printf("%12.12s%c", run_.sys.narrow(run_.layout.volume_label).c_str(), d_);
-            break;
-        case Column::names:
-            name_columns();
-            break;
-        case Column::owner:
-            out_.printf(" %32.32s%c", owner_of_path(run_, owner_path).c_str(), d_);
-            break;
-        case Column::name_after:
-            if (!directory_) {
-                const int n = s_.nameafter_width < 0 ? 50 : s_.nameafter_width;
-                const std::string text =
-                    run_.sys.narrow(without_controls(without_prefix(stream_path)));
-                if (n < 1)
-                    out_.printf("%s%c", text.c_str(), d_);
-                else
-                    out_.printf("%-*.*s%c", n, n, text.c_str(), d_);
-            }
-            break;
-        case Column::path_length:
-            if (!directory_)
-                out_.printf("Len=%d%c", static_cast<int>(entry->pg_complete_path.size()), d_);
-            break;
-        default:
-            if (const auto id = column_digest(c)) {
-                // Directory streams are never read: their digest places stay
-                // blank, the CRC's alone filled.
-                const int width = digest_row(*id).width;
-                if (!directory_)
-                    out_.printf(" %*.*s%c", width, width, digests().of(*id).c_str(), d_);
-                else if (id == DigestId::crc)
-                    out_.printf("%.9s%c", "         ", d_);
-            }
-            break;
-    }
+void StreamLine::name_after_column() {
+    if (directory_) return;
+    const int n = s_.nameafter_width < 0 ? 50 : s_.nameafter_width;
+    const std::string text = run_.sys.narrow(without_controls(without_prefix(stream_path)));
+    if (n < 1)
+        out_.printf("%s%c", text.c_str(), d_);
+    else
+        out_.printf("%-*.*s%c", n, n, text.c_str(), d_);
 }
 
 void StreamLine::path_column() {
@@ -240,7 +134,7 @@ void StreamLine::path_column() {
 }
 
 void StreamLine::time_column(const CalendarFields& f, char letter) {
-    if (!times_shown(s_, directory_)) return;
+    if (!times_shown()) return;
     if (s_.REVERSE)
         out_.printf("%4d/%02d/%02d%c", f.year, f.month, f.day, d_);
     else
@@ -305,40 +199,18 @@ void StreamLine::name_columns() {
 void StreamLine::write_row() {
     bool found = false;
     times_ = stream_times(run_, stream_path, owner_path, found);
-    const ColumnList columns =
-        run_.layout.record_columns ? *run_.layout.record_columns : ColumnList(s_);
+    const std::optional<ColumnList> own =
+        run_.layout.record_columns ? std::nullopt : std::optional<ColumnList>(s_);
     TableRow row;
     row.text(Field::kind, "stream");
-    fill_run_fields(run_, row);
-    row.name(Field::path, run_.syntax, without_prefix(stream_path));
-    row.number(Field::size, static_cast<std::int64_t>(stream->size));
-    const bool zulu = s_.ZULU != 0;
-    for (const Column c : columns) {
-        switch (c) {
-            case Column::creation_time:
-                row.time(Field::created, iso_time(run_, times_.raw_creation, zulu));
-                break;
-            case Column::write_time:
-                row.time(Field::modified, iso_time(run_, times_.raw_write, zulu));
-                break;
-            case Column::access_time:
-                row.time(Field::accessed, iso_time(run_, times_.raw_access, zulu));
-                break;
-            case Column::owner:
-                row.text(Field::owner, owner_of_path(run_, owner_path));
-                break;
-            case Column::path_length:
-                row.number(Field::path_length,
-                           static_cast<std::int64_t>(without_prefix(stream_path).size()));
-                break;
-            default:
-                if (const auto id = column_digest(c); id && !directory_)
-                    row.text(digest_field(*id), digests().of(*id));
-                break;
-        }
-    }
+    for (const ColumnSpec* c : run_.layout.record_columns ? *run_.layout.record_columns : *own)
+        if (const auto writer = column_writers(c->id).stream_row) writer(*this, row, *c);
     row.write(run_, out_);
     check_output_written(run_);
+}
+
+std::u16string StreamLine::path_without_prefix() const {
+    return without_prefix(stream_path);
 }
 
 const DigestTexts& StreamLine::digests() {
@@ -350,8 +222,6 @@ const DigestTexts& StreamLine::digests() {
     }
     return digests_;
 }
-
-}  // namespace
 
 void write_stream_line(Run& run, DigestEngine& digests, const CurrentEntry& entry,
                        std::uint32_t index) {

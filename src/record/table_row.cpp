@@ -200,15 +200,6 @@ std::string TableRow::render(const Run& run) const {
     return out;
 }
 
-void fill_run_fields(const Run& run, TableRow& row) {
-    const RunSettings& s = run.s;
-    row.text(Field::label, s.label_text);
-    row.name(Field::comment, run.syntax, s.comment_text);
-    row.text(Field::volume_serial, run.layout.volume_id_text);
-    row.name(Field::volume_label, run.syntax, run.layout.volume_label);
-    row.text(Field::zone, s.ZULU ? std::string("Z") : run.zone_name);
-}
-
 std::string iso_time(Run& run, platform::FileTicks raw, bool zulu) {
     if (raw == 0) return {};
     const auto utc = run.sys.to_utc(raw);

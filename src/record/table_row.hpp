@@ -50,9 +50,6 @@ private:
     std::array<Value, field_count> values_{};
 };
 
-// The row's fields shared by every kind of row: label, comment, volume.
-void fill_run_fields(const Run& run, TableRow& row);
-
 // A file time as ISO 8601 with milliseconds and its offset ("Z" in UTC);
 // empty for a time the file system never set.
 std::string iso_time(Run& run, platform::FileTicks raw, bool zulu);

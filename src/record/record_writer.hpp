@@ -1,0 +1,78 @@
+// The record producer's state for one entry, which the column writers
+// read and fill.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "content/digests.hpp"
+#include "content/zip_walk.hpp"
+#include "core/run.hpp"
+#include "record/entry_tools.hpp"
+#include "record/fixed_field.hpp"
+
+namespace filarix {
+
+class RecordWriter {
+public:
+    RecordWriter(Run& run, EntryTools& tools, const std::u16string& directory,
+                 const std::u16string* name, const platform::FindData* known);
+
+    void process();
+
+    // The rest is what the column writers read and write.
+    void count(int n) { run_.counts.line_length += n; }
+    // The selection's verdict; the entry's data and times are read by then.
+    bool select();
+    // Shortens the path column's path to the column, as the settings ask.
+    void fit_display_path();
+    void write_fields();
+    void write_table_row();
+    std::string member_row(std::u16string_view name, const ZipMember& member);
+    // The run's columns, settled for the walk (or here, in a test's run).
+    const ColumnList& columns();
+    void write_path_column();
+    void write_name_columns();
+    void write_name_after();
+    void write_follow_up();
+    std::string member_name_column(std::u16string_view column) const;
+    // The digests of the entry, read once for whichever digest column comes first.
+    const DigestTexts& digests();
+    std::string field_text(std::u16string_view text) const;
+
+    Run& run_;
+    EntryTools& tools_;
+    const RunSettings& s_;
+    OutStream& out_;
+    const char d_;
+    const std::u16string& directory_;
+    // The caller's: it outlives the writer.
+    const std::u16string& name_;
+    const bool has_name_;
+    CurrentEntry e_;
+    bool is_directory_ = false;
+    // A link stands for another entry, wherever that is: nothing is read
+    // through it.
+    bool is_link_ = false;
+    bool squeezed_ = false;
+    bool digested_ = false;
+    DigestTexts digests_;
+    const platform::FindData* known_;
+    std::optional<ColumnList> own_columns_;
+    // The path column's width: the setting's, or under VAR the whole path.
+    int width_;
+    std::size_t display_offset_ = 0;
+    std::size_t complete_offset_ = 0;
+    // Name fields count characters, not bytes, where the 8-bit form is UTF-8.
+    const bool narrow_utf8_;
+    // A field of the name columns. Text from field_text is squeezed to one
+    // byte a character once the path column has done so; a raw name is not.
+    void put_name_field(std::string_view text, int width, int precision, Align align,
+                        bool raw_name = false) {
+        const bool utf8 = narrow_utf8_ && (raw_name || !squeezed_);
+        count(static_cast<int>(put_fixed(out_, text, width, precision, align, utf8)));
+        count(static_cast<int>(out_.put(d_)));
+    }
+};
+
+}  // namespace filarix
