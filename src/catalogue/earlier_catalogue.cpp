@@ -1,0 +1,658 @@
+#include "catalogue/earlier_catalogue.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+#include <vector>
+
+namespace filarix {
+
+namespace {
+
+constexpr std::size_t chunk_size = 1 << 16;
+
+// Where a field of a listing's row goes; the digests follow the others.
+enum Slot : int {
+    ignored = -1,
+    slot_kind,
+    slot_path,
+    slot_path_bytes,
+    slot_size,
+    slot_modified,
+    slot_attributes,
+    slot_owner,
+    slot_target,
+    slot_digest,
+};
+
+int slot_of(std::string_view name) {
+    static constexpr std::pair<std::string_view, int> named[] = {
+        {"kind", slot_kind},   {"path", slot_path},         {"path_bytes", slot_path_bytes},
+        {"size", slot_size},   {"modified", slot_modified}, {"attributes", slot_attributes},
+        {"owner", slot_owner}, {"target", slot_target},
+    };
+    for (const auto& [text, slot] : named)
+        if (name == text) return slot;
+    for (const DigestRow& row : digest_rows)
+        if (name == row.field) return slot_digest + static_cast<int>(digest_index(row.id));
+    return ignored;
+}
+
+bool is_hex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return c - 'A' + 10;
+}
+
+// A digest as the compare keeps it: upper-case hexadecimal of the
+// digest's own length; anything else (a failure text, blanks) is none.
+std::string digest_text(DigestId id, std::string_view value) {
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    if (value.size() != 2 * digest_row(id).bytes) return {};
+    std::string out(value);
+    for (char& c : out) {
+        if (!is_hex(c)) return {};
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+std::optional<std::int64_t> number_of(std::string_view text) {
+    std::int64_t n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() || n < 0)
+        return std::nullopt;
+    return n;
+}
+
+bool decode_hex(std::string_view hex, std::string& out) {
+    if (hex.size() % 2 != 0) return false;
+    out.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        if (!is_hex(hex[i]) || !is_hex(hex[i + 1])) return false;
+        out += static_cast<char>(hex_value(hex[i]) * 16 + hex_value(hex[i + 1]));
+    }
+    return true;
+}
+
+// Puts one field's value in its place; false when the value cannot be
+// what the field holds.
+bool set_field(EarlierEntry& entry, int slot, std::string_view value, bool null) {
+    if (slot == ignored || null) return true;
+    switch (slot) {
+        case slot_kind:
+            entry.kind = value;
+            return true;
+        case slot_path:
+            // A name that is not valid UTF-8 comes exactly from path_bytes,
+            // whichever of the two the row holds first.
+            if (entry.path.empty()) entry.path = value;
+            return true;
+        case slot_path_bytes:
+            return value.empty() || decode_hex(value, entry.path);
+        case slot_size:
+            entry.size = number_of(value);
+            return entry.size.has_value() || value.empty();
+        case slot_modified:
+            entry.modified = value;
+            return true;
+        case slot_attributes:
+            entry.attributes = value;
+            return true;
+        case slot_owner:
+            entry.owner = value;
+            return true;
+        case slot_target:
+            entry.target = value;
+            return true;
+        default: {
+            const auto id = static_cast<DigestId>(slot - slot_digest);
+            entry.digests[digest_index(id)] = digest_text(id, value);
+            return true;
+        }
+    }
+}
+
+// The fields of one CSV record, quotes taken off; false when a quote is
+// not closed or stray text follows one.
+bool split_csv(std::string_view line, std::vector<std::string>& fields) {
+    fields.clear();
+    std::string field;
+    std::size_t i = 0;
+    for (;;) {
+        field.clear();
+        if (i < line.size() && line[i] == '"') {
+            ++i;
+            for (;;) {
+                if (i >= line.size()) return false;
+                if (line[i] == '"') {
+                    if (i + 1 < line.size() && line[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += line[i++];
+            }
+            if (i < line.size() && line[i] != ',') return false;
+        } else {
+            const std::size_t end = std::min(line.find(',', i), line.size());
+            field.assign(line.substr(i, end - i));
+            if (field.find('"') != std::string::npos) return false;
+            i = end;
+        }
+        fields.push_back(field);
+        if (i >= line.size()) return true;
+        ++i;  // the comma
+    }
+}
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// A small reader of the one kind of JSON a listing holds: one object per
+// line whose values are strings, numbers or null.
+class JsonLine {
+public:
+    explicit JsonLine(std::string_view text) : text_(text) {}
+
+    template <typename Visit>
+    bool each_member(Visit visit) {
+        space();
+        if (!take('{')) return false;
+        space();
+        if (take('}')) return end();
+        for (;;) {
+            std::string key;
+            std::string value;
+            bool null = false;
+            space();
+            if (!string(key)) return false;
+            space();
+            if (!take(':')) return false;
+            space();
+            if (!scalar(value, null)) return false;
+            if (!visit(key, value, null)) return false;
+            space();
+            if (take('}')) return end();
+            if (!take(',')) return false;
+        }
+    }
+
+private:
+    bool end() {
+        space();
+        return at_ == text_.size();
+    }
+    void space() {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t')) ++at_;
+    }
+    bool take(char c) {
+        if (at_ < text_.size() && text_[at_] == c) {
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+    bool scalar(std::string& value, bool& null) {
+        if (at_ < text_.size() && text_[at_] == '"') return string(value);
+        const std::size_t start = at_;
+        while (at_ < text_.size() && text_[at_] != ',' && text_[at_] != '}' && text_[at_] != ' ')
+            ++at_;
+        value.assign(text_.substr(start, at_ - start));
+        if (value == "null") {
+            null = true;
+            value.clear();
+            return true;
+        }
+        if (value == "true" || value == "false") return true;
+        return !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+            return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' ||
+                   c == 'E';
+        });
+    }
+    bool hex4(char32_t& out) {
+        if (at_ + 4 > text_.size()) return false;
+        out = 0;
+        for (int k = 0; k < 4; ++k) {
+            const char c = text_[at_++];
+            if (!is_hex(c)) return false;
+            out = out * 16 + static_cast<char32_t>(hex_value(c));
+        }
+        return true;
+    }
+    bool string(std::string& out) {
+        if (!take('"')) return false;
+        out.clear();
+        while (at_ < text_.size()) {
+            const char c = text_[at_++];
+            if (c == '"') return true;
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (at_ >= text_.size()) return false;
+            const char e = text_[at_++];
+            switch (e) {
+                case '"':
+                case '\\':
+                case '/':
+                    out += e;
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u': {
+                    char32_t c1 = 0;
+                    if (!hex4(c1)) return false;
+                    if (c1 >= 0xD800 && c1 <= 0xDBFF) {
+                        char32_t c2 = 0;
+                        if (!take('\\') || !take('u') || !hex4(c2) || c2 < 0xDC00 || c2 > 0xDFFF)
+                            return false;
+                        c1 = 0x10000 + ((c1 - 0xD800) << 10) + (c2 - 0xDC00);
+                    } else if (c1 >= 0xDC00 && c1 <= 0xDFFF) {
+                        return false;
+                    }
+                    append_utf8(out, c1);
+                    break;
+                }
+                default:
+                    return false;
+            }
+        }
+        return false;
+    }
+
+    std::string_view text_;
+    std::size_t at_ = 0;
+};
+
+// md5sum and its kin mark a name holding a backslash or a line end with a
+// backslash before the digest and escape those characters in the name.
+bool unescape_checksum_name(std::string_view name, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '\\') {
+            out += name[i];
+            continue;
+        }
+        if (++i >= name.size()) return false;
+        switch (name[i]) {
+            case '\\':
+                out += '\\';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+std::optional<DigestId> checksum_digest_of_length(std::size_t digits) {
+    switch (digits) {
+        case 32:
+            return DigestId::md5;
+        case 40:
+            return DigestId::sha1;
+        case 64:
+            return DigestId::sha256;
+        case 128:
+            return DigestId::sha512;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<DigestId> checksum_digest_of_tag(std::string_view tag) {
+    static constexpr std::pair<std::string_view, DigestId> tags[] = {
+        {"MD5", DigestId::md5},       {"SHA1", DigestId::sha1},     {"SHA256", DigestId::sha256},
+        {"SHA512", DigestId::sha512}, {"SHA3-256", DigestId::sha3},
+    };
+    for (const auto& [text, id] : tags)
+        if (tag == text) return id;
+    return std::nullopt;
+}
+
+// The digests a hashdeep header may name; the others' columns are read
+// over.
+std::optional<DigestId> hashdeep_digest(std::string_view name) {
+    static constexpr std::pair<std::string_view, DigestId> names[] = {
+        {"md5", DigestId::md5},
+        {"sha1", DigestId::sha1},
+        {"sha256", DigestId::sha256},
+    };
+    for (const auto& [text, id] : names)
+        if (name == text) return id;
+    return std::nullopt;
+}
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// A line of this program's fixed-width listing: its start banner, or a
+// record that begins with a right-aligned size.
+bool looks_like_text_listing(std::string_view line) {
+    if (starts_with(line, "Started ") || starts_with(line, "COMMAND LINE:")) return true;
+    std::size_t i = 0;
+    while (i < line.size() && line[i] == ' ') ++i;
+    const std::size_t digits = i;
+    while (i < line.size() && ((line[i] >= '0' && line[i] <= '9') || line[i] == ',')) ++i;
+    return i > digits && digits > 0 && i < line.size() && line[i] == ' ';
+}
+
+}  // namespace
+
+const char* catalogue_format_name(CatalogueFormat format) {
+    switch (format) {
+        case CatalogueFormat::csv_listing:
+            return "CSV listing";
+        case CatalogueFormat::jsonl_listing:
+            return "JSON Lines listing";
+        case CatalogueFormat::checksum_list:
+            return "checksum list";
+        case CatalogueFormat::hashdeep:
+            return "hashdeep file";
+        case CatalogueFormat::text_listing:
+            return "fixed-width listing";
+        case CatalogueFormat::unknown:
+            break;
+    }
+    return "unknown";
+}
+
+CatalogueReader::CatalogueReader(ReadBytes read) : read_(std::move(read)) {}
+
+bool CatalogueReader::fill() {
+    if (ended_) return false;
+    buffer_.erase(0, at_);
+    at_ = 0;
+    const std::size_t held = buffer_.size();
+    buffer_.resize(held + chunk_size);
+    const std::size_t n = read_(buffer_.data() + held, chunk_size);
+    buffer_.resize(held + n);
+    if (n == 0) ended_ = true;
+    return n > 0;
+}
+
+CatalogueReader::LineResult CatalogueReader::read_line(std::string& line, bool csv_quotes) {
+    line.clear();
+    bool quoted = false;
+    bool too_long = false;
+    for (;;) {
+        if (at_ >= buffer_.size() && !fill()) {
+            if (line.empty() && !too_long) return LineResult::end;
+            line_ended_ = false;
+            break;
+        }
+        const char* begin = buffer_.data() + at_;
+        const char* end = buffer_.data() + buffer_.size();
+        const char* stop = begin;
+        if (csv_quotes) {
+            while (stop != end && (*stop != '\n' || quoted)) {
+                if (*stop == '"') quoted = !quoted;
+                ++stop;
+            }
+        } else {
+            stop = std::find(begin, end, '\n');
+        }
+        if (!too_long) {
+            line.append(begin, stop);
+            if (line.size() > longest_line) {
+                too_long = true;
+                line.clear();
+            }
+        }
+        at_ += static_cast<std::size_t>(stop - begin);
+        if (stop != end) {
+            ++at_;  // the line end
+            line_ended_ = true;
+            break;
+        }
+    }
+    ++line_number_;
+    if (line_number_ == 1 && starts_with(line, "\xEF\xBB\xBF")) line.erase(0, 3);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return too_long ? LineResult::too_long : LineResult::line;
+}
+
+void CatalogueReader::skip(std::uint64_t line_number) {
+    if (skipped_++ == 0) first_skipped_ = line_number;
+}
+
+bool CatalogueReader::parse_csv_header(const std::string& line) {
+    std::vector<std::string> names;
+    if (!split_csv(line, names) || names.empty() || names[0] != "kind" ||
+        names.size() > csv_columns_.size())
+        return false;
+    bool has_path = false;
+    csv_column_count_ = names.size();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        csv_columns_[i] = slot_of(names[i]);
+        has_path = has_path || csv_columns_[i] == slot_path;
+        if (csv_columns_[i] >= slot_digest)
+            seen_.add(static_cast<DigestId>(csv_columns_[i] - slot_digest));
+    }
+    return has_path;
+}
+
+bool CatalogueReader::parse_hashdeep_header(const std::string& line) {
+    // "%%%% size,md5,sha256,filename": the file name is last and may hold
+    // commas of its own.
+    std::vector<std::string> names;
+    if (!starts_with(line, "%%%% ") || !split_csv(std::string_view(line).substr(5), names) ||
+        names.size() < 2 || names.back() != "filename" || names.size() > csv_columns_.size())
+        return false;
+    csv_column_count_ = names.size();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        int slot = ignored;
+        if (names[i] == "size") slot = slot_size;
+        if (names[i] == "filename") slot = slot_path;
+        if (const auto id = hashdeep_digest(names[i])) {
+            slot = slot_digest + static_cast<int>(digest_index(*id));
+            seen_.add(*id);
+        }
+        csv_columns_[i] = slot;
+    }
+    return true;
+}
+
+bool CatalogueReader::csv_row(const std::string& line, EarlierEntry& entry) {
+    thread_local std::vector<std::string> fields;
+    if (!split_csv(line, fields) || fields.size() != csv_column_count_) return false;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (!set_field(entry, csv_columns_[i], fields[i], false)) return false;
+    return !entry.kind.empty() && !entry.path.empty();
+}
+
+bool CatalogueReader::jsonl_row(const std::string& line, EarlierEntry& entry) {
+    JsonLine json(line);
+    const bool ok =
+        json.each_member([&](const std::string& key, const std::string& value, bool null) {
+            const int slot = slot_of(key);
+            if (slot >= slot_digest) seen_.add(static_cast<DigestId>(slot - slot_digest));
+            return set_field(entry, slot, value, null);
+        });
+    return ok && !entry.kind.empty() && !entry.path.empty();
+}
+
+bool CatalogueReader::checksum_row(const std::string& line, EarlierEntry& entry) {
+    std::string_view text(line);
+    const bool escaped = !text.empty() && text.front() == '\\';
+    if (escaped) text.remove_prefix(1);
+    std::optional<DigestId> id;
+    std::string_view digest;
+    std::string_view name;
+    const std::size_t open = text.find(" (");
+    const std::size_t close = text.rfind(") = ");
+    if (open != std::string_view::npos && close != std::string_view::npos && close > open &&
+        (id = checksum_digest_of_tag(text.substr(0, open)))) {
+        // The tagged form: "SHA256 (name) = digest".
+        name = text.substr(open + 2, close - open - 2);
+        digest = text.substr(close + 4);
+    } else {
+        const std::size_t gap = text.find(' ');
+        if (gap == std::string_view::npos || gap + 2 > text.size() ||
+            (text[gap + 1] != ' ' && text[gap + 1] != '*'))
+            return false;
+        digest = text.substr(0, gap);
+        name = text.substr(gap + 2);
+        id = checksum_digest_of_length(digest.size());
+    }
+    if (!id || name.empty()) return false;
+    const std::string value = digest_text(*id, digest);
+    if (value.empty()) return false;
+    if (escaped) {
+        if (!unescape_checksum_name(name, entry.path)) return false;
+    } else {
+        entry.path = name;
+    }
+    entry.kind = "file";
+    entry.digests[digest_index(*id)] = value;
+    entry.relative_path = entry.path.front() != '/' && entry.path.front() != '\\' &&
+                          !(entry.path.size() > 1 && entry.path[1] == ':');
+    seen_.add(*id);
+    return true;
+}
+
+bool CatalogueReader::hashdeep_row(const std::string& line, EarlierEntry& entry) {
+    // Every column but the last is a plain field; the name is the rest of
+    // the line, commas and all.
+    std::string_view rest(line);
+    for (std::size_t i = 0; i + 1 < csv_column_count_; ++i) {
+        const std::size_t comma = rest.find(',');
+        if (comma == std::string_view::npos) return false;
+        if (!set_field(entry, csv_columns_[i], rest.substr(0, comma), false)) return false;
+        rest.remove_prefix(comma + 1);
+    }
+    if (rest.empty()) return false;
+    entry.path = rest;
+    entry.kind = "file";
+    entry.relative_path = entry.path.front() != '/' && entry.path.front() != '\\' &&
+                          !(entry.path.size() > 1 && entry.path[1] == ':');
+    return true;
+}
+
+bool CatalogueReader::parse_row(const std::string& line, bool last_line_ended,
+                                EarlierEntry& entry) {
+    entry = EarlierEntry{};
+    switch (format_) {
+        case CatalogueFormat::csv_listing:
+            // A listing ends every row with its line end: a last line without
+            // one was cut short, whatever it holds.
+            return last_line_ended && csv_row(line, entry);
+        case CatalogueFormat::jsonl_listing:
+            return last_line_ended && jsonl_row(line, entry);
+        case CatalogueFormat::checksum_list:
+            return checksum_row(line, entry);
+        case CatalogueFormat::hashdeep:
+            return hashdeep_row(line, entry);
+        case CatalogueFormat::text_listing:
+        case CatalogueFormat::unknown:
+            break;
+    }
+    return false;
+}
+
+CatalogueFormat CatalogueReader::format() {
+    if (started_) return format_;
+    started_ = true;
+    std::string line;
+    for (;;) {
+        const LineResult got = read_line(line, false);
+        if (got == LineResult::end) return format_;
+        if (got == LineResult::too_long) return format_;
+        if (line.empty()) continue;
+        break;
+    }
+    EarlierEntry entry;
+    if (starts_with(line, "kind,")) {
+        if (parse_csv_header(line)) format_ = CatalogueFormat::csv_listing;
+    } else if (starts_with(line, "{")) {
+        format_ = CatalogueFormat::jsonl_listing;
+        if (parse_row(line, line_ended_, entry))
+            first_row_ = std::move(entry);
+        else
+            skip(line_number_);
+    } else if (starts_with(line, "%%%% HASHDEEP-")) {
+        std::string header;
+        if (read_line(header, false) == LineResult::line && parse_hashdeep_header(header))
+            format_ = CatalogueFormat::hashdeep;
+    } else {
+        format_ = CatalogueFormat::checksum_list;
+        if (parse_row(line, line_ended_, entry))
+            first_row_ = std::move(entry);
+        else
+            format_ = looks_like_text_listing(line) ? CatalogueFormat::text_listing
+                                                    : CatalogueFormat::unknown;
+    }
+    return format_;
+}
+
+bool CatalogueReader::next(EarlierEntry& entry) {
+    format();
+    if (format_ == CatalogueFormat::text_listing || format_ == CatalogueFormat::unknown)
+        return false;
+    if (first_row_) {
+        entry = std::move(*first_row_);
+        first_row_.reset();
+        return true;
+    }
+    const bool csv = format_ == CatalogueFormat::csv_listing;
+    std::string line;
+    for (;;) {
+        const LineResult got = read_line(line, csv);
+        if (got == LineResult::end) return false;
+        if (got == LineResult::too_long) {
+            skip(line_number_);
+            continue;
+        }
+        if (line.empty()) continue;
+        if (format_ == CatalogueFormat::hashdeep && starts_with(line, "#")) continue;
+        if (parse_row(line, line_ended_, entry)) return true;
+        skip(line_number_);
+    }
+}
+
+}  // namespace filarix

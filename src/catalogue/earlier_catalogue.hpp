@@ -1,0 +1,109 @@
+// Reads a catalogue written earlier, so that a run can compare a tree with
+// it or take digests from it: a CSV or JSON Lines listing of this program,
+// a checksum list of md5sum, sha1sum, sha256sum or sha512sum (plain or
+// tagged), or a hashdeep file. Rows come one at a time in the file's
+// order, so a catalogue of any size is read in constant memory; a line that
+// is not a row is counted and passed over, never guessed at.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/digest_registry.hpp"
+
+namespace filarix {
+
+enum class CatalogueFormat {
+    csv_listing,
+    jsonl_listing,
+    checksum_list,  // md5sum and its kin: digests and paths only
+    hashdeep,       // sizes, digests and paths
+    text_listing,   // this program's fixed-width records: not accepted
+    unknown,
+};
+
+// The name a message gives the format.
+const char* catalogue_format_name(CatalogueFormat format);
+
+// One row of an earlier catalogue. Texts are as the file holds them; a
+// field the file lacks is empty (absent for the size).
+struct EarlierEntry {
+    std::string kind;  // file, directory, link, stream, member...; "file" in checksum lists
+    std::string path;  // the exact bytes of the name
+    // A checksum list's path that does not begin at the root: the compare
+    // takes it relative to the start path.
+    bool relative_path = false;
+    std::optional<std::int64_t> size;
+    // Upper-case hexadecimal; empty where the row holds no digest of that
+    // kind (null, a failure text, or no such column).
+    std::array<std::string, digest_count> digests{};
+    std::string modified;
+    std::string attributes;
+    std::string owner;
+    std::string target;
+
+    const std::string& digest(DigestId id) const { return digests[digest_index(id)]; }
+};
+
+class CatalogueReader {
+public:
+    // Fills the buffer with the file's next bytes and returns how many; 0 at
+    // the end, or when reading fails (then `failed` says so).
+    using ReadBytes = std::function<std::size_t(char* buffer, std::size_t size)>;
+
+    explicit CatalogueReader(ReadBytes read);
+
+    // Reads as far as the first row and tells the format from it.
+    CatalogueFormat format();
+    // The next row; false at the end of the file.
+    bool next(EarlierEntry& entry);
+
+    // Lines that were neither a row nor a header or comment of the format.
+    std::uint64_t lines_skipped() const { return skipped_; }
+    // The 1-based line number of the first of them, for the message.
+    std::uint64_t first_skipped_line() const { return first_skipped_; }
+    // Digests of the format named by the header (hashdeep, CSV) or by the
+    // rows' lengths and tags (checksum lists), seen so far.
+    DigestSet digests_seen() const { return seen_; }
+
+    // Lines longer than this are not rows of any catalogue: they are passed
+    // over, not held, so a file without line ends cannot take all memory.
+    static constexpr std::size_t longest_line = 1 << 20;
+
+private:
+    enum class LineResult { line, too_long, end };
+    LineResult read_line(std::string& line, bool csv_quotes);
+    bool fill();
+    void skip(std::uint64_t line_number);
+    bool parse_row(const std::string& line, bool last_line_ended, EarlierEntry& entry);
+    bool parse_csv_header(const std::string& line);
+    bool parse_hashdeep_header(const std::string& line);
+    bool csv_row(const std::string& line, EarlierEntry& entry);
+    bool jsonl_row(const std::string& line, EarlierEntry& entry);
+    bool checksum_row(const std::string& line, EarlierEntry& entry);
+    bool hashdeep_row(const std::string& line, EarlierEntry& entry);
+
+    ReadBytes read_;
+    std::string buffer_;
+    std::size_t at_ = 0;
+    bool ended_ = false;
+    bool line_ended_ = true;  // the line read last had its line end
+    bool started_ = false;
+    std::uint64_t line_number_ = 0;
+    std::uint64_t skipped_ = 0;
+    std::uint64_t first_skipped_ = 0;
+    CatalogueFormat format_ = CatalogueFormat::unknown;
+    std::optional<EarlierEntry> first_row_;
+    DigestSet seen_;
+    // The column of each field a CSV header or hashdeep header names, in
+    // the order of the row.
+    std::array<int, 32> csv_columns_{};
+    std::size_t csv_column_count_ = 0;
+};
+
+}  // namespace filarix
