@@ -106,7 +106,7 @@ std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view nam
     auto log = std::make_unique<OutStream>(std::move(sink));
     log->printf("\n%.40s\n", asterisks);
     run.log_name = name;
-    run.log_error_reported = false;
+    run.notices.forget(OnceNotice::log_write_failed);
     return log;
 }
 
@@ -117,8 +117,7 @@ void close_accounting_log(Run& run) {
 }
 
 void check_log_written(Run& run) {
-    if (!run.log || !run.log->failed() || run.log_error_reported) return;
-    run.log_error_reported = true;
+    if (!run.log || !run.log->failed() || !run.notices.first(OnceNotice::log_write_failed)) return;
     run.std_err.printf("\nError writing the accounting log %s\n",
                        shown_name(run.sys, run.log_name).c_str());
     end_run(exit_code::write_error);

@@ -282,8 +282,7 @@ int terminate_run(Run& run, int reason) {
     // The log reaches the disk only as it is closed; a log that lost its
     // end names itself, and the run does not end as a normal one.
     if (run.log && !run.log->closed() && !write_log_summary(run, reason) &&
-        !run.log_error_reported) {
-        run.log_error_reported = true;
+        run.notices.first(OnceNotice::log_write_failed)) {
         run.std_err.printf("\nError writing the accounting log %s\n",
                            shown_name(run.sys, run.log_name).c_str());
         if (reason < 2) reason = exit_code::write_error;

@@ -26,9 +26,7 @@ bool restore_times(Run& run, const std::u16string& path, const TimesRecord& t) {
 // medium does not bury the listing's messages.
 bool first_failure(Run& run) {
     ++run.counts.reset_failures;
-    if (run.reset_error_reported) return false;
-    run.reset_error_reported = true;
-    return true;
+    return run.notices.first(OnceNotice::entry_reset_failed);
 }
 
 }  // namespace

@@ -151,8 +151,7 @@ void run_file_command(Run& run, const std::u16string& complete_path,
         add_text(u" " + built.after, &built.after);
         status = run.sys.run_shell(parts);
     }
-    if (status == -1 && !run.command_failure_reported) {
-        run.command_failure_reported = true;
+    if (status == -1 && run.notices.first(OnceNotice::command_start_failed)) {
         run.std_err.printf("\ncould not start the command %s\n", run.sys.narrow(program).c_str());
     }
     // An interrupt that ended the command ends the run here, even after
