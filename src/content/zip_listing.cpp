@@ -15,8 +15,8 @@ ZipLineLayout layout_from(const Run& run) {
     layout.width = s.WIDTH;
     layout.category = s.signature_check != 0;
     layout.fixed = s.fixed != 0;
-    layout.md5 = s.HASH != 0;
-    layout.crc = s.CRC != 0;
+    layout.md5 = s.digests.has(DigestId::md5);
+    layout.crc = s.digests.has(DigestId::crc);
     layout.time_type = static_cast<char>(s.time_type);
     layout.seconds = s.seconds != 0;
     layout.reverse = s.REVERSE != 0;

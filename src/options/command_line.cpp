@@ -194,7 +194,7 @@ private:
                 accounting_file();
                 break;
             case u'5':
-                s_.HASH = 1;
+                s_.digests.add(DigestId::md5);
                 break;
             case u'8':
                 short_and_long_names();
@@ -220,7 +220,7 @@ private:
                 comment();
                 break;
             case u'c':
-                s_.CRC = 1;
+                s_.digests.add(DigestId::crc);
                 break;
             case u'D':
                 read_digest_window(run_, required(false, true));
@@ -309,7 +309,7 @@ private:
                 s_.STREAM = plus_ ? 1 : !s_.STREAM;
                 break;
             case u's':
-                s_.SHA = 1;
+                s_.digests.add(DigestId::sha1);
                 break;
             case u'T':
             case u't':

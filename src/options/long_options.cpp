@@ -75,14 +75,20 @@ std::u16string full_path_of(Run& run, std::u16string_view name) {
 // ----- the handlers -----
 
 // The many words that only switch one setting on.
-template <std::int32_t SettingFlags::*setting>
+template <auto setting>
 int switch_on(Option& o) {
     o.run.s.*setting = 1;
     return 0;
 }
 
+template <DigestId id>
+int digest_on(Option& o) {
+    o.run.s.digests.add(id);
+    return 0;
+}
+
 int digest_switch(Option& o) {
-    o.run.s.*digest_of_long_option(platform::ascii_upper(o.text))->setting = 1;
+    o.run.s.digests.add(digest_of_long_option(platform::ascii_upper(o.text))->id);
     return 0;
 }
 
@@ -156,9 +162,9 @@ int comment(Option& o) {
 }
 
 int crc(Option& o) {
-    o.run.s.CRC = 1;
-    o.run.s.SHA = 0;
-    o.run.s.HASH = 0;
+    o.run.s.digests.add(DigestId::crc);
+    o.run.s.digests.remove(DigestId::sha1);
+    o.run.s.digests.remove(DigestId::md5);
     return 0;
 }
 
@@ -370,7 +376,7 @@ int hash_set(Option& o) {
     return 0;
 }
 
-template <std::int32_t mode>
+template <HashsetMatch mode>
 int hash_set_match(Option& o) {
     o.run.s.hashset_match = mode;
     return 0;
@@ -384,7 +390,7 @@ int zulu(Option& o) {
 }
 
 // --CSV and --JSONL: the last one given is the listing's form.
-template <std::int32_t format>
+template <TableFormat format>
 int table_format(Option& o) {
     o.run.s.table_format = format;
     return 0;
@@ -432,7 +438,7 @@ constexpr Entry long_options[] = {
     {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
-    {{u"HASH", u"MD5"}, Match::exact, Value::none, switch_on<&RunSettings::HASH>},
+    {{u"HASH", u"MD5"}, Match::exact, Value::none, digest_on<DigestId::md5>},
     {{u"IM"}, Match::prefix, Value::none, accepted},
     {{u"LEV"}, Match::prefix, Value::required, levels},
     {{u"MEMO"}, Match::prefix, Value::optional, memo},

@@ -188,7 +188,7 @@ bool known_set(Run& run, Candidate& c) {
     const RunSettings& s = run.s;
     if (!s.HASHSET || run.sizing_pass) return true;
     // A directory has no contents to look up; the matching modes list files.
-    if (c.is_directory) return s.hashset_match == 0;
+    if (c.is_directory) return s.hashset_match == hashset_all;
     const DigestTexts& texts = c.digests();
     const KnownDigests& set = run.known_digests;
     bool known = false;

@@ -105,7 +105,7 @@ int write_header_line(Run& run) {
                 if (const auto id = column_digest(column)) {
                     const DigestRow& row = digest_row(*id);
                     // With MD5 too, the MD5 title stands alone.
-                    if (*id == DigestId::crc && s.HASH) break;
+                    if (*id == DigestId::crc && s.digests.has(DigestId::md5)) break;
                     if (row.title[0] != '\0')
                         out.printf(" %-*.*s%c", row.title_width, row.title_width, row.title, d);
                 }
