@@ -35,7 +35,7 @@ std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t
                                const ZipNameColumn& name_column, const ZipTableRow& table_row) {
     OutStream* log = run.ziplog();
     if (log == nullptr) return 0;
-    auto file = open_for_read(run, path);
+    auto file = open_for_read(run.sys, path);
     if (!file) {
         run.std_out.put(zip_open_failure_message(run.sys.narrow(path)));
         return 0;

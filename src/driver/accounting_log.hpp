@@ -11,7 +11,7 @@
 namespace filarix {
 
 // The three-letter abbreviation of the standard time zone ("EST", "TZ0").
-std::string zone_abbreviation(Run& run);
+std::string zone_abbreviation(platform::System& sys);
 // Every argument into the log, a "|" argument quoted.
 void echo_command_line(Run& run);
 // When the run started, in GMT and local time, to the output stream (and

@@ -55,14 +55,14 @@ std::string civil_text(const std::optional<platform::CivilTime>& t) {
 
 }  // namespace
 
-std::string calendar_text(Run& run, std::int64_t seconds) {
-    return civil_text(run.sys.local_calendar(seconds));
+std::string calendar_text(platform::System& sys, std::int64_t seconds) {
+    return civil_text(sys.local_calendar(seconds));
 }
 
-std::string utc_calendar_text(Run& run, std::int64_t seconds) {
+std::string utc_calendar_text(platform::System& sys, std::int64_t seconds) {
     const auto ticks = static_cast<platform::FileTicks>(
         (seconds + platform::epoch_difference_seconds) * platform::ticks_per_second);
-    return civil_text(run.sys.to_utc(ticks));
+    return civil_text(sys.to_utc(ticks));
 }
 
 namespace {
@@ -192,7 +192,7 @@ bool write_log_summary(Run& run, int reason) {
     write_hash_set_counts(run, log);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
-    log.printf("\n\n  Finished: %.24s\n", calendar_text(run, run.end_time).c_str());
+    log.printf("\n\n  Finished: %.24s\n", calendar_text(run.sys, run.end_time).c_str());
     const Elapsed t = elapsed(run);
     log.put("  Elapsed: ");
     log.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);

@@ -44,10 +44,10 @@ void report_unreadable(Run& run, const std::u16string& directory) {
 
 }  // namespace
 
-bool is_excluded(const Run& run, std::u16string_view name) {
-    if (run.s.exclude_list.empty()) return false;
+bool is_excluded(const RunSettings& s, std::u16string_view name) {
+    if (s.exclude_list.empty()) return false;
     const std::u16string upper = platform::ascii_upper(name);
-    for (const auto& mask : run.s.exclude_list)
+    for (const auto& mask : s.exclude_list)
         if (platform::wildcard_match(mask, upper)) return true;
     return false;
 }
@@ -167,7 +167,7 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
             if (is_directory) {
                 if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(entry.name))
                     list_directory_streams(run, tools, directory + entry.name, true);
-            } else if (!run.s.EXCLUDE || !is_excluded(run, entry.name)) {
+            } else if (!run.s.EXCLUDE || !is_excluded(run.s, entry.name)) {
                 process_entry(run, tools, directory, &entry.name, &entry);
             }
             draw_overall_progress(run);

@@ -13,9 +13,8 @@
 
 namespace filarix {
 
-bool attribute_filter(const Run& run, std::uint32_t attributes) {
+bool attribute_filter(const RunSettings& s, std::uint32_t attributes) {
     namespace attr = platform::attr;
-    const RunSettings& s = run.s;
     if (!s.attr_filter) return true;
     if (s.directories >= 2 && !(attributes & attr::directory)) return false;
     if (s.attr_readonly && !(attributes & attr::readonly)) return false;
@@ -47,31 +46,30 @@ const CalendarFields& time_by_letters(const TimesRecord& t, char shared, char ow
     return t.write;
 }
 
-int age_of(Run& run, const CalendarFields& f) {
-    return days_since(run.sys, date_of(f));
+int age_of(platform::System& sys, const CalendarFields& f) {
+    return days_since(sys, date_of(f));
 }
 
 }  // namespace
 
-bool age_filter(Run& run, const TimesRecord& t) {
-    const RunSettings& s = run.s;
+bool age_filter(platform::System& sys, const RunSettings& s, const TimesRecord& t) {
     if (!s.aging) return true;
-    const auto& kinds = run.s.date_kinds;
+    const auto& kinds = s.date_kinds;
 
     if (kinds[1] != '0' || kinds[2] != '0') {
         // Date bounds; a file of the bound date itself is inside either one.
         if (s.NEWER && kinds[1] != '0' &&
-            day_difference(date_of(time_by_letter(t, kinds[3])), run.s.newer_date) < 0)
+            day_difference(date_of(time_by_letter(t, kinds[3])), s.newer_date) < 0)
             return false;
         if (s.OLDER && kinds[2] != '0' &&
-            day_difference(date_of(time_by_letter(t, run.s.older_kind)), run.s.older_date) >= 1)
+            day_difference(date_of(time_by_letter(t, s.older_kind)), s.older_date) >= 1)
             return false;
         return true;
     }
 
-    if (s.OLDER && age_of(run, time_by_letters(t, kinds[0], run.s.older_kind)) < run.s.older_days)
+    if (s.OLDER && age_of(sys, time_by_letters(t, kinds[0], s.older_kind)) < s.older_days)
         return false;
-    if (s.NEWER && age_of(run, time_by_letters(t, kinds[0], kinds[3])) >= run.s.newer_days)
+    if (s.NEWER && age_of(sys, time_by_letters(t, kinds[0], kinds[3])) >= s.newer_days)
         return false;
     return true;
 }
@@ -109,7 +107,7 @@ bool long_enough(Run& run, Candidate& c) {
 // The owner filter's text must begin with the owner's name, in any case.
 bool owned(Run& run, Candidate& c) {
     if (run.s.owner < 2) return true;
-    const std::string owner = owner_of_path(run, c.entry.pg_complete_path);
+    const std::string owner = owner_of_path(run.sys, c.entry.pg_complete_path);
     if (run.s.owner_name.size() < owner.size()) return false;
     for (std::size_t i = 0; i < owner.size(); ++i)
         if (std::toupper(static_cast<unsigned char>(owner[i])) !=
@@ -141,18 +139,18 @@ bool found(Run& run, Candidate& c) {
                 }
         }
     }
-    convert_times(run, e.data, e.times, run.s.ZULU != 0);
+    convert_times(run.sys, e.data, e.times, run.s.ZULU != 0);
     c.is_directory = (e.data.attributes & platform::attr::directory) != 0;
     c.is_link = e.data.link;
     return true;
 }
 
 bool attributes(Run& run, Candidate& c) {
-    return attribute_filter(run, c.entry.data.attributes);
+    return attribute_filter(run.s, c.entry.data.attributes);
 }
 
 bool age(Run& run, Candidate& c) {
-    return age_filter(run, c.entry.times);
+    return age_filter(run.sys, run.s, c.entry.times);
 }
 
 bool size(Run& run, Candidate& c) {

@@ -373,8 +373,8 @@ void RecordWriter::write_fields() {
                 write_name_columns();
                 break;
             case Column::owner:
-                count(
-                    out_.printf(" %32.32s%c", owner_of_path(run, e_.pg_complete_path).c_str(), d_));
+                count(out_.printf(" %32.32s%c", owner_of_path(run.sys, e_.pg_complete_path).c_str(),
+                                  d_));
                 break;
             case Column::name_after:
                 write_name_after();
@@ -452,7 +452,7 @@ void RecordWriter::write_table_row() {
                 break;
             }
             case Column::owner:
-                row.text(Field::owner, owner_of_path(run, e_.pg_complete_path));
+                row.text(Field::owner, owner_of_path(run.sys, e_.pg_complete_path));
                 break;
             case Column::path_length:
                 row.number(Field::path_length,
@@ -552,8 +552,8 @@ void RecordWriter::write_follow_up() {
     }
     // Nothing was read through a link, and its times put back through it
     // would land on its target.
-    if (s_.RESET && !is_link_) restore_entry_times(run, e_);
-    if (s_.execute) run_file_command(run, e_.pg_complete_path, directory_, name_);
+    if (s_.RESET && !is_link_) restore_entry_times(run.sys, run, run.counts, e_);
+    if (s_.execute) run_file_command(run.sys, s_, run, e_.pg_complete_path, directory_, name_);
     if (s_.SPLIT && run.s.split_lines > 0 &&
         run.counts.files_found % std::uint32_t(run.s.split_lines) == 0)
         next_split_file(run);

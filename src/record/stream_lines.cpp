@@ -46,8 +46,8 @@ std::u16string without_prefix(std::u16string_view path) {
 TimesRecord stream_times(Run& run, const std::u16string& stream_path,
                          const std::u16string& owner_path, bool& found) {
     TimesRecord times;
-    found = times_of_path(run, stream_path, times, run.s.ZULU != 0) == 0;
-    if (!found) times_of_path(run, owner_path, times, run.s.ZULU != 0);
+    found = times_of_path(run.sys, stream_path, times, run.s.ZULU != 0) == 0;
+    if (!found) times_of_path(run.sys, owner_path, times, run.s.ZULU != 0);
     return times;
 }
 
@@ -185,7 +185,7 @@ void StreamLine::column(Column c) {
             name_columns();
             break;
         case Column::owner:
-            out_.printf(" %32.32s%c", owner_of_path(run_, owner_path).c_str(), d_);
+            out_.printf(" %32.32s%c", owner_of_path(run_.sys, owner_path).c_str(), d_);
             break;
         case Column::name_after:
             if (!directory_) {
@@ -325,7 +325,7 @@ void StreamLine::write_row() {
                 row.time(Field::accessed, iso_time(run_, times_.raw_access, zulu));
                 break;
             case Column::owner:
-                row.text(Field::owner, owner_of_path(run_, owner_path));
+                row.text(Field::owner, owner_of_path(run_.sys, owner_path));
                 break;
             case Column::path_length:
                 row.number(Field::path_length,
