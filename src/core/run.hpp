@@ -67,7 +67,6 @@ struct Layout {
     std::uint64_t drive_free_bytes = 0;
     std::string volume_id_text;
     std::u16string volume_label;
-    int digest_width = 10;
     // Where each column of a record stands; the sort finds its keys here.
     std::vector<ColumnPlace> columns;
     // The record's columns in order, settled once for the walk.

@@ -142,7 +142,6 @@ struct RunSettings : SettingFlags {
     std::size_t command_program_length = 0;
     int split_lines = 0;
     std::u16string ziplog_name;
-    std::u16string memo_name;
     // The per-file command's template, its program resolved.
     std::u16string command_text;
     int showlong_min = 260;

@@ -111,7 +111,6 @@ std::string volume_id_for(platform::System& sys, std::u16string_view start_path)
 
 void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     const RunSettings& s = run.s;
-    if (s.digests.has(DigestId::md5)) run.layout.digest_width = 40;
     run.layout.columns = place_columns(run);
     run.layout.record_columns.emplace(s);
     if (s.table_format) run.layout.table_fields = table_fields(s);
