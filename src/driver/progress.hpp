@@ -16,6 +16,6 @@ void draw_overall_progress(Run& run);
 // Draws the line as the walk ends, so that it stays above the summary.
 void finish_overall_progress(Run& run);
 // The line's text for the counts so far.
-std::string overall_progress_text(const Run& run, std::int64_t now_ms);
+std::string overall_progress_text(const RunTotals& totals, std::int64_t now_ms);
 
 }  // namespace filarix

@@ -166,7 +166,7 @@ void write_listing_summary(Run& run) {
     const Elapsed t = elapsed(run);
     out.put("  Elapsed: ");
     out.printf(" %ld hrs. %ld mins. %ld secs.\n\n", t.hours, t.minutes, t.seconds);
-    report_last_access(run, out);
+    report_last_access(run.syntax, run.last_access_value, out, run.std_out);
     out.put("\n");
 }
 
@@ -196,7 +196,7 @@ bool write_log_summary(Run& run, int reason) {
     const Elapsed t = elapsed(run);
     log.put("  Elapsed: ");
     log.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
-    report_last_access(run, log);
+    report_last_access(run.syntax, run.last_access_value, log, run.std_out);
     log.put("\n");
     log.put("*****************************************************\n");
     if (run.s.MEMO && run.memo_stream() == run.log.get() && !run.memo_text.empty()) {
@@ -229,7 +229,7 @@ void write_console_summary(Run& run) {
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
-    report_last_access(run, err);
+    report_last_access(run.syntax, run.last_access_value, err, run.std_out);
     err.put("\n");
 }
 
@@ -245,7 +245,7 @@ int terminate_run(Run& run, int reason) {
         run.start_time_set = true;
     }
     run.end_time = run.sys.now_seconds();
-    run.last_access_value = read_last_access_setting(run);
+    run.last_access_value = read_last_access_setting(run.sys, run.s);
 
     // A fatal error inside the close-out (the sort, say) goes straight on
     // to the summaries for its own reason.

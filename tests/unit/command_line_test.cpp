@@ -819,7 +819,7 @@ TEST(DiskLabel, CounterFileCreatedThenCounted) {
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1000");
 
     filarix::Run again(p.mp);
-    EXPECT_EQ(next_disk_label(again), "1001");
+    EXPECT_EQ(next_disk_label(again.sys, again.std_err), "1001");
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1001");
 
     Parse q;

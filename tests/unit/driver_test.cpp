@@ -133,7 +133,7 @@ TEST(LastAccessReport, OneTextPerValue) {
         mp.err_text.clear();
         mp.out_text.clear();
         run.last_access_value = c.value;
-        report_last_access(run, out);
+        report_last_access(run.syntax, run.last_access_value, out, run.std_out);
         out.flush();
         run.std_out.flush();
         EXPECT_EQ(mp.err_text, c.text);
