@@ -13,7 +13,7 @@ ZipLineLayout layout_from(const Run& run) {
     layout.delimiter = s.delimiter;
     layout.comment = s.COMMENT != 0;
     layout.width = s.WIDTH;
-    layout.category = s.signature_check != 0;
+    layout.category = s.signature_check != signature_none;
     layout.fixed = s.fixed != 0;
     layout.md5 = s.digests.has(DigestId::md5);
     layout.crc = s.digests.has(DigestId::crc);
@@ -21,8 +21,8 @@ ZipLineLayout layout_from(const Run& run) {
     layout.seconds = s.seconds != 0;
     layout.reverse = s.REVERSE != 0;
     layout.output = s.output_to_file();
-    layout.short_names = s.eight_dot_three != 0;
-    layout.long_name = s.LFN != 0;
+    layout.short_names = s.eight_dot_three;
+    layout.long_name = s.LFN;
     layout.extension = s.EXT != 0;
     layout.long_name_width = static_cast<int>(s.lfn_width);
     layout.owner = s.owner != 0;

@@ -35,6 +35,15 @@ enum TableFormat : std::uint8_t { table_none, table_csv, table_jsonl };
 // digest is in the set (--KNOWN), or only the others (--UNKNOWN).
 enum HashsetMatch : std::uint8_t { hashset_all, hashset_known_only, hashset_unknown_only };
 
+// The header file's signature check: none, asked for with -h or -H, or
+// with +h or +H, which also tells text from unknown contents.
+enum SignatureCheck : std::uint8_t { signature_none, signature_minus, signature_plus };
+
+// Entries below the start path that name child objects: listed as any
+// other, or named and left out, deleted first (--NOCHILD) or not
+// (--RENCHILD).
+enum ChildObjects : std::uint8_t { nochild_off, nochild_delete, nochild_name };
+
 // The switches, counts and codes: plain values, so that a record of them
 // compares and copies as a whole.
 struct SettingFlags {
@@ -42,7 +51,7 @@ struct SettingFlags {
     std::int32_t ADS = 0;
     bool aging = false;
     bool ALL_HT = false;
-    std::int32_t APPEND = 0;
+    bool APPEND = false;
     bool attr_archive = false;
     bool attr_filter = false;
     bool COMMENT = false;
@@ -50,7 +59,7 @@ struct SettingFlags {
     DigestSet digests;
     bool DELIM = false;
     std::int32_t directories = 0;
-    std::int32_t eight_dot_three = 0;  // the setting "8.3"
+    bool eight_dot_three = false;  // the setting "8.3"
     std::int32_t width_set = 0;
     bool attr_encrypted = false;
     bool EXCLUDE = false;
@@ -63,12 +72,12 @@ struct SettingFlags {
     bool HASHSET = false;  // a set of known digests was loaded
     HashsetMatch hashset_match = hashset_all;
     bool header_only = false;
-    std::int32_t signature_check = 0;
+    SignatureCheck signature_check = signature_none;
     bool attr_hidden = false;
-    std::int32_t label = 0;
+    bool label = false;
     bool LESSTHAN = false;
     std::int32_t levels = 0;
-    std::int32_t LFN = 0;
+    bool LFN = false;
     std::int32_t WIDTH = 0;
     bool MEMO = false;
     bool TIME = false;
@@ -77,7 +86,7 @@ struct SettingFlags {
     bool NAMEONLY = false;
     bool PPATHONLY = false;
     bool NO_ADS = false;
-    std::int32_t NOCHILD = 0;
+    ChildObjects NOCHILD = nochild_off;
     bool OLDER = false;
     bool ADSONLY = false;
     ListingOutput OUTPUT = ListingOutput::console;

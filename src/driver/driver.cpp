@@ -96,8 +96,7 @@ namespace {
         for (std::u16string start : r.s.root_list) {
             if (start.empty() || !r.syntax.is_separator(start.back())) start += r.syntax.separator;
             if (start[0] >= u'a' && start[0] <= u'z') start[0] = char16_t(start[0] - 32);
-            if (r.s.label != 1 && r.s.label != 2)
-                r.layout.volume_id_text = volume_id_for(r.sys, start);
+            if (!r.s.label) r.layout.volume_id_text = volume_id_for(r.sys, start);
             r.counts.walk_depth = 0;
             r.start_path_length = start.size();
             walk_directory(r, tools, start);

@@ -135,8 +135,7 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     }
     run.std_err.put("\n");
 
-    run.layout.volume_id_text =
-        (s.label == 1 || s.label == 2) ? run.s.label_text : volume_id_for(run.sys, first);
+    run.layout.volume_id_text = s.label ? run.s.label_text : volume_id_for(run.sys, first);
 
     const auto info = run.sys.volume_info(volume_root(run.sys, first));
     if (!info) {

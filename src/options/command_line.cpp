@@ -211,7 +211,7 @@ private:
                 attribute_filter();
                 break;
             case u'a':
-                s_.APPEND = plus_ ? 0 : 2;
+                s_.APPEND = !plus_;
                 break;
             case u'b':
                 run_.s.DISPLACE = 512;
@@ -525,7 +525,7 @@ private:
     void header_file(bool header_only) {
         const bool plus = plus_;
         const std::u16string name = required(false, false);
-        s_.signature_check = plus ? 2 : 1;
+        s_.signature_check = plus ? signature_plus : signature_minus;
         if (header_only) s_.header_only = 1;
         const auto full = run_.sys.full_path(name);
         run_.s.header_file = full ? *full : name;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "core/digest_registry.hpp"
 #include "core/log_file.hpp"
@@ -77,7 +78,8 @@ std::u16string full_path_of(Run& run, std::u16string_view name) {
 // The many words that only switch one setting on.
 template <auto setting>
 int switch_on(Option& o) {
-    o.run.s.*setting = 1;
+    using Setting = std::remove_reference_t<decltype(o.run.s.*setting)>;
+    o.run.s.*setting = static_cast<Setting>(1);
     return 0;
 }
 
@@ -281,7 +283,7 @@ int output(Option& o) {
 }
 
 int rename_child(Option& o) {
-    o.run.s.NOCHILD = 2;
+    o.run.s.NOCHILD = nochild_name;
     return 0;
 }
 

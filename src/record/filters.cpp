@@ -76,7 +76,7 @@ bool age_filter(platform::System& sys, const RunSettings& s, const TimesRecord& 
 
 bool delete_child_object(Run& run, const std::u16string& complete_path) {
     const RunSettings& s = run.s;
-    if (run.sizing_pass || (s.NOCHILD != 1 && s.NOCHILD != 2)) return false;
+    if (run.sizing_pass || s.NOCHILD == nochild_off) return false;
     // Only what lies below the start path decides: a start path such as
     // "/backup/my_childobjects_backup" does not doom all it holds.
     const std::u16string_view below =
@@ -86,7 +86,7 @@ bool delete_child_object(Run& run, const std::u16string& complete_path) {
         below.find(u"_childobjects") == std::u16string_view::npos)
         return false;
     run.std_out.printf("%s\n", shown_name(run.sys, complete_path).c_str());
-    if (s.NOCHILD == 1 && !run.sys.delete_file(complete_path))
+    if (s.NOCHILD == nochild_delete && !run.sys.delete_file(complete_path))
         run.std_err.printf(
             "Can't delete %s\n",
             shown_name(run.sys, run.syntax.without_long_prefix(complete_path)).c_str());
@@ -164,7 +164,7 @@ bool size(Run& run, Candidate& c) {
 // entries its check does not ask for.
 bool signature(Run& run, Candidate& c) {
     const RunSettings& s = run.s;
-    if (run.sizing_pass || (s.signature_check != 1 && s.signature_check != 2)) return true;
+    if (run.sizing_pass || s.signature_check == signature_none) return true;
     int mismatch = 0, matched = 0;
     if (c.entry.data.size != 0 && !c.is_link)
         check_file_type(run, c.entry.pg_complete_path, c.entry.data.size, c.entry.category_text,
@@ -172,10 +172,10 @@ bool signature(Run& run, Candidate& c) {
     else
         c.entry.category_text = "   ";
     if (s.header_only) {
-        if (s.signature_check == 1 &&
+        if (s.signature_check == signature_minus &&
             ((mismatch == 1 && matched == 0) || (mismatch == 0 && matched == 1)))
             return false;
-        if (s.signature_check == 2 && mismatch != 0) return false;
+        if (s.signature_check == signature_plus && mismatch != 0) return false;
     }
     return true;
 }

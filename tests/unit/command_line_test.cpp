@@ -124,7 +124,7 @@ const std::vector<Row>& option_rows() {
          }},
         {{u"-8830PRE"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.LFN, 2);
+             EXPECT_TRUE(r.s.LFN);
              EXPECT_EQ(r.s.lfn_width, 30);
              EXPECT_EQ(r.s.EXT, 2);
          }},
@@ -135,7 +135,7 @@ const std::vector<Row>& option_rows() {
          }},
         {{u"-88PRE"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.LFN, 2);
+             EXPECT_TRUE(r.s.LFN);
              EXPECT_EQ(r.s.lfn_width, 33);  // no number: the width stays
              EXPECT_EQ(r.s.EXT, 2);
          }},
@@ -177,7 +177,7 @@ const std::vector<Row>& option_rows() {
         {{u"-A"}, 6, "", "\n-A option needs a modifier [rhms]\n", {}},
         {{u"-cA"}, 6, "", "\n-A option needs a modifier [rhms]\n", {}},
         // ----- -a -b -----
-        {{u"-a"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.APPEND, 2); }},
+        {{u"-a"}, parsed, "", "", [](R r) { EXPECT_TRUE(r.s.APPEND); }},
         {{u"-a", u"+a"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.APPEND, 0); }},
         {{u"-b"}, parsed, "", "",
          [](R r) { EXPECT_EQ(r.s.DISPLACE, 512); }},
@@ -340,21 +340,21 @@ const std::vector<Row>& option_rows() {
         // ----- -H -h -----
         {{u"-h", u"sig.txt"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.signature_check, 1);
+             EXPECT_EQ(r.s.signature_check, signature_minus);
              EXPECT_EQ(r.s.header_only, 0);
              EXPECT_EQ(text_of(r.s.header_file), "C:\\work\\sig.txt");
          }},
         {{u"+h", u"sig.txt"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.s.signature_check, 2); }},
+         [](R r) { EXPECT_EQ(r.s.signature_check, signature_plus); }},
         {{u"-HD:\\sig.txt"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.signature_check, 1);
+             EXPECT_EQ(r.s.signature_check, signature_minus);
              EXPECT_EQ(r.s.header_only, 1);
              EXPECT_EQ(text_of(r.s.header_file), "D:\\sig.txt");
          }},
         {{u"+H", u"s"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.signature_check, 2);
+             EXPECT_EQ(r.s.signature_check, signature_plus);
              EXPECT_EQ(r.s.header_only, 1);
          }},
         {{u"-h"}, 6, "", "", {}},

@@ -70,7 +70,7 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
          kPath + kSizeAttr + kWrite + kZone + "\n"},
         {"fixed", [](filarix::Run& r) { r.s.fixed = 1; },
          kPath + kSizeAttr + "     " + blanks(11) + kWrite + kZone + blanks(14) + "\n"},
-        {"signature check", [](filarix::Run& r) { r.s.signature_check = 2; },
+        {"signature check", [](filarix::Run& r) { r.s.signature_check = signature_plus; },
          kPath + kSizeAttr + " HED " + kWrite + kZone + "\n"},
         {"all three times", [](filarix::Run& r) { r.s.time_type = '3'; },
          kPath + kSizeAttr + "   CDATE    CTIME" + blanks(8) + "   MDATE    MTIME" + blanks(8) +

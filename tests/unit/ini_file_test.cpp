@@ -161,7 +161,7 @@ TEST(IniFile, LayoutKeys) {
         {"DELIM", nothing, {}, "\nMissing ini file directive DELIM", 2000},
         {"EXT",
          [](RunSettings& s) {
-             s.LFN = 2;
+             s.LFN = true;
              s.EXT = 1;
          }},
         {"NAMEONLY", [](RunSettings& s) { s.NAMEONLY = 1; }},
@@ -171,11 +171,11 @@ TEST(IniFile, LayoutKeys) {
         {"VAR", [](RunSettings& s) { s.VAR = 1; }},
         {"WIDTH=80", [](RunSettings& s) { s.WIDTH = 80; }},
         {"WIDTH", nothing, {}, "\nMissing ini file modifier at: WIDTH", 2000},
-        {"LFN=ON", [](RunSettings& s) { s.eight_dot_three = 2; },
+        {"LFN=ON", [](RunSettings& s) { s.eight_dot_three = true; },
          [](const filarix::Run& r) { EXPECT_EQ(r.s.lfn_width, 32); }},
         {"LFN=40", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.s.lfn_width, 40); }},
         {"8.3", [](RunSettings& s) { s.eight_dot_three = 1; }},
-        {"8.3=ON\nLFN=ON", [](RunSettings& s) { s.eight_dot_three = 2; }},
+        {"8.3=ON\nLFN=ON", [](RunSettings& s) { s.eight_dot_three = true; }},
         {"STREAM=ON", nothing},
         {"STREAM=OFF", [](RunSettings& s) { s.STREAM = 0; }},
         {"STREAM",

@@ -161,7 +161,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--EXT"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.EXT, 1);
-             EXPECT_EQ(r.s.LFN, 2);
+             EXPECT_TRUE(r.s.LFN);
              EXPECT_EQ(r.s.lfn_width, 32);
          }},
         // 19: anything beginning with FIL.
@@ -318,8 +318,8 @@ const std::vector<Row>& long_option_rows() {
          }},
         {{u"--out"}, 6, illegal("out"), {}},
         // 32, 33
-        {{u"--NOCHILD"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, 1); }},
-        {{u"--renchild"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, 2); }},
+        {{u"--NOCHILD"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, nochild_delete); }},
+        {{u"--renchild"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, nochild_name); }},
         // 34
         {{u"--path=C:\\data", u"--PATH=C:\\data\\"}, parsed, "",
          [](R r) { EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\data|"); },
