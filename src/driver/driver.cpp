@@ -104,7 +104,7 @@ namespace {
     };
     start_overall_progress(run, walk_all);
     walk_all(run);
-    finish_overall_progress(run);
+    finish_overall_progress(run.sys, run, run.std_err);
     end_run(run.counts.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
 }
 

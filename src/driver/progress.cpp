@@ -67,30 +67,30 @@ std::string overall_progress_text(const RunTotals& totals, std::int64_t now_ms) 
 
 namespace {
 
-void draw(Run& run, bool always) {
-    OverallProgress& p = run.progress;
+void draw(platform::System& sys, RunTotals& totals, OutStream& out, bool always) {
+    OverallProgress& p = totals.progress;
     if (!p.active) return;
-    const std::int64_t now = run.sys.now_milliseconds();
+    const std::int64_t now = sys.now_milliseconds();
     if (!always && now - p.drawn_ms < redraw_interval_ms) return;
     p.drawn_ms = now;
-    const std::string text = overall_progress_text(run, now);
-    run.std_err.put('\r');
-    run.std_err.put(text);
+    const std::string text = overall_progress_text(totals, now);
+    out.put('\r');
+    out.put(text);
     // A shorter line than the last leaves none of the last one's end.
-    if (text.size() < p.drawn_width) run.std_err.repeat(' ', p.drawn_width - text.size());
+    if (text.size() < p.drawn_width) out.repeat(' ', p.drawn_width - text.size());
     p.drawn_width = text.size();
-    run.std_err.flush();
+    out.flush();
 }
 
 }  // namespace
 
-void draw_overall_progress(Run& run) {
-    draw(run, false);
+void draw_overall_progress(platform::System& sys, RunTotals& totals, OutStream& out) {
+    draw(sys, totals, out, false);
 }
 
-void finish_overall_progress(Run& run) {
-    draw(run, true);
-    run.progress.active = false;
+void finish_overall_progress(platform::System& sys, RunTotals& totals, OutStream& out) {
+    draw(sys, totals, out, true);
+    totals.progress.active = false;
 }
 
 }  // namespace filarix

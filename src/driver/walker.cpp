@@ -52,10 +52,10 @@ bool is_excluded(const RunSettings& s, std::u16string_view name) {
     return false;
 }
 
-void poll_user_abort(Run& run) {
-    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-    if (run.sys.key_waiting()) {
-        const int key = run.sys.read_key();
+void poll_user_abort(platform::System& sys) {
+    if (sys.interrupted()) end_run(exit_code::user_aborted);
+    if (sys.key_waiting()) {
+        const int key = sys.read_key();
         if (key == 3 || key == 27) end_run(exit_code::user_aborted);
     }
 }
@@ -162,7 +162,7 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
         if (!search) continue;
         bool more = true;
         while (more) {
-            poll_user_abort(run);
+            poll_user_abort(run.sys);
             const bool is_directory = (entry.attributes & platform::attr::directory) != 0;
             if (is_directory) {
                 if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(entry.name))
@@ -170,7 +170,7 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
             } else if (!run.s.EXCLUDE || !is_excluded(run.s, entry.name)) {
                 process_entry(run, tools, directory, &entry.name, &entry);
             }
-            draw_overall_progress(run);
+            draw_overall_progress(run.sys, run, run.std_err);
             more = search->next(entry);
         }
     }

@@ -17,6 +17,6 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
                           const std::u16string& directory);
 bool is_excluded(const RunSettings& s, std::u16string_view name);
 // Ends the run on Ctrl+C (the interrupt signal or the key) or Esc.
-void poll_user_abort(Run& run);
+void poll_user_abort(platform::System& sys);
 
 }  // namespace filarix
