@@ -53,15 +53,16 @@ std::string zone_abbreviation(platform::System& sys) {
     return abbreviation;
 }
 
-void echo_command_line(Run& run) {
-    if (!run.log) return;
-    for (const auto& arg : run.args) {
+void echo_command_line(platform::System& sys, const std::vector<std::u16string>& args,
+                       OutStream* log) {
+    if (!log) return;
+    for (const auto& arg : args) {
         if (arg == u"|")
-            run.log->put(" \"|\"");
+            log->put(" \"|\"");
         else
-            run.log->printf(" %s", shown_name(run.sys, arg).c_str());
+            log->printf(" %s", shown_name(sys, arg).c_str());
     }
-    run.log->put("\n");
+    log->put("\n");
 }
 
 void write_start_banner(Run& run) {

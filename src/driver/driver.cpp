@@ -61,7 +61,7 @@ namespace {
     parse_settings(run);
     if (adjust) adjust(run);
     settle_settings(run);
-    echo_command_line(run);
+    echo_command_line(run.sys, run.args, run.log.get());
     open_output(run);
     write_start_banner(run);
 
