@@ -230,9 +230,9 @@ private:
 DigestEngine::DigestEngine() = default;
 DigestEngine::~DigestEngine() = default;
 
-DigestWorker& DigestEngine::worker(Run& run) {
+DigestWorker& DigestEngine::worker(platform::System& sys) {
     if (!worker_) {
-        const auto setting = run.sys.get_env(digest_threads_variable);
+        const auto setting = sys.get_env(digest_threads_variable);
         const bool one = setting && *setting == u"1";
         worker_ = std::make_unique<DigestWorker>(!one && std::thread::hardware_concurrency() != 1);
     }
@@ -295,7 +295,7 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
                              : UINT64_MAX;
     if (begin != 0 && !file.seek(begin)) return false;
 
-    DigestWorker& engine = digests.worker(run);
+    DigestWorker& engine = digests.worker(run.sys);
     WorkerGuard guard(engine);
     const auto read_slot = [&](std::size_t index) -> long long {
         if (left == 0) return 0;
@@ -346,8 +346,9 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
 
 }  // namespace
 
-std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view path) {
-    return run.sys.open_entry(path, false);
+std::unique_ptr<platform::InputFile> open_for_read(platform::System& sys,
+                                                   std::u16string_view path) {
+    return sys.open_entry(path, false);
 }
 
 DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view path,
@@ -356,7 +357,7 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
     DigestTexts texts;
     Contexts contexts(want.hardware);
     if (!is_directory) {
-        auto file = open_for_read(run, path);
+        auto file = open_for_read(run.sys, path);
         // The runtime's plain open shares more; it gets the same window.
         if (!file) file = run.sys.open_entry(path, true);
         const auto before = file ? file->state() : std::nullopt;

@@ -48,7 +48,7 @@ public:
     DigestEngine& operator=(const DigestEngine&) = delete;
     // Made at the first digest, so a run that digests nothing starts no
     // thread and reads the thread setting only when it is needed.
-    DigestWorker& worker(Run& run);
+    DigestWorker& worker(platform::System& sys);
 
 private:
     std::unique_ptr<DigestWorker> worker_;
@@ -57,7 +57,7 @@ private:
 // Opens a catalogued file or named stream for reading, never through a
 // link: the backup-semantics route first, then once more with the other
 // code page of the file functions.
-std::unique_ptr<platform::InputFile> open_for_read(Run& run, std::u16string_view path);
+std::unique_ptr<platform::InputFile> open_for_read(platform::System& sys, std::u16string_view path);
 
 // Digests the window DISPLACE .. displace_end (0: to the end) of the file.
 // A directory has no contents and gets the digests of nothing. A file that

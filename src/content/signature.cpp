@@ -61,7 +61,7 @@ int check_file_type(Run& run, std::u16string_view path, std::uint64_t size,
     category_text = "   ";
     if (!run.signature_window)
         run.signature_window = std::make_unique<unsigned char[]>(signature_window_size);
-    auto file = open_for_read(run, path);
+    auto file = open_for_read(run.sys, path);
     // A file that cannot be read whole up to the window is not examined:
     // a type taken from a piece of its start could be wrong.
     const long long got =

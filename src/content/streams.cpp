@@ -12,13 +12,11 @@ constexpr const char* source_tag = "ads_flrx_64";
 
 void ask_for_backup_privileges(Run& run) {
     // Once per run: the privileges stay enabled for the rest of the process.
-    if (run.backup_privileges_requested) return;
-    run.backup_privileges_requested = true;
+    if (!run.notices.first(OnceNotice::backup_privileges_asked)) return;
     if (run.sys.enable_backup_privileges()) return;
     // Without them the platform still delivers the streams it can; the
     // examiner learns that some may be missing, and the run goes on.
-    if (!run.privilege_error_reported) {
-        run.privilege_error_reported = true;
+    if (run.notices.first(OnceNotice::privileges_failed)) {
         run.std_err.printf("\n%d %s Privilege error", privilege_error_number, source_tag);
         run.std_err.put("\nTry using the -S option and rerun program\n\n");
     }
@@ -32,8 +30,7 @@ std::uint32_t enumerate_streams(Run& run, std::u16string_view path) {
     ask_for_backup_privileges(run);
     platform::StreamListing listing = run.sys.named_streams(path);
     if (listing.status == platform::StreamListing::Status::read_failed &&
-        !run.stream_read_error_reported) {
-        run.stream_read_error_reported = true;
+        run.notices.first(OnceNotice::stream_read_failed)) {
         run.std_err.printf("\n%d %s Alt Data Read error\n", stream_read_error_number, source_tag);
     }
     run.stream_table = std::move(listing.streams);

@@ -13,16 +13,16 @@ ZipLineLayout layout_from(const Run& run) {
     layout.delimiter = s.delimiter;
     layout.comment = s.COMMENT != 0;
     layout.width = s.WIDTH;
-    layout.category = s.signature_check != 0;
+    layout.category = s.signature_check != signature_none;
     layout.fixed = s.fixed != 0;
-    layout.md5 = s.HASH != 0;
-    layout.crc = s.CRC != 0;
+    layout.md5 = s.digests.has(DigestId::md5);
+    layout.crc = s.digests.has(DigestId::crc);
     layout.time_type = static_cast<char>(s.time_type);
     layout.seconds = s.seconds != 0;
     layout.reverse = s.REVERSE != 0;
     layout.output = s.output_to_file();
-    layout.short_names = s.eight_dot_three != 0;
-    layout.long_name = s.LFN != 0;
+    layout.short_names = s.eight_dot_three;
+    layout.long_name = s.LFN;
     layout.extension = s.EXT != 0;
     layout.long_name_width = static_cast<int>(s.lfn_width);
     layout.owner = s.owner != 0;
@@ -35,7 +35,7 @@ std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t
                                const ZipNameColumn& name_column, const ZipTableRow& table_row) {
     OutStream* log = run.ziplog();
     if (log == nullptr) return 0;
-    auto file = open_for_read(run, path);
+    auto file = open_for_read(run.sys, path);
     if (!file) {
         run.std_out.put(zip_open_failure_message(run.sys.narrow(path)));
         return 0;

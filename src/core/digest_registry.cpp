@@ -9,20 +9,19 @@ constexpr std::string_view locked_64 =
 
 // MD5's 32 digits stand in a column as wide as SHA-1's.
 constexpr DigestRow rows[] = {
-    {DigestId::crc, "CRC-32", "CRC", "", true, false, &RunSettings::CRC, 4, 10, "CRCERROR", "crc",
-     "  CRC", 8, false},
-    {DigestId::md5, "MD5", "HASH", "MD5", false, false, &RunSettings::HASH, 16, 40,
-     "- ERROR - FILE POSSIBLY LOCKED -", "md5", "  MD5 HASH", 40, true},
-    {DigestId::sha1, "SHA-1", "SHA", "SHA1", false, false, &RunSettings::SHA, 20, 40,
+    {DigestId::crc, "CRC-32", "CRC", "", true, false, 4, 10, "CRCERROR", "crc", "  CRC", 8, false},
+    {DigestId::md5, "MD5", "HASH", "MD5", false, false, 16, 40, "- ERROR - FILE POSSIBLY LOCKED -",
+     "md5", "  MD5 HASH", 40, true},
+    {DigestId::sha1, "SHA-1", "SHA", "SHA1", false, false, 20, 40,
      "-- ERROR - FILE POSSIBLY LOCKED BY OS --", "sha1", "", 0, true},
-    {DigestId::sha256, "SHA-256", "SHA2", "", true, true, &RunSettings::SHA2, 32, 64, locked_64,
-     "sha256", "  SHA-256 HASH", 64, true},
-    {DigestId::sha512, "SHA-512", "SHA5", "", true, true, &RunSettings::SHA5, 64, 128,
+    {DigestId::sha256, "SHA-256", "SHA2", "", true, true, 32, 64, locked_64, "sha256",
+     "  SHA-256 HASH", 64, true},
+    {DigestId::sha512, "SHA-512", "SHA5", "", true, true, 64, 128,
      "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
      "----------------------------------------------",
      "sha512", "  SHA-512 HASH", 128, true},
-    {DigestId::sha3, "SHA3-256", "SHA3", "", true, true, &RunSettings::SHA3, 32, 64, locked_64,
-     "sha3_256", "  SHA3-256 HASH", 64, false},
+    {DigestId::sha3, "SHA3-256", "SHA3", "", true, true, 32, 64, locked_64, "sha3_256",
+     "  SHA3-256 HASH", 64, false},
 };
 static_assert(std::size(rows) == digest_count);
 
@@ -46,13 +45,6 @@ const DigestRow* digest_rows_begin() {
 }
 const DigestRow* digest_rows_end() {
     return rows + digest_count;
-}
-
-DigestSet shown_digests(const RunSettings& s) {
-    DigestSet set;
-    for (const DigestRow& row : rows)
-        if (s.*row.setting) set.add(row.id);
-    return set;
 }
 
 namespace {

@@ -69,7 +69,7 @@ void next_split_file(Run& run) {
 }
 
 void check_output_written(Run& run) {
-    check_log_written(run);
+    check_log_written(run.sys, run);
     if (!run.output().failed()) return;
     const std::string name = run.listing_target == ListingTarget::file
                                  ? shown_name(run.sys, run.output_part_name)

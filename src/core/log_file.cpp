@@ -106,21 +106,22 @@ std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view nam
     auto log = std::make_unique<OutStream>(std::move(sink));
     log->printf("\n%.40s\n", asterisks);
     run.log_name = name;
-    run.log_error_reported = false;
+    run.notices.forget(OnceNotice::log_write_failed);
     return log;
 }
 
-void close_accounting_log(Run& run) {
-    if (!run.log) return;
-    run.log->close();
-    run.log.reset();
+void close_accounting_log(RunStreams& streams) {
+    if (!streams.log) return;
+    streams.log->close();
+    streams.log.reset();
 }
 
-void check_log_written(Run& run) {
-    if (!run.log || !run.log->failed() || run.log_error_reported) return;
-    run.log_error_reported = true;
-    run.std_err.printf("\nError writing the accounting log %s\n",
-                       shown_name(run.sys, run.log_name).c_str());
+void check_log_written(platform::System& sys, RunStreams& streams) {
+    if (!streams.log || !streams.log->failed() ||
+        !streams.notices.first(OnceNotice::log_write_failed))
+        return;
+    streams.std_err.printf("\nError writing the accounting log %s\n",
+                           shown_name(sys, streams.log_name).c_str());
     end_run(exit_code::write_error);
 }
 

@@ -14,8 +14,8 @@ namespace filarix {
 // opened nor created for the clean-up ends the run with OUTPUT_FILE.
 std::unique_ptr<OutStream> open_accounting_log(Run& run, std::u16string_view name);
 // Closes the open log, if any, before another takes its place.
-void close_accounting_log(Run& run);
+void close_accounting_log(RunStreams& streams);
 // Ends the run with WRITE_ERROR, naming the log, once a log write failed.
-void check_log_written(Run& run);
+void check_log_written(platform::System& sys, RunStreams& streams);
 
 }  // namespace filarix

@@ -1,5 +1,6 @@
-// Everything one run holds: the settings record, the globals the settings
-// sources fill, the counters, the shared texts and the open streams. The
+// Everything one run holds, in parts by responsibility: the settings
+// record, what the settings sources report, the streams, the walk's state,
+// the sets entries are checked against, the totals and the layout. The
 // driver creates one Run and passes it by reference; tests make a fresh one
 // per case.
 #pragma once
@@ -18,6 +19,7 @@
 #include "core/parse_actions.hpp"
 #include "core/run_end.hpp"
 #include "core/run_settings.hpp"
+#include "core/run_streams.hpp"
 #include "core/signature_entries.hpp"
 #include "platform/platform.hpp"
 
@@ -65,7 +67,6 @@ struct Layout {
     std::uint64_t drive_free_bytes = 0;
     std::string volume_id_text;
     std::u16string volume_label;
-    int digest_width = 10;
     // Where each column of a record stands; the sort finds its keys here.
     std::vector<ColumnPlace> columns;
     // The record's columns in order, settled once for the walk.
@@ -115,14 +116,76 @@ struct OverallProgress {
     std::size_t drawn_width = 0;
 };
 
-// Where the records go.
-enum class ListingTarget { standard_output, standard_error, file };
+// What the settings sources report besides the settings themselves: the
+// INI lines applied and the environment variables used, the start paths
+// that are not there, and the actions asked for, in order.
+struct ParseResults {
+    std::string ini_echo;
+    bool ini_paused = false;  // a warning of the INI file has paused once
+    int ini_applied = 0;
+    int environment_used = 0;
+    ParseActions parse_actions;
+    // Start paths named on the command line that do not exist.
+    std::size_t missing_start_paths = 0;
+};
 
-struct Run {
+// The command and the clock, set up by the driver.
+struct RunInvocation {
+    std::vector<std::u16string> args;  // argument 0 is the program's full path
+    std::u16string program_name;       // file name of the program, no extension
+    std::int64_t start_time = 0;
+    bool start_time_set = false;
+    std::int64_t end_time = 0;
+    std::string zone_name;  // three-letter zone abbreviation
+};
+
+// The walk's own state, kept from entry to entry.
+struct WalkState {
+    // The counting pass of --PROGRESS, which lists nothing.
+    bool sizing_pass = true;
+    // Length of the start path being walked, its separator included: what
+    // lies beyond it is the part of a path below the start path.
+    std::size_t start_path_length = 0;
+    // The named streams of the path enumerated last; it grows to hold every
+    // stream with its whole name.
+    std::vector<platform::NamedStream> stream_table;
+    // The start of the file being checked against the header file's
+    // signatures, kept from file to file.
+    std::unique_ptr<unsigned char[]> signature_window;
+};
+
+// What entries are checked against, loaded before the walk: the known
+// digests of --HASHSET and the header file's signatures (-h, -H, +h, +H).
+struct ReferenceSets {
+    KnownDigests known_digests;
+    SignatureTable signature_table;
+};
+
+// What the walk has found and written, and the progress line's totals.
+struct RunTotals {
+    Counters counts;
+    OverallProgress progress;
+};
+
+// What the end of the run reports.
+struct RunEnding {
+    bool sorted = false;
+    int exit_reason = 0;
+    std::uint32_t last_access_value = platform::last_access_not_found;
+};
+
+// The run's parts by responsibility; a routine that needs one part only
+// takes that part.
+struct Run : RunStreams,
+             ParseResults,
+             RunInvocation,
+             WalkState,
+             ReferenceSets,
+             RunTotals,
+             RunEnding {
     explicit Run(platform::System& system);
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
-    ~Run();
 
     platform::System& sys;
     const platform::PathSyntax& syntax;
@@ -131,96 +194,12 @@ struct Run {
     // then settled by the consistency rules; from the walk on nothing
     // changes it, and the record code sees it const.
     RunSettings s;
-    // What the sources report at the end: the INI lines applied and the
-    // environment variables used.
-    std::string ini_echo;
-    bool ini_paused = false;  // a warning of the INI file has paused once
-    int ini_applied = 0;
-    int environment_used = 0;
-    // What the sources asked to have done, in order.
-    ParseActions parse_actions;
-
-    // ----- set up by the driver -----
-    std::vector<std::u16string> args;  // argument 0 is the program's full path
-    std::u16string program_name;       // file name of the program, no extension
-    std::int64_t start_time = 0;
-    bool start_time_set = false;
-    std::int64_t end_time = 0;
-    std::string zone_name;  // three-letter zone abbreviation
-    bool sizing_pass = true;
-    // Length of the start path being walked, its separator included: what
-    // lies beyond it is the part of a path below the start path.
-    std::size_t start_path_length = 0;
-    // Start paths named on the command line that do not exist.
-    std::size_t missing_start_paths = 0;
 
     Layout layout;
-    Counters counts;
-    OverallProgress progress;
 
-    // ----- streams, each with one owner -----
-    OutStream std_out;
-    OutStream std_err;
-    // The standard output of a CSV or JSON Lines run, which carries rows
-    // alone: std_out's notices go to the error stream then.
-    std::unique_ptr<OutStream> rows_out;
-    std::unique_ptr<OutStream> output_file;  // the listing file, when one is open
-    ListingTarget listing_target = ListingTarget::standard_output;
-    std::unique_ptr<OutStream> log;  // the accounting log
-    // The ZIP log's own file; without one, member lines follow the listing.
-    std::unique_ptr<OutStream> ziplog_file;
-    bool ziplog_to_listing = false;
-    std::unique_ptr<OutStream> memo_file;
-    std::string memo_text;
-    // The files behind the streams, for the messages when a write fails:
-    // the listing file or split part being written, and the open log.
-    std::u16string output_part_name;
-    std::u16string log_name;
-    bool log_error_reported = false;
-
-    // Where records go now.
-    OutStream& output();
-    // Where ZIP member lines go; null when they are not listed.
-    OutStream* ziplog();
     // Where the memo goes: its own file, else the log when a memo was asked
     // for; null when neither.
     OutStream* memo_stream() const;
-
-    // The named streams of the path enumerated last; it grows to hold every
-    // stream with its whole name.
-    std::vector<platform::NamedStream> stream_table;
-    // Failures that are told once per run, however often they occur.
-    bool backup_privileges_requested = false;
-    bool stream_read_error_reported = false;
-    bool privilege_error_reported = false;
-    bool reset_error_reported = false;
-    // The known digests of --HASHSET, loaded before the walk.
-    KnownDigests known_digests;
-    // The header file's signatures (-h, -H, +h, +H), and the start of the
-    // file being checked against them, kept from file to file.
-    SignatureTable signature_table;
-    std::unique_ptr<unsigned char[]> signature_window;
-
-    // A per-file command program that could not be started has been named.
-    bool command_failure_reported = false;
-    // Lines of the listing file before its first record (an appended-to
-    // file's earlier lines, the start banner, the column titles); nothing
-    // until the records begin. The sort leaves these lines first.
-    std::optional<std::uint64_t> listing_head_lines;
-    std::uint64_t listing_prior_lines = 0;  // the lines an appended-to file held
-
-    // ----- the end of the run -----
-    bool sorted = false;
-    int exit_reason = 0;
-    std::uint32_t last_access_value = platform::last_access_not_found;
 };
-
-// Ends the process at once, without a summary.
-[[noreturn]] void end_process(Run& run, int code);
-
-// Keeps the standard output for the rows of a CSV or JSON Lines listing:
-// every notice written to std_out from now on, and what it still holds,
-// goes to the error stream.
-void keep_standard_output_for_rows(Run& run);
 
 }  // namespace filarix

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/digest_set.hpp"
+
 namespace filarix {
 
 // The lists hold 79 entries in 80 slots.
@@ -25,89 +27,95 @@ struct DateValue {
 // named file, or the standard output (-o stdout), which is not a file.
 enum class ListingOutput { console, file, standard_output };
 
-inline constexpr std::int32_t table_csv = 1;
-inline constexpr std::int32_t table_jsonl = 2;
+// Rows for other programs in place of the records: --CSV or --JSONL. A
+// plain enum, so that "any table" reads as a truth value.
+enum TableFormat : std::uint8_t { table_none, table_csv, table_jsonl };
 
-inline constexpr std::int32_t hashset_known_only = 1;
-inline constexpr std::int32_t hashset_unknown_only = 2;
+// Which files a run with a known set lists: all of them, only those whose
+// digest is in the set (--KNOWN), or only the others (--UNKNOWN).
+enum HashsetMatch : std::uint8_t { hashset_all, hashset_known_only, hashset_unknown_only };
 
-// The switches, counts and codes: plain numbers, so that a record of them
+// The header file's signature check: none, asked for with -h or -H, or
+// with +h or +H, which also tells text from unknown contents.
+enum SignatureCheck : std::uint8_t { signature_none, signature_minus, signature_plus };
+
+// Entries below the start path that name child objects: listed as any
+// other, or named and left out, deleted first (--NOCHILD) or not
+// (--RENCHILD).
+enum ChildObjects : std::uint8_t { nochild_off, nochild_delete, nochild_name };
+
+// The switches, counts and codes: plain values, so that a record of them
 // compares and copies as a whole.
 struct SettingFlags {
-    std::int32_t ACCT = 0;
+    bool ACCT = false;
     std::int32_t ADS = 0;
-    std::int32_t aging = 0;
-    std::int32_t ALL_HT = 0;
-    std::int32_t APPEND = 0;
-    std::int32_t attr_archive = 0;
-    std::int32_t attr_filter = 0;
-    std::int32_t COMMENT = 0;
-    std::int32_t CRC = 0;
-    std::int32_t DELIM = 0;
+    bool aging = false;
+    bool ALL_HT = false;
+    bool APPEND = false;
+    bool attr_archive = false;
+    bool attr_filter = false;
+    bool COMMENT = false;
+    // The digests asked for, shown in the record in the registry's order.
+    DigestSet digests;
+    bool DELIM = false;
     std::int32_t directories = 0;
-    std::int32_t eight_dot_three = 0;  // the setting "8.3"
+    bool eight_dot_three = false;  // the setting "8.3"
     std::int32_t width_set = 0;
-    std::int32_t attr_encrypted = 0;
-    std::int32_t EXCLUDE = 0;
+    bool attr_encrypted = false;
+    bool EXCLUDE = false;
     std::int32_t execute = 0;
-    std::int32_t execute_cd = 0;
+    bool execute_cd = false;
     std::int32_t EXT = 0;
     std::int32_t owner = 0;
-    std::int32_t fixed = 0;
-    std::int32_t GREATER = 0;
-    std::int32_t HASH = 0;
-    std::int32_t HASHSET = 0;  // a set of known digests was loaded
-    // Which files a run with a known set lists: all of them, only those
-    // whose digest is in the set (--KNOWN), or only the others (--UNKNOWN).
-    std::int32_t hashset_match = 0;
-    std::int32_t header_only = 0;
-    std::int32_t signature_check = 0;
-    std::int32_t attr_hidden = 0;
-    std::int32_t label = 0;
-    std::int32_t LESSTHAN = 0;
+    bool fixed = false;
+    bool GREATER = false;
+    bool HASHSET = false;  // a set of known digests was loaded
+    HashsetMatch hashset_match = hashset_all;
+    bool header_only = false;
+    SignatureCheck signature_check = signature_none;
+    bool attr_hidden = false;
+    bool label = false;
+    bool LESSTHAN = false;
     std::int32_t levels = 0;
-    std::int32_t LFN = 0;
+    bool LFN = false;
     std::int32_t WIDTH = 0;
-    std::int32_t MEMO = 0;
-    std::int32_t TIME = 0;
-    std::int32_t MILLI = 0;
-    std::int32_t NAMEAFTER = 0;
-    std::int32_t NAMEONLY = 0;
-    std::int32_t PPATHONLY = 0;
-    std::int32_t NO_ADS = 0;
-    std::int32_t NOCHILD = 0;
-    std::int32_t OLDER = 0;
-    std::int32_t ADSONLY = 0;
+    bool MEMO = false;
+    bool TIME = false;
+    bool MILLI = false;
+    bool NAMEAFTER = false;
+    bool NAMEONLY = false;
+    bool PPATHONLY = false;
+    bool NO_ADS = false;
+    ChildObjects NOCHILD = nochild_off;
+    bool OLDER = false;
+    bool ADSONLY = false;
     ListingOutput OUTPUT = ListingOutput::console;
-    std::int32_t PAUSE = 0;
-    std::int32_t PNAME = 0;
-    std::int32_t attr_readonly = 0;
-    std::int32_t RECURSE = 0;
+    bool PAUSE = false;
+    bool PNAME = false;
+    bool attr_readonly = false;
+    bool RECURSE = false;
     std::int32_t RESET = 0;
-    std::int32_t seconds = 0;
-    std::int32_t SEQUENCE = 0;
-    std::int32_t SHA = 0;
-    std::int32_t SHA2 = 0;
-    std::int32_t SHA3 = 0;
-    std::int32_t SHA5 = 0;
-    std::int32_t SHOWLONG = 0;
-    std::int32_t SORT = 0;
-    std::int32_t SPLIT = 0;
-    std::int32_t STREAM = 0;
-    std::int32_t attr_system = 0;
-    std::int32_t REVERSE = 0;
+    bool seconds = false;
+    bool SEQUENCE = false;
+    bool SHOWLONG = false;
+    bool SORT = false;
+    bool SPLIT = false;
+    bool STREAM = false;
+    bool attr_system = false;
+    bool REVERSE = false;
     std::int32_t time_type = 0;  // a character code: w a c (or upper case), 3, 0
-    std::int32_t UTF8 = 0;
-    std::int32_t VAR = 0;
+    bool UTF8 = false;
+    bool VAR = false;
     std::int32_t SILENT = 0;
-    std::int32_t NEWER = 0;
-    std::int32_t ZIPLOG = 0;
-    std::int32_t ZULU = 0;
+    bool NEWER = false;
+    bool ZIPLOG = false;
+    bool ZULU = false;
     // The counting pass before the walk, which gives the progress line its
     // totals (--PROGRESS).
-    std::int32_t precount = 0;
-    // Rows for other programs in place of the records: --CSV or --JSONL.
-    std::int32_t table_format = 0;
+    bool precount = false;
+    TableFormat table_format = table_none;
+
+    bool operator==(const SettingFlags&) const = default;
 };
 
 struct RunSettings : SettingFlags {
@@ -143,7 +151,6 @@ struct RunSettings : SettingFlags {
     std::size_t command_program_length = 0;
     int split_lines = 0;
     std::u16string ziplog_name;
-    std::u16string memo_name;
     // The per-file command's template, its program resolved.
     std::u16string command_text;
     int showlong_min = 260;
@@ -159,11 +166,11 @@ struct RunSettings : SettingFlags {
 // The built-in defaults the driver applies before any settings source.
 inline void apply_start_up_defaults(RunSettings& s) {
     s.WIDTH = 54;
-    s.RECURSE = 1;
+    s.RECURSE = true;
     s.time_type = 'w';
-    s.ZULU = 0;
-    s.TIME = 0;
-    s.STREAM = 1;
+    s.ZULU = false;
+    s.TIME = false;
+    s.STREAM = true;
 }
 
 }  // namespace filarix

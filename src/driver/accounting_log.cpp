@@ -37,8 +37,8 @@ std::string banner_abbreviation(const std::string& name, bool upper) {
 
 }  // namespace
 
-std::string zone_abbreviation(Run& run) {
-    const std::string name = run.sys.zone().standard_name;
+std::string zone_abbreviation(platform::System& sys) {
+    const std::string name = sys.zone().standard_name;
     std::string abbreviation;
     if (name.size() > 1 && name.find(' ') != std::string::npos) {
         abbreviation.push_back(name[0]);
@@ -53,25 +53,26 @@ std::string zone_abbreviation(Run& run) {
     return abbreviation;
 }
 
-void echo_command_line(Run& run) {
-    if (!run.log) return;
-    for (const auto& arg : run.args) {
+void echo_command_line(platform::System& sys, const std::vector<std::u16string>& args,
+                       OutStream* log) {
+    if (!log) return;
+    for (const auto& arg : args) {
         if (arg == u"|")
-            run.log->put(" \"|\"");
+            log->put(" \"|\"");
         else
-            run.log->printf(" %s", shown_name(run.sys, arg).c_str());
+            log->printf(" %s", shown_name(sys, arg).c_str());
     }
-    run.log->put("\n");
+    log->put("\n");
 }
 
 void write_start_banner(Run& run) {
     const std::int64_t now = run.sys.now_seconds();
     const platform::ZoneInfo zone = run.sys.zone();
-    const std::string local = calendar_text(run, now);
+    const std::string local = calendar_text(run.sys, now);
     const int offset_hours = static_cast<int>(zone.offset_seconds / 3600);
     // Greenwich time comes from UTC itself: local time shifted by the
     // zone's offset is wrong wherever the zone's rules have ever changed.
-    const std::string gmt = utc_calendar_text(run, now);
+    const std::string gmt = utc_calendar_text(run.sys, now);
     const std::string& standard = zone.standard_name;
     const std::string standard_abbreviation = banner_abbreviation(standard, true);
     std::string daylight_abbreviation;

@@ -14,11 +14,11 @@ namespace {
 constexpr std::size_t stored_limit = 64;
 constexpr const char* first_label = "1000";
 
-std::u16string label_file_path(Run& run) {
+std::u16string label_file_path(platform::System& sys) {
     std::u16string path;
-    if (const auto cwd = run.sys.current_directory(); cwd && !cwd->empty()) {
+    if (const auto cwd = sys.current_directory(); cwd && !cwd->empty()) {
         path = *cwd;
-        if (!run.syntax.is_separator(path.back())) path += run.syntax.separator;
+        if (!sys.syntax().is_separator(path.back())) path += sys.syntax().separator;
     }
     return path + u"DISKLABL";
 }
@@ -34,43 +34,43 @@ std::string read_stored(platform::InputFile& file) {
     return std::string(buffer, used);
 }
 
-void cannot_store(Run& run, const std::u16string& path) {
+void cannot_store(platform::System& sys, OutStream& errors, const std::u16string& path) {
     // A counter that silently stays put would hand out the same label twice.
-    run.std_err.printf("\nCan't store the next label in %s\n", shown_name(run.sys, path).c_str());
+    errors.printf("\nCan't store the next label in %s\n", shown_name(sys, path).c_str());
 }
 
 }  // namespace
 
-std::string next_disk_label(Run& run) {
-    const std::u16string path = label_file_path(run);
-    if (!run.sys.exists(path)) {
+std::string next_disk_label(platform::System& sys, OutStream& errors) {
+    const std::u16string path = label_file_path(sys);
+    if (!sys.exists(path)) {
         const std::string label = first_label;
-        auto file = run.sys.open_update(path, true);
-        if (!file || !file->write(label.data(), label.size())) cannot_store(run, path);
+        auto file = sys.open_update(path, true);
+        if (!file || !file->write(label.data(), label.size())) cannot_store(sys, errors, path);
         return label;
     }
-    auto file = run.sys.open_update(path, false);
+    auto file = sys.open_update(path, false);
     std::string label;
     if (file) {
         label = following_label(read_stored(*file));
     } else {
         // Read-only media: the label still follows the stored one.
-        auto input = run.sys.open_read(path, true);
+        auto input = sys.open_read(path, true);
         label = following_label(input ? read_stored(*input) : std::string());
     }
     if (label.size() > disk_label_limit) {
         // Cut to fit, it would repeat a label already given out.
-        run.std_err.printf("\nThe next label %s is longer than %d characters: %s not changed\n",
-                           label.c_str(), static_cast<int>(disk_label_limit),
-                           shown_name(run.sys, path).c_str());
+        errors.printf("\nThe next label %s is longer than %d characters: %s not changed\n",
+                      label.c_str(), static_cast<int>(disk_label_limit),
+                      shown_name(sys, path).c_str());
         end_run(exit_code::input_file);
     }
     if (!file) {
-        cannot_store(run, path);
+        cannot_store(sys, errors, path);
         return label;
     }
     if (!file->seek(0) || !file->write(label.data(), label.size()) || !file->set_end(label.size()))
-        cannot_store(run, path);
+        cannot_store(sys, errors, path);
     return label;
 }
 

@@ -10,6 +10,6 @@ namespace filarix {
 
 // Reads DISKLABL (creating it with "1000" when it is missing), stores the
 // next label in it and returns that label.
-std::string next_disk_label(Run& run);
+std::string next_disk_label(platform::System& sys, OutStream& errors);
 
 }  // namespace filarix

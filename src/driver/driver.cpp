@@ -38,7 +38,7 @@ void early_defaults(Run& run) {
     if (env_is_on(run.sys, u"SILENT")) run.s.SILENT = 1;
     run.start_time = run.sys.now_seconds();
     run.start_time_set = true;
-    run.zone_name = zone_abbreviation(run);
+    run.zone_name = zone_abbreviation(run.sys);
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ namespace {
     parse_settings(run);
     if (adjust) adjust(run);
     settle_settings(run);
-    echo_command_line(run);
+    echo_command_line(run.sys, run.args, run.log.get());
     open_output(run);
     write_start_banner(run);
 
@@ -74,8 +74,8 @@ namespace {
     if (!run.s.root_list.empty()) {
         const std::u16string first = run.s.root_list.front();
         set_up_volume_and_layout(run, first);
-        run.layout.streams_volume = volume_has_streams(run, first);
-        run.layout.drive_free_bytes = drive_free_space(run, first);
+        run.layout.streams_volume = volume_has_streams(run.sys, first);
+        run.layout.drive_free_bytes = drive_free_space(run.sys, run.std_err, first);
     }
     // No source offers the counting pass for the name width yet, so the
     // width stays as set.
@@ -85,7 +85,7 @@ namespace {
         run.log->printf(
             " Initial directory: %s\n",
             shown_name(sys, run.syntax.without_long_prefix(run.s.root_list.front())).c_str());
-    check_log_written(run);
+    check_log_written(run.sys, run);
     if (run.s.root_list.empty()) end_run(exit_code::normal_none);
 
     // Kept for the whole walk, the counting pass's too.
@@ -96,7 +96,7 @@ namespace {
         for (std::u16string start : r.s.root_list) {
             if (start.empty() || !r.syntax.is_separator(start.back())) start += r.syntax.separator;
             if (start[0] >= u'a' && start[0] <= u'z') start[0] = char16_t(start[0] - 32);
-            if (r.s.label != 1 && r.s.label != 2) r.layout.volume_id_text = volume_id_for(r, start);
+            if (!r.s.label) r.layout.volume_id_text = volume_id_for(r.sys, start);
             r.counts.walk_depth = 0;
             r.start_path_length = start.size();
             walk_directory(r, tools, start);
@@ -104,7 +104,7 @@ namespace {
     };
     start_overall_progress(run, walk_all);
     walk_all(run);
-    finish_overall_progress(run);
+    finish_overall_progress(run.sys, run, run.std_err);
     end_run(run.counts.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
 }
 

@@ -2,19 +2,19 @@
 
 namespace filarix {
 
-std::uint32_t read_last_access_setting(Run& run) {
+std::uint32_t read_last_access_setting(platform::System& sys, const RunSettings& s) {
     // A run that ends before it has a start path asks about the directory
     // it would have catalogued.
-    if (run.s.root_list.empty()) {
-        const auto cwd = run.sys.current_directory();
-        return run.sys.last_access_setting(cwd ? *cwd : std::u16string());
+    if (s.root_list.empty()) {
+        const auto cwd = sys.current_directory();
+        return sys.last_access_setting(cwd ? *cwd : std::u16string());
     }
-    return run.sys.last_access_setting(run.s.root_list.front());
+    return sys.last_access_setting(s.root_list.front());
 }
 
-void report_last_access(Run& run, OutStream& out) {
+void report_last_access(const platform::PathSyntax& syntax, std::uint32_t value, OutStream& out,
+                        OutStream& notices) {
     out.put("  Last Access Date UPDATE is: ");
-    std::uint32_t value = run.last_access_value;
     // Windows' "system managed" settings keep on/off in their low bit.
     if (value == 0x80000002u || value == 0x80000003u) value &= 1u;
     switch (value) {
@@ -27,7 +27,7 @@ void report_last_access(Run& run, OutStream& out) {
             break;
         case platform::last_access_not_found:
             // Without drive letters there is no registry to send anyone to.
-            if (!run.syntax.drive_letters) {
+            if (!syntax.drive_letters) {
                 out.put("not known\n");
                 break;
             }
@@ -41,7 +41,7 @@ void report_last_access(Run& run, OutStream& out) {
             out.put("A 1 means access data will NOT be updated");
             break;
         default:
-            run.std_out.put("\nerror in obtaining registry key\n");
+            notices.put("\nerror in obtaining registry key\n");
             break;
     }
 }

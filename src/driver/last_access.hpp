@@ -8,8 +8,9 @@
 
 namespace filarix {
 
-std::uint32_t read_last_access_setting(Run& run);
+std::uint32_t read_last_access_setting(platform::System& sys, const RunSettings& s);
 // Writes the report for the value terminate_run kept.
-void report_last_access(Run& run, OutStream& out);
+void report_last_access(const platform::PathSyntax& syntax, std::uint32_t value, OutStream& out,
+                        OutStream& notices);
 
 }  // namespace filarix

@@ -19,7 +19,7 @@ void perform(Run& run, const PauseAction& pause) {
 }
 
 void perform(Run& run, const NextLabelAction& next) {
-    run.s.label_text = next_disk_label(run).substr(0, next.kept);
+    run.s.label_text = next_disk_label(run.sys, run.std_err).substr(0, next.kept);
 }
 
 void perform(Run& run, const LoadHashSetAction& load) {

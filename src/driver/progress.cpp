@@ -34,12 +34,12 @@ void start_overall_progress(Run& run, const std::function<void(Run&)>& walk_all)
     run.progress.drawn_ms = run.progress.started_ms - redraw_interval_ms;
 }
 
-std::string overall_progress_text(const Run& run, std::int64_t now_ms) {
-    const OverallProgress& p = run.progress;
+std::string overall_progress_text(const RunTotals& totals, std::int64_t now_ms) {
+    const OverallProgress& p = totals.progress;
     // Streams and ZIP members are listed beyond the counted files, so the
     // count done may pass the total: the share stops at 100.
-    const std::int64_t files_done = run.counts.files_found;
-    const std::int64_t bytes_done = run.counts.bytes_found;
+    const std::int64_t files_done = totals.counts.files_found;
+    const std::int64_t bytes_done = totals.counts.bytes_found;
     double share = 1.0;
     if (p.bytes_total > 0)
         share = static_cast<double>(bytes_done) / static_cast<double>(p.bytes_total);
@@ -58,7 +58,7 @@ std::string overall_progress_text(const Run& run, std::int64_t now_ms) {
     }
     char line[256];
     std::snprintf(line, sizeof line, " %s/%s files  %s/%s MB  %3d%%  %s left",
-                  format_thousands(run.counts.files_found).c_str(),
+                  format_thousands(totals.counts.files_found).c_str(),
                   format_thousands(p.files_total).c_str(), megabytes_text(bytes_done).c_str(),
                   megabytes_text(p.bytes_total).c_str(), static_cast<int>(share * 100.0),
                   left.c_str());
@@ -67,30 +67,30 @@ std::string overall_progress_text(const Run& run, std::int64_t now_ms) {
 
 namespace {
 
-void draw(Run& run, bool always) {
-    OverallProgress& p = run.progress;
+void draw(platform::System& sys, RunTotals& totals, OutStream& out, bool always) {
+    OverallProgress& p = totals.progress;
     if (!p.active) return;
-    const std::int64_t now = run.sys.now_milliseconds();
+    const std::int64_t now = sys.now_milliseconds();
     if (!always && now - p.drawn_ms < redraw_interval_ms) return;
     p.drawn_ms = now;
-    const std::string text = overall_progress_text(run, now);
-    run.std_err.put('\r');
-    run.std_err.put(text);
+    const std::string text = overall_progress_text(totals, now);
+    out.put('\r');
+    out.put(text);
     // A shorter line than the last leaves none of the last one's end.
-    if (text.size() < p.drawn_width) run.std_err.repeat(' ', p.drawn_width - text.size());
+    if (text.size() < p.drawn_width) out.repeat(' ', p.drawn_width - text.size());
     p.drawn_width = text.size();
-    run.std_err.flush();
+    out.flush();
 }
 
 }  // namespace
 
-void draw_overall_progress(Run& run) {
-    draw(run, false);
+void draw_overall_progress(platform::System& sys, RunTotals& totals, OutStream& out) {
+    draw(sys, totals, out, false);
 }
 
-void finish_overall_progress(Run& run) {
-    draw(run, true);
-    run.progress.active = false;
+void finish_overall_progress(platform::System& sys, RunTotals& totals, OutStream& out) {
+    draw(sys, totals, out, true);
+    totals.progress.active = false;
 }
 
 }  // namespace filarix

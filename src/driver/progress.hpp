@@ -12,10 +12,10 @@ namespace filarix {
 // `walk_all` walks every start path once.
 void start_overall_progress(Run& run, const std::function<void(Run&)>& walk_all);
 // Redraws the line when a tenth of a second has passed since the last time.
-void draw_overall_progress(Run& run);
+void draw_overall_progress(platform::System& sys, RunTotals& totals, OutStream& out);
 // Draws the line as the walk ends, so that it stays above the summary.
-void finish_overall_progress(Run& run);
+void finish_overall_progress(platform::System& sys, RunTotals& totals, OutStream& out);
 // The line's text for the counts so far.
-std::string overall_progress_text(const Run& run, std::int64_t now_ms);
+std::string overall_progress_text(const RunTotals& totals, std::int64_t now_ms);
 
 }  // namespace filarix

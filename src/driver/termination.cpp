@@ -55,14 +55,14 @@ std::string civil_text(const std::optional<platform::CivilTime>& t) {
 
 }  // namespace
 
-std::string calendar_text(Run& run, std::int64_t seconds) {
-    return civil_text(run.sys.local_calendar(seconds));
+std::string calendar_text(platform::System& sys, std::int64_t seconds) {
+    return civil_text(sys.local_calendar(seconds));
 }
 
-std::string utc_calendar_text(Run& run, std::int64_t seconds) {
+std::string utc_calendar_text(platform::System& sys, std::int64_t seconds) {
     const auto ticks = static_cast<platform::FileTicks>(
         (seconds + platform::epoch_difference_seconds) * platform::ticks_per_second);
-    return civil_text(run.sys.to_utc(ticks));
+    return civil_text(sys.to_utc(ticks));
 }
 
 namespace {
@@ -166,7 +166,7 @@ void write_listing_summary(Run& run) {
     const Elapsed t = elapsed(run);
     out.put("  Elapsed: ");
     out.printf(" %ld hrs. %ld mins. %ld secs.\n\n", t.hours, t.minutes, t.seconds);
-    report_last_access(run, out);
+    report_last_access(run.syntax, run.last_access_value, out, run.std_out);
     out.put("\n");
 }
 
@@ -192,11 +192,11 @@ bool write_log_summary(Run& run, int reason) {
     write_hash_set_counts(run, log);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
-    log.printf("\n\n  Finished: %.24s\n", calendar_text(run, run.end_time).c_str());
+    log.printf("\n\n  Finished: %.24s\n", calendar_text(run.sys, run.end_time).c_str());
     const Elapsed t = elapsed(run);
     log.put("  Elapsed: ");
     log.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
-    report_last_access(run, log);
+    report_last_access(run.syntax, run.last_access_value, log, run.std_out);
     log.put("\n");
     log.put("*****************************************************\n");
     if (run.s.MEMO && run.memo_stream() == run.log.get() && !run.memo_text.empty()) {
@@ -229,7 +229,7 @@ void write_console_summary(Run& run) {
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);
-    report_last_access(run, err);
+    report_last_access(run.syntax, run.last_access_value, err, run.std_out);
     err.put("\n");
 }
 
@@ -245,7 +245,7 @@ int terminate_run(Run& run, int reason) {
         run.start_time_set = true;
     }
     run.end_time = run.sys.now_seconds();
-    run.last_access_value = read_last_access_setting(run);
+    run.last_access_value = read_last_access_setting(run.sys, run.s);
 
     // A fatal error inside the close-out (the sort, say) goes straight on
     // to the summaries for its own reason.
@@ -282,8 +282,7 @@ int terminate_run(Run& run, int reason) {
     // The log reaches the disk only as it is closed; a log that lost its
     // end names itself, and the run does not end as a normal one.
     if (run.log && !run.log->closed() && !write_log_summary(run, reason) &&
-        !run.log_error_reported) {
-        run.log_error_reported = true;
+        run.notices.first(OnceNotice::log_write_failed)) {
         run.std_err.printf("\nError writing the accounting log %s\n",
                            shown_name(run.sys, run.log_name).c_str());
         if (reason < 2) reason = exit_code::write_error;

@@ -17,8 +17,8 @@ const char* exit_reason_text(int reason);
 
 // The 24-character calendar text of a moment, in local time, as in
 // "Thu Jan 01 00:00:00 1970".
-std::string calendar_text(Run& run, std::int64_t seconds);
+std::string calendar_text(platform::System& sys, std::int64_t seconds);
 // The same in Greenwich time, straight from the clock's UTC conversion.
-std::string utc_calendar_text(Run& run, std::int64_t seconds);
+std::string utc_calendar_text(platform::System& sys, std::int64_t seconds);
 
 }  // namespace filarix

@@ -26,18 +26,18 @@ constexpr int security_error_number = 119;
 // shorter prefix of an existing one exists too, so the longest existing
 // prefix is found by halving: a path of many thousand components costs a
 // few dozen queries, not one per component.
-std::u16string existing_ancestor(Run& run, std::u16string_view path) {
-    if (path.size() <= 1 || run.sys.exists(path)) return std::u16string(path);
+std::u16string existing_ancestor(platform::System& sys, std::u16string_view path) {
+    if (path.size() <= 1 || sys.exists(path)) return std::u16string(path);
     std::vector<std::size_t> cuts;  // the prefix lengths to try, shortest first
     for (std::size_t i = 0; i + 1 < path.size(); ++i)
-        if (path[i] == run.syntax.separator) cuts.push_back(i == 0 ? 1 : i);
+        if (path[i] == sys.syntax().separator) cuts.push_back(i == 0 ? 1 : i);
     if (cuts.empty()) return std::u16string(path);
     // cuts[found] exists (or found is -1), cuts[missing] does not.
     std::ptrdiff_t found = -1;
     auto missing = static_cast<std::ptrdiff_t>(cuts.size());
     while (missing - found > 1) {
         const std::ptrdiff_t mid = found + (missing - found) / 2;
-        if (run.sys.exists(path.substr(0, cuts[static_cast<std::size_t>(mid)])))
+        if (sys.exists(path.substr(0, cuts[static_cast<std::size_t>(mid)])))
             found = mid;
         else
             missing = mid;
@@ -45,17 +45,19 @@ std::u16string existing_ancestor(Run& run, std::u16string_view path) {
     return std::u16string(path.substr(0, cuts[static_cast<std::size_t>(found < 0 ? 0 : found)]));
 }
 
-bool has_drive_letter(const Run& run, std::u16string_view start_path) {
-    const std::u16string_view body = run.syntax.without_long_prefix(start_path);
-    return run.syntax.drive_letters && body.size() >= 2 && body[1] == u':';
+bool has_drive_letter(const platform::PathSyntax& syntax, std::u16string_view start_path) {
+    const std::u16string_view body = syntax.without_long_prefix(start_path);
+    return syntax.drive_letters && body.size() >= 2 && body[1] == u':';
 }
 
 }  // namespace
 
-std::u16string volume_root(Run& run, std::u16string_view start_path) {
-    if (!run.syntax.drive_letters) return existing_ancestor(run, start_path);
-    std::u16string_view body = run.syntax.without_long_prefix(start_path);
-    if (!body.empty() && run.syntax.is_separator(body[0])) {
+std::u16string volume_root(platform::System& sys, std::u16string_view start_path) {
+    const platform::PathSyntax& syntax = sys.syntax();
+
+    if (!syntax.drive_letters) return existing_ancestor(sys, start_path);
+    std::u16string_view body = syntax.without_long_prefix(start_path);
+    if (!body.empty() && syntax.is_separator(body[0])) {
         const std::size_t dollar = body.find(u'$');
         if (dollar == std::u16string_view::npos) return std::u16string(body);
         return std::u16string(body.substr(0, std::min(body.size(), dollar + 2)));
@@ -66,8 +68,8 @@ std::u16string volume_root(Run& run, std::u16string_view start_path) {
     return root;
 }
 
-std::string volume_serial_text(Run& run, std::u16string_view root) {
-    const auto info = run.sys.volume_info(root);
+std::string volume_serial_text(platform::System& sys, std::u16string_view root) {
+    const auto info = sys.volume_info(root);
     if (!info) return "*UNKNOWN*";
     char text[16];
     std::snprintf(text, sizeof text, "%04X-%04X", unsigned(info->serial >> 16),
@@ -75,38 +77,40 @@ std::string volume_serial_text(Run& run, std::u16string_view root) {
     return text;
 }
 
-bool volume_has_streams(Run& run, std::u16string_view path) {
+bool volume_has_streams(platform::System& sys, std::u16string_view path) {
     std::u16string root;
-    if (run.syntax.drive_letters) {
+    if (sys.syntax().drive_letters) {
         const std::size_t colon = path.find(u':');
         if (colon == std::u16string_view::npos) return false;
         root = std::u16string(path.substr(0, colon)) + u":\\";
     } else {
-        root = existing_ancestor(run, path);
+        root = existing_ancestor(sys, path);
     }
-    const auto info = run.sys.volume_info(root);
+    const auto info = sys.volume_info(root);
     return info && info->named_streams;
 }
 
-std::uint64_t drive_free_space(Run& run, std::u16string_view first_start_path) {
+std::uint64_t drive_free_space(platform::System& sys, OutStream& errors,
+                               std::u16string_view first_start_path) {
+    const platform::PathSyntax& syntax = sys.syntax();
+
     // A UNC path has no drive, and so no free-space figure.
-    if (run.syntax.drive_letters && !has_drive_letter(run, first_start_path)) return 0;
-    const auto free = run.sys.free_space(volume_root(run, first_start_path));
+    if (syntax.drive_letters && !has_drive_letter(syntax, first_start_path)) return 0;
+    const auto free = sys.free_space(volume_root(sys, first_start_path));
     if (!free) {
-        if (!run.syntax.drive_letters) return 0;
-        run.std_err.put("can't get disk free space\n");
+        if (!syntax.drive_letters) return 0;
+        errors.put("can't get disk free space\n");
         end_run(exit_code::input_file);
     }
     return *free;
 }
 
-std::string volume_id_for(Run& run, std::u16string_view start_path) {
-    return volume_serial_text(run, volume_root(run, start_path));
+std::string volume_id_for(platform::System& sys, std::u16string_view start_path) {
+    return volume_serial_text(sys, volume_root(sys, start_path));
 }
 
 void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     const RunSettings& s = run.s;
-    if (s.HASH) run.layout.digest_width = 40;
     run.layout.columns = place_columns(run);
     run.layout.record_columns.emplace(s);
     if (s.table_format) run.layout.table_fields = table_fields(s);
@@ -131,17 +135,16 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     }
     run.std_err.put("\n");
 
-    run.layout.volume_id_text =
-        (s.label == 1 || s.label == 2) ? run.s.label_text : volume_id_for(run, first);
+    run.layout.volume_id_text = s.label ? run.s.label_text : volume_id_for(run.sys, first);
 
-    const auto info = run.sys.volume_info(volume_root(run, first));
+    const auto info = run.sys.volume_info(volume_root(run.sys, first));
     if (!info) {
         run.std_err.printf("\n%s Line: %d, Error getting volume info.\n", "filarix_64",
                            volume_error_number);
     } else {
         run.layout.volume_label = info->label;
         mask_controls(run.layout.volume_label);
-        if (info->file_system == u"NTFS" && !setup_userid(run))
+        if (info->file_system == u"NTFS" && !setup_userid(run.sys))
             run.std_err.printf("\n%d %s, security setup_userid failed\n", security_error_number,
                                "filarix_64");
     }

@@ -44,18 +44,18 @@ void report_unreadable(Run& run, const std::u16string& directory) {
 
 }  // namespace
 
-bool is_excluded(const Run& run, std::u16string_view name) {
-    if (run.s.exclude_list.empty()) return false;
+bool is_excluded(const RunSettings& s, std::u16string_view name) {
+    if (s.exclude_list.empty()) return false;
     const std::u16string upper = platform::ascii_upper(name);
-    for (const auto& mask : run.s.exclude_list)
+    for (const auto& mask : s.exclude_list)
         if (platform::wildcard_match(mask, upper)) return true;
     return false;
 }
 
-void poll_user_abort(Run& run) {
-    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-    if (run.sys.key_waiting()) {
-        const int key = run.sys.read_key();
+void poll_user_abort(platform::System& sys) {
+    if (sys.interrupted()) end_run(exit_code::user_aborted);
+    if (sys.key_waiting()) {
+        const int key = sys.read_key();
         if (key == 3 || key == 27) end_run(exit_code::user_aborted);
     }
 }
@@ -162,15 +162,15 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
         if (!search) continue;
         bool more = true;
         while (more) {
-            poll_user_abort(run);
+            poll_user_abort(run.sys);
             const bool is_directory = (entry.attributes & platform::attr::directory) != 0;
             if (is_directory) {
                 if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(entry.name))
                     list_directory_streams(run, tools, directory + entry.name, true);
-            } else if (!run.s.EXCLUDE || !is_excluded(run, entry.name)) {
+            } else if (!run.s.EXCLUDE || !is_excluded(run.s, entry.name)) {
                 process_entry(run, tools, directory, &entry.name, &entry);
             }
-            draw_overall_progress(run);
+            draw_overall_progress(run.sys, run, run.std_err);
             more = search->next(entry);
         }
     }

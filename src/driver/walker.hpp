@@ -15,8 +15,8 @@ void walk_directory(Run& run, EntryTools& tools, const std::u16string& directory
 // The files of an open directory, mask by mask.
 void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& handle,
                           const std::u16string& directory);
-bool is_excluded(const Run& run, std::u16string_view name);
+bool is_excluded(const RunSettings& s, std::u16string_view name);
 // Ends the run on Ctrl+C (the interrupt signal or the key) or Esc.
-void poll_user_abort(Run& run);
+void poll_user_abort(platform::System& sys);
 
 }  // namespace filarix

@@ -194,7 +194,7 @@ private:
                 accounting_file();
                 break;
             case u'5':
-                s_.HASH = 1;
+                s_.digests.add(DigestId::md5);
                 break;
             case u'8':
                 short_and_long_names();
@@ -211,7 +211,7 @@ private:
                 attribute_filter();
                 break;
             case u'a':
-                s_.APPEND = plus_ ? 0 : 2;
+                s_.APPEND = !plus_;
                 break;
             case u'b':
                 run_.s.DISPLACE = 512;
@@ -220,7 +220,7 @@ private:
                 comment();
                 break;
             case u'c':
-                s_.CRC = 1;
+                s_.digests.add(DigestId::crc);
                 break;
             case u'D':
                 read_digest_window(run_, required(false, true));
@@ -309,7 +309,7 @@ private:
                 s_.STREAM = plus_ ? 1 : !s_.STREAM;
                 break;
             case u's':
-                s_.SHA = 1;
+                s_.digests.add(DigestId::sha1);
                 break;
             case u'T':
             case u't':
@@ -525,7 +525,7 @@ private:
     void header_file(bool header_only) {
         const bool plus = plus_;
         const std::u16string name = required(false, false);
-        s_.signature_check = plus ? 2 : 1;
+        s_.signature_check = plus ? signature_plus : signature_minus;
         if (header_only) s_.header_only = 1;
         const auto full = run_.sys.full_path(name);
         run_.s.header_file = full ? *full : name;

@@ -24,13 +24,14 @@ std::optional<std::u16string> value_of(Run& run, std::u16string_view name) {
 }
 
 // ON or OFF in any case sets a switch; other values leave it as it was.
-bool read_switch(Run& run, std::u16string_view name, std::int32_t& setting) {
+template <class Flag>
+bool read_switch(Run& run, std::u16string_view name, Flag& setting) {
     const auto value = value_of(run, name);
     if (!value) return false;
     if (platform::equal_ignoring_case(*value, u"ON")) {
-        setting = 1;
+        setting = static_cast<Flag>(1);
     } else if (platform::equal_ignoring_case(*value, u"OFF")) {
-        setting = 0;
+        setting = static_cast<Flag>(0);
     } else {
         return false;
     }

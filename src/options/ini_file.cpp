@@ -62,11 +62,12 @@ struct Line {
     }
 
     // The boolean rule: a start value, then ON or YES sets, OFF clears.
-    void boolean(std::int32_t& field, std::optional<int> start) {
-        if (start) field = *start;
+    template <class Flag>
+    void boolean(Flag& field, std::optional<int> start) {
+        if (start) field = static_cast<Flag>(*start);
         if (!has_value) return;
-        if (on()) field = 1;
-        if (off()) field = 0;
+        if (on()) field = static_cast<Flag>(1);
+        if (off()) field = static_cast<Flag>(0);
     }
 };
 
@@ -112,7 +113,7 @@ void all_hashes_and_times(Line& l) {
         l.s.TIME = 1;
         l.s.time_type = '3';
         l.s.ALL_HT = 1;
-        l.s.HASH = 1;
+        l.s.digests.add(DigestId::md5);
     }
     if (l.off()) l.s.ALL_HT = 0;
 }
@@ -162,12 +163,12 @@ void hash_set(Line& l) {
 
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
 // or JSONL); OFF undoes only its own mode.
-template <auto field, std::int32_t mode>
+template <auto field, auto mode>
 void one_mode_of(Line& l) {
     if (!l.off())
         l.s.*field = mode;
     else if (l.s.*field == mode)
-        l.s.*field = 0;
+        l.s.*field = {};
 }
 
 void displacement(Line& l) {
@@ -402,7 +403,10 @@ void long_names(Line& l) {
 
 // A digest's key, as the registry names it.
 void digest_key(Line& l) {
-    l.boolean(l.s.*digest_of_ini_line(l.text)->setting, 1);
+    const DigestId id = digest_of_ini_line(l.text)->id;
+    bool wanted = l.s.digests.has(id);
+    l.boolean(wanted, 1);
+    l.s.digests.set(id, wanted);
 }
 
 // The keys in the order they are tried; the first row that matches

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "core/digest_registry.hpp"
 #include "core/log_file.hpp"
@@ -75,14 +76,21 @@ std::u16string full_path_of(Run& run, std::u16string_view name) {
 // ----- the handlers -----
 
 // The many words that only switch one setting on.
-template <std::int32_t SettingFlags::*setting>
+template <auto setting>
 int switch_on(Option& o) {
-    o.run.s.*setting = 1;
+    using Setting = std::remove_reference_t<decltype(o.run.s.*setting)>;
+    o.run.s.*setting = static_cast<Setting>(1);
+    return 0;
+}
+
+template <DigestId id>
+int digest_on(Option& o) {
+    o.run.s.digests.add(id);
     return 0;
 }
 
 int digest_switch(Option& o) {
-    o.run.s.*digest_of_long_option(platform::ascii_upper(o.text))->setting = 1;
+    o.run.s.digests.add(digest_of_long_option(platform::ascii_upper(o.text))->id);
     return 0;
 }
 
@@ -156,9 +164,9 @@ int comment(Option& o) {
 }
 
 int crc(Option& o) {
-    o.run.s.CRC = 1;
-    o.run.s.SHA = 0;
-    o.run.s.HASH = 0;
+    o.run.s.digests.add(DigestId::crc);
+    o.run.s.digests.remove(DigestId::sha1);
+    o.run.s.digests.remove(DigestId::md5);
     return 0;
 }
 
@@ -275,7 +283,7 @@ int output(Option& o) {
 }
 
 int rename_child(Option& o) {
-    o.run.s.NOCHILD = 2;
+    o.run.s.NOCHILD = nochild_name;
     return 0;
 }
 
@@ -370,7 +378,7 @@ int hash_set(Option& o) {
     return 0;
 }
 
-template <std::int32_t mode>
+template <HashsetMatch mode>
 int hash_set_match(Option& o) {
     o.run.s.hashset_match = mode;
     return 0;
@@ -384,7 +392,7 @@ int zulu(Option& o) {
 }
 
 // --CSV and --JSONL: the last one given is the listing's form.
-template <std::int32_t format>
+template <TableFormat format>
 int table_format(Option& o) {
     o.run.s.table_format = format;
     return 0;
@@ -432,7 +440,7 @@ constexpr Entry long_options[] = {
     {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
-    {{u"HASH", u"MD5"}, Match::exact, Value::none, switch_on<&RunSettings::HASH>},
+    {{u"HASH", u"MD5"}, Match::exact, Value::none, digest_on<DigestId::md5>},
     {{u"IM"}, Match::prefix, Value::none, accepted},
     {{u"LEV"}, Match::prefix, Value::required, levels},
     {{u"MEMO"}, Match::prefix, Value::optional, memo},

@@ -58,7 +58,6 @@ void open_memo_file(Run& run, std::u16string_view full_name) {
         run.memo_file->close();
         run.memo_file.reset();
     }
-    run.s.memo_name = name;
     auto sink = run.sys.open_text(name, platform::OpenMode::append);
     if (!sink) {
         run.std_out.printf("\nCan't open memo file %s\n", shown_name(run.sys, name).c_str());

@@ -98,7 +98,7 @@ void apply_consistency_rules(Run& run) {
         s.TIME = 1;
         s.time_type = 'w';
     }
-    if (s.ALL_HT) s.HASH = 1;
+    if (s.ALL_HT) s.digests.add(DigestId::md5);
     if (s.ACCT) {
         open_log(run);
         if (!run.log) run.std_out.put("\nAccounting file not opened\n");
@@ -152,7 +152,7 @@ void settle_settings(Run& run) {
     for (std::size_t k = 0; k < s.sort_keys.size() && s.sort_keys[k] != RunSettings::sort_end;
          ++k) {
         const int key = s.sort_keys[k];
-        if (key == 'c' || key == 'C') s.CRC = 1;
+        if (key == 'c' || key == 'C') s.digests.add(DigestId::crc);
         if (s.OUTPUT != ListingOutput::console && s.time_type == '0' &&
             (key == 'y' || key == 'Y' || key == 'm' || key == 'M' || key == 'd' || key == 'D')) {
             s.TIME = 1;

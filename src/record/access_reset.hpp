@@ -11,6 +11,7 @@ namespace filarix {
 // without touching its access time is not written to at all, and a link
 // never is. A failure is counted in reset_failures; the first one is named
 // on the error stream.
-void restore_entry_times(Run& run, const CurrentEntry& entry);
+void restore_entry_times(platform::System& sys, RunStreams& streams, Counters& counts,
+                         const CurrentEntry& entry);
 
 }  // namespace filarix

@@ -43,7 +43,7 @@ namespace {
 using Spec = const ColumnSpec&;
 
 bool categorised(const RunSettings& s) {
-    return s.signature_check == 1 || s.signature_check == 2;
+    return s.signature_check != signature_none;
 }
 
 // The fields every kind of row takes from the run alike.
@@ -275,17 +275,17 @@ constexpr ColumnWriters trailing[] = {
      nullptr, nullptr},
     {Column::owner,
      [](RecordWriter& w, Spec) {
-         w.count(w.out_.printf(" %32.32s%c", owner_of_path(w.run_, w.e_.pg_complete_path).c_str(),
+         w.count(w.out_.printf(" %32.32s%c", owner_of_path(w.run_.sys, w.e_.pg_complete_path).c_str(),
                                w.d_));
      },
      [](StreamLine& l, Spec) {
-         l.out_.printf(" %32.32s%c", owner_of_path(l.run_, l.owner_path).c_str(), l.d_);
+         l.out_.printf(" %32.32s%c", owner_of_path(l.run_.sys, l.owner_path).c_str(), l.d_);
      },
      [](RecordWriter& w, TableRow& row, Spec) {
-         row.text(Field::owner, owner_of_path(w.run_, w.e_.pg_complete_path));
+         row.text(Field::owner, owner_of_path(w.run_.sys, w.e_.pg_complete_path));
      },
      [](StreamLine& l, TableRow& row, Spec) {
-         row.text(Field::owner, owner_of_path(l.run_, l.owner_path));
+         row.text(Field::owner, owner_of_path(l.run_.sys, l.owner_path));
      },
      nullptr},
     {Column::name_after, [](RecordWriter& w, Spec) { w.write_name_after(); },

@@ -66,42 +66,42 @@ BuiltCommand build_command(const platform::PathSyntax& syntax, std::u16string te
     return built;
 }
 
-void run_file_command(Run& run, const std::u16string& complete_path,
-                      const std::u16string& directory, const std::u16string& name) {
+void run_file_command(platform::System& sys, const RunSettings& s, RunStreams& streams,
+                      const std::u16string& complete_path, const std::u16string& directory,
+                      const std::u16string& name) {
     if (complete_path.size() > longest_argument ||
         directory.size() + name.size() > longest_argument) {
-        run.std_out.printf("\nfilename/path of %s %s too long", run.sys.narrow(directory).c_str(),
-                           run.sys.narrow(name).c_str());
+        streams.std_out.printf("\nfilename/path of %s %s too long", sys.narrow(directory).c_str(),
+                               sys.narrow(name).c_str());
         return;
     }
     std::u16string argument;
-    if (run.s.execute == 2) {
+    if (s.execute == 2) {
         argument = name;
     } else {
         // Programs get the plain path; only a path too long for them keeps
         // the long-path prefix.
-        const std::u16string_view plain = run.syntax.without_long_prefix(complete_path);
+        const std::u16string_view plain = sys.syntax().without_long_prefix(complete_path);
         argument = plain.size() < 260 ? std::u16string(plain) : complete_path;
     }
     // A name beginning with "-" would be read as an option by the program;
     // with "./" in front it is still the same file.
     if (!argument.empty() && argument.front() == u'-')
-        argument.insert(0, {u'.', run.syntax.separator});
+        argument.insert(0, {u'.', sys.syntax().separator});
 
-    BuiltCommand built =
-        build_command(run.syntax, run.s.command_text, run.s.command_program_length);
+    BuiltCommand built = build_command(sys.syntax(), s.command_text, s.command_program_length);
     // The "-PATH" of -eP becomes a place in one piece of the template where
     // the directory goes in last, after the template has been taken apart,
     // so that nothing in the directory or the file name is ever read as
     // part of the template.
-    std::u16string dir(run.syntax.without_long_prefix(directory));
+    std::u16string dir(sys.syntax().without_long_prefix(directory));
     // "cd -PATH" wants the directory without its closing separator; a
     // volume root ("/", "C:\") keeps it.
-    const bool root = dir.size() <= 1 || (run.syntax.drive_letters && dir.size() <= 3);
-    if (!root && run.syntax.is_separator(dir.back())) dir.pop_back();
+    const bool root = dir.size() <= 1 || (sys.syntax().drive_letters && dir.size() <= 3);
+    if (!root && sys.syntax().is_separator(dir.back())) dir.pop_back();
     std::u16string* holder = nullptr;
     std::size_t slot = std::u16string::npos;
-    if (run.s.execute_cd)
+    if (s.execute_cd)
         for (std::u16string* piece : {&built.program, &built.before, &built.after})
             if ((slot = substitute_path(*piece, {})) != std::u16string::npos) {
                 holder = piece;
@@ -110,15 +110,15 @@ void run_file_command(Run& run, const std::u16string& complete_path,
     std::u16string program = built.program;
     if (holder == &built.program) program.insert(slot, dir);
 
-    run.output().flush();
-    run.std_out.flush();
-    run.std_err.flush();
+    streams.output().flush();
+    streams.std_out.flush();
+    streams.std_err.flush();
     int status;
     // A template that chains or redirects is the interpreter's, even when
     // its first word is a program.
     const bool shell_syntax = built.before.find_first_of(u"&|;<>") != std::u16string::npos ||
                               built.after.find_first_of(u"&|;<>") != std::u16string::npos;
-    if (!shell_syntax && run.sys.exists(program) && !run.sys.is_directory(program)) {
+    if (!shell_syntax && sys.exists(program) && !sys.is_directory(program)) {
         // A program found as a file gets a real argument vector: the file
         // argument is one element that nothing parses again.
         std::vector<std::u16string> args;
@@ -126,7 +126,7 @@ void run_file_command(Run& run, const std::u16string& complete_path,
                      dir);
         args.push_back(argument);
         append_words(args, built.after, holder == &built.after ? slot : std::u16string::npos, dir);
-        status = run.sys.spawn(program, args);
+        status = sys.spawn(program, args);
     } else {
         // Text and quoted arguments alternate for the interpreter; the
         // directory is a quoted argument wherever it stands.
@@ -149,15 +149,14 @@ void run_file_command(Run& run, const std::u16string& complete_path,
         parts.push_back(argument);
         parts.emplace_back();
         add_text(u" " + built.after, &built.after);
-        status = run.sys.run_shell(parts);
+        status = sys.run_shell(parts);
     }
-    if (status == -1 && !run.command_failure_reported) {
-        run.command_failure_reported = true;
-        run.std_err.printf("\ncould not start the command %s\n", run.sys.narrow(program).c_str());
+    if (status == -1 && streams.notices.first(OnceNotice::command_start_failed)) {
+        streams.std_err.printf("\ncould not start the command %s\n", sys.narrow(program).c_str());
     }
     // An interrupt that ended the command ends the run here, even after
     // the last file, instead of passing for a normal end.
-    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+    if (sys.interrupted()) end_run(exit_code::user_aborted);
 }
 
 }  // namespace filarix

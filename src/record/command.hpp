@@ -25,7 +25,8 @@ std::size_t substitute_path(std::u16string& template_text, std::u16string_view d
 BuiltCommand build_command(const platform::PathSyntax& syntax, std::u16string template_text,
                            std::size_t program_length);
 
-void run_file_command(Run& run, const std::u16string& complete_path,
-                      const std::u16string& directory, const std::u16string& name);
+void run_file_command(platform::System& sys, const RunSettings& s, RunStreams& streams,
+                      const std::u16string& complete_path, const std::u16string& directory,
+                      const std::u16string& name);
 
 }  // namespace filarix

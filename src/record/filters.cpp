@@ -13,9 +13,8 @@
 
 namespace filarix {
 
-bool attribute_filter(const Run& run, std::uint32_t attributes) {
+bool attribute_filter(const RunSettings& s, std::uint32_t attributes) {
     namespace attr = platform::attr;
-    const RunSettings& s = run.s;
     if (!s.attr_filter) return true;
     if (s.directories >= 2 && !(attributes & attr::directory)) return false;
     if (s.attr_readonly && !(attributes & attr::readonly)) return false;
@@ -47,38 +46,37 @@ const CalendarFields& time_by_letters(const TimesRecord& t, char shared, char ow
     return t.write;
 }
 
-int age_of(Run& run, const CalendarFields& f) {
-    return days_since(run.sys, date_of(f));
+int age_of(platform::System& sys, const CalendarFields& f) {
+    return days_since(sys, date_of(f));
 }
 
 }  // namespace
 
-bool age_filter(Run& run, const TimesRecord& t) {
-    const RunSettings& s = run.s;
+bool age_filter(platform::System& sys, const RunSettings& s, const TimesRecord& t) {
     if (!s.aging) return true;
-    const auto& kinds = run.s.date_kinds;
+    const auto& kinds = s.date_kinds;
 
     if (kinds[1] != '0' || kinds[2] != '0') {
         // Date bounds; a file of the bound date itself is inside either one.
         if (s.NEWER && kinds[1] != '0' &&
-            day_difference(date_of(time_by_letter(t, kinds[3])), run.s.newer_date) < 0)
+            day_difference(date_of(time_by_letter(t, kinds[3])), s.newer_date) < 0)
             return false;
         if (s.OLDER && kinds[2] != '0' &&
-            day_difference(date_of(time_by_letter(t, run.s.older_kind)), run.s.older_date) >= 1)
+            day_difference(date_of(time_by_letter(t, s.older_kind)), s.older_date) >= 1)
             return false;
         return true;
     }
 
-    if (s.OLDER && age_of(run, time_by_letters(t, kinds[0], run.s.older_kind)) < run.s.older_days)
+    if (s.OLDER && age_of(sys, time_by_letters(t, kinds[0], s.older_kind)) < s.older_days)
         return false;
-    if (s.NEWER && age_of(run, time_by_letters(t, kinds[0], kinds[3])) >= run.s.newer_days)
+    if (s.NEWER && age_of(sys, time_by_letters(t, kinds[0], kinds[3])) >= s.newer_days)
         return false;
     return true;
 }
 
 bool delete_child_object(Run& run, const std::u16string& complete_path) {
     const RunSettings& s = run.s;
-    if (run.sizing_pass || (s.NOCHILD != 1 && s.NOCHILD != 2)) return false;
+    if (run.sizing_pass || s.NOCHILD == nochild_off) return false;
     // Only what lies below the start path decides: a start path such as
     // "/backup/my_childobjects_backup" does not doom all it holds.
     const std::u16string_view below =
@@ -88,7 +86,7 @@ bool delete_child_object(Run& run, const std::u16string& complete_path) {
         below.find(u"_childobjects") == std::u16string_view::npos)
         return false;
     run.std_out.printf("%s\n", shown_name(run.sys, complete_path).c_str());
-    if (s.NOCHILD == 1 && !run.sys.delete_file(complete_path))
+    if (s.NOCHILD == nochild_delete && !run.sys.delete_file(complete_path))
         run.std_err.printf(
             "Can't delete %s\n",
             shown_name(run.sys, run.syntax.without_long_prefix(complete_path)).c_str());
@@ -109,7 +107,7 @@ bool long_enough(Run& run, Candidate& c) {
 // The owner filter's text must begin with the owner's name, in any case.
 bool owned(Run& run, Candidate& c) {
     if (run.s.owner < 2) return true;
-    const std::string owner = owner_of_path(run, c.entry.pg_complete_path);
+    const std::string owner = owner_of_path(run.sys, c.entry.pg_complete_path);
     if (run.s.owner_name.size() < owner.size()) return false;
     for (std::size_t i = 0; i < owner.size(); ++i)
         if (std::toupper(static_cast<unsigned char>(owner[i])) !=
@@ -141,18 +139,18 @@ bool found(Run& run, Candidate& c) {
                 }
         }
     }
-    convert_times(run, e.data, e.times, run.s.ZULU != 0);
+    convert_times(run.sys, e.data, e.times, run.s.ZULU != 0);
     c.is_directory = (e.data.attributes & platform::attr::directory) != 0;
     c.is_link = e.data.link;
     return true;
 }
 
 bool attributes(Run& run, Candidate& c) {
-    return attribute_filter(run, c.entry.data.attributes);
+    return attribute_filter(run.s, c.entry.data.attributes);
 }
 
 bool age(Run& run, Candidate& c) {
-    return age_filter(run, c.entry.times);
+    return age_filter(run.sys, run.s, c.entry.times);
 }
 
 bool size(Run& run, Candidate& c) {
@@ -166,7 +164,7 @@ bool size(Run& run, Candidate& c) {
 // entries its check does not ask for.
 bool signature(Run& run, Candidate& c) {
     const RunSettings& s = run.s;
-    if (run.sizing_pass || (s.signature_check != 1 && s.signature_check != 2)) return true;
+    if (run.sizing_pass || s.signature_check == signature_none) return true;
     int mismatch = 0, matched = 0;
     if (c.entry.data.size != 0 && !c.is_link)
         check_file_type(run, c.entry.pg_complete_path, c.entry.data.size, c.entry.category_text,
@@ -174,10 +172,10 @@ bool signature(Run& run, Candidate& c) {
     else
         c.entry.category_text = "   ";
     if (s.header_only) {
-        if (s.signature_check == 1 &&
+        if (s.signature_check == signature_minus &&
             ((mismatch == 1 && matched == 0) || (mismatch == 0 && matched == 1)))
             return false;
-        if (s.signature_check == 2 && mismatch != 0) return false;
+        if (s.signature_check == signature_plus && mismatch != 0) return false;
     }
     return true;
 }
@@ -188,7 +186,7 @@ bool known_set(Run& run, Candidate& c) {
     const RunSettings& s = run.s;
     if (!s.HASHSET || run.sizing_pass) return true;
     // A directory has no contents to look up; the matching modes list files.
-    if (c.is_directory) return s.hashset_match == 0;
+    if (c.is_directory) return s.hashset_match == hashset_all;
     const DigestTexts& texts = c.digests();
     const KnownDigests& set = run.known_digests;
     bool known = false;

@@ -44,9 +44,9 @@ bool passes(Run& run, Candidate& c, std::span<const NamedPredicate> predicates);
 // such an entry. The counting pass deletes nothing.
 bool delete_child_object(Run& run, const std::u16string& complete_path);
 
-bool attribute_filter(const Run& run, std::uint32_t attributes);
+bool attribute_filter(const RunSettings& s, std::uint32_t attributes);
 // Date-age filter on the entry's times; passes everything until the age
 // options are read.
-bool age_filter(Run& run, const TimesRecord& times);
+bool age_filter(platform::System& sys, const RunSettings& s, const TimesRecord& times);
 
 }  // namespace filarix

@@ -9,8 +9,8 @@
 namespace filarix {
 
 // Enables the privilege that lets the program read security descriptors.
-bool setup_userid(Run& run);
+bool setup_userid(platform::System& sys);
 // The owner's account name, or "UNKNOWN".
-std::string owner_of_path(Run& run, std::u16string_view path);
+std::string owner_of_path(platform::System& sys, std::u16string_view path);
 
 }  // namespace filarix

@@ -339,8 +339,8 @@ void RecordWriter::write_name_after() {
     }
     // Nothing was read through a link, and its times put back through it
     // would land on its target.
-    if (s_.RESET && !is_link_) restore_entry_times(run, e_);
-    if (s_.execute) run_file_command(run, e_.pg_complete_path, directory_, name_);
+    if (s_.RESET && !is_link_) restore_entry_times(run.sys, run, run.counts, e_);
+    if (s_.execute) run_file_command(run.sys, s_, run, e_.pg_complete_path, directory_, name_);
     if (s_.SPLIT && run.s.split_lines > 0 &&
         run.counts.files_found % std::uint32_t(run.s.split_lines) == 0)
         next_split_file(run);

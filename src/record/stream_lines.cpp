@@ -49,8 +49,8 @@ std::u16string without_prefix(std::u16string_view path) {
 TimesRecord stream_times(Run& run, const std::u16string& stream_path,
                          const std::u16string& owner_path, bool& found) {
     TimesRecord times;
-    found = times_of_path(run, stream_path, times, run.s.ZULU != 0) == 0;
-    if (!found) times_of_path(run, owner_path, times, run.s.ZULU != 0);
+    found = times_of_path(run.sys, stream_path, times, run.s.ZULU != 0) == 0;
+    if (!found) times_of_path(run.sys, owner_path, times, run.s.ZULU != 0);
     return times;
 }
 

@@ -6,13 +6,13 @@ namespace filarix {
 
 namespace {
 
-void convert_one(Run& run, platform::FileTicks raw, bool zulu, CalendarFields& out) {
+void convert_one(platform::System& sys, platform::FileTicks raw, bool zulu, CalendarFields& out) {
     // A time the file system never set is shown as 00/00/1980 00:00.
     if (raw == 0) {
         out = CalendarFields{0, 0, 1980, 0, 0, 0, 0};
         return;
     }
-    const auto t = zulu ? run.sys.to_utc(raw) : run.sys.to_local(raw);
+    const auto t = zulu ? sys.to_utc(raw) : sys.to_local(raw);
     if (!t) {
         out = CalendarFields{0, 0, 1980, 0, 0, 0, 0};
         return;
@@ -28,20 +28,21 @@ void convert_one(Run& run, platform::FileTicks raw, bool zulu, CalendarFields& o
 
 }  // namespace
 
-int convert_times(Run& run, const platform::FindData& data, TimesRecord& times, bool zulu) {
-    convert_one(run, data.access, zulu, times.access);
-    convert_one(run, data.creation, zulu, times.creation);
-    convert_one(run, data.write, zulu, times.write);
+int convert_times(platform::System& sys, const platform::FindData& data, TimesRecord& times,
+                  bool zulu) {
+    convert_one(sys, data.access, zulu, times.access);
+    convert_one(sys, data.creation, zulu, times.creation);
+    convert_one(sys, data.write, zulu, times.write);
     times.raw_creation = data.creation;
     times.raw_access = data.access;
     times.raw_write = data.write;
     return 0;
 }
 
-int times_of_path(Run& run, std::u16string_view path, TimesRecord& times, bool zulu) {
+int times_of_path(platform::System& sys, std::u16string_view path, TimesRecord& times, bool zulu) {
     platform::FindData data;
-    if (!run.sys.get_times(path, data.creation, data.access, data.write)) return 1;
-    return convert_times(run, data, times, zulu);
+    if (!sys.get_times(path, data.creation, data.access, data.write)) return 1;
+    return convert_times(sys, data, times, zulu);
 }
 
 namespace {

@@ -16,7 +16,7 @@ using namespace testing_support;
 namespace {
 
 void show_every_digest(RunSettings& s) {
-    for (const DigestRow& row : digest_rows) s.*row.setting = 1;
+    for (const DigestRow& row : digest_rows) s.digests.add(row.id);
 }
 
 }  // namespace
@@ -47,7 +47,7 @@ TEST(ColumnTable, ADigestAloneShowsTheRegistrysTitle) {
         filarix::Run run(mp);
         apply_start_up_defaults(run.s);
         run.listing_target = ListingTarget::standard_error;
-        run.s.*row.setting = 1;
+        run.s.digests.add(row.id);
         write_header_line(run);
         run.std_err.flush();
         EXPECT_NE(mp.err_text.find(row.title), std::string::npos) << row.name;

@@ -55,15 +55,15 @@ const std::vector<Row>& option_rows() {
         {{u"-rcs"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.RECURSE, 0);
-             EXPECT_EQ(r.s.CRC, 1);
-             EXPECT_EQ(r.s.SHA, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
+             EXPECT_TRUE(r.s.digests.has(DigestId::sha1));
          }},
         {{u"/c", u"/r"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
              EXPECT_EQ(r.s.RECURSE, 0);
          }},
-        {{u"+c"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.CRC, 1); }},
+        {{u"+c"}, parsed, "", "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::crc)); }},
         {{u"-", u"+", u"-.ini", u"-9", u"-X", u"-Xabc"}, parsed, "", "",
          [](R r) { EXPECT_TRUE(flag_differences(r.s, parsed_defaults()).empty()); }},
         {{u"-c", u"data"},
@@ -86,7 +86,7 @@ const std::vector<Row>& option_rows() {
         {{u"--nosuchword", u"-c"}, parsed,
          "\nIllegal or incomplete minusminus option of \"--nosuchword\" IGNORED\n"
          "Please check the option compatability and rerun if necessary\n",
-         "", [](R r) { EXPECT_EQ(r.s.CRC, 1); }},
+         "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::crc)); }},
         {{u"+-word"}, parsed, "\nIllegal or incomplete minusminus option of \"--word\" IGNORED\n",
          "", {}},
         // ----- -1 -----
@@ -102,7 +102,7 @@ const std::vector<Row>& option_rows() {
         {{u"-1", u"-c"}, 6, "", HELP, {}},
         {{u"-1", u"a.log", u"+1"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.ACCT, 0); }},
         // ----- -5 -8 -----
-        {{u"-5"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.HASH, 1); }},
+        {{u"-5"}, parsed, "", "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::md5)); }},
         {{u"-8"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.eight_dot_three, 1);
@@ -124,7 +124,7 @@ const std::vector<Row>& option_rows() {
          }},
         {{u"-8830PRE"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.LFN, 2);
+             EXPECT_TRUE(r.s.LFN);
              EXPECT_EQ(r.s.lfn_width, 30);
              EXPECT_EQ(r.s.EXT, 2);
          }},
@@ -135,7 +135,7 @@ const std::vector<Row>& option_rows() {
          }},
         {{u"-88PRE"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.LFN, 2);
+             EXPECT_TRUE(r.s.LFN);
              EXPECT_EQ(r.s.lfn_width, 33);  // no number: the width stays
              EXPECT_EQ(r.s.EXT, 2);
          }},
@@ -177,7 +177,7 @@ const std::vector<Row>& option_rows() {
         {{u"-A"}, 6, "", "\n-A option needs a modifier [rhms]\n", {}},
         {{u"-cA"}, 6, "", "\n-A option needs a modifier [rhms]\n", {}},
         // ----- -a -b -----
-        {{u"-a"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.APPEND, 2); }},
+        {{u"-a"}, parsed, "", "", [](R r) { EXPECT_TRUE(r.s.APPEND); }},
         {{u"-a", u"+a"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.APPEND, 0); }},
         {{u"-b"}, parsed, "", "",
          [](R r) { EXPECT_EQ(r.s.DISPLACE, 512); }},
@@ -200,7 +200,7 @@ const std::vector<Row>& option_rows() {
         {{u"-C"}, 6, "", HELP, {}},
         {{u"-C", u"-c"}, 6, "", HELP, {}},
         // ----- -c -D -----
-        {{u"-c"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.CRC, 1); }},
+        {{u"-c"}, parsed, "", "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::crc)); }},
         {{u"-D", u"100,50"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.DISPLACE, 99);
@@ -271,7 +271,7 @@ const std::vector<Row>& option_rows() {
         {{u"-e", u"-c"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(text_of(r.s.command_text), "-c % ");
-             EXPECT_EQ(r.s.CRC, 0);
+             EXPECT_FALSE(r.s.digests.has(DigestId::crc));
          }},
         {{u"-e"}, 6, "", "-[eE] option requres a command to follow it\n", {}},
         // ----- -F -f -----
@@ -313,7 +313,7 @@ const std::vector<Row>& option_rows() {
              EXPECT_EQ(r.s.aging, 1);
              EXPECT_EQ(r.s.OLDER, 1);
              EXPECT_EQ(r.s.NEWER, 0);
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
          }},
         {{u"-g=30c"}, parsed, "", "",
          [](R r) {
@@ -340,21 +340,21 @@ const std::vector<Row>& option_rows() {
         // ----- -H -h -----
         {{u"-h", u"sig.txt"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.signature_check, 1);
+             EXPECT_EQ(r.s.signature_check, signature_minus);
              EXPECT_EQ(r.s.header_only, 0);
              EXPECT_EQ(text_of(r.s.header_file), "C:\\work\\sig.txt");
          }},
         {{u"+h", u"sig.txt"}, parsed, "", "",
-         [](R r) { EXPECT_EQ(r.s.signature_check, 2); }},
+         [](R r) { EXPECT_EQ(r.s.signature_check, signature_plus); }},
         {{u"-HD:\\sig.txt"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.signature_check, 1);
+             EXPECT_EQ(r.s.signature_check, signature_minus);
              EXPECT_EQ(r.s.header_only, 1);
              EXPECT_EQ(text_of(r.s.header_file), "D:\\sig.txt");
          }},
         {{u"+H", u"s"}, parsed, "", "",
          [](R r) {
-             EXPECT_EQ(r.s.signature_check, 2);
+             EXPECT_EQ(r.s.signature_check, signature_plus);
              EXPECT_EQ(r.s.header_only, 1);
          }},
         {{u"-h"}, 6, "", "", {}},
@@ -457,25 +457,25 @@ const std::vector<Row>& option_rows() {
         {{u"-r", u"-p", u"C:\\a", u"C:\\b", u"-c"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\a|\\\\?\\C:\\b|");
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
              EXPECT_EQ(r.s.RECURSE, 0);
          }},
         {{u"-p", u"C:\\a\\*.log", u"+c"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\a|");
              EXPECT_EQ(joined(r.s.filetype_list), "*.log|");
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
          }},
         {{u"-q"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.attr_filter, 1); }},
         {{u"-qc"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.attr_filter, 1);
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
          }},
         {{u"-q-HRSc", u"+q+0nae"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.attr_filter, 1);
-             EXPECT_EQ(r.s.CRC, 0);
+             EXPECT_FALSE(r.s.digests.has(DigestId::crc));
              EXPECT_EQ(r.s.attr_hidden, 0);
          }},
         // ----- -R -r -S -s -----
@@ -489,13 +489,13 @@ const std::vector<Row>& option_rows() {
         {{u"-RR", u"-c+R"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.RESET, 0);
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
          }},
         {{u"-r"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.RECURSE, 0); }},
         {{u"-r", u"+r"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.RECURSE, 1); }},
         {{u"-S"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.STREAM, 0); }},
         {{u"-S", u"+S"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.STREAM, 1); }},
-        {{u"-s"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.SHA, 1); }},
+        {{u"-s"}, parsed, "", "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::sha1)); }},
         // ----- -T -t -----
         {{u"-tWr"}, parsed, "", "",
          [](R r) {
@@ -508,7 +508,7 @@ const std::vector<Row>& option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.time_type, 'a');
              EXPECT_EQ(r.s.seconds, 0);
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
          }},
         {{u"-TC"}, parsed, "", "",
          [](R r) {
@@ -532,7 +532,7 @@ const std::vector<Row>& option_rows() {
          [](R r) {
              EXPECT_EQ(r.s.TIME, 0);
              EXPECT_EQ(r.s.time_type, 'w');
-             EXPECT_EQ(r.s.CRC, 1);  // the c is an option of its own
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));  // the c is an option of its own
          }},
         {{u"+T"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.REVERSE, 1); }},
         {{u"-t"}, 6, "", "", {}},
@@ -553,7 +553,7 @@ const std::vector<Row>& option_rows() {
         {{u"-U", u"-c"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(r.s.owner, 1);
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
          }},
         {{u"-u", u"-u"}, parsed, "", "", [](R r) { EXPECT_EQ(r.s.owner, 2); }},
         // ----- -v -----
@@ -599,7 +599,7 @@ const std::vector<Row>& option_rows() {
         {{u"-x", u"a", u"-x", u"b", u"/c"}, parsed, "", "",
          [](R r) {
              EXPECT_EQ(joined(r.s.exclude_list), "B|");
-             EXPECT_EQ(r.s.CRC, 1);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
          }},
         // ----- -Y -y -----
         {{u"-yNc"}, parsed, "", "",
@@ -819,7 +819,7 @@ TEST(DiskLabel, CounterFileCreatedThenCounted) {
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1000");
 
     filarix::Run again(p.mp);
-    EXPECT_EQ(next_disk_label(again), "1001");
+    EXPECT_EQ(next_disk_label(again.sys, again.std_err), "1001");
     EXPECT_EQ(p.mp.contents(u"C:\\work\\DISKLABL"), "1001");
 
     Parse q;

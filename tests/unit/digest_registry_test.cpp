@@ -61,8 +61,8 @@ TEST(DigestRegistry, KnownSetsTellTheirDigestByLength) {
 TEST(DigestRegistry, SettingsShowTheirDigestsInColumnOrder) {
     RunSettings s;
     EXPECT_TRUE(shown_digests(s).empty());
-    s.SHA3 = 1;
-    s.HASH = 1;
+    s.digests.add(DigestId::sha3);
+    s.digests.add(DigestId::md5);
     EXPECT_EQ(shown_digests(s), (DigestSet{DigestId::md5, DigestId::sha3}));
     for (const DigestRow& row : digest_rows) {
         EXPECT_EQ(&digest_row(row.id), &row);

@@ -107,7 +107,7 @@ TEST(ZoneAbbreviation, FromTheStandardZoneName) {
     for (const auto& c : cases) {
         mp.zone_info.standard_name = c.name;
         filarix::Run run(mp);
-        EXPECT_EQ(zone_abbreviation(run), c.abbreviation) << c.name;
+        EXPECT_EQ(zone_abbreviation(run.sys), c.abbreviation) << c.name;
     }
 }
 
@@ -133,7 +133,7 @@ TEST(LastAccessReport, OneTextPerValue) {
         mp.err_text.clear();
         mp.out_text.clear();
         run.last_access_value = c.value;
-        report_last_access(run, out);
+        report_last_access(run.syntax, run.last_access_value, out, run.std_out);
         out.flush();
         run.std_out.flush();
         EXPECT_EQ(mp.err_text, c.text);
@@ -215,8 +215,8 @@ TEST_F(Ending, OneDirectoryIsSingular) {
 
 TEST_F(Ending, FinishedLineUsesTheCalendarText) {
     filarix::Run run(mp);
-    EXPECT_EQ(calendar_text(run, 0), "Wed Dec 31 19:00:00 1969");
-    EXPECT_EQ(calendar_text(run, 1705246936), "Sun Jan 14 10:42:16 2024");
+    EXPECT_EQ(calendar_text(run.sys, 0), "Wed Dec 31 19:00:00 1969");
+    EXPECT_EQ(calendar_text(run.sys, 1705246936), "Sun Jan 14 10:42:16 2024");
 }
 
 TEST(WriteErrors, AFailedListingWriteEndsWithWriteError) {

@@ -226,7 +226,7 @@ TEST(AgePredicate, AgreesWithTheCoreDayCount) {
         t.creation = fields(row.letter == 'c' ? row.tested : other);
         t.access = fields(row.letter == 'a' ? row.tested : other);
         t.write = fields(row.letter == 'w' ? row.tested : other);
-        EXPECT_EQ(age_filter(run, t), row.kept);
+        EXPECT_EQ(age_filter(run.sys, run.s, t), row.kept);
         // The verdict is the core's day count against the bound.
         const int age = days_since(mp, row.tested);
         EXPECT_EQ(row.side == S::older ? age >= row.days : age < row.days, row.kept) << age;

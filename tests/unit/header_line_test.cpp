@@ -56,18 +56,21 @@ TEST(HeaderLine, TitlesFollowTheSettings) {
          "\n"},
         {"HASH and CRC",
          [](filarix::Run& r) {
-             r.s.HASH = 1;
-             r.s.CRC = 1;
+             r.s.digests.add(DigestId::md5);
+             r.s.digests.add(DigestId::crc);
              r.s.time_type = '0';
          },
          kPath + kSizeAttr + "   MD5 HASH" + blanks(30) + " \n"},
-        {"CRC", [](filarix::Run& r) { r.s.CRC = r.s.SHA = 1; },
+        {"CRC",
+         [](filarix::Run& r) {
+             r.s.digests = {DigestId::crc, DigestId::sha1};
+         },
          kPath + kSizeAttr + "   CRC    " + kWrite + kZone + "\n"},
-        {"SHA alone has no title", [](filarix::Run& r) { r.s.SHA = 1; },
+        {"SHA alone has no title", [](filarix::Run& r) { r.s.digests.add(DigestId::sha1); },
          kPath + kSizeAttr + kWrite + kZone + "\n"},
         {"fixed", [](filarix::Run& r) { r.s.fixed = 1; },
          kPath + kSizeAttr + "     " + blanks(11) + kWrite + kZone + blanks(14) + "\n"},
-        {"signature check", [](filarix::Run& r) { r.s.signature_check = 2; },
+        {"signature check", [](filarix::Run& r) { r.s.signature_check = signature_plus; },
          kPath + kSizeAttr + " HED " + kWrite + kZone + "\n"},
         {"all three times", [](filarix::Run& r) { r.s.time_type = '3'; },
          kPath + kSizeAttr + "   CDATE    CTIME" + blanks(8) + "   MDATE    MTIME" + blanks(8) +

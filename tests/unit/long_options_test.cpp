@@ -124,9 +124,9 @@ const std::vector<Row>& long_option_rows() {
         // 11
         {{u"-5s", u"--crc"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.s.CRC, 1);
-             EXPECT_EQ(r.s.SHA, 0);
-             EXPECT_EQ(r.s.HASH, 0);
+             EXPECT_TRUE(r.s.digests.has(DigestId::crc));
+             EXPECT_FALSE(r.s.digests.has(DigestId::sha1));
+             EXPECT_FALSE(r.s.digests.has(DigestId::md5));
          }},
         // 13: DELIM is left alone.
         {{u"--delimeter=pipe"}, parsed, "",
@@ -161,7 +161,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--EXT"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.EXT, 1);
-             EXPECT_EQ(r.s.LFN, 2);
+             EXPECT_TRUE(r.s.LFN);
              EXPECT_EQ(r.s.lfn_width, 32);
          }},
         // 19: anything beginning with FIL.
@@ -196,10 +196,10 @@ const std::vector<Row>& long_option_rows() {
         {{u"--SMALLER=7"}, parsed, "", [](R r) { EXPECT_EQ(r.s.size_less, 7); }},
         {{u"--sma="}, 6, illegal("sma="), {}},
         // 23: exact words only.
-        {{u"--HASH"}, parsed, "", [](R r) { EXPECT_EQ(r.s.HASH, 1); }},
-        {{u"--md5"}, parsed, "", [](R r) { EXPECT_EQ(r.s.HASH, 1); }},
-        {{u"--hashes"}, parsed, ignored("hashes"), [](R r) { EXPECT_EQ(r.s.HASH, 0); }},
-        {{u"--md5sum"}, parsed, ignored("md5sum"), [](R r) { EXPECT_EQ(r.s.HASH, 0); }},
+        {{u"--HASH"}, parsed, "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::md5)); }},
+        {{u"--md5"}, parsed, "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::md5)); }},
+        {{u"--hashes"}, parsed, ignored("hashes"), [](R r) { EXPECT_FALSE(r.s.digests.has(DigestId::md5)); }},
+        {{u"--md5sum"}, parsed, ignored("md5sum"), [](R r) { EXPECT_FALSE(r.s.digests.has(DigestId::md5)); }},
         // 24
         {{u"--immediate"}, parsed, "",
          [](R r) { EXPECT_TRUE(flag_differences(r.s, parsed_defaults()).empty()); }},
@@ -217,12 +217,12 @@ const std::vector<Row>& long_option_rows() {
         {{u"--MEMO=case12.txt"}, parsed, "",
          [](R r) {
              EXPECT_EQ(r.s.MEMO, 1);
-             EXPECT_EQ(text_of(r.s.memo_name), "C:\\work\\case12.txt");
+             EXPECT_TRUE(r.sys.exists(u"C:\\work\\case12.txt"));  // the memo file is open there
              ASSERT_NE(r.memo_stream(), nullptr);
              EXPECT_EQ(r.memo_stream(), r.memo_file.get());
          }},
         {{u"--memo"}, parsed, "",
-         [](R r) { EXPECT_EQ(text_of(r.s.memo_name), "C:\\cases\\picked.txt"); },
+         [](R r) { EXPECT_TRUE(r.sys.exists(u"C:\\cases\\picked.txt")); },
          [](MemoryPlatform& mp, filarix::Run&) {
              mp.add_dir(u"C:\\cases");
              mp.chosen_file = u"C:\\cases\\picked.txt";
@@ -318,8 +318,8 @@ const std::vector<Row>& long_option_rows() {
          }},
         {{u"--out"}, 6, illegal("out"), {}},
         // 32, 33
-        {{u"--NOCHILD"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, 1); }},
-        {{u"--renchild"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, 2); }},
+        {{u"--NOCHILD"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, nochild_delete); }},
+        {{u"--renchild"}, parsed, "", [](R r) { EXPECT_EQ(r.s.NOCHILD, nochild_name); }},
         // 34
         {{u"--path=C:\\data", u"--PATH=C:\\data\\"}, parsed, "",
          [](R r) { EXPECT_EQ(joined(r.s.root_list), "\\\\?\\C:\\data|"); },
@@ -354,16 +354,16 @@ const std::vector<Row>& long_option_rows() {
         {{u"--SEQ=1000"}, parsed, "", [](R r) { EXPECT_EQ(r.s.sequence_start, 1000); }},
         {{u"--seq=-4"}, parsed, "", [](R r) { EXPECT_EQ(r.s.sequence_start, 0); }},
         // 43 to 46
-        {{u"--SHA"}, parsed, "", [](R r) { EXPECT_EQ(r.s.SHA, 1); }},
-        {{u"--sha1"}, parsed, "", [](R r) { EXPECT_EQ(r.s.SHA, 1); }},
+        {{u"--SHA"}, parsed, "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::sha1)); }},
+        {{u"--sha1"}, parsed, "", [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::sha1)); }},
         {{u"--sha256", u"--SHA384", u"--sha512"}, parsed, "",
          [](R r) {
-             EXPECT_EQ(r.s.SHA, 0);
-             EXPECT_EQ(r.s.SHA2, 1);
-             EXPECT_EQ(r.s.SHA3, 1);
-             EXPECT_EQ(r.s.SHA5, 1);
+             EXPECT_FALSE(r.s.digests.has(DigestId::sha1));
+             EXPECT_TRUE(r.s.digests.has(DigestId::sha256));
+             EXPECT_TRUE(r.s.digests.has(DigestId::sha3));
+             EXPECT_TRUE(r.s.digests.has(DigestId::sha512));
          }},
-        {{u"--sha1=x"}, parsed, ignored("sha1=x"), [](R r) { EXPECT_EQ(r.s.SHA, 0); }},
+        {{u"--sha1=x"}, parsed, ignored("sha1=x"), [](R r) { EXPECT_FALSE(r.s.digests.has(DigestId::sha1)); }},
         // 48
         {{u"-r", u"--showlong"}, parsed, "",
          [](R r) {
@@ -421,7 +421,7 @@ const std::vector<Row>& long_option_rows() {
          }},
         // 55: an existing file changes nothing; a missing one ends at once.
         {{u"--source=C:\\work\\src.txt", u"-c"}, parsed, "",
-         [](R r) { EXPECT_EQ(r.s.CRC, 1); },
+         [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::crc)); },
          [](MemoryPlatform& mp, filarix::Run&) { mp.add_file(u"C:\\work\\src.txt", "x"); }},
         {{u"--SOUR=missing.txt", u"-c"}, 3, "\nCannot find/open missing.txt", {}},
         {{u"--sour"}, parsed, ignored("sour"), {}},
@@ -442,7 +442,7 @@ const std::vector<Row>& long_option_rows() {
         {{u"--zulu=on"}, parsed, "", [](R r) { EXPECT_EQ(r.s.ZULU, 1); }},
         // 57: a warning, and parsing goes on.
         {{u"--UNICODE=x.txt", u"-c"}, parsed, ignored("UNICODE=x.txt"),
-         [](R r) { EXPECT_EQ(r.s.CRC, 1); }},
+         [](R r) { EXPECT_TRUE(r.s.digests.has(DigestId::crc)); }},
         {{u"--"}, parsed, ignored(""), {}},
         {{u"+-a"}, parsed, ignored("a"), {}},
     };
@@ -510,7 +510,7 @@ TEST(LongOptions, MalformedValueEndsTheRunWithTheMessage) {
     EXPECT_EQ(p.code, 6);
     EXPECT_EQ(p.out, "\nIllegal option: width");
     EXPECT_NE(p.err.find("Exit Status"), std::string::npos);
-    EXPECT_EQ(p.run->s.CRC, 0);  // nothing after it was read
+    EXPECT_FALSE(p.run->s.digests.has(DigestId::crc));  // nothing after it was read
 }
 
 TEST(LongOptions, ExcludeMasksBeyondEightyAreRefused) {

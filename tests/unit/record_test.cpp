@@ -213,10 +213,10 @@ TEST_F(Record, AttributeFilterCombinesLettersWithAnd) {
 TEST_F(Record, ChildItemsAreNeverListedAndDeletedOnRequest) {
     mp.add_file(u"C:\\d\\a\u200Cb", "x");
     mp.add_file(u"C:\\d\\keep", "x");
-    EXPECT_EQ(records([](filarix::Run& run) { run.s.NOCHILD = 2; }).size(), 1u);
+    EXPECT_EQ(records([](filarix::Run& run) { run.s.NOCHILD = nochild_name; }).size(), 1u);
     EXPECT_NE(mp.node(u"C:\\d\\a\u200Cb"), nullptr);
     EXPECT_NE(last.out.find("C:\\d\\a"), std::string::npos);
-    EXPECT_EQ(records([](filarix::Run& run) { run.s.NOCHILD = 1; }).size(), 1u);
+    EXPECT_EQ(records([](filarix::Run& run) { run.s.NOCHILD = nochild_delete; }).size(), 1u);
     EXPECT_EQ(mp.node(u"C:\\d\\a\u200Cb"), nullptr);
 }
 

@@ -217,7 +217,7 @@ TEST(SortTable, RowsFollowTheKeysWhole) {
                ",\"attributes\":\"A.....\",\"modified\":\"" + time + "\",\"zone\":\"EST\"}\n";
     };
     struct Form {
-        int format;
+        TableFormat format;
         std::string head, p, r, s;
     } forms[] = {
         {table_csv,
