@@ -275,8 +275,8 @@ constexpr ColumnWriters trailing[] = {
      nullptr, nullptr},
     {Column::owner,
      [](RecordWriter& w, Spec) {
-         w.count(w.out_.printf(" %32.32s%c", owner_of_path(w.run_.sys, w.e_.pg_complete_path).c_str(),
-                               w.d_));
+         w.count(w.out_.printf(" %32.32s%c",
+                               owner_of_path(w.run_.sys, w.e_.pg_complete_path).c_str(), w.d_));
      },
      [](StreamLine& l, Spec) {
          l.out_.printf(" %32.32s%c", owner_of_path(l.run_.sys, l.owner_path).c_str(), l.d_);
