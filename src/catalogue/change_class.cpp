@@ -1,16 +1,8 @@
 #include "catalogue/change_class.hpp"
 
-#include <array>
-
 namespace filarix {
 
 namespace {
-
-// From the strongest down: a later digest of the list proves less.
-constexpr std::array<DigestId, digest_count> by_strength = {
-    DigestId::sha512, DigestId::sha3, DigestId::sha256,
-    DigestId::sha1,   DigestId::md5,  DigestId::crc,
-};
 
 struct Instant {
     std::int64_t seconds = 0;  // since 1970-01-01 UTC
@@ -115,9 +107,13 @@ std::string changed_facts_text(unsigned facts) {
 }
 
 std::optional<DigestId> strongest_shared_digest(const EarlierEntry& a, const EarlierEntry& b) {
-    for (const DigestId id : by_strength)
-        if (!a.digest(id).empty() && !b.digest(id).empty()) return id;
-    return std::nullopt;
+    const DigestRow* best = nullptr;
+    for (const DigestRow& row : digest_rows)
+        if (!a.digest(row.id).empty() && !b.digest(row.id).empty() &&
+            (best == nullptr || row.strength > best->strength))
+            best = &row;
+    if (best == nullptr) return std::nullopt;
+    return best->id;
 }
 
 bool same_content(const EarlierEntry& a, const EarlierEntry& b) {

@@ -33,8 +33,8 @@ int slot_of(std::string_view name) {
     };
     for (const auto& [text, slot] : named)
         if (name == text) return slot;
-    for (const DigestRow& row : digest_rows)
-        if (name == row.field) return slot_digest + static_cast<int>(digest_index(row.id));
+    if (const DigestRow* row = digest_of_field(name))
+        return slot_digest + static_cast<int>(digest_index(row->id));
     return ignored;
 }
 
@@ -329,44 +329,6 @@ bool unescape_checksum_name(std::string_view name, std::string& out) {
     return true;
 }
 
-std::optional<DigestId> checksum_digest_of_length(std::size_t digits) {
-    switch (digits) {
-        case 32:
-            return DigestId::md5;
-        case 40:
-            return DigestId::sha1;
-        case 64:
-            return DigestId::sha256;
-        case 128:
-            return DigestId::sha512;
-        default:
-            return std::nullopt;
-    }
-}
-
-std::optional<DigestId> checksum_digest_of_tag(std::string_view tag) {
-    static constexpr std::pair<std::string_view, DigestId> tags[] = {
-        {"MD5", DigestId::md5},       {"SHA1", DigestId::sha1},     {"SHA256", DigestId::sha256},
-        {"SHA512", DigestId::sha512}, {"SHA3-256", DigestId::sha3},
-    };
-    for (const auto& [text, id] : tags)
-        if (tag == text) return id;
-    return std::nullopt;
-}
-
-// The digests a hashdeep header may name; the others' columns are read
-// over.
-std::optional<DigestId> hashdeep_digest(std::string_view name) {
-    static constexpr std::pair<std::string_view, DigestId> names[] = {
-        {"md5", DigestId::md5},
-        {"sha1", DigestId::sha1},
-        {"sha256", DigestId::sha256},
-    };
-    for (const auto& [text, id] : names)
-        if (name == text) return id;
-    return std::nullopt;
-}
-
 bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -489,9 +451,10 @@ bool CatalogueReader::parse_hashdeep_header(const std::string& line) {
         int slot = ignored;
         if (names[i] == "size") slot = slot_size;
         if (names[i] == "filename") slot = slot_path;
-        if (const auto id = hashdeep_digest(names[i])) {
-            slot = slot_digest + static_cast<int>(digest_index(*id));
-            seen_.add(*id);
+        // hashdeep names its digests as this program's fields do.
+        if (const DigestRow* row = digest_of_field(names[i])) {
+            slot = slot_digest + static_cast<int>(digest_index(row->id));
+            seen_.add(row->id);
         }
         csv_columns_[i] = slot;
     }
@@ -527,7 +490,8 @@ bool CatalogueReader::checksum_row(const std::string& line, EarlierEntry& entry)
     const std::size_t open = text.find(" (");
     const std::size_t close = text.rfind(") = ");
     if (open != std::string_view::npos && close != std::string_view::npos && close > open &&
-        (id = checksum_digest_of_tag(text.substr(0, open)))) {
+        digest_of_sum_tag(text.substr(0, open))) {
+        id = digest_of_sum_tag(text.substr(0, open))->id;
         // The tagged form: "SHA256 (name) = digest".
         name = text.substr(open + 2, close - open - 2);
         digest = text.substr(close + 4);
@@ -538,7 +502,9 @@ bool CatalogueReader::checksum_row(const std::string& line, EarlierEntry& entry)
             return false;
         digest = text.substr(0, gap);
         name = text.substr(gap + 2);
-        id = checksum_digest_of_length(digest.size());
+        // md5sum, sha1sum, sha256sum and sha512sum tell their digest by its
+        // length alone, as the known sets do.
+        id = known_digest_of_hex_length(digest.size());
     }
     if (!id || name.empty()) return false;
     const std::string value = digest_text(*id, digest);

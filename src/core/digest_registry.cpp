@@ -9,19 +9,20 @@ constexpr std::string_view locked_64 =
 
 // MD5's 32 digits stand in a column as wide as SHA-1's.
 constexpr DigestRow rows[] = {
-    {DigestId::crc, "CRC-32", "CRC", "", true, false, 4, 10, "CRCERROR", "crc", "  CRC", 8, false},
+    {DigestId::crc, "CRC-32", "CRC", "", true, false, 4, 10, "CRCERROR", "crc", "  CRC", 8, false,
+     "", 0},
     {DigestId::md5, "MD5", "HASH", "MD5", false, false, 16, 40, "- ERROR - FILE POSSIBLY LOCKED -",
-     "md5", "  MD5 HASH", 40, true},
+     "md5", "  MD5 HASH", 40, true, "MD5", 1},
     {DigestId::sha1, "SHA-1", "SHA", "SHA1", false, false, 20, 40,
-     "-- ERROR - FILE POSSIBLY LOCKED BY OS --", "sha1", "", 0, true},
+     "-- ERROR - FILE POSSIBLY LOCKED BY OS --", "sha1", "", 0, true, "SHA1", 2},
     {DigestId::sha256, "SHA-256", "SHA2", "", true, true, 32, 64, locked_64, "sha256",
-     "  SHA-256 HASH", 64, true},
+     "  SHA-256 HASH", 64, true, "SHA256", 3},
     {DigestId::sha512, "SHA-512", "SHA5", "", true, true, 64, 128,
      "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
      "----------------------------------------------",
-     "sha512", "  SHA-512 HASH", 128, true},
+     "sha512", "  SHA-512 HASH", 128, true, "SHA512", 5},
     {DigestId::sha3, "SHA3-256", "SHA3", "", true, true, 32, 64, locked_64, "sha3_256",
-     "  SHA3-256 HASH", 64, false},
+     "  SHA3-256 HASH", 64, false, "SHA3-256", 4},
 };
 static_assert(std::size(rows) == digest_count);
 
@@ -81,6 +82,18 @@ std::optional<DigestId> known_digest_of_hex_length(std::size_t digits) {
     for (const DigestRow& row : rows)
         if (row.known_set && 2 * row.bytes == digits) return row.id;
     return std::nullopt;
+}
+
+const DigestRow* digest_of_sum_tag(std::string_view tag) {
+    for (const DigestRow& row : rows)
+        if (!row.sum_tag.empty() && row.sum_tag == tag) return &row;
+    return nullptr;
+}
+
+const DigestRow* digest_of_field(std::string_view name) {
+    for (const DigestRow& row : rows)
+        if (name == row.field) return &row;
+    return nullptr;
 }
 
 }  // namespace filarix

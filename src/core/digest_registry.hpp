@@ -27,6 +27,11 @@ struct DigestRow {
     const char* title;              // its column header; none when empty
     int title_width;
     bool known_set;  // a --HASHSET list may hold it (told apart by length)
+    // The name a tagged checksum line gives it: "SHA256 (name) = digits".
+    std::string_view sum_tag;
+    // The higher proves more: where two catalogues share several digests,
+    // the strongest decides.
+    int strength;
 };
 
 const DigestRow& digest_row(DigestId id);
@@ -52,5 +57,9 @@ const DigestRow* digest_of_ini_line(std::string_view upper);
 // The digest a known set holds when its lines have this many hexadecimal
 // digits; none for other lengths.
 std::optional<DigestId> known_digest_of_hex_length(std::size_t digits);
+// The digest a tagged checksum line names; none for other tags.
+const DigestRow* digest_of_sum_tag(std::string_view tag);
+// The digest of a CSV or JSON field name; none for other names.
+const DigestRow* digest_of_field(std::string_view name);
 
 }  // namespace filarix
