@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/columns.hpp"
+#include "core/entry_comparison.hpp"
 #include "core/known_digests.hpp"
 #include "core/out_stream.hpp"
 #include "core/parse_actions.hpp"
@@ -196,6 +197,8 @@ struct Run {
     bool reset_error_reported = false;
     // The known digests of --HASHSET, loaded before the walk.
     KnownDigests known_digests;
+    // The earlier catalogue of --DIFF, read before the walk.
+    std::unique_ptr<EntryComparison> comparison;
     // The header file's signatures (-h, -H, +h, +H), and the start of the
     // file being checked against them, kept from file to file.
     SignatureTable signature_table;

@@ -108,6 +108,8 @@ struct SettingFlags {
     std::int32_t precount = 0;
     // Rows for other programs in place of the records: --CSV or --JSONL.
     std::int32_t table_format = 0;
+    // With --DIFF, only the entries that are not unchanged (--CHANGED).
+    std::int32_t CHANGED = 0;
 };
 
 struct RunSettings : SettingFlags {
@@ -144,6 +146,8 @@ struct RunSettings : SettingFlags {
     int split_lines = 0;
     std::u16string ziplog_name;
     std::u16string memo_name;
+    // The earlier catalogue a run compares the tree with (--DIFF).
+    std::u16string diff_name;
     // The per-file command's template, its program resolved.
     std::u16string command_text;
     int showlong_min = 260;
