@@ -67,6 +67,12 @@ bool CatalogueComparison::under_start_path(const std::string& path) const {
     });
 }
 
+std::size_t CatalogueComparison::rows_under_start_paths() const {
+    return static_cast<std::size_t>(
+        std::count_if(rows_.begin(), rows_.end(),
+                      [this](const Slot& s) { return under_start_path(s.entry.path); }));
+}
+
 bool CatalogueComparison::still_there(const std::string& path) {
     return sys_.exists(sys_.wide(path));
 }
@@ -170,6 +176,12 @@ void open_earlier_catalogue(Run& run) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);
     }
+    // Most likely a catalogue of another tree: what matches is compared.
+    if (comparison->rows() != 0 && comparison->rows_under_start_paths() == 0)
+        run.std_err.printf(
+            "\nCatalogue %s holds no path under the start path: it lists another "
+            "tree, and no row of it is compared\n",
+            name.c_str());
     comparison->lines_skipped = reader.lines_skipped() + duplicates;
     comparison->first_skipped_line = reader.first_skipped_line();
     run.comparison = std::move(comparison);

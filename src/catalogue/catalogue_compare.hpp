@@ -32,6 +32,10 @@ public:
     // are no longer there, in the catalogue's order; counted as removed.
     std::vector<const EarlierEntry*> take_removed();
 
+    // Rows taken, and those of them under a start path.
+    std::size_t rows() const { return rows_.size(); }
+    std::size_t rows_under_start_paths() const;
+
     std::uint64_t count(ChangeClass c) const { return counts_[static_cast<std::size_t>(c)]; }
 
     std::string name;  // the file, as messages name it

@@ -152,6 +152,21 @@ TEST(Compare, RefusedCataloguesEndWithTheInputFileStatus) {
     }
 }
 
+TEST(Compare, CatalogueOfAnotherTreeIsNamed) {
+    Sample s;
+    e2e::TempTree other;
+    other.file("x.txt", "x");
+    ASSERT_EQ(e2e::run({other.root(), "--CSV", "-o", s.catalogue}).status, 1);
+    const e2e::Result r = e2e::run({s.tree.root(), "--CSV", "--DIFF=" + s.catalogue});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Catalogue " + s.catalogue + " holds no path under the start path"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(": 5 added, 0 removed, 0 moved, 0 changed, 0 unchanged"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST(Compare, DamagedCatalogueIsReadAndItsBadLinesCounted) {
     Sample s;
     const e2e::Result first = e2e::run({s.tree.root(), "--CSV", "-o", "stdout"});
