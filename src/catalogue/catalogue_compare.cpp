@@ -25,7 +25,10 @@ bool compared_kind(const std::string& kind, bool directories_listed) {
 }
 
 ChangeVerdict verdict(ChangeClass c, unsigned facts = 0) {
-    return {change_letter(c), change_name(c), changed_facts_text(facts),
+    return {change_letter(c),
+            change_name(c),
+            changed_facts_text(facts),
+            {},
             c == ChangeClass::unchanged};
 }
 
@@ -101,16 +104,20 @@ const CatalogueComparison::Slot* CatalogueComparison::moved_from(const EarlierEn
 ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
     ChangeClass c = ChangeClass::added;
     unsigned facts = 0;
+    std::string from;
     if (const auto at = by_path_.find(now.path); at != by_path_.end()) {
         Slot& slot = rows_[at->second];
         slot.met = true;
         facts = changed_facts(slot.entry, now);
         c = facts == 0 ? ChangeClass::unchanged : ChangeClass::changed;
-    } else if (moved_from(now)) {
+    } else if (const Slot* earlier = moved_from(now)) {
         c = ChangeClass::moved;
+        from = earlier->entry.path;
     }
     ++counts_[static_cast<std::size_t>(c)];
-    return verdict(c, facts);
+    ChangeVerdict v = verdict(c, facts);
+    v.moved_from = std::move(from);
+    return v;
 }
 
 std::vector<const EarlierEntry*> CatalogueComparison::take_removed() {

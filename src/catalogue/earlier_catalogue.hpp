@@ -83,7 +83,7 @@ private:
     DigestSet seen_;
     // The column of each field a CSV header or hashdeep header names, in
     // the order of the row.
-    std::array<int, 32> csv_columns_{};
+    std::array<int, 48> csv_columns_{};
     std::size_t csv_column_count_ = 0;
 };
 

@@ -102,8 +102,8 @@ constexpr ColumnSpec leading[] = {
          out.printf("C%c", delimiter(run));
          return false;
      },
-     {Field::change, Field::changed_facts, Field::changed_facts},
-     2,
+     {Field::change, Field::changed_facts, Field::moved_from},
+     3,
      nullptr,
      FieldType::text},
     {Column::sequence,
@@ -430,8 +430,8 @@ std::vector<Field> table_fields(const RunSettings& s) {
 
 const char* field_name(Field f) {
     static constexpr const char* before[] = {
-        "kind", "change",     "changed_facts", "sequence",   "label",    "comment",
-        "path", "path_bytes", "size",          "attributes", "category",
+        "kind",    "change", "changed_facts", "moved_from", "sequence",   "label",
+        "comment", "path",   "path_bytes",    "size",       "attributes", "category",
     };
     static constexpr const char* after[] = {
         "created",    "modified",  "accessed",  "zone",  "volume_serial", "volume_label",

@@ -113,6 +113,7 @@ enum class Field : std::uint8_t {
     kind,
     change,
     changed_facts,
+    moved_from,
     sequence,
     label,
     comment,

@@ -13,6 +13,7 @@ struct ChangeVerdict {
     char letter = '.';       // the text record's change column
     const char* name = "";   // the row's change field
     std::string facts;       // the changed_facts field, for a changed entry
+    std::string moved_from;  // the earlier path of a moved entry
     bool unchanged = false;  // --CHANGED leaves the entry out
 };
 

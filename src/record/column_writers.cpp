@@ -125,6 +125,7 @@ constexpr ColumnWriters leading[] = {
          if (!w.change_) return;
          row.text(Field::change, w.change_->name);
          if (!w.change_->facts.empty()) row.text(Field::changed_facts, w.change_->facts);
+         if (!w.change_->moved_from.empty()) row.text(Field::moved_from, w.change_->moved_from);
      },
      nullptr, nullptr},
     {Column::sequence,

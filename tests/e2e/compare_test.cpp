@@ -15,7 +15,7 @@
 namespace {
 
 // path -> "change|changed_facts" of a CSV listing with --DIFF, whose first
-// fields are kind, change, changed_facts and path (no name here needs quotes).
+// fields are kind, change, changed_facts, moved_from and path.
 std::map<std::string, std::string> changes(const std::string& csv) {
     std::map<std::string, std::string> out;
     std::istringstream in(csv);
@@ -25,7 +25,7 @@ std::map<std::string, std::string> changes(const std::string& csv) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::vector<std::string> f;
         std::size_t start = 0;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 5; ++i) {
             if (line[start] == '"') {
                 const std::size_t end = line.find('"', start + 1);
                 f.push_back(line.substr(start + 1, end - start - 1));
@@ -36,7 +36,7 @@ std::map<std::string, std::string> changes(const std::string& csv) {
                 start = end + 1;
             }
         }
-        out[f[3]] = f[1] + "|" + f[2];
+        out[f[4]] = f[1] + "|" + f[2];
     }
     return out;
 }
@@ -77,7 +77,10 @@ TEST(Compare, EveryClassWithItsFacts) {
         {s.p("c/d/one.txt"), "moved|"},    {s.p("b/gone.txt"), "removed|"},
     };
     EXPECT_EQ(changes(r.out), expected) << r.out;
-    EXPECT_TRUE(r.out.starts_with("kind,change,changed_facts,path,")) << r.out;
+    EXPECT_TRUE(r.out.starts_with("kind,change,changed_facts,moved_from,path,")) << r.out;
+    EXPECT_NE(r.out.find("file,moved,," + s.p("a/one.txt") + "," + s.p("c/d/one.txt") + ","),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.err.find("Compared with " + s.catalogue +
                          ": 1 added, 1 removed, 1 moved, 2 changed, 1 unchanged"),
               std::string::npos)

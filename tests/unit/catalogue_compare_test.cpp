@@ -73,7 +73,9 @@ TEST(CatalogueCompare, MovedOnlyFromAPathThatIsGone) {
     f.compare.add(row("C:\\work\\old\\gone", 5, d1));
     f.compare.add(row("C:\\work\\still\\here", 5, d2));
     f.compare.add(row("C:\\work\\other size", 6, d3));
-    EXPECT_STREQ(f.compare.classify(row("C:\\work\\new\\gone", 5, d1)).name, "moved");
+    const ChangeVerdict moved = f.compare.classify(row("C:\\work\\new\\gone", 5, d1));
+    EXPECT_STREQ(moved.name, "moved");
+    EXPECT_EQ(moved.moved_from, "C:\\work\\old\\gone");
     // A copy of a file that is still there is a new file.
     EXPECT_STREQ(f.compare.classify(row("C:\\work\\copy", 5, d2)).name, "added");
     EXPECT_STREQ(f.compare.classify(row("C:\\work\\same digest", 5, d3)).name, "added");
