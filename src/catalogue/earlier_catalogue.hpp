@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "core/digest_registry.hpp"
+#include "core/earlier_entry.hpp"
 
 namespace filarix {
 
@@ -29,26 +30,6 @@ enum class CatalogueFormat {
 
 // The name a message gives the format.
 const char* catalogue_format_name(CatalogueFormat format);
-
-// One row of an earlier catalogue. Texts are as the file holds them; a
-// field the file lacks is empty (absent for the size).
-struct EarlierEntry {
-    std::string kind;  // file, directory, link, stream, member...; "file" in checksum lists
-    std::string path;  // the exact bytes of the name
-    // A checksum list's path that does not begin at the root: the compare
-    // takes it relative to the start path.
-    bool relative_path = false;
-    std::optional<std::int64_t> size;
-    // Upper-case hexadecimal; empty where the row holds no digest of that
-    // kind (null, a failure text, or no such column).
-    std::array<std::string, digest_count> digests{};
-    std::string modified;
-    std::string attributes;
-    std::string owner;
-    std::string target;
-
-    const std::string& digest(DigestId id) const { return digests[digest_index(id)]; }
-};
 
 class CatalogueReader {
 public:
@@ -102,7 +83,7 @@ private:
     DigestSet seen_;
     // The column of each field a CSV header or hashdeep header names, in
     // the order of the row.
-    std::array<int, 32> csv_columns_{};
+    std::array<int, 48> csv_columns_{};
     std::size_t csv_column_count_ = 0;
 };
 

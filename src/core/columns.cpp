@@ -94,6 +94,18 @@ constexpr ColumnSpec digest_spec(DigestId id) {
 
 // The columns before the digests, and after them.
 constexpr ColumnSpec leading[] = {
+    {Column::change,
+     {},
+     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && !s.diff_name.empty(); },
+     [](const Run&, const ColumnSpec&) { return 2; },
+     [](Run& run, OutStream& out, const ColumnSpec&) {
+         out.printf("C%c", delimiter(run));
+         return false;
+     },
+     {Field::change, Field::changed_facts, Field::moved_from},
+     3,
+     nullptr,
+     FieldType::text},
     {Column::sequence,
      {},
      [](const RunSettings& s, const ColumnSpec&) { return s.SEQUENCE != 0; },
@@ -418,8 +430,8 @@ std::vector<Field> table_fields(const RunSettings& s) {
 
 const char* field_name(Field f) {
     static constexpr const char* before[] = {
-        "kind",       "sequence", "label",      "comment",  "path",
-        "path_bytes", "size",     "attributes", "category",
+        "kind",    "change", "changed_facts", "moved_from", "sequence",   "label",
+        "comment", "path",   "path_bytes",    "size",       "attributes", "category",
     };
     static constexpr const char* after[] = {
         "created",    "modified",  "accessed",  "zone",  "volume_serial", "volume_label",

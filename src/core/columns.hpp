@@ -21,6 +21,7 @@ struct Run;
 class OutStream;
 
 enum class Column : std::uint8_t {
+    change,  // how the entry stands against an earlier catalogue (--DIFF)
     sequence,
     label,
     comment,
@@ -110,6 +111,9 @@ int record_length(const std::vector<ColumnPlace>& places);
 // and a link's target ends the row.
 enum class Field : std::uint8_t {
     kind,
+    change,
+    changed_facts,
+    moved_from,
     sequence,
     label,
     comment,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/columns.hpp"
+#include "core/entry_comparison.hpp"
 #include "core/known_digests.hpp"
 #include "core/out_stream.hpp"
 #include "core/parse_actions.hpp"
@@ -159,6 +160,8 @@ struct WalkState {
 struct ReferenceSets {
     KnownDigests known_digests;
     SignatureTable signature_table;
+    // The earlier catalogue of --DIFF, read before the walk.
+    std::unique_ptr<EntryComparison> comparison;
 };
 
 // What the walk has found and written, and the progress line's totals.

@@ -114,6 +114,8 @@ struct SettingFlags {
     // totals (--PROGRESS).
     bool precount = false;
     TableFormat table_format = table_none;
+    // With --DIFF, only the entries that are not unchanged (--CHANGED).
+    bool CHANGED = false;
 
     bool operator==(const SettingFlags&) const = default;
 };
@@ -151,6 +153,8 @@ struct RunSettings : SettingFlags {
     std::size_t command_program_length = 0;
     int split_lines = 0;
     std::u16string ziplog_name;
+    // The earlier catalogue a run compares the tree with (--DIFF).
+    std::u16string diff_name;
     // The per-file command's template, its program resolved.
     std::u16string command_text;
     int showlong_min = 260;

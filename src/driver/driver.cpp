@@ -1,5 +1,6 @@
 #include "driver/driver.hpp"
 
+#include "catalogue/catalogue_compare.hpp"
 #include "content/digests.hpp"
 #include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
@@ -87,6 +88,7 @@ namespace {
             shown_name(sys, run.syntax.without_long_prefix(run.s.root_list.front())).c_str());
     check_log_written(run.sys, run);
     if (run.s.root_list.empty()) end_run(exit_code::normal_none);
+    open_earlier_catalogue(run);
 
     // Kept for the whole walk, the counting pass's too.
     ConsolePager pager;
@@ -105,7 +107,9 @@ namespace {
     start_overall_progress(run, walk_all);
     walk_all(run);
     finish_overall_progress(run.sys, run, run.std_err);
-    end_run(run.counts.files_found != 0 ? exit_code::normal_listed : exit_code::normal_none);
+    const std::uint64_t removed = write_removed_rows(run);
+    end_run(run.counts.files_found != 0 || removed != 0 ? exit_code::normal_listed
+                                                        : exit_code::normal_none);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "catalogue/catalogue_compare.hpp"
 #include "catalogue/sort.hpp"
 #include "core/numbers.hpp"
 #include "core/shown_text.hpp"
@@ -161,6 +162,7 @@ void write_listing_summary(Run& run) {
         out.printf("  Includes %d files embedded within zipfile --ziplog\n",
                    int(run.counts.zip_members_listed));
     write_hash_set_counts(run, out);
+    write_comparison_counts(run, out, false);
     if (run.counts.changed_while_read != 0)
         out.printf("  Changed while read: %ld files\n", long(run.counts.changed_while_read));
     const Elapsed t = elapsed(run);
@@ -190,6 +192,7 @@ bool write_log_summary(Run& run, int reason) {
     if (run.s.STREAM && (run.counts.streams_found != 0 || run.counts.stream_directories != 0))
         write_stream_totals(run, log);
     write_hash_set_counts(run, log);
+    write_comparison_counts(run, log, false);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
     log.printf("\n\n  Finished: %.24s\n", calendar_text(run.sys, run.end_time).c_str());
@@ -226,6 +229,7 @@ void write_console_summary(Run& run) {
     write_reset_failures(run, err);
     write_changed_while_read(run, err);
     write_hash_set_counts(run, err, true);
+    write_comparison_counts(run, err, true);
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);

@@ -198,7 +198,10 @@ int show_local_help(HelpScreens& screens, int lines) {
         "--SHA           include SHA1 (160 bit) hash values\n" +
             longer_digests_line() +
             "--HASHSET=file  compare each digest with a set of known digests;\n"
-            "                --KNOWN lists the files in the set, --UNKNOWN the others\n",
+            "                --KNOWN lists the files in the set, --UNKNOWN the others\n"
+            "--DIFF=file     compare the tree with an earlier CSV or JSONL listing or a\n"
+            "                checksum file: change column . unchanged, A added,\n"
+            "                R removed, M moved, C changed; --CHANGED lists only changes\n",
         true);
     w.group("-F:             fixed-length records [FIXED=ON]\n", true);
     w.group(

@@ -378,6 +378,12 @@ int hash_set(Option& o) {
     return 0;
 }
 
+// The driver reads the catalogue before the walk; here it is only named.
+int diff(Option& o) {
+    o.run.s.diff_name = std::u16string(*o.value);
+    return 0;
+}
+
 template <HashsetMatch mode>
 int hash_set_match(Option& o) {
     o.run.s.hashset_match = mode;
@@ -438,6 +444,8 @@ constexpr Entry long_options[] = {
     {{u"HASHSET"}, Match::prefix, Value::required, hash_set},
     {{u"KNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_known_only>},
     {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
+    {{u"DIFF"}, Match::prefix, Value::required, diff},
+    {{u"CHANGED"}, Match::prefix, Value::none, switch_on<&RunSettings::CHANGED>},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
     {{u"HASH", u"MD5"}, Match::exact, Value::none, digest_on<DigestId::md5>},

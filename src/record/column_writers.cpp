@@ -115,6 +115,19 @@ constexpr ColumnWriters digest_writers(DigestId id) {
 }
 
 constexpr ColumnWriters leading[] = {
+    // Streams and ZIP members are not compared: their place stays blank.
+    {Column::change,
+     [](RecordWriter& w, Spec) {
+         w.count(w.out_.printf("%c%c", w.change_ ? w.change_->letter : ' ', w.d_));
+     },
+     [](StreamLine& l, Spec) { l.out_.printf(" %c", l.d_); },
+     [](RecordWriter& w, TableRow& row, Spec) {
+         if (!w.change_) return;
+         row.text(Field::change, w.change_->name);
+         if (!w.change_->facts.empty()) row.text(Field::changed_facts, w.change_->facts);
+         if (!w.change_->moved_from.empty()) row.text(Field::moved_from, w.change_->moved_from);
+     },
+     nullptr, nullptr},
     {Column::sequence,
      [](RecordWriter& w, Spec) {
          w.count(w.out_.printf(

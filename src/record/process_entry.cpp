@@ -372,6 +372,11 @@ void RecordWriter::write_name_after() {
     fit_display_path();
     display_offset_ = drive_offset(run.syntax, e_.display_path);
     complete_offset_ = drive_offset(run.syntax, e_.pg_complete_path);
+    if (run.comparison) {
+        compare_with_earlier();
+        // Left out as a filter leaves an entry out: not written, not counted.
+        if (s_.CHANGED && change_->unchanged) return;
+    }
     run.counts.line_length = 0;
 
     // An entry cut short (Ctrl+C in a digest, say) leaves no part of its

@@ -36,6 +36,9 @@ public:
     void write_name_after();
     void write_follow_up();
     std::string member_name_column(std::u16string_view column) const;
+    // Classifies the entry against the earlier catalogue (--DIFF) on the
+    // facts its row holds.
+    void compare_with_earlier();
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
     std::string field_text(std::u16string_view text) const;
@@ -57,6 +60,7 @@ public:
     bool squeezed_ = false;
     bool digested_ = false;
     DigestTexts digests_;
+    std::optional<ChangeVerdict> change_;
     const platform::FindData* known_;
     std::optional<ColumnList> own_columns_;
     // The path column's width: the setting's, or under VAR the whole path.

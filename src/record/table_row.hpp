@@ -37,6 +37,12 @@ public:
         if (!iso.empty()) text(f, iso);
     }
 
+    // A field's text as the row holds it; null when it is not set.
+    const std::string* value(Field f) const {
+        const Value& v = values_[static_cast<std::size_t>(f)];
+        return v.set ? &v.text : nullptr;
+    }
+
     // The row's exact bytes with its line end, as the run's format writes it.
     std::string render(const Run& run) const;
     void write(Run& run, OutStream& out) const { out.put_exact(render(run)); }

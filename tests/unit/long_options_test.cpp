@@ -171,6 +171,13 @@ const std::vector<Row>& long_option_rows() {
         // 20
         {{u"--hashset"}, 6, illegal("hashset"), {}},
         {{u"--HASHSET=missing.txt", u"-c"}, 3, "\nCannot find/open missing.txt", {}},
+        // Only named while the settings are read: the driver reads it.
+        {{u"--diff=old.csv", u"--Changed"}, parsed, "",
+         [](R r) {
+             EXPECT_TRUE(r.s.diff_name == u"old.csv");
+             EXPECT_EQ(r.s.CHANGED, 1);
+         }},
+        {{u"--DIFF"}, 6, illegal("DIFF"), {}},
         // 21
         {{u"--greater=100"}, parsed, "",
          [](R r) {

@@ -1,0 +1,274 @@
+#include "catalogue/catalogue_compare.hpp"
+
+#include <algorithm>
+
+#include "core/columns.hpp"
+#include "core/listing_file.hpp"
+#include "core/shown_text.hpp"
+#include "record/column_writers.hpp"
+#include "record/fixed_field.hpp"
+#include "record/table_row.hpp"
+#include "record/utf8.hpp"
+
+namespace filarix {
+
+namespace {
+
+std::string digest_key(std::size_t index, const std::string& hex) {
+    return std::to_string(index) + ':' + hex;
+}
+
+// Rows of these kinds stand for entries of the walk; streams and ZIP
+// members are listed below them and not compared on their own.
+bool compared_kind(const std::string& kind, bool directories_listed) {
+    return kind == "file" || kind == "link" || (kind == "directory" && directories_listed);
+}
+
+ChangeVerdict verdict(ChangeClass c, unsigned facts = 0) {
+    return {change_letter(c),
+            change_name(c),
+            changed_facts_text(facts),
+            {},
+            c == ChangeClass::unchanged};
+}
+
+}  // namespace
+
+CatalogueComparison::CatalogueComparison(platform::System& sys,
+                                         std::vector<std::string> start_paths, char separator,
+                                         bool directories_listed)
+    : sys_(sys),
+      start_paths_(std::move(start_paths)),
+      separator_(separator),
+      directories_listed_(directories_listed) {}
+
+bool CatalogueComparison::add(EarlierEntry entry) {
+    if (entry.relative_path && !start_paths_.empty()) {
+        std::string_view rest = entry.path;
+        while (rest.size() > 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\'))
+            rest.remove_prefix(2);
+        std::string path = start_paths_.front();
+        path += rest;
+        if (separator_ == '\\') std::replace(path.begin(), path.end(), '/', '\\');
+        entry.path = std::move(path);
+        entry.relative_path = false;
+    }
+    if (!compared_kind(entry.kind, true)) return true;
+    // The first row of a path is the one compared.
+    const auto [at, fresh] = by_path_.try_emplace(entry.path, rows_.size());
+    if (!fresh) return false;
+    for (std::size_t i = 0; i < digest_count; ++i)
+        if (!entry.digests[i].empty())
+            by_digest_.emplace(digest_key(i, entry.digests[i]), rows_.size());
+    rows_.push_back({std::move(entry)});
+    return true;
+}
+
+bool CatalogueComparison::under_start_path(const std::string& path) const {
+    return std::any_of(start_paths_.begin(), start_paths_.end(), [&](const std::string& start) {
+        return path.size() > start.size() && path.compare(0, start.size(), start) == 0;
+    });
+}
+
+std::size_t CatalogueComparison::rows_under_start_paths() const {
+    return static_cast<std::size_t>(
+        std::count_if(rows_.begin(), rows_.end(),
+                      [this](const Slot& s) { return under_start_path(s.entry.path); }));
+}
+
+bool CatalogueComparison::still_there(const std::string& path) {
+    return sys_.exists(sys_.wide(path));
+}
+
+// An added entry is an earlier row moved when they hold the same size and
+// the same strongest digest both have, and the earlier path is gone.
+const CatalogueComparison::Slot* CatalogueComparison::moved_from(const EarlierEntry& now) {
+    for (std::size_t i = 0; i < digest_count; ++i) {
+        if (now.digests[i].empty()) continue;
+        const auto [first, last] = by_digest_.equal_range(digest_key(i, now.digests[i]));
+        for (auto it = first; it != last; ++it) {
+            Slot& slot = rows_[it->second];
+            const EarlierEntry& before = slot.entry;
+            if (slot.met || slot.taken || before.kind != now.kind) continue;
+            if (!before.size || !now.size || *before.size != *now.size) continue;
+            const auto shared = strongest_shared_digest(before, now);
+            if (!shared || before.digest(*shared) != now.digest(*shared)) continue;
+            if (!under_start_path(before.path) || still_there(before.path)) continue;
+            slot.taken = true;
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
+    ChangeClass c = ChangeClass::added;
+    unsigned facts = 0;
+    std::string from;
+    if (const auto at = by_path_.find(now.path); at != by_path_.end()) {
+        Slot& slot = rows_[at->second];
+        slot.met = true;
+        facts = changed_facts(slot.entry, now);
+        c = facts == 0 ? ChangeClass::unchanged : ChangeClass::changed;
+    } else if (const Slot* earlier = moved_from(now)) {
+        c = ChangeClass::moved;
+        from = earlier->entry.path;
+    }
+    ++counts_[static_cast<std::size_t>(c)];
+    ChangeVerdict v = verdict(c, facts);
+    v.moved_from = std::move(from);
+    return v;
+}
+
+std::vector<const EarlierEntry*> CatalogueComparison::take_removed() {
+    std::vector<const EarlierEntry*> removed;
+    for (Slot& slot : rows_) {
+        if (slot.met || slot.taken) continue;
+        const EarlierEntry& e = slot.entry;
+        if (!compared_kind(e.kind, directories_listed_) || !under_start_path(e.path)) continue;
+        // There still, only not selected by this run's masks or filters.
+        if (still_there(e.path)) continue;
+        slot.taken = true;
+        ++counts_[static_cast<std::size_t>(ChangeClass::removed)];
+        removed.push_back(&e);
+    }
+    return removed;
+}
+
+void open_earlier_catalogue(Run& run) {
+    if (run.s.diff_name.empty()) return;
+    const std::string name = run.sys.narrow(run.s.diff_name);
+    auto file = run.sys.open_read(run.s.diff_name, false);
+    bool failed = file == nullptr;
+    CatalogueReader reader([&](char* buffer, std::size_t size) -> std::size_t {
+        if (failed) return 0;
+        const long long got = file->read(buffer, size);
+        if (got < 0) failed = true;
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    });
+    const CatalogueFormat format = failed ? CatalogueFormat::unknown : reader.format();
+    if (failed) {
+        run.std_out.printf("\nCannot find/open %s", name.c_str());
+        end_run(exit_code::input_file);
+    }
+    if (format == CatalogueFormat::text_listing) {
+        run.std_err.printf(
+            "\nCan't compare with %s: it is a fixed-width listing, whose paths may be "
+            "shortened; compare with a --CSV or --JSONL listing\n",
+            name.c_str());
+        end_run(exit_code::input_file);
+    }
+    if (format == CatalogueFormat::unknown) {
+        run.std_err.printf(
+            "\nCan't compare with %s: it is no CSV or JSON Lines listing, checksum file or "
+            "hashdeep file\n",
+            name.c_str());
+        end_run(exit_code::input_file);
+    }
+    std::vector<std::string> starts;
+    for (const std::u16string& root : run.s.root_list) {
+        std::string start = to_utf8_whole(run.syntax, run.syntax.without_long_prefix(root));
+        if (start.empty() || start.back() != static_cast<char>(run.syntax.separator))
+            start += static_cast<char>(run.syntax.separator);
+        starts.push_back(std::move(start));
+    }
+    auto comparison = std::make_unique<CatalogueComparison>(run.sys, std::move(starts),
+                                                            static_cast<char>(run.syntax.separator),
+                                                            run.s.directories != 0);
+    comparison->name = name;
+    std::uint64_t duplicates = 0;
+    for (EarlierEntry entry; reader.next(entry);)
+        if (!comparison->add(std::move(entry))) ++duplicates;
+    if (failed) {
+        run.std_out.printf("\nCannot find/open %s", name.c_str());
+        end_run(exit_code::input_file);
+    }
+    // Most likely a catalogue of another tree: what matches is compared.
+    if (comparison->rows() != 0 && comparison->rows_under_start_paths() == 0)
+        run.std_err.printf(
+            "\nCatalogue %s holds no path under the start path: it lists another "
+            "tree, and no row of it is compared\n",
+            name.c_str());
+    comparison->lines_skipped = reader.lines_skipped() + duplicates;
+    comparison->first_skipped_line = reader.first_skipped_line();
+    run.comparison = std::move(comparison);
+}
+
+std::uint64_t write_removed_rows(Run& run) {
+    auto* comparison = dynamic_cast<CatalogueComparison*>(run.comparison.get());
+    if (!comparison) return 0;
+    const std::vector<const EarlierEntry*> removed = comparison->take_removed();
+    OutStream& out = run.output();
+    const RunSettings& s = run.s;
+    const char d = s.delimiter;
+    const ColumnList columns(s);
+    for (const EarlierEntry* e : removed) {
+        out.begin_record();
+        if (s.table_format) {
+            TableRow row;
+            row.text(Field::kind, e->kind);
+            row.text(Field::change, change_name(ChangeClass::removed));
+            row.name(Field::path, run.syntax, run.sys.wide(e->path));
+            if (e->size) row.number(Field::size, *e->size);
+            for (std::size_t i = 0; i < digest_count; ++i)
+                if (!e->digests[i].empty()) row.text(digest_field(DigestId(i)), e->digests[i]);
+            if (!e->modified.empty()) row.text(Field::modified, e->modified);
+            if (!e->attributes.empty()) row.text(Field::attributes, e->attributes);
+            if (!e->owner.empty()) row.text(Field::owner, e->owner);
+            if (!e->target.empty()) row.text(Field::target, e->target);
+            row.write(run, out);
+        } else {
+            // What the catalogue holds of the leading columns; the record
+            // ends after them.
+            for (const ColumnSpec* c : columns) {
+                if (c->id == Column::change) {
+                    out.put(change_letter(ChangeClass::removed));
+                    out.put(d);
+                } else if (c->id == Column::path) {
+                    std::string path = e->path;
+                    mask_controls(path);
+                    if (s.VAR)
+                        out.put(path);
+                    else
+                        put_fixed(out, path, s.WIDTH, s.WIDTH, Align::left, true);
+                    out.put(d);
+                } else if (c->id == Column::size) {
+                    if (e->size)
+                        write_size_column(out, *e->size, d, s.VAR != 0);
+                    else
+                        out.put(s.VAR ? std::string(1, d) : std::string(21, ' ') + d);
+                } else if (c->id == Column::attributes) {
+                    out.put(e->attributes.size() == 6 ? e->attributes : std::string("......"));
+                    out.put('.');
+                    out.put(d);
+                    break;
+                }
+            }
+            out.put('\n');
+        }
+        out.end_record();
+        check_output_written(run);
+    }
+    return removed.size();
+}
+
+void write_comparison_counts(const Run& run, OutStream& out, bool console) {
+    const auto* c = dynamic_cast<const CatalogueComparison*>(run.comparison.get());
+    if (!c) return;
+    const auto n = [c](ChangeClass k) { return static_cast<unsigned long long>(c->count(k)); };
+    out.printf(console ? "\n  Compared with %s: %llu added, %llu removed, %llu moved, %llu "
+                         "changed, %llu unchanged"
+                       : "  Compared with %s: %llu added, %llu removed, %llu moved, %llu "
+                         "changed, %llu unchanged\n",
+               c->name.c_str(), n(ChangeClass::added), n(ChangeClass::removed),
+               n(ChangeClass::moved), n(ChangeClass::changed), n(ChangeClass::unchanged));
+    if (c->lines_skipped == 0) return;
+    out.printf(console ? "\n  Lines of %s passed over: %llu" : "  Lines of %s passed over: %llu",
+               c->name.c_str(), static_cast<unsigned long long>(c->lines_skipped));
+    if (c->first_skipped_line != 0)
+        out.printf(" (the first is line %llu)",
+                   static_cast<unsigned long long>(c->first_skipped_line));
+    if (!console) out.put('\n');
+}
+
+}  // namespace filarix
