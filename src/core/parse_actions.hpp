@@ -34,8 +34,26 @@ struct LoadHashSetAction {
 // The signatures of the header file the settings name.
 struct LoadSignaturesAction {};
 
+// The accounting log becomes this file: the one open is closed first.
+struct OpenLogAction {
+    std::u16string name;
+};
+
+// The open log, when there is one, takes its last lines and is closed.
+struct CloseLogAction {
+    std::string last_lines;
+};
+
+// A file the run needs must be there to be read; the run ends at once,
+// naming it as given, when it is not.
+struct RequireFileAction {
+    std::u16string path;
+    std::u16string given;
+};
+
 using ParseAction =
-    std::variant<PauseAction, NextLabelAction, LoadHashSetAction, LoadSignaturesAction>;
+    std::variant<PauseAction, NextLabelAction, LoadHashSetAction, LoadSignaturesAction,
+                 OpenLogAction, CloseLogAction, RequireFileAction>;
 
 struct ParseActions {
     std::vector<ParseAction> list;  // every action asked for, in order

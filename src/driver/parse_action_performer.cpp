@@ -4,6 +4,8 @@
 
 #include "content/hash_set.hpp"
 #include "content/signature.hpp"
+#include "core/log_file.hpp"
+#include "core/shown_text.hpp"
 #include "driver/disk_label_counter.hpp"
 
 namespace filarix {
@@ -28,6 +30,23 @@ void perform(Run& run, const LoadHashSetAction& load) {
 
 void perform(Run& run, const LoadSignaturesAction&) {
     load_header_file(run);
+}
+
+void perform(Run& run, const OpenLogAction& open) {
+    close_accounting_log(run);
+    run.log = open_accounting_log(run, open.name);
+}
+
+void perform(Run& run, const CloseLogAction& close) {
+    if (!run.log) return;
+    run.log->put(close.last_lines);
+    close_accounting_log(run);
+}
+
+void perform(Run& run, const RequireFileAction& file) {
+    if (run.sys.open_read(file.path, false)) return;
+    run.std_out.printf("\nCannot find/open %s", shown_name(run.sys, file.given).c_str());
+    end_process(run, exit_code::input_file);
 }
 
 }  // namespace

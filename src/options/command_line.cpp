@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
@@ -363,7 +362,7 @@ private:
         if (plus_before()) {
             rest();
             s_.ACCT = 0;
-            close_accounting_log(run_);
+            ask_action(run_, CloseLogAction{});
             return;
         }
         const std::u16string name = required_or_help(false, true);
@@ -371,12 +370,10 @@ private:
         run_.s.acct_name = full ? *full : name;
         s_.ACCT = 1;
         // The new file is opened once all the options are read.
-        if (run_.log) {
-            run_.log->put("This file closed.\n");
-            run_.log->printf("Accounting file overridden by option -1 file pointing to %s\n",
-                             narrow(run_.s.acct_name).c_str());
-            close_accounting_log(run_);
-        }
+        ask_action(run_,
+                   CloseLogAction{"This file closed.\nAccounting file overridden by option -1 file "
+                                  "pointing to " +
+                                  narrow(run_.s.acct_name) + "\n"});
     }
 
     // -8: 8.3 names; -8e/-8E: with the extension column; -88: long names;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
@@ -45,8 +45,8 @@ bool read_accounting(Run& run) {
     const std::u16string name =
         platform::equal_ignoring_case(*value, u"ON") ? std::u16string(u"ACCT-ING") : *value;
     const auto full = run.sys.full_path(name);
-    close_accounting_log(run);
-    run.log = open_accounting_log(run, full ? *full : name);
+    ask_action(run, OpenLogAction{full ? *full : name});
+    // Counted only when the log the driver has just opened is there.
     return run.log != nullptr;
 }
 

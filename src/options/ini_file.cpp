@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "core/digest_registry.hpp"
-#include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
@@ -94,12 +93,9 @@ void accounting(Line& l) {
     l.s.ACCT = 1;
     // The file is opened once the options are read; the one the
     // environment opened says where the log went.
-    if (run.log) {
-        run.log->put("This file closed.\n");
-        run.log->printf("Accounting file overridden by .ini file pointing to %s\n",
-                        shown_name(run.sys, run.s.acct_name).c_str());
-        close_accounting_log(run);
-    }
+    ask_action(run, CloseLogAction{"This file closed.\nAccounting file overridden by .ini file "
+                                   "pointing to " +
+                                   shown_name(run.sys, run.s.acct_name) + "\n"});
 }
 
 void all_hashes_and_times(Line& l) {

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/digest_registry.hpp"
-#include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
@@ -126,10 +125,8 @@ int accounting(Option& o) {
     Run& run = o.run;
     run.s.acct_name = full_path_of(run, *o.value);
     run.s.ACCT = 1;
-    if (run.log) {
-        run.log->printf("Previous log closed, and %s opened\n", o.narrow(run.s.acct_name).c_str());
-        close_accounting_log(run);
-    }
+    ask_action(
+        run, CloseLogAction{"Previous log closed, and " + o.narrow(run.s.acct_name) + " opened\n"});
     return 0;
 }
 
@@ -355,11 +352,7 @@ int zip_listing(Option& o) {
 
 int source_file(Option& o) {
     if (!o.has_value()) return ignored(o);
-    Run& run = o.run;
-    if (!run.sys.open_read(full_path_of(run, *o.value), false)) {
-        run.std_out.printf("\nCannot find/open %s", o.narrow(*o.value).c_str());
-        end_process(run, exit_code::input_file);
-    }
+    ask_action(o.run, RequireFileAction{full_path_of(o.run, *o.value), std::u16string(*o.value)});
     return 0;
 }
 

@@ -4,7 +4,7 @@
 
 #include "core/digest_registry.hpp"
 #include "core/listing_file.hpp"
-#include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/environment.hpp"
@@ -85,8 +85,7 @@ void prepare_comment(Run& run) {
 }
 
 void open_log(Run& run) {
-    close_accounting_log(run);
-    run.log = open_accounting_log(run, run.s.acct_name);
+    ask_action(run, OpenLogAction{run.s.acct_name});
 }
 
 }  // namespace

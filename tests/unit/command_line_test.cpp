@@ -653,7 +653,10 @@ TEST(CommandLine, EveryOptionRow) {
     const std::string help = help_text();
     for (const Row& row : option_rows()) {
         SCOPED_TRACE(describe(row.args));
+        // The actions are performed as the driver does, so that the rows
+        // see the logs and files they open.
         Parse p;
+        p.perform_actions = true;
         p.go(row.args, [](MemoryPlatform& mp, filarix::Run&) {
             mp.add_dir(u"C:\\a");
             mp.add_dir(u"C:\\b");
@@ -738,6 +741,7 @@ TEST(CommandLine, AccountingFileOverriddenOrClosed) {
             mp.open_text(u"C:\\work\\env.log", platform::OpenMode::append));
     };
     Parse p;
+    p.perform_actions = true;
     p.go({u"-1", u"new.log"}, with_open_log);
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.mp.contents(u"C:\\work\\env.log"),
@@ -745,6 +749,7 @@ TEST(CommandLine, AccountingFileOverriddenOrClosed) {
               "Accounting file overridden by option -1 file pointing to C:\\work\\new.log\n");
 
     Parse q;
+    q.perform_actions = true;
     q.go({u"+1"}, with_open_log);
     EXPECT_EQ(q.code, parsed);
     EXPECT_EQ(q.run->s.ACCT, 0);

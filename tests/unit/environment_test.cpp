@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/settings_parser.hpp"
@@ -42,6 +43,8 @@ struct Parse {
         run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
         run->args.insert(run->args.end(), args.begin(), args.end());
         apply_start_up_defaults(run->s);
+        // As the driver does: the logs the variables name are opened as asked.
+        perform_parse_actions_as_asked(*run);
         try {
             parse_settings(*run);
         } catch (const RunEnded& ended) {
@@ -323,3 +326,20 @@ TEST(EnvironmentVariables, DelimiterReachesTheRecords) {
 }
 
 }  // namespace
+
+// On its own the source only asks for the log; nothing is opened or counted.
+TEST(EnvironmentVariables, TheLogIsOnlyAskedFor) {
+    MemoryPlatform mp;
+    mp.env[u"ACCT"] = u"ON";
+    filarix::Run run(mp);
+    run.args = {u"C:\\TOOLS\\FILARIX64.EXE"};
+    apply_start_up_defaults(run.s);
+    read_environment(run);
+    ASSERT_EQ(run.parse_actions.list.size(), 1u);
+    const auto* open = std::get_if<OpenLogAction>(&run.parse_actions.list[0]);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->name, u"C:\\work\\ACCT-ING");
+    EXPECT_FALSE(mp.contents(u"C:\\work\\ACCT-ING"));
+    EXPECT_EQ(run.log, nullptr);
+    EXPECT_EQ(run.environment_used, 0);
+}

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "parse_helper.hpp"
@@ -413,6 +414,7 @@ TEST(IniFile, BooleanRule) {
 TEST(IniFile, AnAccountingFileAlreadyOpenIsClosedWithANote) {
     IniRead r;
     r.with("ACCT=C:\\work\\new.log", [](MemoryPlatform& mp, filarix::Run& run) {
+        perform_parse_actions_as_asked(run);
         run.log = std::make_unique<OutStream>(
             mp.open_text(u"C:\\work\\env.log", platform::OpenMode::write));
     });

@@ -533,6 +533,7 @@ TEST(LongOptions, ExcludeMasksBeyondEightyAreRefused) {
 
 TEST(LongOptions, LogSwitchClosesTheOpenLogWithAPointer) {
     Parse p;
+    p.perform_actions = true;
     p.go({u"--log=new.log"},
          [](MemoryPlatform& mp, filarix::Run&) { mp.env[u"ACCT"] = u"C:\\work\\env.log"; });
     EXPECT_EQ(p.code, parsed);
@@ -543,6 +544,32 @@ TEST(LongOptions, LogSwitchClosesTheOpenLogWithAPointer) {
     EXPECT_EQ(old_log->substr(old_log->size() - pointer.size()), pointer);
     EXPECT_NE(p.run->log, nullptr);
     EXPECT_EQ(text_of(p.run->log_name), "C:\\work\\new.log");
+}
+
+// On its own the source only asks: the environment's log is to be opened,
+// closed with its pointer, and the new one opened, and no file is made.
+TEST(LongOptions, LogSwitchOnlyAsksForTheLogs) {
+    Parse p;
+    p.go({u"--log=new.log", u"--SOURCE=missing.txt"},
+         [](MemoryPlatform& mp, filarix::Run&) { mp.env[u"ACCT"] = u"C:\\work\\env.log"; });
+    EXPECT_EQ(p.code, parsed);
+    EXPECT_FALSE(p.mp.contents(u"C:\\work\\env.log"));
+    EXPECT_FALSE(p.mp.contents(u"C:\\work\\new.log"));
+    const auto& list = p.run->parse_actions.list;
+    ASSERT_EQ(list.size(), 4u);
+    const auto* env_log = std::get_if<OpenLogAction>(&list[0]);
+    ASSERT_TRUE(env_log);
+    EXPECT_EQ(text_of(env_log->name), "C:\\work\\env.log");
+    const auto* close = std::get_if<CloseLogAction>(&list[1]);
+    ASSERT_TRUE(close);
+    EXPECT_EQ(close->last_lines, "Previous log closed, and C:\\work\\new.log opened\n");
+    const auto* source = std::get_if<RequireFileAction>(&list[2]);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(text_of(source->path), "C:\\work\\missing.txt");
+    EXPECT_EQ(text_of(source->given), "missing.txt");
+    const auto* new_log = std::get_if<OpenLogAction>(&list[3]);
+    ASSERT_TRUE(new_log);
+    EXPECT_EQ(text_of(new_log->name), "C:\\work\\new.log");
 }
 
 TEST(LongOptions, MemoFileGetsTheMemoAtTheEnd) {
