@@ -51,9 +51,19 @@ struct RequireFileAction {
     std::u16string given;
 };
 
-using ParseAction =
-    std::variant<PauseAction, NextLabelAction, LoadHashSetAction, LoadSignaturesAction,
-                 OpenLogAction, CloseLogAction, RequireFileAction>;
+// The memo file is opened now, so that a name the file system refuses is
+// reported before the walk rather than after it. With no name the file
+// dialog asks for one.
+struct OpenMemoAction {
+    std::u16string name;
+};
+
+// The memo is typed now, when the memo file or the log can take it.
+struct MemoPromptAction {};
+
+using ParseAction = std::variant<PauseAction, NextLabelAction, LoadHashSetAction,
+                                 LoadSignaturesAction, OpenLogAction, CloseLogAction,
+                                 RequireFileAction, OpenMemoAction, MemoPromptAction>;
 
 struct ParseActions {
     std::vector<ParseAction> list;  // every action asked for, in order

@@ -7,6 +7,7 @@
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "driver/disk_label_counter.hpp"
+#include "driver/memo.hpp"
 
 namespace filarix {
 
@@ -47,6 +48,14 @@ void perform(Run& run, const RequireFileAction& file) {
     if (run.sys.open_read(file.path, false)) return;
     run.std_out.printf("\nCannot find/open %s", shown_name(run.sys, file.given).c_str());
     end_process(run, exit_code::input_file);
+}
+
+void perform(Run& run, const OpenMemoAction& memo) {
+    open_memo_file(run, memo.name);
+}
+
+void perform(Run& run, const MemoPromptAction&) {
+    if (run.memo_stream()) memo_prompt(run);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
-#include "options/memo.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
@@ -247,14 +246,14 @@ void less_than(Line& l) {
 void memo(Line& l) {
     l.s.MEMO = 1;
     if (!l.has_value) {
-        open_memo_file(l.run, {});
+        ask_action(l.run, OpenMemoAction{});
         return;
     }
     if (l.off()) {
         l.s.MEMO = 0;
         return;
     }
-    open_memo_file(l.run, l.full_path_value());
+    ask_action(l.run, OpenMemoAction{l.full_path_value()});
 }
 
 void military(Line& l) {

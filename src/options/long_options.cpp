@@ -13,7 +13,6 @@
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
 #include "options/help.hpp"
-#include "options/memo.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
@@ -228,14 +227,12 @@ int levels(Option& o) {
     return 0;
 }
 
-// The memo file is opened now, so that a name the file system refuses is
-// reported before the walk rather than after it.
 int memo(Option& o) {
     o.run.s.MEMO = 1;
     // With no name the file dialog asks; without a file the accounting log
     // takes the memo (after parsing).
-    open_memo_file(o.run, o.has_value() && !o.value->empty() ? full_path_of(o.run, *o.value)
-                                                             : std::u16string());
+    ask_action(o.run,
+               OpenMemoAction{o.has_value() ? full_path_of(o.run, *o.value) : std::u16string()});
     return 0;
 }
 

@@ -9,7 +9,6 @@
 #include "options/command_line.hpp"
 #include "options/environment.hpp"
 #include "options/ini_file.hpp"
-#include "options/memo.hpp"
 #include "options/number_text.hpp"
 #include "options/output_names.hpp"
 #include "options/start_paths.hpp"
@@ -125,9 +124,7 @@ void apply_consistency_rules(Run& run) {
         s.DELIM = 1;
         if (run.s.delimiter == ' ') run.s.delimiter = '|';
     }
-    if (s.MEMO) {
-        if (run.memo_stream()) memo_prompt(run);
-    }
+    if (s.MEMO) ask_action(run, MemoPromptAction{});
     if (s.ADS) s.STREAM = 0;
 }
 

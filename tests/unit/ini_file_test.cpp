@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <variant>
 
 #include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
@@ -358,9 +359,20 @@ TEST(IniFile, RunKeys) {
          }},
         {"MEMO=OFF", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.memo_stream(), nullptr); }},
         {"MEMO=C:\\work\\case12.txt", [](RunSettings& s) { s.MEMO = 1; },
+         // The file is asked for, to be opened by the driver.
          [](const filarix::Run& r) {
-             EXPECT_EQ(text_of(r.s.memo_name), "C:\\WORK\\CASE12.TXT");
-             EXPECT_NE(r.memo_stream(), nullptr);
+             ASSERT_EQ(r.parse_actions.list.size(), 1u);
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list[0]);
+             ASSERT_TRUE(open);
+             EXPECT_EQ(text_of(open->name), "C:\\WORK\\CASE12.TXT");
+             EXPECT_EQ(r.memo_stream(), nullptr);
+         }},
+        {"MEMO", [](RunSettings& s) { s.MEMO = 1; },
+         [](const filarix::Run& r) {
+             ASSERT_EQ(r.parse_actions.list.size(), 1u);
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list[0]);
+             ASSERT_TRUE(open);
+             EXPECT_TRUE(open->name.empty());
          }},
     });
 }
