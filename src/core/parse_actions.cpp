@@ -11,4 +11,24 @@ void ask_action(Run& run, ParseAction action) {
     if (run.parse_actions.perform) run.parse_actions.perform(run);
 }
 
+std::optional<std::u16string> resolved_path(const Run& run, std::u16string_view name) {
+    const auto& full_path = run.parse_actions.lookups.full_path;
+    return full_path ? full_path(name) : std::u16string(name);
+}
+
+std::u16string full_path_or_name(const Run& run, std::u16string_view name) {
+    auto full = resolved_path(run, name);
+    return full ? std::move(*full) : std::u16string(name);
+}
+
+std::optional<std::u16string> environment_value(const Run& run, std::u16string_view name) {
+    const auto& environment = run.parse_actions.lookups.environment;
+    return environment ? environment(name) : std::nullopt;
+}
+
+std::optional<std::u16string> computer_name(const Run& run) {
+    const auto& computer = run.parse_actions.lookups.computer_name;
+    return computer ? computer() : std::nullopt;
+}
+
 }  // namespace filarix

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -65,15 +67,33 @@ using ParseAction = std::variant<PauseAction, NextLabelAction, LoadHashSetAction
                                  LoadSignaturesAction, OpenLogAction, CloseLogAction,
                                  RequireFileAction, OpenMemoAction, MemoPromptAction>;
 
+// What a source may look up in the world it reads: a name as a full path
+// (nothing when it cannot be one), an environment variable, the computer's
+// name. The driver sets them; without them names stay as given and nothing
+// is set.
+struct SourceLookups {
+    std::function<std::optional<std::u16string>(std::u16string_view)> full_path;
+    std::function<std::optional<std::u16string>(std::u16string_view)> environment;
+    std::function<std::optional<std::u16string>()> computer_name;
+};
+
 struct ParseActions {
     std::vector<ParseAction> list;  // every action asked for, in order
     std::size_t performed = 0;      // how many of them have been done
     // Set by the driver; without it (a source on its own) actions are only
     // listed.
     std::function<void(Run&)> perform;
+    SourceLookups lookups;
 };
 
 // Appends the action and has it performed at once when a performer is set.
 void ask_action(Run& run, ParseAction action);
+
+// The lookups, as the driver answers them.
+std::optional<std::u16string> resolved_path(const Run& run, std::u16string_view name);
+// The full path, or the name as given when it cannot be one.
+std::u16string full_path_or_name(const Run& run, std::u16string_view name);
+std::optional<std::u16string> environment_value(const Run& run, std::u16string_view name);
+std::optional<std::u16string> computer_name(const Run& run);
 
 }  // namespace filarix

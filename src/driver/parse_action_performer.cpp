@@ -74,3 +74,16 @@ void perform_parse_actions_as_asked(Run& run) {
 }
 
 }  // namespace filarix
+
+namespace filarix {
+
+void give_sources_lookups(Run& run) {
+    platform::System& sys = run.sys;
+    run.parse_actions.lookups = {
+        [&sys](std::u16string_view name) { return sys.full_path(name); },
+        [&sys](std::u16string_view name) { return sys.get_env(name); },
+        [&sys] { return sys.computer_name(); },
+    };
+}
+
+}  // namespace filarix

@@ -10,5 +10,8 @@ namespace filarix {
 void perform_parse_actions(Run& run);
 // From now on every action a source asks for is performed at once.
 void perform_parse_actions_as_asked(Run& run);
+// The sources look names, variables and the computer's name up in the
+// run's system.
+void give_sources_lookups(Run& run);
 
 }  // namespace filarix

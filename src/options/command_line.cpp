@@ -366,7 +366,7 @@ private:
             return;
         }
         const std::u16string name = required_or_help(false, true);
-        const auto full = run_.sys.full_path(name);
+        const auto full = resolved_path(run_, name);
         run_.s.acct_name = full ? *full : name;
         s_.ACCT = 1;
         // The new file is opened once all the options are read.
@@ -524,7 +524,7 @@ private:
         const std::u16string name = required(false, false);
         s_.signature_check = plus ? 2 : 1;
         if (header_only) s_.header_only = 1;
-        const auto full = run_.sys.full_path(name);
+        const auto full = resolved_path(run_, name);
         run_.s.header_file = full ? *full : name;
         ask_action(run_, LoadSignaturesAction{});
     }
@@ -561,7 +561,7 @@ private:
             s_.APPEND = 0;
             return;
         }
-        const auto full = run_.sys.full_path(name);
+        const auto full = resolved_path(run_, name);
         run_.s.output_name = full ? *full : name;
         // A date mask follows a separator; the computer's name may stand anywhere.
         const std::u16string sep(1, run_.syntax.separator);

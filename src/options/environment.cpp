@@ -18,7 +18,7 @@ namespace {
 // The value of a variable that is set to something; an empty value names
 // nothing and changes nothing.
 std::optional<std::u16string> value_of(Run& run, std::u16string_view name) {
-    auto value = run.sys.get_env(name);
+    auto value = environment_value(run, name);
     if (!value || value->empty()) return std::nullopt;
     return value;
 }
@@ -44,8 +44,7 @@ bool read_accounting(Run& run) {
     if (!value) return false;
     const std::u16string name =
         platform::equal_ignoring_case(*value, u"ON") ? std::u16string(u"ACCT-ING") : *value;
-    const auto full = run.sys.full_path(name);
-    ask_action(run, OpenLogAction{full ? *full : name});
+    ask_action(run, OpenLogAction{full_path_or_name(run, name)});
     // Counted only when the log the driver has just opened is there.
     return run.log != nullptr;
 }

@@ -46,9 +46,7 @@ struct Line {
     bool off() const { return contains(value, "OFF"); }
     std::u16string wide_value() const { return run.sys.wide(value); }
     std::u16string full_path_value() const {
-        const std::u16string name = run.sys.wide(path_value);
-        const auto full = run.sys.full_path(name);
-        return full ? *full : name;
+        return full_path_or_name(run, run.sys.wide(path_value));
     }
     void warn(const char* format) { run.std_out.printf(format, text.c_str()); }
     // The first warning of a file pauses so that it can be read; a file

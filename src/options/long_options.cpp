@@ -66,8 +66,7 @@ struct Entry {
 // ----- value readers -----
 
 std::u16string full_path_of(Run& run, std::u16string_view name) {
-    const auto full = run.sys.full_path(name);
-    return full ? *full : std::u16string(name);
+    return full_path_or_name(run, name);
 }
 
 // ----- the handlers -----

@@ -66,7 +66,7 @@ void expand_output_mask(Run& run) {
     std::u16string expanded;
     for (std::size_t i = 0; i < mask.size();) {
         if (starts_with(mask, i, u"COMPUTERNAME")) {
-            std::u16string computer = run.sys.computer_name().value_or(u"");
+            std::u16string computer = computer_name(run).value_or(u"");
             if (computer.size() > 260) computer.resize(260);
             expanded += computer;
             i += 12;
@@ -102,8 +102,7 @@ std::u16string automatic_log_name(Run& run) {
         run.s.output_name.empty()
             ? (run.program_name.empty() ? std::u16string(u"filarix64") : run.program_name)
             : run.s.output_name;
-    const auto full = run.sys.full_path(base);
-    std::u16string name = full ? *full : base;
+    std::u16string name = full_path_or_name(run, base);
     const std::size_t sep = run.syntax.last_separator(name);
     const std::size_t dot = name.rfind(u'.');
     if (dot != std::u16string::npos && (sep == std::u16string::npos || dot > sep)) name.resize(dot);

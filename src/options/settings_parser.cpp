@@ -67,7 +67,7 @@ void prepare_comment(Run& run) {
         std::u16string_view rest = std::u16string_view(text).substr(key.size());
         if (!rest.empty() && rest.front() == u':') rest.remove_prefix(1);
         const auto width = static_cast<std::size_t>(leading_number_in(rest, 0, 1000000));
-        const auto computer = run.sys.computer_name();
+        const auto computer = computer_name(run);
         if (!computer) return;
         std::u16string name = computer->substr(0, 12);
         pad_comment(name, width);
@@ -161,7 +161,7 @@ void settle_settings(Run& run) {
     }
     // Named streams exist only on NT-based Windows; elsewhere the volume says.
     if (run.syntax.drive_letters) {
-        const auto os = run.sys.get_env(u"OS");
+        const auto os = environment_value(run, u"OS");
         if (!os || os->find(u"NT") == std::u16string::npos) s.STREAM = 0;
     }
     // A path column of no width would lose the path: the whole name goes to

@@ -15,7 +15,7 @@ std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16str
 }
 
 void add_start_path(Run& run, std::u16string_view path) {
-    const auto full = run.sys.full_path(path);
+    const auto full = resolved_path(run, path);
     if (!full) return;
     std::u16string stored = stored_start_path(run.syntax, *full);
     for (const auto& entry : run.s.root_list)
@@ -29,7 +29,7 @@ void add_start_path(Run& run, std::u16string_view path) {
 }
 
 void add_bare_argument(Run& run, std::u16string_view argument) {
-    const auto full = run.sys.full_path(argument);
+    const auto full = resolved_path(run, argument);
     // A start path that is not there is named, not silently passed over.
     if (!full || (!platform::has_wildcards(*full) && !run.sys.exists(*full))) {
         run.std_err.printf("\nCannot find/open %s\n", shown_name(run.sys, argument).c_str());
@@ -40,7 +40,7 @@ void add_bare_argument(Run& run, std::u16string_view argument) {
 }
 
 void add_path_argument(Run& run, std::u16string_view argument) {
-    const auto full = run.sys.full_path(argument);
+    const auto full = resolved_path(run, argument);
     if (!full) return;
     const std::u16string& f = *full;
     if (f.find(u'*') == std::u16string::npos && run.sys.is_directory(f)) {

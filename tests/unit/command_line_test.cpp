@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "driver/disk_label_counter.hpp"
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
@@ -30,6 +31,7 @@ std::string help_text() {
     MemoryPlatform mp;
     {
         filarix::Run run(mp);
+        give_sources_lookups(run);
         apply_start_up_defaults(run.s);
         show_help(run);
     }
@@ -765,6 +767,7 @@ TEST(CommandLine, POSIXSlashIsAPathAndTheMaskSeparatorIsRefused) {
     };
     PosixMemory mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     run.args = {u"/bin/filarix64", u"-f", u"*.c", u"/tmp/x.c"};
     apply_start_up_defaults(run.s);
     try {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/parse_action_performer.hpp"
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
@@ -63,6 +64,7 @@ TEST(ReadDate, EveryShape) {
 TEST(AgeInDays, WholeDaysFromLocalMidnightTruncatedTowardZero) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     const std::pair<const char*, int> cases[] = {
         {"2023-01-01", 378},   {"1-1-2023", 378},   {"2024-01-14", 0},  {"1-13-2024", 1},
         {"2024-01-15", 0},                         // 13 hours ahead: still day 0
@@ -77,6 +79,7 @@ TEST(AgeInDays, WholeDaysFromLocalMidnightTruncatedTowardZero) {
 TEST(AgeInDays, FollowsTheLocalZone) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     // 15:42 UTC is already the next day at UTC+10.
     mp.zone_info.offset_seconds = -36000;
     EXPECT_EQ(age_in_days(run, "2024-01-14"), 1);
@@ -134,6 +137,7 @@ TEST(ReadAgeValue, FillsTheBoundsOfItsSide) {
     for (const auto& c : cases) {
         MemoryPlatform mp;
         filarix::Run run(mp);
+        give_sources_lookups(run);
         read_age_value(run, c.value, c.side, c.source);
         const std::string label(c.value.begin(), c.value.end());
         const bool older = c.side == AgeSide::older;
@@ -154,6 +158,7 @@ TEST(ReadAgeValue, FillsTheBoundsOfItsSide) {
 TEST(ReadAgeValue, LaterValuesShareSlotZero) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     read_age_value(run, u"30c", AgeSide::older, AgeSource::command_line);
     read_age_value(run, u"5w", AgeSide::newer, AgeSource::command_line);
     EXPECT_EQ(run.s.older_kind, 'c');

@@ -40,6 +40,7 @@ struct Parse {
     void go(const Env& env, const Args& args = {}) {
         for (const auto& [name, value] : env) mp.env[name] = value;
         run = std::make_unique<filarix::Run>(mp);
+        give_sources_lookups(*run);
         run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
         run->args.insert(run->args.end(), args.begin(), args.end());
         apply_start_up_defaults(run->s);
@@ -328,18 +329,26 @@ TEST(EnvironmentVariables, DelimiterReachesTheRecords) {
 }  // namespace
 
 // On its own the source only asks for the log; nothing is opened or counted.
+// Its inputs are plain lookups: no variable comes from the platform.
 TEST(EnvironmentVariables, TheLogIsOnlyAskedFor) {
     MemoryPlatform mp;
-    mp.env[u"ACCT"] = u"ON";
+    mp.env[u"ACCT"] = u"from the platform";
     filarix::Run run(mp);
-    run.args = {u"C:\\TOOLS\\FILARIX64.EXE"};
+    run.parse_actions.lookups.environment =
+        [](std::u16string_view name) -> std::optional<std::u16string> {
+        if (name == u"ACCT") return u"ON";
+        return std::nullopt;
+    };
+    run.parse_actions.lookups.full_path = [](std::u16string_view name) {
+        return std::optional<std::u16string>(u"D:\\logs\\" + std::u16string(name));
+    };
     apply_start_up_defaults(run.s);
     read_environment(run);
     ASSERT_EQ(run.parse_actions.list.size(), 1u);
     const auto* open = std::get_if<OpenLogAction>(&run.parse_actions.list[0]);
     ASSERT_TRUE(open);
-    EXPECT_EQ(open->name, u"C:\\work\\ACCT-ING");
-    EXPECT_FALSE(mp.contents(u"C:\\work\\ACCT-ING"));
+    EXPECT_EQ(open->name, u"D:\\logs\\ACCT-ING");
+    EXPECT_FALSE(mp.contents(u"D:\\logs\\ACCT-ING"));
     EXPECT_EQ(run.log, nullptr);
     EXPECT_EQ(run.environment_used, 0);
 }

@@ -35,6 +35,7 @@ struct IniRead {
         mp.out_text.clear();
         mp.err_text.clear();
         run = std::make_unique<filarix::Run>(mp);
+        give_sources_lookups(*run);
         run->args = {mp.executable};
         run->program_name = u"FILARIX64";
         apply_start_up_defaults(run->s);

@@ -594,3 +594,58 @@ TEST(LongOptions, DelimiterWordWithVariableRecords) {
 }
 
 }  // namespace
+
+// With plain lookups in place of the platform, the names the options give
+// are resolved by them, and the files are only asked for.
+TEST(LongOptions, NamesResolvedByTheLookupsAndFilesOnlyAskedFor) {
+    const auto lookups = [](MemoryPlatform&, filarix::Run& run) {
+        run.parse_actions.lookups.full_path = [](std::u16string_view name) {
+            return std::optional<std::u16string>(u"X:\\" + std::u16string(name));
+        };
+    };
+    const struct {
+        Args args;
+        std::function<void(const filarix::Run&)> check;
+    } rows[] = {
+        {{u"--log=a.log"},
+         [](const filarix::Run& r) {
+             EXPECT_EQ(text_of(r.s.acct_name), "X:\\a.log");
+             ASSERT_FALSE(r.parse_actions.list.empty());
+             const auto* open = std::get_if<OpenLogAction>(&r.parse_actions.list.back());
+             ASSERT_TRUE(open);
+             EXPECT_EQ(text_of(open->name), "X:\\a.log");
+         }},
+        {{u"--ziplog=members.txt"},
+         [](const filarix::Run& r) {
+             EXPECT_EQ(r.s.ZIPLOG, 1);
+             EXPECT_EQ(text_of(r.s.ziplog_name), "X:\\members.txt");
+         }},
+        {{u"--ziplog"}, [](const filarix::Run& r) { EXPECT_TRUE(r.s.ziplog_name.empty()); }},
+        {{u"--memo=m.txt"},
+         [](const filarix::Run& r) {
+             ASSERT_FALSE(r.parse_actions.list.empty());
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list.front());
+             ASSERT_TRUE(open);
+             EXPECT_EQ(text_of(open->name), "X:\\m.txt");
+             EXPECT_TRUE(std::holds_alternative<MemoPromptAction>(r.parse_actions.list.back()));
+         }},
+        {{u"--memo"},
+         [](const filarix::Run& r) {
+             ASSERT_FALSE(r.parse_actions.list.empty());
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list.front());
+             ASSERT_TRUE(open);
+             EXPECT_TRUE(open->name.empty());
+         }},
+        {{u"--output=list.txt"},
+         [](const filarix::Run& r) { EXPECT_EQ(text_of(r.s.output_name), "X:\\list.txt"); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(describe(row.args));
+        Parse p;
+        p.go(row.args, lookups);
+        EXPECT_EQ(p.code, parsed);
+        EXPECT_EQ(p.run->log, nullptr);
+        EXPECT_EQ(p.run->memo_file, nullptr);
+        row.check(*p.run);
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/parse_action_performer.hpp"
 #include "memory_platform.hpp"
 
 using namespace filarix;
@@ -25,6 +26,7 @@ std::string narrow(const std::u16string& text) {
 
 std::u16string expanded(MemoryPlatform& mp, const std::u16string& name) {
     filarix::Run run(mp);
+    give_sources_lookups(run);
     run.s.output_name = name;
     expand_output_mask(run);
     return run.s.output_name;
@@ -108,6 +110,7 @@ TEST(AutomaticLogName, ExtensionReplacedInTheSameDirectory) {
     for (const auto& [output, log] : cases) {
         MemoryPlatform mp;
         filarix::Run run(mp);
+        give_sources_lookups(run);
         run.s.output_name = output;
         EXPECT_EQ(narrow(automatic_log_name(run)), narrow(log)) << narrow(output);
     }
