@@ -31,4 +31,9 @@ std::optional<std::u16string> computer_name(const Run& run) {
     return computer ? computer() : std::nullopt;
 }
 
+std::optional<IniFileText> ini_file_text(const Run& run) {
+    const auto& ini_file = run.parse_actions.lookups.ini_file;
+    return ini_file ? ini_file() : std::nullopt;
+}
+
 }  // namespace filarix

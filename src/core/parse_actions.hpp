@@ -67,14 +67,22 @@ using ParseAction = std::variant<PauseAction, NextLabelAction, LoadHashSetAction
                                  LoadSignaturesAction, OpenLogAction, CloseLogAction,
                                  RequireFileAction, OpenMemoAction, MemoPromptAction>;
 
+// The INI file as the driver found it: its lines, and the section header
+// of the program's own settings (empty: the whole file is the program's).
+struct IniFileText {
+    std::vector<std::string> lines;
+    std::string section;
+};
+
 // What a source may look up in the world it reads: a name as a full path
 // (nothing when it cannot be one), an environment variable, the computer's
-// name. The driver sets them; without them names stay as given and nothing
-// is set.
+// name, the INI file (nothing when there is none to read). The driver sets
+// them; without them names stay as given and nothing is set or found.
 struct SourceLookups {
     std::function<std::optional<std::u16string>(std::u16string_view)> full_path;
     std::function<std::optional<std::u16string>(std::u16string_view)> environment;
     std::function<std::optional<std::u16string>()> computer_name;
+    std::function<std::optional<IniFileText>()> ini_file;
 };
 
 struct ParseActions {
@@ -95,5 +103,6 @@ std::optional<std::u16string> resolved_path(const Run& run, std::u16string_view 
 std::u16string full_path_or_name(const Run& run, std::u16string_view name);
 std::optional<std::u16string> environment_value(const Run& run, std::u16string_view name);
 std::optional<std::u16string> computer_name(const Run& run);
+std::optional<IniFileText> ini_file_text(const Run& run);
 
 }  // namespace filarix

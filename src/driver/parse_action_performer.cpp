@@ -7,6 +7,7 @@
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "driver/disk_label_counter.hpp"
+#include "driver/ini_file_finder.hpp"
 #include "driver/memo.hpp"
 
 namespace filarix {
@@ -83,6 +84,7 @@ void give_sources_lookups(Run& run) {
         [&sys](std::u16string_view name) { return sys.full_path(name); },
         [&sys](std::u16string_view name) { return sys.get_env(name); },
         [&sys] { return sys.computer_name(); },
+        [&run] { return find_and_read_ini_file(run); },
     };
 }
 

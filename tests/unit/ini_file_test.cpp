@@ -599,3 +599,33 @@ TEST(IniFile, TheLogCarriesTheIniContents) {
 }
 
 }  // namespace
+
+// The source reads the lines it is handed: no file is looked for, and the
+// names it gives are resolved by the lookup, not the platform.
+TEST(IniFile, LinesHandedToTheSourceWithoutAPlatformFile) {
+    MemoryPlatform mp;
+    filarix::Run run(mp);
+    apply_start_up_defaults(run.s);
+    run.parse_actions.lookups.ini_file = [] {
+        return std::optional<IniFileText>(
+            IniFileText{{"[OTHER]", "ACCT=skipped.log", "[FILARIX64]", "ACCT=run.log", "MEMO=m.txt",
+                         "OUTPUT=list.txt", "[NEXT]", "RECURSE=OFF"},
+                        "[FILARIX64]"});
+    };
+    run.parse_actions.lookups.full_path = [](std::u16string_view name) {
+        return std::optional<std::u16string>(u"Y:\\" + std::u16string(name));
+    };
+    read_ini_file(run);
+    EXPECT_EQ(run.ini_applied, 1);
+    EXPECT_EQ(text_of(run.s.acct_name), "Y:\\RUN.LOG");
+    EXPECT_EQ(run.s.ACCT, 1);
+    EXPECT_EQ(text_of(run.s.output_name), "Y:\\LIST.TXT");
+    EXPECT_EQ(run.s.RECURSE, parsed_defaults().RECURSE);
+    ASSERT_EQ(run.parse_actions.list.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<CloseLogAction>(run.parse_actions.list[0]));
+    const auto* memo = std::get_if<OpenMemoAction>(&run.parse_actions.list[1]);
+    ASSERT_TRUE(memo);
+    EXPECT_EQ(text_of(memo->name), "Y:\\M.TXT");
+    EXPECT_EQ(run.log, nullptr);
+    EXPECT_EQ(run.memo_file, nullptr);
+}
