@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/run_settings.hpp"
+
 namespace filarix {
 
 struct Run;
@@ -63,9 +65,20 @@ struct OpenMemoAction {
 // The memo is typed now, when the memo file or the log can take it.
 struct MemoPromptAction {};
 
-using ParseAction = std::variant<PauseAction, NextLabelAction, LoadHashSetAction,
-                                 LoadSignaturesAction, OpenLogAction, CloseLogAction,
-                                 RequireFileAction, OpenMemoAction, MemoPromptAction>;
+// The output name's date, time or computer-name mask is filled in from
+// the run's start time.
+struct DateOutputNameAction {};
+
+// An age bound given as a date becomes whole days before the run's time.
+struct AgeFromDateAction {
+    DateValue date;
+    bool older = false;  // the older bound, else the newer one
+};
+
+using ParseAction =
+    std::variant<PauseAction, NextLabelAction, LoadHashSetAction, LoadSignaturesAction,
+                 OpenLogAction, CloseLogAction, RequireFileAction, OpenMemoAction, MemoPromptAction,
+                 DateOutputNameAction, AgeFromDateAction>;
 
 // The INI file as the driver found it: its lines, and the section header
 // of the program's own settings (empty: the whole file is the program's).

@@ -4,6 +4,7 @@
 
 #include "content/hash_set.hpp"
 #include "content/signature.hpp"
+#include "core/day_count.hpp"
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "driver/disk_label_counter.hpp"
@@ -59,7 +60,29 @@ void perform(Run& run, const MemoPromptAction&) {
     if (run.memo_stream()) memo_prompt(run);
 }
 
+void perform(Run& run, const DateOutputNameAction&) {
+    run.s.output_name = expanded_output_name(run.syntax, run.s.output_name, name_stamp(run));
+}
+
+void perform(Run& run, const AgeFromDateAction& age) {
+    (age.older ? run.s.older_days : run.s.newer_days) = days_since(run.sys, age.date);
+}
+
 }  // namespace
+
+NameStamp name_stamp(Run& run) {
+    const std::int64_t now = run.start_time_set ? run.start_time : run.sys.now_seconds();
+    NameStamp stamp;
+    if (const auto local = run.sys.local_calendar(now)) stamp.local = *local;
+    const std::int64_t ticks =
+        (now + platform::epoch_difference_seconds) * platform::ticks_per_second;
+    if (ticks >= 0) {
+        if (const auto utc = run.sys.to_utc(static_cast<platform::FileTicks>(ticks)))
+            stamp.utc = *utc;
+    }
+    stamp.computer = run.sys.computer_name().value_or(u"");
+    return stamp;
+}
 
 void perform_parse_actions(Run& run) {
     ParseActions& actions = run.parse_actions;

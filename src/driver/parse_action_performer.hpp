@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/run.hpp"
+#include "options/output_names.hpp"
 
 namespace filarix {
 
@@ -13,5 +14,8 @@ void perform_parse_actions_as_asked(Run& run);
 // The sources look names, variables and the computer's name up in the
 // run's system.
 void give_sources_lookups(Run& run);
+// The run's start time (now, before it is taken) and the computer's name,
+// for a dated output name.
+NameStamp name_stamp(Run& run);
 
 }  // namespace filarix

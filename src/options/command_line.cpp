@@ -569,7 +569,7 @@ private:
         bool masked = full_name.find(u"COMPUTERNAME") != std::u16string::npos;
         for (const char16_t* trigger : {u"MMDD", u"YYMM", u"YYYY"})
             if (full_name.find(sep + trigger) != std::u16string::npos) masked = true;
-        if (masked) expand_output_mask(run_);
+        if (masked) ask_action(run_, DateOutputNameAction{});
     }
 
     void time_column(bool year_first) {
