@@ -75,10 +75,18 @@ struct AgeFromDateAction {
     bool older = false;  // the older bound, else the newer one
 };
 
+// The help screens: `asked` by -? or --help rather than after a fault;
+// `answer`, the run's whole answer (--help), so that a help that did not
+// arrive whole ends the run with a write error.
+struct ShowHelpAction {
+    bool asked = false;
+    bool answer = false;
+};
+
 using ParseAction =
     std::variant<PauseAction, NextLabelAction, LoadHashSetAction, LoadSignaturesAction,
                  OpenLogAction, CloseLogAction, RequireFileAction, OpenMemoAction, MemoPromptAction,
-                 DateOutputNameAction, AgeFromDateAction>;
+                 DateOutputNameAction, AgeFromDateAction, ShowHelpAction>;
 
 // The INI file as the driver found it: its lines, and the section header
 // of the program's own settings (empty: the whole file is the program's).

@@ -8,6 +8,7 @@
 #include "core/log_file.hpp"
 #include "core/shown_text.hpp"
 #include "driver/disk_label_counter.hpp"
+#include "driver/help.hpp"
 #include "driver/ini_file_finder.hpp"
 #include "driver/memo.hpp"
 
@@ -66,6 +67,12 @@ void perform(Run& run, const DateOutputNameAction&) {
 
 void perform(Run& run, const AgeFromDateAction& age) {
     (age.older ? run.s.older_days : run.s.newer_days) = days_since(run.sys, age.date);
+}
+
+void perform(Run& run, const ShowHelpAction& help) {
+    if (show_help(run, help.asked) || !help.answer) return;
+    run.std_err.put("\nError writing the help\n");
+    end_process(run, exit_code::write_error);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
-#include "options/help.hpp"
 #include "options/long_options.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
@@ -176,7 +175,7 @@ private:
     }
 
     [[noreturn]] void help_and_end() {
-        show_help(run_);
+        ask_action(run_, ShowHelpAction{});
         end_run(exit_code::illegal_option);
     }
 
@@ -201,7 +200,7 @@ private:
             case u'9':
                 break;
             case u'?':
-                show_help(run_, true);
+                ask_action(run_, ShowHelpAction{true});
                 end_run(exit_code::illegal_option);
             case u'@':
                 show_sha_notice(run_);
@@ -635,7 +634,7 @@ private:
         s_.EXCLUDE = 1;
         run_.s.exclude_list.clear();
         if (i_ + 1 < args_.size() && begins_with(args_[i_ + 1], u'-')) {
-            show_help(run_);
+            ask_action(run_, ShowHelpAction{});
             end_process(run_, exit_code::illegal_option);
         }
         list([this](std::u16string_view a) { return is_option_argument(run_, a); },

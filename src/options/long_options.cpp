@@ -12,7 +12,6 @@
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
-#include "options/help.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
@@ -381,10 +380,10 @@ int table_format(Option& o) {
 
 // --help shows the same screens as -? and is an answer, not a fault.
 int help(Option& o) {
-    if (show_help(o.run, true)) end_process(o.run, exit_code::normal_none);
-    // A help that did not arrive whole is no answer.
-    o.run.std_err.put("\nError writing the help\n");
-    end_process(o.run, exit_code::write_error);
+    // A help that did not arrive whole is no answer: the driver ends the
+    // run with a write error then.
+    ask_action(o.run, ShowHelpAction{true, true});
+    end_process(o.run, exit_code::normal_none);
 }
 
 // The words in the order they are tried: the first entry that matches

@@ -11,11 +11,11 @@
 #include <variant>
 
 #include "driver/disk_label_counter.hpp"
+#include "driver/help.hpp"
 #include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
-#include "options/help.hpp"
 #include "options/settings_parser.hpp"
 #include "parse_helper.hpp"
 #include "run_helper.hpp"
@@ -698,10 +698,22 @@ TEST(CommandLine, NoticeAndExcludeDashEndTheProcessAtOnce) {
     EXPECT_EQ(p.err, "");  // no summary
 
     Parse q;
+    q.perform_actions = true;
     q.go({u"-x", u"-r"});
     EXPECT_EQ(q.code, 6);
     EXPECT_TRUE(q.process_exit);
     EXPECT_EQ(q.err, help_text());
+
+    // On its own the source only asks for the help, and writes none of it.
+    Parse r;
+    r.go({u"-x", u"-r"});
+    EXPECT_EQ(r.code, 6);
+    EXPECT_TRUE(r.process_exit);
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.run->parse_actions.list.size(), 1u);
+    const auto* help = std::get_if<ShowHelpAction>(&r.run->parse_actions.list[0]);
+    ASSERT_TRUE(help);
+    EXPECT_FALSE(help->asked);
 }
 
 TEST(CommandLine, EightyExcludeMasksAreTheMost) {
