@@ -36,4 +36,20 @@ std::optional<IniFileText> ini_file_text(const Run& run) {
     return ini_file ? ini_file() : std::nullopt;
 }
 
+bool path_exists(const Run& run, std::u16string_view path) {
+    const auto& exists = run.parse_actions.lookups.exists;
+    return exists && exists(path);
+}
+
+bool path_is_directory(const Run& run, std::u16string_view path) {
+    const auto& is_directory = run.parse_actions.lookups.is_directory;
+    return is_directory && is_directory(path);
+}
+
+std::optional<std::u16string> program_on_search_path(const Run& run, std::u16string_view name,
+                                                     std::u16string_view extension) {
+    const auto& find_program = run.parse_actions.lookups.find_program;
+    return find_program ? find_program(name, extension) : std::nullopt;
+}
+
 }  // namespace filarix

@@ -97,13 +97,19 @@ struct IniFileText {
 
 // What a source may look up in the world it reads: a name as a full path
 // (nothing when it cannot be one), an environment variable, the computer's
-// name, the INI file (nothing when there is none to read). The driver sets
-// them; without them names stay as given and nothing is set or found.
+// name, the INI file (nothing when there is none to read), whether a path
+// is there and is a directory, and a program (name, extension) found on the
+// search path. The driver sets them; without them names stay as given and
+// nothing is set or found.
 struct SourceLookups {
     std::function<std::optional<std::u16string>(std::u16string_view)> full_path;
     std::function<std::optional<std::u16string>(std::u16string_view)> environment;
     std::function<std::optional<std::u16string>()> computer_name;
     std::function<std::optional<IniFileText>()> ini_file;
+    std::function<bool(std::u16string_view)> exists;
+    std::function<bool(std::u16string_view)> is_directory;
+    std::function<std::optional<std::u16string>(std::u16string_view, std::u16string_view)>
+        find_program;
 };
 
 struct ParseActions {
@@ -125,5 +131,9 @@ std::u16string full_path_or_name(const Run& run, std::u16string_view name);
 std::optional<std::u16string> environment_value(const Run& run, std::u16string_view name);
 std::optional<std::u16string> computer_name(const Run& run);
 std::optional<IniFileText> ini_file_text(const Run& run);
+bool path_exists(const Run& run, std::u16string_view path);
+bool path_is_directory(const Run& run, std::u16string_view path);
+std::optional<std::u16string> program_on_search_path(const Run& run, std::u16string_view name,
+                                                     std::u16string_view extension);
 
 }  // namespace filarix

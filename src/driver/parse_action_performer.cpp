@@ -115,6 +115,11 @@ void give_sources_lookups(Run& run) {
         [&sys](std::u16string_view name) { return sys.get_env(name); },
         [&sys] { return sys.computer_name(); },
         [&run] { return find_and_read_ini_file(run); },
+        [&sys](std::u16string_view path) { return sys.exists(path); },
+        [&sys](std::u16string_view path) { return sys.is_directory(path); },
+        [&sys](std::u16string_view name, std::u16string_view extension) {
+            return sys.search_path(name, extension);
+        },
     };
 }
 

@@ -1011,3 +1011,25 @@ TEST(CommandLine, RandomCommandLinesEndInOrder) {
 }
 
 }  // namespace
+
+// Start paths are told apart by the lookups alone: what is there and what
+// is a directory, with no file system behind them.
+TEST(CommandLine, StartPathsByTheLookupsAlone) {
+    Parse p;
+    p.go({u"data", u"gone", u"data\\*.txt"}, [](MemoryPlatform&, filarix::Run& run) {
+        auto& lookups = run.parse_actions.lookups;
+        // A full path stays as it is.
+        lookups.full_path = [](std::u16string_view name) {
+            const std::u16string given(name);
+            return std::optional<std::u16string>(given.starts_with(u"Q:") ? given
+                                                                          : u"Q:\\" + given);
+        };
+        lookups.exists = [](std::u16string_view path) { return path == u"Q:\\data"; };
+        lookups.is_directory = [](std::u16string_view path) { return path == u"Q:\\data"; };
+    });
+    EXPECT_EQ(p.code, parsed);
+    EXPECT_EQ(joined(p.run->s.root_list), "\\\\?\\Q:\\data|");
+    EXPECT_EQ(p.run->missing_start_paths, 1u);
+    EXPECT_EQ(p.err, "\nCannot find/open gone\n");
+    EXPECT_EQ(joined(p.run->s.filetype_list), "*.txt|");
+}
