@@ -670,9 +670,8 @@ void parse_options(Run& run, std::size_t first) {
 }
 
 void add_exclude_mask(Run& run, std::u16string_view mask) {
-    if (run.s.exclude_list.size() >= exclude_capacity) {
-        run.std_out.put("\nYou have too many -eXclude file types.\n");
-        run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
+    if (exclude_list_full(run.s.exclude_list.size())) {
+        report_exclude_list_full(run.std_out);
         end_run(exit_code::illegal_option);
     }
     run.s.exclude_list.push_back(platform::ascii_upper(mask));

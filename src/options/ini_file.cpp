@@ -180,9 +180,8 @@ void exclude(Line& l) {
     }
     // The list is full: the mask is refused with the message -x gives, and
     // the run goes on, since no INI line ends a run.
-    if (l.run.s.exclude_list.size() >= exclude_capacity) {
-        l.run.std_out.put("\nYou have too many -eXclude file types.\n");
-        l.run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
+    if (exclude_list_full(l.run.s.exclude_list.size())) {
+        report_exclude_list_full(l.run.std_out);
         l.pause(2);
         return;
     }

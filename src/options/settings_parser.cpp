@@ -10,6 +10,7 @@
 #include "options/environment.hpp"
 #include "options/ini_file.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "options/output_names.hpp"
 #include "options/start_paths.hpp"
 
@@ -66,7 +67,7 @@ void prepare_comment(Run& run) {
         platform::equal_ignoring_case(std::u16string_view(text).substr(0, key.size()), key)) {
         std::u16string_view rest = std::u16string_view(text).substr(key.size());
         if (!rest.empty() && rest.front() == u':') rest.remove_prefix(1);
-        const auto width = static_cast<std::size_t>(leading_number_in(rest, 0, 1000000));
+        const std::size_t width = comment_width(rest);
         const auto computer = computer_name(run);
         if (!computer) return;
         std::u16string name = computer->substr(0, 12);
@@ -77,8 +78,7 @@ void prepare_comment(Run& run) {
     }
     const std::size_t colon = text.find(u':');
     if (colon == std::u16string::npos) return;
-    const auto width = static_cast<std::size_t>(
-        leading_number_in(std::u16string_view(text).substr(colon + 1), 0, 1000000));
+    const std::size_t width = comment_width(std::u16string_view(text).substr(colon + 1));
     text.resize(colon);
     pad_comment(text, width);
 }
