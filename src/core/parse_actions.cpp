@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "core/run.hpp"
+#include "core/shown_text.hpp"
+#include "platform/path_syntax.hpp"
 
 namespace filarix {
 
@@ -34,6 +36,22 @@ std::optional<std::u16string> computer_name(const Run& run) {
 std::optional<IniFileText> ini_file_text(const Run& run) {
     const auto& ini_file = run.parse_actions.lookups.ini_file;
     return ini_file ? ini_file() : std::nullopt;
+}
+
+std::string narrow_text(const Run& run, std::u16string_view text) {
+    const auto& narrow = run.parse_actions.lookups.narrow;
+    return narrow ? narrow(text) : platform::utf16_to_utf8_lossless(text);
+}
+
+std::u16string wide_text(const Run& run, std::string_view text) {
+    const auto& wide = run.parse_actions.lookups.wide;
+    return wide ? wide(text) : platform::utf8_to_utf16_lossless(text);
+}
+
+std::string shown_text(const Run& run, std::u16string_view name) {
+    std::string text = narrow_text(run, name);
+    mask_controls(text);
+    return text;
 }
 
 bool path_exists(const Run& run, std::u16string_view path) {

@@ -99,8 +99,9 @@ struct IniFileText {
 // (nothing when it cannot be one), an environment variable, the computer's
 // name, the INI file (nothing when there is none to read), whether a path
 // is there and is a directory, and a program (name, extension) found on the
-// search path. The driver sets them; without them names stay as given and
-// nothing is set or found.
+// search path; and the system's 8-bit form of text and back. The driver
+// sets them; without them names stay as given, nothing is set or found, and
+// the 8-bit form is UTF-8.
 struct SourceLookups {
     std::function<std::optional<std::u16string>(std::u16string_view)> full_path;
     std::function<std::optional<std::u16string>(std::u16string_view)> environment;
@@ -110,6 +111,8 @@ struct SourceLookups {
     std::function<bool(std::u16string_view)> is_directory;
     std::function<std::optional<std::u16string>(std::u16string_view, std::u16string_view)>
         find_program;
+    std::function<std::string(std::u16string_view)> narrow;
+    std::function<std::u16string(std::string_view)> wide;
 };
 
 struct ParseActions {
@@ -133,6 +136,11 @@ std::optional<std::u16string> computer_name(const Run& run);
 std::optional<IniFileText> ini_file_text(const Run& run);
 bool path_exists(const Run& run, std::u16string_view path);
 bool path_is_directory(const Run& run, std::u16string_view path);
+// Text in the system's 8-bit form and back; a name as messages show it,
+// control characters masked.
+std::string narrow_text(const Run& run, std::u16string_view text);
+std::u16string wide_text(const Run& run, std::string_view text);
+std::string shown_text(const Run& run, std::u16string_view name);
 std::optional<std::u16string> program_on_search_path(const Run& run, std::u16string_view name,
                                                      std::u16string_view extension);
 

@@ -120,6 +120,8 @@ void give_sources_lookups(Run& run) {
         [&sys](std::u16string_view name, std::u16string_view extension) {
             return sys.search_path(name, extension);
         },
+        [&sys](std::u16string_view text) { return sys.narrow(text); },
+        [&sys](std::string_view text) { return sys.wide(text); },
     };
 }
 

@@ -156,7 +156,7 @@ private:
     // The + form of -1 and -R: a "+" just before the letter.
     bool plus_before() const { return k_ > 0 && arg_[k_ - 1] == u'+'; }
 
-    std::string narrow(std::u16string_view text) { return shown_name(run_.sys, text); }
+    std::string narrow(std::u16string_view text) { return shown_text(run_, text); }
 
     // ----- ends -----
 

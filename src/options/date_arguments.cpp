@@ -259,7 +259,7 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
     std::u16string wide(value);
     if (source == AgeSource::long_option && (wide.size() == 8 || wide.size() == 9))
         wide = compact_date(wide);
-    std::string text = run.sys.narrow(wide);
+    std::string text = narrow_text(run, wide);
 
     if (!has_any(text, "-/\\")) {
         // The leading number, held wide enough that no count of digits can

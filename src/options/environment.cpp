@@ -57,7 +57,7 @@ bool read_delimiter(Run& run) {
     if (text.front() == u'"') text.remove_prefix(1);
     if (text.empty() || !delimiter_allowed(delimiter_byte(text.front()))) return false;
     run.s.delimiter = delimiter_byte(text.front());
-    run.std_err.printf("env points to :%s:", shown_name(run.sys, text).c_str());
+    run.std_err.printf("env points to :%s:", shown_text(run, text).c_str());
     return true;
 }
 

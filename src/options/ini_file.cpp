@@ -43,9 +43,9 @@ struct Line {
 
     bool on() const { return contains(value, "ON") || contains(value, "YES"); }
     bool off() const { return contains(value, "OFF"); }
-    std::u16string wide_value() const { return run.sys.wide(value); }
+    std::u16string wide_value() const { return wide_text(run, value); }
     std::u16string full_path_value() const {
-        return full_path_or_name(run, run.sys.wide(path_value));
+        return full_path_or_name(run, wide_text(run, path_value));
     }
     void warn(const char* format) { run.std_out.printf(format, text.c_str()); }
     // The first warning of a file pauses so that it can be read; a file
@@ -91,7 +91,7 @@ void accounting(Line& l) {
     // environment opened says where the log went.
     ask_action(run, CloseLogAction{"This file closed.\nAccounting file overridden by .ini file "
                                    "pointing to " +
-                                   shown_name(run.sys, run.s.acct_name) + "\n"});
+                                   shown_text(run, run.s.acct_name) + "\n"});
 }
 
 void all_hashes_and_times(Line& l) {
@@ -149,7 +149,7 @@ void hash_set(Line& l) {
         l.pause(2);
         return;
     }
-    ask_action(l.run, LoadHashSetAction{l.run.sys.wide(l.path_value)});
+    ask_action(l.run, LoadHashSetAction{wide_text(l.run, l.path_value)});
 }
 
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
@@ -302,7 +302,7 @@ void start_path(Line& l) {
         l.pause(2);
         return;
     }
-    add_start_path(l.run, l.run.sys.wide(l.path_value));
+    add_start_path(l.run, wide_text(l.run, l.path_value));
 }
 
 void recurse(Line& l) {
@@ -344,7 +344,7 @@ void sort(Line& l) {
     if (!l.has_value || l.value.empty()) return;
     l.s.SORT = 1;
     const std::size_t before = l.run.s.sort_keys_given;
-    append_sort_keys(l.run, l.run.sys.wide(l.value.substr(0, 1)));
+    append_sort_keys(l.run, wide_text(l.run, l.value.substr(0, 1)));
     // The direction is the line's own: "-" after the key, else ascending.
     if (l.run.s.sort_keys_given > before)
         l.run.s.sort_dirs[before] = l.value.size() > 1 && l.value[1] == '-' ? -1 : 1;

@@ -49,7 +49,7 @@ struct Option {
 
     bool has_value() const { return value && !value->empty(); }
     bool text_has(char16_t c) const { return text.find(c) != std::u16string_view::npos; }
-    std::string narrow(std::u16string_view wide) const { return shown_name(run.sys, wide); }
+    std::string narrow(std::u16string_view wide) const { return shown_text(run, wide); }
 };
 
 // 0 when the option was handled or ignored, 1 when it is malformed.

@@ -110,7 +110,7 @@ void apply_consistency_rules(Run& run) {
         run.s.acct_name = automatic_log_name(run);
         s.ACCT = 1;
         run.std_out.printf("\nno logfile option (-1) found. Auto logfile created\n%s\n\n",
-                           shown_name(run.sys, run.s.acct_name).c_str());
+                           shown_text(run, run.s.acct_name).c_str());
         open_log(run);
     }
     if (s.time_type == '0' && (s.MILLI || s.seconds)) s.time_type = 'w';

@@ -22,7 +22,7 @@ void add_start_path(Run& run, std::u16string_view path) {
         if (run.syntax.same_path(entry, stored)) return;
     if (run.s.root_list.size() >= list_capacity) {
         run.std_err.printf("\nToo many start paths: %s is not searched\n",
-                           shown_name(run.sys, path).c_str());
+                           shown_text(run, path).c_str());
         return;
     }
     run.s.root_list.push_back(std::move(stored));
@@ -32,7 +32,7 @@ void add_bare_argument(Run& run, std::u16string_view argument) {
     const auto full = resolved_path(run, argument);
     // A start path that is not there is named, not silently passed over.
     if (!full || (!platform::has_wildcards(*full) && !path_exists(run, *full))) {
-        run.std_err.printf("\nCannot find/open %s\n", shown_name(run.sys, argument).c_str());
+        run.std_err.printf("\nCannot find/open %s\n", shown_text(run, argument).c_str());
         ++run.missing_start_paths;
         return;
     }
@@ -66,7 +66,7 @@ void add_mask(Run& run, std::u16string_view mask) {
         if (entry == mask) return;
     if (run.s.filetype_list.size() >= list_capacity) {
         run.std_err.printf("\nToo many file masks: %s is not used\n",
-                           shown_name(run.sys, mask).c_str());
+                           shown_text(run, mask).c_str());
         return;
     }
     run.s.filetype_list.emplace_back(mask);
