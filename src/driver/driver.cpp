@@ -58,6 +58,7 @@ namespace {
 
     apply_start_up_defaults(run.s);
 
+    give_sources_lookups(run);
     perform_parse_actions_as_asked(run);
     parse_settings(run);
     if (adjust) adjust(run);

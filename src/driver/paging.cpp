@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "options/help.hpp"
+#include "driver/help.hpp"
 
 namespace filarix {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/run.hpp"
+#include "options/output_names.hpp"
 
 namespace filarix {
 
@@ -10,5 +11,11 @@ namespace filarix {
 void perform_parse_actions(Run& run);
 // From now on every action a source asks for is performed at once.
 void perform_parse_actions_as_asked(Run& run);
+// The sources look names, variables and the computer's name up in the
+// run's system.
+void give_sources_lookups(Run& run);
+// The run's start time (now, before it is taken) and the computer's name,
+// for a dated output name.
+NameStamp name_stamp(Run& run);
 
 }  // namespace filarix

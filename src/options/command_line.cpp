@@ -5,11 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/date_arguments.hpp"
-#include "options/help.hpp"
 #include "options/long_options.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
@@ -158,7 +156,7 @@ private:
     // The + form of -1 and -R: a "+" just before the letter.
     bool plus_before() const { return k_ > 0 && arg_[k_ - 1] == u'+'; }
 
-    std::string narrow(std::u16string_view text) { return shown_name(run_.sys, text); }
+    std::string narrow(std::u16string_view text) { return shown_text(run_, text); }
 
     // ----- ends -----
 
@@ -177,7 +175,7 @@ private:
     }
 
     [[noreturn]] void help_and_end() {
-        show_help(run_);
+        ask_action(run_, ShowHelpAction{});
         end_run(exit_code::illegal_option);
     }
 
@@ -202,7 +200,7 @@ private:
             case u'9':
                 break;
             case u'?':
-                show_help(run_, true);
+                ask_action(run_, ShowHelpAction{true});
                 end_run(exit_code::illegal_option);
             case u'@':
                 show_sha_notice(run_);
@@ -363,20 +361,18 @@ private:
         if (plus_before()) {
             rest();
             s_.ACCT = 0;
-            close_accounting_log(run_);
+            ask_action(run_, CloseLogAction{});
             return;
         }
         const std::u16string name = required_or_help(false, true);
-        const auto full = run_.sys.full_path(name);
+        const auto full = resolved_path(run_, name);
         run_.s.acct_name = full ? *full : name;
         s_.ACCT = 1;
         // The new file is opened once all the options are read.
-        if (run_.log) {
-            run_.log->put("This file closed.\n");
-            run_.log->printf("Accounting file overridden by option -1 file pointing to %s\n",
-                             narrow(run_.s.acct_name).c_str());
-            close_accounting_log(run_);
-        }
+        ask_action(run_,
+                   CloseLogAction{"This file closed.\nAccounting file overridden by option -1 file "
+                                  "pointing to " +
+                                  narrow(run_.s.acct_name) + "\n"});
     }
 
     // -8: 8.3 names; -8e/-8E: with the extension column; -88: long names;
@@ -527,7 +523,7 @@ private:
         const std::u16string name = required(false, false);
         s_.signature_check = plus ? signature_plus : signature_minus;
         if (header_only) s_.header_only = 1;
-        const auto full = run_.sys.full_path(name);
+        const auto full = resolved_path(run_, name);
         run_.s.header_file = full ? *full : name;
         ask_action(run_, LoadSignaturesAction{});
     }
@@ -564,7 +560,7 @@ private:
             s_.APPEND = 0;
             return;
         }
-        const auto full = run_.sys.full_path(name);
+        const auto full = resolved_path(run_, name);
         run_.s.output_name = full ? *full : name;
         // A date mask follows a separator; the computer's name may stand anywhere.
         const std::u16string sep(1, run_.syntax.separator);
@@ -572,7 +568,7 @@ private:
         bool masked = full_name.find(u"COMPUTERNAME") != std::u16string::npos;
         for (const char16_t* trigger : {u"MMDD", u"YYMM", u"YYYY"})
             if (full_name.find(sep + trigger) != std::u16string::npos) masked = true;
-        if (masked) expand_output_mask(run_);
+        if (masked) ask_action(run_, DateOutputNameAction{});
     }
 
     void time_column(bool year_first) {
@@ -638,7 +634,7 @@ private:
         s_.EXCLUDE = 1;
         run_.s.exclude_list.clear();
         if (i_ + 1 < args_.size() && begins_with(args_[i_ + 1], u'-')) {
-            show_help(run_);
+            ask_action(run_, ShowHelpAction{});
             end_process(run_, exit_code::illegal_option);
         }
         list([this](std::u16string_view a) { return is_option_argument(run_, a); },
@@ -674,9 +670,8 @@ void parse_options(Run& run, std::size_t first) {
 }
 
 void add_exclude_mask(Run& run, std::u16string_view mask) {
-    if (run.s.exclude_list.size() >= exclude_capacity) {
-        run.std_out.put("\nYou have too many -eXclude file types.\n");
-        run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
+    if (exclude_list_full(run.s.exclude_list.size())) {
+        report_exclude_list_full(run.std_out);
         end_run(exit_code::illegal_option);
     }
     run.s.exclude_list.push_back(platform::ascii_upper(mask));

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/day_count.hpp"
-
 namespace filarix {
 
 namespace {
@@ -168,7 +166,7 @@ DateValue read_date(std::string_view text) {
     return d;
 }
 
-int age_in_days(Run& run, std::string_view text) {
+DateValue age_date(std::string_view text) {
     int numbers[3] = {0, 0, 0};
     int first_digits = 0;
     std::size_t i = 0;
@@ -196,7 +194,7 @@ int age_in_days(Run& run, std::string_view text) {
             year += 1900;
         day.year = year;
     }
-    return days_since(run.sys, day);
+    return day;
 }
 
 std::u16string compact_date(std::u16string_view value) {
@@ -261,7 +259,7 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
     std::u16string wide(value);
     if (source == AgeSource::long_option && (wide.size() == 8 || wide.size() == 9))
         wide = compact_date(wide);
-    std::string text = run.sys.narrow(wide);
+    std::string text = narrow_text(run, wide);
 
     if (!has_any(text, "-/\\")) {
         // The leading number, held wide enough that no count of digits can
@@ -300,13 +298,11 @@ void read_age_value(Run& run, std::u16string_view value, AgeSide side, AgeSource
     if (letter_given) text.pop_back();
     record_kind_letters(run, text, side);
 
-    const int days = age_in_days(run, text);
+    ask_action(run, AgeFromDateAction{age_date(text), older});
     const DateValue date = read_date(text);
     if (older) {
-        run.s.older_days = days;
         run.s.older_date = date;
     } else {
-        run.s.newer_days = days;
         run.s.newer_date = date;
     }
 }

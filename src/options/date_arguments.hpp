@@ -18,8 +18,10 @@ enum class AgeSource { command_line, long_option, ini_file };
 
 // Month, day and year of a date text by its shape (MMDDYY, YYYY-MM-DD, ...).
 DateValue read_date(std::string_view text);
-// Whole days from the date's local midnight to now, truncated toward zero.
-int age_in_days(Run& run, std::string_view text);
+// The day an age date names, read as the day count takes it: a leading
+// four-digit year, else month, day and a year where 0-9 is 20xx and
+// 10-99 is 19xx.
+DateValue age_date(std::string_view text);
 // An 8-digit date without separators as "YYYY-MM-DD" (a trailing kind
 // letter kept); anything with a separator unchanged.
 std::u16string compact_date(std::u16string_view value);

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
@@ -18,7 +18,7 @@ namespace {
 // The value of a variable that is set to something; an empty value names
 // nothing and changes nothing.
 std::optional<std::u16string> value_of(Run& run, std::u16string_view name) {
-    auto value = run.sys.get_env(name);
+    auto value = environment_value(run, name);
     if (!value || value->empty()) return std::nullopt;
     return value;
 }
@@ -45,9 +45,8 @@ bool read_accounting(Run& run) {
     if (!value) return false;
     const std::u16string name =
         platform::equal_ignoring_case(*value, u"ON") ? std::u16string(u"ACCT-ING") : *value;
-    const auto full = run.sys.full_path(name);
-    close_accounting_log(run);
-    run.log = open_accounting_log(run, full ? *full : name);
+    ask_action(run, OpenLogAction{full_path_or_name(run, name)});
+    // Counted only when the log the driver has just opened is there.
     return run.log != nullptr;
 }
 
@@ -59,7 +58,7 @@ bool read_delimiter(Run& run) {
     if (text.front() == u'"') text.remove_prefix(1);
     if (text.empty() || !delimiter_allowed(delimiter_byte(text.front()))) return false;
     run.s.delimiter = delimiter_byte(text.front());
-    run.std_err.printf("env points to :%s:", shown_name(run.sys, text).c_str());
+    run.std_err.printf("env points to :%s:", shown_text(run, text).c_str());
     return true;
 }
 

@@ -6,16 +6,13 @@
 #include <string_view>
 
 #include "core/digest_registry.hpp"
-#include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
-#include "options/memo.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
-#include "platform/console_lines.hpp"
 
 namespace filarix {
 
@@ -46,11 +43,9 @@ struct Line {
 
     bool on() const { return contains(value, "ON") || contains(value, "YES"); }
     bool off() const { return contains(value, "OFF"); }
-    std::u16string wide_value() const { return run.sys.wide(value); }
+    std::u16string wide_value() const { return wide_text(run, value); }
     std::u16string full_path_value() const {
-        const std::u16string name = run.sys.wide(path_value);
-        const auto full = run.sys.full_path(name);
-        return full ? *full : name;
+        return full_path_or_name(run, wide_text(run, path_value));
     }
     void warn(const char* format) { run.std_out.printf(format, text.c_str()); }
     // The first warning of a file pauses so that it can be read; a file
@@ -95,12 +90,9 @@ void accounting(Line& l) {
     l.s.ACCT = 1;
     // The file is opened once the options are read; the one the
     // environment opened says where the log went.
-    if (run.log) {
-        run.log->put("This file closed.\n");
-        run.log->printf("Accounting file overridden by .ini file pointing to %s\n",
-                        shown_name(run.sys, run.s.acct_name).c_str());
-        close_accounting_log(run);
-    }
+    ask_action(run, CloseLogAction{"This file closed.\nAccounting file overridden by .ini file "
+                                   "pointing to " +
+                                   shown_text(run, run.s.acct_name) + "\n"});
 }
 
 void all_hashes_and_times(Line& l) {
@@ -158,7 +150,7 @@ void hash_set(Line& l) {
         l.pause(2);
         return;
     }
-    ask_action(l.run, LoadHashSetAction{l.run.sys.wide(l.path_value)});
+    ask_action(l.run, LoadHashSetAction{wide_text(l.run, l.path_value)});
 }
 
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
@@ -189,9 +181,8 @@ void exclude(Line& l) {
     }
     // The list is full: the mask is refused with the message -x gives, and
     // the run goes on, since no INI line ends a run.
-    if (l.run.s.exclude_list.size() >= exclude_capacity) {
-        l.run.std_out.put("\nYou have too many -eXclude file types.\n");
-        l.run.std_out.printf("Max exclude types is %d\n", static_cast<int>(exclude_capacity));
+    if (exclude_list_full(l.run.s.exclude_list.size())) {
+        report_exclude_list_full(l.run.std_out);
         l.pause(2);
         return;
     }
@@ -252,14 +243,14 @@ void less_than(Line& l) {
 void memo(Line& l) {
     l.s.MEMO = 1;
     if (!l.has_value) {
-        open_memo_file(l.run, {});
+        ask_action(l.run, OpenMemoAction{});
         return;
     }
     if (l.off()) {
         l.s.MEMO = 0;
         return;
     }
-    open_memo_file(l.run, l.full_path_value());
+    ask_action(l.run, OpenMemoAction{l.full_path_value()});
 }
 
 void military(Line& l) {
@@ -312,7 +303,7 @@ void start_path(Line& l) {
         l.pause(2);
         return;
     }
-    add_start_path(l.run, l.run.sys.wide(l.path_value));
+    add_start_path(l.run, wide_text(l.run, l.path_value));
 }
 
 void recurse(Line& l) {
@@ -354,7 +345,7 @@ void sort(Line& l) {
     if (!l.has_value || l.value.empty()) return;
     l.s.SORT = 1;
     const std::size_t before = l.run.s.sort_keys_given;
-    append_sort_keys(l.run, l.run.sys.wide(l.value.substr(0, 1)));
+    append_sort_keys(l.run, wide_text(l.run, l.value.substr(0, 1)));
     // The direction is the line's own: "-" after the key, else ascending.
     if (l.run.s.sort_keys_given > before)
         l.run.s.sort_dirs[before] = l.value.size() > 1 && l.value[1] == '-' ? -1 : 1;
@@ -495,119 +486,26 @@ void apply_line(Run& run, const std::string& raw) {
     row->apply(line);
 }
 
-// Hands out the lines of a file one at a time, without holding the file.
-// Lines of a file, read in blocks; each line as the console reader cuts it.
-class LineReader {
-public:
-    explicit LineReader(platform::InputFile& file) : file_(file) {}
-
-    bool next(std::string& line) {
-        return platform::read_line_with([this] { return next_byte(); }, line);
-    }
-
-private:
-    int next_byte() {
-        if (at_ == size_) {
-            if (ended_) return -1;
-            const long long got = file_.read(buffer_, sizeof buffer_);
-            if (got <= 0) {
-                ended_ = true;
-                return -1;
-            }
-            at_ = 0;
-            size_ = static_cast<std::size_t>(got);
-        }
-        return static_cast<unsigned char>(buffer_[at_++]);
-    }
-
-    platform::InputFile& file_;
-    char buffer_[4096];
-    std::size_t at_ = 0;
-    std::size_t size_ = 0;
-    bool ended_ = false;
-};
-
-struct Place {
-    std::u16string path;
-    std::string section;  // empty: the whole file
-};
-
-std::u16string joined(const Run& run, std::u16string_view directory, std::u16string_view name) {
-    std::u16string path(directory);
-    if (!path.empty() && !run.syntax.is_separator(path.back())) path += run.syntax.separator;
-    return path + std::u16string(name);
-}
-
-std::u16string file_stem(const Run& run, std::u16string_view path) {
-    const std::size_t sep = run.syntax.last_separator(path);
-    std::u16string name(path.substr(sep == std::u16string_view::npos ? 0 : sep + 1));
-    const std::size_t dot = name.rfind(u'.');
-    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
-    return name;
-}
-
-// The six places in the order they are tried: the program's own name, the
-// shared file with the program's section, then the program's usual name,
-// each in the current directory before the program's directory.
-std::vector<Place> ini_places(Run& run) {
-    const std::u16string executable = run.sys.executable_path();
-    const std::u16string program =
-        run.program_name.empty() ? file_stem(run, executable) : run.program_name;
-    const std::size_t sep = run.syntax.last_separator(executable);
-    const std::u16string program_dir =
-        sep == std::u16string::npos ? std::u16string() : executable.substr(0, sep + 1);
-    const std::u16string current = run.sys.current_directory().value_or(u"");
-
-    std::string section(1, '[');
-    section += upper(run.sys.narrow(program));
-    section += ']';
-    std::vector<Place> places;
-    auto both = [&](std::u16string_view name, const std::string& section_of) {
-        places.push_back({joined(run, current, name), section_of});
-        places.push_back({joined(run, program_dir, name), section_of});
-    };
-    both(program + u".ini", {});
-    both(u"QUORVANE.INI", section);
-    both(u"FILARIX64.ini", {});
-    return places;
-}
-
 }  // namespace
 
 void read_ini_file(Run& run) {
-    const Place* found = nullptr;
-    const std::vector<Place> places = ini_places(run);
-    for (const Place& place : places)
-        if (run.sys.exists(place.path) && !run.sys.is_directory(place.path)) {
-            found = &place;
-            break;
-        }
-    if (found == nullptr) return;
-
-    const auto file = run.sys.open_read(found->path, false);
-    if (!file) {
-        run.std_out.put("\nCouldn't open .ini file\n");
-        run.std_out.flush();
-        run.std_err.flush();
-        std::string enter;
-        run.sys.read_line(enter);
-        return;
-    }
+    const auto file = ini_file_text(run);
+    if (!file) return;
     run.ini_applied = 1;
 
-    LineReader reader(*file);
-    std::string line;
-    if (!found->section.empty()) {
+    std::size_t at = 0;
+    if (!file->section.empty()) {
         // Up to the program's own section header; nothing when it has none.
         bool in_section = false;
-        while (!in_section && reader.next(line))
-            in_section = upper(line).starts_with(found->section);
+        while (!in_section && at < file->lines.size())
+            in_section = upper(file->lines[at++]).starts_with(file->section);
         if (!in_section) return;
     }
-    while (reader.next(line)) {
-        if (!found->section.empty()) {
+    for (; at < file->lines.size(); ++at) {
+        const std::string& line = file->lines[at];
+        if (!file->section.empty()) {
             const std::string text = upper(line);
-            if (text.starts_with('[') || contains(text, found->section)) break;
+            if (text.starts_with('[') || contains(text, file->section)) break;
         }
         apply_line(run, line);
     }

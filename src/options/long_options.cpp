@@ -9,13 +9,10 @@
 #include <type_traits>
 
 #include "core/digest_registry.hpp"
-#include "core/log_file.hpp"
 #include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/date_arguments.hpp"
-#include "options/help.hpp"
-#include "options/memo.hpp"
 #include "options/number_text.hpp"
 #include "options/option_rules.hpp"
 #include "options/start_paths.hpp"
@@ -53,7 +50,7 @@ struct Option {
 
     bool has_value() const { return value && !value->empty(); }
     bool text_has(char16_t c) const { return text.find(c) != std::u16string_view::npos; }
-    std::string narrow(std::u16string_view wide) const { return shown_name(run.sys, wide); }
+    std::string narrow(std::u16string_view wide) const { return shown_text(run, wide); }
 };
 
 // 0 when the option was handled or ignored, 1 when it is malformed.
@@ -69,8 +66,7 @@ struct Entry {
 // ----- value readers -----
 
 std::u16string full_path_of(Run& run, std::u16string_view name) {
-    const auto full = run.sys.full_path(name);
-    return full ? *full : std::u16string(name);
+    return full_path_or_name(run, name);
 }
 
 // ----- the handlers -----
@@ -134,10 +130,8 @@ int accounting(Option& o) {
     Run& run = o.run;
     run.s.acct_name = full_path_of(run, *o.value);
     run.s.ACCT = 1;
-    if (run.log) {
-        run.log->printf("Previous log closed, and %s opened\n", o.narrow(run.s.acct_name).c_str());
-        close_accounting_log(run);
-    }
+    ask_action(
+        run, CloseLogAction{"Previous log closed, and " + o.narrow(run.s.acct_name) + " opened\n"});
     return 0;
 }
 
@@ -239,14 +233,12 @@ int levels(Option& o) {
     return 0;
 }
 
-// The memo file is opened now, so that a name the file system refuses is
-// reported before the walk rather than after it.
 int memo(Option& o) {
     o.run.s.MEMO = 1;
     // With no name the file dialog asks; without a file the accounting log
     // takes the memo (after parsing).
-    open_memo_file(o.run, o.has_value() && !o.value->empty() ? full_path_of(o.run, *o.value)
-                                                             : std::u16string());
+    ask_action(o.run,
+               OpenMemoAction{o.has_value() ? full_path_of(o.run, *o.value) : std::u16string()});
     return 0;
 }
 
@@ -363,11 +355,7 @@ int zip_listing(Option& o) {
 
 int source_file(Option& o) {
     if (!o.has_value()) return ignored(o);
-    Run& run = o.run;
-    if (!run.sys.open_read(full_path_of(run, *o.value), false)) {
-        run.std_out.printf("\nCannot find/open %s", o.narrow(*o.value).c_str());
-        end_process(run, exit_code::input_file);
-    }
+    ask_action(o.run, RequireFileAction{full_path_of(o.run, *o.value), std::u16string(*o.value)});
     return 0;
 }
 
@@ -406,10 +394,10 @@ int table_format(Option& o) {
 
 // --help shows the same screens as -? and is an answer, not a fault.
 int help(Option& o) {
-    if (show_help(o.run, true)) end_process(o.run, exit_code::normal_none);
-    // A help that did not arrive whole is no answer.
-    o.run.std_err.put("\nError writing the help\n");
-    end_process(o.run, exit_code::write_error);
+    // A help that did not arrive whole is no answer: the driver ends the
+    // run with a write error then.
+    ask_action(o.run, ShowHelpAction{true, true});
+    end_process(o.run, exit_code::normal_none);
 }
 
 // The words in the order they are tried: the first entry that matches

@@ -2,8 +2,11 @@
 // options, the INI file and the environment judge a value alike.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "core/out_stream.hpp"
 
 namespace filarix {
 
@@ -21,5 +24,13 @@ inline constexpr std::int32_t column_limit = 32768;
 // A column width: the leading number held to [0, column_limit].
 std::int32_t column_width(std::u16string_view text);
 std::int32_t column_width(std::string_view text);
+
+// The exclude list holds exclude_capacity masks; one more is refused, with
+// the same message from every source.
+bool exclude_list_full(std::size_t masks);
+void report_exclude_list_full(OutStream& out);
+
+// A comment's width after "COMPUTERNAME:" or ":", held to [0, 1000000].
+std::size_t comment_width(std::u16string_view text);
 
 }  // namespace filarix

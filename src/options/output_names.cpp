@@ -24,8 +24,8 @@ std::u16string formatted(const char* format, int value) {
 
 // Where the mask begins: the first letter after "\MMDD", "\YYYY" or
 // "\YYMM" (tried in that order), else at "COMPUTERNAME".
-std::size_t mask_start(const Run& run, std::u16string_view name) {
-    const std::u16string sep(1, run.syntax.separator);
+std::size_t mask_start(const platform::PathSyntax& syntax, std::u16string_view name) {
+    const std::u16string sep(1, syntax.separator);
     for (const std::u16string_view token : {u"MMDD", u"YYYY", u"YYMM"}) {
         const std::size_t at = name.find(sep + std::u16string(token));
         if (at != std::u16string_view::npos) return at + 1;
@@ -33,40 +33,28 @@ std::size_t mask_start(const Run& run, std::u16string_view name) {
     return name.find(u"COMPUTERNAME");
 }
 
-platform::CivilTime current_time(Run& run, bool utc) {
-    const std::int64_t now = run.sys.now_seconds();
-    std::optional<platform::CivilTime> t;
-    if (utc) {
-        const std::int64_t ticks =
-            (now + platform::epoch_difference_seconds) * platform::ticks_per_second;
-        if (ticks >= 0) t = run.sys.to_utc(static_cast<platform::FileTicks>(ticks));
-    } else {
-        t = run.sys.local_calendar(now);
-    }
-    return t ? *t : platform::CivilTime{};
-}
-
 }  // namespace
 
-void expand_output_mask(Run& run) {
-    const std::u16string name = run.s.output_name;
-    const std::size_t start = mask_start(run, name);
-    if (start == std::u16string::npos) return;
+std::u16string expanded_output_name(const platform::PathSyntax& syntax, std::u16string_view name,
+                                    const NameStamp& stamp) {
+    const std::size_t start = mask_start(syntax, name);
+    if (start == std::u16string::npos) return std::u16string(name);
 
     // The extension belongs to the file-name part: a dot in a directory
     // name must not carry the rest of the path along as an "extension".
-    const std::size_t last_sep = run.syntax.last_separator(name);
+    const std::size_t last_sep = syntax.last_separator(name);
     const std::size_t file_part = last_sep == std::u16string::npos ? 0 : last_sep + 1;
     const std::size_t dot = name.find(u'.', file_part);
-    const std::u16string extension = dot == std::u16string::npos ? u"" : name.substr(dot);
+    const std::u16string extension(dot == std::u16string::npos ? u"" : name.substr(dot));
 
     const std::u16string_view mask = std::u16string_view(name).substr(start);
-    const platform::CivilTime t = current_time(run, mask.find(u'G') != std::u16string_view::npos);
+    const platform::CivilTime& t =
+        mask.find(u'G') != std::u16string_view::npos ? stamp.utc : stamp.local;
 
     std::u16string expanded;
     for (std::size_t i = 0; i < mask.size();) {
         if (starts_with(mask, i, u"COMPUTERNAME")) {
-            std::u16string computer = run.sys.computer_name().value_or(u"");
+            std::u16string computer = stamp.computer;
             if (computer.size() > 260) computer.resize(260);
             expanded += computer;
             i += 12;
@@ -92,7 +80,7 @@ void expand_output_mask(Run& run) {
             ++i;  // anything else, the dot and the extension too, is dropped
         }
     }
-    run.s.output_name = name.substr(0, start) + expanded + extension;
+    return std::u16string(name.substr(0, start)) + expanded + extension;
 }
 
 std::u16string automatic_log_name(Run& run) {
@@ -102,8 +90,7 @@ std::u16string automatic_log_name(Run& run) {
         run.s.output_name.empty()
             ? (run.program_name.empty() ? std::u16string(u"filarix64") : run.program_name)
             : run.s.output_name;
-    const auto full = run.sys.full_path(base);
-    std::u16string name = full ? *full : base;
+    std::u16string name = full_path_or_name(run, base);
     const std::size_t sep = run.syntax.last_separator(name);
     const std::size_t dot = name.rfind(u'.');
     if (dot != std::u16string::npos && (sep == std::u16string::npos || dot > sep)) name.resize(dot);

@@ -4,13 +4,13 @@
 
 #include "core/digest_registry.hpp"
 #include "core/listing_file.hpp"
-#include "core/log_file.hpp"
+#include "core/parse_actions.hpp"
 #include "core/shown_text.hpp"
 #include "options/command_line.hpp"
 #include "options/environment.hpp"
 #include "options/ini_file.hpp"
-#include "options/memo.hpp"
 #include "options/number_text.hpp"
+#include "options/option_rules.hpp"
 #include "options/output_names.hpp"
 #include "options/start_paths.hpp"
 
@@ -67,8 +67,8 @@ void prepare_comment(Run& run) {
         platform::equal_ignoring_case(std::u16string_view(text).substr(0, key.size()), key)) {
         std::u16string_view rest = std::u16string_view(text).substr(key.size());
         if (!rest.empty() && rest.front() == u':') rest.remove_prefix(1);
-        const auto width = static_cast<std::size_t>(leading_number_in(rest, 0, 1000000));
-        const auto computer = run.sys.computer_name();
+        const std::size_t width = comment_width(rest);
+        const auto computer = computer_name(run);
         if (!computer) return;
         std::u16string name = computer->substr(0, 12);
         pad_comment(name, width);
@@ -78,15 +78,13 @@ void prepare_comment(Run& run) {
     }
     const std::size_t colon = text.find(u':');
     if (colon == std::u16string::npos) return;
-    const auto width = static_cast<std::size_t>(
-        leading_number_in(std::u16string_view(text).substr(colon + 1), 0, 1000000));
+    const std::size_t width = comment_width(std::u16string_view(text).substr(colon + 1));
     text.resize(colon);
     pad_comment(text, width);
 }
 
 void open_log(Run& run) {
-    close_accounting_log(run);
-    run.log = open_accounting_log(run, run.s.acct_name);
+    ask_action(run, OpenLogAction{run.s.acct_name});
 }
 
 }  // namespace
@@ -112,7 +110,7 @@ void apply_consistency_rules(Run& run) {
         run.s.acct_name = automatic_log_name(run);
         s.ACCT = 1;
         run.std_out.printf("\nno logfile option (-1) found. Auto logfile created\n%s\n\n",
-                           shown_name(run.sys, run.s.acct_name).c_str());
+                           shown_text(run, run.s.acct_name).c_str());
         open_log(run);
     }
     if (s.time_type == '0' && (s.MILLI || s.seconds)) s.time_type = 'w';
@@ -126,9 +124,7 @@ void apply_consistency_rules(Run& run) {
         s.DELIM = 1;
         if (run.s.delimiter == ' ') run.s.delimiter = '|';
     }
-    if (s.MEMO) {
-        if (run.memo_stream()) memo_prompt(run);
-    }
+    if (s.MEMO) ask_action(run, MemoPromptAction{});
     if (s.ADS) s.STREAM = 0;
 }
 
@@ -165,7 +161,7 @@ void settle_settings(Run& run) {
     }
     // Named streams exist only on NT-based Windows; elsewhere the volume says.
     if (run.syntax.drive_letters) {
-        const auto os = run.sys.get_env(u"OS");
+        const auto os = environment_value(run, u"OS");
         if (!os || os->find(u"NT") == std::u16string::npos) s.STREAM = 0;
     }
     // A path column of no width would lose the path: the whole name goes to

@@ -15,24 +15,24 @@ std::u16string stored_start_path(const platform::PathSyntax& syntax, std::u16str
 }
 
 void add_start_path(Run& run, std::u16string_view path) {
-    const auto full = run.sys.full_path(path);
+    const auto full = resolved_path(run, path);
     if (!full) return;
     std::u16string stored = stored_start_path(run.syntax, *full);
     for (const auto& entry : run.s.root_list)
         if (run.syntax.same_path(entry, stored)) return;
     if (run.s.root_list.size() >= list_capacity) {
         run.std_err.printf("\nToo many start paths: %s is not searched\n",
-                           shown_name(run.sys, path).c_str());
+                           shown_text(run, path).c_str());
         return;
     }
     run.s.root_list.push_back(std::move(stored));
 }
 
 void add_bare_argument(Run& run, std::u16string_view argument) {
-    const auto full = run.sys.full_path(argument);
+    const auto full = resolved_path(run, argument);
     // A start path that is not there is named, not silently passed over.
-    if (!full || (!platform::has_wildcards(*full) && !run.sys.exists(*full))) {
-        run.std_err.printf("\nCannot find/open %s\n", shown_name(run.sys, argument).c_str());
+    if (!full || (!platform::has_wildcards(*full) && !path_exists(run, *full))) {
+        run.std_err.printf("\nCannot find/open %s\n", shown_text(run, argument).c_str());
         ++run.missing_start_paths;
         return;
     }
@@ -40,10 +40,10 @@ void add_bare_argument(Run& run, std::u16string_view argument) {
 }
 
 void add_path_argument(Run& run, std::u16string_view argument) {
-    const auto full = run.sys.full_path(argument);
+    const auto full = resolved_path(run, argument);
     if (!full) return;
     const std::u16string& f = *full;
-    if (f.find(u'*') == std::u16string::npos && run.sys.is_directory(f)) {
+    if (f.find(u'*') == std::u16string::npos && path_is_directory(run, f)) {
         add_start_path(run, f);
         return;
     }
@@ -66,7 +66,7 @@ void add_mask(Run& run, std::u16string_view mask) {
         if (entry == mask) return;
     if (run.s.filetype_list.size() >= list_capacity) {
         run.std_err.printf("\nToo many file masks: %s is not used\n",
-                           shown_name(run.sys, mask).c_str());
+                           shown_text(run, mask).c_str());
         return;
     }
     run.s.filetype_list.emplace_back(mask);
@@ -83,7 +83,7 @@ std::u16string resolve_command_program(Run& run, std::u16string_view command) {
     const std::size_t unresolved_length =
         first_blank == std::u16string_view::npos ? command.size() : first_blank;
 
-    if (run.sys.exists(program) || (command.size() >= 2 && command[1] == u':')) {
+    if (path_exists(run, program) || (command.size() >= 2 && command[1] == u':')) {
         run.s.command_program_length = unresolved_length;
         return std::u16string(command);
     }
@@ -94,7 +94,7 @@ std::u16string resolve_command_program(Run& run, std::u16string_view command) {
     const bool has_extension = dot != std::u16string::npos && dot >= name_start;
     const std::u16string name = has_extension ? program.substr(0, dot) : program;
     const std::u16string extension = has_extension ? program.substr(dot) : u".exe";
-    if (const auto found = run.sys.search_path(name, extension)) {
+    if (const auto found = program_on_search_path(run, name, extension)) {
         run.s.command_program_length = found->size();
         return *found + u" " + arguments;
     }

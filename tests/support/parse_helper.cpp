@@ -30,6 +30,9 @@ void Parse::go(const Args& args, const Prepare& prepare) {
     run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
     run->args.insert(run->args.end(), args.begin(), args.end());
     apply_start_up_defaults(run->s);
+    // The sources look names and variables up in the platform, as the
+    // driver has them do.
+    give_sources_lookups(*run);
     if (prepare) prepare(mp, *run);
     if (perform_actions) perform_parse_actions_as_asked(*run);
     try {

@@ -2,8 +2,8 @@
 // version text, the centred prompt and the paging keys.
 #include <gtest/gtest.h>
 
+#include "driver/help.hpp"
 #include "memory_platform.hpp"
-#include "options/help.hpp"
 #include "run_helper.hpp"
 
 namespace {

@@ -11,10 +11,11 @@
 #include <variant>
 
 #include "driver/disk_label_counter.hpp"
+#include "driver/help.hpp"
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/disk_label.hpp"
-#include "options/help.hpp"
 #include "options/settings_parser.hpp"
 #include "parse_helper.hpp"
 #include "run_helper.hpp"
@@ -30,6 +31,7 @@ std::string help_text() {
     MemoryPlatform mp;
     {
         filarix::Run run(mp);
+        give_sources_lookups(run);
         apply_start_up_defaults(run.s);
         show_help(run);
     }
@@ -653,7 +655,10 @@ TEST(CommandLine, EveryOptionRow) {
     const std::string help = help_text();
     for (const Row& row : option_rows()) {
         SCOPED_TRACE(describe(row.args));
+        // The actions are performed as the driver does, so that the rows
+        // see the logs and files they open.
         Parse p;
+        p.perform_actions = true;
         p.go(row.args, [](MemoryPlatform& mp, filarix::Run&) {
             mp.add_dir(u"C:\\a");
             mp.add_dir(u"C:\\b");
@@ -693,10 +698,22 @@ TEST(CommandLine, NoticeAndExcludeDashEndTheProcessAtOnce) {
     EXPECT_EQ(p.err, "");  // no summary
 
     Parse q;
+    q.perform_actions = true;
     q.go({u"-x", u"-r"});
     EXPECT_EQ(q.code, 6);
     EXPECT_TRUE(q.process_exit);
     EXPECT_EQ(q.err, help_text());
+
+    // On its own the source only asks for the help, and writes none of it.
+    Parse r;
+    r.go({u"-x", u"-r"});
+    EXPECT_EQ(r.code, 6);
+    EXPECT_TRUE(r.process_exit);
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.run->parse_actions.list.size(), 1u);
+    const auto* help = std::get_if<ShowHelpAction>(&r.run->parse_actions.list[0]);
+    ASSERT_TRUE(help);
+    EXPECT_FALSE(help->asked);
 }
 
 TEST(CommandLine, EightyExcludeMasksAreTheMost) {
@@ -738,6 +755,7 @@ TEST(CommandLine, AccountingFileOverriddenOrClosed) {
             mp.open_text(u"C:\\work\\env.log", platform::OpenMode::append));
     };
     Parse p;
+    p.perform_actions = true;
     p.go({u"-1", u"new.log"}, with_open_log);
     EXPECT_EQ(p.code, parsed);
     EXPECT_EQ(p.mp.contents(u"C:\\work\\env.log"),
@@ -745,6 +763,7 @@ TEST(CommandLine, AccountingFileOverriddenOrClosed) {
               "Accounting file overridden by option -1 file pointing to C:\\work\\new.log\n");
 
     Parse q;
+    q.perform_actions = true;
     q.go({u"+1"}, with_open_log);
     EXPECT_EQ(q.code, parsed);
     EXPECT_EQ(q.run->s.ACCT, 0);
@@ -760,6 +779,7 @@ TEST(CommandLine, POSIXSlashIsAPathAndTheMaskSeparatorIsRefused) {
     };
     PosixMemory mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     run.args = {u"/bin/filarix64", u"-f", u"*.c", u"/tmp/x.c"};
     apply_start_up_defaults(run.s);
     try {
@@ -991,3 +1011,25 @@ TEST(CommandLine, RandomCommandLinesEndInOrder) {
 }
 
 }  // namespace
+
+// Start paths are told apart by the lookups alone: what is there and what
+// is a directory, with no file system behind them.
+TEST(CommandLine, StartPathsByTheLookupsAlone) {
+    Parse p;
+    p.go({u"data", u"gone", u"data\\*.txt"}, [](MemoryPlatform&, filarix::Run& run) {
+        auto& lookups = run.parse_actions.lookups;
+        // A full path stays as it is.
+        lookups.full_path = [](std::u16string_view name) {
+            const std::u16string given(name);
+            return std::optional<std::u16string>(given.starts_with(u"Q:") ? given
+                                                                          : u"Q:\\" + given);
+        };
+        lookups.exists = [](std::u16string_view path) { return path == u"Q:\\data"; };
+        lookups.is_directory = [](std::u16string_view path) { return path == u"Q:\\data"; };
+    });
+    EXPECT_EQ(p.code, parsed);
+    EXPECT_EQ(joined(p.run->s.root_list), "\\\\?\\Q:\\data|");
+    EXPECT_EQ(p.run->missing_start_paths, 1u);
+    EXPECT_EQ(p.err, "\nCannot find/open gone\n");
+    EXPECT_EQ(joined(p.run->s.filetype_list), "*.txt|");
+}

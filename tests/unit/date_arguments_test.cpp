@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/day_count.hpp"
+#include "driver/parse_action_performer.hpp"
 #include "memory_platform.hpp"
 #include "run_helper.hpp"
 
@@ -63,6 +65,7 @@ TEST(ReadDate, EveryShape) {
 TEST(AgeInDays, WholeDaysFromLocalMidnightTruncatedTowardZero) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     const std::pair<const char*, int> cases[] = {
         {"2023-01-01", 378},   {"1-1-2023", 378},   {"2024-01-14", 0},  {"1-13-2024", 1},
         {"2024-01-15", 0},                         // 13 hours ahead: still day 0
@@ -71,15 +74,17 @@ TEST(AgeInDays, WholeDaysFromLocalMidnightTruncatedTowardZero) {
         {"01/01/2005c", 6952}, {"0-0-1980", 16116},  // a zero file time: 30 November 1979
         {"00012-1-2023", 44},                        // only four digits make a leading year
     };
-    for (const auto& [text, days] : cases) EXPECT_EQ(age_in_days(run, text), days) << text;
+    for (const auto& [text, days] : cases)
+        EXPECT_EQ(days_since(run.sys, age_date(text)), days) << text;
 }
 
 TEST(AgeInDays, FollowsTheLocalZone) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     // 15:42 UTC is already the next day at UTC+10.
     mp.zone_info.offset_seconds = -36000;
-    EXPECT_EQ(age_in_days(run, "2024-01-14"), 1);
+    EXPECT_EQ(days_since(run.sys, age_date("2024-01-14")), 1);
 }
 
 TEST(CompactDate, EightDigitDatesGetSeparators) {
@@ -134,6 +139,9 @@ TEST(ReadAgeValue, FillsTheBoundsOfItsSide) {
     for (const auto& c : cases) {
         MemoryPlatform mp;
         filarix::Run run(mp);
+        give_sources_lookups(run);
+        // A date's day count is the driver's, done as the value asks.
+        perform_parse_actions_as_asked(run);
         read_age_value(run, c.value, c.side, c.source);
         const std::string label(c.value.begin(), c.value.end());
         const bool older = c.side == AgeSide::older;
@@ -154,6 +162,7 @@ TEST(ReadAgeValue, FillsTheBoundsOfItsSide) {
 TEST(ReadAgeValue, LaterValuesShareSlotZero) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     read_age_value(run, u"30c", AgeSide::older, AgeSource::command_line);
     read_age_value(run, u"5w", AgeSide::newer, AgeSource::command_line);
     EXPECT_EQ(run.s.older_kind, 'c');
@@ -199,3 +208,23 @@ TEST(ReadAgeValue, RefusesDayCountsAbove190000) {
 }
 
 }  // namespace
+
+// On its own the source records the date; the day count waits for the
+// driver, which takes the time.
+TEST(ReadAgeValue, ADateIsOnlyRecordedForTheDayCount) {
+    MemoryPlatform mp;
+    filarix::Run run(mp);
+    read_age_value(run, u"2023-01-01", AgeSide::older, AgeSource::command_line);
+    ASSERT_EQ(run.parse_actions.list.size(), 1u);
+    const auto* age = std::get_if<AgeFromDateAction>(&run.parse_actions.list[0]);
+    ASSERT_TRUE(age);
+    EXPECT_TRUE(age->older);
+    EXPECT_EQ(age->date.year, 2023);
+    EXPECT_EQ(age->date.month, 1);
+    EXPECT_EQ(age->date.day, 1);
+    EXPECT_EQ(run.s.older_date.year, 2023);
+    // A count of days needs no time at all.
+    read_age_value(run, u"30", AgeSide::newer, AgeSource::command_line);
+    EXPECT_EQ(run.parse_actions.list.size(), 1u);
+    EXPECT_EQ(run.s.newer_days, 30);
+}

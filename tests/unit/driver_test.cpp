@@ -6,6 +6,7 @@
 
 #include "driver/accounting_log.hpp"
 #include "driver/last_access.hpp"
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
@@ -31,6 +32,7 @@ TEST(StartPaths, StoredWithThePrefixAndWithoutDuplicates) {
     MemoryPlatform mp;
     mp.add_dir(u"C:\\Work");
     filarix::Run run(mp);
+    give_sources_lookups(run);
     add_start_path(run, u"c:\\Work");
     add_start_path(run, u"C:\\WORK\\");
     add_start_path(run, u"\\\\SERVER\\SHARE\\dir");
@@ -46,6 +48,7 @@ TEST(StartPaths, PathArgumentsSplitIntoDirectoryAndMask) {
     MemoryPlatform mp;
     mp.add_file(u"C:\\work\\notes.txt", "n");
     filarix::Run run(mp);
+    give_sources_lookups(run);
     add_path_argument(run, u"c:\\work\\*.txt");
     add_path_argument(run, u"c:\\work\\notes.txt");
     add_path_argument(run, u"c:\\work\\missing");
@@ -58,6 +61,7 @@ TEST(StartPaths, PathArgumentsSplitIntoDirectoryAndMask) {
 TEST(StartPaths, MasksAreKeptExactlyOnce) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     for (const char16_t* mask : {u"*.*", u"*.*", u"*.C", u"*.c"}) add_mask(run, mask);
     EXPECT_EQ(narrow_list(run.s.filetype_list), "*.*|*.C|*.c|");
     for (int i = 0; i < 100; ++i) add_mask(run, u"m" + platform::widen(std::to_string(i)));
@@ -69,6 +73,7 @@ TEST(StartPaths, CommandProgramIsResolvedOnTheSearchPath) {
     mp.add_file(u"C:\\Windows\\notepad.exe", "MZ");
     mp.search_dirs = {u"C:\\Windows"};
     filarix::Run run(mp);
+    give_sources_lookups(run);
     EXPECT_EQ(resolve_command_program(run, u"notepad %"), u"C:\\Windows\\notepad.exe %");
     EXPECT_EQ(run.s.command_program_length, 22u);
     EXPECT_EQ(resolve_command_program(run, u"C:\\x\\prog.exe a b"), u"C:\\x\\prog.exe a b");
@@ -107,6 +112,7 @@ TEST(ZoneAbbreviation, FromTheStandardZoneName) {
     for (const auto& c : cases) {
         mp.zone_info.standard_name = c.name;
         filarix::Run run(mp);
+        give_sources_lookups(run);
         EXPECT_EQ(zone_abbreviation(run.sys), c.abbreviation) << c.name;
     }
 }
@@ -114,6 +120,7 @@ TEST(ZoneAbbreviation, FromTheStandardZoneName) {
 TEST(LastAccessReport, OneTextPerValue) {
     MemoryPlatform mp;
     filarix::Run run(mp);
+    give_sources_lookups(run);
     OutStream& out = run.std_err;
     const struct {
         std::uint32_t value;
@@ -163,6 +170,7 @@ TEST_F(Ending, ConsoleSummaryOfANormalRun) {
 
 TEST_F(Ending, ElapsedTimeInHoursMinutesSeconds) {
     filarix::Run run(mp);
+    give_sources_lookups(run);
     run.start_time = 1000;
     run.start_time_set = true;
     mp.now = 1000 + 3725;
@@ -182,6 +190,7 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
     for (const auto& c : cases) {
         mp.err_text.clear();
         filarix::Run run(mp);
+        give_sources_lookups(run);
         EXPECT_EQ(terminate_run(run, c.reason), c.reason);
         run.std_err.flush();
         EXPECT_NE(mp.err_text.find(std::string("\nExit Status: ") + c.text + "\n\n"),
@@ -190,6 +199,7 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
     for (int normal : {0, 1}) {
         mp.err_text.clear();
         filarix::Run run(mp);
+        give_sources_lookups(run);
         EXPECT_EQ(terminate_run(run, normal), normal);
         run.std_err.flush();
         EXPECT_EQ(mp.err_text.find("Exit Status"), std::string::npos);
@@ -199,6 +209,7 @@ TEST_F(Ending, AbnormalEndsNameTheirReason) {
 
 TEST_F(Ending, OneDirectoryIsSingular) {
     filarix::Run run(mp);
+    give_sources_lookups(run);
     const struct {
         std::uint32_t count;
         const char* text;
@@ -215,6 +226,7 @@ TEST_F(Ending, OneDirectoryIsSingular) {
 
 TEST_F(Ending, FinishedLineUsesTheCalendarText) {
     filarix::Run run(mp);
+    give_sources_lookups(run);
     EXPECT_EQ(calendar_text(run.sys, 0), "Wed Dec 31 19:00:00 1969");
     EXPECT_EQ(calendar_text(run.sys, 1705246936), "Sun Jan 14 10:42:16 2024");
 }

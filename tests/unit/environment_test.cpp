@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "options/settings_parser.hpp"
@@ -39,9 +40,12 @@ struct Parse {
     void go(const Env& env, const Args& args = {}) {
         for (const auto& [name, value] : env) mp.env[name] = value;
         run = std::make_unique<filarix::Run>(mp);
+        give_sources_lookups(*run);
         run->args = {u"C:\\TOOLS\\FILARIX64.EXE"};
         run->args.insert(run->args.end(), args.begin(), args.end());
         apply_start_up_defaults(run->s);
+        // As the driver does: the logs the variables name are opened as asked.
+        perform_parse_actions_as_asked(*run);
         try {
             parse_settings(*run);
         } catch (const RunEnded& ended) {
@@ -323,3 +327,28 @@ TEST(EnvironmentVariables, DelimiterReachesTheRecords) {
 }
 
 }  // namespace
+
+// On its own the source only asks for the log; nothing is opened or counted.
+// Its inputs are plain lookups: no variable comes from the platform.
+TEST(EnvironmentVariables, TheLogIsOnlyAskedFor) {
+    MemoryPlatform mp;
+    mp.env[u"ACCT"] = u"from the platform";
+    filarix::Run run(mp);
+    run.parse_actions.lookups.environment =
+        [](std::u16string_view name) -> std::optional<std::u16string> {
+        if (name == u"ACCT") return u"ON";
+        return std::nullopt;
+    };
+    run.parse_actions.lookups.full_path = [](std::u16string_view name) {
+        return std::optional<std::u16string>(u"D:\\logs\\" + std::u16string(name));
+    };
+    apply_start_up_defaults(run.s);
+    read_environment(run);
+    ASSERT_EQ(run.parse_actions.list.size(), 1u);
+    const auto* open = std::get_if<OpenLogAction>(&run.parse_actions.list[0]);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->name, u"D:\\logs\\ACCT-ING");
+    EXPECT_FALSE(mp.contents(u"D:\\logs\\ACCT-ING"));
+    EXPECT_EQ(run.log, nullptr);
+    EXPECT_EQ(run.environment_used, 0);
+}

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <variant>
 
+#include "driver/parse_action_performer.hpp"
 #include "driver/termination.hpp"
 #include "memory_platform.hpp"
 #include "parse_helper.hpp"
@@ -33,6 +35,7 @@ struct IniRead {
         mp.out_text.clear();
         mp.err_text.clear();
         run = std::make_unique<filarix::Run>(mp);
+        give_sources_lookups(*run);
         run->args = {mp.executable};
         run->program_name = u"FILARIX64";
         apply_start_up_defaults(run->s);
@@ -357,9 +360,20 @@ TEST(IniFile, RunKeys) {
          }},
         {"MEMO=OFF", nothing, [](const filarix::Run& r) { EXPECT_EQ(r.memo_stream(), nullptr); }},
         {"MEMO=C:\\work\\case12.txt", [](RunSettings& s) { s.MEMO = 1; },
+         // The file is asked for, to be opened by the driver.
          [](const filarix::Run& r) {
-             EXPECT_TRUE(r.sys.exists(u"C:\\WORK\\CASE12.TXT"));  // the memo file is open there
-             EXPECT_NE(r.memo_stream(), nullptr);
+             ASSERT_EQ(r.parse_actions.list.size(), 1u);
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list[0]);
+             ASSERT_TRUE(open);
+             EXPECT_EQ(text_of(open->name), "C:\\WORK\\CASE12.TXT");
+             EXPECT_EQ(r.memo_stream(), nullptr);
+         }},
+        {"MEMO", [](RunSettings& s) { s.MEMO = 1; },
+         [](const filarix::Run& r) {
+             ASSERT_EQ(r.parse_actions.list.size(), 1u);
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list[0]);
+             ASSERT_TRUE(open);
+             EXPECT_TRUE(open->name.empty());
          }},
     });
 }
@@ -414,6 +428,7 @@ TEST(IniFile, BooleanRule) {
 TEST(IniFile, AnAccountingFileAlreadyOpenIsClosedWithANote) {
     IniRead r;
     r.with("ACCT=C:\\work\\new.log", [](MemoryPlatform& mp, filarix::Run& run) {
+        perform_parse_actions_as_asked(run);
         run.log = std::make_unique<OutStream>(
             mp.open_text(u"C:\\work\\env.log", platform::OpenMode::write));
     });
@@ -585,3 +600,33 @@ TEST(IniFile, TheLogCarriesTheIniContents) {
 }
 
 }  // namespace
+
+// The source reads the lines it is handed: no file is looked for, and the
+// names it gives are resolved by the lookup, not the platform.
+TEST(IniFile, LinesHandedToTheSourceWithoutAPlatformFile) {
+    MemoryPlatform mp;
+    filarix::Run run(mp);
+    apply_start_up_defaults(run.s);
+    run.parse_actions.lookups.ini_file = [] {
+        return std::optional<IniFileText>(
+            IniFileText{{"[OTHER]", "ACCT=skipped.log", "[FILARIX64]", "ACCT=run.log", "MEMO=m.txt",
+                         "OUTPUT=list.txt", "[NEXT]", "RECURSE=OFF"},
+                        "[FILARIX64]"});
+    };
+    run.parse_actions.lookups.full_path = [](std::u16string_view name) {
+        return std::optional<std::u16string>(u"Y:\\" + std::u16string(name));
+    };
+    read_ini_file(run);
+    EXPECT_EQ(run.ini_applied, 1);
+    EXPECT_EQ(text_of(run.s.acct_name), "Y:\\RUN.LOG");
+    EXPECT_EQ(run.s.ACCT, 1);
+    EXPECT_EQ(text_of(run.s.output_name), "Y:\\LIST.TXT");
+    EXPECT_EQ(run.s.RECURSE, parsed_defaults().RECURSE);
+    ASSERT_EQ(run.parse_actions.list.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<CloseLogAction>(run.parse_actions.list[0]));
+    const auto* memo = std::get_if<OpenMemoAction>(&run.parse_actions.list[1]);
+    ASSERT_TRUE(memo);
+    EXPECT_EQ(text_of(memo->name), "Y:\\M.TXT");
+    EXPECT_EQ(run.log, nullptr);
+    EXPECT_EQ(run.memo_file, nullptr);
+}

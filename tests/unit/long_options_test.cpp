@@ -540,6 +540,7 @@ TEST(LongOptions, ExcludeMasksBeyondEightyAreRefused) {
 
 TEST(LongOptions, LogSwitchClosesTheOpenLogWithAPointer) {
     Parse p;
+    p.perform_actions = true;
     p.go({u"--log=new.log"},
          [](MemoryPlatform& mp, filarix::Run&) { mp.env[u"ACCT"] = u"C:\\work\\env.log"; });
     EXPECT_EQ(p.code, parsed);
@@ -550,6 +551,32 @@ TEST(LongOptions, LogSwitchClosesTheOpenLogWithAPointer) {
     EXPECT_EQ(old_log->substr(old_log->size() - pointer.size()), pointer);
     EXPECT_NE(p.run->log, nullptr);
     EXPECT_EQ(text_of(p.run->log_name), "C:\\work\\new.log");
+}
+
+// On its own the source only asks: the environment's log is to be opened,
+// closed with its pointer, and the new one opened, and no file is made.
+TEST(LongOptions, LogSwitchOnlyAsksForTheLogs) {
+    Parse p;
+    p.go({u"--log=new.log", u"--SOURCE=missing.txt"},
+         [](MemoryPlatform& mp, filarix::Run&) { mp.env[u"ACCT"] = u"C:\\work\\env.log"; });
+    EXPECT_EQ(p.code, parsed);
+    EXPECT_FALSE(p.mp.contents(u"C:\\work\\env.log"));
+    EXPECT_FALSE(p.mp.contents(u"C:\\work\\new.log"));
+    const auto& list = p.run->parse_actions.list;
+    ASSERT_EQ(list.size(), 4u);
+    const auto* env_log = std::get_if<OpenLogAction>(&list[0]);
+    ASSERT_TRUE(env_log);
+    EXPECT_EQ(text_of(env_log->name), "C:\\work\\env.log");
+    const auto* close = std::get_if<CloseLogAction>(&list[1]);
+    ASSERT_TRUE(close);
+    EXPECT_EQ(close->last_lines, "Previous log closed, and C:\\work\\new.log opened\n");
+    const auto* source = std::get_if<RequireFileAction>(&list[2]);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(text_of(source->path), "C:\\work\\missing.txt");
+    EXPECT_EQ(text_of(source->given), "missing.txt");
+    const auto* new_log = std::get_if<OpenLogAction>(&list[3]);
+    ASSERT_TRUE(new_log);
+    EXPECT_EQ(text_of(new_log->name), "C:\\work\\new.log");
 }
 
 TEST(LongOptions, MemoFileGetsTheMemoAtTheEnd) {
@@ -574,3 +601,58 @@ TEST(LongOptions, DelimiterWordWithVariableRecords) {
 }
 
 }  // namespace
+
+// With plain lookups in place of the platform, the names the options give
+// are resolved by them, and the files are only asked for.
+TEST(LongOptions, NamesResolvedByTheLookupsAndFilesOnlyAskedFor) {
+    const auto lookups = [](MemoryPlatform&, filarix::Run& run) {
+        run.parse_actions.lookups.full_path = [](std::u16string_view name) {
+            return std::optional<std::u16string>(u"X:\\" + std::u16string(name));
+        };
+    };
+    const struct {
+        Args args;
+        std::function<void(const filarix::Run&)> check;
+    } rows[] = {
+        {{u"--log=a.log"},
+         [](const filarix::Run& r) {
+             EXPECT_EQ(text_of(r.s.acct_name), "X:\\a.log");
+             ASSERT_FALSE(r.parse_actions.list.empty());
+             const auto* open = std::get_if<OpenLogAction>(&r.parse_actions.list.back());
+             ASSERT_TRUE(open);
+             EXPECT_EQ(text_of(open->name), "X:\\a.log");
+         }},
+        {{u"--ziplog=members.txt"},
+         [](const filarix::Run& r) {
+             EXPECT_EQ(r.s.ZIPLOG, 1);
+             EXPECT_EQ(text_of(r.s.ziplog_name), "X:\\members.txt");
+         }},
+        {{u"--ziplog"}, [](const filarix::Run& r) { EXPECT_TRUE(r.s.ziplog_name.empty()); }},
+        {{u"--memo=m.txt"},
+         [](const filarix::Run& r) {
+             ASSERT_FALSE(r.parse_actions.list.empty());
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list.front());
+             ASSERT_TRUE(open);
+             EXPECT_EQ(text_of(open->name), "X:\\m.txt");
+             EXPECT_TRUE(std::holds_alternative<MemoPromptAction>(r.parse_actions.list.back()));
+         }},
+        {{u"--memo"},
+         [](const filarix::Run& r) {
+             ASSERT_FALSE(r.parse_actions.list.empty());
+             const auto* open = std::get_if<OpenMemoAction>(&r.parse_actions.list.front());
+             ASSERT_TRUE(open);
+             EXPECT_TRUE(open->name.empty());
+         }},
+        {{u"--output=list.txt"},
+         [](const filarix::Run& r) { EXPECT_EQ(text_of(r.s.output_name), "X:\\list.txt"); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(describe(row.args));
+        Parse p;
+        p.go(row.args, lookups);
+        EXPECT_EQ(p.code, parsed);
+        EXPECT_EQ(p.run->log, nullptr);
+        EXPECT_EQ(p.run->memo_file, nullptr);
+        row.check(*p.run);
+    }
+}

@@ -1,6 +1,6 @@
 // The memo: the prompt and its blank-line rules, long lines, and where the
 // memo ends up (the memo file, chosen or named, or the accounting log).
-#include "options/memo.hpp"
+#include "driver/memo.hpp"
 
 #include <gtest/gtest.h>
 

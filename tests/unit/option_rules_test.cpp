@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/run_settings.hpp"
+
 namespace filarix {
 namespace {
 
@@ -35,6 +37,18 @@ TEST(OptionRules, WidthIsHeldToTheLongestPath) {
     EXPECT_EQ(column_width(u"x"), 0);
     EXPECT_EQ(column_width(std::string_view(" 12abc")), 12);
     EXPECT_EQ(column_width(std::string_view("99999999999999999999999")), column_limit);
+}
+
+TEST(OptionRules, TheExcludeListHoldsItsCapacity) {
+    EXPECT_FALSE(exclude_list_full(exclude_capacity - 1));
+    EXPECT_TRUE(exclude_list_full(exclude_capacity));
+}
+
+TEST(OptionRules, CommentWidthsAreHeld) {
+    EXPECT_EQ(comment_width(u"12"), 12u);
+    EXPECT_EQ(comment_width(u"-5"), 0u);
+    EXPECT_EQ(comment_width(u"99999999"), 1000000u);
+    EXPECT_EQ(comment_width(u"x"), 0u);
 }
 
 }  // namespace

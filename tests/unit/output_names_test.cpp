@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/parse_action_performer.hpp"
 #include "memory_platform.hpp"
+#include "options/settings_parser.hpp"
 
 using namespace filarix;
 
@@ -25,9 +27,9 @@ std::string narrow(const std::u16string& text) {
 
 std::u16string expanded(MemoryPlatform& mp, const std::u16string& name) {
     filarix::Run run(mp);
-    run.s.output_name = name;
-    expand_output_mask(run);
-    return run.s.output_name;
+    give_sources_lookups(run);
+    // As the driver fills the name in when the option asks it to.
+    return expanded_output_name(run.syntax, name, name_stamp(run));
 }
 
 TEST(OutputMask, TokensAndTriggers) {
@@ -108,9 +110,39 @@ TEST(AutomaticLogName, ExtensionReplacedInTheSameDirectory) {
     for (const auto& [output, log] : cases) {
         MemoryPlatform mp;
         filarix::Run run(mp);
+        give_sources_lookups(run);
         run.s.output_name = output;
         EXPECT_EQ(narrow(automatic_log_name(run)), narrow(log)) << narrow(output);
     }
 }
 
 }  // namespace
+
+// The name is filled in from the stamp alone: no clock and no platform.
+TEST(OutputMask, FilledFromTheStampAlone) {
+    NameStamp stamp;
+    stamp.local = {2024, 3, 5, 7, 9, 0, 0, 2};
+    stamp.utc = {2024, 3, 5, 12, 9, 0, 0, 2};
+    stamp.computer = u"HOST";
+    const auto& windows = platform::PathSyntax::windows();
+    EXPECT_EQ(expanded_output_name(windows, u"C:\\x\\YYYYMMDDhhmm.txt", stamp),
+              u"C:\\x\\20240305_0709.txt");
+    EXPECT_EQ(expanded_output_name(windows, u"C:\\x\\MMDDhhG.txt", stamp), u"C:\\x\\0305_12.txt");
+    EXPECT_EQ(expanded_output_name(windows, u"C:\\x\\COMPUTERNAME.lst", stamp), u"C:\\x\\HOST.lst");
+    EXPECT_EQ(expanded_output_name(windows, u"C:\\x\\plain.txt", stamp), u"C:\\x\\plain.txt");
+}
+
+// -o with a mask asks for the name to be filled in; the source takes no time.
+TEST(OutputMask, TheCommandLineOnlyAsksForTheDate) {
+    MemoryPlatform mp;
+    filarix::Run run(mp);
+    give_sources_lookups(run);
+    run.args = {u"C:\\TOOLS\\FILARIX64.EXE", u"-o", u"YYMMDD.txt"};
+    apply_start_up_defaults(run.s);
+    parse_settings(run);
+    EXPECT_EQ(narrow(run.s.output_name), "C:\\work\\YYMMDD.txt");
+    bool asked = false;
+    for (const auto& action : run.parse_actions.list)
+        asked = asked || std::holds_alternative<DateOutputNameAction>(action);
+    EXPECT_TRUE(asked);
+}

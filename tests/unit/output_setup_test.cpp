@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/accounting_log.hpp"
+#include "driver/parse_action_performer.hpp"
 #include "driver/volume.hpp"
 #include "faulty_platform.hpp"
 #include "memory_platform.hpp"
@@ -154,6 +155,7 @@ TEST(OutputSetUp, ComputerNameAndWidthComments) {
         MemoryPlatform mp;
         mp.computer = c.computer;
         filarix::Run run(mp);
+        give_sources_lookups(run);
         run.s.COMMENT = 1;
         run.s.DELIM = c.delim;
         run.s.delimiter = c.delimiter;
@@ -169,6 +171,7 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
     mp.add_file(u"C:\\out\\locked.log", "", {.protect = true});
     {
         filarix::Run run(mp);
+        give_sources_lookups(run);
         run.s.ZIPLOG = 1;
         run.s.ziplog_name = u"C:\\out\\zip.log";
         open_output(run);
@@ -180,6 +183,7 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
         // A ZIP log that cannot be opened leaves the members in the listing,
         // and they follow the listing into each split part.
         filarix::Run run(mp);
+        give_sources_lookups(run);
         run.s.ZIPLOG = 1;
         run.s.OUTPUT = ListingOutput::file;
         run.s.output_name = u"C:\\out\\list.txt";
@@ -196,6 +200,7 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
         // On the console the listing moves to the standard error stream
         // once the layout is set up; the member lines move with it.
         filarix::Run run(mp);
+        give_sources_lookups(run);
         run.s.ZIPLOG = 1;
         open_output(run);
         EXPECT_EQ(run.ziplog(), &run.std_out);
@@ -203,6 +208,7 @@ TEST(OutputSetUp, ZipMembersGoToTheirOwnFileOrFollowTheListing) {
         EXPECT_EQ(run.ziplog(), &run.std_err);
     }
     filarix::Run run(mp);
+    give_sources_lookups(run);
     open_output(run);
     EXPECT_EQ(run.ziplog(), nullptr);
 }

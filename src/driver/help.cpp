@@ -1,4 +1,4 @@
-#include "options/help.hpp"
+#include "driver/help.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "options/memo.hpp"
+#include "driver/memo.hpp"
 
 #include <memory>
 #include <string>
