@@ -220,7 +220,7 @@ std::uint64_t write_removed_rows(Run& run) {
         } else {
             // What the catalogue holds of the leading columns; the record
             // ends after them.
-            for (const ColumnSpec* c : columns) {
+            for (const ColumnDescriptor* c : columns) {
                 if (c->id == Column::change) {
                     out.put(change_letter(ChangeClass::removed));
                     out.put(d);

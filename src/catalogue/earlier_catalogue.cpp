@@ -329,6 +329,11 @@ bool unescape_checksum_name(std::string_view name, std::string& out) {
     return true;
 }
 
+// A checksum list's name that begins neither at a root nor at a drive.
+bool is_relative(const std::string& path) {
+    return path.front() != '/' && path.front() != '\\' && !(path.size() > 1 && path[1] == ':');
+}
+
 bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -516,8 +521,7 @@ bool CatalogueReader::checksum_row(const std::string& line, EarlierEntry& entry)
     }
     entry.kind = "file";
     entry.digests[digest_index(*id)] = value;
-    entry.relative_path = entry.path.front() != '/' && entry.path.front() != '\\' &&
-                          !(entry.path.size() > 1 && entry.path[1] == ':');
+    entry.relative_path = is_relative(entry.path);
     seen_.add(*id);
     return true;
 }
@@ -535,8 +539,7 @@ bool CatalogueReader::hashdeep_row(const std::string& line, EarlierEntry& entry)
     if (rest.empty()) return false;
     entry.path = rest;
     entry.kind = "file";
-    entry.relative_path = entry.path.front() != '/' && entry.path.front() != '\\' &&
-                          !(entry.path.size() > 1 && entry.path[1] == ':');
+    entry.relative_path = is_relative(entry.path);
     return true;
 }
 

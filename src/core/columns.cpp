@@ -26,7 +26,7 @@ bool categorised(const RunSettings& s) {
     return s.signature_check == 1 || s.signature_check == 2;
 }
 
-int time_width(const Run& run, const ColumnSpec&) {
+int time_width(const Run& run, const ColumnDescriptor&) {
     return run.s.time_type == '3' || run.s.seconds ? 25 : 18;
 }
 
@@ -40,7 +40,7 @@ void time_title(Run& run, OutStream& out, const char* date, const char* time) {
 }
 
 // The 8.3 name, long name and extension titles, which stand as one group.
-bool name_titles(Run& run, OutStream& out, const ColumnSpec&) {
+bool name_titles(Run& run, OutStream& out, const ColumnDescriptor&) {
     const RunSettings& s = run.s;
     const char d = delimiter(run);
     const int lfn = static_cast<int>(s.lfn_width);
@@ -68,15 +68,15 @@ constexpr std::array<Field, 3> one(Field f) {
     return {f, f, f};
 }
 
-constexpr ColumnSpec digest_spec(DigestId id) {
+constexpr ColumnDescriptor digest_spec(DigestId id) {
     return {
         digest_column(id),
         id,
-        [](const RunSettings& s, const ColumnSpec& c) {
+        [](const RunSettings& s, const ColumnDescriptor& c) {
             return listed(s) && shown_digests(s).has(*c.digest);
         },
-        [](const Run&, const ColumnSpec& c) { return digest_row(*c.digest).width + 2; },
-        [](Run& run, OutStream& out, const ColumnSpec& c) {
+        [](const Run&, const ColumnDescriptor& c) { return digest_row(*c.digest).width + 2; },
+        [](Run& run, OutStream& out, const ColumnDescriptor& c) {
             const DigestRow& row = digest_row(*c.digest);
             // With MD5 too, the MD5 title stands alone.
             if (*c.digest == DigestId::crc && shown_digests(run.s).has(DigestId::md5)) return false;
@@ -93,12 +93,14 @@ constexpr ColumnSpec digest_spec(DigestId id) {
 }
 
 // The columns before the digests, and after them.
-constexpr ColumnSpec leading[] = {
+constexpr ColumnDescriptor leading[] = {
     {Column::change,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && !s.diff_name.empty(); },
-     [](const Run&, const ColumnSpec&) { return 2; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) {
+         return listed(s) && !s.diff_name.empty();
+     },
+     [](const Run&, const ColumnDescriptor&) { return 2; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf("C%c", delimiter(run));
          return false;
      },
@@ -108,8 +110,8 @@ constexpr ColumnSpec leading[] = {
      FieldType::text},
     {Column::sequence,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return s.SEQUENCE != 0; },
-     [](const Run&, const ColumnSpec&) { return 7; },
+     [](const RunSettings& s, const ColumnDescriptor&) { return s.SEQUENCE != 0; },
+     [](const Run&, const ColumnDescriptor&) { return 7; },
      nullptr,
      one(Field::sequence),
      1,
@@ -117,8 +119,8 @@ constexpr ColumnSpec leading[] = {
      FieldType::number},
     {Column::label,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return s.label != 0; },
-     [](const Run& run, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return s.label != 0; },
+     [](const Run& run, const ColumnDescriptor&) {
          return static_cast<int>(run.s.label_text.size()) + 1;
      },
      nullptr,
@@ -128,11 +130,11 @@ constexpr ColumnSpec leading[] = {
      FieldType::text},
     {Column::comment,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return s.COMMENT != 0; },
-     [](const Run& run, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return s.COMMENT != 0; },
+     [](const Run& run, const ColumnDescriptor&) {
          return static_cast<int>(run.sys.narrow(run.s.comment_text).size()) + 1;
      },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          const int width = static_cast<int>(run.sys.narrow(run.s.comment_text).size());
          out.printf("%-*.*s%c", width, width, "  COMMENT", delimiter(run));
          return false;
@@ -143,13 +145,13 @@ constexpr ColumnSpec leading[] = {
      FieldType::name},
     {Column::path,
      {},
-     [](const RunSettings&, const ColumnSpec&) { return true; },
-     [](const Run& run, const ColumnSpec&) {
+     [](const RunSettings&, const ColumnDescriptor&) { return true; },
+     [](const Run& run, const ColumnDescriptor&) {
          const RunSettings& s = run.s;
          if (s.VAR || (s.NAMEONLY && s.WIDTH == 0)) return -(s.WIDTH + 1);
          return s.WIDTH + 1;
      },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          const RunSettings& s = run.s;
          if (s.NAMEONLY) {
              out.printf("%-*.*s%c\n", s.WIDTH, s.WIDTH, "  NAME", delimiter(run));
@@ -164,9 +166,9 @@ constexpr ColumnSpec leading[] = {
      FieldType::name},
     {Column::size,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s); },
-     [](const Run& run, const ColumnSpec&) { return run.s.VAR ? -22 : 22; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s); },
+     [](const Run& run, const ColumnDescriptor&) { return run.s.VAR ? -22 : 22; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf(" %*.*s%c", 20, 20, "  SIZE", delimiter(run));
          return false;
      },
@@ -176,9 +178,9 @@ constexpr ColumnSpec leading[] = {
      FieldType::number},
     {Column::attributes,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s); },
-     [](const Run&, const ColumnSpec&) { return 8; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s); },
+     [](const Run&, const ColumnDescriptor&) { return 8; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf("%s%c", " ATTR  ", delimiter(run));
          return false;
      },
@@ -189,11 +191,11 @@ constexpr ColumnSpec leading[] = {
     // A fixed record keeps the category's place even without categories.
     {Column::category,
      {},
-     [](const RunSettings& s, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) {
          return listed(s) && (categorised(s) || s.fixed != 0);
      },
-     [](const Run&, const ColumnSpec&) { return 5; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const Run&, const ColumnDescriptor&) { return 5; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          if (categorised(run.s))
              out.printf(" %3.3s%c", "HED", delimiter(run));
          else
@@ -206,15 +208,15 @@ constexpr ColumnSpec leading[] = {
      FieldType::text},
 };
 
-constexpr ColumnSpec trailing[] = {
+constexpr ColumnDescriptor trailing[] = {
     // The digests' place in a fixed record without any; a row has nothing there.
     {Column::digest_blank,
      {},
-     [](const RunSettings& s, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) {
          return listed(s) && !digests_shown(s) && s.fixed;
      },
-     [](const Run&, const ColumnSpec&) { return 11; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const Run&, const ColumnDescriptor&) { return 11; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf("%.*s%c", 10, blanks, delimiter(run));
          return false;
      },
@@ -224,11 +226,11 @@ constexpr ColumnSpec trailing[] = {
      FieldType::text},
     {Column::creation_time,
      {},
-     [](const RunSettings& s, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) {
          return listed(s) && shows_creation(s.time_type);
      },
      time_width,
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          time_title(run, out, "   CDATE", " CTIME");
          return false;
      },
@@ -238,9 +240,11 @@ constexpr ColumnSpec trailing[] = {
      FieldType::time},
     {Column::write_time,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && shows_write(s.time_type); },
+     [](const RunSettings& s, const ColumnDescriptor&) {
+         return listed(s) && shows_write(s.time_type);
+     },
      time_width,
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          time_title(run, out, "   MDATE", " MTIME");
          return false;
      },
@@ -250,9 +254,11 @@ constexpr ColumnSpec trailing[] = {
      FieldType::time},
     {Column::access_time,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && shows_access(s.time_type); },
+     [](const RunSettings& s, const ColumnDescriptor&) {
+         return listed(s) && shows_access(s.time_type);
+     },
      time_width,
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          time_title(run, out, "   ADATE", " ATIME");
          return false;
      },
@@ -262,9 +268,9 @@ constexpr ColumnSpec trailing[] = {
      FieldType::time},
     {Column::zone,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.time_type != '0'; },
-     [](const Run&, const ColumnSpec&) { return 4; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s) && s.time_type != '0'; },
+     [](const Run&, const ColumnDescriptor&) { return 4; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf(" TZ%c", delimiter(run));
          return false;
      },
@@ -274,9 +280,9 @@ constexpr ColumnSpec trailing[] = {
      FieldType::text},
     {Column::volume_serial,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.output_to_file(); },
-     [](const Run&, const ColumnSpec&) { return 12; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s) && s.output_to_file(); },
+     [](const Run&, const ColumnDescriptor&) { return 12; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf("%11.11s%c", "  SERIAL #", delimiter(run));
          return false;
      },
@@ -286,9 +292,9 @@ constexpr ColumnSpec trailing[] = {
      FieldType::text},
     {Column::volume_label,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.output_to_file(); },
-     [](const Run&, const ColumnSpec&) { return 13; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s) && s.output_to_file(); },
+     [](const Run&, const ColumnDescriptor&) { return 13; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf("%12.12s%c", " DISK LABEL ", delimiter(run));
          return false;
      },
@@ -299,10 +305,10 @@ constexpr ColumnSpec trailing[] = {
     // A fixed record keeps the group's place even when it is empty.
     {Column::names,
      {},
-     [](const RunSettings& s, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) {
          return listed(s) && (s.eight_dot_three || s.LFN || s.EXT || s.fixed);
      },
-     [](const Run& run, const ColumnSpec&) {
+     [](const Run& run, const ColumnDescriptor&) {
          const RunSettings& s = run.s;
          int w = 0;
          if (s.eight_dot_three) w += 16;
@@ -318,9 +324,9 @@ constexpr ColumnSpec trailing[] = {
      FieldType::name},
     {Column::owner,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.owner >= 1; },
-     [](const Run&, const ColumnSpec&) { return 34; },
-     [](Run& run, OutStream& out, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s) && s.owner >= 1; },
+     [](const Run&, const ColumnDescriptor&) { return 34; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
          out.printf(" %32.32s%c", " OWNER", delimiter(run));
          return false;
      },
@@ -331,8 +337,8 @@ constexpr ColumnSpec trailing[] = {
     // The name after the record repeats the path, which a row holds whole.
     {Column::name_after,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.NAMEAFTER; },
-     [](const Run& run, const ColumnSpec&) {
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s) && s.NAMEAFTER; },
+     [](const Run& run, const ColumnDescriptor&) {
          const int n = run.s.nameafter_width < 0 ? 50 : run.s.nameafter_width;
          return n > 0 && !run.s.VAR ? n + 1 : -51;
      },
@@ -343,8 +349,8 @@ constexpr ColumnSpec trailing[] = {
      FieldType::text},
     {Column::path_length,
      {},
-     [](const RunSettings& s, const ColumnSpec&) { return listed(s) && s.SHOWLONG; },
-     [](const Run&, const ColumnSpec&) { return -8; },  // three digits or more
+     [](const RunSettings& s, const ColumnDescriptor&) { return listed(s) && s.SHOWLONG; },
+     [](const Run&, const ColumnDescriptor&) { return -8; },  // three digits or more
      nullptr,
      one(Field::path_length),
      1,
@@ -352,17 +358,17 @@ constexpr ColumnSpec trailing[] = {
      FieldType::number},
 };
 
-constexpr std::array<ColumnSpec, column_count> build_table() {
-    std::array<ColumnSpec, column_count> table{};
+constexpr std::array<ColumnDescriptor, column_count> build_table() {
+    std::array<ColumnDescriptor, column_count> table{};
     std::size_t n = 0;
-    for (const ColumnSpec& c : leading) table[n++] = c;
+    for (const ColumnDescriptor& c : leading) table[n++] = c;
     for (std::size_t i = 0; i < digest_count; ++i)
         table[n++] = digest_spec(static_cast<DigestId>(i));
-    for (const ColumnSpec& c : trailing) table[n++] = c;
+    for (const ColumnDescriptor& c : trailing) table[n++] = c;
     return table;
 }
 
-constexpr std::array<ColumnSpec, column_count> table = build_table();
+constexpr std::array<ColumnDescriptor, column_count> table = build_table();
 
 constexpr bool table_in_order() {
     if (std::size(leading) + digest_count + std::size(trailing) != column_count) return false;
@@ -374,7 +380,7 @@ static_assert(table_in_order());
 
 }  // namespace
 
-const ColumnSpec& column_spec(Column c) {
+const ColumnDescriptor& column_spec(Column c) {
     return table[column_index(c)];
 }
 
@@ -389,12 +395,12 @@ bool shows_access(int t) {
 }
 
 ColumnList::ColumnList(const RunSettings& s) {
-    for (const ColumnSpec& c : table)
+    for (const ColumnDescriptor& c : table)
         if (c.shown(s, c)) columns_[count_++] = &c;
 }
 
 bool ColumnList::has(Column c) const {
-    for (const ColumnSpec* k : *this)
+    for (const ColumnDescriptor* k : *this)
         if (k->id == c) return true;
     return false;
 }
@@ -402,7 +408,7 @@ bool ColumnList::has(Column c) const {
 std::vector<ColumnPlace> place_columns(const Run& run) {
     std::vector<ColumnPlace> places;
     int start = 0;
-    for (const ColumnSpec* c : ColumnList(run.s)) {
+    for (const ColumnDescriptor* c : ColumnList(run.s)) {
         const int width = c->width(run, *c);
         places.push_back({c->id, start, width < 0 ? -width : width, width < 0});
         start = start < 0 || width < 0 ? -1 : start + width;
@@ -412,7 +418,7 @@ std::vector<ColumnPlace> place_columns(const Run& run) {
 
 FieldType field_type(Field f) {
     if (f == Field::path_bytes) return FieldType::text;  // hexadecimal digits
-    for (const ColumnSpec& c : table)
+    for (const ColumnDescriptor& c : table)
         for (std::size_t i = 0; i < c.field_count; ++i)
             if (c.fields[i] == f) return c.type;
     return f == Field::target ? FieldType::name : FieldType::text;
@@ -420,7 +426,7 @@ FieldType field_type(Field f) {
 
 std::vector<Field> table_fields(const RunSettings& s) {
     std::vector<Field> fields{Field::kind};
-    for (const ColumnSpec* c : ColumnList(s))
+    for (const ColumnDescriptor* c : ColumnList(s))
         for (std::size_t i = 0; i < c->field_count; ++i)
             if (!c->field_shown || c->field_shown(s, c->fields[i])) fields.push_back(c->fields[i]);
     // Last, so that the fields before it stand where they always have.

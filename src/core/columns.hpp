@@ -51,17 +51,17 @@ enum class Field : std::uint8_t;
 enum class FieldType : std::uint8_t { text, number, time, name };
 
 // One column of the table.
-struct ColumnSpec {
+struct ColumnDescriptor {
     Column id;
     std::optional<DigestId> digest;  // the digest a digest column shows
     // Whether a record holds it with these settings.
-    bool (*shown)(const RunSettings&, const ColumnSpec&);
+    bool (*shown)(const RunSettings&, const ColumnDescriptor&);
     // Characters with its delimiter; for a column whose width varies by
     // entry, its usual width as a negative number.
-    int (*width)(const Run&, const ColumnSpec&);
+    int (*width)(const Run&, const ColumnDescriptor&);
     // Its title in the header line, none when null; true when the line
     // ends with it.
-    bool (*title)(Run&, OutStream&, const ColumnSpec&);
+    bool (*title)(Run&, OutStream&, const ColumnDescriptor&);
     // Its fields in a CSV or JSON row, those of them the settings show.
     std::array<Field, 3> fields;
     std::size_t field_count;
@@ -69,7 +69,7 @@ struct ColumnSpec {
     FieldType type;
 };
 
-const ColumnSpec& column_spec(Column c);
+const ColumnDescriptor& column_spec(Column c);
 // What a row's field holds: its column's type (a name for the row's kind
 // and a link's target).
 FieldType field_type(Field f);
@@ -82,12 +82,12 @@ constexpr std::size_t column_index(Column c) {
 class ColumnList {
 public:
     explicit ColumnList(const RunSettings& s);
-    const ColumnSpec* const* begin() const { return columns_.data(); }
-    const ColumnSpec* const* end() const { return columns_.data() + count_; }
+    const ColumnDescriptor* const* begin() const { return columns_.data(); }
+    const ColumnDescriptor* const* end() const { return columns_.data() + count_; }
     bool has(Column c) const;
 
 private:
-    std::array<const ColumnSpec*, column_count> columns_{};
+    std::array<const ColumnDescriptor*, column_count> columns_{};
     std::size_t count_ = 0;
 };
 

@@ -40,40 +40,40 @@ std::size_t write_size_column(OutStream& out, std::int64_t size, char delimiter,
 
 namespace {
 
-using Spec = const ColumnSpec&;
+using Desc = const ColumnDescriptor&;
 
 bool categorised(const RunSettings& s) {
     return s.signature_check != signature_none;
 }
 
 // The fields every kind of row takes from the run alike.
-constexpr auto row_label = [](auto& source, TableRow& row, Spec) {
+constexpr auto row_label = [](auto& source, TableRow& row, Desc) {
     row.text(Field::label, source.run_.s.label_text);
 };
-constexpr auto row_comment = [](auto& source, TableRow& row, Spec) {
+constexpr auto row_comment = [](auto& source, TableRow& row, Desc) {
     row.name(Field::comment, source.run_.syntax, source.run_.s.comment_text);
 };
-constexpr auto row_volume_serial = [](auto& source, TableRow& row, Spec) {
+constexpr auto row_volume_serial = [](auto& source, TableRow& row, Desc) {
     row.text(Field::volume_serial, source.run_.layout.volume_id_text);
 };
-constexpr auto row_volume_label = [](auto& source, TableRow& row, Spec) {
+constexpr auto row_volume_label = [](auto& source, TableRow& row, Desc) {
     row.name(Field::volume_label, source.run_.syntax, source.run_.layout.volume_label);
 };
-constexpr auto row_zone = [](auto& source, TableRow& row, Spec) {
+constexpr auto row_zone = [](auto& source, TableRow& row, Desc) {
     row.text(Field::zone, source.run_.s.ZULU ? std::string("Z") : source.run_.zone_name);
 };
 
 // A time field of an entry's or a stream's row.
 template <platform::FileTicks TimesRecord::*raw>
-void time_field(Run& run, const TimesRecord& times, TableRow& row, Spec c) {
+void time_field(Run& run, const TimesRecord& times, TableRow& row, Desc c) {
     row.time(c.fields[0], iso_time(run, times.*raw, run.s.ZULU != 0));
 }
 template <platform::FileTicks TimesRecord::*raw>
-void entry_time(RecordWriter& w, TableRow& row, Spec c) {
+void entry_time(RecordWriter& w, TableRow& row, Desc c) {
     time_field<raw>(w.run_, w.e_.times, row, c);
 }
 template <platform::FileTicks TimesRecord::*raw>
-void stream_time(StreamLine& l, TableRow& row, Spec c) {
+void stream_time(StreamLine& l, TableRow& row, Desc c) {
     time_field<raw>(l.run_, l.times_, row, c);
 }
 
@@ -81,14 +81,14 @@ constexpr ColumnWriters digest_writers(DigestId id) {
     return {
         digest_column(id),
         // One read of the file feeds every digest asked for.
-        [](RecordWriter& w, Spec c) {
+        [](RecordWriter& w, Desc c) {
             const int width = digest_row(*c.digest).width;
             w.count(
                 w.out_.printf(" %*.*s%c", width, width, w.digests().of(*c.digest).c_str(), w.d_));
         },
         // Directory streams are never read: their digest places stay
         // blank, the CRC's alone filled.
-        [](StreamLine& l, Spec c) {
+        [](StreamLine& l, Desc c) {
             const int width = digest_row(*c.digest).width;
             if (!l.directory_)
                 l.out_.printf(" %*.*s%c", width, width, l.digests().of(*c.digest).c_str(), l.d_);
@@ -98,14 +98,14 @@ constexpr ColumnWriters digest_writers(DigestId id) {
         // Only a file's contents have a digest: a directory's or a link's
         // field stays empty (null), so that no query takes them for empty
         // files.
-        [](RecordWriter& w, TableRow& row, Spec c) {
+        [](RecordWriter& w, TableRow& row, Desc c) {
             if (!w.is_directory_ && !w.is_link_) row.text(c.fields[0], w.digests().of(*c.digest));
         },
-        [](StreamLine& l, TableRow& row, Spec c) {
+        [](StreamLine& l, TableRow& row, Desc c) {
             if (!l.directory_) row.text(c.fields[0], l.digests().of(*c.digest));
         },
         // The archive keeps each member's CRC-32; no other digest is at hand.
-        [](const MemberLine& m, TableRow& row, Spec c) {
+        [](const MemberLine& m, TableRow& row, Desc c) {
             if (*c.digest != DigestId::crc) return;
             char crc[16];
             std::snprintf(crc, sizeof crc, "%08X", unsigned(m.member.crc32));
@@ -117,11 +117,11 @@ constexpr ColumnWriters digest_writers(DigestId id) {
 constexpr ColumnWriters leading[] = {
     // Streams and ZIP members are not compared: their place stays blank.
     {Column::change,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(w.out_.printf("%c%c", w.change_ ? w.change_->letter : ' ', w.d_));
      },
-     [](StreamLine& l, Spec) { l.out_.printf(" %c", l.d_); },
-     [](RecordWriter& w, TableRow& row, Spec) {
+     [](StreamLine& l, Desc) { l.out_.printf(" %c", l.d_); },
+     [](RecordWriter& w, TableRow& row, Desc) {
          if (!w.change_) return;
          row.text(Field::change, w.change_->name);
          if (!w.change_->facts.empty()) row.text(Field::changed_facts, w.change_->facts);
@@ -129,63 +129,63 @@ constexpr ColumnWriters leading[] = {
      },
      nullptr, nullptr},
     {Column::sequence,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(w.out_.printf(
              "%06llu%c", static_cast<unsigned long long>(w.run_.counts.sequence_counter++), w.d_));
      },
      nullptr,
-     [](RecordWriter& w, TableRow& row, Spec) {
+     [](RecordWriter& w, TableRow& row, Desc) {
          row.number(Field::sequence, static_cast<std::int64_t>(w.run_.counts.sequence_counter++));
      },
      nullptr, nullptr},
     {Column::label,
-     [](RecordWriter& w, Spec) { w.count(w.out_.printf("%s%c", w.s_.label_text.c_str(), w.d_)); },
+     [](RecordWriter& w, Desc) { w.count(w.out_.printf("%s%c", w.s_.label_text.c_str(), w.d_)); },
      nullptr, row_label, row_label, row_label},
     {Column::comment,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(w.out_.printf("%s%c", w.run_.sys.narrow(w.s_.comment_text).c_str(), w.d_));
      },
-     [](StreamLine& l, Spec) {
+     [](StreamLine& l, Desc) {
          l.out_.printf("%s%c", l.run_.sys.narrow(l.s_.comment_text).c_str(), l.d_);
      },
      row_comment, row_comment, row_comment},
-    {Column::path, [](RecordWriter& w, Spec) { w.write_path_column(); },
-     [](StreamLine& l, Spec) { l.path_column(); },
-     [](RecordWriter& w, TableRow& row, Spec) {
+    {Column::path, [](RecordWriter& w, Desc) { w.write_path_column(); },
+     [](StreamLine& l, Desc) { l.path_column(); },
+     [](RecordWriter& w, TableRow& row, Desc) {
          const platform::PathSyntax& syntax = w.run_.syntax;
          std::u16string path(syntax.without_long_prefix(w.e_.pg_complete_path));
          if (w.s_.drive_letter != 0 && syntax.drive_letters && !path.empty())
              path[drive_offset(syntax, path)] = w.s_.drive_letter;
          row.name(Field::path, syntax, path);
      },
-     [](StreamLine& l, TableRow& row, Spec) {
+     [](StreamLine& l, TableRow& row, Desc) {
          row.name(Field::path, l.run_.syntax, l.path_without_prefix());
      },
-     [](const MemberLine& m, TableRow& row, Spec) {
+     [](const MemberLine& m, TableRow& row, Desc) {
          row.name(Field::path, m.run_.syntax, m.name);
      }},
     // A stream line keeps the fixed width under VAR too.
     {Column::size,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(static_cast<int>(write_size_column(
              w.out_, static_cast<std::int64_t>(w.e_.data.size), w.d_, w.s_.VAR != 0)));
      },
-     [](StreamLine& l, Spec) {
+     [](StreamLine& l, Desc) {
          write_size_column(l.out_, static_cast<std::int64_t>(l.stream->size), l.d_, false);
      },
-     [](RecordWriter& w, TableRow& row, Spec) {
+     [](RecordWriter& w, TableRow& row, Desc) {
          row.number(Field::size, static_cast<std::int64_t>(w.e_.data.size));
      },
-     [](StreamLine& l, TableRow& row, Spec) {
+     [](StreamLine& l, TableRow& row, Desc) {
          row.number(Field::size, static_cast<std::int64_t>(l.stream->size));
      },
      // As stored: a ZIP64 size past 2^63 - 1 is no negative number.
-     [](const MemberLine& m, TableRow& row, Spec) {
+     [](const MemberLine& m, TableRow& row, Desc) {
          row.number(Field::size, m.member.uncompressed_size);
      }},
     {Column::attributes,
      // The six letters, a '.' and the delimiter, written at once.
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          const std::string& letters = w.e_.attr_letters;
          char text[16];
          if (letters.size() > sizeof text - 2) {
@@ -199,20 +199,20 @@ constexpr ColumnWriters leading[] = {
          text[letters.size() + 1] = w.d_;
          w.count(static_cast<int>(w.out_.put(std::string_view(text, letters.size() + 2))));
      },
-     [](StreamLine& l, Spec) { l.out_.printf(l.directory_ ? "Dadata%c" : ".adata.%c", l.d_); },
-     [](RecordWriter& w, TableRow& row, Spec) { row.text(Field::attributes, w.e_.attr_letters); },
+     [](StreamLine& l, Desc) { l.out_.printf(l.directory_ ? "Dadata%c" : ".adata.%c", l.d_); },
+     [](RecordWriter& w, TableRow& row, Desc) { row.text(Field::attributes, w.e_.attr_letters); },
      nullptr, nullptr},
     {Column::category,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          if (categorised(w.s_))
              w.count(w.out_.printf(" %3.3s%c", w.e_.category_text.c_str(), w.d_));
          else
              w.count(w.out_.printf("    %c", w.d_));
      },
-     [](StreamLine& l, Spec) {
+     [](StreamLine& l, Desc) {
          if (categorised(l.s_)) l.out_.printf("%.4s%c", "    ", l.d_);
      },
-     [](RecordWriter& w, TableRow& row, Spec) {
+     [](RecordWriter& w, TableRow& row, Desc) {
          std::string category = w.e_.category_text;
          while (!category.empty() && category.back() == ' ') category.pop_back();
          row.text(Field::category, category);
@@ -223,58 +223,58 @@ constexpr ColumnWriters leading[] = {
 constexpr ColumnWriters trailing[] = {
     // On a stream line the fixed filler stands in its place.
     {Column::digest_blank,
-     [](RecordWriter& w, Spec) { w.count(w.out_.printf("%*.*s%c", 10, 10, "", w.d_)); }, nullptr,
+     [](RecordWriter& w, Desc) { w.count(w.out_.printf("%*.*s%c", 10, 10, "", w.d_)); }, nullptr,
      nullptr, nullptr, nullptr},
     {Column::creation_time,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(static_cast<int>(write_time_column(w.run_, w.out_, w.e_.times.creation, 'c')));
      },
-     [](StreamLine& l, Spec) { l.time_column(l.times_.creation, 'c'); },
+     [](StreamLine& l, Desc) { l.time_column(l.times_.creation, 'c'); },
      entry_time<&TimesRecord::raw_creation>, stream_time<&TimesRecord::raw_creation>, nullptr},
     {Column::write_time,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(static_cast<int>(write_time_column(w.run_, w.out_, w.e_.times.write, 'w')));
      },
-     [](StreamLine& l, Spec) { l.time_column(l.times_.write, 'w'); },
+     [](StreamLine& l, Desc) { l.time_column(l.times_.write, 'w'); },
      entry_time<&TimesRecord::raw_write>, stream_time<&TimesRecord::raw_write>,
      // A DOS time has no zone, and a date of 0 (or a 30 February) is no
      // time at all: the field stays empty rather than hold a false value.
-     [](const MemberLine& m, TableRow& row, Spec) {
+     [](const MemberLine& m, TableRow& row, Desc) {
          const DosDateTime t = decode_dos_date_time(m.member.dos_date, m.member.dos_time);
          if (is_real_moment(t))
              row.text(Field::modified,
                       iso_local_time(t.year, t.month, t.day, t.hour, t.minute, t.second));
      }},
     {Column::access_time,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(static_cast<int>(write_time_column(w.run_, w.out_, w.e_.times.access, 'a')));
      },
-     [](StreamLine& l, Spec) { l.time_column(l.times_.access, 'a'); },
+     [](StreamLine& l, Desc) { l.time_column(l.times_.access, 'a'); },
      entry_time<&TimesRecord::raw_access>, stream_time<&TimesRecord::raw_access>, nullptr},
     {Column::zone,
-     [](RecordWriter& w, Spec) { w.count(static_cast<int>(write_zone_column(w.run_, w.out_))); },
-     [](StreamLine& l, Spec) { l.zone_column(); }, row_zone, row_zone,
-     [](const MemberLine&, TableRow& row, Spec) { row.clear(Field::zone); }},
+     [](RecordWriter& w, Desc) { w.count(static_cast<int>(write_zone_column(w.run_, w.out_))); },
+     [](StreamLine& l, Desc) { l.zone_column(); }, row_zone, row_zone,
+     [](const MemberLine&, TableRow& row, Desc) { row.clear(Field::zone); }},
     {Column::volume_serial,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(w.out_.printf("%11.11s%c", w.run_.layout.volume_id_text.c_str(), w.d_));
      },
-     [](StreamLine& l, Spec) {
+     [](StreamLine& l, Desc) {
          l.out_.printf("%11.11s%c", l.run_.layout.volume_id_text.c_str(), l.d_);
      },
      row_volume_serial, row_volume_serial, row_volume_serial},
     {Column::volume_label,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(w.out_.printf("%12.12s%c",
                                shown_name(w.run_.sys, w.run_.layout.volume_label).c_str(), w.d_));
      },
-     [](StreamLine& l, Spec) {
+     [](StreamLine& l, Desc) {
          l.out_.printf("%12.12s%c", l.run_.sys.narrow(l.run_.layout.volume_label).c_str(), l.d_);
      },
      row_volume_label, row_volume_label, row_volume_label},
-    {Column::names, [](RecordWriter& w, Spec) { w.write_name_columns(); },
-     [](StreamLine& l, Spec) { l.name_columns(); },
-     [](RecordWriter& w, TableRow& row, Spec) {
+    {Column::names, [](RecordWriter& w, Desc) { w.write_name_columns(); },
+     [](StreamLine& l, Desc) { l.name_columns(); },
+     [](RecordWriter& w, TableRow& row, Desc) {
          const std::u16string_view own =
              w.has_name_ ? std::u16string_view(w.name_) : std::u16string_view(w.e_.data.name);
          const std::size_t dot = own.rfind(u'.');
@@ -287,38 +287,38 @@ constexpr ColumnWriters trailing[] = {
      },
      nullptr, nullptr},
     {Column::owner,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          w.count(w.out_.printf(" %32.32s%c",
                                owner_of_path(w.run_.sys, w.e_.pg_complete_path).c_str(), w.d_));
      },
-     [](StreamLine& l, Spec) {
+     [](StreamLine& l, Desc) {
          l.out_.printf(" %32.32s%c", owner_of_path(l.run_.sys, l.owner_path).c_str(), l.d_);
      },
-     [](RecordWriter& w, TableRow& row, Spec) {
+     [](RecordWriter& w, TableRow& row, Desc) {
          row.text(Field::owner, owner_of_path(w.run_.sys, w.e_.pg_complete_path));
      },
-     [](StreamLine& l, TableRow& row, Spec) {
+     [](StreamLine& l, TableRow& row, Desc) {
          row.text(Field::owner, owner_of_path(l.run_.sys, l.owner_path));
      },
      nullptr},
-    {Column::name_after, [](RecordWriter& w, Spec) { w.write_name_after(); },
-     [](StreamLine& l, Spec) { l.name_after_column(); }, nullptr, nullptr, nullptr},
+    {Column::name_after, [](RecordWriter& w, Desc) { w.write_name_after(); },
+     [](StreamLine& l, Desc) { l.name_after_column(); }, nullptr, nullptr, nullptr},
     // The length as the user sees it, without the long-path prefix.
     {Column::path_length,
-     [](RecordWriter& w, Spec) {
+     [](RecordWriter& w, Desc) {
          const std::size_t shown = w.run_.syntax.without_long_prefix(w.e_.pg_complete_path).size();
          w.count(w.out_.printf("Len=%3d%c", static_cast<int>(shown), w.d_));
      },
-     [](StreamLine& l, Spec) {
+     [](StreamLine& l, Desc) {
          if (!l.directory_)
              l.out_.printf("Len=%d%c", static_cast<int>(l.entry->pg_complete_path.size()), l.d_);
      },
-     [](RecordWriter& w, TableRow& row, Spec) {
+     [](RecordWriter& w, TableRow& row, Desc) {
          row.number(Field::path_length,
                     static_cast<std::int64_t>(
                         w.run_.syntax.without_long_prefix(w.e_.pg_complete_path).size()));
      },
-     [](StreamLine& l, TableRow& row, Spec) {
+     [](StreamLine& l, TableRow& row, Desc) {
          row.number(Field::path_length, static_cast<std::int64_t>(l.path_without_prefix().size()));
      },
      nullptr},

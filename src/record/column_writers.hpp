@@ -29,11 +29,11 @@ struct MemberLine {
 // Plain function pointers: the record calls one per column for every entry.
 struct ColumnWriters {
     Column id;
-    void (*record)(RecordWriter&, const ColumnSpec&);  // a file's or directory's record
-    void (*stream)(StreamLine&, const ColumnSpec&);    // a named stream's line
-    void (*entry_row)(RecordWriter&, TableRow&, const ColumnSpec&);
-    void (*stream_row)(StreamLine&, TableRow&, const ColumnSpec&);
-    void (*member_row)(const MemberLine&, TableRow&, const ColumnSpec&);
+    void (*record)(RecordWriter&, const ColumnDescriptor&);  // a file's or directory's record
+    void (*stream)(StreamLine&, const ColumnDescriptor&);    // a named stream's line
+    void (*entry_row)(RecordWriter&, TableRow&, const ColumnDescriptor&);
+    void (*stream_row)(StreamLine&, TableRow&, const ColumnDescriptor&);
+    void (*member_row)(const MemberLine&, TableRow&, const ColumnDescriptor&);
 };
 
 // Indexed by the column, so that finding a column's writers costs the

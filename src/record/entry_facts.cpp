@@ -40,7 +40,7 @@ void RecordWriter::compare_with_earlier() {
     TableRow row;
     const ColumnList own(s_);
     const ColumnList& list = run_.layout.record_columns ? *run_.layout.record_columns : own;
-    for (const ColumnSpec* column : list) {
+    for (const ColumnDescriptor* column : list) {
         // The sequence number is the record's to take, once.
         if (column->id == Column::sequence || column->id == Column::change) continue;
         if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);

@@ -254,7 +254,8 @@ void RecordWriter::write_name_columns() {
 }
 
 [[gnu::always_inline]] inline void RecordWriter::write_fields() {
-    for (const ColumnSpec* column : columns()) column_writers(column->id).record(*this, *column);
+    for (const ColumnDescriptor* column : columns())
+        column_writers(column->id).record(*this, *column);
 }
 
 // The row of a CSV or JSON Lines listing: the same columns, each field
@@ -265,7 +266,7 @@ void RecordWriter::write_table_row() {
     if (is_link_)
         if (const auto target = run_.sys.link_target(e_.pg_complete_path))
             row.name(Field::target, run_.syntax, *target);
-    for (const ColumnSpec* column : columns())
+    for (const ColumnDescriptor* column : columns())
         if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);
     row.write(run_, out_);
 }
@@ -274,7 +275,7 @@ std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& 
     TableRow row;
     row.text(Field::kind, "zip member");
     const MemberLine line{run_, name, member};
-    for (const ColumnSpec* column : columns())
+    for (const ColumnDescriptor* column : columns())
         if (const auto writer = column_writers(column->id).member_row) writer(line, row, *column);
     return row.render(run_);
 }

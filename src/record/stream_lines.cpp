@@ -70,7 +70,7 @@ void StreamLine::write(const RunSettings& columns_of) {
     const bool settled = &columns_of == &s_ && run_.layout.record_columns;
     const std::optional<ColumnList> own =
         settled ? std::nullopt : std::optional<ColumnList>(columns_of);
-    for (const ColumnSpec* c : settled ? *run_.layout.record_columns : *own) {
+    for (const ColumnDescriptor* c : settled ? *run_.layout.record_columns : *own) {
         fill_up_to(c->id);
         if (const auto stream_writer = column_writers(c->id).stream) stream_writer(*this, *c);
         if (ended_) break;
@@ -203,7 +203,8 @@ void StreamLine::write_row() {
         run_.layout.record_columns ? std::nullopt : std::optional<ColumnList>(s_);
     TableRow row;
     row.text(Field::kind, "stream");
-    for (const ColumnSpec* c : run_.layout.record_columns ? *run_.layout.record_columns : *own)
+    for (const ColumnDescriptor* c :
+         run_.layout.record_columns ? *run_.layout.record_columns : *own)
         if (const auto writer = column_writers(c->id).stream_row) writer(*this, row, *c);
     row.write(run_, out_);
     check_output_written(run_);

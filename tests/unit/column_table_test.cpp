@@ -27,7 +27,7 @@ TEST(ColumnTable, EachDigestOfTheRegistryIsOneColumnInItsOrder) {
     apply_start_up_defaults(run.s);
     show_every_digest(run.s);
     std::vector<DigestId> shown;
-    for (const ColumnSpec* c : ColumnList(run.s))
+    for (const ColumnDescriptor* c : ColumnList(run.s))
         if (c->digest) shown.push_back(*c->digest);
     std::vector<DigestId> registry;
     for (const DigestRow& row : digest_rows) registry.push_back(row.id);
