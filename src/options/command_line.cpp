@@ -380,19 +380,19 @@ private:
     void short_and_long_names() {
         const char16_t next = k_ + 1 < arg_.size() ? arg_[k_ + 1] : u'\0';
         if (next != u'8') {
-            s_.eight_dot_three = 1;
-            s_.LFN = 0;
+            s_.eight_dot_three = true;
+            s_.LFN = false;
             if (next == u'e' || next == u'E') extension_column(rest());
             return;
         }
-        s_.eight_dot_three = 0;
+        s_.eight_dot_three = false;
         ++k_;
         const std::u16string text = rest();
         if (text.empty()) {
-            s_.LFN = 1;
+            s_.LFN = true;
             return;
         }
-        s_.LFN = 2;
+        s_.LFN = true;
         std::size_t digits = 0;
         while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9') ++digits;
         // Without a number the width stays as it was rather than becoming 0.

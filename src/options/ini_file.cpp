@@ -190,7 +190,7 @@ void exclude(Line& l) {
 }
 
 void extension(Line& l) {
-    l.s.LFN = 2;
+    l.s.LFN = true;
     l.s.EXT = 1;
 }
 
@@ -384,10 +384,10 @@ void zulu(Line& l) {
 
 void long_names(Line& l) {
     l.run.s.lfn_width = 32;
-    l.s.eight_dot_three = 0;
+    l.s.eight_dot_three = false;
     if (!l.has_value) return;
-    if (l.on()) l.s.eight_dot_three = 2;
-    if (l.off()) l.s.eight_dot_three = 0;
+    if (l.on()) l.s.eight_dot_three = true;
+    if (l.off()) l.s.eight_dot_three = false;
     if (!l.value.empty() && l.value[0] >= '0' && l.value[0] <= '9')
         l.run.s.lfn_width = leading_number(l.value);
 }
@@ -450,7 +450,7 @@ const Row rows[] = {
     {{"WIDTH"}, Match::start, width},
     {{"ZULU", "GMT"}, Match::anywhere, zulu},
     {{"LFN"}, Match::anywhere, long_names},
-    {{"8.3"}, Match::anywhere, [](Line& l) { l.s.eight_dot_three = 1; }},
+    {{"8.3"}, Match::anywhere, [](Line& l) { l.s.eight_dot_three = true; }},
 };
 
 const Row* matching_row(std::string_view line) {

@@ -190,7 +190,7 @@ int exclude(Option& o) {
 
 int extension(Option& o) {
     o.run.s.EXT = 1;
-    o.run.s.LFN = 2;
+    o.run.s.LFN = true;
     o.run.s.lfn_width = 32;
     return 0;
 }
