@@ -338,3 +338,53 @@ TEST(Wine, PerFileCommandsTakeHostileNamesLiterally) {
 }
 
 }  // namespace
+
+// The Windows build compares a tree with its own CSV catalogue and with a
+// sha256sum file of relative names: every class, and the same verdicts the
+// Linux build gives.
+TEST(Wine, ComparesWithACatalogueAndAChecksumList) {
+    TempTree t;
+    t.file("tree/d1/same", "same");
+    t.file("tree/d1/edit", "abcd");
+    t.file("tree/d1/gone", "gone");
+    t.file("tree/d1/move", "moving content");
+    const std::string tree = windows_path(t.path("tree"));
+    const std::string before = windows_path(t.path("before.csv"));
+    ASSERT_EQ(run_exe({tree, "--CSV", "--SHA2", "-o", before}).status, 1);
+    const std::string make_sums =
+        "cd '" + t.path("tree") + "' && sha256sum d1/same d1/edit d1/gone > ../sums.txt";
+    ASSERT_EQ(std::system(make_sums.c_str()), 0);
+
+    t.file("tree/d1/edit", "abce");  // the same size, other content
+    std::filesystem::remove(t.path("tree/d1/gone"));
+    std::filesystem::create_directories(t.path("tree/d2"));
+    std::filesystem::rename(t.path("tree/d1/move"), t.path("tree/d2/moved"));
+    t.file("tree/d2/new", "new");
+
+    auto changes = [](const std::string& rows) {
+        std::string found;
+        for (const auto& line : lines_of(rows)) {
+            const auto kind_end = line.find(',');
+            const auto change_end = line.find(',', kind_end + 1);
+            const auto name = line.find_last_of('\\');
+            if (kind_end == std::string::npos || change_end == std::string::npos ||
+                name == std::string::npos || line.rfind("kind,", 0) == 0)
+                continue;
+            found += line.substr(kind_end + 1, change_end - kind_end - 1) + " " +
+                     line.substr(name + 1, line.find(',', name) - name - 1) + "|";
+        }
+        return found;
+    };
+    const auto catalogue = run_exe({tree, "--CSV", "--SHA2", "--DIFF=" + before, "-o", "stdout"});
+    ASSERT_EQ(catalogue.status, 1) << catalogue.err;
+    EXPECT_EQ(changes(catalogue.out),
+              "changed edit|unchanged same|moved moved|added new|removed gone|");
+    EXPECT_NE(catalogue.err.find("1 added, 1 removed, 1 moved, 1 changed, 1 unchanged"),
+              std::string::npos)
+        << catalogue.err;
+
+    const auto checksums = run_exe({tree, "--CSV", "--SHA2", "--CHANGED",
+                                    "--DIFF=" + windows_path(t.path("sums.txt")), "-o", "stdout"});
+    ASSERT_EQ(checksums.status, 1) << checksums.err;
+    EXPECT_EQ(changes(checksums.out), "changed edit|added moved|added new|removed gone|");
+}
