@@ -28,6 +28,14 @@ struct EarlierEntry {
     std::string attributes;
     std::string owner;
     std::string target;
+    // The write and change times at the file system's full precision
+    // (nanoseconds since 1970-01-01 UTC) and the file's identity; absent in
+    // older listings, in checksum lists, and where the system cannot say.
+    std::optional<std::int64_t> modified_ns;
+    std::optional<std::int64_t> change_time_ns;
+    std::optional<std::uint64_t> device;
+    std::optional<std::uint64_t> inode;
+    std::optional<std::uint64_t> links;
 
     const std::string& digest(DigestId id) const { return digests[digest_index(id)]; }
 };
