@@ -43,6 +43,10 @@ public:
         return inner_.search_directory(directory, path, mask, first, detail);
     }
     bool last_search_refused() override { return inner_.last_search_refused(); }
+    std::optional<PreciseFacts> precise_facts(std::u16string_view path,
+                                              const FindData& found) override {
+        return inner_.precise_facts(path, found);
+    }
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override {
         return inner_.get_attributes(path);
     }

@@ -30,6 +30,16 @@ inline constexpr std::uint32_t reparse_point = 0x400;
 inline constexpr std::uint32_t encrypted = 0x4000;
 }  // namespace attr
 
+// An entry's times at the file system's full precision and its identity:
+// what tells the same unchanged file from one that was touched or replaced.
+struct PreciseFacts {
+    std::int64_t modified_ns = 0;     // write time, nanoseconds since 1970-01-01 UTC
+    std::int64_t change_time_ns = 0;  // last change of contents or status (ctime, ChangeTime)
+    std::uint64_t device = 0;         // st_dev; the volume serial on Windows
+    std::uint64_t inode = 0;          // st_ino; the 64-bit file index on Windows
+    std::uint64_t links = 0;          // names the file has
+};
+
 // One entry of a directory search.
 struct FindData {
     std::uint32_t attributes = 0;
@@ -39,6 +49,9 @@ struct FindData {
     FileTicks write = 0;
     std::u16string name;        // long name
     std::u16string short_name;  // 8.3 name; empty when the long name is one
+    // Filled by a backend whose full search learns them at no extra cost;
+    // else FileSystem::precise_facts asks for them.
+    std::optional<PreciseFacts> precise;
     // The entry stands for another one (a symbolic link, a junction): its
     // contents are the other's, so they are never read through it.
     bool link = false;
@@ -225,6 +238,13 @@ public:
     // to be read (no permission, an I/O error); false when it has gone, is
     // no longer a directory of its own, or holds nothing that matches.
     virtual bool last_search_refused() { return false; }
+    // The entry's precise facts: those its search delivered, else asked of
+    // the entry itself (never through a link); nothing when the system
+    // cannot say.
+    virtual std::optional<PreciseFacts> precise_facts(std::u16string_view /*path*/,
+                                                      const FindData& found) {
+        return found.precise;
+    }
     virtual std::optional<std::uint32_t> get_attributes(std::u16string_view path) = 0;
     virtual bool set_attributes(std::u16string_view path, std::uint32_t attributes) = 0;
     // The three times of a file, directory or stream, opened as an object.

@@ -280,6 +280,14 @@ std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& 
     return row.render(run_);
 }
 
+const std::optional<platform::PreciseFacts>& RecordWriter::precise_facts() {
+    if (!precise_asked_) {
+        precise_asked_ = true;
+        precise_ = run_.sys.precise_facts(e_.pg_complete_path, e_.data);
+    }
+    return precise_;
+}
+
 const DigestTexts& RecordWriter::digests() {
     // A link's columns stay blank: nothing was read.
     if (!digested_ && !is_link_) {

@@ -42,6 +42,8 @@ public:
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
     std::string field_text(std::u16string_view text) const;
+    // The entry's full-precision times and identity, asked for once.
+    const std::optional<platform::PreciseFacts>& precise_facts();
 
     Run& run_;
     EntryTools& tools_;
@@ -61,6 +63,8 @@ public:
     bool digested_ = false;
     DigestTexts digests_;
     std::optional<ChangeVerdict> change_;
+    bool precise_asked_ = false;
+    std::optional<platform::PreciseFacts> precise_;
     const platform::FindData* known_;
     std::optional<ColumnList> own_columns_;
     // The path column's width: the setting's, or under VAR the whole path.
