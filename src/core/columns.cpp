@@ -26,6 +26,12 @@ bool categorised(const RunSettings& s) {
     return s.signature_check == 1 || s.signature_check == 2;
 }
 
+// A column that only rows for other programs hold: a text record, whose
+// layout others read by position, never does.
+bool rows_only(const RunSettings& s, const ColumnDescriptor&) {
+    return listed(s) && s.table_format != table_none;
+}
+
 int time_width(const Run& run, const ColumnDescriptor&) {
     return run.s.time_type == '3' || run.s.seconds ? 25 : 18;
 }
@@ -278,6 +284,24 @@ constexpr ColumnDescriptor trailing[] = {
      1,
      nullptr,
      FieldType::text},
+    {Column::precise_times,
+     {},
+     rows_only,
+     [](const Run&, const ColumnDescriptor&) { return 0; },
+     nullptr,
+     {Field::modified_ns, Field::change_time_ns, Field::change_time_ns},
+     2,
+     nullptr,
+     FieldType::number},
+    {Column::identity,
+     {},
+     rows_only,
+     [](const Run&, const ColumnDescriptor&) { return 0; },
+     nullptr,
+     {Field::device, Field::inode, Field::links},
+     3,
+     nullptr,
+     FieldType::number},
     {Column::volume_serial,
      {},
      [](const RunSettings& s, const ColumnDescriptor&) { return listed(s) && s.output_to_file(); },
@@ -440,8 +464,9 @@ const char* field_name(Field f) {
         "comment", "path",   "path_bytes",    "size",       "attributes", "category",
     };
     static constexpr const char* after[] = {
-        "created",    "modified",  "accessed",  "zone",  "volume_serial", "volume_label",
-        "short_name", "long_name", "extension", "owner", "path_length",   "target",
+        "created",   "modified",  "accessed", "zone",          "modified_ns",  "change_time_ns",
+        "device",    "inode",     "links",    "volume_serial", "volume_label", "short_name",
+        "long_name", "extension", "owner",    "path_length",   "target",
     };
     static_assert(std::size(before) == static_cast<std::size_t>(Field::digest));
     static_assert(std::size(after) == field_count - static_cast<std::size_t>(Field::created));

@@ -35,6 +35,8 @@ enum class Column : std::uint8_t {
     write_time,
     access_time,
     zone,
+    precise_times,  // rows only: the write and change times in nanoseconds
+    identity,       // rows only: device, inode and link count
     volume_serial,
     volume_label,
     names,  // the 8.3 name, the long name and the extension group
@@ -127,6 +129,11 @@ enum class Field : std::uint8_t {
     modified,
     accessed,
     zone,
+    modified_ns,
+    change_time_ns,
+    device,
+    inode,
+    links,
     volume_serial,
     volume_label,
     short_name,

@@ -255,6 +255,24 @@ constexpr ColumnWriters trailing[] = {
      [](RecordWriter& w, Desc) { w.count(static_cast<int>(write_zone_column(w.run_, w.out_))); },
      [](StreamLine& l, Desc) { l.zone_column(); }, row_zone, row_zone,
      [](const MemberLine&, TableRow& row, Desc) { row.clear(Field::zone); }},
+    // Only a row holds them; streams and ZIP members have none of their own.
+    {Column::precise_times, [](RecordWriter&, Desc) {}, nullptr,
+     [](RecordWriter& w, TableRow& row, Desc) {
+         if (const auto& facts = w.precise_facts()) {
+             row.number(Field::modified_ns, facts->modified_ns);
+             row.number(Field::change_time_ns, facts->change_time_ns);
+         }
+     },
+     nullptr, nullptr},
+    {Column::identity, [](RecordWriter&, Desc) {}, nullptr,
+     [](RecordWriter& w, TableRow& row, Desc) {
+         if (const auto& facts = w.precise_facts()) {
+             row.number(Field::device, facts->device);
+             row.number(Field::inode, facts->inode);
+             row.number(Field::links, facts->links);
+         }
+     },
+     nullptr, nullptr},
     {Column::volume_serial,
      [](RecordWriter& w, Desc) {
          w.count(w.out_.printf("%11.11s%c", w.run_.layout.volume_id_text.c_str(), w.d_));

@@ -201,8 +201,8 @@ public:
         stamp(rel, when);
         return p;
     }
-    void stamp(const std::string& rel, std::time_t when = kStamp) {
-        const timespec times[2] = {{when, 0}, {when, 0}};
+    void stamp(const std::string& rel, std::time_t when = kStamp, long nanoseconds = 0) {
+        const timespec times[2] = {{when, nanoseconds}, {when, nanoseconds}};
         ::utimensat(AT_FDCWD, path(rel).c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
     void mode(const std::string& rel, mode_t m) {
@@ -240,6 +240,28 @@ inline std::vector<std::string> records(const std::string& err) {
         EXPECT_EQ(lines.back().size(), kRecordWidth) << lines.back();
     }
     return lines;
+}
+
+// The entry's own status (lstat) as a row writes its modified_ns,
+// change_time_ns, device, inode and links: "1,2,3,4,5" for CSV, or
+// "\"modified_ns\":1,..." for JSON.
+inline std::string precise_fields(const std::string& path, bool json) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    const auto ns = [](const timespec& t) {
+        return std::to_string(static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec);
+    };
+    const std::pair<const char*, std::string> fields[] = {
+        {"modified_ns", ns(st.st_mtim)},        {"change_time_ns", ns(st.st_ctim)},
+        {"device", std::to_string(st.st_dev)},  {"inode", std::to_string(st.st_ino)},
+        {"links", std::to_string(st.st_nlink)},
+    };
+    std::string out;
+    for (const auto& [name, value] : fields) {
+        if (!out.empty()) out += ',';
+        out += json ? "\"" + std::string(name) + "\":" + value : value;
+    }
+    return out;
 }
 
 // A whole file as bytes; empty when it cannot be read.

@@ -12,8 +12,9 @@ using e2e::read_file;
 using e2e::run;
 
 // Reads a listing and checks every row against the tree itself: the name's
-// bytes, size, write time and MD5 of each file, each stream's size and each
-// ZIP member's size. Prints "ok" and the counts, or what differs.
+// bytes, size, write time, full-precision times, identity and MD5 of each
+// file, each stream's size and each ZIP member's size (which have no times
+// or identity of their own). Prints "ok" and the counts, or what differs.
 constexpr const char* check_script = R"PY(
 import csv, datetime, hashlib, io, json, os, sys, zipfile
 root, listing, form, zulu = sys.argv[1].encode(), sys.argv[2], sys.argv[3], sys.argv[4] == "z"
@@ -26,6 +27,9 @@ else:
 def name_of(row):
     raw = row.get("path_bytes") or ""
     return bytes.fromhex(raw) if raw else row["path"].encode("utf-8")
+def precise(row):
+    return tuple(None if row.get(k) in (None, "") else int(row[k])
+                 for k in ("modified_ns", "change_time_ns", "device", "inode", "links"))
 def iso(ns):
     t = datetime.datetime.fromtimestamp(ns // 10**9, datetime.timezone.utc)
     return t.strftime("%Y-%m-%dT%H:%M:%S") + ".%03d" % (ns // 10**6 % 1000) + ("Z" if zulu else "+00:00")
@@ -36,10 +40,13 @@ for row in rows:
     if kind == "file":
         files.add(name)
         st = os.lstat(name)
-        want = (st.st_size, iso(st.st_mtime_ns), hashlib.md5(open(name, "rb").read()).hexdigest().upper())
-        got = (int(row["size"]), row["modified"], row["md5"])
+        want = (st.st_size, iso(st.st_mtime_ns), hashlib.md5(open(name, "rb").read()).hexdigest().upper(),
+                (st.st_mtime_ns, st.st_ctime_ns, st.st_dev, st.st_ino, st.st_nlink))
+        got = (int(row["size"]), row["modified"], row["md5"], precise(row))
         if got != want: bad.append((name, got, want))
-    elif kind == "stream":
+    elif precise(row) != (None,) * 5:
+        bad.append((name, precise(row)))
+    if kind == "stream":
         owner, _, stream = name.rpartition(b":")
         if int(row["size"]) != len(os.getxattr(owner, b"user." + stream)): bad.append(name)
     elif kind == "zip member":
@@ -117,7 +124,10 @@ TEST(TableFormats, PythonReadsBackEveryNameSizeTimeAndDigest) {
     }
     // The last sort kept the header row first.
     const std::string sorted = read_file(work + "/list");
-    EXPECT_EQ(sorted.rfind("kind,path,path_bytes,size,attributes,md5,modified,zone,", 0), 0u)
+    EXPECT_EQ(sorted.rfind("kind,path,path_bytes,size,attributes,md5,modified,zone,modified_ns,"
+                           "change_time_ns,device,inode,links,",
+                           0),
+              0u)
         << sorted.substr(0, 200);
 }
 
@@ -164,21 +174,28 @@ TEST(TableFormats, DirectoriesAndLinksCarryNoDigest) {
     t.link("sub", "tree/to-sub");
     const std::string tree = t.path("tree");
     const std::string empty_md5 = "D41D8CD98F00B204E9800998ECF8427E";
-    const std::string when = ",2024-01-02T03:04:05.000+00:00,UTC,";
+    // The write time, and the entry's own status (a link's, not its target's).
+    const auto when = [&](const std::string& name) {
+        return ",2024-01-02T03:04:05.000+00:00,UTC," + e2e::precise_fields(tree + name, false) +
+               ",";
+    };
     const auto csv = run({tree, "-5", "--DIRECT", "--CSV", "-ostdout"});
     EXPECT_EQ(csv.status, 1) << csv.err;
     EXPECT_EQ(csv.out,
-              "kind,path,path_bytes,size,attributes,md5,modified,zone,target\r\n"
+              "kind,path,path_bytes,size,attributes,md5,modified,zone,modified_ns,change_time_ns,"
+              "device,inode,links,target\r\n"
               "directory," +
-                  tree + "/sub,,0,....D.," + when + "\r\n" + "link," + tree + "/to-sub,,0,....D.," +
-                  when + "sub\r\n" + "file," + tree + "/empty.txt,,0,A.....," + empty_md5 + when +
-                  "\r\n" + "link," + tree + "/to-secret,,0,......," + when + secret + "\r\n");
+                  tree + "/sub,,0,....D.," + when("/sub") + "\r\n" + "link," + tree +
+                  "/to-sub,,0,....D.," + when("/to-sub") + "sub\r\n" + "file," + tree +
+                  "/empty.txt,,0,A.....," + empty_md5 + when("/empty.txt") + "\r\n" + "link," +
+                  tree + "/to-secret,,0,......," + when("/to-secret") + secret + "\r\n");
 
     const auto row = [&](const char* kind, const std::string& name, const char* attributes,
                          const std::string& md5, const std::string& target) {
         return std::string("{\"kind\":\"") + kind + "\",\"path\":\"" + tree + name +
                "\",\"size\":0,\"attributes\":\"" + attributes + "\",\"md5\":" + md5 +
-               ",\"modified\":\"2024-01-02T03:04:05.000+00:00\",\"zone\":\"UTC\"" +
+               ",\"modified\":\"2024-01-02T03:04:05.000+00:00\",\"zone\":\"UTC\"," +
+               e2e::precise_fields(tree + name, true) +
                (target.empty() ? "" : ",\"target\":\"" + target + "\"") + "}\n";
     };
     const auto jsonl = run({tree, "-5", "--DIRECT", "--JSONL", "-ostdout"});
@@ -186,6 +203,41 @@ TEST(TableFormats, DirectoriesAndLinksCarryNoDigest) {
                              row("link", "/to-sub", "....D.", "null", "sub") +
                              row("file", "/empty.txt", "A.....", '"' + empty_md5 + '"', "") +
                              row("link", "/to-secret", "......", "null", secret));
+}
+
+// Each row holds its entry's own status at full precision: two names of
+// one file share its device and inode, a link has its own, and a start
+// path that names a file (reached without a directory search) is no
+// different.
+TEST(TableFormats, RowsHoldTheEntrysOwnTimesAndIdentity) {
+    e2e::TempTree t;
+    t.file("tree/one.txt", "x");
+    t.stamp("tree/one.txt", e2e::kStamp, 123456789);
+    t.dir("tree/sub");
+    std::filesystem::create_hard_link(t.path("tree/one.txt"), t.path("tree/sub/two.txt"));
+    t.link("one.txt", "tree/ln");
+    const auto listed = run({t.path("tree"), "-Ad", "--JSONL", "-ostdout"});
+    ASSERT_EQ(listed.status, 1) << listed.err;
+    for (const char* name : {"one.txt", "sub/two.txt", "ln", "sub"}) {
+        SCOPED_TRACE(name);
+        const std::string row = e2e::line_with(listed.out, "\"path\":\"" + t.path("tree/") + name);
+        EXPECT_NE(
+            row.find(",\"zone\":\"UTC\"," + e2e::precise_fields(t.path("tree/") + name, true) +
+                     (name == std::string("ln") ? ",\"target\"" : "}")),
+            std::string::npos)
+            << row;
+    }
+    const std::string one = e2e::precise_fields(t.path("tree/one.txt"), true);
+    EXPECT_EQ(e2e::precise_fields(t.path("tree/sub/two.txt"), true), one);
+    EXPECT_NE(one.find("\"modified_ns\":1704164645123456789,"), std::string::npos) << one;
+    EXPECT_NE(one.find("\"links\":2"), std::string::npos) << one;
+    EXPECT_NE(e2e::precise_fields(t.path("tree/ln"), true), one);
+
+    const auto single = run({t.path("tree/one.txt"), "--CSV", "-ostdout"});
+    EXPECT_NE(
+        single.out.find(",UTC," + e2e::precise_fields(t.path("tree/one.txt"), false) + ",\r\n"),
+        std::string::npos)
+        << single.out;
 }
 
 // Whatever else the run has to say, the standard output of a CSV or JSON

@@ -169,9 +169,9 @@ TEST(ZipListing, StreamedMembersCodePageNamesAndOddValues) {
     EXPECT_EQ(fixed.err.find("Ziplog check"), std::string::npos) << fixed.err;
 
     // The fields: kind, path, path_bytes, size, attributes, modified, zone,
-    // target.
-    // A DOS time has no zone; a date of 0 is no time; a NUL is never
-    // written raw.
+    // modified_ns, change_time_ns, device, inode, links, target.
+    // A DOS time has no zone; a date of 0 is no time; a member has no
+    // status of its own; a NUL is never written raw.
     std::string nul_hex;
     for (const unsigned char c : a + std::string("nul\0name", 8)) {
         char hex[3];
@@ -179,11 +179,11 @@ TEST(ZipListing, StreamedMembersCodePageNamesAndOddValues) {
         nul_hex += hex;
     }
     const Lines csv_rows{
-        "zip member," + a + "META-INF/MANIFEST.MF,,23,,2001-02-01T13:05:08,,",
-        "zip member," + a + "Gr\xC3\xB6\xC3\x9F" + "e.txt,,3,,2001-02-01T13:05:08,,",
-        "zip member," + a + "no-date,,0,,,,",
-        "zip member," + a + "nul\xEF\xBF\xBDname," + nul_hex + ",1,,2001-02-01T13:05:08,,",
-        "zip member," + a + "largest,,18446744073709551615,,2001-02-01T13:05:08,,",
+        "zip member," + a + "META-INF/MANIFEST.MF,,23,,2001-02-01T13:05:08,,,,,,,",
+        "zip member," + a + "Gr\xC3\xB6\xC3\x9F" + "e.txt,,3,,2001-02-01T13:05:08,,,,,,,",
+        "zip member," + a + "no-date,,0,,,,,,,,,",
+        "zip member," + a + "nul\xEF\xBF\xBDname," + nul_hex + ",1,,2001-02-01T13:05:08,,,,,,,",
+        "zip member," + a + "largest,,18446744073709551615,,2001-02-01T13:05:08,,,,,,,",
     };
     const auto csv = run({t.root(), "--ziplog", "--CSV", "-o", "stdout"});
     EXPECT_EQ(csv.status, 1);
@@ -198,7 +198,8 @@ TEST(ZipListing, StreamedMembersCodePageNamesAndOddValues) {
     EXPECT_EQ(json.status, 1);
     EXPECT_NE(json.out.find("{\"kind\":\"zip member\",\"path\":\"" + a +
                             "no-date\",\"size\":0,\"attributes\":null,\"modified\":null,"
-                            "\"zone\":null}\n"),
+                            "\"zone\":null,\"modified_ns\":null,\"change_time_ns\":null,"
+                            "\"device\":null,\"inode\":null,\"links\":null}\n"),
               std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("\"size\":18446744073709551615,"), std::string::npos);

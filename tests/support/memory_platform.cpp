@@ -430,6 +430,7 @@ std::shared_ptr<Node> MemoryPlatform::new_node(std::u16string_view name, bool is
     node->protect = options.protect;
     node->unlistable = options.unlistable;
     node->streams_unreadable = options.streams_unreadable;
+    node->precise = options.precise;
     for (const auto& [stream_name, text] : options.streams)
         node->streams.push_back({stream_name, std::make_shared<Content>(Content{text, 0})});
     return node;
@@ -581,6 +582,15 @@ std::unique_ptr<platform::DirSearch> MemoryPlatform::find_first(std::u16string_v
     if (entries.empty()) return nullptr;
     first = entries.front();
     return std::make_unique<ListSearch>(std::move(entries));
+}
+
+std::optional<platform::PreciseFacts> MemoryPlatform::precise_facts(
+    std::u16string_view path, const platform::FindData& found) {
+    ++precise_facts_calls;
+    if (found.precise) return found.precise;
+    const Found at = find(path);
+    if (!at.node || at.where->has_stream) return std::nullopt;
+    return at.node->precise;
 }
 
 std::optional<std::uint32_t> MemoryPlatform::get_attributes(std::u16string_view path) {

@@ -90,6 +90,8 @@ struct NodeOptions {
     bool protect = false;         // set_attributes, set_times, open_update, open_text, delete fail
     bool unlistable = false;      // directories: every find_first inside it is refused
     bool streams_unreadable = false;  // named_streams opens it but the listing breaks off
+    // What precise_facts answers; nothing: the system cannot say.
+    std::optional<platform::PreciseFacts> precise{};
 };
 
 struct Node {
@@ -108,6 +110,7 @@ struct Node {
     bool unlistable = false;
     bool streams_unreadable = false;
     bool special = false;  // a pipe or a device: listed, never opened
+    std::optional<platform::PreciseFacts> precise;
     std::shared_ptr<Content> content = std::make_shared<Content>();
     std::vector<Stream> streams;  // in insertion order
     // Keyed by the upper-cased name.
@@ -200,6 +203,8 @@ public:
 
     // ----- settings and records the tests read and write -----
     std::size_t find_first_calls = 0;
+    // As on Windows, a search delivers no precise facts: each is asked.
+    std::size_t precise_facts_calls = 0;
     std::vector<std::u16string> find_patterns;  // every find_first pattern, in order
     std::vector<ReadOpen> read_opens;           // every open_read, in order
     // Opening a file's main data for reading sets its access time to now,
@@ -256,6 +261,8 @@ public:
                                                     platform::FindData& first,
                                                     platform::SearchDetail detail) override;
     bool last_search_refused() override { return search_refused_; }
+    std::optional<platform::PreciseFacts> precise_facts(std::u16string_view path,
+                                                        const platform::FindData& found) override;
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,

@@ -24,43 +24,59 @@ std::string listing_of(MemoryPlatform& mp, const std::vector<std::u16string>& op
 TEST(TableRows, NamesTimesAndSizesAreWrittenWhole) {
     MemoryPlatform mp;
     mp.add_dir(u"C:\\out");
-    mp.add_file(u"C:\\d\\a,b", "12", {.write = jan2});
+    mp.add_file(u"C:\\d\\a,b", "12",
+                {.write = jan2,
+                 .precise = platform::PreciseFacts{-100, 1700000000000000100, 0x1234ABCD,
+                                                   0x000500000000002Aull, 3}});
     mp.add_file(u"C:\\d\\q\"t\r\nx", "", {.write = jan2});
     mp.add_file(
         u"C:\\d\\b\xD800"
         u"d",
         "1", {.write = 0});
     mp.add_file(u"C:\\d\\t\t\u00FC", "1", {.write = jan2});
-    const std::string volume = ",SYSTEM\r\n";
+    // The precise facts of the first file; the system cannot tell the others'.
+    const std::string facts = "-100,1700000000000000100,305441741,1407374883553322,3";
+    const std::string json_facts =
+        "\"modified_ns\":-100,\"change_time_ns\":1700000000000000100,\"device\":305441741,"
+        "\"inode\":1407374883553322,\"links\":3";
+    const std::string json_none =
+        "\"modified_ns\":null,\"change_time_ns\":null,\"device\":null,\"inode\":null,"
+        "\"links\":null";
     struct Row {
         std::vector<std::u16string> options;
         std::string listing;
     } rows[] = {
         {{u"--CSV"},
-         "kind,path,path_bytes,size,attributes,modified,zone,volume_serial,volume_label,target\r\n"
-         "file,\"C:\\d\\a,b\",,2,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,SYSTEM,\r\n"
-         "file,C:\\d\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
-         "d,433a5c645c62eda08064,1,A.....,,EST,"
-         "1234-ABCD,SYSTEM,\r\n"
-         "file,\"C:\\d\\q\"\"t\r\nx\",,0,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,"
-         "SYSTEM,\r\n"
-         "file,C:\\d\\t\t\xC3\xBC,,1,A.....,2024-01-01T22:04:05.123-05:00,EST,1234-ABCD,"
-         "SYSTEM,\r\n"},
+         "kind,path,path_bytes,size,attributes,modified,zone,modified_ns,change_time_ns,device,"
+         "inode,links,volume_serial,volume_label,target\r\n"
+         "file,\"C:\\d\\a,b\",,2,A.....,2024-01-01T22:04:05.123-05:00,EST," +
+             facts +
+             ",1234-ABCD,SYSTEM,\r\n"
+             "file,C:\\d\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+             "d,433a5c645c62eda08064,1,A.....,,EST,,,,,,"
+             "1234-ABCD,SYSTEM,\r\n"
+             "file,\"C:\\d\\q\"\"t\r\nx\",,0,A.....,2024-01-01T22:04:05.123-05:00,EST,,,,,,"
+             "1234-ABCD,SYSTEM,\r\n"
+             "file,C:\\d\\t\t\xC3\xBC,,1,A.....,2024-01-01T22:04:05.123-05:00,EST,,,,,,"
+             "1234-ABCD,SYSTEM,\r\n"},
         {{u"--JSONL", u"-z"},
          "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\a,b\",\"size\":2,\"attributes\":\"A.....\","
-         "\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\",\"volume_serial\":\""
-         "1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"
-         "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
-         "d\","
-         "\"path_bytes\":\"433a5c645c62eda08064\",\"size\":1,\"attributes\":\"A.....\","
-         "\"modified\":null,\"zone\":\"Z\",\"volume_serial\":\"1234-ABCD\",\"volume_label\":"
-         "\"SYSTEM\"}\n"
-         "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\q\\\"t\\r\\nx\",\"size\":0,\"attributes\":"
-         "\"A.....\",\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\",\"volume_serial\":"
-         "\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"
-         "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\t\\t\xC3\xBC\",\"size\":1,\"attributes\":"
-         "\"A.....\",\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\",\"volume_serial\":"
-         "\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"},
+         "\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\"," +
+             json_facts +
+             ",\"volume_serial\":\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"
+             "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+             "d\","
+             "\"path_bytes\":\"433a5c645c62eda08064\",\"size\":1,\"attributes\":\"A.....\","
+             "\"modified\":null,\"zone\":\"Z\"," +
+             json_none +
+             ",\"volume_serial\":\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"
+             "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\q\\\"t\\r\\nx\",\"size\":0,\"attributes\":"
+             "\"A.....\",\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\"," +
+             json_none +
+             ",\"volume_serial\":\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"
+             "{\"kind\":\"file\",\"path\":\"C:\\\\d\\\\t\\t\xC3\xBC\",\"size\":1,\"attributes\":"
+             "\"A.....\",\"modified\":\"2024-01-02T03:04:05.123Z\",\"zone\":\"Z\"," +
+             json_none + ",\"volume_serial\":\"1234-ABCD\",\"volume_label\":\"SYSTEM\"}\n"},
     };
     for (const Row& row : rows) EXPECT_EQ(listing_of(mp, row.options), row.listing);
 }
@@ -68,11 +84,26 @@ TEST(TableRows, NamesTimesAndSizesAreWrittenWhole) {
 TEST(TableRows, StreamsAreRowsOfTheirOwnKind) {
     MemoryPlatform mp;
     mp.add_dir(u"C:\\out");
-    mp.add_file(u"C:\\d\\f", "abc", {.write = jan2});
+    mp.add_file(u"C:\\d\\f", "abc",
+                {.write = jan2, .precise = platform::PreciseFacts{1, 2, 3, 4, 1}});
     mp.add_stream(u"C:\\d\\f", u"Zone,Id", "12345");
     mp.env[u"OS"] = u"Windows_NT";
     const std::string listing = listing_of(mp, {u"--CSV", u"-t0"});
     EXPECT_NE(listing.find("\r\nstream,\"C:\\d\\f:Zone,Id\",,5,"), std::string::npos) << listing;
+    // The file's times and identity are not the stream's.
+    const std::string rows = listing_of(mp, {u"--JSONL", u"-t0"});
+    const auto row_of = [&rows](const std::string& kind) {
+        const std::size_t at = rows.find("{\"kind\":\"" + kind + "\"");
+        return at == std::string::npos ? std::string() : rows.substr(at, rows.find('\n', at) - at);
+    };
+    EXPECT_NE(row_of("file").find("\"modified_ns\":1,\"change_time_ns\":2,\"device\":3,"
+                                  "\"inode\":4,\"links\":1,"),
+              std::string::npos)
+        << rows;
+    EXPECT_NE(row_of("stream").find("\"modified_ns\":null,\"change_time_ns\":null,"
+                                    "\"device\":null,\"inode\":null,\"links\":null,"),
+              std::string::npos)
+        << rows;
 }
 
 TEST(TableRows, EachSplitPartStartsWithTheHeaderRow) {
@@ -89,8 +120,9 @@ TEST(TableRows, EachSplitPartStartsWithTheHeaderRow) {
         });
     EXPECT_EQ(r.code, 1);
     const std::string header =
-        "kind,path,path_bytes,size,attributes,volume_serial,volume_label,target\r\n";
-    const std::string tail = ",,1,A.....,1234-ABCD,SYSTEM,\r\n";
+        "kind,path,path_bytes,size,attributes,modified_ns,change_time_ns,device,inode,links,"
+        "volume_serial,volume_label,target\r\n";
+    const std::string tail = ",,1,A.....,,,,,,1234-ABCD,SYSTEM,\r\n";
     EXPECT_EQ(mp.contents(u"C:\\out\\list.csv"),
               header + "file,C:\\d\\f1" + tail + "file,C:\\d\\f2" + tail);
     EXPECT_EQ(mp.contents(u"C:\\out\\list_01.csv"), header + "file,C:\\d\\f3" + tail);
@@ -116,7 +148,7 @@ TEST(TableRows, AVeryLongPathIsWrittenWhole) {
         std::u16string format;
         std::string row;
     } rows[] = {
-        {u"--CSV", "\r\nfile," + shown + "," + hex + ",0,A.....,1234-ABCD,SYSTEM,\r\n"},
+        {u"--CSV", "\r\nfile," + shown + "," + hex + ",0,A.....,,,,,,1234-ABCD,SYSTEM,\r\n"},
         {u"--JSONL", "\"path\":\"" + shown + "\",\"path_bytes\":\"" + hex + "\",\"size\":0,"},
     };
     for (const Row& row : rows) {
@@ -132,8 +164,13 @@ TEST(TableRows, AVeryLongPathIsWrittenWhole) {
 // to must name the same fields, or it is left as it was.
 TEST(TableRows, AppendingToACsvListingOfOtherFieldsIsRefused) {
     const std::string header =
-        "kind,path,path_bytes,size,attributes,volume_serial,volume_label,target\r\n";
-    const std::string row = "file,C:\\d\\f,,1,A.....,1234-ABCD,SYSTEM,\r\n";
+        "kind,path,path_bytes,size,attributes,modified_ns,change_time_ns,device,inode,links,"
+        "volume_serial,volume_label,target\r\n";
+    const std::string row = "file,C:\\d\\f,,1,A.....,,,,,,1234-ABCD,SYSTEM,\r\n";
+    // A listing of a version that wrote no precise times or identity.
+    const std::string older =
+        "kind,path,path_bytes,size,attributes,volume_serial,volume_label,target\r\n"
+        "file,C:\\d\\f,,1,A.....,1234-ABCD,SYSTEM,\r\n";
     struct Case {
         std::string before;
         std::u16string option;
@@ -144,6 +181,7 @@ TEST(TableRows, AppendingToACsvListingOfOtherFieldsIsRefused) {
         {header + row, u"-t0", 1, header + row + row},
         {header + row, u"-5", 4, header + row},
         {header + row, u"-t3", 4, header + row},
+        {older, u"-t0", 4, older},
         {"\n  PATH   SIZE\n", u"-t0", 4, "\n  PATH   SIZE\n"},
     };
     for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
 
 #include "../support/zip_fixtures.hpp"
@@ -387,4 +388,53 @@ TEST(Wine, ComparesWithACatalogueAndAChecksumList) {
                                     "--DIFF=" + windows_path(t.path("sums.txt")), "-o", "stdout"});
     ASSERT_EQ(checksums.status, 1) << checksums.err;
     EXPECT_EQ(changes(checksums.out), "changed edit|added moved|added new|removed gone|");
+}
+
+// The exe's CSV rows hold each entry's times at 100 ns and its identity,
+// which Windows tells only to an open of the entry: two names of one file
+// share the volume and the file index and count two links; the write time
+// is the Linux one cut to what Windows keeps.
+TEST(Wine, CsvRowsCarryTheTimesAndIdentityOfEachEntry) {
+    TempTree t;
+    t.file("tree/one", "x");
+    t.stamp("tree/one", e2e::kStamp, 123456789);
+    t.file("tree/alone", "y");
+    std::filesystem::create_directories(t.path("tree/sub"));
+    std::filesystem::create_hard_link(t.path("tree/one"), t.path("tree/sub/two"));
+    const auto listed = run_exe({windows_path(t.path("tree")), "--CSV", "-o", "stdout"});
+    ASSERT_EQ(listed.status, 1) << listed.err;
+    // name -> field -> value; no name here holds a comma or a quote.
+    std::map<std::string, std::map<std::string, std::string>> rows;
+    Lines names;
+    for (const auto& line : lines_of(listed.out)) {
+        Lines fields;
+        std::size_t at = 0;
+        for (std::size_t end; (end = line.find(',', at)) != std::string::npos; at = end + 1)
+            fields.push_back(line.substr(at, end - at));
+        fields.push_back(line.substr(at));
+        if (names.empty()) {
+            names = fields;
+            continue;
+        }
+        ASSERT_EQ(fields.size(), names.size()) << line;
+        const std::string& path = fields[1];
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            rows[path.substr(path.find_last_of('\\') + 1)][names[i]] = fields[i];
+    }
+    ASSERT_EQ(rows.size(), 3u) << listed.out;
+    const auto& one = rows["one"];
+    const auto& two = rows["two"];
+    const auto& alone = rows["alone"];
+    for (const char* field : {"modified_ns", "change_time_ns", "device", "inode", "links"}) {
+        SCOPED_TRACE(field);
+        EXPECT_FALSE(one.at(field).empty());
+        EXPECT_EQ(one.at(field), two.at(field));
+        EXPECT_EQ(one.at(field).find_first_not_of("0123456789"), std::string::npos);
+    }
+    EXPECT_EQ(one.at("modified_ns"), "1704164645123456700");
+    EXPECT_EQ(std::stoll(one.at("change_time_ns")) % 100, 0);
+    EXPECT_EQ(one.at("links"), "2");
+    EXPECT_EQ(alone.at("links"), "1");
+    EXPECT_EQ(alone.at("device"), one.at("device"));
+    EXPECT_NE(alone.at("inode"), one.at("inode"));
 }

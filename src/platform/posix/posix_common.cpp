@@ -2,11 +2,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/posix/posix_internal.hpp"
@@ -225,6 +227,30 @@ EntryFacts facts_of(const struct statx& st) {
     facts.mode = st.stx_mode;
     facts.encrypted = (st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) != 0 &&
                       (st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0;
+    return facts;
+}
+
+namespace {
+
+std::optional<std::int64_t> nanoseconds_of(const struct statx_timestamp& t) {
+    constexpr std::int64_t per_second = 1000000000;
+    if (t.tv_sec > (INT64_MAX - per_second) / per_second || t.tv_sec < INT64_MIN / per_second)
+        return std::nullopt;
+    return t.tv_sec * per_second + t.tv_nsec;
+}
+
+}  // namespace
+
+std::optional<PreciseFacts> precise_of(const struct statx& st) {
+    const auto modified = nanoseconds_of(st.stx_mtime);
+    const auto changed = nanoseconds_of(st.stx_ctime);
+    if (!modified || !changed) return std::nullopt;
+    PreciseFacts facts;
+    facts.modified_ns = *modified;
+    facts.change_time_ns = *changed;
+    facts.device = makedev(st.stx_dev_major, st.stx_dev_minor);
+    facts.inode = st.stx_ino;
+    facts.links = st.stx_nlink;
     return facts;
 }
 

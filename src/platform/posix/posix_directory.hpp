@@ -62,6 +62,7 @@ struct Listed {
     unsigned char type = DT_UNKNOWN;  // as the directory told it
     std::uint64_t size = 0;
     FileTicks creation = 0, access = 0, write = 0;
+    std::optional<PreciseFacts> precise;
 };
 
 // What a directory holds, read once, by the walk or by the reader ahead.

@@ -42,6 +42,7 @@ void fill_full(const struct statx& st, int dirfd, const char* at_name,
         (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
     out.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
     out.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    out.precise = precise_of(st);
 }
 
 class PosixSearch final : public DirSearch {
@@ -144,6 +145,18 @@ bool read_names(int dirfd, std::u16string_view mask, std::vector<Entry>& out) {
 }
 
 }  // namespace
+
+std::optional<PreciseFacts> PosixSystem::precise_facts(std::u16string_view path,
+                                                       const FindData& found) {
+    if (found.precise) return found.precise;
+    // An entry no search examined ("." of a start path): asked once, of
+    // the entry itself, never of what a link points to.
+    const std::string p = strip_trailing_separators(to_bytes(path));
+    struct statx st;
+    if (p.empty() || ::statx(AT_FDCWD, p.c_str(), stat_flags, STATX_BASIC_STATS, &st) != 0)
+        return std::nullopt;
+    return precise_of(st);
+}
 
 std::unique_ptr<DirSearch> PosixSystem::find_first(std::u16string_view pattern, FindData& first,
                                                    SearchDetail detail) {

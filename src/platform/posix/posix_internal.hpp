@@ -92,6 +92,9 @@ struct EntryFacts {
 // The type, permissions and encryption of a status record (the link
 // target's kind is the caller's to fill).
 EntryFacts facts_of(const struct statx& st);
+// The full-precision times and the identity of a status record; nothing
+// for a time past what 64 bits of nanoseconds hold.
+std::optional<PreciseFacts> precise_of(const struct statx& st);
 // Windows bits for an entry; `name` decides the hidden bit (pass an empty
 // name for "." and ".."), `dos` overrides the derived bits.
 std::uint32_t compute_attributes(const EntryFacts& facts, std::string_view name,
@@ -194,6 +197,8 @@ public:
                                                 std::u16string_view mask, FindData& first,
                                                 SearchDetail detail) override;
     bool last_search_refused() override { return search_refused_; }
+    std::optional<PreciseFacts> precise_facts(std::u16string_view path,
+                                              const FindData& found) override;
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,

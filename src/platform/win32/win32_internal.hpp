@@ -136,6 +136,8 @@ public:
     std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
                                           SearchDetail detail) override;
     bool last_search_refused() override { return search_refused_; }
+    std::optional<PreciseFacts> precise_facts(std::u16string_view path,
+                                              const FindData& found) override;
     std::optional<std::uint32_t> get_attributes(std::u16string_view path) override;
     bool set_attributes(std::u16string_view path, std::uint32_t attributes) override;
     bool get_times(std::u16string_view path, FileTicks& creation, FileTicks& access,
