@@ -18,6 +18,11 @@ std::string digest_key(std::size_t index, const std::string& hex) {
     return std::to_string(index) + ':' + hex;
 }
 
+std::optional<std::string> identity_key(const EarlierEntry& e) {
+    if (!e.device || !e.inode) return std::nullopt;
+    return std::to_string(*e.device) + ':' + std::to_string(*e.inode);
+}
+
 // Rows of these kinds stand for entries of the walk; streams and ZIP
 // members are listed below them and not compared on their own.
 bool compared_kind(const std::string& kind, bool directories_listed) {
@@ -60,6 +65,7 @@ bool CatalogueComparison::add(EarlierEntry entry) {
     for (std::size_t i = 0; i < digest_count; ++i)
         if (!entry.digests[i].empty())
             by_digest_.emplace(digest_key(i, entry.digests[i]), rows_.size());
+    if (const auto identity = identity_key(entry)) by_identity_.emplace(*identity, rows_.size());
     rows_.push_back({std::move(entry)});
     return true;
 }
@@ -80,8 +86,11 @@ bool CatalogueComparison::still_there(const std::string& path) {
     return sys_.exists(sys_.wide(path));
 }
 
-// An added entry is an earlier row moved when they hold the same size and
-// the same strongest digest both have, and the earlier path is gone.
+// An added entry is an earlier row moved when the earlier path is gone and
+// they hold the same size and the same strongest digest both have, or both
+// record the same device and inode. A file system gives a freed inode to
+// the next new file, so an identity counts only with the same size and
+// write time: a new file in a deleted one's inode is added, not moved.
 const CatalogueComparison::Slot* CatalogueComparison::moved_from(const EarlierEntry& now) {
     for (std::size_t i = 0; i < digest_count; ++i) {
         if (now.digests[i].empty()) continue;
@@ -97,6 +106,18 @@ const CatalogueComparison::Slot* CatalogueComparison::moved_from(const EarlierEn
             slot.taken = true;
             return &slot;
         }
+    }
+    const auto identity = identity_key(now);
+    if (!identity) return nullptr;
+    const auto [first, last] = by_identity_.equal_range(*identity);
+    for (auto it = first; it != last; ++it) {
+        Slot& slot = rows_[it->second];
+        const EarlierEntry& before = slot.entry;
+        if (slot.met || slot.taken || before.kind != now.kind) continue;
+        if (before.size != now.size || before.modified_ns != now.modified_ns) continue;
+        if (!under_start_path(before.path) || still_there(before.path)) continue;
+        slot.taken = true;
+        return &slot;
     }
     return nullptr;
 }
@@ -215,6 +236,11 @@ std::uint64_t write_removed_rows(Run& run) {
             if (!e->modified.empty()) row.text(Field::modified, e->modified);
             if (!e->attributes.empty()) row.text(Field::attributes, e->attributes);
             if (!e->owner.empty()) row.text(Field::owner, e->owner);
+            if (e->modified_ns) row.number(Field::modified_ns, *e->modified_ns);
+            if (e->change_time_ns) row.number(Field::change_time_ns, *e->change_time_ns);
+            if (e->device) row.number(Field::device, *e->device);
+            if (e->inode) row.number(Field::inode, *e->inode);
+            if (e->links) row.number(Field::links, *e->links);
             if (!e->target.empty()) row.text(Field::target, e->target);
             row.write(run, out);
         } else {

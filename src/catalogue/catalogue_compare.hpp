@@ -60,6 +60,9 @@ private:
     std::unordered_map<std::string, std::size_t> by_path_;
     // "digest index:hex" of every digest a row holds, for moved files.
     std::unordered_multimap<std::string, std::size_t> by_digest_;
+    // "device:inode" of every row that records both, for moved entries (two
+    // names of one file share it).
+    std::unordered_multimap<std::string, std::size_t> by_identity_;
     std::array<std::uint64_t, 5> counts_{};
 };
 

@@ -134,7 +134,12 @@ bool same_time(std::string_view a, std::string_view b) {
 unsigned changed_facts(const EarlierEntry& before, const EarlierEntry& now) {
     unsigned facts = 0;
     if (!same_content(before, now)) facts |= fact_content;
-    if (!same_time(before.modified, now.modified)) facts |= fact_modified;
+    // Nanoseconds where both record them: a write within the same
+    // millisecond still tells.
+    const bool modified = before.modified_ns && now.modified_ns
+                              ? *before.modified_ns != *now.modified_ns
+                              : !same_time(before.modified, now.modified);
+    if (modified) facts |= fact_modified;
     if (differs(before.attributes, now.attributes)) facts |= fact_attributes;
     if (differs(before.owner, now.owner)) facts |= fact_owner;
     return facts;

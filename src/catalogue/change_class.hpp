@@ -44,7 +44,10 @@ bool same_content(const EarlierEntry& a, const EarlierEntry& b);
 bool same_time(std::string_view a, std::string_view b);
 
 // The facts that differ between a row of the earlier catalogue and the
-// row of the same path now; 0 when none does (unchanged).
+// row of the same path now; 0 when none does (unchanged). The write time
+// is compared in nanoseconds when both rows hold them; the change time and
+// the link count are not facts of their own (a rename or a new link moves
+// them).
 unsigned changed_facts(const EarlierEntry& before, const EarlierEntry& now);
 
 }  // namespace filarix

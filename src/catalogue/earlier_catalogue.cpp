@@ -22,14 +22,29 @@ enum Slot : int {
     slot_attributes,
     slot_owner,
     slot_target,
+    slot_modified_ns,
+    slot_change_time_ns,
+    slot_device,
+    slot_inode,
+    slot_links,
     slot_digest,
 };
 
 int slot_of(std::string_view name) {
     static constexpr std::pair<std::string_view, int> named[] = {
-        {"kind", slot_kind},   {"path", slot_path},         {"path_bytes", slot_path_bytes},
-        {"size", slot_size},   {"modified", slot_modified}, {"attributes", slot_attributes},
-        {"owner", slot_owner}, {"target", slot_target},
+        {"kind", slot_kind},
+        {"path", slot_path},
+        {"path_bytes", slot_path_bytes},
+        {"size", slot_size},
+        {"modified", slot_modified},
+        {"attributes", slot_attributes},
+        {"owner", slot_owner},
+        {"target", slot_target},
+        {"modified_ns", slot_modified_ns},
+        {"change_time_ns", slot_change_time_ns},
+        {"device", slot_device},
+        {"inode", slot_inode},
+        {"links", slot_links},
     };
     for (const auto& [text, slot] : named)
         if (name == text) return slot;
@@ -68,6 +83,18 @@ std::optional<std::int64_t> number_of(std::string_view text) {
     if (error != std::errc() || end != text.data() + text.size() || text.empty() || n < 0)
         return std::nullopt;
     return n;
+}
+
+// An integer field: empty leaves it absent; anything but digits (and a
+// minus sign where the field may be negative) is no value of the field.
+template <typename Integer>
+bool integer_field(std::string_view text, std::optional<Integer>& out) {
+    if (text.empty()) return true;
+    Integer n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size()) return false;
+    out = n;
+    return true;
 }
 
 bool decode_hex(std::string_view hex, std::string& out) {
@@ -110,6 +137,16 @@ bool set_field(EarlierEntry& entry, int slot, std::string_view value, bool null)
         case slot_target:
             entry.target = value;
             return true;
+        case slot_modified_ns:
+            return integer_field(value, entry.modified_ns);
+        case slot_change_time_ns:
+            return integer_field(value, entry.change_time_ns);
+        case slot_device:
+            return integer_field(value, entry.device);
+        case slot_inode:
+            return integer_field(value, entry.inode);
+        case slot_links:
+            return integer_field(value, entry.links);
         default: {
             const auto id = static_cast<DigestId>(slot - slot_digest);
             entry.digests[digest_index(id)] = digest_text(id, value);

@@ -59,6 +59,17 @@ void RecordWriter::compare_with_earlier() {
     if (const std::string* t = row.value(Field::modified)) now.modified = *t;
     if (const std::string* a = row.value(Field::attributes)) now.attributes = *a;
     if (const std::string* o = row.value(Field::owner)) now.owner = *o;
+    // The row holds them when it has their columns: a text record does
+    // not ask the system for them.
+    if (row.value(Field::modified_ns) || row.value(Field::device)) {
+        if (const auto& facts = precise_facts()) {
+            now.modified_ns = facts->modified_ns;
+            now.change_time_ns = facts->change_time_ns;
+            now.device = facts->device;
+            now.inode = facts->inode;
+            now.links = facts->links;
+        }
+    }
     change_ = run_.comparison->classify(now);
 }
 

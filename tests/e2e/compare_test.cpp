@@ -95,6 +95,37 @@ TEST(Compare, EveryClassWithItsFacts) {
     EXPECT_NE(text.err.find("\n. " + s.p("b/keep.txt")), std::string::npos) << text.err;
 }
 
+// Without digests: a file renamed into another directory is the same file
+// by its device and inode, and a write time moved by nanoseconds alone is
+// a change, against a catalogue of either format. A text listing asks for
+// neither, so it tells neither.
+TEST(Compare, IdentityAndNanosecondsWithoutDigests) {
+    Sample s;
+    s.tree.stamp("b/touched.txt", e2e::kStamp, 100);
+    const std::string jsonl = s.keep.path("old.jsonl");
+    ASSERT_EQ(e2e::run({s.tree.root(), "--CSV", "-o", s.catalogue}).status, 1);
+    ASSERT_EQ(e2e::run({s.tree.root(), "--JSONL", "-o", jsonl}).status, 1);
+    std::filesystem::create_directories(s.p("c"));
+    std::filesystem::rename(s.p("a/one.txt"), s.p("c/one.txt"));
+    s.tree.stamp("b/touched.txt", e2e::kStamp, 200);
+    const std::map<std::string, std::string> expected{{s.p("c/one.txt"), "moved|"},
+                                                      {s.p("b/touched.txt"), "changed|modified"}};
+    for (const std::string& catalogue : {s.catalogue, jsonl}) {
+        SCOPED_TRACE(catalogue);
+        const e2e::Result r =
+            e2e::run({s.tree.root(), "--CSV", "--DIFF=" + catalogue, "--CHANGED", "-o", "stdout"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(changes(r.out), expected) << r.out;
+        EXPECT_NE(r.out.find("file,moved,," + s.p("a/one.txt") + "," + s.p("c/one.txt") + ","),
+                  std::string::npos)
+            << r.out;
+    }
+    const e2e::Result text = e2e::run({s.tree.root(), "--DIFF=" + s.catalogue, "--CHANGED"});
+    EXPECT_NE(text.err.find("\nA " + s.p("c/one.txt")), std::string::npos) << text.err;
+    EXPECT_NE(text.err.find("\nR " + s.p("a/one.txt")), std::string::npos) << text.err;
+    EXPECT_EQ(text.err.find(s.p("b/touched.txt")), std::string::npos) << text.err;
+}
+
 TEST(Compare, ChangedListsOnlyDifferencesAndSetsTheStatus) {
     Sample s;
     ASSERT_EQ(e2e::run({s.tree.root(), "--JSONL", "-o", s.catalogue}).status, 1);

@@ -87,6 +87,48 @@ TEST(CatalogueCompare, MovedOnlyFromAPathThatIsGone) {
     EXPECT_EQ(removed[0]->path, "C:\\work\\other size");
 }
 
+// Without digests a file is found moved by its device and inode; a new
+// file that got a deleted one's inode has another size or write time.
+TEST(CatalogueCompare, MovedByIdentity) {
+    const auto at = [](std::string path, std::optional<std::uint64_t> inode, std::int64_t size = 5,
+                       std::int64_t modified_ns = 100) {
+        EarlierEntry e = row(std::move(path), size, "");
+        e.modified_ns = modified_ns;
+        e.device = inode ? std::optional<std::uint64_t>(2049) : std::nullopt;
+        e.inode = inode;
+        return e;
+    };
+    struct Case {
+        const char* what;
+        EarlierEntry before;
+        EarlierEntry now;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"the same device and inode", at("C:\\work\\a\\f", 7), at("C:\\work\\b\\f", 7), "moved"},
+        {"another inode", at("C:\\work\\a\\f", 7), at("C:\\work\\b\\f", 8), "added"},
+        {"no identity now", at("C:\\work\\a\\f", 7), at("C:\\work\\b\\f", std::nullopt), "added"},
+        {"none earlier", at("C:\\work\\a\\f", std::nullopt), at("C:\\work\\b\\f", 7), "added"},
+        {"an inode given again: other size", at("C:\\work\\a\\f", 7), at("C:\\work\\b\\f", 7, 6),
+         "added"},
+        {"an inode given again: other write time", at("C:\\work\\a\\f", 7),
+         at("C:\\work\\b\\f", 7, 5, 101), "added"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        f.compare.add(c.before);
+        const ChangeVerdict v = f.compare.classify(c.now);
+        EXPECT_STREQ(v.name, c.name);
+        EXPECT_EQ(v.moved_from, v.name == std::string("moved") ? c.before.path : "");
+    }
+    // The earlier path still there: a second name of the same file is new.
+    Fixture f;
+    f.sys.add_file(u"C:\\work\\a\\f", "x");
+    f.compare.add(at("C:\\work\\a\\f", 7));
+    EXPECT_STREQ(f.compare.classify(at("C:\\work\\b\\link", 7)).name, "added");
+}
+
 TEST(CatalogueCompare, RemovedRowsAreEntriesUnderTheStartPath) {
     Fixture f;
     f.compare.add(row("C:\\work\\gone", 1, d1));

@@ -26,6 +26,19 @@ EarlierEntry row(std::optional<std::int64_t> size, std::string md5, std::string 
 const std::string m1(32, '1'), m2(32, '2'), s1(64, 'A'), s2(64, 'B');
 const std::string t0 = "2026-01-02T03:04:05.123+00:00";
 
+// A row with its full-precision times and identity.
+EarlierEntry precise(std::string modified, std::optional<std::int64_t> modified_ns,
+                     std::int64_t change_time_ns = 1, std::uint64_t inode = 7,
+                     std::uint64_t links = 1) {
+    EarlierEntry e = row(5, m1, "", std::move(modified));
+    e.modified_ns = modified_ns;
+    e.change_time_ns = change_time_ns;
+    e.device = 2049;
+    e.inode = inode;
+    e.links = links;
+    return e;
+}
+
 TEST(ChangeClass, TheFactsThatDiffer) {
     struct Case {
         const char* what;
@@ -55,6 +68,13 @@ TEST(ChangeClass, TheFactsThatDiffer) {
         {"an unreadable time is not compared", row(5, m1, "", "garbage"), row(5, m1, "", t0), ""},
         {"a day apart across a month end", row(5, m1, "", "2026-01-31T23:00:00Z"),
          row(5, m1, "", "2026-02-01T00:00:00+01:00"), ""},
+        {"nanoseconds where both hold them: the same millisecond, another write",
+         precise(t0, 1767323045123000100), precise(t0, 1767323045123000200), "modified"},
+        {"and they rule over the text", precise(t0, 5), precise("2026-01-02T03:04:06Z", 5), ""},
+        {"one side without them: the text at the shared precision", precise(t0, std::nullopt),
+         precise(t0, 1767323045123999999), ""},
+        {"the change time, the inode and the links are no facts of their own",
+         precise(t0, 5, 1, 7, 1), precise(t0, 5, 2, 8, 3), ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

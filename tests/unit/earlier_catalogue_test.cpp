@@ -157,6 +157,53 @@ TEST(EarlierCatalogue, DigestsSizesAndFactsOfARow) {
     EXPECT_TRUE(deep.rows[0].relative_path);
 }
 
+// The full-precision times and the identity, as the listing writes them or
+// not at all; a value that is no integer of its field makes no row.
+TEST(EarlierCatalogue, PreciseTimesAndIdentityOfARow) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string facts;  // modified_ns,change_time_ns,device,inode,links; '-' absent
+        std::uint64_t skipped;
+    };
+    const std::string head = "kind,path,modified_ns,change_time_ns,device,inode,links\n";
+    const Case cases[] = {
+        {"csv: every field",
+         head + "file,/d/a,1700000000123456789,1700000001000000000,2049,"
+                "18446744073709551615,2\n",
+         "1700000000123456789,1700000001000000000,2049,18446744073709551615,2", 0},
+        {"csv: before 1970", head + "file,/d/a,-1500,-2000,1,2,1\n", "-1500,-2000,1,2,1", 0},
+        {"csv: empty fields", head + "file,/d/a,,,,,\n", "-,-,-,-,-", 0},
+        {"csv: an older listing without them", "kind,path,size\nfile,/d/a,1\n", "-,-,-,-,-", 0},
+        {"jsonl: numbers",
+         "{\"kind\":\"file\",\"path\":\"/d/a\",\"modified_ns\":5,"
+         "\"change_time_ns\":6,\"device\":7,\"inode\":8,\"links\":1}\n",
+         "5,6,7,8,1", 0},
+        {"jsonl: nulls",
+         "{\"kind\":\"file\",\"path\":\"/d/a\",\"modified_ns\":null,"
+         "\"change_time_ns\":null,\"device\":null,\"inode\":null,"
+         "\"links\":null}\n",
+         "-,-,-,-,-", 0},
+        {"csv: garbage", head + "file,/d/a,12x,1,1,1,1\n", "", 1},
+        {"csv: a negative inode", head + "file,/d/a,1,1,1,-2,1\n", "", 1},
+        {"csv: a device past 64 bits", head + "file,/d/a,1,1,18446744073709551616,1,1\n", "", 1},
+        {"jsonl: a fraction", "{\"kind\":\"file\",\"path\":\"/d/a\",\"modified_ns\":1.5}\n", "", 1},
+    };
+    const auto text = [](const auto& value) {
+        return value ? std::to_string(*value) : std::string("-");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Read r = read_catalogue(c.text);
+        std::string facts;
+        for (const EarlierEntry& e : r.rows)
+            facts += text(e.modified_ns) + "," + text(e.change_time_ns) + "," + text(e.device) +
+                     "," + text(e.inode) + "," + text(e.links);
+        EXPECT_EQ(facts, c.facts);
+        EXPECT_EQ(r.skipped, c.skipped);
+    }
+}
+
 TEST(EarlierCatalogue, AnEndlessLineIsPassedOverNotHeld) {
     std::string text = "kind,path,size\nfile,/d/a,1\nfile,/d/";
     text.append(CatalogueReader::longest_line + 10, 'x');
@@ -173,7 +220,9 @@ TEST(EarlierCatalogue, ListingsOfThisProgramReadBackWhole) {
     for (const char16_t* format : {u"--CSV", u"--JSONL"}) {
         MemoryPlatform mp;
         mp.add_dir(u"C:\\out");
-        mp.add_file(u"C:\\d\\a,b", "hello");
+        mp.add_file(u"C:\\d\\a,b", "hello",
+                    {.precise = platform::PreciseFacts{-100, 1700000000000000100, 0x1234ABCD,
+                                                       0x000500000000002Aull, 3}});
         mp.add_file(u"C:\\d\\q\"t\r\nx", "");
         mp.add_file(u"C:\\d\\s\\z\x00e9", "12");
         const RunResult run = run_in_memory(
@@ -185,10 +234,16 @@ TEST(EarlierCatalogue, ListingsOfThisProgramReadBackWhole) {
         std::string seen;
         for (const EarlierEntry& e : r.rows)
             seen += e.kind + ":" + e.path + ":" + std::to_string(e.size.value_or(-1)) + ":" +
-                    e.digest(DigestId::md5).substr(0, 4) + "|";
+                    e.digest(DigestId::md5).substr(0, 4) + ":" +
+                    std::to_string(e.modified_ns.value_or(0)) + ":" +
+                    std::to_string(e.change_time_ns.value_or(0)) + ":" +
+                    std::to_string(e.device.value_or(0)) + ":" +
+                    std::to_string(e.inode.value_or(0)) + ":" +
+                    std::to_string(e.links.value_or(0)) + "|";
         EXPECT_EQ(seen,
-                  "file:C:\\d\\s\\z\xC3\xA9:2:C20A|file:C:\\d\\a,b:5:5D41|"
-                  "file:C:\\d\\q\"t\r\nx:0:D41D|");
+                  "file:C:\\d\\s\\z\xC3\xA9:2:C20A:0:0:0:0:0|"
+                  "file:C:\\d\\a,b:5:5D41:-100:1700000000000000100:305441741:1407374883553322:3|"
+                  "file:C:\\d\\q\"t\r\nx:0:D41D:0:0:0:0:0|");
     }
 }
 
