@@ -63,20 +63,25 @@ CatalogueComparison::CatalogueComparison(platform::System& sys,
       separator_(separator),
       directories_listed_(directories_listed) {}
 
-bool CatalogueComparison::add(EarlierEntry entry) {
+bool CatalogueComparison::add(const EarlierEntry& entry) {
+    if (!compared_kind(entry.kind, true)) return true;
     if (entry.relative_path && !start_paths_.empty()) {
         std::string_view rest = entry.path;
         while (rest.size() > 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\'))
             rest.remove_prefix(2);
-        std::string path = start_paths_.front();
-        path += rest;
-        if (separator_ == '\\') std::replace(path.begin(), path.end(), '/', '\\');
-        entry.path = std::move(path);
-        entry.relative_path = false;
+        EarlierEntry under = entry;
+        under.path = start_paths_.front();
+        under.path += rest;
+        if (separator_ == '\\') std::replace(under.path.begin(), under.path.end(), '/', '\\');
+        under.relative_path = false;
+        return hold(under);
     }
-    if (!compared_kind(entry.kind, true)) return true;
-    // The first row of a path is the one compared.
-    if (!rows_.add(std::move(entry))) return false;
+    return hold(entry);
+}
+
+// The first row of a path is the one compared.
+bool CatalogueComparison::hold(const EarlierEntry& entry) {
+    if (!rows_.add(entry)) return false;
     state_.push_back(0);
     digests_indexed_ = false;
     return true;
@@ -238,7 +243,7 @@ void open_earlier_catalogue(Run& run) {
     comparison->name = name;
     std::uint64_t duplicates = 0;
     for (EarlierEntry entry; reader.next(entry);)
-        if (!comparison->add(std::move(entry))) ++duplicates;
+        if (!comparison->add(entry)) ++duplicates;
     if (failed) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);

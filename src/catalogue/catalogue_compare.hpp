@@ -30,7 +30,7 @@ public:
                         bool directories_listed);
 
     // Takes a row read from the catalogue; false for a path already taken.
-    bool add(EarlierEntry entry);
+    bool add(const EarlierEntry& entry);
     ChangeVerdict classify(const EarlierEntry& now) override;
 
     // The rows no entry of the walk met, that lie under a start path and
@@ -55,6 +55,7 @@ public:
 private:
     // What the walk found of each row.
     enum : std::uint8_t { met = 1, taken = 2 };
+    bool hold(const EarlierEntry& entry);
     bool under_start_path(std::string_view path) const;
     bool still_there(const std::string& path);
     std::optional<std::size_t> moved_from(const EarlierEntry& now);

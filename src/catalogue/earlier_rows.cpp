@@ -1,9 +1,12 @@
 #include "catalogue/earlier_rows.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <type_traits>
 #include <utility>
+
+#include "catalogue/earlier_fields.hpp"
 
 namespace filarix {
 
@@ -15,11 +18,14 @@ std::uint32_t hash32(std::string_view bytes) {
 }
 
 void put_varint(std::string& out, std::uint64_t n) {
+    char bytes[10];
+    std::size_t used = 0;
     while (n >= 0x80) {
-        out += static_cast<char>((n & 0x7F) | 0x80);
+        bytes[used++] = static_cast<char>((n & 0x7F) | 0x80);
         n >>= 7;
     }
-    out += static_cast<char>(n);
+    bytes[used++] = static_cast<char>(n);
+    out.append(bytes, used);
 }
 
 std::uint64_t get_varint(const char*& p) {
@@ -45,29 +51,9 @@ int nibble(char c) {
 
 // Where a path's directory ends: after its last separator of either kind.
 std::size_t directory_length(std::string_view path) {
-    const std::size_t last = path.find_last_of("/\\");
-    return last == std::string_view::npos ? 0 : last + 1;
-}
-
-// Every field of a held row, in the order it is stored: the encoder and
-// the decoder both walk this one list, so a field of EarlierEntry is one
-// line here. The path and the digests come first: lookups read them alone.
-template <typename Codec, typename Entry>
-void each_field(Codec& c, Entry& e) {
-    c.path(e.path);
-    c.digests(e.digests);
-    c.word(e.kind);
-    c.flag(e.relative_path);
-    c.number(e.size);
-    c.text(e.modified);
-    c.word(e.attributes);
-    c.word(e.owner);
-    c.text(e.target);
-    c.number(e.modified_ns);
-    c.number(e.change_time_ns);
-    c.number(e.device);
-    c.number(e.inode);
-    c.number(e.links);
+    std::size_t end = path.size();
+    while (end > 0 && path[end - 1] != '/' && path[end - 1] != '\\') --end;
+    return end;
 }
 
 // Words beyond this many are held in their rows: a garbage catalogue of
@@ -121,8 +107,20 @@ struct EarlierRows::Words {
     std::vector<std::string> texts;
     HashSlots index;
     std::size_t bytes = 0;
+    std::array<std::uint32_t, 4> recent{UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX};
+    std::size_t next_recent = 0;
 
     std::optional<std::uint32_t> find_or_add(std::string_view text, std::size_t limit) {
+        // Rows in walk order share their directory, and most rows their
+        // kind, attributes and owner: the last few found are asked first.
+        for (const std::uint32_t id : recent)
+            if (id < texts.size() && texts[id] == text) return id;
+        const auto found = look_up(text, limit);
+        if (found) recent[next_recent++ % recent.size()] = *found;
+        return found;
+    }
+
+    std::optional<std::uint32_t> look_up(std::string_view text, std::size_t limit) {
         const std::uint32_t hash = hash32(text);
         std::optional<std::uint32_t> found;
         index.each(hash, [&](std::uint32_t id) {
@@ -310,18 +308,23 @@ bool EarlierRows::same_path(std::size_t index, std::string_view path) const {
            path.substr(0, directory.size()) == directory && path.substr(directory.size()) == name;
 }
 
-bool EarlierRows::add(EarlierEntry entry) {
-    if (find(entry.path)) return false;
-    thread_local std::string body;
+bool EarlierRows::add(const EarlierEntry& entry) {
+    const std::uint32_t hash = hash32(entry.path);
+    bool held = false;
+    by_path_.each(hash, [&](std::uint32_t index) { return held = same_path(index, entry.path); });
+    if (held) return false;
+    // The flags lead the row but are known only once its fields are.
+    constexpr std::size_t flags_room = 10;
     thread_local std::string row;
-    body.clear();
-    RowEncoder encoder(*this, body);
-    each_field(encoder, std::as_const(entry));
-    row.clear();
-    put_varint(row, encoder.flags());
-    row += body;
-    by_path_.insert(hash32(entry.path), static_cast<std::uint32_t>(locations_.size()));
-    locations_.push_back(arena_->put(row));
+    row.assign(flags_room, '\0');
+    RowEncoder encoder(*this, row);
+    each_field(encoder, entry);
+    std::string flags;
+    put_varint(flags, encoder.flags());
+    const std::size_t start = flags_room - flags.size();
+    row.replace(start, flags.size(), flags);
+    by_path_.insert(hash, static_cast<std::uint32_t>(locations_.size()));
+    locations_.push_back(arena_->put(std::string_view(row).substr(start)));
     return true;
 }
 

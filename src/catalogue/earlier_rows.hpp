@@ -59,7 +59,7 @@ public:
     EarlierRows& operator=(const EarlierRows&) = delete;
 
     // Takes a row; false (and nothing kept) for a path already held.
-    bool add(EarlierEntry entry);
+    bool add(const EarlierEntry& entry);
     std::size_t size() const { return locations_.size(); }
     // The index of the path's row, in the order rows were added.
     std::optional<std::size_t> find(std::string_view path) const;
