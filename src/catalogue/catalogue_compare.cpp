@@ -1,6 +1,7 @@
 #include "catalogue/catalogue_compare.hpp"
 
 #include <algorithm>
+#include <functional>
 
 #include "core/columns.hpp"
 #include "core/listing_file.hpp"
@@ -13,15 +14,6 @@
 namespace filarix {
 
 namespace {
-
-std::string digest_key(std::size_t index, const std::string& hex) {
-    return std::to_string(index) + ':' + hex;
-}
-
-std::optional<std::string> identity_key(const EarlierEntry& e) {
-    if (!e.device || !e.inode) return std::nullopt;
-    return std::to_string(*e.device) + ':' + std::to_string(*e.inode);
-}
 
 // Rows of these kinds stand for entries of the walk; streams and ZIP
 // members are listed below them and not compared on their own.
@@ -37,6 +29,35 @@ ChangeVerdict verdict(ChangeClass c, unsigned facts = 0) {
             c == ChangeClass::unchanged};
 }
 
+std::uint32_t digest_hash(DigestId id, std::string_view bytes) {
+    const std::uint64_t h = std::hash<std::string_view>{}(bytes) + digest_index(id);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+std::uint32_t identity_hash(std::uint64_t device, std::uint64_t inode) {
+    const std::uint64_t h = (device * 0x9E3779B97F4A7C15ull) ^ (inode + (inode << 29));
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+// A digest of the walk as its bytes; empty for a text that is none.
+std::string digest_bytes_of(DigestId id, std::string_view hex) {
+    std::string bytes;
+    if (hex.size() != 2 * digest_row(id).bytes) return bytes;
+    const auto value = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = value(hex[i]);
+        const int low = value(hex[i + 1]);
+        if (high < 0 || low < 0) return {};
+        bytes += static_cast<char>(high << 4 | low);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 CatalogueComparison::CatalogueComparison(platform::System& sys,
@@ -47,43 +68,71 @@ CatalogueComparison::CatalogueComparison(platform::System& sys,
       separator_(separator),
       directories_listed_(directories_listed) {}
 
-bool CatalogueComparison::add(EarlierEntry entry) {
+bool CatalogueComparison::add(const EarlierEntry& entry) {
+    if (!compared_kind(entry.kind, true)) return true;
     if (entry.relative_path && !start_paths_.empty()) {
         std::string_view rest = entry.path;
         while (rest.size() > 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\'))
             rest.remove_prefix(2);
-        std::string path = start_paths_.front();
-        path += rest;
-        if (separator_ == '\\') std::replace(path.begin(), path.end(), '/', '\\');
-        entry.path = std::move(path);
-        entry.relative_path = false;
+        EarlierEntry under = entry;
+        under.path = start_paths_.front();
+        under.path += rest;
+        if (separator_ == '\\') std::replace(under.path.begin(), under.path.end(), '/', '\\');
+        under.relative_path = false;
+        return hold(under);
     }
-    if (!compared_kind(entry.kind, true)) return true;
-    // The first row of a path is the one compared.
-    const auto [at, fresh] = by_path_.try_emplace(entry.path, rows_.size());
-    if (!fresh) return false;
-    for (std::size_t i = 0; i < digest_count; ++i)
-        if (!entry.digests[i].empty())
-            by_digest_.emplace(digest_key(i, entry.digests[i]), rows_.size());
-    if (const auto identity = identity_key(entry)) by_identity_.emplace(*identity, rows_.size());
-    rows_.push_back({std::move(entry)});
+    return hold(entry);
+}
+
+// The first row of a path is the one compared.
+bool CatalogueComparison::hold(const EarlierEntry& entry) {
+    if (!rows_.add(entry)) return false;
+    state_.push_back(0);
+    unmet_indexed_ = false;
     return true;
 }
 
-bool CatalogueComparison::under_start_path(const std::string& path) const {
+bool CatalogueComparison::under_start_path(std::string_view path) const {
     return std::any_of(start_paths_.begin(), start_paths_.end(), [&](const std::string& start) {
         return path.size() > start.size() && path.compare(0, start.size(), start) == 0;
     });
 }
 
 std::size_t CatalogueComparison::rows_under_start_paths() const {
-    return static_cast<std::size_t>(
-        std::count_if(rows_.begin(), rows_.end(),
-                      [this](const Slot& s) { return under_start_path(s.entry.path); }));
+    std::size_t n = 0;
+    std::string path;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        rows_.read_path(i, path);
+        n += under_start_path(path) ? 1 : 0;
+    }
+    return n;
+}
+
+std::size_t CatalogueComparison::bytes_held() const {
+    return rows_.bytes_held() + state_.capacity() + by_digest_.bytes() + by_identity_.bytes();
 }
 
 bool CatalogueComparison::still_there(const std::string& path) {
     return sys_.exists(sys_.wide(path));
+}
+
+void CatalogueComparison::index_unmet_rows() {
+    by_digest_ = HashSlots();
+    by_identity_ = HashSlots();
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        if (state_[r] != 0) continue;
+        for (std::size_t i = 0; i < digest_count; ++i) {
+            const auto id = static_cast<DigestId>(i);
+            const std::string_view bytes = rows_.digest_bytes(r, id);
+            if (!bytes.empty())
+                by_digest_.insert(digest_hash(id, bytes), static_cast<std::uint32_t>(r));
+        }
+        rows_.read(r, scratch_);
+        if (scratch_.device && scratch_.inode)
+            by_identity_.insert(identity_hash(*scratch_.device, *scratch_.inode),
+                                static_cast<std::uint32_t>(r));
+    }
+    unmet_indexed_ = true;
 }
 
 // An added entry is an earlier row moved when the earlier path is gone and
@@ -91,49 +140,65 @@ bool CatalogueComparison::still_there(const std::string& path) {
 // record the same device and inode. A file system gives a freed inode to
 // the next new file, so an identity counts only with the same size and
 // write time: a new file in a deleted one's inode is added, not moved.
-const CatalogueComparison::Slot* CatalogueComparison::moved_from(const EarlierEntry& now) {
+std::optional<std::size_t> CatalogueComparison::moved_from(const EarlierEntry& now) {
+    std::vector<std::uint32_t> candidates;
     for (std::size_t i = 0; i < digest_count; ++i) {
-        if (now.digests[i].empty()) continue;
-        const auto [first, last] = by_digest_.equal_range(digest_key(i, now.digests[i]));
-        for (auto it = first; it != last; ++it) {
-            Slot& slot = rows_[it->second];
-            const EarlierEntry& before = slot.entry;
-            if (slot.met || slot.taken || before.kind != now.kind) continue;
+        const auto id = static_cast<DigestId>(i);
+        const std::string bytes = digest_bytes_of(id, now.digests[i]);
+        if (bytes.empty()) continue;
+        if (!unmet_indexed_) index_unmet_rows();
+        candidates.clear();
+        by_digest_.each(digest_hash(id, bytes), [&](std::uint32_t r) {
+            if (state_[r] == 0 && rows_.digest_bytes(r, id) == bytes) candidates.push_back(r);
+            return false;
+        });
+        // The first of them in the catalogue, whatever the index's order.
+        std::sort(candidates.begin(), candidates.end());
+        for (const std::uint32_t r : candidates) {
+            rows_.read(r, scratch_);
+            const EarlierEntry& before = scratch_;
+            if (before.kind != now.kind) continue;
             if (!before.size || !now.size || *before.size != *now.size) continue;
             const auto shared = strongest_shared_digest(before, now);
             if (!shared || before.digest(*shared) != now.digest(*shared)) continue;
             if (!under_start_path(before.path) || still_there(before.path)) continue;
-            slot.taken = true;
-            return &slot;
+            state_[r] |= taken;
+            return r;
         }
     }
-    const auto identity = identity_key(now);
-    if (!identity) return nullptr;
-    const auto [first, last] = by_identity_.equal_range(*identity);
-    for (auto it = first; it != last; ++it) {
-        Slot& slot = rows_[it->second];
-        const EarlierEntry& before = slot.entry;
-        if (slot.met || slot.taken || before.kind != now.kind) continue;
-        if (before.size != now.size || before.modified_ns != now.modified_ns) continue;
+    if (!now.device || !now.inode) return std::nullopt;
+    if (!unmet_indexed_) index_unmet_rows();
+    candidates.clear();
+    by_identity_.each(identity_hash(*now.device, *now.inode), [&](std::uint32_t r) {
+        if (state_[r] == 0) candidates.push_back(r);
+        return false;
+    });
+    std::sort(candidates.begin(), candidates.end());
+    for (const std::uint32_t r : candidates) {
+        rows_.read(r, scratch_);
+        const EarlierEntry& before = scratch_;
+        if (before.device != now.device || before.inode != now.inode) continue;
+        if (before.kind != now.kind || before.size != now.size) continue;
+        if (before.modified_ns != now.modified_ns) continue;
         if (!under_start_path(before.path) || still_there(before.path)) continue;
-        slot.taken = true;
-        return &slot;
+        state_[r] |= taken;
+        return r;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
     ChangeClass c = ChangeClass::added;
     unsigned facts = 0;
     std::string from;
-    if (const auto at = by_path_.find(now.path); at != by_path_.end()) {
-        Slot& slot = rows_[at->second];
-        slot.met = true;
-        facts = changed_facts(slot.entry, now);
+    if (const auto at = rows_.find(now.path)) {
+        state_[*at] |= met;
+        rows_.read(*at, scratch_);
+        facts = changed_facts(scratch_, now);
         c = facts == 0 ? ChangeClass::unchanged : ChangeClass::changed;
-    } else if (const Slot* earlier = moved_from(now)) {
+    } else if (const auto earlier = moved_from(now)) {
         c = ChangeClass::moved;
-        from = earlier->entry.path;
+        rows_.read_path(*earlier, from);
     }
     ++counts_[static_cast<std::size_t>(c)];
     ChangeVerdict v = verdict(c, facts);
@@ -141,18 +206,28 @@ ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
     return v;
 }
 
-std::vector<const EarlierEntry*> CatalogueComparison::take_removed() {
-    std::vector<const EarlierEntry*> removed;
-    for (Slot& slot : rows_) {
-        if (slot.met || slot.taken) continue;
-        const EarlierEntry& e = slot.entry;
+std::uint64_t CatalogueComparison::take_removed(
+    const std::function<void(const EarlierEntry&)>& write) {
+    std::uint64_t n = 0;
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        if (state_[r] != 0) continue;
+        rows_.read(r, scratch_);
+        const EarlierEntry& e = scratch_;
         if (!compared_kind(e.kind, directories_listed_) || !under_start_path(e.path)) continue;
         // There still, only not selected by this run's masks or filters.
         if (still_there(e.path)) continue;
-        slot.taken = true;
+        state_[r] |= taken;
         ++counts_[static_cast<std::size_t>(ChangeClass::removed)];
-        removed.push_back(&e);
+        ++n;
+        write(e);
     }
+    return n;
+}
+
+std::vector<std::unique_ptr<EarlierEntry>> CatalogueComparison::take_removed() {
+    std::vector<std::unique_ptr<EarlierEntry>> removed;
+    take_removed(
+        [&](const EarlierEntry& e) { removed.push_back(std::make_unique<EarlierEntry>(e)); });
     return removed;
 }
 
@@ -199,7 +274,7 @@ void open_earlier_catalogue(Run& run) {
     comparison->name = name;
     std::uint64_t duplicates = 0;
     for (EarlierEntry entry; reader.next(entry);)
-        if (!comparison->add(std::move(entry))) ++duplicates;
+        if (!comparison->add(entry)) ++duplicates;
     if (failed) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);
@@ -218,12 +293,12 @@ void open_earlier_catalogue(Run& run) {
 std::uint64_t write_removed_rows(Run& run) {
     auto* comparison = dynamic_cast<CatalogueComparison*>(run.comparison.get());
     if (!comparison) return 0;
-    const std::vector<const EarlierEntry*> removed = comparison->take_removed();
     OutStream& out = run.output();
     const RunSettings& s = run.s;
     const char d = s.delimiter;
     const ColumnList columns(s);
-    for (const EarlierEntry* e : removed) {
+    return comparison->take_removed([&](const EarlierEntry& earlier) {
+        const EarlierEntry* e = &earlier;
         out.begin_record();
         if (s.table_format) {
             TableRow row;
@@ -274,8 +349,7 @@ std::uint64_t write_removed_rows(Run& run) {
         }
         out.end_record();
         check_output_written(run);
-    }
-    return removed.size();
+    });
 }
 
 void write_comparison_counts(const Run& run, OutStream& out, bool console) {

@@ -1,17 +1,22 @@
 // Comparing the tree with an earlier catalogue (--DIFF=FILE): the earlier
-// rows indexed by their exact path bytes, each entry of the walk classified
-// against them as the record asks, and at the end the rows no entry met
-// written as removed. The counts of each class go to the summaries.
+// rows held compactly (earlier_rows) and found by their exact path bytes,
+// each entry of the walk classified against them as the record asks, and
+// at the end the rows no entry met written as removed. The counts of each class go to the
+// summaries.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/change_class.hpp"
 #include "catalogue/earlier_catalogue.hpp"
+#include "catalogue/earlier_rows.hpp"
 #include "core/entry_comparison.hpp"
 #include "core/run.hpp"
 
@@ -25,16 +30,21 @@ public:
                         bool directories_listed);
 
     // Takes a row read from the catalogue; false for a path already taken.
-    bool add(EarlierEntry entry);
+    bool add(const EarlierEntry& entry);
     ChangeVerdict classify(const EarlierEntry& now) override;
 
     // The rows no entry of the walk met, that lie under a start path and
     // are no longer there, in the catalogue's order; counted as removed.
-    std::vector<const EarlierEntry*> take_removed();
+    // Each is handed to `write` as it is found, so that a catalogue of a
+    // tree since emptied is never held whole.
+    std::uint64_t take_removed(const std::function<void(const EarlierEntry&)>& write);
+    std::vector<std::unique_ptr<EarlierEntry>> take_removed();
 
     // Rows taken, and those of them under a start path.
     std::size_t rows() const { return rows_.size(); }
     std::size_t rows_under_start_paths() const;
+    // The memory the rows and their indexes take.
+    std::size_t bytes_held() const;
 
     std::uint64_t count(ChangeClass c) const { return counts_[static_cast<std::size_t>(c)]; }
 
@@ -43,26 +53,27 @@ public:
     std::uint64_t first_skipped_line = 0;
 
 private:
-    struct Slot {
-        EarlierEntry entry;
-        bool met = false;    // an entry of the walk has this path
-        bool taken = false;  // an added entry was found to be this one, moved
-    };
-    bool under_start_path(const std::string& path) const;
+    // What the walk found of each row.
+    enum : std::uint8_t { met = 1, taken = 2 };
+    bool hold(const EarlierEntry& entry);
+    bool under_start_path(std::string_view path) const;
     bool still_there(const std::string& path);
-    const Slot* moved_from(const EarlierEntry& now);
+    std::optional<std::size_t> moved_from(const EarlierEntry& now);
+    void index_unmet_rows();
 
     platform::System& sys_;
     std::vector<std::string> start_paths_;
     char separator_;
     bool directories_listed_;
-    std::vector<Slot> rows_;
-    std::unordered_map<std::string, std::size_t> by_path_;
-    // "digest index:hex" of every digest a row holds, for moved files.
-    std::unordered_multimap<std::string, std::size_t> by_digest_;
-    // "device:inode" of every row that records both, for moved entries (two
-    // names of one file share it).
-    std::unordered_multimap<std::string, std::size_t> by_identity_;
+    EarlierRows rows_;
+    std::vector<std::uint8_t> state_;
+    // The digests of the rows the walk had not met when an added entry
+    // first asked, for moved files; built then, not before.
+    HashSlots by_digest_;
+    // "device, inode" of the same rows, where they record both.
+    HashSlots by_identity_;
+    bool unmet_indexed_ = false;
+    EarlierEntry scratch_;
     std::array<std::uint64_t, 5> counts_{};
 };
 

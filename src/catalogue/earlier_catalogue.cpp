@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <utility>
 #include <vector>
+
+#include "catalogue/earlier_fields.hpp"
 
 namespace filarix {
 
@@ -65,15 +68,25 @@ int hex_value(char c) {
 
 // A digest as the compare keeps it: upper-case hexadecimal of the
 // digest's own length; anything else (a failure text, blanks) is none.
-std::string digest_text(DigestId id, std::string_view value) {
+// Written into `out`, whose storage a row read before leaves there.
+void assign_digest(std::string& out, DigestId id, std::string_view value) {
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
-    if (value.size() != 2 * digest_row(id).bytes) return {};
-    std::string out(value);
+    out.clear();
+    if (value.size() != 2 * digest_row(id).bytes) return;
+    out.assign(value);
     for (char& c : out) {
-        if (!is_hex(c)) return {};
+        if (!is_hex(c)) {
+            out.clear();
+            return;
+        }
         if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
     }
+}
+
+std::string digest_text(DigestId id, std::string_view value) {
+    std::string out;
+    assign_digest(out, id, value);
     return out;
 }
 
@@ -149,7 +162,7 @@ bool set_field(EarlierEntry& entry, int slot, std::string_view value, bool null)
             return integer_field(value, entry.links);
         default: {
             const auto id = static_cast<DigestId>(slot - slot_digest);
-            entry.digests[digest_index(id)] = digest_text(id, value);
+            assign_digest(entry.digests[digest_index(id)], id, value);
             return true;
         }
     }
@@ -186,6 +199,46 @@ bool split_csv(std::string_view line, std::vector<std::string>& fields) {
             i = end;
         }
         fields.push_back(field);
+        if (i >= line.size()) return true;
+        ++i;  // the comma
+    }
+}
+
+// The same for a row, without a string per field: a field without quotes
+// is a view of the line, a quoted one a view of `unquoted`, which holds it
+// with its quotes taken off.
+bool split_csv_views(std::string_view line, std::vector<std::string_view>& fields,
+                     std::string& unquoted) {
+    fields.clear();
+    unquoted.clear();
+    // Never longer than the line: the views into it stay valid.
+    unquoted.reserve(line.size());
+    std::size_t i = 0;
+    for (;;) {
+        if (i < line.size() && line[i] == '"') {
+            const std::size_t start = unquoted.size();
+            ++i;
+            for (;;) {
+                const std::size_t quote = line.find('"', i);
+                if (quote == std::string_view::npos) return false;
+                unquoted.append(line.substr(i, quote - i));
+                i = quote + 1;
+                if (i < line.size() && line[i] == '"') {
+                    unquoted += '"';
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            if (i < line.size() && line[i] != ',') return false;
+            fields.emplace_back(unquoted.data() + start, unquoted.size() - start);
+        } else {
+            std::size_t end = i;
+            for (; end < line.size() && line[end] != ','; ++end)
+                if (line[end] == '"') return false;
+            fields.push_back(line.substr(i, end - i));
+            i = end;
+        }
         if (i >= line.size()) return true;
         ++i;  // the comma
     }
@@ -434,9 +487,24 @@ CatalogueReader::LineResult CatalogueReader::read_line(std::string& line, bool c
         const char* end = buffer_.data() + buffer_.size();
         const char* stop = begin;
         if (csv_quotes) {
-            while (stop != end && (*stop != '\n' || quoted)) {
-                if (*stop == '"') quoted = !quoted;
-                ++stop;
+            // A line end within quotes is part of a field.
+            for (;;) {
+                const auto* line_end =
+                    static_cast<const char*>(std::memchr(stop, '\n', end - stop));
+                const char* limit = line_end ? line_end : end;
+                for (const char* q = stop;
+                     q != limit && (q = static_cast<const char*>(std::memchr(q, '"', limit - q)));
+                     ++q)
+                    quoted = !quoted;
+                if (!line_end) {
+                    stop = end;
+                    break;
+                }
+                if (!quoted) {
+                    stop = line_end;
+                    break;
+                }
+                stop = line_end + 1;
             }
         } else {
             stop = std::find(begin, end, '\n');
@@ -504,8 +572,10 @@ bool CatalogueReader::parse_hashdeep_header(const std::string& line) {
 }
 
 bool CatalogueReader::csv_row(const std::string& line, EarlierEntry& entry) {
-    thread_local std::vector<std::string> fields;
-    if (!split_csv(line, fields) || fields.size() != csv_column_count_) return false;
+    thread_local std::vector<std::string_view> fields;
+    thread_local std::string unquoted;
+    if (!split_csv_views(line, fields, unquoted) || fields.size() != csv_column_count_)
+        return false;
     for (std::size_t i = 0; i < fields.size(); ++i)
         if (!set_field(entry, csv_columns_[i], fields[i], false)) return false;
     return !entry.kind.empty() && !entry.path.empty();
@@ -582,7 +652,7 @@ bool CatalogueReader::hashdeep_row(const std::string& line, EarlierEntry& entry)
 
 bool CatalogueReader::parse_row(const std::string& line, bool last_line_ended,
                                 EarlierEntry& entry) {
-    entry = EarlierEntry{};
+    clear_fields(entry);
     switch (format_) {
         case CatalogueFormat::csv_listing:
             // A listing ends every row with its line end: a last line without

@@ -1,18 +1,368 @@
 #include "catalogue/earlier_rows.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+#include "catalogue/earlier_fields.hpp"
+
 namespace filarix {
 
-bool EarlierRows::add(EarlierEntry entry) {
-    const auto [at, fresh] = by_path_.try_emplace(entry.path, rows_.size());
-    if (!fresh) return false;
-    rows_.push_back(std::move(entry));
+namespace {
+
+std::uint32_t hash32(std::string_view bytes) {
+    const std::uint64_t h = std::hash<std::string_view>{}(bytes);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+void put_varint(std::string& out, std::uint64_t n) {
+    char bytes[10];
+    std::size_t used = 0;
+    while (n >= 0x80) {
+        bytes[used++] = static_cast<char>((n & 0x7F) | 0x80);
+        n >>= 7;
+    }
+    bytes[used++] = static_cast<char>(n);
+    out.append(bytes, used);
+}
+
+std::uint64_t get_varint(const char*& p) {
+    std::uint64_t n = 0;
+    for (int shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*p++);
+        n |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if (byte < 0x80) return n;
+    }
+}
+
+// Upper-case hexadecimal of the digest's own length: the form the reader
+// gives every digest, held as its bytes.
+bool binary_digest(DigestId id, std::string_view hex) {
+    return hex.size() == 2 * digest_row(id).bytes &&
+           std::all_of(hex.begin(), hex.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+int nibble(char c) {
+    return c <= '9' ? c - '0' : c - 'A' + 10;
+}
+
+// Where a path's directory ends: after its last separator of either kind.
+std::size_t directory_length(std::string_view path) {
+    std::size_t end = path.size();
+    while (end > 0 && path[end - 1] != '/' && path[end - 1] != '\\') --end;
+    return end;
+}
+
+// Words beyond this many are held in their rows: a garbage catalogue of
+// distinct owners cannot grow the table without end.
+constexpr std::size_t most_words = 1 << 16;
+
+}  // namespace
+
+void HashSlots::insert(std::uint32_t hash, std::uint32_t value) {
+    if ((used_ + 1) * 4 > slots_.size() * 3) {
+        std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
+        old.swap(slots_);
+        used_ = 0;
+        for (const Slot& slot : old)
+            if (slot.value != 0) insert(slot.hash, slot.value - 1);
+    }
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = hash & mask;
+    while (slots_[at].value != 0) at = (at + 1) & mask;
+    slots_[at] = {hash, value + 1};
+    ++used_;
+}
+
+// Blocks of rows; a row never spans two, and one longer than a block has
+// a block of its own.
+struct EarlierRows::Arena {
+    static constexpr std::size_t block_size = 1 << 20;
+    std::vector<std::unique_ptr<char[]>> blocks;
+    std::size_t used = block_size;
+    std::size_t total = 0;
+
+    std::uint64_t put(std::string_view bytes) {
+        if (bytes.size() > block_size - used) {
+            const std::size_t size = std::max(block_size, bytes.size());
+            blocks.emplace_back(new char[size]);
+            total += size;
+            used = 0;
+        }
+        const std::size_t offset = used;
+        std::memcpy(blocks.back().get() + offset, bytes.data(), bytes.size());
+        used = std::min(block_size, used + bytes.size());
+        return (static_cast<std::uint64_t>(blocks.size() - 1) << 32) | offset;
+    }
+    const char* at(std::uint64_t location) const {
+        return blocks[location >> 32].get() + (location & 0xFFFFFFFFu);
+    }
+};
+
+// Texts held once and named by their number.
+struct EarlierRows::Words {
+    std::vector<std::string> texts;
+    HashSlots index;
+    std::size_t bytes = 0;
+    std::array<std::uint32_t, 4> recent{UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX};
+    std::size_t next_recent = 0;
+
+    std::optional<std::uint32_t> find_or_add(std::string_view text, std::size_t limit) {
+        // Rows in walk order share their directory, and most rows their
+        // kind, attributes and owner: the last few found are asked first.
+        for (const std::uint32_t id : recent)
+            if (id < texts.size() && texts[id] == text) return id;
+        const auto found = look_up(text, limit);
+        if (found) recent[next_recent++ % recent.size()] = *found;
+        return found;
+    }
+
+    std::optional<std::uint32_t> look_up(std::string_view text, std::size_t limit) {
+        const std::uint32_t hash = hash32(text);
+        std::optional<std::uint32_t> found;
+        index.each(hash, [&](std::uint32_t id) {
+            if (texts[id] != text) return false;
+            found = id;
+            return true;
+        });
+        if (found || texts.size() >= limit) return found;
+        const auto id = static_cast<std::uint32_t>(texts.size());
+        texts.emplace_back(text);
+        bytes += sizeof(std::string) + text.size();
+        index.insert(hash, id);
+        return id;
+    }
+};
+
+class RowEncoder {
+public:
+    RowEncoder(EarlierRows& rows, std::string& body) : rows_(rows), body_(body) {}
+
+    void path(const std::string& path) {
+        const std::string_view whole(path);
+        const std::size_t split = directory_length(whole);
+        put_varint(body_, rows_.directory_id(whole.substr(0, split)));
+        text(whole.substr(split));
+    }
+    void digests(const std::array<std::string, digest_count>& digests) {
+        std::uint64_t binary = 0, texts = 0;
+        for (std::size_t i = 0; i < digest_count; ++i) {
+            if (digests[i].empty()) continue;
+            if (binary_digest(static_cast<DigestId>(i), digests[i]))
+                binary |= 1u << i;
+            else
+                texts |= 1u << i;
+        }
+        put_varint(body_, binary | texts << digest_count);
+        for (std::size_t i = 0; i < digest_count; ++i) {
+            if ((binary >> i & 1) == 0) continue;
+            const std::string& hex = digests[i];
+            for (std::size_t k = 0; k < hex.size(); k += 2)
+                body_ += static_cast<char>(nibble(hex[k]) << 4 | nibble(hex[k + 1]));
+        }
+        for (std::size_t i = 0; i < digest_count; ++i)
+            if ((texts >> i & 1) != 0) text(digests[i]);
+    }
+    // 0 for a word held in the row itself, else its number + 1.
+    void word(const std::string& word) {
+        const auto id = rows_.words_->find_or_add(word, most_words);
+        put_varint(body_, id ? *id + 1 : 0);
+        if (!id) text(word);
+    }
+    void flag(bool value) { next_flag(value); }
+    template <typename T>
+    void number(const std::optional<T>& n) {
+        if (!next_flag(n.has_value())) return;
+        if constexpr (std::is_signed_v<T>) {
+            // Zigzag: small magnitudes of either sign stay short.
+            const auto u = static_cast<std::uint64_t>(*n);
+            put_varint(body_, (u << 1) ^ (*n < 0 ? ~std::uint64_t{0} : 0));
+        } else {
+            put_varint(body_, *n);
+        }
+    }
+    void text(std::string_view t) {
+        put_varint(body_, t.size());
+        body_.append(t);
+    }
+
+    std::uint64_t flags() const { return flags_; }
+
+private:
+    bool next_flag(bool set) {
+        if (set) flags_ |= std::uint64_t{1} << bit_;
+        ++bit_;
+        return set;
+    }
+
+    EarlierRows& rows_;
+    std::string& body_;
+    std::uint64_t flags_ = 0;
+    int bit_ = 0;
+};
+
+class RowDecoder {
+public:
+    RowDecoder(const EarlierRows& rows, const char* p) : rows_(rows), p_(p) {
+        flags_ = get_varint(p_);
+    }
+
+    std::pair<std::string_view, std::string_view> path_view() {
+        const std::string& directory = rows_.directories_->texts[get_varint(p_)];
+        return {directory, text_view()};
+    }
+    void path(std::string& out) {
+        const auto [directory, name] = path_view();
+        out.assign(directory);
+        out.append(name);
+    }
+    // The digest's bytes; empty when the row holds none, or only a text.
+    std::string_view digest_view(DigestId id) {
+        const std::uint64_t mask = get_varint(p_);
+        const std::size_t wanted = digest_index(id);
+        if ((mask >> wanted & 1) == 0) return {};
+        for (std::size_t i = 0; i < wanted; ++i)
+            if ((mask >> i & 1) != 0) p_ += digest_row(static_cast<DigestId>(i)).bytes;
+        return {p_, digest_row(id).bytes};
+    }
+    void digests(std::array<std::string, digest_count>& out) {
+        static constexpr char hex[] = "0123456789ABCDEF";
+        const std::uint64_t mask = get_varint(p_);
+        for (std::size_t i = 0; i < digest_count; ++i) {
+            std::string& d = out[i];
+            if ((mask >> i & 1) == 0) {
+                d.clear();
+                continue;
+            }
+            const std::size_t n = digest_row(static_cast<DigestId>(i)).bytes;
+            d.resize(2 * n);
+            for (std::size_t k = 0; k < n; ++k) {
+                const auto byte = static_cast<unsigned char>(p_[k]);
+                d[2 * k] = hex[byte >> 4];
+                d[2 * k + 1] = hex[byte & 15];
+            }
+            p_ += n;
+        }
+        for (std::size_t i = 0; i < digest_count; ++i)
+            if ((mask >> (i + digest_count) & 1) != 0) text(out[i]);
+    }
+    void word(std::string& out) {
+        const std::uint64_t id = get_varint(p_);
+        if (id == 0)
+            text(out);
+        else
+            out.assign(rows_.words_->texts[id - 1]);
+    }
+    void flag(bool& out) { out = next_flag(); }
+    template <typename T>
+    void number(std::optional<T>& out) {
+        if (!next_flag()) {
+            out.reset();
+            return;
+        }
+        const std::uint64_t u = get_varint(p_);
+        if constexpr (std::is_signed_v<T>)
+            out = static_cast<T>((u >> 1) ^ (~(u & 1) + 1));
+        else
+            out = static_cast<T>(u);
+    }
+    void text(std::string& out) { out.assign(text_view()); }
+
+private:
+    std::string_view text_view() {
+        const std::size_t n = get_varint(p_);
+        const std::string_view t(p_, n);
+        p_ += n;
+        return t;
+    }
+    bool next_flag() { return (flags_ >> bit_++ & 1) != 0; }
+
+    const EarlierRows& rows_;
+    const char* p_;
+    std::uint64_t flags_ = 0;
+    int bit_ = 0;
+};
+
+EarlierRows::EarlierRows()
+    : arena_(std::make_unique<Arena>()),
+      directories_(std::make_unique<Words>()),
+      words_(std::make_unique<Words>()) {}
+
+EarlierRows::~EarlierRows() = default;
+
+const char* EarlierRows::at(std::size_t index) const {
+    return arena_->at(locations_[index]);
+}
+
+std::uint32_t EarlierRows::directory_id(std::string_view directory) {
+    return *directories_->find_or_add(directory, SIZE_MAX);
+}
+
+bool EarlierRows::same_path(std::size_t index, std::string_view path) const {
+    RowDecoder d(*this, at(index));
+    const auto [directory, name] = d.path_view();
+    return path.size() == directory.size() + name.size() &&
+           path.substr(0, directory.size()) == directory && path.substr(directory.size()) == name;
+}
+
+bool EarlierRows::add(const EarlierEntry& entry) {
+    const std::uint32_t hash = hash32(entry.path);
+    bool held = false;
+    by_path_.each(hash, [&](std::uint32_t index) { return held = same_path(index, entry.path); });
+    if (held) return false;
+    // The flags lead the row but are known only once its fields are.
+    constexpr std::size_t flags_room = 10;
+    thread_local std::string row;
+    row.assign(flags_room, '\0');
+    RowEncoder encoder(*this, row);
+    each_field(encoder, entry);
+    std::string flags;
+    put_varint(flags, encoder.flags());
+    const std::size_t start = flags_room - flags.size();
+    row.replace(start, flags.size(), flags);
+    by_path_.insert(hash, static_cast<std::uint32_t>(locations_.size()));
+    locations_.push_back(arena_->put(std::string_view(row).substr(start)));
     return true;
 }
 
 std::optional<std::size_t> EarlierRows::find(std::string_view path) const {
-    const auto at = by_path_.find(std::string(path));
-    if (at == by_path_.end()) return std::nullopt;
-    return at->second;
+    std::optional<std::size_t> found;
+    by_path_.each(hash32(path), [&](std::uint32_t index) {
+        if (!same_path(index, path)) return false;
+        found = index;
+        return true;
+    });
+    return found;
+}
+
+void EarlierRows::read(std::size_t index, EarlierEntry& into) const {
+    RowDecoder d(*this, at(index));
+    each_field(d, into);
+}
+
+EarlierEntry EarlierRows::row(std::size_t index) const {
+    EarlierEntry e;
+    read(index, e);
+    return e;
+}
+
+void EarlierRows::read_path(std::size_t index, std::string& into) const {
+    RowDecoder(*this, at(index)).path(into);
+}
+
+std::string_view EarlierRows::digest_bytes(std::size_t index, DigestId id) const {
+    RowDecoder d(*this, at(index));
+    d.path_view();
+    return d.digest_view(id);
+}
+
+std::size_t EarlierRows::bytes_held() const {
+    return arena_->total + locations_.capacity() * sizeof(std::uint64_t) + by_path_.bytes() +
+           directories_->bytes + directories_->index.bytes() + words_->bytes +
+           words_->index.bytes();
 }
 
 }  // namespace filarix

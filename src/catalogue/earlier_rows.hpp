@@ -1,32 +1,98 @@
 // The rows of an earlier catalogue held for lookups by their exact path
 // bytes: what --DIFF and --REUSE look an entry of the walk up in. The first
 // row of a path is the one kept.
+//
+// A catalogue may hold millions of rows, so they are not kept as
+// EarlierEntry objects: each row is encoded into one byte arena (numbers as
+// varints, digests as binary, a path as its directory, held once for all
+// the rows of that directory, plus its name; kinds, attributes and owners,
+// which take few values, as numbers of a word table), and found through an
+// open-addressing index of 32-bit row numbers by the hash of the path.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/earlier_entry.hpp"
 
 namespace filarix {
 
+// 32-bit values by a 32-bit hash, with open addressing; equal hashes may
+// hold several values, which the caller tells apart.
+class HashSlots {
+public:
+    void insert(std::uint32_t hash, std::uint32_t value);
+    // Calls `visit(value)` for each value held under `hash` until it
+    // returns true.
+    template <typename Visit>
+    void each(std::uint32_t hash, Visit visit) const {
+        if (slots_.empty()) return;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+            const Slot& slot = slots_[at];
+            if (slot.value == 0) return;
+            if (slot.hash == hash && visit(slot.value - 1)) return;
+        }
+    }
+    std::size_t size() const { return used_; }
+    std::size_t bytes() const { return slots_.size() * sizeof(Slot); }
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t value = 0;  // the value + 1; 0 for a free slot
+    };
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
 class EarlierRows {
 public:
+    EarlierRows();
+    ~EarlierRows();
+    EarlierRows(const EarlierRows&) = delete;
+    EarlierRows& operator=(const EarlierRows&) = delete;
+
     // Takes a row; false (and nothing kept) for a path already held.
-    bool add(EarlierEntry entry);
-    std::size_t size() const { return rows_.size(); }
+    bool add(const EarlierEntry& entry);
+    std::size_t size() const { return locations_.size(); }
     // The index of the path's row, in the order rows were added.
     std::optional<std::size_t> find(std::string_view path) const;
     // The row as it was added.
-    EarlierEntry row(std::size_t index) const { return rows_[index]; }
+    EarlierEntry row(std::size_t index) const;
+    // The same into `into`, whose storage is reused: no allocation for a
+    // row no longer than the one it held.
+    void read(std::size_t index, EarlierEntry& into) const;
+    // The row's path alone.
+    void read_path(std::size_t index, std::string& into) const;
+    // The row's digest as its bytes; empty where the row holds none (or
+    // holds a text that is no digest of that kind).
+    std::string_view digest_bytes(std::size_t index, DigestId id) const;
+
+    // The memory the rows take, for measurements.
+    std::size_t bytes_held() const;
 
 private:
-    std::vector<EarlierEntry> rows_;
-    std::unordered_map<std::string, std::size_t> by_path_;
+    struct Arena;
+    struct Words;
+    const char* at(std::size_t index) const;
+    std::uint32_t directory_id(std::string_view directory);
+    std::uint32_t word_id(std::string_view word);
+    bool same_path(std::size_t index, std::string_view path) const;
+
+    std::unique_ptr<Arena> arena_;
+    std::vector<std::uint64_t> locations_;  // block << 32 | offset, per row
+    HashSlots by_path_;
+    std::unique_ptr<Words> directories_;
+    std::unique_ptr<Words> words_;
+
+    friend class RowEncoder;
+    friend class RowDecoder;
 };
 
 }  // namespace filarix

@@ -37,9 +37,10 @@ std::string bytes_of_hex(const std::string& hex) {
 }  // namespace
 
 void RecordWriter::compare_with_earlier() {
-    TableRow row;
-    const ColumnList own(s_);
-    const ColumnList& list = run_.layout.record_columns ? *run_.layout.record_columns : own;
+    TableRow& row = compared_row_.emplace();
+    if (!run_.layout.record_columns && !own_columns_) own_columns_.emplace(s_);
+    const ColumnList& list =
+        run_.layout.record_columns ? *run_.layout.record_columns : *own_columns_;
     for (const ColumnDescriptor* column : list) {
         // The sequence number is the record's to take, once.
         if (column->id == Column::sequence || column->id == Column::change) continue;

@@ -261,13 +261,18 @@ void RecordWriter::write_name_columns() {
 // The row of a CSV or JSON Lines listing: the same columns, each field
 // whole and exact.
 void RecordWriter::write_table_row() {
-    TableRow row;
+    // The compare made every field but the sequence number and the change.
+    const bool compared = compared_row_.has_value();
+    TableRow own;
+    TableRow& row = compared ? *compared_row_ : own;
     row.text(Field::kind, is_link_ ? "link" : is_directory_ ? "directory" : "file");
     if (is_link_)
         if (const auto target = run_.sys.link_target(e_.pg_complete_path))
             row.name(Field::target, run_.syntax, *target);
-    for (const ColumnDescriptor* column : columns())
+    for (const ColumnDescriptor* column : columns()) {
+        if (compared && column->id != Column::sequence && column->id != Column::change) continue;
         if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);
+    }
     row.write(run_, out_);
 }
 

@@ -10,6 +10,7 @@
 #include "core/run.hpp"
 #include "record/entry_tools.hpp"
 #include "record/fixed_field.hpp"
+#include "record/table_row.hpp"
 
 namespace filarix {
 
@@ -63,6 +64,9 @@ public:
     bool digested_ = false;
     DigestTexts digests_;
     std::optional<ChangeVerdict> change_;
+    // The row the compare was given: in a CSV or JSON Lines listing it is
+    // the row written, so its fields are made once.
+    std::optional<TableRow> compared_row_;
     bool precise_asked_ = false;
     std::optional<platform::PreciseFacts> precise_;
     const platform::FindData* known_;

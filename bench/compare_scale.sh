@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Times --DIFF at scale: makes a tree of FILES empty files (default
+# 1,000,000, in 100 x 10 directories) under /tmp, writes its CSV catalogue,
+# then lists the unchanged tree as plain CSV and as CSV compared with that
+# catalogue, and prints the best wall time, the CPU time and the peak
+# resident memory of each and their ratio. The tree is deleted afterwards.
+#   bench/compare_scale.sh [FILES]
+#   RUNS=5 ...               runs of each (default 3; the best time counts)
+#   FILARIX=path/filarix64   a binary already built
+# Runs with TZ=UTC and LC_ALL=C, cache warm.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+files=${1:-1000000}
+runs=${RUNS:-3}
+for tool in /usr/bin/time python3; do
+    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
+done
+
+bin=${FILARIX:-}
+if [ -z "$bin" ]; then
+    cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$root/build" --target filarix64 >/dev/null
+    bin="$root/build/filarix64"
+fi
+export TZ=UTC LC_ALL=C
+
+work=$(mktemp -d /tmp/filarix-scale.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+tree="$work/tree"
+
+echo "making $files files under $tree ..." >&2
+python3 - "$tree" "$files" <<'EOF'
+import os, sys
+root, files = sys.argv[1], int(sys.argv[2])
+per_dir = max(1, -(-files // 1000))
+n = 0
+for a in range(100):
+    for b in range(10):
+        if n >= files:
+            break
+        d = os.path.join(root, "d%03d" % a, "s%02d" % b)
+        os.makedirs(d)
+        fd = os.open(d, os.O_RDONLY)
+        for i in range(min(per_dir, files - n)):
+            os.close(os.open("file%05d.dat" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd))
+            n += 1
+        os.close(fd)
+EOF
+
+# Best wall time, CPU time of that run and the peak resident size (KiB)
+# of several runs.
+measure() {
+    local best="" cpu="" peak=0 stats out t c m
+    stats=$(mktemp)
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -f "%e %U %S %M" -o "$stats" "$@" >/dev/null 2>/dev/null
+        out=$(tail -n 1 "$stats")
+        read -r t u s m <<<"$out"
+        c=$(awk -v u="$u" -v s="$s" 'BEGIN{printf "%.2f", u + s}')
+        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a<b)}'; then
+            best=$t
+            cpu=$c
+        fi
+        [ "$m" -gt "$peak" ] && peak=$m
+    done
+    rm -f "$stats"
+    echo "$best $cpu $peak"
+}
+
+"$bin" "$tree" --CSV -o "$work/base.csv" >/dev/null 2>&1
+rows=$(($(wc -l <"$work/base.csv") - 1))
+read -r pt pc pm < <(measure "$bin" "$tree" --CSV -o "$work/plain.csv")
+read -r dt dc dm < <(measure "$bin" "$tree" --CSV --DIFF="$work/base.csv" -o "$work/diff.csv")
+counts=$("$bin" "$tree" --CSV --DIFF="$work/base.csv" -o "$work/diff.csv" 2>&1 |
+    sed -n 's/^ *Compared with [^:]*: //p' | tail -n 1)
+awk -v rows="$rows" -v pt="$pt" -v pc="$pc" -v pm="$pm" -v dt="$dt" -v dc="$dc" -v dm="$dm" \
+    -v runs="$runs" -v counts="$counts" 'BEGIN {
+    printf "TZ=UTC LC_ALL=C, best of %d runs, warm cache; catalogue of %d rows\n", runs, rows
+    printf "  plain CSV listing   %7.2f s wall  %7.2f s CPU  peak %8d KiB\n", pt, pc, pm
+    printf "  --DIFF=catalogue    %7.2f s wall  %7.2f s CPU  peak %8d KiB\n", dt, dc, dm
+    printf "  ratio --DIFF/plain  %7.2f wall    %7.2f CPU    %5.1f bytes per row held\n",
+           (pt > 0 ? dt / pt : 0), (pc > 0 ? dc / pc : 0), (dm - pm) * 1024 / rows
+    printf "  compared: %s\n", counts }'
