@@ -22,14 +22,29 @@ enum Slot : int {
     slot_attributes,
     slot_owner,
     slot_target,
+    slot_modified_ns,
+    slot_change_time_ns,
+    slot_device,
+    slot_inode,
+    slot_links,
     slot_digest,
 };
 
 int slot_of(std::string_view name) {
     static constexpr std::pair<std::string_view, int> named[] = {
-        {"kind", slot_kind},   {"path", slot_path},         {"path_bytes", slot_path_bytes},
-        {"size", slot_size},   {"modified", slot_modified}, {"attributes", slot_attributes},
-        {"owner", slot_owner}, {"target", slot_target},
+        {"kind", slot_kind},
+        {"path", slot_path},
+        {"path_bytes", slot_path_bytes},
+        {"size", slot_size},
+        {"modified", slot_modified},
+        {"attributes", slot_attributes},
+        {"owner", slot_owner},
+        {"target", slot_target},
+        {"modified_ns", slot_modified_ns},
+        {"change_time_ns", slot_change_time_ns},
+        {"device", slot_device},
+        {"inode", slot_inode},
+        {"links", slot_links},
     };
     for (const auto& [text, slot] : named)
         if (name == text) return slot;
@@ -66,6 +81,23 @@ std::optional<std::int64_t> number_of(std::string_view text) {
     std::int64_t n = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
     if (error != std::errc() || end != text.data() + text.size() || text.empty() || n < 0)
+        return std::nullopt;
+    return n;
+}
+
+// A time before 1970 is negative.
+std::optional<std::int64_t> signed_of(std::string_view text) {
+    std::int64_t n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return n;
+}
+
+std::optional<std::uint64_t> unsigned_of(std::string_view text) {
+    std::uint64_t n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
         return std::nullopt;
     return n;
 }
@@ -110,6 +142,21 @@ bool set_field(EarlierEntry& entry, int slot, std::string_view value, bool null)
         case slot_target:
             entry.target = value;
             return true;
+        case slot_modified_ns:
+            entry.modified_ns = signed_of(value);
+            return entry.modified_ns.has_value() || value.empty();
+        case slot_change_time_ns:
+            entry.change_time_ns = signed_of(value);
+            return entry.change_time_ns.has_value() || value.empty();
+        case slot_device:
+            entry.device = unsigned_of(value);
+            return entry.device.has_value() || value.empty();
+        case slot_inode:
+            entry.inode = unsigned_of(value);
+            return entry.inode.has_value() || value.empty();
+        case slot_links:
+            entry.links = unsigned_of(value);
+            return entry.links.has_value() || value.empty();
         default: {
             const auto id = static_cast<DigestId>(slot - slot_digest);
             entry.digests[digest_index(id)] = digest_text(id, value);

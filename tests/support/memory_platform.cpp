@@ -94,6 +94,7 @@ platform::FindData entry_of(const Node& node) {
     data.name = node.name;
     data.short_name = node.short_name;
     data.link = (node.attributes & attr::reparse_point) != 0;
+    data.precise = node.precise;
     return data;
 }
 
@@ -430,6 +431,7 @@ std::shared_ptr<Node> MemoryPlatform::new_node(std::u16string_view name, bool is
     node->protect = options.protect;
     node->unlistable = options.unlistable;
     node->streams_unreadable = options.streams_unreadable;
+    node->precise = options.precise;
     for (const auto& [stream_name, text] : options.streams)
         node->streams.push_back({stream_name, std::make_shared<Content>(Content{text, 0})});
     return node;

@@ -90,6 +90,9 @@ struct NodeOptions {
     bool protect = false;         // set_attributes, set_times, open_update, open_text, delete fail
     bool unlistable = false;      // directories: every find_first inside it is refused
     bool streams_unreadable = false;  // named_streams opens it but the listing breaks off
+    // What a search tells of the entry at full precision; nothing as a
+    // backend that cannot say.
+    std::optional<platform::PreciseFacts> precise{};
 };
 
 struct Node {
@@ -108,6 +111,7 @@ struct Node {
     bool unlistable = false;
     bool streams_unreadable = false;
     bool special = false;  // a pipe or a device: listed, never opened
+    std::optional<platform::PreciseFacts> precise;
     std::shared_ptr<Content> content = std::make_shared<Content>();
     std::vector<Stream> streams;  // in insertion order
     // Keyed by the upper-cased name.
