@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <atomic>
 #include <cerrno>
@@ -38,6 +39,18 @@ inline constexpr int stat_flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
 inline constexpr unsigned stat_mask = STATX_BASIC_STATS | STATX_BTIME;
 inline constexpr int directory_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
+// The entry's full-precision times and identity, when the status holds them.
+inline std::optional<PreciseFacts> precise_of(const struct statx& st) {
+    constexpr unsigned needed = STATX_MTIME | STATX_CTIME | STATX_INO | STATX_NLINK;
+    if ((st.stx_mask & needed) != needed) return std::nullopt;
+    const auto ns = [](const struct statx_timestamp& t) {
+        return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    };
+    return PreciseFacts{ns(st.stx_mtime), ns(st.stx_ctime),
+                        static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
+                        st.stx_ino, st.stx_nlink};
+}
+
 // Whether a link's target is a directory.
 bool target_is_directory(int dirfd, const char* name);
 // The file type of what a directory entry told, as mode bits; 0 when unknown.
@@ -62,6 +75,7 @@ struct Listed {
     unsigned char type = DT_UNKNOWN;  // as the directory told it
     std::uint64_t size = 0;
     FileTicks creation = 0, access = 0, write = 0;
+    std::optional<PreciseFacts> precise;
 };
 
 // What a directory holds, read once, by the walk or by the reader ahead.

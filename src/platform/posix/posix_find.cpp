@@ -42,6 +42,7 @@ void fill_full(const struct statx& st, int dirfd, const char* at_name,
         (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
     out.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
     out.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    out.precise = precise_of(st);
 }
 
 class PosixSearch final : public DirSearch {

@@ -38,6 +38,7 @@ bool examine(int dirfd, const char* name, unsigned char type, Listed& e) {
             (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
         e.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
         e.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+        e.precise = precise_of(st);
     } else if (errno == ENOENT) {
         return false;  // gone since the directory was read
     } else {

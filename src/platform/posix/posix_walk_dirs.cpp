@@ -41,6 +41,7 @@ public:
             out.creation = e.creation;
             out.access = e.access;
             out.write = e.write;
+            out.precise = e.precise;
             out.name.assign(name);
             out.short_name.clear();
             dir_.owner.delivered(dir_, next_ - 1);
