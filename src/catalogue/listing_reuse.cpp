@@ -67,8 +67,11 @@ void open_reuse_listing(Run& run) {
     auto reuse = std::make_unique<ListingReuse>();
     reuse->name = name;
     std::uint64_t duplicates = 0;
-    for (EarlierEntry entry; reader.next(entry);)
+    for (EarlierEntry entry; reader.next(entry);) {
+        // A listing of millions of rows takes a while: Ctrl+C ends it too.
+        if (run.sys.interrupted()) end_run(exit_code::user_aborted);
         if (!reuse->add(std::move(entry))) ++duplicates;
+    }
     if (failed) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);

@@ -146,6 +146,20 @@ TEST(ListingReuse, LinesPassedOverAreCounted) {
         << r.err;
 }
 
+TEST(ListingReuse, CtrlCWhileTheListingIsReadEndsTheRunBeforeAnythingIsListed) {
+    MemoryPlatform mp;
+    mp.add_file(u"C:\\d\\same", "123456789", {.precise = facts});
+    std::string listing = "kind,path,size,crc,modified_ns,change_time_ns,device,inode\r\n";
+    for (int i = 0; i < 5000; ++i)
+        listing += "file,C:\\d\\f" + std::to_string(i) + ",1,11111111,1,2,3,4\r\n";
+    mp.add_file(u"C:\\r.csv", listing);
+    mp.node(u"C:\\r.csv")->content->after_read = [&mp](Content&) { mp.interrupt_requested = true; };
+    const RunResult r = run_in_memory(
+        mp, {u"filarix64", u"C:\\d", u"--CSV", u"-c", u"--REUSE=C:\\r.csv", u"-o", u"C:\\l"});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_FALSE(mp.contents(u"C:\\l").has_value());
+}
+
 TEST(ListingReuse, AFileThatIsNoListingOfThisProgramIsRefusedBeforeAnythingIsListed) {
     const struct {
         const char* content;  // nothing: the file is not there
