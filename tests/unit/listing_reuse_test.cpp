@@ -82,9 +82,11 @@ TEST(ListingReuse, OnlyAFileWhoseEveryFactMatchesTakesTheRowsDigests) {
 
     for (const bool with_diff : {false, true}) {
         mp.read_opens.clear();
-        std::vector<std::u16string> args{
-            u"filarix64",        u"C:\\d", u"--CSV", u"-c", u"-5", u"--REUSE=C:\\r.csv", u"-o",
-            u"C:\\out\\list.csv"};
+        std::vector<std::u16string> args{u"filarix64", u"C:\\d",
+                                         u"--CSV",     u"-c",
+                                         u"-5",        u"--REUSE=C:\\r.csv",
+                                         u"-o",        u"C:\\out\\list.csv",
+                                         u"-1",        u"C:\\out\\run.log"};
         if (with_diff) args.push_back(u"--DIFF=C:\\r.csv");
         const RunResult r = run_in_memory(mp, args);
         ASSERT_EQ(r.code, 1) << r.err;
@@ -106,6 +108,10 @@ TEST(ListingReuse, OnlyAFileWhoseEveryFactMatchesTakesTheRowsDigests) {
                       std::string::npos);
         }
         EXPECT_EQ(r.err.find("Compared with C:\\r.csv") != std::string::npos, with_diff);
+        EXPECT_NE(mp.contents(u"C:\\out\\run.log")
+                      .value_or("")
+                      .find("\n  Digests reused from C:\\r.csv: 1 files (9 bytes not read)\n"),
+                  std::string::npos);
     }
 }
 
