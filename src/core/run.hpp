@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/columns.hpp"
+#include "core/digest_reuse.hpp"
 #include "core/entry_comparison.hpp"
 #include "core/known_digests.hpp"
 #include "core/out_stream.hpp"
@@ -162,6 +163,8 @@ struct ReferenceSets {
     SignatureTable signature_table;
     // The earlier catalogue of --DIFF, read before the walk.
     std::unique_ptr<EntryComparison> comparison;
+    // The earlier listing of --REUSE, whose digests unchanged files take.
+    std::unique_ptr<DigestReuse> reuse;
 };
 
 // What the walk has found and written, and the progress line's totals.

@@ -155,6 +155,8 @@ struct RunSettings : SettingFlags {
     std::u16string ziplog_name;
     // The earlier catalogue a run compares the tree with (--DIFF).
     std::u16string diff_name;
+    // The earlier listing whose digests unchanged files take (--REUSE).
+    std::u16string reuse_name;
     // The per-file command's template, its program resolved.
     std::u16string command_text;
     int showlong_min = 260;

@@ -1,6 +1,7 @@
 #include "driver/driver.hpp"
 
 #include "catalogue/catalogue_compare.hpp"
+#include "catalogue/listing_reuse.hpp"
 #include "content/digests.hpp"
 #include "core/shown_text.hpp"
 #include "driver/accounting_log.hpp"
@@ -64,6 +65,9 @@ namespace {
     if (adjust) adjust(run);
     settle_settings(run);
     echo_command_line(run.sys, run.args, run.log.get());
+    // Read before the output is opened, so that a listing written over the
+    // one it reuses still gets every digest from it.
+    open_reuse_listing(run);
     open_output(run);
     write_start_banner(run);
 

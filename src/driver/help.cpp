@@ -201,7 +201,9 @@ int show_local_help(HelpScreens& screens, int lines) {
             "                --KNOWN lists the files in the set, --UNKNOWN the others\n"
             "--DIFF=file     compare the tree with an earlier CSV or JSONL listing or a\n"
             "                checksum file: change column . unchanged, A added,\n"
-            "                R removed, M moved, C changed; --CHANGED lists only changes\n",
+            "                R removed, M moved, C changed; --CHANGED lists only changes\n"
+            "--REUSE=file    take the digests of unchanged files from an earlier CSV or\n"
+            "                JSONL listing instead of reading them (resumes a run)\n",
         true);
     w.group("-F:             fixed-length records [FIXED=ON]\n", true);
     w.group(

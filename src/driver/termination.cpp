@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue_compare.hpp"
+#include "catalogue/listing_reuse.hpp"
 #include "catalogue/sort.hpp"
 #include "core/numbers.hpp"
 #include "core/shown_text.hpp"
@@ -163,6 +164,7 @@ void write_listing_summary(Run& run) {
                    int(run.counts.zip_members_listed));
     write_hash_set_counts(run, out);
     write_comparison_counts(run, out, false);
+    write_reuse_counts(run, out, false);
     if (run.counts.changed_while_read != 0)
         out.printf("  Changed while read: %ld files\n", long(run.counts.changed_while_read));
     const Elapsed t = elapsed(run);
@@ -193,6 +195,7 @@ bool write_log_summary(Run& run, int reason) {
         write_stream_totals(run, log);
     write_hash_set_counts(run, log);
     write_comparison_counts(run, log, false);
+    write_reuse_counts(run, log, false);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
     log.printf("\n\n  Finished: %.24s\n", calendar_text(run.sys, run.end_time).c_str());
@@ -230,6 +233,7 @@ void write_console_summary(Run& run) {
     write_changed_while_read(run, err);
     write_hash_set_counts(run, err, true);
     write_comparison_counts(run, err, true);
+    write_reuse_counts(run, err, true);
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);

@@ -153,6 +153,17 @@ void hash_set(Line& l) {
     ask_action(l.run, LoadHashSetAction{wide_text(l.run, l.path_value)});
 }
 
+// The listing whose digests unchanged files take; the driver reads it
+// before anything is listed.
+void reuse(Line& l) {
+    if (!l.has_value || l.path_value.empty()) {
+        l.warn("\nMissing ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    l.s.reuse_name = wide_text(l.run, l.path_value);
+}
+
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
 // or JSONL); OFF undoes only its own mode.
 template <auto field, auto mode>
@@ -439,6 +450,7 @@ const Row rows[] = {
     {{"RECURSE"}, Match::anywhere, recurse},
     {{"RESET"}, Match::anywhere, [](Line& l) { l.boolean(l.s.RESET, 1); }},
     {{"REVERSE"}, Match::start, reverse},
+    {{"REUSE"}, Match::start, reuse},
     // SHA and the longer digests' keys that begin with it (SHA2, SHA256).
     {{"SHA"}, Match::start, digest_key},
     {{"SILENT", "VERBOSE"}, Match::anywhere, [](Line& l) { l.boolean(l.s.SILENT, 0); }},

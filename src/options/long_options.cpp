@@ -372,6 +372,12 @@ int diff(Option& o) {
     return 0;
 }
 
+// The driver reads the listing before the walk; here it is only named.
+int reuse(Option& o) {
+    o.run.s.reuse_name = std::u16string(*o.value);
+    return 0;
+}
+
 template <HashsetMatch mode>
 int hash_set_match(Option& o) {
     o.run.s.hashset_match = mode;
@@ -434,6 +440,7 @@ constexpr Entry long_options[] = {
     {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"DIFF"}, Match::prefix, Value::required, diff},
     {{u"CHANGED"}, Match::prefix, Value::none, switch_on<&RunSettings::CHANGED>},
+    {{u"REUSE"}, Match::prefix, Value::required, reuse},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},
     {{u"LES", u"SMA"}, Match::prefix, Value::required, size_less},
     {{u"HASH", u"MD5"}, Match::exact, Value::none, digest_on<DigestId::md5>},

@@ -42,6 +42,11 @@ public:
     void compare_with_earlier();
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
+    // The digests of a file, those an earlier listing holds for it unchanged
+    // (--REUSE) taken from there and the rest read.
+    DigestTexts reused_digests(DigestSet wanted);
+    // The path as the entry's CSV or JSON row holds it, exact bytes.
+    std::string row_path() const;
     std::string field_text(std::u16string_view text) const;
     // The entry's full-precision times and identity, asked for once.
     const std::optional<platform::PreciseFacts>& precise_facts();

@@ -107,6 +107,7 @@ public:
     }
 
     pid_t pid() const { return pid_; }
+    const std::string& out() const { return result_.out; }
     const std::string& err() const { return result_.err; }
 
     // Reads both pipes until `enough` holds for stderr or both reach EOF.

@@ -135,6 +135,10 @@ TEST(IniFile, AccountingAndHashKeys) {
         {"SHA3=OFF", nothing},
         {"UNKNOWN", [](RunSettings& s) { s.hashset_match = hashset_unknown_only; }},
         {"HASHSET", nothing, {}, "\nMissing ini file directive HASHSET", 2000},
+        // Upper-cased, as every value is where names ignore case.
+        {"REUSE=C:\\Old\\List.csv", nothing,
+         [](const filarix::Run& r) { EXPECT_EQ(text_of(r.s.reuse_name), "C:\\OLD\\LIST.CSV"); }},
+        {"REUSE", nothing, {}, "\nMissing ini file directive REUSE", 2000},
         {"CSV=ON", [](RunSettings& s) { s.table_format = table_csv; }},
         {"JSONL=ON\nCSV=OFF", [](RunSettings& s) { s.table_format = table_jsonl; }},
         {"PROGRESS", [](RunSettings& s) { s.precount = 1; }},

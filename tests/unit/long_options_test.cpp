@@ -178,6 +178,8 @@ const std::vector<Row>& long_option_rows() {
              EXPECT_EQ(r.s.CHANGED, 1);
          }},
         {{u"--DIFF"}, 6, illegal("DIFF"), {}},
+        {{u"--reuse=Old.csv"}, parsed, "", [](R r) { EXPECT_TRUE(r.s.reuse_name == u"Old.csv"); }},
+        {{u"--REUSE"}, 6, illegal("REUSE"), {}},
         // 21
         {{u"--greater=100"}, parsed, "",
          [](R r) {

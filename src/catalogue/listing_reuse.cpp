@@ -1,0 +1,100 @@
+#include "catalogue/listing_reuse.hpp"
+
+#include "catalogue/earlier_catalogue.hpp"
+#include "core/numbers.hpp"
+
+namespace filarix {
+
+bool ListingReuse::add(EarlierEntry entry) {
+    // A stream or a ZIP member is read with its file; a directory or a
+    // link has no digests to give.
+    if (entry.kind != "file") return true;
+    return rows_.add(std::move(entry));
+}
+
+std::optional<HeldDigests> ListingReuse::held_digests(std::string_view path, std::uint64_t size,
+                                                      const platform::PreciseFacts& now) {
+    const auto at = rows_.find(path);
+    if (!at) return std::nullopt;
+    EarlierEntry row = rows_.row(*at);
+    // A row of an older listing lacks the facts that tell the same file:
+    // it is never trusted.
+    if (!row.size || !row.modified_ns || !row.change_time_ns || !row.device || !row.inode)
+        return std::nullopt;
+    if (static_cast<std::uint64_t>(*row.size) != size || *row.modified_ns != now.modified_ns ||
+        *row.change_time_ns != now.change_time_ns || *row.device != now.device ||
+        *row.inode != now.inode)
+        return std::nullopt;
+    return std::move(row.digests);
+}
+
+void ListingReuse::count_unread(std::uint64_t size) {
+    ++files_unread_;
+    bytes_unread_ += size;
+}
+
+void open_reuse_listing(Run& run) {
+    if (run.s.reuse_name.empty()) return;
+    const std::string name = run.sys.narrow(run.s.reuse_name);
+    auto file = run.sys.open_read(run.s.reuse_name, false);
+    bool failed = file == nullptr;
+    CatalogueReader reader([&](char* buffer, std::size_t size) -> std::size_t {
+        if (failed) return 0;
+        const long long got = file->read(buffer, size);
+        if (got < 0) failed = true;
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    });
+    const CatalogueFormat format = failed ? CatalogueFormat::unknown : reader.format();
+    if (failed) {
+        run.std_out.printf("\nCannot find/open %s", name.c_str());
+        end_run(exit_code::input_file);
+    }
+    if (format != CatalogueFormat::csv_listing && format != CatalogueFormat::jsonl_listing) {
+        // Only a listing of this program tells, with each path, the facts
+        // that show a file unchanged.
+        if (format == CatalogueFormat::unknown)
+            run.std_err.printf(
+                "\nCan't reuse digests from %s: it is no CSV or JSON Lines listing of this "
+                "program\n",
+                name.c_str());
+        else
+            run.std_err.printf(
+                "\nCan't reuse digests from %s: it is a %s, not a CSV or JSON Lines listing of "
+                "this program\n",
+                name.c_str(), catalogue_format_name(format));
+        end_run(exit_code::input_file);
+    }
+    auto reuse = std::make_unique<ListingReuse>();
+    reuse->name = name;
+    std::uint64_t duplicates = 0;
+    for (EarlierEntry entry; reader.next(entry);) {
+        // A listing of millions of rows takes a while: Ctrl+C ends it too.
+        if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+        if (!reuse->add(std::move(entry))) ++duplicates;
+    }
+    if (failed) {
+        run.std_out.printf("\nCannot find/open %s", name.c_str());
+        end_run(exit_code::input_file);
+    }
+    reuse->lines_skipped = reader.lines_skipped() + duplicates;
+    reuse->first_skipped_line = reader.first_skipped_line();
+    run.reuse = std::move(reuse);
+}
+
+void write_reuse_counts(const Run& run, OutStream& out, bool console) {
+    const auto* r = dynamic_cast<const ListingReuse*>(run.reuse.get());
+    if (!r) return;
+    out.printf(console ? "\n  Digests reused from %s: %llu files (%s bytes not read)"
+                       : "  Digests reused from %s: %llu files (%s bytes not read)\n",
+               r->name.c_str(), static_cast<unsigned long long>(r->files_unread()),
+               format_thousands64(static_cast<std::int64_t>(r->bytes_unread())).c_str());
+    if (r->lines_skipped == 0) return;
+    out.printf(console ? "\n  Lines of %s passed over: %llu" : "  Lines of %s passed over: %llu",
+               r->name.c_str(), static_cast<unsigned long long>(r->lines_skipped));
+    if (r->first_skipped_line != 0)
+        out.printf(" (the first is line %llu)",
+                   static_cast<unsigned long long>(r->first_skipped_line));
+    if (!console) out.put('\n');
+}
+
+}  // namespace filarix
