@@ -233,6 +233,16 @@ TEST(TableFormats, RowsHoldTheEntrysOwnTimesAndIdentity) {
     EXPECT_NE(one.find("\"links\":2"), std::string::npos) << one;
     EXPECT_NE(e2e::precise_fields(t.path("tree/ln"), true), one);
 
+    // A write time past what 64 bits of nanoseconds hold (the year 2500) is
+    // none, and the row says the system cannot tell rather than a wrong value.
+    t.file("far/future.txt", "x");
+    t.stamp("far/future.txt", 16725225600);
+    const auto far = run({t.path("far"), "--JSONL", "-ostdout"});
+    EXPECT_NE(far.out.find("\"modified_ns\":null,\"change_time_ns\":null,\"device\":null,"
+                           "\"inode\":null,\"links\":null"),
+              std::string::npos)
+        << far.out;
+
     const auto single = run({t.path("tree/one.txt"), "--CSV", "-ostdout"});
     EXPECT_NE(
         single.out.find(",UTC," + e2e::precise_fields(t.path("tree/one.txt"), false) + ",\r\n"),

@@ -401,6 +401,9 @@ TEST(Wine, CsvRowsCarryTheTimesAndIdentityOfEachEntry) {
     t.file("tree/alone", "y");
     std::filesystem::create_directories(t.path("tree/sub"));
     std::filesystem::create_hard_link(t.path("tree/one"), t.path("tree/sub/two"));
+    // Past what 64 bits of nanoseconds hold: no value rather than a wrong one.
+    t.file("tree/far", "z");
+    t.stamp("tree/far", 16725225600);
     const auto listed = run_exe({windows_path(t.path("tree")), "--CSV", "-o", "stdout"});
     ASSERT_EQ(listed.status, 1) << listed.err;
     // name -> field -> value; no name here holds a comma or a quote.
@@ -421,7 +424,9 @@ TEST(Wine, CsvRowsCarryTheTimesAndIdentityOfEachEntry) {
         for (std::size_t i = 0; i < fields.size(); ++i)
             rows[path.substr(path.find_last_of('\\') + 1)][names[i]] = fields[i];
     }
-    ASSERT_EQ(rows.size(), 3u) << listed.out;
+    ASSERT_EQ(rows.size(), 4u) << listed.out;
+    for (const char* field : {"modified_ns", "change_time_ns", "device", "inode", "links"})
+        EXPECT_EQ(rows["far"].at(field), "") << field;
     const auto& one = rows["one"];
     const auto& two = rows["two"];
     const auto& alone = rows["alone"];

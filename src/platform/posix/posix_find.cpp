@@ -149,8 +149,8 @@ bool read_names(int dirfd, std::u16string_view mask, std::vector<Entry>& out) {
 std::optional<PreciseFacts> PosixSystem::precise_facts(std::u16string_view path,
                                                        const FindData& found) {
     if (found.precise) return found.precise;
-    // An entry no search examined ("." of a start path): asked once, of
-    // the entry itself, never of what a link points to.
+    // An entry no search examined: asked of the entry itself, never of
+    // what a link points to.
     const std::string p = strip_trailing_separators(to_bytes(path));
     struct statx st;
     if (p.empty() || ::statx(AT_FDCWD, p.c_str(), stat_flags, STATX_BASIC_STATS, &st) != 0)

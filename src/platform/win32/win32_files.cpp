@@ -2,6 +2,7 @@
 // and text output.
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "platform/win32/win32_internal.hpp"
@@ -202,14 +203,21 @@ std::optional<PreciseFacts> Win32System::precise_facts(std::u16string_view path,
     if (!::GetFileInformationByHandle(h.get(), &info) ||
         !::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof basic))
         return std::nullopt;
-    // 100-ns ticks since 1601 as nanoseconds since 1970.
+    // 100-ns ticks since 1601 as nanoseconds since 1970; a time 64 bits of
+    // nanoseconds cannot hold (before 1677, after 2262) is none.
     constexpr std::int64_t ticks_to_1970 = 116444736000000000LL;
-    const auto nanoseconds = [](LARGE_INTEGER ticks) {
+    constexpr std::int64_t reach = std::numeric_limits<std::int64_t>::max() / 100;
+    const auto nanoseconds = [](LARGE_INTEGER ticks) -> std::optional<std::int64_t> {
+        if (ticks.QuadPart > ticks_to_1970 + reach || ticks.QuadPart < ticks_to_1970 - reach)
+            return std::nullopt;
         return (ticks.QuadPart - ticks_to_1970) * 100;
     };
+    const auto modified = nanoseconds(basic.LastWriteTime);
+    const auto changed = nanoseconds(basic.ChangeTime);
+    if (!modified || !changed) return std::nullopt;
     PreciseFacts facts;
-    facts.modified_ns = nanoseconds(basic.LastWriteTime);
-    facts.change_time_ns = nanoseconds(basic.ChangeTime);
+    facts.modified_ns = *modified;
+    facts.change_time_ns = *changed;
     facts.device = info.dwVolumeSerialNumber;
     facts.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     facts.links = info.nNumberOfLinks;
