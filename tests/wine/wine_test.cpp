@@ -443,3 +443,27 @@ TEST(Wine, CsvRowsCarryTheTimesAndIdentityOfEachEntry) {
     EXPECT_EQ(alone.at("device"), one.at("device"));
     EXPECT_NE(alone.at("inode"), one.at("inode"));
 }
+
+TEST(Wine, ReusesItsOwnListingAndReadsAFileWhoseChangeTimeMoved) {
+    TempTree t;
+    for (const char* name : {"tree/a", "tree/b", "tree/sub/c"}) t.file(name, name);
+    const std::string tree = windows_path(t.path("tree"));
+    const std::string first = windows_path(t.path("first.csv"));
+    ASSERT_EQ(run_exe({tree, "--CSV", "-c", "-5", "-o", first}).status, 1);
+
+    // The same size and write time, other content: only its change time
+    // tells, so it is read again and gets its new digests.
+    t.file("tree/b", "tree/B");
+    t.stamp("tree/b");
+    const std::string full = windows_path(t.path("full.csv"));
+    ASSERT_EQ(run_exe({tree, "--CSV", "-c", "-5", "-o", full}).status, 1);
+    const std::string again = windows_path(t.path("again.csv"));
+    const auto reused = run_exe({tree, "--CSV", "-c", "-5", "--REUSE=" + first, "-o", again});
+    ASSERT_EQ(reused.status, 1) << reused.err;
+    EXPECT_NE(reused.err.find("Digests reused from " + first + ": 2 files"), std::string::npos)
+        << reused.err;
+    const std::string full_rows = wine::read_file(t.path("full.csv"));
+    EXPECT_NE(e2e::line_with(wine::read_file(t.path("first.csv")), "tree\\b,"),
+              e2e::line_with(full_rows, "tree\\b,"));
+    EXPECT_EQ(wine::read_file(t.path("again.csv")), full_rows);
+}
