@@ -514,6 +514,9 @@ CatalogueReader::LineResult CatalogueReader::read_line(std::string& line, bool c
             if (line.size() > longest_line) {
                 too_long = true;
                 line.clear();
+                // A file whose first line never ends is no catalogue: it
+                // is not read to its end to tell so.
+                if (!started_rows_) return LineResult::too_long;
             }
         }
         at_ += static_cast<std::size_t>(stop - begin);
@@ -682,6 +685,7 @@ CatalogueFormat CatalogueReader::format() {
         if (line.empty()) continue;
         break;
     }
+    started_rows_ = true;
     EarlierEntry entry;
     if (starts_with(line, "kind,")) {
         if (parse_csv_header(line)) format_ = CatalogueFormat::csv_listing;

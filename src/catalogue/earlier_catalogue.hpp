@@ -75,6 +75,7 @@ private:
     bool ended_ = false;
     bool line_ended_ = true;  // the line read last had its line end
     bool started_ = false;
+    bool started_rows_ = false;  // the first line has been read whole
     std::uint64_t line_number_ = 0;
     std::uint64_t skipped_ = 0;
     std::uint64_t first_skipped_ = 0;

@@ -214,6 +214,19 @@ TEST(EarlierCatalogue, AnEndlessLineIsPassedOverNotHeld) {
     EXPECT_EQ(r.first_skipped, 3u);
 }
 
+TEST(EarlierCatalogue, AFileWhoseFirstLineNeverEndsIsToldAfterItsFirstMebibyte) {
+    std::uint64_t handed = 0;
+    CatalogueReader reader([&](char* buffer, std::size_t size) {
+        std::fill_n(buffer, size, '\0');  // as a 10 GB file of zeros would give
+        handed += size;
+        return size;
+    });
+    EXPECT_EQ(reader.format(), CatalogueFormat::unknown);
+    EarlierEntry e;
+    EXPECT_FALSE(reader.next(e));
+    EXPECT_LT(handed, 4u * CatalogueReader::longest_line);
+}
+
 // What this program writes, it reads back: the names the writer escapes or
 // spells in bytes come back exactly, with their sizes and digests.
 TEST(EarlierCatalogue, ListingsOfThisProgramReadBackWhole) {
