@@ -72,6 +72,7 @@ private:
     HashSlots by_digest_;
     bool digests_indexed_ = false;
     EarlierEntry scratch_;
+    std::size_t next_row_ = 0;
     std::array<std::uint64_t, 5> counts_{};
 };
 
