@@ -461,6 +461,8 @@ EarlierRows::EarlierRows()
       words_(std::make_unique<Words>()) {}
 
 EarlierRows::~EarlierRows() = default;
+EarlierRows::EarlierRows(EarlierRows&&) noexcept = default;
+EarlierRows& EarlierRows::operator=(EarlierRows&&) noexcept = default;
 
 const char* EarlierRows::at(std::size_t index) const {
     return arena_->at(locations_[index]);

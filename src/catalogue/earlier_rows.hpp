@@ -59,8 +59,8 @@ class EarlierRows {
 public:
     EarlierRows();
     ~EarlierRows();
-    EarlierRows(const EarlierRows&) = delete;
-    EarlierRows& operator=(const EarlierRows&) = delete;
+    EarlierRows(EarlierRows&&) noexcept;
+    EarlierRows& operator=(EarlierRows&&) noexcept;
 
     // Takes a row; false (and nothing kept) for a path already held.
     bool add(const EarlierEntry& entry);
