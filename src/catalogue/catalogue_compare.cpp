@@ -119,6 +119,13 @@ bool CatalogueComparison::still_there(const std::string& path) {
 void CatalogueComparison::index_unmet_rows() {
     by_digest_ = HashSlots();
     by_identity_ = HashSlots();
+    // Sized once: growing would hold the old table and the new at once.
+    std::size_t held = 0;
+    for (std::size_t r = 0; r < rows_.size(); ++r)
+        if (state_[r] == 0)
+            for (std::size_t i = 0; i < digest_count; ++i)
+                held += rows_.digest_bytes(r, static_cast<DigestId>(i)).empty() ? 0 : 1;
+    by_digest_.reserve(held);
     for (std::size_t r = 0; r < rows_.size(); ++r) {
         if (state_[r] != 0) continue;
         for (std::size_t i = 0; i < digest_count; ++i) {
@@ -191,7 +198,15 @@ ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
     ChangeClass c = ChangeClass::added;
     unsigned facts = 0;
     std::string from;
-    if (const auto at = rows_.find(now.path)) {
+    // A catalogue of this tree lists it in walk order: the row after the
+    // one met last is most often this entry's.
+    std::optional<std::size_t> at;
+    if (next_row_ < rows_.size() && rows_.holds_path(next_row_, now.path))
+        at = next_row_;
+    else
+        at = rows_.find(now.path);
+    if (at) {
+        next_row_ = *at + 1;
         state_[*at] |= met;
         rows_.read(*at, scratch_);
         facts = changed_facts(scratch_, now);
@@ -237,6 +252,8 @@ void open_earlier_catalogue(Run& run) {
     auto file = run.sys.open_read(run.s.diff_name, false);
     bool failed = file == nullptr;
     CatalogueReader reader([&](char* buffer, std::size_t size) -> std::size_t {
+        // A catalogue of millions of rows takes a while: Ctrl+C is heard.
+        if (run.sys.interrupted()) end_run(exit_code::user_aborted);
         if (failed) return 0;
         const long long got = file->read(buffer, size);
         if (got < 0) failed = true;

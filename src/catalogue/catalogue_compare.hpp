@@ -74,6 +74,7 @@ private:
     HashSlots by_identity_;
     bool unmet_indexed_ = false;
     EarlierEntry scratch_;
+    std::size_t next_row_ = 0;
     std::array<std::uint64_t, 5> counts_{};
 };
 

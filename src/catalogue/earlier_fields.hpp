@@ -12,7 +12,8 @@
 namespace filarix {
 
 // Calls the codec for each field in the order rows are stored: `path`,
-// `digests`, `word` (a text of few values), `text`, `flag` and `number`.
+// `digests`, `word` (a text of few values), `time` (an ISO 8601 text),
+// `text`, `flag` and `number`.
 // The path and the digests come first: lookups read them alone.
 template <typename Codec, typename Entry>
 void each_field(Codec& c, Entry& e) {
@@ -21,7 +22,7 @@ void each_field(Codec& c, Entry& e) {
     c.word(e.kind);
     c.flag(e.relative_path);
     c.number(e.size);
-    c.text(e.modified);
+    c.time(e.modified);
     c.word(e.attributes);
     c.word(e.owner);
     c.text(e.target);
@@ -39,6 +40,7 @@ struct FieldClearer {
         for (std::string& t : d) t.clear();
     }
     void word(std::string& t) { t.clear(); }
+    void time(std::string& t) { t.clear(); }
     void text(std::string& t) { t.clear(); }
     void flag(bool& b) { b = false; }
     template <typename T>

@@ -56,20 +56,163 @@ std::size_t directory_length(std::string_view path) {
     return end;
 }
 
+// A time text as the listings write it, "YYYY-MM-DDTHH:MM:SS[.digits]"
+// then "Z", "+HH:MM", "-HH:MM" or nothing, held as numbers: a third of
+// its bytes. Any other text is held as written.
+struct TimeFields {
+    std::int64_t seconds = 0;  // the civil time as written, as if in UTC
+    std::uint64_t fraction = 0;
+    unsigned digits = 0;  // of the fraction, 0 to 9
+    unsigned zone = 0;    // 0 none, 1 "Z", 2 an offset
+    std::int64_t offset_minutes = 0;
+};
+
+std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void civil_from_days(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+}
+
+bool read_digits(std::string_view t, std::size_t at, std::size_t n, std::int64_t& out) {
+    if (at + n > t.size()) return false;
+    out = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (t[i] < '0' || t[i] > '9') return false;
+        out = out * 10 + (t[i] - '0');
+    }
+    return true;
+}
+
+void put_digits(std::string& out, std::uint64_t n, unsigned width) {
+    char digits[20];
+    for (unsigned i = width; i-- > 0; n /= 10) digits[i] = static_cast<char>('0' + n % 10);
+    out.append(digits, width);
+}
+
+void format_time(const TimeFields& f, std::string& out) {
+    out.clear();
+    const std::int64_t days = f.seconds >= 0 ? f.seconds / 86400 : -((-f.seconds + 86399) / 86400);
+    const std::int64_t in_day = f.seconds - days * 86400;
+    std::int64_t year = 0;
+    unsigned month = 0, day = 0;
+    civil_from_days(days, year, month, day);
+    if (year < 0 || year > 9999) return;
+    put_digits(out, static_cast<std::uint64_t>(year), 4);
+    out += '-';
+    put_digits(out, month, 2);
+    out += '-';
+    put_digits(out, day, 2);
+    out += 'T';
+    put_digits(out, static_cast<std::uint64_t>(in_day / 3600), 2);
+    out += ':';
+    put_digits(out, static_cast<std::uint64_t>(in_day / 60 % 60), 2);
+    out += ':';
+    put_digits(out, static_cast<std::uint64_t>(in_day % 60), 2);
+    if (f.digits != 0) {
+        out += '.';
+        put_digits(out, f.fraction, f.digits);
+    }
+    if (f.zone == 1) out += 'Z';
+    if (f.zone == 2) {
+        const std::int64_t m = f.offset_minutes < 0 ? -f.offset_minutes : f.offset_minutes;
+        out += f.offset_minutes < 0 ? '-' : '+';
+        put_digits(out, static_cast<std::uint64_t>(m / 60), 2);
+        out += ':';
+        put_digits(out, static_cast<std::uint64_t>(m % 60), 2);
+    }
+}
+
+// The numbers of a time text, when writing them again gives the same text.
+std::optional<TimeFields> time_fields(std::string_view t) {
+    std::int64_t year, month, day, hour, minute, second;
+    if (!read_digits(t, 0, 4, year) || !read_digits(t, 5, 2, month) || !read_digits(t, 8, 2, day) ||
+        !read_digits(t, 11, 2, hour) || !read_digits(t, 14, 2, minute) ||
+        !read_digits(t, 17, 2, second) || t[4] != '-' || t[7] != '-' || t[10] != 'T' ||
+        t[13] != ':' || t[16] != ':' || month < 1 || month > 12 || day < 1 || day > 31)
+        return std::nullopt;
+    TimeFields f;
+    f.seconds =
+        days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+        hour * 3600 + minute * 60 + second;
+    std::size_t at = 19;
+    if (at < t.size() && t[at] == '.') {
+        std::size_t end = at + 1;
+        while (end < t.size() && t[end] >= '0' && t[end] <= '9') ++end;
+        std::int64_t fraction = 0;
+        if (end - at - 1 > 9 || !read_digits(t, at + 1, end - at - 1, fraction))
+            return std::nullopt;
+        f.digits = static_cast<unsigned>(end - at - 1);
+        f.fraction = static_cast<std::uint64_t>(fraction);
+        at = end;
+    }
+    std::int64_t oh = 0, om = 0;
+    if (at + 1 == t.size() && t[at] == 'Z') {
+        f.zone = 1;
+    } else if (at + 6 == t.size() && (t[at] == '+' || t[at] == '-') &&
+               read_digits(t, at + 1, 2, oh) && t[at + 3] == ':' && read_digits(t, at + 4, 2, om)) {
+        f.zone = 2;
+        f.offset_minutes = (t[at] == '-' ? -1 : 1) * (oh * 60 + om);
+    } else if (at != t.size()) {
+        return std::nullopt;
+    }
+    thread_local std::string again;
+    format_time(f, again);
+    if (again != t) return std::nullopt;
+    return f;
+}
+
+std::uint64_t zigzag(std::int64_t n) {
+    return (static_cast<std::uint64_t>(n) << 1) ^ (n < 0 ? ~std::uint64_t{0} : 0);
+}
+
+std::int64_t unzigzag(std::uint64_t u) {
+    return static_cast<std::int64_t>((u >> 1) ^ (~(u & 1) + 1));
+}
+
 // Words beyond this many are held in their rows: a garbage catalogue of
 // distinct owners cannot grow the table without end.
 constexpr std::size_t most_words = 1 << 16;
 
 }  // namespace
 
+// Filled to four fifths at most: the hashes kept in the slots make a long
+// run of probes cheap, and a table half empty would cost more memory than
+// the rows it finds.
+bool HashSlots::full(std::size_t used, std::size_t slots) {
+    return used * 5 > slots * 4;
+}
+
+void HashSlots::reserve(std::size_t count) {
+    std::size_t size = 16;
+    while (full(count, size)) size *= 2;
+    if (size > slots_.size()) grow(size);
+}
+
+void HashSlots::grow(std::size_t size) {
+    std::vector<Slot> old(size);
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot& slot : old)
+        if (slot.value != 0) insert(slot.hash, slot.value - 1);
+}
+
 void HashSlots::insert(std::uint32_t hash, std::uint32_t value) {
-    if ((used_ + 1) * 4 > slots_.size() * 3) {
-        std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
-        old.swap(slots_);
-        used_ = 0;
-        for (const Slot& slot : old)
-            if (slot.value != 0) insert(slot.hash, slot.value - 1);
-    }
+    if (full(used_ + 1, slots_.size())) grow(std::max<std::size_t>(16, slots_.size() * 2));
     const std::size_t mask = slots_.size() - 1;
     std::size_t at = hash & mask;
     while (slots_[at].value != 0) at = (at + 1) & mask;
@@ -172,17 +315,29 @@ public:
         put_varint(body_, id ? *id + 1 : 0);
         if (!id) text(word);
     }
+    // 0 and the text, or 1 + the fraction's digits, the zone's kind and
+    // the numbers.
+    void time(const std::string& text) {
+        const auto f = time_fields(text);
+        if (!f) {
+            put_varint(body_, 0);
+            this->text(text);
+            return;
+        }
+        put_varint(body_, 1 + f->digits * 3 + f->zone);
+        put_varint(body_, zigzag(f->seconds));
+        if (f->digits != 0) put_varint(body_, f->fraction);
+        if (f->zone == 2) put_varint(body_, zigzag(f->offset_minutes));
+    }
     void flag(bool value) { next_flag(value); }
     template <typename T>
     void number(const std::optional<T>& n) {
         if (!next_flag(n.has_value())) return;
-        if constexpr (std::is_signed_v<T>) {
-            // Zigzag: small magnitudes of either sign stay short.
-            const auto u = static_cast<std::uint64_t>(*n);
-            put_varint(body_, (u << 1) ^ (*n < 0 ? ~std::uint64_t{0} : 0));
-        } else {
+        // Zigzag: small magnitudes of either sign stay short.
+        if constexpr (std::is_signed_v<T>)
+            put_varint(body_, zigzag(*n));
+        else
             put_varint(body_, *n);
-        }
     }
     void text(std::string_view t) {
         put_varint(body_, t.size());
@@ -256,6 +411,20 @@ public:
         else
             out.assign(rows_.words_->texts[id - 1]);
     }
+    void time(std::string& out) {
+        const std::uint64_t tag = get_varint(p_);
+        if (tag == 0) {
+            text(out);
+            return;
+        }
+        TimeFields f;
+        f.digits = static_cast<unsigned>((tag - 1) / 3);
+        f.zone = static_cast<unsigned>((tag - 1) % 3);
+        f.seconds = unzigzag(get_varint(p_));
+        if (f.digits != 0) f.fraction = get_varint(p_);
+        if (f.zone == 2) f.offset_minutes = unzigzag(get_varint(p_));
+        format_time(f, out);
+    }
     void flag(bool& out) { out = next_flag(); }
     template <typename T>
     void number(std::optional<T>& out) {
@@ -265,7 +434,7 @@ public:
         }
         const std::uint64_t u = get_varint(p_);
         if constexpr (std::is_signed_v<T>)
-            out = static_cast<T>((u >> 1) ^ (~(u & 1) + 1));
+            out = unzigzag(u);
         else
             out = static_cast<T>(u);
     }
@@ -292,6 +461,8 @@ EarlierRows::EarlierRows()
       words_(std::make_unique<Words>()) {}
 
 EarlierRows::~EarlierRows() = default;
+EarlierRows::EarlierRows(EarlierRows&&) noexcept = default;
+EarlierRows& EarlierRows::operator=(EarlierRows&&) noexcept = default;
 
 const char* EarlierRows::at(std::size_t index) const {
     return arena_->at(locations_[index]);
@@ -301,7 +472,7 @@ std::uint32_t EarlierRows::directory_id(std::string_view directory) {
     return *directories_->find_or_add(directory, SIZE_MAX);
 }
 
-bool EarlierRows::same_path(std::size_t index, std::string_view path) const {
+bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {
     RowDecoder d(*this, at(index));
     const auto [directory, name] = d.path_view();
     return path.size() == directory.size() + name.size() &&
@@ -311,7 +482,7 @@ bool EarlierRows::same_path(std::size_t index, std::string_view path) const {
 bool EarlierRows::add(const EarlierEntry& entry) {
     const std::uint32_t hash = hash32(entry.path);
     bool held = false;
-    by_path_.each(hash, [&](std::uint32_t index) { return held = same_path(index, entry.path); });
+    by_path_.each(hash, [&](std::uint32_t index) { return held = holds_path(index, entry.path); });
     if (held) return false;
     // The flags lead the row but are known only once its fields are.
     constexpr std::size_t flags_room = 10;
@@ -331,7 +502,7 @@ bool EarlierRows::add(const EarlierEntry& entry) {
 std::optional<std::size_t> EarlierRows::find(std::string_view path) const {
     std::optional<std::size_t> found;
     by_path_.each(hash32(path), [&](std::uint32_t index) {
-        if (!same_path(index, path)) return false;
+        if (!holds_path(index, path)) return false;
         found = index;
         return true;
     });

@@ -27,6 +27,8 @@ namespace filarix {
 class HashSlots {
 public:
     void insert(std::uint32_t hash, std::uint32_t value);
+    // Room for `count` values without growing.
+    void reserve(std::size_t count);
     // Calls `visit(value)` for each value held under `hash` until it
     // returns true.
     template <typename Visit>
@@ -43,6 +45,8 @@ public:
     std::size_t bytes() const { return slots_.size() * sizeof(Slot); }
 
 private:
+    static bool full(std::size_t used, std::size_t slots);
+    void grow(std::size_t size);
     struct Slot {
         std::uint32_t hash = 0;
         std::uint32_t value = 0;  // the value + 1; 0 for a free slot
@@ -55,14 +59,16 @@ class EarlierRows {
 public:
     EarlierRows();
     ~EarlierRows();
-    EarlierRows(const EarlierRows&) = delete;
-    EarlierRows& operator=(const EarlierRows&) = delete;
+    EarlierRows(EarlierRows&&) noexcept;
+    EarlierRows& operator=(EarlierRows&&) noexcept;
 
     // Takes a row; false (and nothing kept) for a path already held.
     bool add(const EarlierEntry& entry);
     std::size_t size() const { return locations_.size(); }
     // The index of the path's row, in the order rows were added.
     std::optional<std::size_t> find(std::string_view path) const;
+    // Whether the row's path is `path`, for a guess cheaper than find.
+    bool holds_path(std::size_t index, std::string_view path) const;
     // The row as it was added.
     EarlierEntry row(std::size_t index) const;
     // The same into `into`, whose storage is reused: no allocation for a
@@ -83,7 +89,6 @@ private:
     const char* at(std::size_t index) const;
     std::uint32_t directory_id(std::string_view directory);
     std::uint32_t word_id(std::string_view word);
-    bool same_path(std::size_t index, std::string_view path) const;
 
     std::unique_ptr<Arena> arena_;
     std::vector<std::uint64_t> locations_;  // block << 32 | offset, per row

@@ -98,6 +98,38 @@ TEST(EarlierRows, EveryFieldComesBackAsItWentIn) {
     }
 }
 
+TEST(EarlierRows, EveryTimeTextComesBackAsWritten) {
+    // Those the listings write are held as numbers, any other as written.
+    const char* texts[] = {
+        "2026-01-02T03:04:05.123456789+01:00",
+        "2026-01-02T03:04:05Z",
+        "2026-01-02T03:04:05.000+00:00",
+        "2026-01-02T03:04:05",
+        "1969-12-31T23:59:59.5-05:30",
+        "1601-01-01T00:00:00.000Z",
+        "0000-01-01T00:00:00",
+        "9999-12-31T23:59:59.999999999+99:59",
+        "2024-02-29T12:00:00",
+        "2026-02-30T00:00:00",
+        "2026-01-02T24:00:00",
+        "2026-01-02 03:04:05",
+        "2026-01-02T03:04:05.+00:00",
+        "2026-01-02T03:04:05.0123456789Z",
+        "2026-01-02T03:04:05+1:00",
+        "2026-01-02T03:04:05ZZ",
+        "2026-1-02T03:04:05",
+        "not a time",
+        "",
+    };
+    EarlierRows rows;
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        EarlierEntry e = file("/t/" + std::to_string(i));
+        e.modified = texts[i];
+        ASSERT_TRUE(rows.add(e));
+    }
+    for (std::size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(rows.row(i).modified, texts[i]);
+}
+
 TEST(EarlierRows, PathsAreFoundByTheirExactBytes) {
     EarlierRows rows;
     for (const EarlierEntry& e : sample_rows()) rows.add(e);

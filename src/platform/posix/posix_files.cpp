@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/posix/posix_internal.hpp"
 
@@ -17,35 +18,50 @@ namespace {
 
 // The status change time moves with every write and truncation, and no
 // one can set it back as they can the write time.
+FileState state_of(const struct stat& st) {
+    return FileState{static_cast<std::uint64_t>(st.st_size),
+                     ticks_from(st.st_ctim.tv_sec, static_cast<std::uint32_t>(st.st_ctim.tv_nsec))};
+}
+
 std::optional<FileState> fd_state(int fd) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return std::nullopt;
-    return FileState{static_cast<std::uint64_t>(st.st_size),
-                     ticks_from(st.st_ctim.tv_sec, static_cast<std::uint32_t>(st.st_ctim.tv_nsec))};
+    return state_of(st);
 }
 
 class FdInput final : public InputFile {
 public:
     // sequential: advise read-ahead once the file proves longer than one
-    // read, so that small files cost no call for it.
-    explicit FdInput(int fd, bool sequential = false) : fd_(fd), advise_(sequential) {}
+    // read, so that small files cost no call for it. opened: the state the
+    // open found, which the first question is answered with, the open
+    // having asked it an instant before.
+    explicit FdInput(int fd, bool sequential = false, std::optional<FileState> opened = {})
+        : fd_(fd), advise_(sequential), opened_(opened) {}
     ~FdInput() override { ::close(fd_); }
     FdInput(const FdInput&) = delete;
     FdInput& operator=(const FdInput&) = delete;
 
     long long read(void* buffer, std::size_t size) override {
-        if (advise_ && reads_++ == 1) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-        return read_some(fd_, buffer, size);
+        if (advise_ && reads_ == 1 && first_filled_)
+            ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        const long long got = read_some(fd_, buffer, size);
+        if (reads_++ == 0) first_filled_ = got == static_cast<long long>(size);
+        return got;
     }
     bool seek(std::uint64_t offset) override {
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
     }
-    std::optional<FileState> state() override { return fd_state(fd_); }
+    std::optional<FileState> state() override {
+        if (const auto first = std::exchange(opened_, std::nullopt)) return first;
+        return fd_state(fd_);
+    }
 
 private:
     int fd_;
     bool advise_;
+    std::optional<FileState> opened_;
     int reads_ = 0;
+    bool first_filled_ = false;
 };
 
 class FdUpdate final : public UpdateFile {
@@ -188,7 +204,7 @@ struct timespec timespec_of(FileTicks ticks) {
 
 }  // namespace
 
-int open_regular(const std::string& path, int flags, mode_t mode, int dirfd) {
+int open_regular(const std::string& path, int flags, mode_t mode, int dirfd, struct stat* opened) {
     struct stat st;
     const int stat_flags = (flags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0;
     if (::fstatat(dirfd, path.c_str(), &st, stat_flags) == 0) {
@@ -216,6 +232,7 @@ int open_regular(const std::string& path, int flags, mode_t mode, int dirfd) {
         errno = EINVAL;
         return -1;
     }
+    if (opened) *opened = st;
     // O_NONBLOCK changes nothing in a regular file's reads, so a file
     // opened to be read keeps it rather than cost two calls per file.
     if ((flags & O_ACCMODE) != O_RDONLY) {
@@ -306,8 +323,10 @@ std::unique_ptr<InputFile> PosixSystem::open_contents(std::u16string_view path, 
     const std::string p = to_bytes(path);
     // A file of the directory the walk is listing opens relative to it.
     const auto at = walk_.inside_listed(p);
-    const int fd = at ? open_regular(at->name, flags, 0, at->dirfd) : open_regular(p, flags);
-    if (fd >= 0) return std::make_unique<FdInput>(fd, true);
+    struct stat st;
+    const int fd = at ? open_regular(at->name, flags, 0, at->dirfd, &st)
+                      : open_regular(p, flags, 0, AT_FDCWD, &st);
+    if (fd >= 0) return std::make_unique<FdInput>(fd, true, state_of(st));
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);
     if (!sp) return nullptr;

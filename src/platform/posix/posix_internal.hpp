@@ -121,7 +121,9 @@ long long read_some(int fd, void* buffer, std::size_t size);
 // the open handle, in case the path changed in between. -1 with errno
 // (ENOENT kept, so that a named stream can be tried).
 // `dirfd` is the directory a relative `path` is taken in.
-int open_regular(const std::string& path, int flags, mode_t mode = 0, int dirfd = AT_FDCWD);
+// opened: what fstat told of the file once open.
+int open_regular(const std::string& path, int flags, mode_t mode = 0, int dirfd = AT_FDCWD,
+                 struct stat* opened = nullptr);
 
 // ----- signals and the terminal -----
 // The interrupt (SIGINT, SIGTERM, SIGHUP) has arrived.
