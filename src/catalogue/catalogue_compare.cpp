@@ -249,18 +249,9 @@ std::vector<std::unique_ptr<EarlierEntry>> CatalogueComparison::take_removed() {
 void open_earlier_catalogue(Run& run) {
     if (run.s.diff_name.empty()) return;
     const std::string name = run.sys.narrow(run.s.diff_name);
-    auto file = run.sys.open_read(run.s.diff_name, false);
-    bool failed = file == nullptr;
-    CatalogueReader reader([&](char* buffer, std::size_t size) -> std::size_t {
-        // A catalogue of millions of rows takes a while: Ctrl+C is heard.
-        if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-        if (failed) return 0;
-        const long long got = file->read(buffer, size);
-        if (got < 0) failed = true;
-        return got > 0 ? static_cast<std::size_t>(got) : 0;
-    });
-    const CatalogueFormat format = failed ? CatalogueFormat::unknown : reader.format();
-    if (failed) {
+    CatalogueFile file(run.sys, run.s.diff_name);
+    const CatalogueFormat format = file.format();
+    if (file.failed()) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);
     }
@@ -290,9 +281,9 @@ void open_earlier_catalogue(Run& run) {
                                                             run.s.directories != 0);
     comparison->name = name;
     std::uint64_t duplicates = 0;
-    for (EarlierEntry entry; reader.next(entry);)
+    for (EarlierEntry entry; file.next(entry);)
         if (!comparison->add(entry)) ++duplicates;
-    if (failed) {
+    if (file.failed()) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);
     }
@@ -302,8 +293,8 @@ void open_earlier_catalogue(Run& run) {
             "\nCatalogue %s holds no path under the start path: it lists another "
             "tree, and no row of it is compared\n",
             name.c_str());
-    comparison->lines_skipped = reader.lines_skipped() + duplicates;
-    comparison->first_skipped_line = reader.first_skipped_line();
+    comparison->lines_skipped = file.reader().lines_skipped() + duplicates;
+    comparison->first_skipped_line = file.reader().first_skipped_line();
     run.comparison = std::move(comparison);
 }
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "catalogue/earlier_fields.hpp"
+#include "core/run_end.hpp"
+#include "core/run_end.hpp"
 
 namespace filarix {
 
@@ -734,5 +736,17 @@ bool CatalogueReader::next(EarlierEntry& entry) {
         skip(line_number_);
     }
 }
+
+CatalogueFile::CatalogueFile(platform::System& sys, std::u16string_view path)
+    : file_(sys.open_read(path, false)),
+      failed_(file_ == nullptr),
+      reader_([this, &sys](char* buffer, std::size_t size) -> std::size_t {
+          // A catalogue of millions of rows takes a while: Ctrl+C is heard.
+          if (sys.interrupted()) end_run(exit_code::user_aborted);
+          if (failed_) return 0;
+          const long long got = file_->read(buffer, size);
+          if (got < 0) failed_ = true;
+          return got > 0 ? static_cast<std::size_t>(got) : 0;
+      }) {}
 
 }  // namespace filarix

@@ -16,6 +16,7 @@
 
 #include "core/digest_registry.hpp"
 #include "core/earlier_entry.hpp"
+#include "platform/platform.hpp"
 
 namespace filarix {
 
@@ -86,6 +87,24 @@ private:
     // the order of the row.
     std::array<int, 48> csv_columns_{};
     std::size_t csv_column_count_ = 0;
+};
+
+// A catalogue file open for reading: the reader reads it, and a file that
+// cannot be opened, or whose reading breaks off, reads as having ended.
+class CatalogueFile {
+public:
+    CatalogueFile(platform::System& sys, std::u16string_view path);
+    // The file's format; unknown for a file that could not be opened.
+    CatalogueFormat format() { return failed_ ? CatalogueFormat::unknown : reader_.format(); }
+    bool next(EarlierEntry& entry) { return reader_.next(entry); }
+    // The file could not be opened, or reading it broke off.
+    bool failed() const { return failed_; }
+    const CatalogueReader& reader() const { return reader_; }
+
+private:
+    std::unique_ptr<platform::InputFile> file_;
+    bool failed_;
+    CatalogueReader reader_;
 };
 
 }  // namespace filarix

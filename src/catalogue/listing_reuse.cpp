@@ -36,16 +36,9 @@ void ListingReuse::count_unread(std::uint64_t size) {
 void open_reuse_listing(Run& run) {
     if (run.s.reuse_name.empty()) return;
     const std::string name = run.sys.narrow(run.s.reuse_name);
-    auto file = run.sys.open_read(run.s.reuse_name, false);
-    bool failed = file == nullptr;
-    CatalogueReader reader([&](char* buffer, std::size_t size) -> std::size_t {
-        if (failed) return 0;
-        const long long got = file->read(buffer, size);
-        if (got < 0) failed = true;
-        return got > 0 ? static_cast<std::size_t>(got) : 0;
-    });
-    const CatalogueFormat format = failed ? CatalogueFormat::unknown : reader.format();
-    if (failed) {
+    CatalogueFile file(run.sys, run.s.reuse_name);
+    const CatalogueFormat format = file.format();
+    if (file.failed()) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);
     }
@@ -67,17 +60,14 @@ void open_reuse_listing(Run& run) {
     auto reuse = std::make_unique<ListingReuse>();
     reuse->name = name;
     std::uint64_t duplicates = 0;
-    for (EarlierEntry entry; reader.next(entry);) {
-        // A listing of millions of rows takes a while: Ctrl+C ends it too.
-        if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+    for (EarlierEntry entry; file.next(entry);)
         if (!reuse->add(std::move(entry))) ++duplicates;
-    }
-    if (failed) {
+    if (file.failed()) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);
     }
-    reuse->lines_skipped = reader.lines_skipped() + duplicates;
-    reuse->first_skipped_line = reader.first_skipped_line();
+    reuse->lines_skipped = file.reader().lines_skipped() + duplicates;
+    reuse->first_skipped_line = file.reader().first_skipped_line();
     run.reuse = std::move(reuse);
 }
 
