@@ -4,10 +4,10 @@
 # FILES small files (default 100,000, 0-4 KB, three levels) under /tmp,
 # writes each tool's SHA-256 baseline, then adds, removes and rewrites
 # (same size) a hundred files each and moves one to another directory, and
-# prints per tool the best wall time of the check, its peak resident
-# memory, its system calls per file (strace -c -f), the ratios, and the
-# changed paths each found (for a move, both paths) and whether the three
-# sets are the same. The tree is deleted afterwards.
+# prints per tool the best wall time of the check, its CPU time, its peak
+# resident memory, its system calls per file (strace -c -f), the ratios,
+# and the changed paths each found (for a move, both paths) and whether
+# the three sets are the same. The tree is deleted afterwards.
 #   bench/compare_vs_aide.sh [FILES]
 #   RUNS=5 ...               runs of each check (default 3; the best counts)
 #   FILARIX=path/filarix64   a binary already built
@@ -94,20 +94,23 @@ for i in range(changes):
         f.write(rnd.randbytes(rnd.randint(1, 4096)))
 EOF
 
-# Best wall time and the peak resident size (KiB) of several runs.
+# Best wall time, the CPU time (user + system) of that run and the peak
+# resident size (KiB) of several runs.
 measure() {
-    local best="" peak=0 stats out t m
+    local best="" cpu="" peak=0 stats out t u s m
     stats=$(mktemp)
     for _ in $(seq "$runs"); do
-        /usr/bin/time -f "%e %M" -o "$stats" "$@" >/dev/null 2>/dev/null
+        /usr/bin/time -f "%e %U %S %M" -o "$stats" "$@" >/dev/null 2>/dev/null
         out=$(tail -n 1 "$stats")
-        t=${out% *}
-        m=${out#* }
-        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$t; fi
+        read -r t u s m <<<"$out"
+        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a<b)}'; then
+            best=$t
+            cpu=$(awk -v u="$u" -v s="$s" 'BEGIN{printf "%.2f", u + s}')
+        fi
         [ "$m" -gt "$peak" ] && peak=$m
     done
     rm -f "$stats"
-    echo "$best $peak"
+    echo "$best $cpu $peak"
 }
 
 # System calls of one run, every thread, from strace's summary.
@@ -123,9 +126,9 @@ aide_check=(aide --check --config="$work/aide.conf")
 hashdeep_check=(hashdeep -c sha256 -a -k "$work/base.hashdeep" -r "$tree")
 ours_check=("$bin" "$tree" --SHA2 --CSV --DIFF="$work/base.csv" --CHANGED -o "$work/diff.csv")
 
-read -r at am < <(measure "${aide_check[@]}")
-read -r ht hm < <(measure "${hashdeep_check[@]}")
-read -r ot om < <(measure "${ours_check[@]}")
+read -r at ac am < <(measure "${aide_check[@]}")
+read -r ht hc hm < <(measure "${hashdeep_check[@]}")
+read -r ot oc om < <(measure "${ours_check[@]}")
 as=$(syscalls "${aide_check[@]}")
 hs=$(syscalls "${hashdeep_check[@]}")
 os_=$(syscalls "${ours_check[@]}")
@@ -173,11 +176,17 @@ EOF
 )
 
 awk -v files="$files" -v runs="$runs" -v at="$at" -v am="$am" -v ht="$ht" -v hm="$hm" \
-    -v ot="$ot" -v om="$om" -v as="$as" -v hs="$hs" -v os="$os_" 'BEGIN {
+    -v ot="$ot" -v om="$om" -v ac="$ac" -v hc="$hc" -v oc="$oc" -v as="$as" -v hs="$hs" \
+    -v os="$os_" 'BEGIN {
     printf "TZ=UTC LC_ALL=C, best of %d runs, warm cache; %d files, SHA-256\n", runs, files
-    printf "  aide --check        %7.2f s  peak %8d KiB  syscalls/file %6.2f\n", at, am, as / files
-    printf "  hashdeep -a         %7.2f s  peak %8d KiB  syscalls/file %6.2f\n", ht, hm, hs / files
-    printf "  filarix64 --DIFF    %7.2f s  peak %8d KiB  syscalls/file %6.2f\n", ot, om, os / files
-    printf "  ours/aide     time %5.2f  memory %5.2f\n", (at > 0 ? ot / at : 0), (am > 0 ? om / am : 0)
-    printf "  ours/hashdeep time %5.2f  memory %5.2f\n", (ht > 0 ? ot / ht : 0), (hm > 0 ? om / hm : 0) }'
+    printf "  aide --check      %6.2f s wall %6.2f s CPU  peak %7d KiB  syscalls/file %6.2f\n",
+           at, ac, am, as / files
+    printf "  hashdeep -a       %6.2f s wall %6.2f s CPU  peak %7d KiB  syscalls/file %6.2f\n",
+           ht, hc, hm, hs / files
+    printf "  filarix64 --DIFF  %6.2f s wall %6.2f s CPU  peak %7d KiB  syscalls/file %6.2f\n",
+           ot, oc, om, os / files
+    printf "  ours/aide     wall %5.2f  CPU %5.2f  memory %5.2f\n", (at > 0 ? ot / at : 0),
+           (ac > 0 ? oc / ac : 0), (am > 0 ? om / am : 0)
+    printf "  ours/hashdeep wall %5.2f  CPU %5.2f  memory %5.2f\n", (ht > 0 ? ot / ht : 0),
+           (hc > 0 ? oc / hc : 0), (hm > 0 ? om / hm : 0) }'
 echo "$found"
