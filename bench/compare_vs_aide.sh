@@ -28,12 +28,8 @@ for tool in aide hashdeep /usr/bin/time strace python3; do
     command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
 done
 
-bin=${FILARIX:-}
-if [ -z "$bin" ]; then
-    cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$root/build" --target filarix64 >/dev/null
-    bin="$root/build/filarix64"
-fi
+. "$here/bench_lib.sh"
+bin=$(filarix_binary)
 export TZ=UTC LC_ALL=C
 
 work=$(mktemp -d /tmp/filarix-aide.XXXXXX)
@@ -94,34 +90,6 @@ for i in range(changes):
         f.write(rnd.randbytes(rnd.randint(1, 4096)))
 EOF
 
-# Best wall time, the CPU time (user + system) of that run and the peak
-# resident size (KiB) of several runs.
-measure() {
-    local best="" cpu="" peak=0 stats out t u s m
-    stats=$(mktemp)
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -f "%e %U %S %M" -o "$stats" "$@" >/dev/null 2>/dev/null
-        out=$(tail -n 1 "$stats")
-        read -r t u s m <<<"$out"
-        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a<b)}'; then
-            best=$t
-            cpu=$(awk -v u="$u" -v s="$s" 'BEGIN{printf "%.2f", u + s}')
-        fi
-        [ "$m" -gt "$peak" ] && peak=$m
-    done
-    rm -f "$stats"
-    echo "$best $cpu $peak"
-}
-
-# System calls of one run, every thread, from strace's summary.
-syscalls() {
-    local summary
-    summary=$(mktemp)
-    strace -c -f -o "$summary" "$@" >/dev/null 2>/dev/null
-    awk '$NF == "total" { print $4 }' "$summary"
-    rm -f "$summary"
-}
-
 aide_check=(aide --check --config="$work/aide.conf")
 hashdeep_check=(hashdeep -c sha256 -a -k "$work/base.hashdeep" -r "$tree")
 ours_check=("$bin" "$tree" --SHA2 --CSV --DIFF="$work/base.csv" --CHANGED -o "$work/diff.csv")
@@ -129,9 +97,9 @@ ours_check=("$bin" "$tree" --SHA2 --CSV --DIFF="$work/base.csv" --CHANGED -o "$w
 read -r at ac am < <(measure "${aide_check[@]}")
 read -r ht hc hm < <(measure "${hashdeep_check[@]}")
 read -r ot oc om < <(measure "${ours_check[@]}")
-as=$(syscalls "${aide_check[@]}")
-hs=$(syscalls "${hashdeep_check[@]}")
-os_=$(syscalls "${ours_check[@]}")
+as=$(syscall_total "${aide_check[@]}")
+hs=$(syscall_total "${hashdeep_check[@]}")
+os_=$(syscall_total "${ours_check[@]}")
 
 # What each found: its own classes, and the set of paths concerned.
 "${aide_check[@]}" >"$work/aide.out" 2>&1

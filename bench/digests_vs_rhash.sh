@@ -28,9 +28,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" --target filarix64 >/dev/null
-bin="$root/build/filarix64"
+. "$here/bench_lib.sh"
+bin=$(filarix_binary)
 
 data="$here/corpus-data-$mib"
 if [ ! -f "$data/.complete" ]; then

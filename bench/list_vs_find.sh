@@ -28,12 +28,8 @@ for tool in /usr/bin/time strace python3; do
     command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
 done
 
-bin=${FILARIX:-}
-if [ -z "$bin" ]; then
-    cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$root/build" --target filarix64 >/dev/null
-    bin="$root/build/filarix64"
-fi
+. "$here/bench_lib.sh"
+bin=$(filarix_binary)
 export TZ=UTC LC_ALL=C
 
 build_once() {  # DIR COMMAND...: runs COMMAND to build DIR unless it is complete
@@ -74,22 +70,6 @@ for i in range(200000):
 EOF
 }
 
-# Best wall time of several runs and the peak resident size (KiB).
-measure() {
-    local best="" peak=0 out t m stats
-    stats=$(mktemp)
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -f "%e %M" -o "$stats" "$@" >/dev/null 2>/dev/null || true
-        out=$(tail -n 1 "$stats")
-        t=${out% *}
-        m=${out#* }
-        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$t; fi
-        [ "$m" -gt "$peak" ] && peak=$m
-    done
-    rm -f "$stats"
-    echo "$best $peak"
-}
-
 # All system calls of one run (every thread), one trace line per call; a
 # call whose trace another thread's call split in two is counted once.
 syscalls() {
@@ -104,9 +84,9 @@ compare() {  # NAME TREE
     "$bin" "$tree" >/dev/null 2>&1 || true
     "${find_cmd[@]}" >/dev/null
     listed=$("$bin" "$tree" 2>&1 >/dev/null | sed -n 's/^  [0-9,]* director[a-z]*, \([0-9,]*\) files.*/\1/p' | tr -d ,)
-    read -r t1 m1 < <(FILARIX_WALK_THREADS=1 measure "$bin" "$tree")
-    read -r t2 m2 < <(measure "$bin" "$tree")
-    read -r gt gm < <(measure "${find_cmd[@]}")
+    read -r t1 _ m1 < <(FILARIX_WALK_THREADS=1 measure "$bin" "$tree")
+    read -r t2 _ m2 < <(measure "$bin" "$tree")
+    read -r gt _ gm < <(measure "${find_cmd[@]}")
     s1=$(syscalls env FILARIX_WALK_THREADS=1 "$bin" "$tree")
     s2=$(syscalls "$bin" "$tree")
     gs=$(syscalls "${find_cmd[@]}")
