@@ -36,7 +36,7 @@ public:
 // The digests of files with more than one name, kept by identity once one
 // name was read, with the size and times the file had: another name whose
 // facts are still those takes them. Only such files are kept, so an
-// ordinary tree costs no memory.
+// ordinary tree costs no memory, and each only until its last name.
 class LinkedDigests final : public DigestReuse {
 public:
     // Any name of the file will do: the identity is the key.
@@ -64,6 +64,7 @@ private:
         std::uint64_t size;
         std::int64_t modified_ns;
         std::int64_t change_time_ns;
+        std::uint64_t names_left;  // not met yet
         HeldDigests digests;
     };
     std::unordered_map<Identity, Kept, IdentityHash> kept_;

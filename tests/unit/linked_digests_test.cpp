@@ -94,11 +94,18 @@ TEST(LinkedDigests, AnotherNameOfAFileReadBeforeIsNotReadAgain) {
         const char* counts;  // empty: no line
     } cases[] = {
         {"three names",
-         {{"a", first_bytes, linked(10), false, true, true},
-          {"b", other_bytes, linked(10), false, false, true},
-          {"c", other_bytes, linked(10), false, false, true}},
+         {{"a", first_bytes, linked(10, 2, 3), false, true, true},
+          {"b", other_bytes, linked(10, 2, 3), false, false, true},
+          {"c", other_bytes, linked(10, 2, 3), false, false, true}},
          {},
          "2 files (18 bytes)"},
+        // The file is let go at the last name it told: a name made since is read.
+        {"more names than told",
+         {{"a", first_bytes, linked(10), false, true, true},
+          {"b", other_bytes, linked(10), false, false, true},
+          {"c", other_bytes, linked(10), false, true, false}},
+         {},
+         "1 files (9 bytes)"},
         {"changed since the first name was read",
          {{"a", first_bytes, linked(10), false, true, true},
           {"b", other_bytes, linked(10, 3), false, true, false}},
