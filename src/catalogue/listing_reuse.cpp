@@ -68,11 +68,11 @@ void open_reuse_listing(Run& run) {
     }
     reuse->lines_skipped = file.reader().lines_skipped() + duplicates;
     reuse->first_skipped_line = file.reader().first_skipped_line();
-    run.reuse = std::move(reuse);
+    run.on_hand.listing = std::move(reuse);
 }
 
 void write_reuse_counts(const Run& run, OutStream& out, bool console) {
-    const auto* r = dynamic_cast<const ListingReuse*>(run.reuse.get());
+    const auto* r = dynamic_cast<const ListingReuse*>(run.on_hand.listing.get());
     if (!r) return;
     out.printf(console ? "\n  Digests reused from %s: %llu files (%s bytes not read)"
                        : "  Digests reused from %s: %llu files (%s bytes not read)\n",

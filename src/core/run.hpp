@@ -163,8 +163,9 @@ struct ReferenceSets {
     SignatureTable signature_table;
     // The earlier catalogue of --DIFF, read before the walk.
     std::unique_ptr<EntryComparison> comparison;
-    // The earlier listing of --REUSE, whose digests unchanged files take.
-    std::unique_ptr<DigestReuse> reuse;
+    // Digests taken instead of read: those of the earlier listing of
+    // --REUSE and those of a file's other names read before.
+    DigestsOnHand on_hand;
 };
 
 // What the walk has found and written, and the progress line's totals.

@@ -131,6 +131,17 @@ void write_hash_set_counts(Run& run, OutStream& out, bool console = false) {
                static_cast<unsigned long>(run.counts.unknown_files));
 }
 
+// The other names of files read before, which took their digests; only a
+// run that met such names has the line.
+void write_hard_link_counts(const Run& run, OutStream& out, bool console) {
+    const LinkedDigests& links = run.on_hand.links;
+    if (links.files_unread() == 0) return;
+    out.printf(console ? "\n  Hard links not read again: %llu files (%s bytes)"
+                       : "  Hard links not read again: %llu files (%s bytes)\n",
+               static_cast<unsigned long long>(links.files_unread()),
+               format_thousands64(static_cast<std::int64_t>(links.bytes_unread())).c_str());
+}
+
 void close_out_listing(Run& run) {
     if (!close_outputs(run)) return;
     if (run.log && run.ziplog() && run.counts.zip_members_found != 0)
@@ -196,6 +207,7 @@ bool write_log_summary(Run& run, int reason) {
     write_hash_set_counts(run, log);
     write_comparison_counts(run, log, false);
     write_reuse_counts(run, log, false);
+    write_hard_link_counts(run, log, false);
     if (!run.ini_echo.empty())
         log.printf("\n INI FILE CONTENTS%s\n END INI FILE\n", run.ini_echo.c_str());
     log.printf("\n\n  Finished: %.24s\n", calendar_text(run.sys, run.end_time).c_str());
@@ -234,6 +246,7 @@ void write_console_summary(Run& run) {
     write_hash_set_counts(run, err, true);
     write_comparison_counts(run, err, true);
     write_reuse_counts(run, err, true);
+    write_hard_link_counts(run, err, true);
     const Elapsed t = elapsed(run);
     err.put("\n  Elapsed: ");
     err.printf(" %ld hrs. %ld mins. %ld secs.\n", t.hours, t.minutes, t.seconds);

@@ -300,7 +300,7 @@ const DigestTexts& RecordWriter::digests() {
         // The known set's kind is digested too, shown or not.
         DigestSet wanted = shown_digests(s_);
         if (const auto set_kind = run_.known_digests.kind()) wanted.add(*set_kind);
-        if (run_.reuse && !is_directory_ && !wanted.empty())
+        if (!is_directory_ && !wanted.empty())
             digests_ = reused_digests(wanted);
         else
             digests_ = digest_file(run_, tools_.digests, e_.pg_complete_path, {.digests = wanted},

@@ -42,8 +42,8 @@ public:
     void compare_with_earlier();
     // The digests of the entry, read once for whichever digest column comes first.
     const DigestTexts& digests();
-    // The digests of a file, those an earlier listing holds for it unchanged
-    // (--REUSE) taken from there and the rest read.
+    // The digests of a file, those an earlier listing (--REUSE) or another
+    // name of the file read before holds taken from there and the rest read.
     DigestTexts reused_digests(DigestSet wanted);
     // The path as the entry's CSV or JSON row holds it, exact bytes.
     std::string row_path() const;

@@ -1,6 +1,7 @@
-// The digests of a file an earlier listing holds (--REUSE): a file whose
-// size, full-precision times and identity are those of its row takes the
-// row's digests and is read only for those the row lacks. The texts are
+// The digests of a file taken instead of read: from an earlier listing
+// (--REUSE) when the file's size, full-precision times and identity are
+// those of its row, or from another name of the same file read before in
+// this run. A file is read only for the digests none holds. The texts are
 // those a read would give, so the listing is the same either way.
 #include "content/digests.hpp"
 #include "core/digest_registry.hpp"
@@ -23,26 +24,32 @@ DigestTexts RecordWriter::reused_digests(DigestSet wanted) {
         return digest_file(run_, tools_.digests, e_.pg_complete_path, {.digests = which}, false,
                            e_.data.size);
     };
-    // A window of the file has digests the listing does not name.
+    // A window of the file has digests that neither source names.
     if (s_.DISPLACE != 0 || s_.displace_end != 0) return read(wanted);
     const auto& facts = precise_facts();
     if (!facts) return read(wanted);
-    const auto held = run_.reuse->held_digests(row_path(), e_.data.size, *facts);
-    if (!held) return read(wanted);
+    DigestsOnHand& on_hand = run_.on_hand;
+    const auto held = on_hand.find([this] { return row_path(); }, e_.data.size, *facts);
+    if (!held) {
+        DigestTexts got = read(wanted);
+        if (got.read_ok) on_hand.remember(e_.data.size, *facts, got.texts);
+        return got;
+    }
 
     DigestTexts texts;
     DigestSet missing;
     for (std::size_t i = 0; i < digest_count; ++i) {
         const auto id = static_cast<DigestId>(i);
         if (!wanted.has(id)) continue;
-        if ((*held)[i].empty())
+        if (held->digests[i].empty())
             missing.add(id);
         else
-            texts.texts[i] = (*held)[i];
+            texts.texts[i] = held->digests[i];
     }
     if (missing.empty()) {
         texts.read_ok = true;
-        run_.reuse->count_unread(e_.data.size);
+        held->source->count_unread(e_.data.size);
+        if (held->source != &on_hand.links) on_hand.remember(e_.data.size, *facts, texts.texts);
         return texts;
     }
     // What the read found stands for every digest: a file that cannot be
@@ -56,6 +63,7 @@ DigestTexts RecordWriter::reused_digests(DigestSet wanted) {
     }
     for (std::size_t i = 0; i < digest_count; ++i)
         if (!texts.texts[i].empty()) got.texts[i] = texts.texts[i];
+    on_hand.remember(e_.data.size, *facts, got.texts);
     return got;
 }
 

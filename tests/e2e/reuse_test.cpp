@@ -285,4 +285,50 @@ TEST(Reuse, AFileThatIsNoListingIsRefusedBeforeAnythingIsListed) {
     }
 }
 
+TEST(Reuse, AFileWithThreeNamesIsOpenedOnceAndEveryNameShowsItsDigests) {
+    e2e::TempTree tree;
+    e2e::TempTree keep;
+    std::string bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + i / 97);
+    const std::string first = tree.file("a/first", bytes);
+    tree.file("copy", bytes);
+    tree.dir("b");
+    tree.dir("c");
+    // The other names in other directories, one a name no line may show.
+    for (const char* name : {"b/second", "c/third\nname"})
+        ASSERT_EQ(::link(first.c_str(), tree.path(name).c_str()), 0) << name;
+    const std::string trace = keep.path("opens.txt");
+    const std::string listing = keep.path("list.csv");
+    const e2e::Result r =
+        e2e::run({"-f", "-e", "trace=open,openat,openat2", "-o", trace, FILARIX_BINARY, tree.root(),
+                  "--CSV", "-c", "-5", "-s", "--SHA2", "-o", listing},
+                 {}, false, {}, std::nullopt, "/usr/bin/strace");
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("\n  Hard links not read again: 2 files (400,000 bytes)\n"),
+              std::string::npos)
+        << r.err;
+    // Opened relative to their directories, as strace escapes the names.
+    const std::string opens = e2e::read_file(trace);
+    std::size_t named = 0;
+    for (const char* name : {"\"first\"", "\"second\"", "\"third\\nname\""})
+        for (std::size_t at = 0; (at = opens.find(name, at)) != std::string::npos; ++at) ++named;
+    EXPECT_EQ(named, 1u) << opens;
+
+    const Records records = csv_records(e2e::read_file(listing));
+    ASSERT_FALSE(records.empty());
+    const std::vector<std::string>& header = records.front();
+    const auto digests_of = [&](const std::string& path) {
+        std::vector<std::string> found;
+        for (const auto& row : records)
+            if (row.size() == header.size() && row[column(header, "path")] == path)
+                for (const char* d : {"crc", "md5", "sha1", "sha256"})
+                    found.push_back(row.at(column(header, d)));
+        return found;
+    };
+    const std::vector<std::string> copy = digests_of(tree.path("copy"));
+    ASSERT_EQ(copy.size(), 4u);
+    for (const char* name : {"a/first", "b/second", "c/third\nname"})
+        EXPECT_EQ(digests_of(tree.path(name)), copy) << name;
+}
+
 }  // namespace

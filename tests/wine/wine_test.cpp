@@ -393,7 +393,8 @@ TEST(Wine, ComparesWithACatalogueAndAChecksumList) {
 // The exe's CSV rows hold each entry's times at 100 ns and its identity,
 // which Windows tells only to an open of the entry: two names of one file
 // share the volume and the file index and count two links; the write time
-// is the Linux one cut to what Windows keeps.
+// is the Linux one cut to what Windows keeps. The second name is not read
+// again: it takes the first one's digest.
 TEST(Wine, CsvRowsCarryTheTimesAndIdentityOfEachEntry) {
     TempTree t;
     t.file("tree/one", "x");
@@ -404,8 +405,10 @@ TEST(Wine, CsvRowsCarryTheTimesAndIdentityOfEachEntry) {
     // Past what 64 bits of nanoseconds hold: no value rather than a wrong one.
     t.file("tree/far", "z");
     t.stamp("tree/far", 16725225600);
-    const auto listed = run_exe({windows_path(t.path("tree")), "--CSV", "-o", "stdout"});
+    const auto listed = run_exe({windows_path(t.path("tree")), "--CSV", "-5", "-o", "stdout"});
     ASSERT_EQ(listed.status, 1) << listed.err;
+    EXPECT_NE(listed.err.find("Hard links not read again: 1 files (1 bytes)"), std::string::npos)
+        << listed.err;
     // name -> field -> value; no name here holds a comma or a quote.
     std::map<std::string, std::map<std::string, std::string>> rows;
     Lines names;
@@ -440,6 +443,8 @@ TEST(Wine, CsvRowsCarryTheTimesAndIdentityOfEachEntry) {
     EXPECT_EQ(std::stoll(one.at("change_time_ns")) % 100, 0);
     EXPECT_EQ(one.at("links"), "2");
     EXPECT_EQ(alone.at("links"), "1");
+    EXPECT_EQ(one.at("md5"), "9DD4E461268C8034F5C8564E155C67A6");  // of "x"
+    EXPECT_EQ(two.at("md5"), one.at("md5"));
     EXPECT_EQ(alone.at("device"), one.at("device"));
     EXPECT_NE(alone.at("inode"), one.at("inode"));
 }
