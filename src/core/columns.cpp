@@ -380,6 +380,15 @@ constexpr ColumnDescriptor trailing[] = {
      1,
      nullptr,
      FieldType::number},
+    {Column::tree_totals,
+     {},
+     [](const RunSettings& s, const ColumnDescriptor& c) { return rows_only(s, c) && s.TREESIZE; },
+     [](const Run&, const ColumnDescriptor&) { return 0; },
+     nullptr,
+     {Field::tree_files, Field::tree_bytes, Field::tree_bytes},
+     2,
+     nullptr,
+     FieldType::number},
 };
 
 constexpr std::array<ColumnDescriptor, column_count> build_table() {
@@ -464,9 +473,10 @@ const char* field_name(Field f) {
         "comment", "path",   "path_bytes",    "size",       "attributes", "category",
     };
     static constexpr const char* after[] = {
-        "created",   "modified",  "accessed", "zone",          "modified_ns",  "change_time_ns",
-        "device",    "inode",     "links",    "volume_serial", "volume_label", "short_name",
-        "long_name", "extension", "owner",    "path_length",   "target",
+        "created",        "modified",   "accessed",   "zone",      "modified_ns",
+        "change_time_ns", "device",     "inode",      "links",     "volume_serial",
+        "volume_label",   "short_name", "long_name",  "extension", "owner",
+        "path_length",    "tree_files", "tree_bytes", "target",
     };
     static_assert(std::size(before) == static_cast<std::size_t>(Field::digest));
     static_assert(std::size(after) == field_count - static_cast<std::size_t>(Field::created));

@@ -43,9 +43,10 @@ enum class Column : std::uint8_t {
     owner,
     name_after,
     path_length,
+    tree_totals,  // rows only: a directory's files and bytes below it (--TREESIZE)
 };
 
-inline constexpr std::size_t column_count = static_cast<std::size_t>(Column::path_length) + 1;
+inline constexpr std::size_t column_count = static_cast<std::size_t>(Column::tree_totals) + 1;
 
 enum class Field : std::uint8_t;
 
@@ -141,6 +142,8 @@ enum class Field : std::uint8_t {
     extension,
     owner,
     path_length,
+    tree_files,
+    tree_bytes,
     target,
 };
 inline constexpr std::size_t field_count = static_cast<std::size_t>(Field::target) + 1;

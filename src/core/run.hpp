@@ -23,6 +23,7 @@
 #include "core/run_settings.hpp"
 #include "core/run_streams.hpp"
 #include "core/signature_entries.hpp"
+#include "core/tree_totals.hpp"
 #include "platform/platform.hpp"
 
 namespace filarix {
@@ -154,6 +155,8 @@ struct WalkState {
     // The start of the file being checked against the header file's
     // signatures, kept from file to file.
     std::unique_ptr<unsigned char[]> signature_window;
+    // The files listed so far and their bytes (--TREESIZE).
+    TreeTotals tree_totals;
 };
 
 // What entries are checked against, loaded before the walk: the known

@@ -116,6 +116,8 @@ struct SettingFlags {
     TableFormat table_format = table_none;
     // With --DIFF, only the entries that are not unchanged (--CHANGED).
     bool CHANGED = false;
+    // Directory rows carry the totals of their subtrees (--TREESIZE).
+    bool TREESIZE = false;
 
     bool operator==(const SettingFlags&) const = default;
 };

@@ -329,7 +329,10 @@ bool show_help(Run& run, bool asked) {
     w.group(
         "--CSV           RFC 4180 CSV rows with a header row, names exact\n"
         "--JSONL         one JSON object per line, the same fields\n"
-        "--PROGRESS      count first, then show files, bytes, % and time left\n",
+        "--PROGRESS      count first, then show files, bytes, % and time left\n"
+        "--TREESIZE      with -Ad, each directory's files and bytes below it:\n"
+        "                CSV/JSONL rows after the subtree, text lines\n"
+        "                \"Tree totals: N files, B bytes: PATH\" [TREESIZE=ON]\n",
         true);
     w.group(
         "-1 file         accounting log [ACCT=], environment ACCT;\n"

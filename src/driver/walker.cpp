@@ -1,6 +1,7 @@
 #include "driver/walker.hpp"
 
 #include "content/streams.hpp"
+#include "core/listing_file.hpp"
 #include "core/numbers.hpp"
 #include "core/shown_text.hpp"
 #include "driver/progress.hpp"
@@ -62,6 +63,9 @@ void poll_user_abort(platform::System& sys) {
 
 namespace {
 
+void walk_listed_level(Run& run, EntryTools& tools, std::u16string& directory,
+                       platform::DirHandle* parent, const platform::FindData* listed);
+
 // One level of the walk. `directory` is the walk's one path buffer: each
 // level appends its name and takes it off again, because a path string per
 // level would cost memory in the square of the depth. `listed` is the
@@ -112,8 +116,7 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
                 const std::size_t own_length = directory.size();
                 directory += entry.name;
                 directory += run.syntax.separator;
-                if (run.s.directories != 0) process_entry(run, tools, directory, nullptr, &entry);
-                walk_level(run, tools, directory, handle.get(), &entry);
+                walk_listed_level(run, tools, directory, handle.get(), &entry);
                 directory.resize(own_length);
             }
             more = search->next(entry);
@@ -144,11 +147,52 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
     }
 }
 
+// The closing line of a directory's subtree in a text listing, in one
+// form whatever the record's columns, so that it is found by its start.
+void write_tree_line(Run& run, const std::u16string& directory, const TreeCount& tree) {
+    std::u16string_view path = run.syntax.without_long_prefix(directory);
+    if (path.size() > 1 && run.syntax.is_separator(path.back())) path.remove_suffix(1);
+    const std::string files = format_thousands(static_cast<std::int64_t>(tree.files));
+    const std::string bytes = format_thousands(static_cast<std::int64_t>(tree.bytes));
+    const std::string shown = shown_name(run.sys, path);
+    OutStream& out = run.output();
+    out.begin_record();
+    out.printf("Tree totals: %s files, %s bytes: %s\n", files.c_str(), bytes.c_str(),
+               shown.c_str());
+    out.end_record();
+    check_output_written(run);
+}
+
+// A directory with its record, when directories are listed. Under
+// --TREESIZE a CSV or JSON row waits for the subtree, whose totals it
+// holds, while a text record keeps its place and a closing line follows
+// the subtree. A start path (no `listed`) has a row only then.
+void walk_listed_level(Run& run, EntryTools& tools, std::u16string& directory,
+                       platform::DirHandle* parent, const platform::FindData* listed) {
+    const bool listing = run.s.directories != 0;
+    const bool reparse = listed && (listed->attributes & platform::attr::reparse_point);
+    const bool totals = listing && run.s.TREESIZE && !run.sizing_pass && !reparse;
+    const bool row_after = totals && run.s.table_format != table_none;
+    const bool written =
+        listing && listed && !row_after && process_entry(run, tools, directory, nullptr, listed);
+    if (!totals) {
+        walk_level(run, tools, directory, parent, listed);
+        return;
+    }
+    const TreeCount before = run.tree_totals.so_far();
+    walk_level(run, tools, directory, parent, listed);
+    const TreeCount tree = run.tree_totals.so_far() - before;
+    if (row_after)
+        process_entry(run, tools, directory, nullptr, listed, &tree);
+    else if (written || !listed)
+        write_tree_line(run, directory, tree);
+}
+
 }  // namespace
 
 void walk_directory(Run& run, EntryTools& tools, const std::u16string& directory) {
     std::u16string path = directory;
-    walk_level(run, tools, path, nullptr, nullptr);
+    walk_listed_level(run, tools, path, nullptr, nullptr);
 }
 
 void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& handle,

@@ -327,6 +327,11 @@ int streams(Option& o) {
     return 0;
 }
 
+int tree_size(Option& o) {
+    o.run.s.TREESIZE = o.on;
+    return 0;
+}
+
 int width(Option& o) {
     o.run.s.WIDTH = column_width(*o.value);
     return 0;
@@ -468,6 +473,7 @@ constexpr Entry long_options[] = {
     {{u"SHOWAT"}, Match::prefix, Value::none, accepted},
     {{u"SHOWLONG"}, Match::prefix, Value::optional, show_long},
     {{u"STR"}, Match::prefix, Value::on_off, streams},
+    {{u"TREESIZE"}, Match::prefix, Value::on_off, tree_size},
     {{u"UTF"}, Match::prefix, Value::none, switch_on<&RunSettings::UTF8>},
     {{u"VAR"}, Match::prefix, Value::none, switch_on<&RunSettings::VAR>},
     {{u"WID"}, Match::prefix, Value::required, width},

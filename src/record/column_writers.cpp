@@ -340,6 +340,14 @@ constexpr ColumnWriters trailing[] = {
          row.number(Field::path_length, static_cast<std::int64_t>(l.path_without_prefix().size()));
      },
      nullptr},
+    // Only a directory's row holds them, once its subtree is listed.
+    {Column::tree_totals, [](RecordWriter&, Desc) {}, nullptr,
+     [](RecordWriter& w, TableRow& row, Desc) {
+         if (!w.tree_ || !w.is_directory_ || w.is_link_) return;
+         row.number(Field::tree_files, w.tree_->files);
+         row.number(Field::tree_bytes, w.tree_->bytes);
+     },
+     nullptr, nullptr},
 };
 
 constexpr std::array<ColumnWriters, column_count> build_table() {

@@ -94,7 +94,8 @@ const std::u16string& no_name() {
 [[gnu::always_inline]] inline RecordWriter::RecordWriter(Run& run, EntryTools& tools,
                                                          const std::u16string& directory,
                                                          const std::u16string* name,
-                                                         const platform::FindData* known)
+                                                         const platform::FindData* known,
+                                                         const TreeCount* tree)
     : run_(run),
       tools_(tools),
       s_(run.s),
@@ -104,6 +105,7 @@ const std::u16string& no_name() {
       name_(name ? *name : no_name()),
       has_name_(name != nullptr),
       known_(known),
+      tree_(tree),
       width_(run.s.WIDTH),
       narrow_utf8_(run.sys.narrow_is_utf8()) {}
 
@@ -293,6 +295,13 @@ const std::optional<platform::PreciseFacts>& RecordWriter::precise_facts() {
     return precise_;
 }
 
+void RecordWriter::count_in_tree() {
+    const auto& facts = precise_facts();
+    TreeTotals::Identity identity;
+    if (facts) identity = {facts->device, facts->inode, facts->links};
+    run_.tree_totals.add_file(e_.data.size, facts ? &identity : nullptr);
+}
+
 const DigestTexts& RecordWriter::digests() {
     // A link's columns stay blank: nothing was read.
     if (!digested_ && !is_link_) {
@@ -363,9 +372,9 @@ void RecordWriter::write_name_after() {
         next_split_file(run);
 }
 
-[[gnu::always_inline]] inline void RecordWriter::process() {
+[[gnu::always_inline]] inline bool RecordWriter::process() {
     Run& run = run_;
-    if (!select()) return;
+    if (!select()) return false;
 
     const auto tally = [&] {
         if (!is_directory_) ++run.counts.files_found;
@@ -382,7 +391,7 @@ void RecordWriter::write_name_after() {
                 run.counts.bytes_found += static_cast<std::int64_t>(run.stream_table[i].size);
             }
         }
-        return;
+        return false;
     }
 
     e_.attr_letters = attribute_letters(e_.data.attributes);
@@ -392,7 +401,7 @@ void RecordWriter::write_name_after() {
     if (run.comparison) {
         compare_with_earlier();
         // Left out as a filter leaves an entry out: not written, not counted.
-        if (s_.CHANGED && change_->unchanged) return;
+        if (s_.CHANGED && change_->unchanged) return false;
     }
     run.counts.line_length = 0;
 
@@ -415,14 +424,17 @@ void RecordWriter::write_name_after() {
     guard.done = true;
     out_.end_record();
     tally();
+    if (s_.TREESIZE && !is_directory_ && !is_link_) count_in_tree();
     check_output_written(run);
-    if (s_.NAMEONLY) return;
+    if (s_.NAMEONLY) return true;
     write_follow_up();
+    return true;
 }
 
-void process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
-                   const std::u16string* name, const platform::FindData* known) {
-    RecordWriter(run, tools, directory, name, known).process();
+bool process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
+                   const std::u16string* name, const platform::FindData* known,
+                   const TreeCount* tree) {
+    return RecordWriter(run, tools, directory, name, known, tree).process();
 }
 
 }  // namespace filarix

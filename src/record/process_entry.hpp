@@ -11,9 +11,11 @@ namespace filarix {
 // The directory ends in a separator (or, for a directory that only holds
 // streams, is the directory's own path); no name lists the directory itself.
 // `known` is the entry as the walker's search already delivered it, which
-// spares looking the entry up again by its path.
-void process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
-                   const std::u16string* name, const platform::FindData* known = nullptr);
+// spares looking the entry up again by its path. `tree` is a directory's
+// subtree totals for its row. True when the record was written.
+bool process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
+                   const std::u16string* name, const platform::FindData* known = nullptr,
+                   const TreeCount* tree = nullptr);
 
 // Where the path column starts: at the drive letter of a path that has one
 // among its first eight characters (so "\\?\" is not shown), else at 0.

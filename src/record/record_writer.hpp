@@ -17,9 +17,11 @@ namespace filarix {
 class RecordWriter {
 public:
     RecordWriter(Run& run, EntryTools& tools, const std::u16string& directory,
-                 const std::u16string* name, const platform::FindData* known);
+                 const std::u16string* name, const platform::FindData* known,
+                 const TreeCount* tree = nullptr);
 
-    void process();
+    // True when the entry's record was written.
+    bool process();
 
     // The rest is what the column writers read and write.
     void count(int n) { run_.counts.line_length += n; }
@@ -50,6 +52,8 @@ public:
     std::string field_text(std::u16string_view text) const;
     // The entry's full-precision times and identity, asked for once.
     const std::optional<platform::PreciseFacts>& precise_facts();
+    // Adds a listed file to the run's tree totals (--TREESIZE).
+    void count_in_tree();
 
     Run& run_;
     EntryTools& tools_;
@@ -75,6 +79,8 @@ public:
     bool precise_asked_ = false;
     std::optional<platform::PreciseFacts> precise_;
     const platform::FindData* known_;
+    // A directory's subtree totals, when its row is written after it.
+    const TreeCount* tree_;
     std::optional<ColumnList> own_columns_;
     // The path column's width: the setting's, or under VAR the whole path.
     int width_;

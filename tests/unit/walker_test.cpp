@@ -220,3 +220,57 @@ TEST_F(Walker, ProgressLineOnlyWhenListingToAFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The closing lines of --TREESIZE, in the order written.
+std::vector<std::string> tree_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (const auto& line : split_lines(text))
+        if (line.starts_with("Tree totals: ")) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+// Each directory's totals follow its subtree, a start path's last, with
+// the path as the user knows it (no long-path prefix); the records stay
+// where they were. A CSV row of a directory waits for its subtree.
+TEST_F(Walker, TreeTotalsFollowEachSubtree) {
+    const auto with = [](bool tree, TableFormat format) {
+        return [tree, format](filarix::Run& run) {
+            run.s.directories = 1;
+            run.s.TREESIZE = tree;
+            run.s.table_format = format;
+        };
+    };
+    const RunResult plain = walk(with(false, table_none));
+    const RunResult text = walk(with(true, table_none));
+    std::vector<std::string> records = listed_paths(text);
+    std::erase_if(records, [](const std::string& p) { return p.starts_with("Tree totals: "); });
+    EXPECT_EQ(records, listed_paths(plain));
+    EXPECT_EQ(tree_lines(text.err),
+              (std::vector<std::string>{"Tree totals: 1 files, 1 bytes: C:\\work\\A\\deep",
+                                        "Tree totals: 3 files, 5 bytes: C:\\work\\A",
+                                        "Tree totals: 1 files, 1 bytes: C:\\work\\B",
+                                        "Tree totals: 5 files, 7 bytes: C:\\work"}));
+    const RunResult masked =
+        walk(with(true, table_none), {u"filarix64", u"C:\\work", u"-f", u"*.c"});
+    EXPECT_EQ(tree_lines(masked.err).back(), "Tree totals: 2 files, 3 bytes: C:\\work");
+
+    const RunResult csv =
+        walk(with(true, table_csv), {u"filarix64", u"C:\\work", u"-o", u"stdout"});
+    // Each directory row's path and its last fields: the totals and the
+    // empty target.
+    std::vector<std::string> directories;
+    for (std::string line : split_lines(csv.out)) {
+        if (!line.starts_with("directory,")) continue;
+        if (line.ends_with('\r')) line.pop_back();
+        std::size_t totals = line.size();
+        for (int i = 0; i < 3; ++i) totals = line.rfind(',', totals - 1);
+        directories.push_back(line.substr(10, line.find(',', 10) - 10) + line.substr(totals));
+    }
+    EXPECT_EQ(directories, (std::vector<std::string>{"C:\\work\\A\\deep,1,1,", "C:\\work\\A,3,5,",
+                                                     "C:\\work\\B,1,1,", "C:\\work,5,7,"}))
+        << csv.out;
+}

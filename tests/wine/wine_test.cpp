@@ -472,3 +472,39 @@ TEST(Wine, ReusesItsOwnListingAndReadsAFileWhoseChangeTimeMoved) {
               e2e::line_with(full_rows, "tree\\b,"));
     EXPECT_EQ(wine::read_file(t.path("again.csv")), full_rows);
 }
+
+// Directory totals: the Windows build tells the two names of one file by
+// its file index, as the Linux build does by its inode, and both write the
+// same totals for each directory, the start path's included.
+TEST(Wine, TreeTotalsAgreeWithTheLinuxBuild) {
+    TempTree t;
+    t.file("tree/a/x.txt", "55555");
+    t.file("tree/a/b/y.txt", "999999999");
+    t.dir("tree/c");
+    ASSERT_EQ(::link(t.path("tree/a/b/y.txt").c_str(), t.path("tree/c/y2.txt").c_str()), 0);
+    const std::string work = t.dir("work");
+    // Each directory row's path below the tree and its totals.
+    const auto totals = [&](const std::string& listing) {
+        std::map<std::string, std::string> found;
+        static const std::regex row(
+            R"re("kind":"directory","path":"[^"]*?tree([^"]*)".*("tree_files":\d+,"tree_bytes":\d+))re");
+        for (std::string line : lines_of(listing)) {
+            std::replace(line.begin(), line.end(), '\\', '/');
+            line = std::regex_replace(line, std::regex("//"), "/");
+            std::smatch m;
+            if (std::regex_search(line, m, row)) found[m[1]] = m[2];
+        }
+        return found;
+    };
+    const std::vector<std::string> options{"-Ad", "--TREESIZE", "--JSONL", "-t0", "-o"};
+    std::vector<std::string> exe_args{windows_path(t.path("tree"))}, linux_args{t.path("tree")};
+    exe_args.insert(exe_args.end(), options.begin(), options.end());
+    linux_args.insert(linux_args.end(), options.begin(), options.end());
+    exe_args.push_back(windows_path(work + "/exe.jsonl"));
+    linux_args.push_back(work + "/linux.jsonl");
+    ASSERT_EQ(run_exe(exe_args).status, 1);
+    ASSERT_EQ(run_linux(linux_args).status, 1);
+    const auto from_exe = totals(wine::read_file(work + "/exe.jsonl"));
+    EXPECT_EQ(from_exe, totals(wine::read_file(work + "/linux.jsonl")));
+    EXPECT_EQ(from_exe.at(""), "\"tree_files\":2,\"tree_bytes\":14");
+}
