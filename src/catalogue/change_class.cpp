@@ -1,5 +1,7 @@
 #include "catalogue/change_class.hpp"
 
+#include "platform/platform.hpp"
+
 namespace filarix {
 
 namespace {
@@ -8,16 +10,6 @@ struct Instant {
     std::int64_t seconds = 0;  // since 1970-01-01 UTC
     std::string fraction;      // the digits after the point, as written
 };
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 bool digits(std::string_view text, std::size_t at, std::size_t count, int& out) {
     if (at + count > text.size()) return false;
@@ -59,9 +51,8 @@ std::optional<Instant> instant_of(std::string_view text) {
             return std::nullopt;
         }
     }
-    t.seconds =
-        days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-        hour * 3600 + minute * 60 + second - offset;
+    t.seconds = platform::days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
+                second - offset;
     return t;
 }
 

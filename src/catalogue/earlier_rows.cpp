@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "catalogue/earlier_fields.hpp"
+#include "platform/platform.hpp"
 
 namespace filarix {
 
@@ -66,15 +67,6 @@ struct TimeFields {
     unsigned zone = 0;    // 0 none, 1 "Z", 2 an offset
     std::int64_t offset_minutes = 0;
 };
-
-std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 void civil_from_days(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
     z += 719468;
@@ -147,8 +139,7 @@ std::optional<TimeFields> time_fields(std::string_view t) {
         return std::nullopt;
     TimeFields f;
     f.seconds =
-        days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-        hour * 3600 + minute * 60 + second;
+        platform::days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
     std::size_t at = 19;
     if (at < t.size() && t[at] == '.') {
         std::size_t end = at + 1;

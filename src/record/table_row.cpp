@@ -35,19 +35,8 @@ std::size_t utf8_length(std::string_view b) {
     return n;
 }
 
-// Days since 1970-01-01 of a civil date, for the offset between two
-// calendar readings of one instant.
-std::int64_t days_from_civil(int y, int m, int d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = static_cast<unsigned>((153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1);
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 std::int64_t minutes_of(const platform::CivilTime& t) {
-    return days_from_civil(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
+    return platform::days_from_civil(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
 }
 
 void append_csv_field(std::string& out, std::string_view text) {
