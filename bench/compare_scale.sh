@@ -17,12 +17,8 @@ for tool in /usr/bin/time python3; do
     command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
 done
 
-bin=${FILARIX:-}
-if [ -z "$bin" ]; then
-    cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$root/build" --target filarix64 >/dev/null
-    bin="$root/build/filarix64"
-fi
+. "$here/bench_lib.sh"
+bin=$(filarix_binary)
 export TZ=UTC LC_ALL=C
 
 work=$(mktemp -d /tmp/filarix-scale.XXXXXX)
@@ -47,26 +43,6 @@ for a in range(100):
             n += 1
         os.close(fd)
 EOF
-
-# Best wall time, CPU time of that run and the peak resident size (KiB)
-# of several runs.
-measure() {
-    local best="" cpu="" peak=0 stats out t c m
-    stats=$(mktemp)
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -f "%e %U %S %M" -o "$stats" "$@" >/dev/null 2>/dev/null
-        out=$(tail -n 1 "$stats")
-        read -r t u s m <<<"$out"
-        c=$(awk -v u="$u" -v s="$s" 'BEGIN{printf "%.2f", u + s}')
-        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a<b)}'; then
-            best=$t
-            cpu=$c
-        fi
-        [ "$m" -gt "$peak" ] && peak=$m
-    done
-    rm -f "$stats"
-    echo "$best $cpu $peak"
-}
 
 "$bin" "$tree" --CSV -o "$work/base.csv" >/dev/null 2>&1
 rows=$(($(wc -l <"$work/base.csv") - 1))
