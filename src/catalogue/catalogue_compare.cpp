@@ -370,13 +370,7 @@ void write_comparison_counts(const Run& run, OutStream& out, bool console) {
                          "changed, %llu unchanged\n",
                c->name.c_str(), n(ChangeClass::added), n(ChangeClass::removed),
                n(ChangeClass::moved), n(ChangeClass::changed), n(ChangeClass::unchanged));
-    if (c->lines_skipped == 0) return;
-    out.printf(console ? "\n  Lines of %s passed over: %llu" : "  Lines of %s passed over: %llu",
-               c->name.c_str(), static_cast<unsigned long long>(c->lines_skipped));
-    if (c->first_skipped_line != 0)
-        out.printf(" (the first is line %llu)",
-                   static_cast<unsigned long long>(c->first_skipped_line));
-    if (!console) out.put('\n');
+    write_lines_passed_over(out, c->name, c->lines_skipped, c->first_skipped_line, console);
 }
 
 }  // namespace filarix

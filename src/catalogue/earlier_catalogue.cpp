@@ -8,7 +8,6 @@
 
 #include "catalogue/earlier_fields.hpp"
 #include "core/run_end.hpp"
-#include "core/run_end.hpp"
 
 namespace filarix {
 
@@ -748,5 +747,15 @@ CatalogueFile::CatalogueFile(platform::System& sys, std::u16string_view path)
           if (got < 0) failed_ = true;
           return got > 0 ? static_cast<std::size_t>(got) : 0;
       }) {}
+
+void write_lines_passed_over(OutStream& out, const std::string& name, std::uint64_t skipped,
+                             std::uint64_t first_line, bool console) {
+    if (skipped == 0) return;
+    out.printf(console ? "\n  Lines of %s passed over: %llu" : "  Lines of %s passed over: %llu",
+               name.c_str(), static_cast<unsigned long long>(skipped));
+    if (first_line != 0)
+        out.printf(" (the first is line %llu)", static_cast<unsigned long long>(first_line));
+    if (!console) out.put('\n');
+}
 
 }  // namespace filarix

@@ -16,6 +16,7 @@
 
 #include "core/digest_registry.hpp"
 #include "core/earlier_entry.hpp"
+#include "core/out_stream.hpp"
 #include "platform/platform.hpp"
 
 namespace filarix {
@@ -106,5 +107,11 @@ private:
     bool failed_;
     CatalogueReader reader_;
 };
+
+// "Lines of NAME passed over: N (the first is line L)" when N > 0, as the
+// other summary lines are written: on the console the line comes first and
+// its end after.
+void write_lines_passed_over(OutStream& out, const std::string& name, std::uint64_t skipped,
+                             std::uint64_t first_line, bool console);
 
 }  // namespace filarix

@@ -78,13 +78,7 @@ void write_reuse_counts(const Run& run, OutStream& out, bool console) {
                        : "  Digests reused from %s: %llu files (%s bytes not read)\n",
                r->name.c_str(), static_cast<unsigned long long>(r->files_unread()),
                format_thousands64(static_cast<std::int64_t>(r->bytes_unread())).c_str());
-    if (r->lines_skipped == 0) return;
-    out.printf(console ? "\n  Lines of %s passed over: %llu" : "  Lines of %s passed over: %llu",
-               r->name.c_str(), static_cast<unsigned long long>(r->lines_skipped));
-    if (r->first_skipped_line != 0)
-        out.printf(" (the first is line %llu)",
-                   static_cast<unsigned long long>(r->first_skipped_line));
-    if (!console) out.put('\n');
+    write_lines_passed_over(out, r->name, r->lines_skipped, r->first_skipped_line, console);
 }
 
 }  // namespace filarix
