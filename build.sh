@@ -14,8 +14,9 @@ mode=${1:-run}
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
 [ "$mode" = windows ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix)
 # The end-to-end tests read listings back with python3 and sqlite3 and
-# watch which files a run opens with strace.
-[ "$mode" = test ] && packages+=(g++-mingw-w64-x86-64-posix wine64 python3 sqlite3 strace)
+# watch which files a run opens with strace; the duplicate tests compare
+# their groups with jdupes'.
+[ "$mode" = test ] && packages+=(g++-mingw-w64-x86-64-posix wine64 python3 sqlite3 strace jdupes)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")

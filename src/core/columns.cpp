@@ -114,6 +114,19 @@ constexpr ColumnDescriptor leading[] = {
      3,
      nullptr,
      FieldType::text},
+    // The group leads, so that a reader sees the copies of a file together.
+    {Column::dupe_group,
+     {},
+     [](const RunSettings& s, const ColumnDescriptor&) { return s.DUPES; },
+     [](const Run&, const ColumnDescriptor&) { return 7; },
+     [](Run& run, OutStream& out, const ColumnDescriptor&) {
+         out.printf("%6.6s%c", "GROUP", delimiter(run));
+         return false;
+     },
+     one(Field::dupe_group),
+     1,
+     nullptr,
+     FieldType::number},
     {Column::sequence,
      {},
      [](const RunSettings& s, const ColumnDescriptor&) { return s.SEQUENCE != 0; },
@@ -469,7 +482,7 @@ std::vector<Field> table_fields(const RunSettings& s) {
 
 const char* field_name(Field f) {
     static constexpr const char* before[] = {
-        "kind",    "change", "changed_facts", "moved_from", "sequence",   "label",
+        "kind",    "change", "changed_facts", "moved_from", "dupe_group", "sequence", "label",
         "comment", "path",   "path_bytes",    "size",       "attributes", "category",
     };
     static constexpr const char* after[] = {

@@ -21,7 +21,8 @@ struct Run;
 class OutStream;
 
 enum class Column : std::uint8_t {
-    change,  // how the entry stands against an earlier catalogue (--DIFF)
+    change,      // how the entry stands against an earlier catalogue (--DIFF)
+    dupe_group,  // the duplicate group a file belongs to (--DUPES)
     sequence,
     label,
     comment,
@@ -117,6 +118,7 @@ enum class Field : std::uint8_t {
     change,
     changed_facts,
     moved_from,
+    dupe_group,
     sequence,
     label,
     comment,

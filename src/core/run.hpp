@@ -15,6 +15,7 @@
 
 #include "core/columns.hpp"
 #include "core/digest_reuse.hpp"
+#include "core/dupe_candidates.hpp"
 #include "core/entry_comparison.hpp"
 #include "core/known_digests.hpp"
 #include "core/out_stream.hpp"
@@ -157,6 +158,11 @@ struct WalkState {
     std::unique_ptr<unsigned char[]> signature_window;
     // The files listed so far and their bytes (--TREESIZE).
     TreeTotals tree_totals;
+    // --DUPES: the files the walk would list, kept for the search after it,
+    // the row being written then, and what the search found.
+    DupeCandidates dupe_candidates;
+    DupeRow dupe_row;
+    DupeTotals dupe_totals;
 };
 
 // What entries are checked against, loaded before the walk: the known

@@ -118,6 +118,8 @@ struct SettingFlags {
     bool CHANGED = false;
     // Directory rows carry the totals of their subtrees (--TREESIZE).
     bool TREESIZE = false;
+    // Only files whose contents another listed file has (--DUPES).
+    bool DUPES = false;
 
     bool operator==(const SettingFlags&) const = default;
 };

@@ -1,6 +1,7 @@
 #include "driver/driver.hpp"
 
 #include "catalogue/catalogue_compare.hpp"
+#include "catalogue/duplicates.hpp"
 #include "catalogue/listing_reuse.hpp"
 #include "content/digests.hpp"
 #include "core/shown_text.hpp"
@@ -112,6 +113,7 @@ namespace {
     start_overall_progress(run, walk_all);
     walk_all(run);
     finish_overall_progress(run.sys, run, run.std_err);
+    if (run.s.DUPES) list_duplicates(run, tools);
     const std::uint64_t removed = write_removed_rows(run);
     end_run(run.counts.files_found != 0 || removed != 0 ? exit_code::normal_listed
                                                         : exit_code::normal_none);

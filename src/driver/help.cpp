@@ -332,7 +332,10 @@ bool show_help(Run& run, bool asked) {
         "--PROGRESS      count first, then show files, bytes, % and time left\n"
         "--TREESIZE      with -Ad, each directory's files and bytes below it:\n"
         "                CSV/JSONL rows after the subtree, text lines\n"
-        "                \"Tree totals: N files, B bytes: PATH\" [TREESIZE=ON]\n",
+        "                \"Tree totals: N files, B bytes: PATH\" [TREESIZE=ON]\n"
+        "--DUPES         only files whose contents another listed file has, led by\n"
+        "                their group's number (dupe_group); hard links are one\n"
+        "                file, empty files no duplicates [DUPES=ON]\n",
         true);
     w.group(
         "-1 file         accounting log [ACCT=], environment ACCT;\n"

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue_compare.hpp"
+#include "catalogue/duplicates.hpp"
 #include "catalogue/listing_reuse.hpp"
 #include "catalogue/sort.hpp"
 #include "core/numbers.hpp"
@@ -175,6 +176,7 @@ void write_listing_summary(Run& run) {
                    int(run.counts.zip_members_listed));
     write_hash_set_counts(run, out);
     write_comparison_counts(run, out, false);
+    write_duplicate_counts(run, out, false);
     write_reuse_counts(run, out, false);
     if (run.counts.changed_while_read != 0)
         out.printf("  Changed while read: %ld files\n", long(run.counts.changed_while_read));
@@ -206,6 +208,7 @@ bool write_log_summary(Run& run, int reason) {
         write_stream_totals(run, log);
     write_hash_set_counts(run, log);
     write_comparison_counts(run, log, false);
+    write_duplicate_counts(run, log, false);
     write_reuse_counts(run, log, false);
     write_hard_link_counts(run, log, false);
     if (!run.ini_echo.empty())
@@ -245,6 +248,7 @@ void write_console_summary(Run& run) {
     write_changed_while_read(run, err);
     write_hash_set_counts(run, err, true);
     write_comparison_counts(run, err, true);
+    write_duplicate_counts(run, err, true);
     write_reuse_counts(run, err, true);
     write_hard_link_counts(run, err, true);
     const Elapsed t = elapsed(run);

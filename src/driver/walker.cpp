@@ -20,7 +20,8 @@ bool is_dot_entry(const std::u16string& name) {
 // Directory streams are listed only where the first start path's volume
 // can carry them and the listing is real (not a counting pass).
 bool streams_wanted(const Run& run) {
-    return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM;
+    // --DUPES lists files alone.
+    return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM && !run.s.DUPES;
 }
 
 void list_directory_streams(Run& run, EntryTools& tools,
@@ -171,7 +172,7 @@ void walk_listed_level(Run& run, EntryTools& tools, std::u16string& directory,
                        platform::DirHandle* parent, const platform::FindData* listed) {
     const bool listing = run.s.directories != 0;
     const bool reparse = listed && (listed->attributes & platform::attr::reparse_point);
-    const bool totals = listing && run.s.TREESIZE && !run.sizing_pass && !reparse;
+    const bool totals = listing && run.s.TREESIZE && !run.s.DUPES && !run.sizing_pass && !reparse;
     const bool row_after = totals && run.s.table_format != table_none;
     const bool written =
         listing && listed && !row_after && process_entry(run, tools, directory, nullptr, listed);

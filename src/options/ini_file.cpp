@@ -458,6 +458,7 @@ const Row rows[] = {
     {{"STREAM"}, Match::start, stream},
     {{"SORT"}, Match::start, sort},
     {{"TIME"}, Match::anywhere, time},
+    {{"DUPES"}, Match::start, [](Line& l) { l.boolean(l.s.DUPES, 1); }},
     {{"TREESIZE"}, Match::start, [](Line& l) { l.boolean(l.s.TREESIZE, 1); }},
     {{"VAR"}, Match::start, [](Line& l) { l.s.VAR = 1; }},
     {{"WIDTH"}, Match::start, width},

@@ -332,6 +332,11 @@ int tree_size(Option& o) {
     return 0;
 }
 
+int dupes(Option& o) {
+    o.run.s.DUPES = o.on;
+    return 0;
+}
+
 int width(Option& o) {
     o.run.s.WIDTH = column_width(*o.value);
     return 0;
@@ -444,6 +449,7 @@ constexpr Entry long_options[] = {
     {{u"KNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_known_only>},
     {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"DIFF"}, Match::prefix, Value::required, diff},
+    {{u"DUPES"}, Match::prefix, Value::on_off, dupes},
     {{u"CHANGED"}, Match::prefix, Value::none, switch_on<&RunSettings::CHANGED>},
     {{u"REUSE"}, Match::prefix, Value::required, reuse},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},

@@ -173,6 +173,12 @@ void settle_settings(Run& run) {
     if (s.NAMEAFTER && s.nameafter_width == -1) s.nameafter_width = 50;
     // Long paths are shown whole; the delimiter stays as it was chosen.
     if (s.SHOWLONG && s.WIDTH == 54) s.VAR = 1;
+    // A compare classes every entry and writes the rows it missed as
+    // removed; a listing of duplicates holds few of them.
+    if (s.DUPES && !s.diff_name.empty()) {
+        run.std_err.put("\n--DUPES and --DIFF cannot be used together\n");
+        end_run(exit_code::illegal_option);
+    }
 }
 
 }  // namespace filarix

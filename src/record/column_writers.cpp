@@ -128,6 +128,18 @@ constexpr ColumnWriters leading[] = {
          if (!w.change_->moved_from.empty()) row.text(Field::moved_from, w.change_->moved_from);
      },
      nullptr, nullptr},
+    // A stream's contents were not compared: its place stays blank.
+    {Column::dupe_group,
+     [](RecordWriter& w, Desc) {
+         w.count(w.out_.printf("%6llu%c", static_cast<unsigned long long>(w.run_.dupe_row.group),
+                               w.d_));
+     },
+     [](StreamLine& l, Desc) { l.out_.printf("      %c", l.d_); },
+     [](RecordWriter& w, TableRow& row, Desc) {
+         if (w.run_.dupe_row.group != 0)
+             row.number(Field::dupe_group, static_cast<std::int64_t>(w.run_.dupe_row.group));
+     },
+     nullptr, nullptr},
     {Column::sequence,
      [](RecordWriter& w, Desc) {
          w.count(w.out_.printf(

@@ -295,6 +295,10 @@ const std::optional<platform::PreciseFacts>& RecordWriter::precise_facts() {
     return precise_;
 }
 
+void RecordWriter::collect_dupe_candidate() {
+    run_.dupe_candidates.add(directory_, name_, e_.data.size, precise_facts());
+}
+
 void RecordWriter::count_in_tree() {
     const auto& facts = precise_facts();
     TreeTotals::Identity identity;
@@ -306,6 +310,12 @@ const DigestTexts& RecordWriter::digests() {
     // A link's columns stay blank: nothing was read.
     if (!digested_ && !is_link_) {
         digested_ = true;
+        // A duplicate's row shows the digests its group was proven on.
+        if (run_.dupe_row.digests && !is_directory_) {
+            digests_.texts = *run_.dupe_row.digests;
+            digests_.read_ok = true;
+            return digests_;
+        }
         // The known set's kind is digested too, shown or not.
         DigestSet wanted = shown_digests(s_);
         if (const auto set_kind = run_.known_digests.kind()) wanted.add(*set_kind);
@@ -391,6 +401,11 @@ void RecordWriter::write_name_after() {
                 run.counts.bytes_found += static_cast<std::int64_t>(run.stream_table[i].size);
             }
         }
+        return false;
+    }
+    // --DUPES: the walk only collects; the rows come once copies are known.
+    if (s_.DUPES && run.dupe_row.group == 0) {
+        if (!is_directory_ && !is_link_ && e_.data.size != 0) collect_dupe_candidate();
         return false;
     }
 

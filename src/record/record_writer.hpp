@@ -54,6 +54,8 @@ public:
     const std::optional<platform::PreciseFacts>& precise_facts();
     // Adds a listed file to the run's tree totals (--TREESIZE).
     void count_in_tree();
+    // Keeps a selected file for the duplicate search (--DUPES).
+    void collect_dupe_candidate();
 
     Run& run_;
     EntryTools& tools_;

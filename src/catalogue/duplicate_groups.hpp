@@ -1,0 +1,55 @@
+// Which of the walk's files hold the same contents, found as fast
+// duplicate finders find them: files are grouped by size, and a file whose
+// size no other has is never read; a group's files are then told apart by
+// a hash of their first and last bytes, and only those still together are
+// digested whole. Names of one file (hard links) are one file: read once,
+// and never a copy of themselves. Empty files are no duplicates.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "core/digest_reuse.hpp"
+#include "core/digest_set.hpp"
+#include "core/dupe_candidates.hpp"
+
+namespace filarix {
+
+// The bytes the sample takes from each end of a file. A file no longer
+// than this is read whole by its digest at once: a sample would only add
+// a read.
+inline constexpr std::uint64_t dupe_sample_bytes = 4096;
+
+// One file of a group: its names among the candidates and its digests.
+struct DupeFile {
+    std::vector<std::size_t> names;
+    HeldDigests digests;
+};
+
+struct DupeGroup {
+    std::uint64_t size = 0;
+    std::vector<DupeFile> files;  // two or more
+};
+
+// How contents are read: a file is named by one of its candidates.
+struct DupeReads {
+    // A hash of the file's first and last bytes; none when it cannot be read.
+    std::function<std::optional<std::uint64_t>(std::size_t)> sample;
+    // The file's digests; none when it cannot be read whole.
+    std::function<std::optional<HeldDigests>(std::size_t)> digests;
+    // The digest that proves two files the same.
+    DigestId decisive = DigestId::sha256;
+};
+
+// Hands `found` the groups of each size in turn, the largest size first;
+// the groups of one size in no particular order.
+void find_duplicate_groups(const DupeCandidates& candidates, const DupeReads& reads,
+                           const std::function<void(std::vector<DupeGroup>&)>& found);
+
+// The hash of a sample: any good spread will do, a collision costs only a
+// digest.
+std::uint64_t sample_hash(const unsigned char* bytes, std::size_t length, std::uint64_t seed);
+
+}  // namespace filarix

@@ -1,0 +1,121 @@
+#include "catalogue/duplicates.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "catalogue/duplicate_groups.hpp"
+#include "content/digests.hpp"
+#include "core/digest_registry.hpp"
+#include "core/numbers.hpp"
+#include "record/process_entry.hpp"
+
+namespace filarix {
+
+namespace {
+
+// The digests the rows show and the hash set looks up; SHA-256 when the
+// run asks for none. The strongest of them proves a group.
+DigestSet digests_read(const Run& run) {
+    DigestSet wanted = shown_digests(run.s);
+    if (const auto set_kind = run.known_digests.kind()) wanted.add(*set_kind);
+    if (wanted.empty()) wanted.add(DigestId::sha256);
+    return wanted;
+}
+
+DigestId strongest(DigestSet set) {
+    const DigestRow* best = nullptr;
+    for (const DigestRow& row : digest_rows)
+        if (set.has(row.id) && (!best || row.strength > best->strength)) best = &row;
+    return best->id;
+}
+
+void poll_interrupt(Run& run) {
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+}
+
+// The first and the last bytes of a file of `size`; none when it cannot
+// be read or no longer has that size.
+std::optional<std::uint64_t> read_sample(Run& run, const std::u16string& path, std::uint64_t size) {
+    poll_interrupt(run);
+    const auto file = open_for_read(run.sys, path);
+    if (!file) return std::nullopt;
+    std::array<unsigned char, dupe_sample_bytes> buffer;
+    const long long head = file->read_whole(buffer.data(), buffer.size());
+    if (head != static_cast<long long>(buffer.size())) return std::nullopt;
+    std::uint64_t hash = sample_hash(buffer.data(), buffer.size(), size);
+    if (!file->seek(size - dupe_sample_bytes)) return std::nullopt;
+    const long long tail = file->read_whole(buffer.data(), buffer.size());
+    if (tail != static_cast<long long>(buffer.size())) return std::nullopt;
+    return sample_hash(buffer.data(), buffer.size(), hash);
+}
+
+void write_group(Run& run, EntryTools& tools, const DupeCandidates& c, DupeGroup& group) {
+    DupeTotals& totals = run.dupe_totals;
+    ++totals.groups;
+    totals.files += group.files.size();
+    totals.bytes_saved += group.size * (group.files.size() - 1);
+    struct Name {
+        std::size_t candidate;
+        const HeldDigests* digests;
+    };
+    std::vector<Name> names;
+    for (const DupeFile& f : group.files)
+        for (std::size_t n : f.names) names.push_back({n, &f.digests});
+    std::sort(names.begin(), names.end(), [&c](const Name& a, const Name& b) {
+        return c.path_before(a.candidate, b.candidate);
+    });
+    for (const Name& n : names) {
+        poll_interrupt(run);
+        run.dupe_row = {totals.groups, n.digests};
+        const std::u16string directory(c.directory(n.candidate));
+        const std::u16string name(c.name(n.candidate));
+        process_entry(run, tools, directory, &name);
+    }
+    run.dupe_row = {};
+}
+
+std::size_t first_name(const DupeCandidates& c, const DupeGroup& g) {
+    std::size_t first = g.files.front().names.front();
+    for (const DupeFile& f : g.files)
+        for (std::size_t n : f.names)
+            if (c.path_before(n, first)) first = n;
+    return first;
+}
+
+}  // namespace
+
+void list_duplicates(Run& run, EntryTools& tools) {
+    const DupeCandidates& c = run.dupe_candidates;
+    const DigestSet wanted = digests_read(run);
+    DupeReads reads;
+    reads.decisive = strongest(wanted);
+    reads.sample = [&](std::size_t i) { return read_sample(run, c.path(i), c.size(i)); };
+    reads.digests = [&](std::size_t i) -> std::optional<HeldDigests> {
+        poll_interrupt(run);
+        DigestTexts got =
+            digest_file(run, tools.digests, c.path(i), {.digests = wanted}, false, c.size(i));
+        if (!got.read_ok) return std::nullopt;
+        return got.texts;
+    };
+    // A row is written with the group's number only once the search is
+    // over for its size, so that a group is never split.
+    find_duplicate_groups(c, reads, [&](std::vector<DupeGroup>& groups) {
+        std::vector<std::pair<std::size_t, DupeGroup*>> ordered;
+        for (DupeGroup& g : groups) ordered.emplace_back(first_name(c, g), &g);
+        std::sort(ordered.begin(), ordered.end(),
+                  [&c](const auto& a, const auto& b) { return c.path_before(a.first, b.first); });
+        for (const auto& [first, g] : ordered) write_group(run, tools, c, *g);
+    });
+    run.dupe_candidates.release();
+}
+
+void write_duplicate_counts(const Run& run, OutStream& out, bool console) {
+    if (!run.s.DUPES) return;
+    const DupeTotals& t = run.dupe_totals;
+    out.printf(console ? "\n  Duplicate groups: %llu, files: %llu, bytes that could be saved: %s"
+                       : "  Duplicate groups: %llu, files: %llu, bytes that could be saved: %s\n",
+               static_cast<unsigned long long>(t.groups), static_cast<unsigned long long>(t.files),
+               format_thousands64(static_cast<std::int64_t>(t.bytes_saved)).c_str());
+}
+
+}  // namespace filarix

@@ -1,0 +1,231 @@
+// End-to-end: --DUPES groups read back from the listing and compared with
+// the groups jdupes finds in the same tree, as sets of paths.
+#include <algorithm>
+
+#include "e2e_support.hpp"
+
+namespace {
+
+using e2e::read_file;
+using e2e::run;
+
+// Reads a CSV, JSON Lines or text (-V) listing of --DUPES and checks its
+// order: group numbers from 1 up, each group's rows together, groups by
+// descending size then first path, names in path order. Then compares the
+// groups with those of `jdupes -r -H` (every name of a file), kept to the
+// files `keep` (a Python expression of name and size) selects and with the
+// groups that are names of one file alone left out. Prints "ok" and the
+// group count, or what differs.
+constexpr const char* check_script = R"PY(
+import csv, io, json, os, subprocess, sys
+listing, form, root, keep = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
+data = open(listing, "rb").read().decode("utf-8", "surrogateescape")
+rows = []  # group, path, size
+def exact(r):
+    raw = r.get("path_bytes")
+    return os.fsdecode(bytes.fromhex(raw)) if raw else r["path"]
+if form == "csv":
+    for r in csv.DictReader(io.StringIO(data, newline="")):
+        rows.append((int(r["dupe_group"]), exact(r), int(r["size"])))
+elif form == "jsonl":
+    for line in data.splitlines():
+        r = json.loads(line)
+        rows.append((r["dupe_group"], exact(r), r["size"]))
+else:
+    for line in data.split("\n"):
+        f = line.split("|")
+        if len(f) > 2 and f[1].startswith(root + "/"):
+            rows.append((int(f[0]), f[1], int(f[2])))
+bad, ours = [], {}
+for g, path, size in rows:
+    ours.setdefault(g, []).append((path, size))
+if sorted(ours) != list(range(1, len(ours) + 1)): bad.append(("numbers", sorted(ours)))
+if [g for g, _, _ in rows] != sorted(g for g, _, _ in rows): bad.append("groups apart")
+def fs(p): return os.fsencode(p)
+for g, names in ours.items():
+    if [fs(p) for p, _ in names] != sorted(fs(p) for p, _ in names): bad.append(("name order", g))
+    if len({s for _, s in names}) != 1: bad.append(("sizes", g))
+keys = [(-ours[g][0][1], fs(ours[g][0][0])) for g in sorted(ours)]
+if keys != sorted(keys): bad.append("group order")
+out = subprocess.run(["jdupes", "-r", "-q", "-H", root], capture_output=True).stdout
+theirs = []
+for block in out.split(b"\n\n"):
+    names = [os.fsdecode(n) for n in block.split(b"\n") if n]
+    names = [n for n in names if eval(keep, {}, {"name": os.path.basename(n),
+                                                  "size": os.lstat(n).st_size})]
+    if len({(os.lstat(n).st_dev, os.lstat(n).st_ino) for n in names}) >= 2:
+        theirs.append(frozenset(names))
+mine = {frozenset(p for p, _ in names) for names in ours.values()}
+if mine != set(theirs): bad.append(("differ", mine ^ set(theirs)))
+print("ok" if not bad else bad, len(ours))
+)PY";
+
+std::string repeated(const std::string& unit, std::size_t size) {
+    std::string text;
+    while (text.size() < size) text += unit;
+    text.resize(size);
+    return text;
+}
+
+// Groups of two and three, a file differing from its group only in the
+// last byte or in the middle (the same first and last bytes), files of
+// one size with other contents, a size no other file has, empty files, a
+// name that is not UTF-8 and one with blanks.
+void fill_tree(e2e::TempTree& t) {
+    const std::string big = repeated("0123456789abcdef", 20000);
+    t.file("tree/a/big1.bin", big);
+    t.file("tree/b/big2.bin", big);
+    t.file("tree/big3.bin", big);
+    std::string last = big;
+    last.back() = 'X';
+    t.file("tree/a/last.bin", last);
+    std::string middle = big;
+    middle[10000] = 'M';
+    t.file("tree/a/middle.bin", middle);
+    t.file("tree/pair one.txt", repeated("pair", 5000));
+    t.file("tree/b/bad\xff.txt", repeated("pair", 5000));
+    t.file("tree/small1.txt", "tiny");
+    t.file("tree/b/small2.txt", "tiny");
+    t.file("tree/same1.dat", repeated("A", 3000));
+    t.file("tree/same2.dat", repeated("B", 3000));
+    t.file("tree/unique.dat", repeated("U", 7777));
+    t.file("tree/empty1");
+    t.file("tree/b/empty2");
+}
+
+TEST(Dupes, GroupsAreThoseJdupesFinds) {
+    e2e::TempTree t;
+    fill_tree(t);
+    const std::string work = t.dir("work");
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        const char* form;
+        const char* keep;
+        const char* groups;
+    };
+    const Case cases[] = {
+        {"CSV", {"--DUPES", "--CSV", "-o", "list"}, "csv", "True", "ok 3\n"},
+        {"JSON Lines with MD5",
+         {"--dupes", "--JSONL", "-5", "-o", "list"},
+         "jsonl",
+         "True",
+         "ok 3\n"},
+        {"text", {"--DUPES", "-V", "-o", "list"}, "text", "True", "ok 3\n"},
+        {"mask",
+         {"--DUPES", "--CSV", "-o", "list", "-f", "*.bin"},
+         "csv",
+         "name.endswith('.bin')",
+         "ok 1\n"},
+        {"exclude",
+         {"--DUPES", "--CSV", "-o", "list", "-x", "big3*"},
+         "csv",
+         "name != 'big3.bin'",
+         "ok 3\n"},
+        {"size limits",
+         {"--DUPES", "--JSONL", "-o", "list", "-G", "10", "-L", "20000"},
+         "jsonl",
+         "10 <= size <= 20000",
+         "ok 2\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{t.path("tree")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto listed = run(args, work);
+        ASSERT_EQ(listed.status, 1) << listed.err;
+        const auto checked =
+            run({"-c", check_script, work + "/list", c.form, t.path("tree"), c.keep}, {}, false, {},
+                std::nullopt, "/usr/bin/python3");
+        EXPECT_EQ(checked.out, c.groups) << checked.err << read_file(work + "/list");
+    }
+}
+
+// The summary counts files, not names, and the bytes all copies but one
+// take; a run with no copies lists nothing and ends with status 0.
+TEST(Dupes, HardLinksAreOneFileAndEmptyFilesNoCopies) {
+    e2e::TempTree t;
+    const std::string content = repeated("h", 6000);
+    t.file("tree/h1", content);
+    ASSERT_EQ(::link(t.path("tree/h1").c_str(), t.path("tree/h2").c_str()), 0);
+    t.file("tree/copy", content);
+    t.file("tree/lone", "lone");
+    ASSERT_EQ(::link(t.path("tree/lone").c_str(), t.path("tree/lone2").c_str()), 0);
+    t.file("tree/e1");
+    t.file("tree/e2");
+    const auto r = run({t.path("tree"), "--DUPES", "--CSV", "--SHA2", "-o", "stdout"});
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("\n  Duplicate groups: 1, files: 2, bytes that could be saved: 6,000\n"),
+              std::string::npos)
+        << r.err;
+    // The three names, one group, in path order; lone and its second name
+    // are one file, and the empty files none.
+    std::vector<std::string> listed;
+    std::istringstream rows(r.out);
+    for (std::string line; std::getline(rows, line);) listed.push_back(line.substr(0, 40));
+    ASSERT_EQ(listed.size(), 4u) << r.out;
+    EXPECT_TRUE(listed[0].starts_with("kind,dupe_group,path,")) << listed[0];
+    for (const char* name : {"copy", "h1", "h2"})
+        EXPECT_NE(r.out.find("file,1," + t.path("tree/") + name + ","), std::string::npos)
+            << name << "\n"
+            << r.out;
+
+    const auto none = run({t.path("tree"), "--DUPES", "-f", "lone*", "e*"});
+    EXPECT_EQ(none.status, 0) << none.err;
+    EXPECT_NE(none.err.find("Duplicate groups: 0, files: 0, bytes that could be saved: 0"),
+              std::string::npos)
+        << none.err;
+}
+
+// A file whose size no other file has is never opened, nor a file whose
+// first and last bytes tell it from the others of its size.
+TEST(Dupes, AFileOfAUniqueSizeIsNeverOpened) {
+    e2e::TempTree t;
+    fill_tree(t);
+    const std::string trace = t.path("trace");
+    const auto r = run({"-f", "-e", "trace=open,openat,openat2", "-o", trace, FILARIX_BINARY,
+                        t.path("tree"), "--DUPES", "--CSV", "-o", t.path("list")},
+                       {}, false, {}, std::nullopt, "/usr/bin/strace");
+    ASSERT_EQ(r.status, 1) << r.err;
+    const std::string opens = read_file(trace);
+    ASSERT_NE(opens.find("big1.bin\""), std::string::npos) << opens;
+    for (const char* name : {"unique.dat", "empty1", "empty2"})
+        EXPECT_EQ(opens.find(std::string(name) + "\""), std::string::npos) << name << "\n" << opens;
+    // Read for their samples, once: their last bytes differ from the group's.
+    const auto opened = [&](const std::string& name) {
+        std::size_t n = 0;
+        for (auto at = opens.find(name + "\""); at != std::string::npos;
+             at = opens.find(name + "\"", at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(opened("last.bin"), 1u) << opens;
+    EXPECT_EQ(opened("middle.bin"), 2u) << opens;
+    EXPECT_EQ(opened("big2.bin"), 2u) << opens;
+}
+
+// The rows come in the duplicate phase only; Ctrl+C there leaves whole
+// rows and status 2.
+TEST(Dupes, CtrlCInTheDuplicatePhaseLeavesWholeRows) {
+    e2e::TempTree t;
+    char name[32];
+    for (int d = 0; d < 4; ++d)
+        for (int f = 0; f < 500; ++f) {
+            const std::string content = "pair " + std::to_string(d * 1000 + f);
+            for (const char copy : {'a', 'b'}) {
+                std::snprintf(name, sizeof name, "d%d/%c%d", d, copy, f);
+                t.file(name, content);
+            }
+        }
+    e2e::Child child({t.root(), "--DUPES", "--CSV", "-o", "stdout"});
+    ASSERT_TRUE(child.pump([&](const std::string&) { return child.out().size() > 4096; }));
+    ASSERT_EQ(::kill(child.pid(), SIGINT), 0);
+    const e2e::Result cut = child.finish();
+    ASSERT_EQ(cut.status, 2) << cut.err;
+    ASSERT_TRUE(cut.out.ends_with("\r\n"));
+    const auto rows = std::count(cut.out.begin(), cut.out.end(), '\n');
+    EXPECT_GT(rows, 2);
+    EXPECT_LT(rows, 4001);
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+// The duplicate search on files given as contents: which files form
+// groups, and which were sampled or digested to find out.
+#include "catalogue/duplicate_groups.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace filarix {
+namespace {
+
+struct File {
+    const char* name;
+    std::string content;
+    std::uint64_t inode;  // equal for names of one file
+};
+
+struct Found {
+    std::vector<std::vector<std::string>> groups;  // names, in the order handed over
+    std::vector<std::uint64_t> sizes;
+    std::set<std::string> sampled;
+    std::set<std::string> digested;
+};
+
+Found search(const std::vector<File>& files) {
+    DupeCandidates c;
+    for (const File& f : files) {
+        platform::PreciseFacts facts;
+        facts.device = 1;
+        facts.inode = f.inode;
+        const std::string name = f.name;
+        c.add(u"/t/", std::u16string(name.begin(), name.end()), f.content.size(), facts);
+    }
+    Found found;
+    const auto name_of = [&](std::size_t i) { return std::string(files[i].name); };
+    DupeReads reads;
+    reads.sample = [&](std::size_t i) -> std::optional<std::uint64_t> {
+        found.sampled.insert(name_of(i));
+        const std::string& s = files[i].content;
+        if (s.starts_with("unreadable")) return std::nullopt;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
+        const std::uint64_t head = sample_hash(bytes, dupe_sample_bytes, s.size());
+        return sample_hash(bytes + s.size() - dupe_sample_bytes, dupe_sample_bytes, head);
+    };
+    reads.digests = [&](std::size_t i) -> std::optional<HeldDigests> {
+        found.digested.insert(name_of(i));
+        HeldDigests d;
+        d[digest_index(DigestId::sha256)] = files[i].content;
+        return d;
+    };
+    find_duplicate_groups(c, reads, [&](std::vector<DupeGroup>& groups) {
+        for (const DupeGroup& g : groups) {
+            std::vector<std::string> names;
+            for (const DupeFile& f : g.files)
+                for (std::size_t n : f.names) names.push_back(name_of(n));
+            std::sort(names.begin(), names.end());
+            found.groups.push_back(names);
+            found.sizes.push_back(g.size);
+        }
+    });
+    return found;
+}
+
+std::string big(char fill, std::size_t size = 10000) {
+    return std::string(size, fill);
+}
+std::string with(std::string s, std::size_t at, char c) {
+    s[at] = c;
+    return s;
+}
+
+TEST(DuplicateGroups, FromSizesAndContents) {
+    struct Case {
+        const char* name;
+        std::vector<File> files;
+        std::set<std::vector<std::string>> groups;
+        std::set<std::string> sampled;
+        std::set<std::string> digested;
+    };
+    const Case cases[] = {
+        {"a unique size is never read", {{"a", "xy", 1}, {"b", "xyz", 2}}, {}, {}, {}},
+        {"small files are digested without a sample",
+         {{"a", "xy", 1}, {"b", "xy", 2}, {"c", "zz", 3}},
+         {{"a", "b"}},
+         {},
+         {"a", "b", "c"}},
+        {"the last byte tells them apart before a digest",
+         {{"a", big('q'), 1}, {"b", with(big('q'), 9999, 'r'), 2}},
+         {},
+         {"a", "b"},
+         {}},
+        {"the middle is found by the digest",
+         {{"a", big('q'), 1}, {"b", with(big('q'), 5000, 'r'), 2}, {"c", big('q'), 3}},
+         {{"a", "c"}},
+         {"a", "b", "c"},
+         {"a", "b", "c"}},
+        {"names of one file are read once and are no copies of it",
+         {{"a", "same", 7},
+          {"b", "same", 7},
+          {"c", "same", 8},
+          {"d", "lonely", 9},
+          {"e", "lonely", 9}},
+         {{"a", "b", "c"}},
+         {},
+         {"a", "c"}},
+        {"empty files are no duplicates", {{"a", "", 1}, {"b", "", 2}}, {}, {}, {}},
+        {"an unreadable file drops out",
+         {{"a", with(big('u'), 0, 'u'), 1}, {"b", "unreadable" + big('u', 9990), 2}},
+         {},
+         {"a", "b"},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Found found = search(c.files);
+        EXPECT_EQ(std::set(found.groups.begin(), found.groups.end()), c.groups);
+        EXPECT_EQ(found.sampled, c.sampled);
+        EXPECT_EQ(found.digested, c.digested);
+    }
+}
+
+TEST(DuplicateGroups, LargestSizeFirst) {
+    const Found found = search({{"s1", "ab", 1},
+                                {"l1", big('l'), 2},
+                                {"s2", "ab", 3},
+                                {"m1", big('m', 5000), 4},
+                                {"l2", big('l'), 5},
+                                {"m2", big('m', 5000), 6}});
+    EXPECT_EQ(found.sizes, (std::vector<std::uint64_t>{10000, 5000, 2}));
+}
+
+TEST(DupeCandidates, PathOrderAcrossDirectories) {
+    DupeCandidates c;
+    c.add(u"/t/b/", u"x", 1, std::nullopt);
+    c.add(u"/t/", u"bz", 1, std::nullopt);
+    c.add(u"/t/b/", u"a", 1, std::nullopt);
+    EXPECT_EQ(c.path(2), u"/t/b/a");
+    EXPECT_TRUE(c.path_before(2, 0));
+    EXPECT_TRUE(c.path_before(0, 1));  // '/' sorts before 'z'
+    EXPECT_FALSE(c.path_before(1, 2));
+    // Without an identity each name is a file of its own.
+    EXPECT_NE(c.inode(0), c.inode(2));
+}
+
+}  // namespace
+}  // namespace filarix
