@@ -13,20 +13,24 @@ namespace filarix {
 
 namespace {
 
-// The digests the rows show and the hash set looks up; SHA-256 when the
-// run asks for none. The strongest of them proves a group.
-DigestSet digests_read(const Run& run) {
-    DigestSet wanted = shown_digests(run.s);
-    if (const auto set_kind = run.known_digests.kind()) wanted.add(*set_kind);
-    if (wanted.empty()) wanted.add(DigestId::sha256);
-    return wanted;
-}
-
 DigestId strongest(DigestSet set) {
     const DigestRow* best = nullptr;
     for (const DigestRow& row : digest_rows)
         if (set.has(row.id) && (!best || row.strength > best->strength)) best = &row;
     return best->id;
+}
+
+// The digests the rows show and the hash set looks up, from one read.
+// The strongest of them proves a group, but never one weaker than
+// SHA-256: two files made to share a CRC-32, an MD5 or a SHA-1 are no
+// copies, and a listing of copies is read as a list of what may go.
+DigestSet digests_read(const Run& run) {
+    DigestSet wanted = shown_digests(run.s);
+    if (const auto set_kind = run.known_digests.kind()) wanted.add(*set_kind);
+    if (wanted.empty() ||
+        digest_row(strongest(wanted)).strength < digest_row(DigestId::sha256).strength)
+        wanted.add(DigestId::sha256);
+    return wanted;
 }
 
 void poll_interrupt(Run& run) {

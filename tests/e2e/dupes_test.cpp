@@ -228,4 +228,50 @@ TEST(Dupes, CtrlCInTheDuplicatePhaseLeavesWholeRows) {
     EXPECT_LT(rows, 4001);
 }
 
+// Two files of one size, first and last bytes alike, made to share their
+// CRC-32: asked for CRC-32 alone, the run still proves copies with SHA-256.
+constexpr const char* crc_twins_script = R"PY(
+import sys, zlib
+n, p = 10000, 5000
+a = bytearray(b"q" * n)
+def crc(x): return zlib.crc32(bytes(x))
+def flipped(x, i):
+    y = bytearray(x); y[p + i // 8] ^= 1 << (i % 8); return y
+effects = [crc(flipped(a, i)) ^ crc(a) for i in range(32)]
+b = bytearray(a); b[p - 1] ^= 0xFF
+basis = {}
+for i, v in enumerate(effects):
+    c = 1 << i
+    for bit in reversed(range(32)):
+        if not (v >> bit) & 1: continue
+        if bit in basis: v, c = v ^ basis[bit][0], c ^ basis[bit][1]
+        else: basis[bit] = (v, c); break
+t, combo = crc(b) ^ crc(a), 0
+for bit in reversed(range(32)):
+    if (t >> bit) & 1: t, combo = t ^ basis[bit][0], combo ^ basis[bit][1]
+for i in range(32):
+    if (combo >> i) & 1: b = flipped(b, i)
+assert crc(a) == crc(b) and a != b
+open(sys.argv[1] + "/a.bin", "wb").write(a)
+open(sys.argv[1] + "/b.bin", "wb").write(b)
+print("%08X" % crc(a))
+)PY";
+
+TEST(Dupes, FilesSharingOnlyACrcAreNoCopies) {
+    e2e::TempTree t;
+    const auto made = run({"-c", crc_twins_script, t.dir("tree")}, {}, false, {}, std::nullopt,
+                          "/usr/bin/python3");
+    ASSERT_EQ(made.out.size(), 9u) << made.err;
+    const auto plain = run({t.path("tree"), "-c", "--CSV", "-o", "stdout"});
+    ASSERT_EQ(plain.status, 1) << plain.err;
+    // Both rows show the one CRC-32.
+    const std::string crc = "," + made.out.substr(0, 8) + ",";
+    const auto first = plain.out.find(crc);
+    ASSERT_NE(first, std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find(crc, first + 1), std::string::npos) << plain.out;
+    const auto r = run({t.path("tree"), "--DUPES", "-c", "--CSV", "-o", "stdout"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Duplicate groups: 0, files: 0,"), std::string::npos) << r.err;
+}
+
 }  // namespace
