@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <tuple>
+#include <string_view>
+
+#include "core/digest_registry.hpp"
 
 namespace filarix {
 
@@ -15,62 +16,138 @@ struct Unit {
     std::uint32_t begin = 0;
     std::uint32_t end = 0;
     std::uint64_t sample = 0;
-    std::unique_ptr<HeldDigests> digests;
+    std::uint64_t digests = 0;  // where its digests start in the size's arena
 };
 
-// Runs of equal keys, two units or more, each handed on.
-template <typename Key, typename Each>
-void split_runs(std::vector<Unit>& units, Key key, Each each) {
-    std::sort(units.begin(), units.end(),
-              [&](const Unit& a, const Unit& b) { return key(a) < key(b); });
-    std::size_t i = 0;
-    while (i < units.size()) {
-        std::size_t j = i + 1;
-        while (j < units.size() && key(units[j]) == key(units[i])) ++j;
-        if (j - i >= 2)
-            each(std::vector<Unit>(std::make_move_iterator(units.begin() + std::ptrdiff_t(i)),
-                                   std::make_move_iterator(units.begin() + std::ptrdiff_t(j))));
-        i = j;
+// The digests of the files of one size, packed: per digest a length byte
+// and the digest's bytes (the texts are hexadecimal), so that a size that
+// very many files share costs little more than the digests themselves.
+class DigestArena {
+public:
+    explicit DigestArena(DigestSet wanted) : wanted_(wanted) {}
+    void reserve(std::size_t units) {
+        std::size_t each = 0;
+        for (std::size_t i = 0; i < digest_count; ++i)
+            if (wanted_.has(static_cast<DigestId>(i)))
+                each += 1 + digest_row(static_cast<DigestId>(i)).bytes;
+        bytes_.reserve(units * each);
     }
+    // None when a text is not the hexadecimal digits a digest has.
+    std::optional<std::uint64_t> add(const HeldDigests& texts) {
+        const std::uint64_t at = bytes_.size();
+        for (std::size_t i = 0; i < digest_count; ++i) {
+            if (!wanted_.has(static_cast<DigestId>(i))) continue;
+            const std::string& t = texts[i];
+            if (t.size() % 2 != 0 || t.size() > 2 * 255) return rewind(at);
+            bytes_.push_back(static_cast<char>(t.size() / 2));
+            for (std::size_t k = 0; k < t.size(); k += 2) {
+                const int hi = nibble(t[k]), lo = nibble(t[k + 1]);
+                if (hi < 0 || lo < 0) return rewind(at);
+                bytes_.push_back(static_cast<char>(hi << 4 | lo));
+            }
+        }
+        return at;
+    }
+    std::string_view digest(std::uint64_t at, DigestId id) const {
+        for (std::size_t i = 0; i < digest_count; ++i) {
+            if (!wanted_.has(static_cast<DigestId>(i))) continue;
+            const auto length = static_cast<unsigned char>(bytes_[at]);
+            if (static_cast<DigestId>(i) == id)
+                return std::string_view(bytes_).substr(at + 1, length);
+            at += 1 + length;
+        }
+        return {};
+    }
+    HeldDigests texts(std::uint64_t at) const {
+        static constexpr char hex[] = "0123456789ABCDEF";
+        HeldDigests held;
+        for (std::size_t i = 0; i < digest_count; ++i) {
+            if (!wanted_.has(static_cast<DigestId>(i))) continue;
+            for (const char c : digest(at, static_cast<DigestId>(i))) {
+                held[i] += hex[static_cast<unsigned char>(c) >> 4];
+                held[i] += hex[static_cast<unsigned char>(c) & 15];
+            }
+        }
+        return held;
+    }
+
+private:
+    static int nibble(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+    std::nullopt_t rewind(std::uint64_t at) {
+        bytes_.resize(at);
+        return std::nullopt;
+    }
+    DigestSet wanted_;
+    std::string bytes_;
+};
+
+// Runs of equal keys, two units or more, each handed on as a range.
+template <typename Key, typename Each>
+void split_runs(Unit* first, Unit* last, Key key, Each each) {
+    std::sort(first, last, [&](const Unit& a, const Unit& b) { return key(a) < key(b); });
+    while (first != last) {
+        Unit* end = first + 1;
+        while (end != last && key(*end) == key(*first)) ++end;
+        if (end - first >= 2) each(first, end);
+        first = end;
+    }
+}
+
+// Keeps the units `keep` says yes to, in order and in place, asking once
+// for each; returns the new end.
+template <typename Keep>
+Unit* keep_if(Unit* first, Unit* last, Keep keep) {
+    Unit* out = first;
+    for (Unit* u = first; u != last; ++u)
+        if (keep(*u)) *out++ = *u;
+    return out;
 }
 
 void group_one_size(std::uint64_t size, const std::vector<std::uint32_t>& order,
                     std::vector<Unit>& units, const DupeReads& reads,
                     std::vector<DupeGroup>& groups) {
-    const auto digest_all = [&](std::vector<Unit> part) {
-        std::vector<Unit> read;
-        for (Unit& u : part)
-            if (auto d = reads.digests(order[u.begin])) {
-                u.digests = std::make_unique<HeldDigests>(std::move(*d));
-                read.push_back(std::move(u));
-            }
-        const std::size_t at = digest_index(reads.decisive);
+    DigestArena arena(reads.read);
+    const auto digest_all = [&](Unit* first, Unit* last) {
+        arena.reserve(static_cast<std::size_t>(last - first));
+        last = keep_if(first, last, [&](Unit& u) {
+            const auto d = reads.digests(order[u.begin]);
+            if (!d) return false;
+            const auto at = arena.add(*d);
+            if (!at) return false;
+            u.digests = *at;
+            return true;
+        });
         split_runs(
-            read, [at](const Unit& u) -> const std::string& { return (*u.digests)[at]; },
-            [&](std::vector<Unit> same) {
+            first, last, [&](const Unit& u) { return arena.digest(u.digests, reads.decisive); },
+            [&](Unit* same, Unit* end) {
                 DupeGroup g;
                 g.size = size;
-                for (Unit& u : same) {
+                for (; same != end; ++same) {
                     DupeFile f;
-                    f.names.assign(order.begin() + u.begin, order.begin() + u.end);
-                    f.digests = std::move(*u.digests);
+                    f.names.assign(order.begin() + same->begin, order.begin() + same->end);
+                    f.digests = arena.texts(same->digests);
                     g.files.push_back(std::move(f));
                 }
                 groups.push_back(std::move(g));
             });
     };
+    Unit* const first = units.data();
+    Unit* last = first + units.size();
     if (size <= dupe_sample_bytes) {
-        digest_all(std::move(units));
+        digest_all(first, last);
         return;
     }
-    std::vector<Unit> sampled;
-    for (Unit& u : units)
-        if (const auto s = reads.sample(order[u.begin])) {
-            u.sample = *s;
-            sampled.push_back(std::move(u));
-        }
+    last = keep_if(first, last, [&](Unit& u) {
+        const auto s = reads.sample(order[u.begin]);
+        if (s) u.sample = *s;
+        return s.has_value();
+    });
     split_runs(
-        sampled, [](const Unit& u) { return u.sample; }, digest_all);
+        first, last, [](const Unit& u) { return u.sample; }, digest_all);
 }
 
 }  // namespace
@@ -82,24 +159,22 @@ void find_duplicate_groups(const DupeCandidates& c, const DupeReads& reads,
         if (c.size(i) != 0) order.push_back(static_cast<std::uint32_t>(i));
     // Largest first; the names of one file side by side.
     std::sort(order.begin(), order.end(), [&c](std::uint32_t a, std::uint32_t b) {
-        return std::make_tuple(c.size(b), c.device(a), c.inode(a), a) <
-               std::make_tuple(c.size(a), c.device(b), c.inode(b), b);
+        if (c.size(a) != c.size(b)) return c.size(a) > c.size(b);
+        return c.identity(a) < c.identity(b);
     });
     std::size_t i = 0;
     std::vector<DupeGroup> groups;
+    std::vector<Unit> units;
     while (i < order.size()) {
         const std::uint64_t size = c.size(order[i]);
         std::size_t j = i + 1;
         while (j < order.size() && c.size(order[j]) == size) ++j;
-        std::vector<Unit> units;
-        for (std::size_t k = i; k < j; ++k) {
-            const std::uint32_t n = order[k];
-            if (units.empty() || c.device(order[k - 1]) != c.device(n) ||
-                c.inode(order[k - 1]) != c.inode(n))
-                units.push_back(
-                    {static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k), 0, {}});
-            units.back().end = static_cast<std::uint32_t>(k + 1);
-        }
+        units.clear();
+        for (std::size_t k = i; k < j; ++k)
+            if (units.empty() || c.identity(order[k - 1]) != c.identity(order[k]))
+                units.push_back({static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k + 1)});
+            else
+                units.back().end = static_cast<std::uint32_t>(k + 1);
         i = j;
         // A size only one file has, however many names: never read.
         if (units.size() < 2) continue;

@@ -39,7 +39,9 @@ struct DupeReads {
     std::function<std::optional<std::uint64_t>(std::size_t)> sample;
     // The file's digests; none when it cannot be read whole.
     std::function<std::optional<HeldDigests>(std::size_t)> digests;
-    // The digest that proves two files the same.
+    // The digests read, those asked for, and of them the one that proves
+    // two files the same.
+    DigestSet read{DigestId::sha256};
     DigestId decisive = DigestId::sha256;
 };
 

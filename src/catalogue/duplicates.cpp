@@ -92,6 +92,7 @@ void list_duplicates(Run& run, EntryTools& tools) {
     const DupeCandidates& c = run.dupe_candidates;
     const DigestSet wanted = digests_read(run);
     DupeReads reads;
+    reads.read = wanted;
     reads.decisive = strongest(wanted);
     reads.sample = [&](std::size_t i) { return read_sample(run, c.path(i), c.size(i)); };
     reads.digests = [&](std::size_t i) -> std::optional<HeldDigests> {

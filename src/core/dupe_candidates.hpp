@@ -1,10 +1,12 @@
 // The files --DUPES seeks copies among, kept from the walk, and the state
 // of the rows written afterwards. A million files must fit in little
-// memory: paths share one arena, each directory is stored once, and an
-// entry is a few numbers.
+// memory: names sit in blocks of one arena that never move, each directory
+// is stored once, an entry is 16 bytes, and only files with several names
+// keep their identity.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,8 +25,14 @@ public:
 
     std::size_t count() const { return items_.size(); }
     std::uint64_t size(std::size_t i) const { return items_[i].size; }
-    std::uint64_t device(std::size_t i) const { return items_[i].device; }
-    std::uint64_t inode(std::size_t i) const { return items_[i].inode; }
+    // What tells the names of one file: device and inode for a file with
+    // several names, else something no other candidate has.
+    struct Identity {
+        std::uint64_t device;
+        std::uint64_t inode;
+        auto operator<=>(const Identity&) const = default;
+    };
+    Identity identity(std::size_t i) const;
     std::u16string_view directory(std::size_t i) const;
     std::u16string_view name(std::size_t i) const;
     std::u16string path(std::size_t i) const;
@@ -33,21 +41,30 @@ public:
     void release();
 
 private:
+    // Where a text starts: block and place in it.
+    using Place = std::uint32_t;
+    static constexpr unsigned block_bits = 20;
+    Place store(std::u16string_view text);
+    std::u16string_view text_at(Place at, std::size_t length) const;
+
     struct Item {
         std::uint64_t size;
-        std::uint64_t device;
-        std::uint64_t inode;
-        std::uint64_t name_at;
         std::uint32_t directory;
-        std::uint32_t name_length;
+        Place name;  // its length in the character before it
     };
-    struct Span {
-        std::uint64_t at;
-        std::uint64_t length;
+    struct Directory {
+        Place at;
+        std::uint32_t length;
     };
-    std::u16string text_;
-    std::vector<Span> directories_;
+    struct Linked {
+        std::uint32_t item;
+        Identity identity;
+    };
+    std::vector<std::unique_ptr<char16_t[]>> blocks_;
+    std::size_t used_ = 0;  // in the last block
+    std::vector<Directory> directories_;
     std::vector<Item> items_;
+    std::vector<Linked> linked_;  // in item order
 };
 
 // What the rows of the duplicate phase take from it: the group's number

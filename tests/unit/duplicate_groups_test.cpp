@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -31,6 +33,7 @@ Found search(const std::vector<File>& files) {
         platform::PreciseFacts facts;
         facts.device = 1;
         facts.inode = f.inode;
+        facts.links = 2;
         const std::string name = f.name;
         c.add(u"/t/", std::u16string(name.begin(), name.end()), f.content.size(), facts);
     }
@@ -48,7 +51,10 @@ Found search(const std::vector<File>& files) {
     reads.digests = [&](std::size_t i) -> std::optional<HeldDigests> {
         found.digested.insert(name_of(i));
         HeldDigests d;
-        d[digest_index(DigestId::sha256)] = files[i].content;
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%016llX",
+                      static_cast<unsigned long long>(std::hash<std::string>{}(files[i].content)));
+        d[digest_index(DigestId::sha256)] = hex;
         return d;
     };
     find_duplicate_groups(c, reads, [&](std::vector<DupeGroup>& groups) {
@@ -142,7 +148,7 @@ TEST(DupeCandidates, PathOrderAcrossDirectories) {
     EXPECT_TRUE(c.path_before(0, 1));  // '/' sorts before 'z'
     EXPECT_FALSE(c.path_before(1, 2));
     // Without an identity each name is a file of its own.
-    EXPECT_NE(c.inode(0), c.inode(2));
+    EXPECT_NE(c.identity(0), c.identity(2));
 }
 
 }  // namespace

@@ -508,3 +508,46 @@ TEST(Wine, TreeTotalsAgreeWithTheLinuxBuild) {
     EXPECT_EQ(from_exe, totals(wine::read_file(work + "/linux.jsonl")));
     EXPECT_EQ(from_exe.at(""), "\"tree_files\":2,\"tree_bytes\":14");
 }
+
+TEST(Wine, DuplicateGroupsAgreeWithTheLinuxBuild) {
+    TempTree t;
+    const std::string big(6000, 'b');
+    t.file("tree/a/big1", big);
+    t.file("tree/big2", big);
+    ASSERT_EQ(::link(t.path("tree/big2").c_str(), t.path("tree/a/big3").c_str()), 0);
+    t.file("tree/a/other", std::string(5999, 'b') + "c");
+    t.file("tree/a/small", "tiny");
+    t.file("tree/small2", "tiny");
+    t.file("tree/lone", "lone");
+    t.file("tree/empty1");
+    t.file("tree/empty2");
+    const std::string work = t.dir("work");
+    // Each row's group and path below the tree, in the listing's order.
+    const auto groups = [&](const std::string& listing) {
+        std::vector<std::string> found;
+        static const std::regex row(R"re("dupe_group":(\d+),"path":"[^"]*?tree([^"]*)")re");
+        for (std::string line : lines_of(listing)) {
+            std::replace(line.begin(), line.end(), '\\', '/');
+            line = std::regex_replace(line, std::regex("//"), "/");
+            std::smatch m;
+            if (std::regex_search(line, m, row)) found.push_back(m[1].str() + " " + m[2].str());
+        }
+        return found;
+    };
+    const std::vector<std::string> options{"--DUPES", "--JSONL", "-t0", "-o"};
+    std::vector<std::string> exe_args{windows_path(t.path("tree"))}, linux_args{t.path("tree")};
+    exe_args.insert(exe_args.end(), options.begin(), options.end());
+    linux_args.insert(linux_args.end(), options.begin(), options.end());
+    exe_args.push_back(windows_path(work + "/exe.jsonl"));
+    linux_args.push_back(work + "/linux.jsonl");
+    const wine::Result exe = run_exe(exe_args);
+    ASSERT_EQ(exe.status, 1) << exe.err;
+    ASSERT_EQ(run_linux(linux_args).status, 1);
+    const auto from_exe = groups(wine::read_file(work + "/exe.jsonl"));
+    EXPECT_EQ(from_exe, groups(wine::read_file(work + "/linux.jsonl")));
+    EXPECT_EQ(from_exe, (std::vector<std::string>{"1 /a/big1", "1 /a/big3", "1 /big2", "2 /a/small",
+                                                  "2 /small2"}));
+    EXPECT_NE(exe.err.find("Duplicate groups: 2, files: 4, bytes that could be saved: 6,004"),
+              std::string::npos)
+        << exe.err;
+}
