@@ -187,11 +187,15 @@ bool known_set(Run& run, Candidate& c) {
     if (!s.HASHSET || run.sizing_pass) return true;
     // A directory has no contents to look up; the matching modes list files.
     if (c.is_directory) return s.hashset_match == hashset_all;
+    // --DUPES: the walk reads a file here only when the set selects; the
+    // rows written afterwards are the ones counted, from their group's read.
+    const bool collecting = s.DUPES && run.dupe_row.group == 0;
+    if (collecting && s.hashset_match == hashset_all) return true;
     const DigestTexts& texts = c.digests();
     const KnownDigests& set = run.known_digests;
     bool known = false;
     if (texts.read_ok && set.kind()) known = set.contains_hex(texts.of(*set.kind()));
-    ++(known ? run.counts.known_files : run.counts.unknown_files);
+    if (!collecting) ++(known ? run.counts.known_files : run.counts.unknown_files);
     if (s.hashset_match == hashset_known_only) return known;
     if (s.hashset_match == hashset_unknown_only) return !known;
     return true;

@@ -204,6 +204,38 @@ TEST(Dupes, AFileOfAUniqueSizeIsNeverOpened) {
     EXPECT_EQ(opened("big2.bin"), 2u) << opens;
 }
 
+// A hash set counts the rows listed, each looked up once in its group's
+// digests; --KNOWN selects before the search.
+TEST(Dupes, AHashSetCountsTheRowsListed) {
+    e2e::TempTree t;
+    fill_tree(t);
+    const auto sum =
+        run({t.path("tree/big3.bin")}, {}, false, {}, std::nullopt, "/usr/bin/sha256sum");
+    ASSERT_EQ(sum.status, 0);
+    std::ofstream(t.path("set.txt")) << sum.out;
+    struct Case {
+        const char* match;
+        const char* counts;
+        std::size_t rows;
+    };
+    const Case cases[] = {
+        {nullptr, "Hash set: 3 files known, 4 files unknown", 7},
+        {"--KNOWN", "Hash set: 3 files known, 0 files unknown", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.match ? c.match : "all");
+        std::vector<std::string> args{t.path("tree"), "--DUPES", "--HASHSET=" + t.path("set.txt"),
+                                      "--CSV",        "-o",      "stdout"};
+        if (c.match) args.push_back(c.match);
+        const auto r = run(args);
+        ASSERT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(c.counts), std::string::npos) << r.err;
+        EXPECT_EQ(static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')),
+                  c.rows + 1)
+            << r.out;
+    }
+}
+
 // The rows come in the duplicate phase only; Ctrl+C there leaves whole
 // rows and status 2.
 TEST(Dupes, CtrlCInTheDuplicatePhaseLeavesWholeRows) {
