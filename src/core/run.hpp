@@ -106,6 +106,8 @@ struct Counters {
     std::uint32_t changed_while_read = 0;
     // Directories that are there and could not be read, each named as met.
     std::uint32_t unreadable_directories = 0;
+    // Directories a --PRUNE glob kept the walk out of.
+    std::uint32_t pruned_directories = 0;
 };
 
 // The overall progress line of --PROGRESS: the counting pass's totals and

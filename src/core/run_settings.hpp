@@ -118,6 +118,13 @@ struct SettingFlags {
     bool CHANGED = false;
     // Directory rows carry the totals of their subtrees (--TREESIZE).
     bool TREESIZE = false;
+    // Files and directories down to this many levels below a start path,
+    // 0 for no limit (--DEPTH).
+    std::int32_t depth = 0;
+    // The walk stays on each start path's file system (--ONEFS).
+    bool ONEFS = false;
+    // Full paths, each ended by a NUL byte, in place of records (--NUL).
+    bool NUL = false;
 
     bool operator==(const SettingFlags&) const = default;
 };
@@ -127,6 +134,8 @@ struct RunSettings : SettingFlags {
     std::vector<std::u16string> root_list;
     std::vector<std::u16string> filetype_list;
     std::vector<std::u16string> exclude_list;  // upper-cased masks
+    // Globs of directories neither entered nor listed (--PRUNE), as given.
+    std::vector<std::u16string> prune_list;
     std::u16string output_name;
     std::u16string acct_name;
     std::u16string comment_text;

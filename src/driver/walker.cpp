@@ -1,5 +1,7 @@
 #include "driver/walker.hpp"
 
+#include <algorithm>
+
 #include "content/streams.hpp"
 #include "core/listing_file.hpp"
 #include "core/numbers.hpp"
@@ -43,6 +45,20 @@ void report_unreadable(Run& run, const std::u16string& directory) {
     if (run.log) run.log->printf("\nDIRECTORY NOT READABLE: |%s", shown.c_str());
 }
 
+// A --PRUNE glob names the directory by its name or by its path below the
+// start path.
+bool is_pruned(const Run& run, const std::u16string& parent, const std::u16string& name) {
+    if (run.s.prune_list.empty()) return false;
+    std::u16string_view relative(parent);
+    relative.remove_prefix(std::min(run.start_path_length, relative.size()));
+    std::u16string below(relative);
+    below += name;
+    for (const auto& glob : run.s.prune_list)
+        if (run.syntax.glob_matches(glob, name) || run.syntax.glob_matches(glob, below))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 bool is_excluded(const RunSettings& s, std::u16string_view name) {
@@ -80,6 +96,12 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
         --run.counts.walk_depth;
         return;
     }
+    // A directory at the last level is listed with its parent's entries and
+    // not read.
+    if (run.s.depth != 0 && run.counts.walk_depth > run.s.depth) {
+        --run.counts.walk_depth;
+        return;
+    }
     // A reparse point below a start path (junction, symbolic link) is never
     // entered; a start path that is one was named by the user and is walked.
     if (listed && (listed->attributes & platform::attr::reparse_point)) {
@@ -112,6 +134,11 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
         while (more) {
             if ((entry.attributes & platform::attr::directory) && !is_dot_entry(entry.name)) {
                 if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+                if (is_pruned(run, directory, entry.name)) {
+                    if (!run.sizing_pass) ++run.counts.pruned_directories;
+                    more = search->next(entry);
+                    continue;
+                }
                 if (!run.sizing_pass) ++run.counts.directories_counted;
                 const std::size_t own_length = directory.size();
                 directory += entry.name;
