@@ -159,6 +159,9 @@ struct WalkState {
     std::unique_ptr<unsigned char[]> signature_window;
     // The files listed so far and their bytes (--TREESIZE).
     TreeTotals tree_totals;
+    // The file system of the start path being walked (--ONEFS); nothing
+    // when the system cannot tell, and then every directory is entered.
+    std::optional<std::uint64_t> start_file_system;
 };
 
 // What entries are checked against, loaded before the walk: the known

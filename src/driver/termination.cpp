@@ -286,8 +286,8 @@ int terminate_run(Run& run, int reason) {
     }
     reason = run.exit_reason;  // a listing that failed its last write
 
-    if (!run.log && run.s.output_to_file() && !run.s.SILENT && !run.s.table_format && !run.sorted &&
-        run.output_file && !run.output_file->closed())
+    if (!run.log && run.s.output_to_file() && !run.s.SILENT && !run.s.table_format && !run.s.NUL &&
+        !run.sorted && run.output_file && !run.output_file->closed())
         write_listing_summary(run);
 
     if (run.s.output_to_file() && run.s.SILENT == 1)

@@ -22,7 +22,7 @@ bool is_dot_entry(const std::u16string& name) {
 // Directory streams are listed only where the first start path's volume
 // can carry them and the listing is real (not a counting pass).
 bool streams_wanted(const Run& run) {
-    return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM;
+    return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM && !run.s.NUL;
 }
 
 void list_directory_streams(Run& run, EntryTools& tools,
@@ -56,6 +56,22 @@ bool is_pruned(const Run& run, const std::u16string& parent, const std::u16strin
     for (const auto& glob : run.s.prune_list)
         if (run.syntax.glob_matches(glob, name) || run.syntax.glob_matches(glob, below))
             return true;
+    return false;
+}
+
+// Under --ONEFS a directory on another file system than its start path's
+// (a mount point below it) is listed with its parent's entries and not
+// entered; the log names it as it names a reparse point.
+bool stays_on_file_system(Run& run, platform::DirHandle& handle, const std::u16string& directory,
+                          const platform::DirHandle* parent) {
+    const auto here = run.sys.directory_file_system(handle, directory);
+    if (!parent) {
+        run.start_file_system = here;
+        return true;
+    }
+    if (!here || !run.start_file_system || *here == *run.start_file_system) return true;
+    if (run.s.ACCT && run.log && !run.sizing_pass)
+        run.log->printf("\nOTHER FILE SYSTEM: |%s", shown_name(run.sys, directory).c_str());
     return false;
 }
 
@@ -113,6 +129,10 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
     const std::unique_ptr<platform::DirHandle> handle =
         parent ? run.sys.open_subdirectory(*parent, listed->name)
                : run.sys.open_directory(directory);
+    if (handle && run.s.ONEFS && !stays_on_file_system(run, *handle, directory, parent)) {
+        --run.counts.walk_depth;
+        return;
+    }
     platform::FindData entry;
     // Directory records take their data from this search.
     const auto detail = run.s.directories != 0 ? platform::SearchDetail::full
@@ -198,7 +218,7 @@ void walk_listed_level(Run& run, EntryTools& tools, std::u16string& directory,
                        platform::DirHandle* parent, const platform::FindData* listed) {
     const bool listing = run.s.directories != 0;
     const bool reparse = listed && (listed->attributes & platform::attr::reparse_point);
-    const bool totals = listing && run.s.TREESIZE && !run.sizing_pass && !reparse;
+    const bool totals = listing && run.s.TREESIZE && !run.sizing_pass && !reparse && !run.s.NUL;
     const bool row_after = totals && run.s.table_format != table_none;
     const bool written =
         listing && listed && !row_after && process_entry(run, tools, directory, nullptr, listed);

@@ -464,6 +464,8 @@ const Row rows[] = {
     {{"NAMEONLY"}, Match::start, [](Line& l) { l.boolean(l.s.NAMEONLY, 1); }},
     {{"NEWER", "YOUNGER"}, Match::anywhere, newer},
     {{"OLDER"}, Match::anywhere, older},
+    {{"ONEFS"}, Match::start, [](Line& l) { l.boolean(l.s.ONEFS, 1); }},
+    {{"NUL"}, Match::start, [](Line& l) { l.boolean(l.s.NUL, 1); }},
     {{"OUTPUT"}, Match::start, output},
     {{"PATH"}, Match::start, start_path},
     {{"PRUNE"}, Match::start, prune},

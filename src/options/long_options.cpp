@@ -348,6 +348,16 @@ int tree_size(Option& o) {
     return 0;
 }
 
+int one_file_system(Option& o) {
+    o.run.s.ONEFS = o.on;
+    return 0;
+}
+
+int name_list(Option& o) {
+    o.run.s.NUL = o.on;
+    return 0;
+}
+
 int width(Option& o) {
     o.run.s.WIDTH = column_width(*o.value);
     return 0;
@@ -469,6 +479,8 @@ constexpr Entry long_options[] = {
     {{u"LEV"}, Match::prefix, Value::required, levels},
     {{u"DEPTH"}, Match::prefix, Value::required, depth},
     {{u"PRUNE"}, Match::prefix, Value::required, prune},
+    {{u"NUL"}, Match::prefix, Value::on_off, name_list},
+    {{u"ONEFS"}, Match::prefix, Value::on_off, one_file_system},
     {{u"MEMO"}, Match::prefix, Value::optional, memo},
     {{u"MILLI"}, Match::prefix, Value::none, milliseconds},
     {{u"NAMEAFTER"}, Match::prefix, Value::optional, name_after},

@@ -188,9 +188,10 @@ void WalkAhead::perform(AheadRead& read, std::unique_lock<std::mutex>& lock, Xat
         errno = error;
     }
     const int error = fd < 0 ? errno : 0;
-    if (fd >= 0)
-        read_listing(read.listing, fd, read.st.st_dev, read.st.st_dev != read.parent_device, xattrs,
-                     true, &stopping_);
+    // A mount below is the walk's to read or to pass by (--ONEFS): nothing
+    // of another file system is read ahead of it.
+    if (fd >= 0 && read.st.st_dev == read.parent_device)
+        read_listing(read.listing, fd, read.st.st_dev, false, xattrs, true, &stopping_);
     std::vector<std::string> names;
     if (fd >= 0 && read.listing.readable) {
         names = subdirectories(read.listing, max_planned_per_directory);
