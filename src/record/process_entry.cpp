@@ -419,8 +419,10 @@ void RecordWriter::write_name_after() {
     } guard{out_};
     out_.begin_record();
     if (s_.NUL) {
-        // The exact bytes: no "?" for a control character, nothing shortened.
-        out_.put_exact(to_utf8_whole(run.syntax, e_.pg_complete_path));
+        // The exact bytes: no "?" for a control character, nothing shortened;
+        // the path as CSV rows and commands have it, without a long-path prefix.
+        out_.put_exact(
+            to_utf8_whole(run.syntax, run.syntax.without_long_prefix(e_.pg_complete_path)));
         out_.put_exact(std::string_view("", 1));
     } else if (s_.table_format) {
         write_table_row();
