@@ -276,6 +276,12 @@ TEST(WalkControls, NulEndedNamesAreExactBytes) {
         EXPECT_EQ(names_read_back(t.path("out")), expected_files) << args.back();
         EXPECT_NE(result.err.find("7 files, 7 bytes"), std::string::npos) << result.err;
     }
+    // Straight into xargs -0: every file is opened by its name (each holds "x").
+    const auto piped =
+        run({"-c", "'" FILARIX_BINARY "' \"$0\" --NUL 2>/dev/null | xargs -0 cat --", root}, {},
+            false, {}, std::nullopt, "/bin/sh");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, std::string(names.size(), 'x')) << piped.err;
     const auto full = run({root, "--NUL", "-o", "/dev/full"});
     EXPECT_EQ(full.status, 9) << full.err;
 }
