@@ -115,6 +115,7 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
     // A directory at the last level is listed with its parent's entries and
     // not read.
     if (run.s.depth != 0 && run.counts.walk_depth > run.s.depth) {
+        if (parent) run.sys.pass_by_subdirectory(*parent, listed->name);
         --run.counts.walk_depth;
         return;
     }
@@ -156,6 +157,7 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
                 if (run.sys.interrupted()) end_run(exit_code::user_aborted);
                 if (is_pruned(run, directory, entry.name)) {
                     if (!run.sizing_pass) ++run.counts.pruned_directories;
+                    run.sys.pass_by_subdirectory(*handle, entry.name);
                     more = search->next(entry);
                     continue;
                 }

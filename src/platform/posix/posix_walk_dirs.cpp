@@ -247,6 +247,12 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
     return dir;
 }
 
+void PosixSystem::pass_by_subdirectory(DirHandle& parent, std::u16string_view name) {
+    auto* up = dynamic_cast<WalkDir*>(&parent);
+    if (!up || !up->reads_queued) return;
+    if (WalkAhead* ahead = walk_.ahead()) ahead->pass_by(*up, to_bytes(name));
+}
+
 // The device the open made known: no call of its own.
 std::optional<std::uint64_t> PosixSystem::directory_file_system(DirHandle& directory,
                                                                 std::u16string_view) {
