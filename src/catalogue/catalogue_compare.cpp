@@ -307,6 +307,8 @@ std::uint64_t write_removed_rows(Run& run) {
     const ColumnList columns(s);
     return comparison->take_removed([&](const EarlierEntry& earlier) {
         const EarlierEntry* e = &earlier;
+        // A --NUL listing names what is there; the removed are counted only.
+        if (s.NUL) return;
         out.begin_record();
         if (s.table_format) {
             TableRow row;

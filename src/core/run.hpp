@@ -107,6 +107,8 @@ struct Counters {
     std::uint32_t changed_while_read = 0;
     // Directories that are there and could not be read, each named as met.
     std::uint32_t unreadable_directories = 0;
+    // Directories a --PRUNE glob kept the walk out of.
+    std::uint32_t pruned_directories = 0;
 };
 
 // The overall progress line of --PROGRESS: the counting pass's totals and
@@ -163,6 +165,9 @@ struct WalkState {
     DupeCandidates dupe_candidates;
     DupeRow dupe_row;
     DupeTotals dupe_totals;
+    // The file system of the start path being walked (--ONEFS); nothing
+    // when the system cannot tell, and then every directory is entered.
+    std::optional<std::uint64_t> start_file_system;
 };
 
 // What entries are checked against, loaded before the walk: the known

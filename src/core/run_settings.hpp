@@ -120,6 +120,13 @@ struct SettingFlags {
     bool TREESIZE = false;
     // Only files whose contents another listed file has (--DUPES).
     bool DUPES = false;
+    // Files and directories down to this many levels below a start path,
+    // 0 for no limit (--DEPTH).
+    std::int32_t depth = 0;
+    // The walk stays on each start path's file system (--ONEFS).
+    bool ONEFS = false;
+    // Full paths, each ended by a NUL byte, in place of records (--NUL).
+    bool NUL = false;
 
     bool operator==(const SettingFlags&) const = default;
 };
@@ -129,6 +136,8 @@ struct RunSettings : SettingFlags {
     std::vector<std::u16string> root_list;
     std::vector<std::u16string> filetype_list;
     std::vector<std::u16string> exclude_list;  // upper-cased masks
+    // Globs of directories neither entered nor listed (--PRUNE), as given.
+    std::vector<std::u16string> prune_list;
     std::u16string output_name;
     std::u16string acct_name;
     std::u16string comment_text;

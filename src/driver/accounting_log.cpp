@@ -83,8 +83,9 @@ void write_start_banner(Run& run) {
     }
 
     const RunSettings& s = run.s;
-    // A CSV or JSON Lines listing holds its rows and nothing else.
-    if (s.SILENT || s.ACCT || s.table_format) return;
+    // A CSV or JSON Lines listing holds its rows and nothing else, a --NUL
+    // listing its names.
+    if (s.SILENT || s.ACCT || s.table_format || s.NUL) return;
     const std::string clock = local.substr(11, 5);
     const auto write_zone = [&](OutStream& out) {
         out.printf("%.5s %s ", clock.c_str(), standard.c_str());

@@ -272,6 +272,17 @@ bool show_help(Run& run, bool asked) {
         "-f masks        files to list [FILES=], default *.*; --filetype=\n"
         "-x masks        files to leave out [EXCLUDE=]; --exclude=\n",
         true);
+    w.group(
+        "--PRUNE=glob    neither enter nor list the directories whose name or path\n"
+        "                below the start path matches: * ? within a name, ** across\n"
+        "                [PRUNE=], one glob a line\n"
+        "--DEPTH=n       files and directories down to n levels [DEPTH=]\n"
+        "--ONEFS         do not enter other file systems mounted below a start\n"
+        "                path [ONEFS=ON]\n"
+        "--NUL           full paths, each ended by a NUL byte, exact, in place of\n"
+        "                records (to standard output unless -o names a file);\n"
+        "                for xargs -0; no header, no sort, no CSV [NUL=ON]\n",
+        true);
     char stream_line[200];
     std::snprintf(stream_line, sizeof stream_line,
                   "-S:             %sshow Alternate Data Streams (ADS). Default = "

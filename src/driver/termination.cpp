@@ -103,6 +103,12 @@ void write_unreadable_count(const Run& run, OutStream& out, const char* format) 
         out.printf(format, static_cast<unsigned long>(run.counts.unreadable_directories));
 }
 
+// Likewise for the directories a --PRUNE glob kept the walk out of.
+void write_pruned_count(const Run& run, OutStream& out, const char* format) {
+    if (run.counts.pruned_directories != 0)
+        out.printf(format, static_cast<unsigned long>(run.counts.pruned_directories));
+}
+
 void write_stream_totals(Run& run, OutStream& out) {
     out.printf("  (Includes %d Alternate Data Streams ", int(run.counts.streams_found));
     if (run.counts.stream_directories != 0)
@@ -166,6 +172,7 @@ void write_listing_summary(Run& run) {
     if (run.environment_used) out.put("\n     An environment variable found and used\n");
     write_totals_line(run, out);
     write_unreadable_count(run, out, "  directories not readable: %lu\n");
+    write_pruned_count(run, out, "  directories pruned: %lu\n");
     if (run.layout.drive_free_bytes > 0)
         out.printf("  Drive Freespace %s\n",
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
@@ -201,6 +208,7 @@ bool write_log_summary(Run& run, int reason) {
     log.put("\n");
     write_totals_line(run, log);
     write_unreadable_count(run, log, "  directories not readable: %lu\n");
+    write_pruned_count(run, log, "  directories pruned: %lu\n");
     if (run.layout.drive_free_bytes > 0)
         log.printf("\n  Drive freespace %s\n",
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
@@ -234,6 +242,7 @@ void write_console_summary(Run& run) {
                long(run.counts.files_found), format_thousands64(run.counts.bytes_found).c_str(),
                megabytes(run));
     write_unreadable_count(run, err, "\n  directories not readable: %lu");
+    write_pruned_count(run, err, "\n  directories pruned: %lu");
     if (run.layout.drive_free_bytes > 0)
         err.printf("\n  Drive Freespace %s",
                    format_thousands64(std::int64_t(run.layout.drive_free_bytes)).c_str());
@@ -281,8 +290,8 @@ int terminate_run(Run& run, int reason) {
     }
     reason = run.exit_reason;  // a listing that failed its last write
 
-    if (!run.log && run.s.output_to_file() && !run.s.SILENT && !run.s.table_format && !run.sorted &&
-        run.output_file && !run.output_file->closed())
+    if (!run.log && run.s.output_to_file() && !run.s.SILENT && !run.s.table_format && !run.s.NUL &&
+        !run.sorted && run.output_file && !run.output_file->closed())
         write_listing_summary(run);
 
     if (run.s.output_to_file() && run.s.SILENT == 1)

@@ -155,7 +155,7 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     if (s.table_format) {
         if (!s.APPEND || !run.output_file || count_line_ends(run, s.output_name) == 0)
             write_table_header(run, run.output());
-    } else if (s.output_to_file()) {
+    } else if (s.output_to_file() && !s.NUL) {
         write_header_line(run);
     }
     // The records begin here; the sort leaves every line before them first.

@@ -1,5 +1,7 @@
 #include "driver/walker.hpp"
 
+#include <algorithm>
+
 #include "content/streams.hpp"
 #include "core/listing_file.hpp"
 #include "core/numbers.hpp"
@@ -20,8 +22,9 @@ bool is_dot_entry(const std::u16string& name) {
 // Directory streams are listed only where the first start path's volume
 // can carry them and the listing is real (not a counting pass).
 bool streams_wanted(const Run& run) {
-    // --DUPES lists files alone.
-    return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM && !run.s.DUPES;
+    // --DUPES lists files alone; --NUL names entries only.
+    return run.layout.streams_volume && !run.sizing_pass && run.s.STREAM && !run.s.DUPES &&
+           !run.s.NUL;
 }
 
 void list_directory_streams(Run& run, EntryTools& tools,
@@ -42,6 +45,36 @@ void report_unreadable(Run& run, const std::u16string& directory) {
     const std::string shown = shown_name(run.sys, run.syntax.without_long_prefix(directory));
     run.std_err.printf("\nDirectory not readable: %s\n", shown.c_str());
     if (run.log) run.log->printf("\nDIRECTORY NOT READABLE: |%s", shown.c_str());
+}
+
+// A --PRUNE glob names the directory by its name or by its path below the
+// start path.
+bool is_pruned(const Run& run, const std::u16string& parent, const std::u16string& name) {
+    if (run.s.prune_list.empty()) return false;
+    std::u16string_view relative(parent);
+    relative.remove_prefix(std::min(run.start_path_length, relative.size()));
+    std::u16string below(relative);
+    below += name;
+    for (const auto& glob : run.s.prune_list)
+        if (run.syntax.glob_matches(glob, name) || run.syntax.glob_matches(glob, below))
+            return true;
+    return false;
+}
+
+// Under --ONEFS a directory on another file system than its start path's
+// (a mount point below it) is listed with its parent's entries and not
+// entered; the log names it as it names a reparse point.
+bool stays_on_file_system(Run& run, platform::DirHandle& handle, const std::u16string& directory,
+                          const platform::DirHandle* parent) {
+    const auto here = run.sys.directory_file_system(handle, directory);
+    if (!parent) {
+        run.start_file_system = here;
+        return true;
+    }
+    if (!here || !run.start_file_system || *here == *run.start_file_system) return true;
+    if (run.s.ACCT && run.log && !run.sizing_pass)
+        run.log->printf("\nOTHER FILE SYSTEM: |%s", shown_name(run.sys, directory).c_str());
+    return false;
 }
 
 }  // namespace
@@ -81,6 +114,13 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
         --run.counts.walk_depth;
         return;
     }
+    // A directory at the last level is listed with its parent's entries and
+    // not read.
+    if (run.s.depth != 0 && run.counts.walk_depth > run.s.depth) {
+        if (parent) run.sys.pass_by_subdirectory(*parent, listed->name);
+        --run.counts.walk_depth;
+        return;
+    }
     // A reparse point below a start path (junction, symbolic link) is never
     // entered; a start path that is one was named by the user and is walked.
     if (listed && (listed->attributes & platform::attr::reparse_point)) {
@@ -92,6 +132,10 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
     const std::unique_ptr<platform::DirHandle> handle =
         parent ? run.sys.open_subdirectory(*parent, listed->name)
                : run.sys.open_directory(directory);
+    if (handle && run.s.ONEFS && !stays_on_file_system(run, *handle, directory, parent)) {
+        --run.counts.walk_depth;
+        return;
+    }
     platform::FindData entry;
     // Directory records take their data from this search.
     const auto detail = run.s.directories != 0 ? platform::SearchDetail::full
@@ -113,6 +157,12 @@ void walk_level(Run& run, EntryTools& tools, std::u16string& directory, platform
         while (more) {
             if ((entry.attributes & platform::attr::directory) && !is_dot_entry(entry.name)) {
                 if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+                if (is_pruned(run, directory, entry.name)) {
+                    if (!run.sizing_pass) ++run.counts.pruned_directories;
+                    run.sys.pass_by_subdirectory(*handle, entry.name);
+                    more = search->next(entry);
+                    continue;
+                }
                 if (!run.sizing_pass) ++run.counts.directories_counted;
                 const std::size_t own_length = directory.size();
                 directory += entry.name;
@@ -172,7 +222,8 @@ void walk_listed_level(Run& run, EntryTools& tools, std::u16string& directory,
                        platform::DirHandle* parent, const platform::FindData* listed) {
     const bool listing = run.s.directories != 0;
     const bool reparse = listed && (listed->attributes & platform::attr::reparse_point);
-    const bool totals = listing && run.s.TREESIZE && !run.s.DUPES && !run.sizing_pass && !reparse;
+    const bool totals =
+        listing && run.s.TREESIZE && !run.s.DUPES && !run.sizing_pass && !reparse && !run.s.NUL;
     const bool row_after = totals && run.s.table_format != table_none;
     const bool written =
         listing && listed && !row_after && process_entry(run, tools, directory, nullptr, listed);

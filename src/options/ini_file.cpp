@@ -164,6 +164,27 @@ void reuse(Line& l) {
     l.s.reuse_name = wide_text(l.run, l.path_value);
 }
 
+// One glob a line, as EXC takes one mask a line; the case as written,
+// since the walk compares it under the platform's case rule.
+void prune(Line& l) {
+    if (!l.has_value || l.path_value.empty()) {
+        l.warn("\nMissing/Illegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    l.s.prune_list.push_back(wide_text(l.run, l.path_value));
+}
+
+void depth(Line& l) {
+    const auto n = l.has_value ? whole_positive_number(std::string_view(l.value)) : std::nullopt;
+    if (!n) {
+        l.warn("\nMissing/Illegal ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    l.s.depth = *n;
+}
+
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
 // or JSONL); OFF undoes only its own mode.
 template <auto field, auto mode>
@@ -422,6 +443,7 @@ const Row rows[] = {
     {{"COMMENT"}, Match::start, comment},
     {{"CRC"}, Match::start, digest_key},
     {{"CSV"}, Match::start, one_mode_of<&RunSettings::table_format, table_csv>},
+    {{"DEPTH"}, Match::start, depth},
     {{"DELIM"}, Match::anywhere, delimiter},
     {{"DISPLACE"}, Match::anywhere, displacement},
     {{"EXC", "X="}, Match::start, exclude},
@@ -442,8 +464,11 @@ const Row rows[] = {
     {{"NAMEONLY"}, Match::start, [](Line& l) { l.boolean(l.s.NAMEONLY, 1); }},
     {{"NEWER", "YOUNGER"}, Match::anywhere, newer},
     {{"OLDER"}, Match::anywhere, older},
+    {{"ONEFS"}, Match::start, [](Line& l) { l.boolean(l.s.ONEFS, 1); }},
+    {{"NUL"}, Match::start, [](Line& l) { l.boolean(l.s.NUL, 1); }},
     {{"OUTPUT"}, Match::start, output},
     {{"PATH"}, Match::start, start_path},
+    {{"PRUNE"}, Match::start, prune},
     {{"PPATHONLY"}, Match::start, [](Line& l) { l.boolean(l.s.PPATHONLY, 1); }},
     {{"PAUSE"}, Match::anywhere, [](Line& l) { l.boolean(l.s.PAUSE, 1); }},
     {{"PROGRESS"}, Match::start, [](Line& l) { l.boolean(l.s.precount, 1); }},

@@ -233,6 +233,22 @@ int levels(Option& o) {
     return 0;
 }
 
+// Unlike --LEV the listing stays what it is: files and directories down to
+// n levels, the start directory's own files being level 1. Only a whole
+// positive number is a depth.
+int depth(Option& o) {
+    const auto n = whole_positive_number(*o.value);
+    if (!n) return 1;
+    o.run.s.depth = *n;
+    return 0;
+}
+
+// Each glob as given: the walk compares it under the platform's case rule.
+int prune(Option& o) {
+    o.run.s.prune_list.emplace_back(*o.value);
+    return 0;
+}
+
 int memo(Option& o) {
     o.run.s.MEMO = 1;
     // With no name the file dialog asks; without a file the accounting log
@@ -334,6 +350,16 @@ int tree_size(Option& o) {
 
 int dupes(Option& o) {
     o.run.s.DUPES = o.on;
+    return 0;
+}
+
+int one_file_system(Option& o) {
+    o.run.s.ONEFS = o.on;
+    return 0;
+}
+
+int name_list(Option& o) {
+    o.run.s.NUL = o.on;
     return 0;
 }
 
@@ -457,6 +483,10 @@ constexpr Entry long_options[] = {
     {{u"HASH", u"MD5"}, Match::exact, Value::none, digest_on<DigestId::md5>},
     {{u"IM"}, Match::prefix, Value::none, accepted},
     {{u"LEV"}, Match::prefix, Value::required, levels},
+    {{u"DEPTH"}, Match::prefix, Value::required, depth},
+    {{u"PRUNE"}, Match::prefix, Value::required, prune},
+    {{u"NUL"}, Match::prefix, Value::on_off, name_list},
+    {{u"ONEFS"}, Match::prefix, Value::on_off, one_file_system},
     {{u"MEMO"}, Match::prefix, Value::optional, memo},
     {{u"MILLI"}, Match::prefix, Value::none, milliseconds},
     {{u"NAMEAFTER"}, Match::prefix, Value::optional, name_after},

@@ -32,7 +32,28 @@ std::int32_t held(std::int64_t n, std::int32_t low, std::int32_t high) {
     return static_cast<std::int32_t>(n < low ? low : n > high ? high : n);
 }
 
+template <typename Char>
+std::optional<std::int32_t> whole_positive(std::basic_string_view<Char> text) {
+    if (text.empty()) return std::nullopt;
+    std::int64_t value = 0;
+    for (const Char c : text) {
+        if (c < Char('0') || c > Char('9')) return std::nullopt;
+        value = value * 10 + static_cast<int>(c - Char('0'));
+        if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    }
+    if (value == 0) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
 }  // namespace
+
+std::optional<std::int32_t> whole_positive_number(std::u16string_view text) {
+    return whole_positive(text);
+}
+
+std::optional<std::int32_t> whole_positive_number(std::string_view text) {
+    return whole_positive(text);
+}
 
 std::int64_t leading_number(std::u16string_view text) {
     return leading(text);

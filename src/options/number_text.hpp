@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace filarix {
@@ -18,5 +19,9 @@ bool leading_number_fits(std::u16string_view text);
 // The same held to [low, high].
 std::int32_t leading_number_in(std::u16string_view text, std::int32_t low, std::int32_t high);
 std::int32_t leading_number_in(std::string_view text, std::int32_t low, std::int32_t high);
+// A count that must be given whole: digits alone, from 1 to the 32-bit
+// maximum; nothing for anything else (0, a sign, a blank, a letter).
+std::optional<std::int32_t> whole_positive_number(std::u16string_view text);
+std::optional<std::int32_t> whole_positive_number(std::string_view text);
 
 }  // namespace filarix

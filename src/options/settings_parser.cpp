@@ -23,13 +23,28 @@ bool is_option_argument(const Run& run, std::u16string_view argument) {
     return c == u'-' || c == u'+' || (c == u'/' && run.syntax.drive_letters);
 }
 
+namespace {
+
+// Names for xargs -0 are the listing itself: they take the place of CSV
+// and JSON Lines rows, keep the walk's order (a sort reads lines, and a
+// name may hold a line feed), and go to the standard output rather than
+// to the console's error stream.
+void settle_name_list(RunSettings& s) {
+    s.table_format = table_none;
+    s.SORT = false;
+    if (s.OUTPUT == ListingOutput::console) s.OUTPUT = ListingOutput::standard_output;
+}
+
+}  // namespace
+
 void parse_settings(Run& run) {
     // Whether the standard output is for rows alone is known only once
     // every source has spoken: what they write there waits until then, or
     // until a source ends the run.
     run.std_out.hold();
     const auto settle_standard_output = [&run] {
-        if (run.s.table_format) keep_standard_output_for_rows(run);
+        if (run.s.NUL) settle_name_list(run.s);
+        if (run.s.table_format || run.s.NUL) keep_standard_output_for_rows(run);
         run.std_out.release();
     };
     try {

@@ -37,6 +37,13 @@ public:
                                                  std::u16string_view name) override {
         return inner_.open_subdirectory(parent, name);
     }
+    void pass_by_subdirectory(DirHandle& parent, std::u16string_view name) override {
+        inner_.pass_by_subdirectory(parent, name);
+    }
+    std::optional<std::uint64_t> directory_file_system(DirHandle& directory,
+                                                       std::u16string_view path) override {
+        return inner_.directory_file_system(directory, path);
+    }
     std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
                                                 std::u16string_view mask, FindData& first,
                                                 SearchDetail detail) override {

@@ -1,6 +1,7 @@
 #include "platform/path_syntax.hpp"
 
 #include <algorithm>
+#include <vector>
 
 namespace platform {
 
@@ -31,6 +32,90 @@ std::size_t PathSyntax::last_separator(std::u16string_view path) const {
 
 bool PathSyntax::same_path(std::u16string_view a, std::u16string_view b) const {
     return case_sensitive ? a == b : equal_ignoring_case(a, b);
+}
+
+namespace {
+
+// The elements of a path glob.
+enum class GlobPart : char {
+    one,        // "?": one character of a name
+    name_run,   // "*": any run within one name
+    any_run,    // "**": any run, separators too
+    any_dirs,   // "**" and a separator: no directory, or any run ending in a separator
+    separator,  // a separator, matching either spelling the syntax allows
+    literal,
+};
+
+}  // namespace
+
+bool PathSyntax::glob_matches(std::u16string_view glob, std::u16string_view path) const {
+    struct Element {
+        GlobPart part;
+        char16_t c;
+    };
+    std::vector<Element> elements;
+    for (std::size_t i = 0; i < glob.size(); ++i) {
+        const char16_t g = glob[i];
+        if (g == u'*') {
+            std::size_t end = i;
+            while (end < glob.size() && glob[end] == u'*') ++end;
+            if (end - i == 1) {
+                elements.push_back({GlobPart::name_run, g});
+            } else if (end < glob.size() && is_separator(glob[end])) {
+                elements.push_back({GlobPart::any_dirs, g});
+                ++end;
+            } else {
+                elements.push_back({GlobPart::any_run, g});
+            }
+            i = end - 1;
+        } else if (g == u'?') {
+            elements.push_back({GlobPart::one, g});
+        } else if (is_separator(g)) {
+            elements.push_back({GlobPart::separator, g});
+        } else {
+            elements.push_back({GlobPart::literal, case_sensitive ? g : ascii_upper(g)});
+        }
+    }
+    // rest[j]: the elements after the one at hand match the path from j on.
+    // Filled from the glob's end backwards: elements times characters steps,
+    // without recursion, so no glob can make it slow.
+    const std::size_t n = path.size();
+    std::vector<char> rest(n + 1, 0), here(n + 1, 0);
+    rest[n] = 1;
+    for (std::size_t e = elements.size(); e-- > 0;) {
+        const Element el = elements[e];
+        bool later_separator = false;  // any_dirs: a separator at k >= j with rest[k + 1]
+        for (std::size_t j = n + 1; j-- > 0;) {
+            const bool has = j < n;
+            const char16_t c = has ? path[j] : u'\0';
+            const bool sep = has && is_separator(c);
+            bool m = false;
+            switch (el.part) {
+                case GlobPart::one:
+                    m = has && !sep && rest[j + 1];
+                    break;
+                case GlobPart::separator:
+                    m = sep && rest[j + 1];
+                    break;
+                case GlobPart::literal:
+                    m = has && !sep && (case_sensitive ? c : ascii_upper(c)) == el.c && rest[j + 1];
+                    break;
+                case GlobPart::name_run:
+                    m = rest[j] || (has && !sep && here[j + 1]);
+                    break;
+                case GlobPart::any_run:
+                    m = rest[j] || (has && here[j + 1]);
+                    break;
+                case GlobPart::any_dirs:
+                    if (sep && rest[j + 1]) later_separator = true;
+                    m = rest[j] || later_separator;
+                    break;
+            }
+            here[j] = m;
+        }
+        rest.swap(here);
+    }
+    return rest[0] != 0;
 }
 
 char16_t ascii_upper(char16_t c) {

@@ -27,6 +27,10 @@ struct PathSyntax {
     std::u16string_view without_long_prefix(std::u16string_view path) const;
     // Equal paths under this syntax's case rule.
     bool same_path(std::u16string_view a, std::u16string_view b) const;
+    // A path (or a name) against a glob under this syntax's separators and
+    // case rule: "*" and "?" stay within one name, "**" crosses separators,
+    // and "**" followed by a separator may also stand for no directory at all.
+    bool glob_matches(std::u16string_view glob, std::u16string_view path) const;
 };
 
 // ASCII-only case folding, the way the program compares masks and names.

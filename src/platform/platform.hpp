@@ -224,6 +224,17 @@ public:
     virtual std::unique_ptr<DirHandle> open_subdirectory(DirHandle&, std::u16string_view) {
         return std::make_unique<DirHandle>();
     }
+    // The file system an open directory lies on: the device on POSIX, the
+    // volume serial on Windows; nothing when the system cannot tell. `path`
+    // is the directory's path, for backends that go by paths.
+    virtual std::optional<std::uint64_t> directory_file_system(DirHandle&,
+                                                               std::u16string_view /*path*/) {
+        return std::nullopt;
+    }
+    // The walk will not enter this subdirectory of an open directory (it is
+    // pruned, or past the depth asked for): a backend that reads ahead of
+    // the walk lets its read go.
+    virtual void pass_by_subdirectory(DirHandle&, std::u16string_view /*name*/) {}
     // find_first within an open directory; `path` is that directory's
     // path, ending in a separator, for backends that search by path.
     virtual std::unique_ptr<DirSearch> search_directory(DirHandle&, std::u16string_view path,

@@ -346,7 +346,10 @@ void RecordWriter::write_name_after() {
     // Streams are listed only when the first start path's volume can carry
     // them, so a run that starts on FAT lists none on later NTFS paths either.
     // A link's streams would be its target's.
-    if (!s_.NO_ADS && s_.STREAM && run.layout.streams_volume && !is_directory_ && !is_link_) {
+    // A --NUL listing holds names of entries only: a stream or a ZIP member
+    // is none that a program could open by it.
+    if (!s_.NO_ADS && s_.STREAM && run.layout.streams_volume && !is_directory_ && !is_link_ &&
+        !s_.NUL) {
         const std::uint32_t streams = enumerate_streams(run, e_.pg_complete_path);
         for (std::uint32_t i = 0; i < streams; ++i) {
             ++run.counts.files_found;
@@ -363,7 +366,7 @@ void RecordWriter::write_name_after() {
     }
     // A directory has no contents to list; opening it would only report a
     // failure. A link is not opened.
-    if (s_.ZIPLOG && !is_directory_ && !is_link_) {
+    if (s_.ZIPLOG && !is_directory_ && !is_link_ && !s_.NUL) {
         ZipTableRow table_row;
         if (s_.table_format)
             table_row = [this](std::u16string_view name, const ZipMember& member) {
@@ -394,7 +397,7 @@ void RecordWriter::write_name_after() {
         tally();
         // The streams the listing adds count toward the totals too.
         if (!s_.NAMEONLY && !s_.NO_ADS && s_.STREAM && run.layout.streams_volume &&
-            !is_directory_ && !is_link_) {
+            !is_directory_ && !is_link_ && !s_.NUL) {
             const std::uint32_t streams = enumerate_streams(run, e_.pg_complete_path);
             for (std::uint32_t i = 0; i < streams && i < run.stream_table.size(); ++i) {
                 ++run.counts.files_found;
@@ -430,7 +433,13 @@ void RecordWriter::write_name_after() {
         }
     } guard{out_};
     out_.begin_record();
-    if (s_.table_format) {
+    if (s_.NUL) {
+        // The exact bytes: no "?" for a control character, nothing shortened;
+        // the path as CSV rows and commands have it, without a long-path prefix.
+        out_.put_exact(
+            to_utf8_whole(run.syntax, run.syntax.without_long_prefix(e_.pg_complete_path)));
+        out_.put_exact(std::string_view("", 1));
+    } else if (s_.table_format) {
         write_table_row();
     } else {
         write_fields();

@@ -183,4 +183,54 @@ TEST(PathSyntax, FamilyRules) {
     EXPECT_TRUE(posix.same_path(u"/work", u"/work"));
 }
 
+struct GlobCase {
+    const PathSyntax* syntax;
+    std::u16string_view glob;
+    std::u16string_view path;
+    bool matches;
+};
+
+TEST(PathSyntax, GlobMatches) {
+    const PathSyntax* posix = &PathSyntax::posix();
+    const PathSyntax* win = &PathSyntax::windows();
+    const GlobCase cases[] = {
+        {posix, u"b", u"b", true},
+        {posix, u"b", u"a/b", false},
+        {posix, u"cache*", u"cache-2024", true},
+        {posix, u"*", u"a/b", false},  // one name only
+        {posix, u"a/*", u"a/b", true},
+        {posix, u"a/*", u"a/b/c", false},
+        {posix, u"a/?", u"a/b", true},
+        {posix, u"a?b", u"a/b", false},  // "?" never stands for a separator
+        {posix, u"**", u"a/b/c", true},
+        {posix, u"**/b", u"b", true},  // "**/" may be no directory at all
+        {posix, u"**/b", u"a/x/b", true},
+        {posix, u"**/b", u"a/xb", false},
+        {posix, u"a/**/c", u"a/c", true},
+        {posix, u"a/**/c", u"a/b/d/c", true},
+        {posix, u"a/**", u"a/b/c", true},
+        {posix, u"a/**", u"ab", false},
+        {posix, u"**b", u"a/b", true},
+        {posix, u"**.git", u"x/y.git", true},
+        {posix, u"***/b", u"a/b", true},                   // a run of stars is one "**"
+        {posix, u"node_modules", u"Node_Modules", false},  // case counts here
+        {posix, u"a\\b", u"a\\b", true},                   // a backslash is a name's character
+        {posix, u"a\\b", u"a/b", false},
+        {posix, u"", u"", true},
+        {posix, u"", u"a", false},
+        {posix, u"*", u"", true},
+        {win, u"node_modules", u"NODE_MODULES", true},
+        {win, u"a/*/c", u"A\\B\\C", true},  // either separator on either side
+        {win, u"a\\**", u"a/b/c", true},
+        {win, u"**\\build", u"src\\Build", true},
+        {win, u"a?b", u"a\\b", false},
+        {win, u"\u00e9*", u"\u00c9t\u00e9", false},  // only ASCII letters fold
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.syntax->glob_matches(c.glob, c.path), c.matches)
+            << platform::utf16_to_utf8_lossless(c.glob) << " vs "
+            << platform::utf16_to_utf8_lossless(c.path);
+    }
+}
+
 }  // namespace

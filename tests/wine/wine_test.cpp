@@ -551,3 +551,41 @@ TEST(Wine, DuplicateGroupsAgreeWithTheLinuxBuild) {
               std::string::npos)
         << exe.err;
 }
+
+TEST(Wine, PruneAndDepthAsOnLinuxWithWindowsCaseRules) {
+    TempTree t;
+    for (const char* f : {"keep.txt", "a/b/dup.txt", "a/c/x.txt", "a/c/b/deep.txt", "src/main.c"})
+        t.file(std::string("tree/") + f, "x");
+    const std::string tree = windows_path(t.path("tree"));
+    const std::string list = t.path("names");
+    struct Case {
+        Lines options;
+        Lines listed;  // below the tree, in Windows form
+    };
+    const Case cases[] = {
+        {{"--PRUNE=B"}, {"a\\c\\x.txt", "keep.txt", "src\\main.c"}},  // no case on Windows
+        {{"--PRUNE=a\\b"}, {"a\\c\\b\\deep.txt", "a\\c\\x.txt", "keep.txt", "src\\main.c"}},
+        {{"--PRUNE=**/C", "-Ad"}, {"a", "a\\b", "a\\b\\dup.txt", "keep.txt", "src", "src\\main.c"}},
+        {{"--DEPTH=1", "-Ad"}, {"a", "keep.txt", "src"}},
+        {{"--DEPTH=2"}, {"keep.txt", "src\\main.c"}},
+    };
+    for (const auto& c : cases) {
+        Lines args{tree, "--NUL", "-o", windows_path(list)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto result = run_exe(args);
+        EXPECT_EQ(result.status, 1) << c.options[0] << result.err;
+        const std::string names = wine::read_file(list);
+        Lines listed;
+        std::size_t at = 0;
+        for (std::size_t end; (end = names.find('\0', at)) != std::string::npos; at = end + 1) {
+            const std::string name = names.substr(at, end - at);
+            EXPECT_EQ(name.rfind(tree + "\\", 0), 0u) << name;
+            listed.push_back(name.substr(tree.size() + 1));
+        }
+        EXPECT_EQ(at, names.size()) << "a name without its NUL";
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(listed, c.listed) << c.options[0];
+    }
+    const auto zero = run_exe({tree, "--DEPTH=0"});
+    EXPECT_EQ(zero.status, 6);
+}

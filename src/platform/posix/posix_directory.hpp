@@ -162,6 +162,8 @@ struct AheadRead {
     State state = State::waiting;
     bool abandoned = false;         // no longer wanted while it was being read
     bool planned_children = false;  // its subdirectories are queued behind it
+    // Cuts a read under way short: no longer wanted, or the reader stops.
+    std::atomic<bool> cut{false};
     // What the read found: the subdirectory's own descriptor (or -1 when
     // it could not be opened, with the reason in `error`) and its listing.
     int fd = -1;
@@ -200,6 +202,8 @@ public:
     void adopt(const AheadRead& read, const WalkDir& dir);
     // `dir` ends: what was planned in it is no longer wanted.
     void forget(const WalkDir& dir);
+    // The walk will not enter `name` in `parent`: its read is not wanted.
+    void pass_by(const WalkDir& parent, const std::string& name);
 
 private:
     static constexpr std::size_t max_held = 8;  // reads done and not yet taken
@@ -231,7 +235,6 @@ private:
     std::size_t held_ = 0, held_entries_ = 0;
     std::uint64_t serials_ = 0;
     bool stop_ = false;
-    std::atomic<bool> stopping_{false};
     // Each thread's own: what they learn is a property of the file system.
     XattrSupport xattrs_, helper_xattrs_;
     std::thread worker_;  // last: starts once everything above exists

@@ -198,6 +198,9 @@ public:
     std::unique_ptr<DirSearch> search_directory(DirHandle& directory, std::u16string_view path,
                                                 std::u16string_view mask, FindData& first,
                                                 SearchDetail detail) override;
+    void pass_by_subdirectory(DirHandle& parent, std::u16string_view name) override;
+    std::optional<std::uint64_t> directory_file_system(DirHandle& directory,
+                                                       std::u16string_view path) override;
     bool last_search_refused() override { return search_refused_; }
     std::optional<PreciseFacts> precise_facts(std::u16string_view path,
                                               const FindData& found) override;

@@ -43,7 +43,7 @@ WalkAhead::~WalkAhead() {
     {
         const std::lock_guard lock(mutex_);
         stop_ = true;
-        stopping_ = true;
+        for (auto& read : reads_) read->cut = true;
     }
     wake_worker_.notify_all();
     worker_.join();
@@ -102,6 +102,13 @@ void WalkAhead::forget(const WalkDir& dir) {
     if (next_waiting()) wake_worker_.notify_one();
 }
 
+void WalkAhead::pass_by(const WalkDir& parent, const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    drop([&](const AheadRead& r) { return r.parent == &parent && r.name == name; });
+    release_lenders();
+    if (next_waiting()) wake_worker_.notify_one();
+}
+
 void WalkAhead::queue(std::vector<std::string>& names, int fd, dev_t device, const WalkDir* parent,
                       std::uint64_t parent_serial, std::size_t at) {
     if (lent_ >= max_lent_descriptors || reads_.size() >= max_queued) return;
@@ -140,6 +147,7 @@ void WalkAhead::drop(Pick unwanted) {
         if (read.planned_children) gone.push_back(read.serial);
         if (read.state == AheadRead::State::working) {
             read.abandoned = true;
+            read.cut = true;
             ++at;
             continue;
         }
@@ -188,9 +196,10 @@ void WalkAhead::perform(AheadRead& read, std::unique_lock<std::mutex>& lock, Xat
         errno = error;
     }
     const int error = fd < 0 ? errno : 0;
-    if (fd >= 0)
-        read_listing(read.listing, fd, read.st.st_dev, read.st.st_dev != read.parent_device, xattrs,
-                     true, &stopping_);
+    // A mount below is the walk's to read or to pass by (--ONEFS): nothing
+    // of another file system is read ahead of it.
+    if (fd >= 0 && read.st.st_dev == read.parent_device)
+        read_listing(read.listing, fd, read.st.st_dev, false, xattrs, true, &read.cut);
     std::vector<std::string> names;
     if (fd >= 0 && read.listing.readable) {
         names = subdirectories(read.listing, max_planned_per_directory);

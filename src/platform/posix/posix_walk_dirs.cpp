@@ -222,10 +222,14 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
             }
             auto dir = std::make_unique<WalkDir>(walk_, up, std::move(bytes), read->st, read->fd);
             dir->mount_root = read->st.st_dev != up->device;
-            dir->read = true;
-            dir->listing = std::move(read->listing);
-            dir->planned = read->planned_children;
-            dir->reads_queued = read->planned_children;
+            // The reader ahead leaves a mount below unread: the walk may
+            // not enter it.
+            if (!dir->mount_root) {
+                dir->read = true;
+                dir->listing = std::move(read->listing);
+                dir->planned = read->planned_children;
+                dir->reads_queued = read->planned_children;
+            }
             ahead->adopt(*read, *dir);
             walk_.opened(*dir);
             return dir;
@@ -241,6 +245,20 @@ std::unique_ptr<DirHandle> PosixSystem::open_subdirectory(DirHandle& parent,
     dir->mount_root = st.st_dev != up->device;
     walk_.opened(*dir);
     return dir;
+}
+
+void PosixSystem::pass_by_subdirectory(DirHandle& parent, std::u16string_view name) {
+    auto* up = dynamic_cast<WalkDir*>(&parent);
+    if (!up || !up->reads_queued) return;
+    if (WalkAhead* ahead = walk_.ahead()) ahead->pass_by(*up, to_bytes(name));
+}
+
+// The device the open made known: no call of its own.
+std::optional<std::uint64_t> PosixSystem::directory_file_system(DirHandle& directory,
+                                                                std::u16string_view) {
+    auto* dir = dynamic_cast<WalkDir*>(&directory);
+    if (!dir) return std::nullopt;
+    return static_cast<std::uint64_t>(dir->device);
 }
 
 std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,

@@ -188,6 +188,17 @@ bool Win32System::get_times(std::u16string_view path, FileTicks& creation, FileT
     return true;
 }
 
+// The volume serial of the directory itself, never through a reparse point.
+std::optional<std::uint64_t> Win32System::directory_file_system(DirHandle&,
+                                                                std::u16string_view path) {
+    use_ansi_file_apis();
+    Handle h(open_existing(path, FILE_READ_ATTRIBUTES, share_all,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!h.valid() || !::GetFileInformationByHandle(h.get(), &info)) return std::nullopt;
+    return info.dwVolumeSerialNumber;
+}
+
 std::optional<PreciseFacts> Win32System::precise_facts(std::u16string_view path,
                                                        const FindData& found) {
     if (found.precise) return found.precise;

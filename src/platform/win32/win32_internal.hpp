@@ -135,6 +135,8 @@ public:
 
     std::unique_ptr<DirSearch> find_first(std::u16string_view pattern, FindData& first,
                                           SearchDetail detail) override;
+    std::optional<std::uint64_t> directory_file_system(DirHandle& directory,
+                                                       std::u16string_view path) override;
     bool last_search_refused() override { return search_refused_; }
     std::optional<PreciseFacts> precise_facts(std::u16string_view path,
                                               const FindData& found) override;
