@@ -11,7 +11,7 @@ mode=${1:-run}
 [ $# -gt 0 ] && shift
 
 # What a fresh Debian 12 machine lacks is installed first.
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libsqlite3-dev)
 [ "$mode" = windows ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix)
 # The end-to-end tests read listings back with python3 and sqlite3 and
 # watch which files a run opens with strace.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue_compare.hpp"
+#include "catalogue/database.hpp"
 #include "catalogue/listing_reuse.hpp"
 #include "catalogue/sort.hpp"
 #include "core/numbers.hpp"
@@ -276,6 +277,8 @@ int terminate_run(Run& run, int reason) {
         run.exit_reason = ended.reason;
     }
     reason = run.exit_reason;  // a listing that failed its last write
+    reason = close_database(run, reason);
+    run.exit_reason = reason;
 
     if (!run.log && run.s.output_to_file() && !run.s.SILENT && !run.s.table_format && !run.sorted &&
         run.output_file && !run.output_file->closed())
