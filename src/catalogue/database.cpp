@@ -111,7 +111,8 @@ RunFacts facts_of(Run& run) {
                                                                : "text";
     RunSettings rows = run.s;
     rows.table_format = table_jsonl;
-    for (const Field f : table_fields(rows)) {
+    facts.row_fields = table_fields(rows);
+    for (const Field f : facts.row_fields) {
         if (!facts.fields.empty()) facts.fields += ',';
         facts.fields += field_name(f);
     }

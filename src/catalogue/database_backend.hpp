@@ -7,8 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/catalogue_sink.hpp"
+#include "core/columns.hpp"
 #include "core/earlier_entry.hpp"
 #include "core/run_settings.hpp"
 
@@ -20,10 +22,11 @@ struct RunFacts {
     std::string user;
     std::string start_paths;  // a JSON array of the start paths, as rows write paths
     std::string command_line;
-    std::string digests;         // the digest fields the run fills, comma-separated
-    std::string listing_format;  // text, csv or jsonl
-    std::string fields;          // the fields the entries' rows hold, comma-separated
-    std::string started;         // UTC, ISO 8601
+    std::string digests;            // the digest fields the run fills, comma-separated
+    std::string listing_format;     // text, csv or jsonl
+    std::string fields;             // the fields the entries' rows hold, comma-separated
+    std::vector<Field> row_fields;  // the same fields, which the rows bind alone
+    std::string started;            // UTC, ISO 8601
     // The clock, for committing the rows every few seconds.
     std::function<std::int64_t()> now_ms;
 };

@@ -2,9 +2,15 @@
 // transactions; the run's row says 'running' until the end is recorded.
 #include <sqlite3.h>
 
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <charconv>
-#include <set>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "catalogue/database_backend.hpp"
 #include "catalogue/databases/sqlite/sqlite_schema.hpp"
@@ -22,6 +28,19 @@ constexpr int busy_timeout_ms = 5000;
 // seconds when rows come slowly (digests of large files).
 constexpr std::uint64_t rows_per_commit = 50000;
 constexpr std::int64_t commit_interval_ms = 3000;
+// The record thread hands rows to the writer in batches, at most a second
+// old; a few batches wait at most, so memory stays bounded.
+constexpr std::size_t rows_per_batch = 1024;
+constexpr std::int64_t batch_interval_ms = 1000;
+constexpr std::size_t batches_waiting = 8;
+
+// Rows copied out of the record's fields: each field's length (-1 for
+// NULL), then its bytes, one after another.
+struct Batch {
+    std::vector<std::int32_t> lengths;
+    std::string bytes;
+    std::size_t rows = 0;
+};
 
 std::string quoted(const char* name) {
     return std::string("\"") + name + "\"";
@@ -59,11 +78,15 @@ private:
     sqlite3_stmt* statement_ = nullptr;
 };
 
+// The rows go in on a writer thread of their own, so that the walk goes on
+// while SQLite stores them: the record thread only copies each row's
+// fields. A failure is seen at the next row and at the end.
 class SqliteSink final : public CatalogueSink {
 public:
     SqliteSink(sqlite3* db, std::function<std::int64_t()> now_ms)
         : db_(db), now_ms_(std::move(now_ms)) {}
     ~SqliteSink() override {
+        stop_writer();
         sqlite3_finalize(insert_);
         sqlite3_close(db_);
     }
@@ -82,81 +105,64 @@ public:
         if (sqlite3_step(run.get()) != SQLITE_DONE) return fail();
         run_id_ = sqlite3_last_insert_rowid(db_);
 
+        // Only the fields the run's rows can hold are bound; the others
+        // stay NULL.
+        fields_ = facts.row_fields;
         std::string sql = "INSERT INTO entries(run_id";
         std::string places = "?";
-        for (std::size_t i = 0; i < field_count; ++i) {
-            sql += ", " + quoted(field_name(static_cast<Field>(i)));
+        for (const Field f : fields_) {
+            sql += ", " + quoted(field_name(f));
             places += ", ?";
+            number_.push_back(field_type(f) == FieldType::number);
         }
         sql += ") VALUES(" + places + ")";
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insert_, nullptr) != SQLITE_OK) return fail();
-        for (std::size_t i = 0; i < field_count; ++i)
-            number_[i] = field_type(static_cast<Field>(i)) == FieldType::number;
-        return begin();
-    }
-
-    bool add_row(const RowValues& row) override {
-        sqlite3_bind_int64(insert_, 1, run_id_);
-        for (std::size_t i = 0; i < field_count; ++i) {
-            const int at = static_cast<int>(i) + 2;
-            const std::string* value = row[i];
-            if (!value) {
-                sqlite3_bind_null(insert_, at);
-                continue;
-            }
-            if (number_[i]) {
-                std::int64_t n = 0;
-                const char* end = value->data() + value->size();
-                const auto [stop, problem] = std::from_chars(value->data(), end, n);
-                if (problem == std::errc() && stop == end) {
-                    sqlite3_bind_int64(insert_, at, n);
-                    continue;
-                }
-            }
-            sqlite3_bind_text(insert_, at, value->data(), static_cast<int>(value->size()),
-                              SQLITE_STATIC);
-        }
-        const int stepped = sqlite3_step(insert_);
-        sqlite3_reset(insert_);
-        if (stepped != SQLITE_DONE) return fail();
-        for (const DigestRow& digest : digest_rows)
-            if (row[static_cast<std::size_t>(digest_field(digest.id))])
-                filled_.insert(digest.field);
-        ++pending_;
-        if (pending_ >= rows_per_commit ||
-            (pending_ % 256 == 0 && now_ms_() - committed_ms_ >= commit_interval_ms))
-            return commit() && begin();
+        if (!begin()) return false;
+        pushed_ms_ = now_ms_();
+        writer_ = std::thread([this] { write_batches(); });
         return true;
     }
 
+    bool add_row(const RowValues& row) override {
+        if (failed_) return false;
+        for (const Field f : fields_) {
+            const std::string* value = row[static_cast<std::size_t>(f)];
+            current_.lengths.push_back(value ? static_cast<std::int32_t>(value->size()) : -1);
+            if (value) current_.bytes += *value;
+        }
+        ++current_.rows;
+        for (const DigestRow& digest : digest_rows)
+            if (row[static_cast<std::size_t>(digest_field(digest.id))])
+                filled_[digest_index(digest.id)] = true;
+        if (current_.rows >= rows_per_batch || now_ms_() - pushed_ms_ >= batch_interval_ms)
+            push_batch();
+        return !failed_;
+    }
+
     bool finish(const RunSummary& summary) override {
-        if (!commit()) return false;
+        push_batch();
+        stop_writer();
+        if (failed_ || !commit()) return false;
         // The indexes are built once the rows are in, which is faster than
         // keeping them up to date row by row.
         if (!execute(db_, "CREATE INDEX IF NOT EXISTS entries_run_path ON entries(run_id, path)",
                      error_))
             return false;
-        for (const std::string& digest : filled_)
-            if (!execute(db_,
-                         "CREATE INDEX IF NOT EXISTS " + quoted(("entries_" + digest).c_str()) +
-                             " ON entries(" + quoted(digest.c_str()) + ")",
+        for (const DigestRow& digest : digest_rows)
+            if (filled_[digest_index(digest.id)] &&
+                !execute(db_,
+                         "CREATE INDEX IF NOT EXISTS " +
+                             quoted((std::string("entries_") + digest.field).c_str()) +
+                             " ON entries(" + quoted(digest.field) + ")",
                          error_))
                 return false;
-        Statement end(db_,
-                      "UPDATE runs SET status = ?, finished = ?, files = ?, directories = ?, "
-                      "bytes = ? WHERE run_id = ?");
-        if (!end) return fail();
-        end.text(1, status_text(summary.outcome));
-        end.text(2, summary.finished);
-        sqlite3_bind_int64(end.get(), 3, static_cast<sqlite3_int64>(summary.files));
-        sqlite3_bind_int64(end.get(), 4, static_cast<sqlite3_int64>(summary.directories));
-        sqlite3_bind_int64(end.get(), 5, summary.bytes);
-        sqlite3_bind_int64(end.get(), 6, run_id_);
-        if (sqlite3_step(end.get()) != SQLITE_DONE) return fail();
-        return true;
+        return record_end(summary);
     }
 
-    std::string error() const override { return error_; }
+    std::string error() const override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return error_;
+    }
     const std::string& last_error() const { return error_; }
 
 private:
@@ -174,15 +180,125 @@ private:
         return execute(db_, "COMMIT", error_);
     }
 
+    bool record_end(const RunSummary& summary) {
+        Statement end(db_,
+                      "UPDATE runs SET status = ?, finished = ?, files = ?, directories = ?, "
+                      "bytes = ? WHERE run_id = ?");
+        if (!end) return fail();
+        end.text(1, status_text(summary.outcome));
+        end.text(2, summary.finished);
+        sqlite3_bind_int64(end.get(), 3, static_cast<sqlite3_int64>(summary.files));
+        sqlite3_bind_int64(end.get(), 4, static_cast<sqlite3_int64>(summary.directories));
+        sqlite3_bind_int64(end.get(), 5, summary.bytes);
+        sqlite3_bind_int64(end.get(), 6, run_id_);
+        return sqlite3_step(end.get()) == SQLITE_DONE || fail();
+    }
+
+    void push_batch() {
+        pushed_ms_ = now_ms_();
+        if (current_.rows == 0) return;
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return queue_.size() < batches_waiting || failed_; });
+        queue_.push_back(std::move(current_));
+        current_ = Batch{};
+        lock.unlock();
+        ready_.notify_one();
+    }
+
+    void stop_writer() {
+        if (!writer_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        ready_.notify_one();
+        writer_.join();
+    }
+
+    // The writer thread: batches in order until the sink closes.
+    void write_batches() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [&] { return !queue_.empty() || closing_; });
+            if (queue_.empty()) return;
+            Batch batch = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            room_.notify_one();
+            if (failed_) continue;
+            std::string why;
+            if (!insert(batch, why)) {
+                lock.lock();
+                error_ = why;
+                failed_ = true;
+                lock.unlock();
+                room_.notify_one();
+            }
+        }
+    }
+
+    bool insert(const Batch& batch, std::string& why) {
+        std::size_t at = 0;
+        std::size_t length_at = 0;
+        for (std::size_t r = 0; r < batch.rows; ++r) {
+            sqlite3_bind_int64(insert_, 1, run_id_);
+            for (std::size_t i = 0; i < fields_.size(); ++i) {
+                const int place = static_cast<int>(i) + 2;
+                const std::int32_t length = batch.lengths[length_at++];
+                if (length < 0) {
+                    sqlite3_bind_null(insert_, place);
+                    continue;
+                }
+                const char* text = batch.bytes.data() + at;
+                at += static_cast<std::size_t>(length);
+                if (number_[i]) {
+                    std::int64_t n = 0;
+                    const auto [stop, problem] = std::from_chars(text, text + length, n);
+                    if (problem == std::errc() && stop == text + length) {
+                        sqlite3_bind_int64(insert_, place, n);
+                        continue;
+                    }
+                }
+                sqlite3_bind_text(insert_, place, text, length, SQLITE_STATIC);
+            }
+            const int stepped = sqlite3_step(insert_);
+            sqlite3_reset(insert_);
+            if (stepped != SQLITE_DONE) {
+                why = sqlite3_errmsg(db_);
+                return false;
+            }
+            ++pending_;
+        }
+        if (pending_ >= rows_per_commit || now_ms_() - committed_ms_ >= commit_interval_ms) {
+            pending_ = 0;
+            if (!execute(db_, "COMMIT", why) || !execute(db_, "BEGIN", why)) return false;
+            committed_ms_ = now_ms_();
+        }
+        return true;
+    }
+
     sqlite3* db_;
     std::function<std::int64_t()> now_ms_;
     sqlite3_stmt* insert_ = nullptr;
     std::int64_t run_id_ = 0;
+    std::vector<Field> fields_;
+    std::vector<bool> number_;
+    std::array<bool, digest_count> filled_{};
+    // The record thread's.
+    Batch current_;
+    std::int64_t pushed_ms_ = 0;
+    // The writer's while it runs.
     std::uint64_t pending_ = 0;
     std::int64_t committed_ms_ = 0;
-    std::array<bool, field_count> number_{};
-    std::set<std::string> filled_;
+    // Shared.
+    mutable std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable room_;
+    std::deque<Batch> queue_;
+    bool closing_ = false;
+    std::atomic<bool> failed_ = false;
     std::string error_;
+    std::thread writer_;
 };
 
 // A digest column holds hexadecimal digits, or a failure text that is none.
@@ -240,7 +356,8 @@ std::unique_ptr<CatalogueSink> open_database_backend(const std::string& file, co
     }
     // WAL: readers go on while the run writes; NORMAL sync is safe with it.
     if (!execute(db, "PRAGMA journal_mode = WAL", error) ||
-        !execute(db, "PRAGMA synchronous = NORMAL", error) || !sink->start(facts)) {
+        !execute(db, "PRAGMA synchronous = NORMAL", error) ||
+        !execute(db, "PRAGMA cache_size = -32768", error) || !sink->start(facts)) {
         if (error.empty()) error = sink->last_error();
         return nullptr;
     }
