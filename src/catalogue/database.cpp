@@ -135,6 +135,13 @@ void check_database_support(Run& run) {
 void open_database(Run& run) {
     if (run.s.database_kind == DatabaseKind::none) return;
     run.database_name = run.sys.narrow(run.s.database_name);
+    // SQLite would put its journal beside a device or a FIFO, and a FIFO
+    // could hold the run: only a file (or no file yet) is given to it.
+    const std::u16string& name = run.s.database_name;
+    if (run.sys.exists(name) && !run.sys.is_directory(name) && !run.sys.open_read(name, false)) {
+        report_database_failure(run, "it is no regular file that can be read");
+        return;
+    }
     std::string error;
     run.database =
         open_database_backend(to_utf8_whole(run.syntax, run.s.database_name), facts_of(run), error);

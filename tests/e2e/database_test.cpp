@@ -295,6 +295,8 @@ TEST(Database, ADatabaseThatCannotBeWrittenLeavesTheListingWhole) {
     std::ofstream(garbage) << std::string(4096, '\x5a');
     // Read-only for everyone but root, so the run goes as nobody.
     const std::string shut = s.keep.dir("shut");
+    const std::string fifo = s.keep.path("fifo.sqlite");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ::chmod(s.keep.root().c_str(), 0755);
     ::chmod(s.tree.root().c_str(), 0755);
     for (const char* d : {"a", "b", "c", "empty"}) ::chmod(s.tree.path(d).c_str(), 0755);
@@ -307,6 +309,8 @@ TEST(Database, ADatabaseThatCannotBeWrittenLeavesTheListingWhole) {
         {garbage, false, "file is not a database"},
         {s.keep.root(), false, "unable to open database file"},
         {shut + "/new.sqlite", true, "unable to open database file"},
+        {"/dev/full", false, "it is no regular file that can be read"},
+        {fifo, false, "it is no regular file that can be read"},
     };
     for (const auto& c : cases) {
         const e2e::Result r =
@@ -318,6 +322,8 @@ TEST(Database, ADatabaseThatCannotBeWrittenLeavesTheListingWhole) {
             << r.err;
     }
     ::chmod(shut.c_str(), 0700);
+    EXPECT_FALSE(std::filesystem::exists("/dev/full-journal"));
+    EXPECT_FALSE(std::filesystem::exists("/dev/full-wal"));
 }
 
 TEST(Database, ALockedDatabaseIsGivenUpAfterTheBusyTimeout) {
