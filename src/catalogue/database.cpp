@@ -88,6 +88,26 @@ std::string utc_text(Run& run, std::int64_t seconds) {
     return text;
 }
 
+// A connection as messages name it: its password left out.
+std::string without_password(std::string text) {
+    const std::size_t scheme = text.find("://");
+    if (scheme != std::string::npos) {
+        const std::size_t at = text.find('@', scheme + 3);
+        const std::size_t colon = text.find(':', scheme + 3);
+        if (at != std::string::npos && colon < at) text.replace(colon + 1, at - colon - 1, "***");
+    }
+    for (std::size_t key = text.find("password"); key != std::string::npos;
+         key = text.find("password", key + 1)) {
+        std::size_t value = text.find_first_not_of(" \t", key + 8);
+        if (value == std::string::npos || text[value] != '=') continue;
+        value = text.find_first_not_of(" \t", value + 1);
+        if (value == std::string::npos) break;
+        const std::size_t end = text.find_first_of(" \t&", value);
+        text.replace(value, (end == std::string::npos ? text.size() : end) - value, "***");
+    }
+    return text;
+}
+
 RunFacts facts_of(Run& run) {
     RunFacts facts;
     facts.host = host_name(run);
@@ -126,7 +146,9 @@ RunFacts facts_of(Run& run) {
 
 void check_database_support(Run& run) {
     if (run.s.database_kind == DatabaseKind::none) return;
-    const std::string why = database_unsupported(run.s.database_kind);
+    const std::string why = run.s.database_kind == DatabaseKind::postgresql
+                                ? server_database_unsupported()
+                                : file_database_unsupported();
     if (why.empty()) return;
     run.std_err.printf("\n--DB=%s: %s\n", run.sys.narrow(run.s.database_name).c_str(), why.c_str());
     end_run(exit_code::illegal_option);
@@ -135,6 +157,14 @@ void check_database_support(Run& run) {
 void open_database(Run& run) {
     if (run.s.database_kind == DatabaseKind::none) return;
     run.database_name = run.sys.narrow(run.s.database_name);
+    std::string error;
+    if (run.s.database_kind == DatabaseKind::postgresql) {
+        const std::string connection = run.database_name;
+        run.database_name = without_password(connection);
+        run.database = open_server_database(connection, facts_of(run), error);
+        if (!run.database) report_database_failure(run, error);
+        return;
+    }
     // SQLite would put its journal beside a device or a FIFO, and a FIFO
     // could hold the run: only a file (or no file yet) is given to it.
     const std::u16string& name = run.s.database_name;
@@ -142,9 +172,8 @@ void open_database(Run& run) {
         report_database_failure(run, "it is no regular file that can be read");
         return;
     }
-    std::string error;
     run.database =
-        open_database_backend(to_utf8_whole(run.syntax, run.s.database_name), facts_of(run), error);
+        open_file_database(to_utf8_whole(run.syntax, run.s.database_name), facts_of(run), error);
     if (!run.database) report_database_failure(run, error);
 }
 
@@ -178,7 +207,7 @@ void read_database_rows(Run& run, std::u16string_view name, const char* purpose,
     if (!has_sqlite_header(run.sys, name)) std::tie(file, run_id) = split_run_number(name);
     EarlierRun which{run_id, host_name(run), start_paths_json(run)};
     std::string error;
-    if (!read_database_backend(to_utf8_whole(run.syntax, file), which, take, error)) {
+    if (!read_file_database(to_utf8_whole(run.syntax, file), which, take, error)) {
         run.std_err.printf("\n%s %s: %s\n", purpose, run.sys.narrow(name).c_str(), error.c_str());
         end_run(exit_code::input_file);
     }

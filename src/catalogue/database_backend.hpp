@@ -1,5 +1,5 @@
-// What a database backend module offers the catalogue: the build links
-// exactly one (databases/sqlite, databases/none), as it picks the platform.
+// What the database backend modules offer the catalogue: the build links
+// one for files and one for servers, as it picks the platform.
 #pragma once
 
 #include <cstdint>
@@ -38,17 +38,26 @@ struct EarlierRun {
     std::string start_paths;
 };
 
-// Why this build cannot write a database of this kind; empty when it can.
-std::string database_unsupported(DatabaseKind kind);
-
+// A database file (SQLite): databases/sqlite, or databases/none where the
+// build has no SQLite.
+//
+// Why this build cannot write a database file; empty when it can.
+std::string file_database_unsupported();
 // Opens (creating) the database and adds the run as running; null with the
 // reason in `error`.
-std::unique_ptr<CatalogueSink> open_database_backend(const std::string& file, const RunFacts& facts,
-                                                     std::string& error);
-
+std::unique_ptr<CatalogueSink> open_file_database(const std::string& file, const RunFacts& facts,
+                                                  std::string& error);
 // Hands over the rows of the run asked for; false with the reason in
 // `error` when there is none or the file cannot be read.
-bool read_database_backend(const std::string& file, const EarlierRun& which,
-                           const std::function<void(EarlierEntry&&)>& take, std::string& error);
+bool read_file_database(const std::string& file, const EarlierRun& which,
+                        const std::function<void(EarlierEntry&&)>& take, std::string& error);
+
+// A database server (PostgreSQL): databases/postgresql, or
+// databases/no_server where the build has no libpq.
+std::string server_database_unsupported();
+// Connects (a URL or a connection string), adds the tables it lacks and
+// the run as running; null with the reason in `error`.
+std::unique_ptr<CatalogueSink> open_server_database(const std::string& connection,
+                                                    const RunFacts& facts, std::string& error);
 
 }  // namespace filarix

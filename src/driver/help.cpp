@@ -205,7 +205,8 @@ int show_local_help(HelpScreens& screens, int lines) {
             "--REUSE=file    take the digests of unchanged files from an earlier CSV or\n"
             "                JSONL listing instead of reading them (resumes a run)\n"
             "--DB=file       also write the run into an SQLite database [DB=file];\n"
-            "                --DIFF and --REUSE read its latest complete run\n",
+            "                --DIFF and --REUSE read its latest complete run;\n"
+            "                --DB=postgresql://... writes it into a PostgreSQL server\n",
         true);
     w.group("-F:             fixed-length records [FIXED=ON]\n", true);
     w.group(

@@ -344,15 +344,4 @@ TEST(Database, ALockedDatabaseIsGivenUpAfterTheBusyTimeout) {
     EXPECT_EQ(query(s.db, "SELECT run_id, status FROM runs"), "1|complete\n");
 }
 
-TEST(Database, AServerIsRefusedByThisBuild) {
-    Sample s;
-    for (const char* value : {"postgresql://localhost/cat", "host=/tmp dbname=cat"}) {
-        const e2e::Result r = s.list({std::string("--DB=") + value, "-o", "stdout"});
-        EXPECT_EQ(r.status, 6) << value;
-        EXPECT_EQ(r.out, "") << value;
-        EXPECT_NE(r.err.find("PostgreSQL is not supported by this build"), std::string::npos)
-            << r.err;
-    }
-}
-
 }  // namespace

@@ -522,6 +522,10 @@ TEST(Wine, HasNoDatabaseSupport) {
         << refused.err;
     EXPECT_EQ(refused.out.find("a.txt"), std::string::npos) << refused.out;
     EXPECT_FALSE(std::filesystem::exists(db));
+    const auto server = run_exe({tree, "--DB=postgresql://localhost/catalogue", "-o", "stdout"});
+    EXPECT_EQ(server.status, 6) << server.err;
+    EXPECT_NE(server.err.find("PostgreSQL is not supported by this build"), std::string::npos)
+        << server.err;
 
     ASSERT_EQ(run_linux({t.path("tree"), "--DB=" + db, "-o", t.path("list.txt")}).status, 1);
     for (const char* option : {"--DIFF=", "--REUSE="}) {

@@ -4,18 +4,18 @@
 
 namespace filarix {
 
-std::string database_unsupported(DatabaseKind) {
+std::string file_database_unsupported() {
     return "This build has no database support";
 }
 
-std::unique_ptr<CatalogueSink> open_database_backend(const std::string&, const RunFacts&,
-                                                     std::string& error) {
+std::unique_ptr<CatalogueSink> open_file_database(const std::string&, const RunFacts&,
+                                                  std::string& error) {
     error = "This build has no database support";
     return nullptr;
 }
 
-bool read_database_backend(const std::string&, const EarlierRun&,
-                           const std::function<void(EarlierEntry&&)>&, std::string& error) {
+bool read_file_database(const std::string&, const EarlierRun&,
+                        const std::function<void(EarlierEntry&&)>&, std::string& error) {
     error = "this build has no database support";
     return false;
 }

@@ -334,13 +334,12 @@ std::optional<T> number_of(sqlite3_stmt* s, int column) {
 
 }  // namespace
 
-std::string database_unsupported(DatabaseKind kind) {
-    if (kind == DatabaseKind::postgresql) return "PostgreSQL is not supported by this build";
+std::string file_database_unsupported() {
     return {};
 }
 
-std::unique_ptr<CatalogueSink> open_database_backend(const std::string& file, const RunFacts& facts,
-                                                     std::string& error) {
+std::unique_ptr<CatalogueSink> open_file_database(const std::string& file, const RunFacts& facts,
+                                                  std::string& error) {
     sqlite3* db = nullptr;
     const int opened =
         sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -364,8 +363,8 @@ std::unique_ptr<CatalogueSink> open_database_backend(const std::string& file, co
     return sink;
 }
 
-bool read_database_backend(const std::string& file, const EarlierRun& which,
-                           const std::function<void(EarlierEntry&&)>& take, std::string& error) {
+bool read_file_database(const std::string& file, const EarlierRun& which,
+                        const std::function<void(EarlierEntry&&)>& take, std::string& error) {
     sqlite3* db = nullptr;
     const int opened = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     struct Closer {
