@@ -139,6 +139,7 @@ RunFacts facts_of(Run& run) {
     facts.started = utc_text(run, run.start_time);
     platform::System& sys = run.sys;
     facts.now_ms = [&sys] { return sys.now_milliseconds(); };
+    facts.load_library = [&sys](std::string_view name) { return sys.load_library(name); };
     return facts;
 }
 

@@ -13,6 +13,7 @@
 #include "core/columns.hpp"
 #include "core/earlier_entry.hpp"
 #include "core/run_settings.hpp"
+#include "platform/platform.hpp"
 
 namespace filarix {
 
@@ -29,6 +30,9 @@ struct RunFacts {
     std::string started;            // UTC, ISO 8601
     // The clock, for committing the rows every few seconds.
     std::function<std::int64_t()> now_ms;
+    // Loads a database server's client library, only for a run that asks
+    // for the server.
+    std::function<std::unique_ptr<platform::SharedLibrary>(std::string_view)> load_library;
 };
 
 // Which run of a database to read.

@@ -345,3 +345,22 @@ TEST(Database, ALockedDatabaseIsGivenUpAfterTheBusyTimeout) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run without --DB loads no database library: SQLite is linked in, and
+// the PostgreSQL client is loaded only for a server.
+TEST(Database, ARunWithoutItLoadsNoDatabaseLibrary) {
+    Sample s;
+    const std::string trace = s.keep.path("opens.txt");
+    const e2e::Result r = e2e::run({"-f", "-e", "trace=open,openat", "-o", trace, FILARIX_BINARY,
+                                    s.tree.root(), "-5", "--CSV", "-o", s.keep.path("list.csv")},
+                                   {}, false, {}, std::nullopt, "/usr/bin/strace");
+    ASSERT_EQ(r.status, 1) << r.err;
+    const std::string opens = e2e::read_file(trace);
+    ASSERT_NE(opens.find("list.csv"), std::string::npos) << opens;
+    for (const char* library : {"libsqlite3", "libpq", "libssl"})
+        EXPECT_EQ(opens.find(library), std::string::npos) << library;
+}
+
+}  // namespace
