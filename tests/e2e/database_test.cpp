@@ -283,6 +283,15 @@ TEST(Database, AnInterruptedRunIsNeverComplete) {
     const auto rows = std::stoul(query(db, "SELECT count(*) FROM entries"));
     EXPECT_GT(rows, 0u);
     EXPECT_LT(rows, 4000u);
+
+    // A listing that could not be written whole makes no complete run either.
+    for (const char* output : {"-o /dev/full", "-o stdout"}) {
+        const std::string command = "exec '" + std::string(FILARIX_BINARY) + "' '" +
+                                    tree.path("d0") + "' '--DB=" + db + "' " + output +
+                                    " >/dev/full 2>/dev/null";
+        EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 9) << command;
+    }
+    EXPECT_EQ(query(db, "SELECT status FROM runs ORDER BY run_id"), "aborted\naborted\naborted\n");
 }
 
 // The listing is written whole beside a database that cannot be written;
