@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <functional>
 
+#include "catalogue/database.hpp"
 #include "core/columns.hpp"
 #include "core/listing_file.hpp"
 #include "core/shown_text.hpp"
 #include "record/column_writers.hpp"
+#include "record/database_rows.hpp"
 #include "record/fixed_field.hpp"
 #include "record/table_row.hpp"
 #include "record/utf8.hpp"
@@ -249,25 +251,31 @@ std::vector<std::unique_ptr<EarlierEntry>> CatalogueComparison::take_removed() {
 void open_earlier_catalogue(Run& run) {
     if (run.s.diff_name.empty()) return;
     const std::string name = run.sys.narrow(run.s.diff_name);
-    CatalogueFile file(run.sys, run.s.diff_name);
-    const CatalogueFormat format = file.format();
-    if (file.failed()) {
-        run.std_out.printf("\nCannot find/open %s", name.c_str());
-        end_run(exit_code::input_file);
-    }
-    if (format == CatalogueFormat::text_listing) {
-        run.std_err.printf(
-            "\nCan't compare with %s: it is a fixed-width listing, whose paths may be "
-            "shortened; compare with a --CSV or --JSONL listing\n",
-            name.c_str());
-        end_run(exit_code::input_file);
-    }
-    if (format == CatalogueFormat::unknown) {
-        run.std_err.printf(
-            "\nCan't compare with %s: it is no CSV or JSON Lines listing, checksum file or "
-            "hashdeep file\n",
-            name.c_str());
-        end_run(exit_code::input_file);
+    // A database hands over the rows of an earlier run; any other file is
+    // read as a catalogue.
+    const bool database = names_database(run.sys, run.s.diff_name);
+    std::optional<CatalogueFile> file;
+    if (!database) {
+        file.emplace(run.sys, run.s.diff_name);
+        const CatalogueFormat format = file->format();
+        if (file->failed()) {
+            run.std_out.printf("\nCannot find/open %s", name.c_str());
+            end_run(exit_code::input_file);
+        }
+        if (format == CatalogueFormat::text_listing) {
+            run.std_err.printf(
+                "\nCan't compare with %s: it is a fixed-width listing, whose paths may be "
+                "shortened; compare with a --CSV or --JSONL listing\n",
+                name.c_str());
+            end_run(exit_code::input_file);
+        }
+        if (format == CatalogueFormat::unknown) {
+            run.std_err.printf(
+                "\nCan't compare with %s: it is no CSV or JSON Lines listing, checksum file or "
+                "hashdeep file\n",
+                name.c_str());
+            end_run(exit_code::input_file);
+        }
     }
     std::vector<std::string> starts;
     for (const std::u16string& root : run.s.root_list) {
@@ -281,11 +289,17 @@ void open_earlier_catalogue(Run& run) {
                                                             run.s.directories != 0);
     comparison->name = name;
     std::uint64_t duplicates = 0;
-    for (EarlierEntry entry; file.next(entry);)
-        if (!comparison->add(entry)) ++duplicates;
-    if (file.failed()) {
-        run.std_out.printf("\nCannot find/open %s", name.c_str());
-        end_run(exit_code::input_file);
+    if (database) {
+        read_database_rows(run, run.s.diff_name, "Can't compare with", [&](EarlierEntry&& entry) {
+            if (!comparison->add(entry)) ++duplicates;
+        });
+    } else {
+        for (EarlierEntry entry; file->next(entry);)
+            if (!comparison->add(entry)) ++duplicates;
+        if (file->failed()) {
+            run.std_out.printf("\nCannot find/open %s", name.c_str());
+            end_run(exit_code::input_file);
+        }
     }
     // Most likely a catalogue of another tree: what matches is compared.
     if (comparison->rows() != 0 && comparison->rows_under_start_paths() == 0)
@@ -293,8 +307,8 @@ void open_earlier_catalogue(Run& run) {
             "\nCatalogue %s holds no path under the start path: it lists another "
             "tree, and no row of it is compared\n",
             name.c_str());
-    comparison->lines_skipped = file.reader().lines_skipped() + duplicates;
-    comparison->first_skipped_line = file.reader().first_skipped_line();
+    comparison->lines_skipped = (file ? file->reader().lines_skipped() : 0) + duplicates;
+    comparison->first_skipped_line = file ? file->reader().first_skipped_line() : 0;
     run.comparison = std::move(comparison);
 }
 
@@ -310,7 +324,7 @@ std::uint64_t write_removed_rows(Run& run) {
         // A --NUL listing names what is there; the removed are counted only.
         if (s.NUL) return;
         out.begin_record();
-        if (s.table_format) {
+        if (s.table_format || run.database) {
             TableRow row;
             row.text(Field::kind, e->kind);
             row.text(Field::change, change_name(ChangeClass::removed));
@@ -327,8 +341,10 @@ std::uint64_t write_removed_rows(Run& run) {
             if (e->inode) row.number(Field::inode, *e->inode);
             if (e->links) row.number(Field::links, *e->links);
             if (!e->target.empty()) row.text(Field::target, e->target);
-            row.write(run, out);
-        } else {
+            add_database_row(run, row);
+            if (s.table_format) row.write(run, out);
+        }
+        if (!s.table_format) {
             // What the catalogue holds of the leading columns; the record
             // ends after them.
             for (const ColumnDescriptor* c : columns) {

@@ -1,5 +1,6 @@
 #include "catalogue/listing_reuse.hpp"
 
+#include "catalogue/database.hpp"
 #include "catalogue/earlier_catalogue.hpp"
 #include "core/numbers.hpp"
 
@@ -36,6 +37,16 @@ void ListingReuse::count_unread(std::uint64_t size) {
 void open_reuse_listing(Run& run) {
     if (run.s.reuse_name.empty()) return;
     const std::string name = run.sys.narrow(run.s.reuse_name);
+    if (names_database(run.sys, run.s.reuse_name)) {
+        auto reuse = std::make_unique<ListingReuse>();
+        reuse->name = name;
+        read_database_rows(run, run.s.reuse_name, "Can't reuse digests from",
+                           [&](EarlierEntry&& entry) {
+                               if (!reuse->add(std::move(entry))) ++reuse->lines_skipped;
+                           });
+        run.on_hand.listing = std::move(reuse);
+        return;
+    }
     CatalogueFile file(run.sys, run.s.reuse_name);
     const CatalogueFormat format = file.format();
     if (file.failed()) {

@@ -32,7 +32,8 @@ ZipLineLayout layout_from(const Run& run) {
 }  // namespace
 
 std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t size,
-                               const ZipNameColumn& name_column, const ZipTableRow& table_row) {
+                               const ZipNameColumn& name_column, const ZipTableRow& table_row,
+                               const ZipMemberSeen& member_seen) {
     OutStream* log = run.ziplog();
     if (log == nullptr) return 0;
     auto file = open_for_read(run.sys, path);
@@ -61,6 +62,7 @@ std::uint32_t list_zip_members(Run& run, std::u16string_view path, std::uint64_t
         if (run.s.VAR) layout.width = static_cast<int>(column.size());
         log->put(format_zip_member_line(layout, column, run.sys.narrow(name), member));
         ++run.counts.zip_members_listed;
+        if (member_seen) member_seen(archive + u">>" + name, member);
     });
     file.reset();
     // A read cut short by the interrupt is the end of the run, not damage.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/catalogue_sink.hpp"
 #include "core/columns.hpp"
 #include "core/digest_reuse.hpp"
 #include "core/dupe_candidates.hpp"
@@ -77,6 +78,8 @@ struct Layout {
     std::optional<ColumnList> record_columns;
     // The fields of a CSV or JSON Lines row, settled with them.
     std::vector<Field> table_fields;
+    // The columns of a database row (--DB): a JSON Lines row's.
+    std::optional<ColumnList> database_columns;
     // An estimate of a record's length, which sets the console page length.
     int record_width = 0;
     int page_length = 24;
@@ -188,6 +191,14 @@ struct RunTotals {
     OverallProgress progress;
 };
 
+// The database the rows also go to (--DB); null without one, and once
+// writing it has failed.
+struct RunDatabase {
+    std::unique_ptr<CatalogueSink> database;
+    std::string database_name;  // as messages name it
+    bool database_failed = false;
+};
+
 // What the end of the run reports.
 struct RunEnding {
     bool sorted = false;
@@ -203,6 +214,7 @@ struct Run : RunStreams,
              WalkState,
              ReferenceSets,
              RunTotals,
+             RunDatabase,
              RunEnding {
     explicit Run(platform::System& system);
     Run(const Run&) = delete;

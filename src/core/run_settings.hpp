@@ -31,6 +31,10 @@ enum class ListingOutput { console, file, standard_output };
 // plain enum, so that "any table" reads as a truth value.
 enum TableFormat : std::uint8_t { table_none, table_csv, table_jsonl };
 
+// The database --DB names: a file (SQLite), or a PostgreSQL server by its
+// URL or key=value connection string.
+enum class DatabaseKind : std::uint8_t { none, sqlite_file, postgresql };
+
 // Which files a run with a known set lists: all of them, only those whose
 // digest is in the set (--KNOWN), or only the others (--UNKNOWN).
 enum HashsetMatch : std::uint8_t { hashset_all, hashset_known_only, hashset_unknown_only };
@@ -170,6 +174,9 @@ struct RunSettings : SettingFlags {
     std::u16string diff_name;
     // The earlier listing whose digests unchanged files take (--REUSE).
     std::u16string reuse_name;
+    // The database the rows also go to (--DB), and what kind it is.
+    std::u16string database_name;
+    DatabaseKind database_kind = DatabaseKind::none;
     // The per-file command's template, its program resolved.
     std::u16string command_text;
     int showlong_min = 260;

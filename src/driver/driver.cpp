@@ -1,6 +1,7 @@
 #include "driver/driver.hpp"
 
 #include "catalogue/catalogue_compare.hpp"
+#include "catalogue/database.hpp"
 #include "catalogue/duplicates.hpp"
 #include "catalogue/listing_reuse.hpp"
 #include "content/digests.hpp"
@@ -65,6 +66,7 @@ namespace {
     parse_settings(run);
     if (adjust) adjust(run);
     settle_settings(run);
+    check_database_support(run);
     echo_command_line(run.sys, run.args, run.log.get());
     // Read before the output is opened, so that a listing written over the
     // one it reuses still gets every digest from it.
@@ -95,6 +97,7 @@ namespace {
     check_log_written(run.sys, run);
     if (run.s.root_list.empty()) end_run(exit_code::normal_none);
     open_earlier_catalogue(run);
+    open_database(run);
 
     // Kept for the whole walk, the counting pass's too.
     ConsolePager pager;

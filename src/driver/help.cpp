@@ -203,7 +203,10 @@ int show_local_help(HelpScreens& screens, int lines) {
             "                checksum file: change column . unchanged, A added,\n"
             "                R removed, M moved, C changed; --CHANGED lists only changes\n"
             "--REUSE=file    take the digests of unchanged files from an earlier CSV or\n"
-            "                JSONL listing instead of reading them (resumes a run)\n",
+            "                JSONL listing instead of reading them (resumes a run)\n"
+            "--DB=file       also write the run into an SQLite database [DB=file];\n"
+            "                --DIFF and --REUSE read its latest complete run;\n"
+            "                --DB=postgresql://... writes it into a PostgreSQL server\n",
         true);
     w.group("-F:             fixed-length records [FIXED=ON]\n", true);
     w.group(

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue_compare.hpp"
+#include "catalogue/database.hpp"
 #include "catalogue/duplicates.hpp"
 #include "catalogue/listing_reuse.hpp"
 #include "catalogue/sort.hpp"
@@ -344,6 +345,9 @@ int terminate_run(Run& run, int reason) {
     OutStream& out = run.rows_out ? *run.rows_out : run.std_out;
     if (!out.flush() && listing_on_out && reason < 2) reason = exit_code::write_error;
     run.std_out.flush();
+    // The database records how the run ended once the listing's last
+    // bytes are out: a listing that failed them makes no complete run.
+    reason = close_database(run, reason);
     if (reason > 1) run.std_err.printf("\nExit Status: %s\n\n", exit_reason_text(reason));
     if (!run.std_err.flush() && listing_on_err && reason < 2) reason = exit_code::write_error;
     run.exit_reason = reason;

@@ -114,6 +114,11 @@ void set_up_volume_and_layout(Run& run, const std::u16string& first) {
     run.layout.columns = place_columns(run);
     run.layout.record_columns.emplace(s);
     if (s.table_format) run.layout.table_fields = table_fields(s);
+    if (s.database_kind != DatabaseKind::none) {
+        RunSettings rows = s;
+        rows.table_format = table_jsonl;
+        run.layout.database_columns.emplace(rows);
+    }
     run.layout.record_width = record_length(run.layout.columns);
     // A record wider than the console takes two rows of it.
     run.layout.page_length = run.layout.record_width <= 84 ? 24 : 12;

@@ -185,6 +185,17 @@ void depth(Line& l) {
     l.s.depth = *n;
 }
 
+// The database the rows also go to; the driver opens it before the walk.
+void database(Line& l) {
+    if (!l.has_value || l.path_value.empty()) {
+        l.warn("\nMissing ini file directive %s");
+        l.pause(2);
+        return;
+    }
+    l.s.database_name = wide_text(l.run, l.path_value);
+    l.s.database_kind = database_kind_of(l.s.database_name);
+}
+
 // Keys that pick one of several modes of a setting (KNOWN or UNKNOWN, CSV
 // or JSONL); OFF undoes only its own mode.
 template <auto field, auto mode>
@@ -444,6 +455,7 @@ const Row rows[] = {
     {{"CRC"}, Match::start, digest_key},
     {{"CSV"}, Match::start, one_mode_of<&RunSettings::table_format, table_csv>},
     {{"DEPTH"}, Match::start, depth},
+    {{"DB"}, Match::start, database},
     {{"DELIM"}, Match::anywhere, delimiter},
     {{"DISPLACE"}, Match::anywhere, displacement},
     {{"EXC", "X="}, Match::start, exclude},

@@ -79,6 +79,13 @@ int switch_on(Option& o) {
     return 0;
 }
 
+// The driver opens the database before the walk; here it is only named.
+int database(Option& o) {
+    o.run.s.database_name = std::u16string(*o.value);
+    o.run.s.database_kind = database_kind_of(*o.value);
+    return 0;
+}
+
 template <DigestId id>
 int digest_on(Option& o) {
     o.run.s.digests.add(id);
@@ -476,6 +483,7 @@ constexpr Entry long_options[] = {
     {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"DIFF"}, Match::prefix, Value::required, diff},
     {{u"DUPES"}, Match::prefix, Value::on_off, dupes},
+    {{u"DB"}, Match::prefix, Value::required, database},
     {{u"CHANGED"}, Match::prefix, Value::none, switch_on<&RunSettings::CHANGED>},
     {{u"REUSE"}, Match::prefix, Value::required, reuse},
     {{u"GRE", u"BIG", u"LAR"}, Match::prefix, Value::required, size_greater},

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/out_stream.hpp"
+#include "core/run_settings.hpp"
 
 namespace filarix {
 
@@ -29,6 +30,11 @@ std::int32_t column_width(std::string_view text);
 // the same message from every source.
 bool exclude_list_full(std::size_t masks);
 void report_exclude_list_full(OutStream& out);
+
+// What a --DB value names: a PostgreSQL server when it is a URL
+// (postgresql://, postgres://) or a libpq connection string ("host=...
+// dbname=..."), otherwise a database file.
+DatabaseKind database_kind_of(std::u16string_view value);
 
 // A comment's width after "COMPUTERNAME:" or ":", held to [0, 1000000].
 std::size_t comment_width(std::u16string_view text);

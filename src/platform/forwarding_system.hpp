@@ -125,6 +125,9 @@ public:
         return inner_.search_path(name, extension);
     }
     std::optional<std::u16string> computer_name() override { return inner_.computer_name(); }
+    std::unique_ptr<SharedLibrary> load_library(std::string_view name) override {
+        return inner_.load_library(name);
+    }
     std::optional<std::u16string> get_env(std::u16string_view name) override {
         return inner_.get_env(name);
     }

@@ -314,6 +314,15 @@ public:
     virtual OwnerLookup owner_of(std::u16string_view path) = 0;
 };
 
+// A library loaded while the program runs, for what only some runs need
+// (a database server's client), so that other runs never load it.
+class SharedLibrary {
+public:
+    virtual ~SharedLibrary() = default;
+    // The function of that name; null when the library has none.
+    virtual void (*function(const char* name))() = 0;
+};
+
 // The process and its surroundings: paths, programs, the environment,
 // commands and the file dialog.
 class Processes {
@@ -337,6 +346,11 @@ public:
     // Runs a program directly with a real argument vector and waits.
     virtual int spawn(std::u16string_view program, const std::vector<std::u16string>& args) = 0;
     virtual std::optional<std::u16string> choose_file(DialogKind kind) = 0;
+    // Loads a shared library by its file name; null when it cannot be
+    // loaded (or the system loads none).
+    virtual std::unique_ptr<SharedLibrary> load_library(std::string_view /*name*/) {
+        return nullptr;
+    }
 };
 
 // The person at the keyboard: keys, lines, the window and the interrupt.

@@ -13,6 +13,7 @@
 #include "record/access_reset.hpp"
 #include "record/column_writers.hpp"
 #include "record/command.hpp"
+#include "record/database_rows.hpp"
 #include "record/filters.hpp"
 #include "record/fixed_field.hpp"
 #include "record/name_shortening.hpp"
@@ -260,31 +261,46 @@ void RecordWriter::write_name_columns() {
         column_writers(column->id).record(*this, *column);
 }
 
+void RecordWriter::fill_row(TableRow& row, const ColumnList& columns, bool compared) {
+    row.text(Field::kind, is_link_ ? "link" : is_directory_ ? "directory" : "file");
+    if (is_link_)
+        if (const auto target = run_.sys.link_target(e_.pg_complete_path))
+            row.name(Field::target, run_.syntax, *target);
+    for (const ColumnDescriptor* column : columns) {
+        if (compared && column->id != Column::sequence && column->id != Column::change) continue;
+        if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);
+    }
+}
+
 // The row of a CSV or JSON Lines listing: the same columns, each field
-// whole and exact.
+// whole and exact. The database takes the same row.
 void RecordWriter::write_table_row() {
     // The compare made every field but the sequence number and the change.
     const bool compared = compared_row_.has_value();
     TableRow own;
     TableRow& row = compared ? *compared_row_ : own;
-    row.text(Field::kind, is_link_ ? "link" : is_directory_ ? "directory" : "file");
-    if (is_link_)
-        if (const auto target = run_.sys.link_target(e_.pg_complete_path))
-            row.name(Field::target, run_.syntax, *target);
-    for (const ColumnDescriptor* column : columns()) {
-        if (compared && column->id != Column::sequence && column->id != Column::change) continue;
-        if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);
-    }
+    fill_row(row, columns(), compared);
     row.write(run_, out_);
+    add_database_row(run_, row);
 }
 
-std::string RecordWriter::member_row(std::u16string_view name, const ZipMember& member) {
+// Beside a text record, the database row holds a JSON Lines row's fields,
+// under the number the record took.
+void RecordWriter::write_database_row(std::uint64_t sequence) {
+    TableRow row;
+    run_.counts.sequence_counter = sequence;
+    fill_row(row, *run_.layout.database_columns, false);
+    add_database_row(run_, row);
+}
+
+TableRow RecordWriter::member_table_row(std::u16string_view name, const ZipMember& member,
+                                        const ColumnList& columns) {
     TableRow row;
     row.text(Field::kind, "zip member");
     const MemberLine line{run_, name, member};
-    for (const ColumnDescriptor* column : columns())
+    for (const ColumnDescriptor* column : columns)
         if (const auto writer = column_writers(column->id).member_row) writer(line, row, *column);
-    return row.render(run_);
+    return row;
 }
 
 const std::optional<platform::PreciseFacts>& RecordWriter::precise_facts() {
@@ -368,13 +384,23 @@ void RecordWriter::write_name_after() {
     // failure. A link is not opened.
     if (s_.ZIPLOG && !is_directory_ && !is_link_ && !s_.NUL) {
         ZipTableRow table_row;
-        if (s_.table_format)
+        ZipMemberSeen member_seen;
+        if (s_.table_format) {
             table_row = [this](std::u16string_view name, const ZipMember& member) {
-                return member_row(name, member);
+                const TableRow row = member_table_row(name, member, columns());
+                add_database_row(run_, row);
+                return row.render(run_);
             };
+        } else if (run.database) {
+            member_seen = [this](std::u16string_view name, const ZipMember& member) {
+                add_database_row(run_,
+                                 member_table_row(name, member, *run_.layout.database_columns));
+            };
+        }
         run.counts.zip_members_found += list_zip_members(
             run, e_.pg_complete_path, e_.data.size,
-            [this](std::u16string_view column) { return member_name_column(column); }, table_row);
+            [this](std::u16string_view column) { return member_name_column(column); }, table_row,
+            member_seen);
     }
     // Nothing was read through a link, and its times put back through it
     // would land on its target.
@@ -433,6 +459,7 @@ void RecordWriter::write_name_after() {
         }
     } guard{out_};
     out_.begin_record();
+    const std::uint64_t sequence = run.counts.sequence_counter;
     if (s_.NUL) {
         // The exact bytes: no "?" for a control character, nothing shortened;
         // the path as CSV rows and commands have it, without a long-path prefix.
@@ -447,6 +474,7 @@ void RecordWriter::write_name_after() {
     }
     guard.done = true;
     out_.end_record();
+    if (run.database && (s_.NUL || !s_.table_format)) write_database_row(sequence);
     tally();
     if (s_.TREESIZE && !is_directory_ && !is_link_) count_in_tree();
     check_output_written(run);

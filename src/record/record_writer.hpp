@@ -30,8 +30,13 @@ public:
     // Shortens the path column's path to the column, as the settings ask.
     void fit_display_path();
     void write_fields();
+    // Fills a row with the columns given; `compared` when the compare made
+    // the row already, but for the sequence number and the change.
+    void fill_row(TableRow& row, const ColumnList& columns, bool compared);
     void write_table_row();
-    std::string member_row(std::u16string_view name, const ZipMember& member);
+    void write_database_row(std::uint64_t sequence);
+    TableRow member_table_row(std::u16string_view name, const ZipMember& member,
+                              const ColumnList& columns);
     // The run's columns, settled for the walk (or here, in a test's run).
     const ColumnList& columns();
     void write_path_column();

@@ -5,6 +5,7 @@
 
 #include "content/digests.hpp"
 #include "core/run.hpp"
+#include "record/table_row.hpp"
 
 namespace filarix {
 
@@ -22,6 +23,8 @@ public:
 
     void write(const RunSettings& columns_of);
     void write_row();
+    // The stream's row in the database (--DB) beside its text line.
+    void write_database_row();
 
     const platform::NamedStream* stream = nullptr;
     std::u16string owner_path;   // the file, or the directory without its separator
@@ -42,6 +45,7 @@ public:
     void time_column(const CalendarFields& f, char letter);
     void name_columns();
     const DigestTexts& digests();
+    TableRow row(const ColumnList& columns);
 
     Run& run_;
     DigestEngine& engine_;

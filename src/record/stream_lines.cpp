@@ -8,6 +8,7 @@
 #include "core/columns.hpp"
 #include "core/listing_file.hpp"
 #include "record/column_writers.hpp"
+#include "record/database_rows.hpp"
 #include "record/name_shortening.hpp"
 #include "record/owner.hpp"
 #include "record/process_entry.hpp"
@@ -196,18 +197,28 @@ void StreamLine::name_columns() {
 
 // A stream's row in a CSV or JSON Lines listing: its whole name, its own
 // size, times and (for a file's stream) digests.
-void StreamLine::write_row() {
+TableRow StreamLine::row(const ColumnList& columns) {
     bool found = false;
     times_ = stream_times(run_, stream_path, owner_path, found);
-    const std::optional<ColumnList> own =
-        run_.layout.record_columns ? std::nullopt : std::optional<ColumnList>(s_);
     TableRow row;
     row.text(Field::kind, "stream");
-    for (const ColumnDescriptor* c :
-         run_.layout.record_columns ? *run_.layout.record_columns : *own)
+    for (const ColumnDescriptor* c : columns)
         if (const auto writer = column_writers(c->id).stream_row) writer(*this, row, *c);
-    row.write(run_, out_);
+    return row;
+}
+
+void StreamLine::write_row() {
+    const std::optional<ColumnList> own =
+        run_.layout.record_columns ? std::nullopt : std::optional<ColumnList>(s_);
+    const TableRow written = row(run_.layout.record_columns ? *run_.layout.record_columns : *own);
+    written.write(run_, out_);
     check_output_written(run_);
+    add_database_row(run_, written);
+}
+
+void StreamLine::write_database_row() {
+    if (run_.database && run_.layout.database_columns)
+        add_database_row(run_, row(*run_.layout.database_columns));
 }
 
 std::u16string StreamLine::path_without_prefix() const {
@@ -235,10 +246,12 @@ void write_stream_line(Run& run, DigestEngine& digests, const CurrentEntry& entr
     line.stream_path = entry.pg_complete_path + name;
     line.shown_name = without_controls(name);
     run.counts.bytes_found += line.stream->size;
-    if (run.s.table_format)
+    if (run.s.table_format) {
         line.write_row();
-    else
+    } else {
         line.write(run.s);
+        line.write_database_row();
+    }
     ++run.counts.streams_found;
 }
 
@@ -273,10 +286,12 @@ int write_directory_stream_lines(Run& run, DigestEngine& digests, std::uint32_t 
         line.directory_name = directory_name;
         ++run.counts.files_found;
         run.counts.bytes_found += streams[i].size;
-        if (run.s.table_format)
+        if (run.s.table_format) {
             line.write_row();
-        else
+        } else {
             line.write(*columns_of);
+            line.write_database_row();
+        }
     }
     return static_cast<int>(n);
 }

@@ -51,5 +51,27 @@ TEST(OptionRules, CommentWidthsAreHeld) {
     EXPECT_EQ(comment_width(u"x"), 0u);
 }
 
+// A PostgreSQL server is named by a URL or a libpq connection string;
+// anything else, an equals sign in a file name included, is a file.
+TEST(OptionRules, DatabaseValuesTellAServerFromAFile) {
+    const struct {
+        std::u16string_view value;
+        DatabaseKind kind;
+    } cases[] = {
+        {u"catalogue.sqlite", DatabaseKind::sqlite_file},
+        {u"/data/run.db", DatabaseKind::sqlite_file},
+        {u"postgresql://user@host/db", DatabaseKind::postgresql},
+        {u"POSTGRES://host/db", DatabaseKind::postgresql},
+        {u"host=/tmp dbname=cat", DatabaseKind::postgresql},
+        {u"  dbname = cat", DatabaseKind::postgresql},
+        {u"a=b.db", DatabaseKind::sqlite_file},
+        {u"./host=x.db", DatabaseKind::sqlite_file},
+        {u"hosts=x.db", DatabaseKind::sqlite_file},
+        {u"postgresql.db", DatabaseKind::sqlite_file},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(database_kind_of(c.value), c.kind) << std::string(c.value.begin(), c.value.end());
+}
+
 }  // namespace
 }  // namespace filarix

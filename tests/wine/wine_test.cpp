@@ -589,3 +589,29 @@ TEST(Wine, PruneAndDepthAsOnLinuxWithWindowsCaseRules) {
     const auto zero = run_exe({tree, "--DEPTH=0"});
     EXPECT_EQ(zero.status, 6);
 }
+
+// The exe has no SQLite: --DB is refused before anything is listed, and a
+// database named to --DIFF or --REUSE is no catalogue it can read.
+TEST(Wine, HasNoDatabaseSupport) {
+    TempTree t;
+    t.file("tree/a.txt", "a");
+    const std::string tree = windows_path(t.path("tree"));
+    const std::string db = t.path("cat.sqlite");
+    const auto refused = run_exe({tree, "--DB=" + windows_path(db), "-o", "stdout"});
+    EXPECT_EQ(refused.status, 6) << refused.err;
+    EXPECT_NE(refused.err.find("This build has no database support"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out.find("a.txt"), std::string::npos) << refused.out;
+    EXPECT_FALSE(std::filesystem::exists(db));
+    const auto server = run_exe({tree, "--DB=postgresql://localhost/catalogue", "-o", "stdout"});
+    EXPECT_EQ(server.status, 6) << server.err;
+    EXPECT_NE(server.err.find("PostgreSQL is not supported by this build"), std::string::npos)
+        << server.err;
+
+    ASSERT_EQ(run_linux({t.path("tree"), "--DB=" + db, "-o", t.path("list.txt")}).status, 1);
+    for (const char* option : {"--DIFF=", "--REUSE="}) {
+        const auto r = run_exe({tree, "--CSV", option + windows_path(db), "-o", "stdout"});
+        EXPECT_EQ(r.status, 3) << option << r.err;
+        EXPECT_NE(r.err.find("this build has no database support"), std::string::npos) << r.err;
+    }
+}

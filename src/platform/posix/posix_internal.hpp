@@ -240,6 +240,7 @@ public:
     std::optional<std::u16string> search_path(std::u16string_view name,
                                               std::u16string_view extension) override;
     std::optional<std::u16string> computer_name() override;
+    std::unique_ptr<SharedLibrary> load_library(std::string_view name) override;
     std::optional<std::u16string> get_env(std::u16string_view name) override;
     int run_shell(const std::vector<std::u16string>& parts) override;
     int spawn(std::u16string_view program, const std::vector<std::u16string>& args) override;

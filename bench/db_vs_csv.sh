@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Times the database of --DB against the CSV listing: makes a tree of FILES
+# small files (default 100,000), writes it with --CSV into a file and with
+# --CSV --DB into a new SQLite database (the listing to /dev/null), best
+# wall time, CPU time and peak memory of each and their ratio (goal: at
+# most 1.5); then makes a tree of SIZE_FILES empty files (default
+# 1,000,000; 0 skips it) and prints the size of its database with the
+# default indexes (goal: at most 400 MB). The trees are deleted afterwards.
+#   bench/db_vs_csv.sh [FILES] [SIZE_FILES]
+#   RUNS=5 ...               runs of each (default 3; the best time counts)
+#   FILARIX=path/filarix64   a binary already built
+# Runs with TZ=UTC and LC_ALL=C, cache warm.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+files=${1:-100000}
+size_files=${2:-1000000}
+runs=${RUNS:-3}
+for tool in /usr/bin/time python3; do
+    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
+done
+
+. "$here/bench_lib.sh"
+bin=$(filarix_binary)
+export TZ=UTC LC_ALL=C
+
+work=$(mktemp -d /tmp/filarix-db.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# make_tree DIR FILES BYTES: FILES files of BYTES bytes in 100 x 10 directories.
+make_tree() {
+    python3 - "$1" "$2" "$3" <<'EOF'
+import os, sys
+root, files, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+per_dir = max(1, -(-files // 1000))
+data = b"x" * size
+n = 0
+for a in range(100):
+    for b in range(10):
+        if n >= files:
+            break
+        d = os.path.join(root, "d%03d" % a, "s%02d" % b)
+        os.makedirs(d)
+        fd = os.open(d, os.O_RDONLY)
+        for i in range(min(per_dir, files - n)):
+            f = os.open("file%05d.dat" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+            os.write(f, data[: (n % (size + 1))])
+            os.close(f)
+            n += 1
+        os.close(fd)
+EOF
+}
+
+# Each run starts from no file, as a first run would.
+fresh() {
+    rm -f "$work"/out.*
+    exec "$@"
+}
+export -f fresh
+export work
+
+echo "making $files files ..." >&2
+make_tree "$work/tree" "$files" 100
+read -r ct cc cm < <(measure bash -c 'fresh "$@"' _ "$bin" "$work/tree" --CSV -o "$work/out.csv")
+read -r dt dc dm < <(measure bash -c 'fresh "$@"' _ "$bin" "$work/tree" --CSV \
+    --DB="$work/out.sqlite" -o /dev/null)
+rows=$(sqlite3 "$work/out.sqlite" "select count(*) from entries" 2>/dev/null || echo "?")
+awk -v rows="$rows" -v ct="$ct" -v cc="$cc" -v cm="$cm" -v dt="$dt" -v dc="$dc" -v dm="$dm" \
+    -v runs="$runs" 'BEGIN {
+    printf "TZ=UTC LC_ALL=C, best of %d runs, warm cache; %s rows\n", runs, rows
+    printf "  --CSV -o file          %7.2f s wall  %7.2f s CPU  peak %8d KiB\n", ct, cc, cm
+    printf "  --CSV --DB (new file)  %7.2f s wall  %7.2f s CPU  peak %8d KiB\n", dt, dc, dm
+    printf "  ratio DB/CSV           %7.2f wall    %7.2f CPU    (goal <= 1.5)\n",
+           (ct > 0 ? dt / ct : 0), (cc > 0 ? dc / cc : 0) }'
+rm -rf "$work/tree" "$work"/out.*
+
+if [ "$size_files" -gt 0 ]; then
+    echo "making $size_files empty files ..." >&2
+    make_tree "$work/big" "$size_files" 0
+    /usr/bin/time -f "%e s wall, %M KiB peak" -o "$work/time" \
+        "$bin" "$work/big" --DB="$work/big.sqlite" -o /dev/null >/dev/null 2>&1 || true
+    bytes=$(stat -c %s "$work/big.sqlite")
+    awk -v b="$bytes" -v n="$size_files" -v t="$(tail -n 1 "$work/time")" 'BEGIN {
+        printf "  database of %d files with its indexes: %.1f MB (%.0f bytes a file; goal <= 400 MB), %s\n",
+               n, b / 1e6, b / n, t }'
+fi

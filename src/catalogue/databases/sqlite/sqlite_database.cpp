@@ -1,0 +1,441 @@
+// The SQLite backend: rows go in through one prepared statement in large
+// transactions; the run's row says 'running' until the end is recorded.
+#include <sqlite3.h>
+
+#include <array>
+#include <atomic>
+#include <cctype>
+#include <charconv>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "catalogue/database_backend.hpp"
+#include "catalogue/databases/sqlite/sqlite_schema.hpp"
+#include "core/columns.hpp"
+
+namespace filarix {
+
+namespace {
+
+using sqlite_schema::execute;
+
+// Another writer holds the database at most this long before the run gives up on it.
+constexpr int busy_timeout_ms = 5000;
+// Rows go in by the transaction: a commit per 50,000 rows, or every few
+// seconds when rows come slowly (digests of large files).
+constexpr std::uint64_t rows_per_commit = 50000;
+constexpr std::int64_t commit_interval_ms = 3000;
+// The record thread hands rows to the writer in batches, at most a second
+// old; a few batches wait at most, so memory stays bounded.
+constexpr std::size_t rows_per_batch = 1024;
+constexpr std::int64_t batch_interval_ms = 1000;
+constexpr std::size_t batches_waiting = 8;
+
+// Rows copied out of the record's fields: each field's length (-1 for
+// NULL), then its bytes, one after another.
+struct Batch {
+    std::vector<std::int32_t> lengths;
+    std::string bytes;
+    std::size_t rows = 0;
+};
+
+std::string quoted(const char* name) {
+    return std::string("\"") + name + "\"";
+}
+
+const char* status_text(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::complete:
+            return "complete";
+        case RunOutcome::aborted:
+            return "aborted";
+        case RunOutcome::failed:
+            break;
+    }
+    return "failed";
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK)
+            statement_ = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    explicit operator bool() const { return statement_ != nullptr; }
+    sqlite3_stmt* get() const { return statement_; }
+    void text(int at, const std::string& value) {
+        sqlite3_bind_text(statement_, at, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
+    }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+// The rows go in on a writer thread of their own, so that the walk goes on
+// while SQLite stores them: the record thread only copies each row's
+// fields. A failure is seen at the next row and at the end.
+class SqliteSink final : public CatalogueSink {
+public:
+    SqliteSink(sqlite3* db, std::function<std::int64_t()> now_ms)
+        : db_(db), now_ms_(std::move(now_ms)) {}
+    ~SqliteSink() override {
+        stop_writer();
+        sqlite3_finalize(insert_);
+        sqlite3_close(db_);
+    }
+
+    bool start(const RunFacts& facts) {
+        if (!sqlite_schema::migrate(db_, error_)) return false;
+        Statement run(db_,
+                      "INSERT INTO runs(host, user_name, start_paths, command_line, digests, "
+                      "listing_format, fields, started, status) "
+                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, 'running')");
+        if (!run) return fail();
+        const std::string* values[] = {&facts.host,         &facts.user,    &facts.start_paths,
+                                       &facts.command_line, &facts.digests, &facts.listing_format,
+                                       &facts.fields,       &facts.started};
+        for (int i = 0; i < 8; ++i) run.text(i + 1, *values[i]);
+        if (sqlite3_step(run.get()) != SQLITE_DONE) return fail();
+        run_id_ = sqlite3_last_insert_rowid(db_);
+
+        // Only the fields the run's rows can hold are bound; the others
+        // stay NULL.
+        fields_ = facts.row_fields;
+        std::string sql = "INSERT INTO entries(run_id";
+        std::string places = "?";
+        for (const Field f : fields_) {
+            sql += ", " + quoted(field_name(f));
+            places += ", ?";
+            number_.push_back(field_type(f) == FieldType::number);
+        }
+        sql += ") VALUES(" + places + ")";
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insert_, nullptr) != SQLITE_OK) return fail();
+        if (!begin()) return false;
+        pushed_ms_ = now_ms_();
+        writer_ = std::thread([this] { write_batches(); });
+        return true;
+    }
+
+    bool add_row(const RowValues& row) override {
+        if (failed_) return false;
+        for (const Field f : fields_) {
+            const std::string* value = row[static_cast<std::size_t>(f)];
+            current_.lengths.push_back(value ? static_cast<std::int32_t>(value->size()) : -1);
+            if (value) current_.bytes += *value;
+        }
+        ++current_.rows;
+        for (const DigestRow& digest : digest_rows)
+            if (row[static_cast<std::size_t>(digest_field(digest.id))])
+                filled_[digest_index(digest.id)] = true;
+        if (current_.rows >= rows_per_batch || now_ms_() - pushed_ms_ >= batch_interval_ms)
+            push_batch();
+        return !failed_;
+    }
+
+    bool finish(const RunSummary& summary) override {
+        push_batch();
+        stop_writer();
+        if (failed_ || !commit()) return false;
+        // The indexes are built once the rows are in, which is faster than
+        // keeping them up to date row by row.
+        if (!execute(db_, "CREATE INDEX IF NOT EXISTS entries_run_path ON entries(run_id, path)",
+                     error_))
+            return false;
+        for (const DigestRow& digest : digest_rows)
+            if (filled_[digest_index(digest.id)] &&
+                !execute(db_,
+                         "CREATE INDEX IF NOT EXISTS " +
+                             quoted((std::string("entries_") + digest.field).c_str()) +
+                             " ON entries(" + quoted(digest.field) + ")",
+                         error_))
+                return false;
+        return record_end(summary);
+    }
+
+    std::string error() const override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return error_;
+    }
+    const std::string& last_error() const { return error_; }
+
+private:
+    bool fail() {
+        error_ = sqlite3_errmsg(db_);
+        return false;
+    }
+    bool begin() {
+        committed_ms_ = now_ms_();
+        return execute(db_, "BEGIN", error_);
+    }
+    bool commit() {
+        if (sqlite3_get_autocommit(db_)) return true;
+        pending_ = 0;
+        return execute(db_, "COMMIT", error_);
+    }
+
+    bool record_end(const RunSummary& summary) {
+        Statement end(db_,
+                      "UPDATE runs SET status = ?, finished = ?, files = ?, directories = ?, "
+                      "bytes = ? WHERE run_id = ?");
+        if (!end) return fail();
+        end.text(1, status_text(summary.outcome));
+        end.text(2, summary.finished);
+        sqlite3_bind_int64(end.get(), 3, static_cast<sqlite3_int64>(summary.files));
+        sqlite3_bind_int64(end.get(), 4, static_cast<sqlite3_int64>(summary.directories));
+        sqlite3_bind_int64(end.get(), 5, summary.bytes);
+        sqlite3_bind_int64(end.get(), 6, run_id_);
+        return sqlite3_step(end.get()) == SQLITE_DONE || fail();
+    }
+
+    void push_batch() {
+        pushed_ms_ = now_ms_();
+        if (current_.rows == 0) return;
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return queue_.size() < batches_waiting || failed_; });
+        queue_.push_back(std::move(current_));
+        current_ = Batch{};
+        lock.unlock();
+        ready_.notify_one();
+    }
+
+    void stop_writer() {
+        if (!writer_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        ready_.notify_one();
+        writer_.join();
+    }
+
+    // The writer thread: batches in order until the sink closes.
+    void write_batches() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [&] { return !queue_.empty() || closing_; });
+            if (queue_.empty()) return;
+            Batch batch = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            room_.notify_one();
+            if (failed_) continue;
+            std::string why;
+            if (!insert(batch, why)) {
+                lock.lock();
+                error_ = why;
+                failed_ = true;
+                lock.unlock();
+                room_.notify_one();
+            }
+        }
+    }
+
+    bool insert(const Batch& batch, std::string& why) {
+        std::size_t at = 0;
+        std::size_t length_at = 0;
+        for (std::size_t r = 0; r < batch.rows; ++r) {
+            sqlite3_bind_int64(insert_, 1, run_id_);
+            for (std::size_t i = 0; i < fields_.size(); ++i) {
+                const int place = static_cast<int>(i) + 2;
+                const std::int32_t length = batch.lengths[length_at++];
+                if (length < 0) {
+                    sqlite3_bind_null(insert_, place);
+                    continue;
+                }
+                const char* text = batch.bytes.data() + at;
+                at += static_cast<std::size_t>(length);
+                if (number_[i]) {
+                    std::int64_t n = 0;
+                    const auto [stop, problem] = std::from_chars(text, text + length, n);
+                    if (problem == std::errc() && stop == text + length) {
+                        sqlite3_bind_int64(insert_, place, n);
+                        continue;
+                    }
+                }
+                sqlite3_bind_text(insert_, place, text, length, SQLITE_STATIC);
+            }
+            const int stepped = sqlite3_step(insert_);
+            sqlite3_reset(insert_);
+            if (stepped != SQLITE_DONE) {
+                why = sqlite3_errmsg(db_);
+                return false;
+            }
+            ++pending_;
+        }
+        if (pending_ >= rows_per_commit || now_ms_() - committed_ms_ >= commit_interval_ms) {
+            pending_ = 0;
+            if (!execute(db_, "COMMIT", why) || !execute(db_, "BEGIN", why)) return false;
+            committed_ms_ = now_ms_();
+        }
+        return true;
+    }
+
+    sqlite3* db_;
+    std::function<std::int64_t()> now_ms_;
+    sqlite3_stmt* insert_ = nullptr;
+    std::int64_t run_id_ = 0;
+    std::vector<Field> fields_;
+    std::vector<bool> number_;
+    std::array<bool, digest_count> filled_{};
+    // The record thread's.
+    Batch current_;
+    std::int64_t pushed_ms_ = 0;
+    // The writer's while it runs.
+    std::uint64_t pending_ = 0;
+    std::int64_t committed_ms_ = 0;
+    // Shared.
+    mutable std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable room_;
+    std::deque<Batch> queue_;
+    bool closing_ = false;
+    std::atomic<bool> failed_ = false;
+    std::string error_;
+    std::thread writer_;
+};
+
+// A digest column holds hexadecimal digits, or a failure text that is none.
+std::string digest_of(const unsigned char* text) {
+    std::string hex;
+    if (!text) return hex;
+    for (const unsigned char* c = text; *c; ++c) {
+        if (!std::isxdigit(*c)) return {};
+        hex += static_cast<char>(std::toupper(*c));
+    }
+    return hex;
+}
+
+std::string bytes_of_hex(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+std::string text_of(sqlite3_stmt* s, int column) {
+    const auto* text = sqlite3_column_text(s, column);
+    return text ? std::string(reinterpret_cast<const char*>(text),
+                              static_cast<std::size_t>(sqlite3_column_bytes(s, column)))
+                : std::string();
+}
+
+template <class T>
+std::optional<T> number_of(sqlite3_stmt* s, int column) {
+    if (sqlite3_column_type(s, column) != SQLITE_INTEGER) return std::nullopt;
+    return static_cast<T>(sqlite3_column_int64(s, column));
+}
+
+}  // namespace
+
+std::string file_database_unsupported() {
+    return {};
+}
+
+std::unique_ptr<CatalogueSink> open_file_database(const std::string& file, const RunFacts& facts,
+                                                  std::string& error) {
+    sqlite3* db = nullptr;
+    const int opened =
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    auto sink = std::make_unique<SqliteSink>(db, facts.now_ms);
+    if (opened != SQLITE_OK) {
+        error = db ? sqlite3_errmsg(db) : "out of memory";
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, busy_timeout_ms);
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        error = "attempt to write a readonly database";
+        return nullptr;
+    }
+    // WAL: readers go on while the run writes; NORMAL sync is safe with it.
+    if (!execute(db, "PRAGMA journal_mode = WAL", error) ||
+        !execute(db, "PRAGMA synchronous = NORMAL", error) ||
+        !execute(db, "PRAGMA cache_size = -32768", error) || !sink->start(facts)) {
+        if (error.empty()) error = sink->last_error();
+        return nullptr;
+    }
+    return sink;
+}
+
+bool read_file_database(const std::string& file, const EarlierRun& which,
+                        const std::function<void(EarlierEntry&&)>& take, std::string& error) {
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    struct Closer {
+        sqlite3* db;
+        ~Closer() { sqlite3_close(db); }
+    } closer{db};
+    const auto fail = [&] {
+        error = db ? sqlite3_errmsg(db) : "out of memory";
+        return false;
+    };
+    if (opened != SQLITE_OK) return fail();
+    sqlite3_busy_timeout(db, busy_timeout_ms);
+
+    std::int64_t run_id = 0;
+    {
+        Statement find(db, which.run_id
+                               ? "SELECT run_id FROM runs WHERE run_id = ?"
+                               : "SELECT run_id FROM runs WHERE status = 'complete' AND host = ? "
+                                 "AND start_paths = ? ORDER BY run_id DESC LIMIT 1");
+        if (!find) return fail();
+        if (which.run_id) {
+            sqlite3_bind_int64(find.get(), 1, *which.run_id);
+        } else {
+            find.text(1, which.host);
+            find.text(2, which.start_paths);
+        }
+        const int found = sqlite3_step(find.get());
+        if (found == SQLITE_ROW) {
+            run_id = sqlite3_column_int64(find.get(), 0);
+        } else if (found == SQLITE_DONE) {
+            error = which.run_id ? "it holds no run " + std::to_string(*which.run_id)
+                                 : "it holds no complete run of this host over the same start "
+                                   "paths";
+            return false;
+        } else {
+            return fail();
+        }
+    }
+
+    std::string sql =
+        "SELECT kind, path, path_bytes, size, modified, attributes, owner, target, "
+        "modified_ns, change_time_ns, device, inode, links";
+    for (const DigestRow& digest : digest_rows) sql += std::string(", ") + quoted(digest.field);
+    sql += " FROM entries WHERE run_id = ? ORDER BY rowid";
+    Statement rows(db, sql);
+    if (!rows) return fail();
+    sqlite3_bind_int64(rows.get(), 1, run_id);
+    sqlite3_stmt* s = rows.get();
+    int stepped;
+    while ((stepped = sqlite3_step(s)) == SQLITE_ROW) {
+        EarlierEntry entry;
+        entry.kind = text_of(s, 0);
+        const std::string path_bytes = text_of(s, 2);
+        entry.path = path_bytes.empty() ? text_of(s, 1) : bytes_of_hex(path_bytes);
+        entry.size = number_of<std::int64_t>(s, 3);
+        entry.modified = text_of(s, 4);
+        entry.attributes = text_of(s, 5);
+        entry.owner = text_of(s, 6);
+        entry.target = text_of(s, 7);
+        entry.modified_ns = number_of<std::int64_t>(s, 8);
+        entry.change_time_ns = number_of<std::int64_t>(s, 9);
+        entry.device = number_of<std::uint64_t>(s, 10);
+        entry.inode = number_of<std::uint64_t>(s, 11);
+        entry.links = number_of<std::uint64_t>(s, 12);
+        int column = 13;
+        for (const DigestRow& digest : digest_rows)
+            entry.digests[digest_index(digest.id)] = digest_of(sqlite3_column_text(s, column++));
+        take(std::move(entry));
+    }
+    if (stepped != SQLITE_DONE) return fail();
+    return true;
+}
+
+}  // namespace filarix
