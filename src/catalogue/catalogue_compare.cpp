@@ -281,8 +281,9 @@ void open_earlier_catalogue(Run& run) {
                                                             run.s.directories != 0);
     comparison->name = name;
     std::uint64_t duplicates = 0;
-    for (EarlierEntry entry; file.next(entry);)
+    read_rows(file, [&](EarlierEntry& entry) {
         if (!comparison->add(entry)) ++duplicates;
+    });
     if (file.failed()) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);
