@@ -768,7 +768,7 @@ namespace {
 // rows; a few batches are in flight, their entries reused.
 class RowPipe {
 public:
-    static constexpr std::size_t batch_rows = 256;
+    static constexpr std::size_t batch_rows = 64;
     static constexpr std::size_t batches = 4;
 
     explicit RowPipe(CatalogueFile& file) : file_(file) {

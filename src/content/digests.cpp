@@ -147,7 +147,8 @@ public:
 
     explicit DigestWorker(bool two_threads) : two_threads_(two_threads) {
         constexpr std::size_t page = 4096;
-        storage_ = std::make_unique<unsigned char[]>(slot_size * slot_count + page);
+        // Not zeroed: a page is made resident only when a read first fills it.
+        storage_.reset(new unsigned char[slot_size * slot_count + page]);
         void* start = storage_.get();
         std::size_t room = slot_size * slot_count + page;
         // Page-aligned: the kernel copies into a misaligned buffer several
@@ -355,7 +356,7 @@ class AheadReader {
 public:
     explicit AheadReader(Run& run)
         : run_(run),
-          storage_(std::make_unique<unsigned char[]>(2 * DigestWorker::slot_size)),
+          storage_(new unsigned char[2 * DigestWorker::slot_size]),
           worker_([this] { work(); }) {}
     ~AheadReader() {
         {
