@@ -356,7 +356,7 @@ class AheadReader {
 public:
     explicit AheadReader(Run& run)
         : run_(run),
-          storage_(new unsigned char[2 * DigestWorker::slot_size]),
+          storage_(new unsigned char[2 * DigestWorker::slot_size + page]),
           worker_([this] { work(); }) {}
     ~AheadReader() {
         {
@@ -410,7 +410,7 @@ public:
             }
             mine->state = Job::running;
             lock.unlock();
-            hash(*mine, storage_.get());
+            hash(*mine, buffer(0));
             lock.lock();
             mine->state = Job::done;
         }
@@ -460,7 +460,7 @@ private:
                 if (j.get() == job) held = j;
             job->state = Job::running;
             lock.unlock();
-            hash(*job, storage_.get() + DigestWorker::slot_size);
+            hash(*job, buffer(1));
             lock.lock();
             job->state = Job::done;
             finished_.notify_all();
@@ -508,6 +508,16 @@ private:
         job.input.reset();
     }
 
+    // Page-aligned, as the digest worker's slots are, for the kernel's copy.
+    unsigned char* buffer(std::size_t thread) {
+        void* start = storage_.get();
+        std::size_t room = 2 * DigestWorker::slot_size + page;
+        return static_cast<unsigned char*>(
+                   std::align(page, 2 * DigestWorker::slot_size, start, room)) +
+               thread * DigestWorker::slot_size;
+    }
+
+    static constexpr std::size_t page = 4096;
     Run& run_;
     std::unique_ptr<unsigned char[]> storage_;  // a buffer for each thread
     std::mutex mutex_;
