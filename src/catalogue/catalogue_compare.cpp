@@ -294,8 +294,9 @@ void open_earlier_catalogue(Run& run) {
             if (!comparison->add(entry)) ++duplicates;
         });
     } else {
-        for (EarlierEntry entry; file->next(entry);)
+        read_rows(*file, [&](EarlierEntry& entry) {
             if (!comparison->add(entry)) ++duplicates;
+        });
         if (file->failed()) {
             run.std_out.printf("\nCannot find/open %s", name.c_str());
             end_run(exit_code::input_file);

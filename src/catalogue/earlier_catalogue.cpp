@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -756,6 +760,106 @@ void write_lines_passed_over(OutStream& out, const std::string& name, std::uint6
     if (first_line != 0)
         out.printf(" (the first is line %llu)", static_cast<unsigned long long>(first_line));
     if (!console) out.put('\n');
+}
+
+namespace {
+
+// Rows handed over in batches, so that a hand-over costs little beside the
+// rows; a few batches are in flight, their entries reused.
+class RowPipe {
+public:
+    static constexpr std::size_t batch_rows = 64;
+    static constexpr std::size_t batches = 4;
+
+    explicit RowPipe(CatalogueFile& file) : file_(file) {
+        for (auto& b : batch_) b.rows.resize(batch_rows);
+        parser_ = std::thread([this] { parse(); });
+    }
+    ~RowPipe() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        parser_.join();
+    }
+    RowPipe(const RowPipe&) = delete;
+    RowPipe& operator=(const RowPipe&) = delete;
+
+    void each(const std::function<void(EarlierEntry&)>& take) {
+        for (std::size_t n = 0;; ++n) {
+            Batch& b = batch_[n % batches];
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return filled_ > n || ended_; });
+                if (filled_ <= n) {
+                    if (error_) std::rethrow_exception(error_);
+                    return;
+                }
+            }
+            for (std::size_t i = 0; i < b.used; ++i) take(b.rows[i]);
+            {
+                const std::lock_guard lock(mutex_);
+                taken_ = n + 1;
+            }
+            changed_.notify_all();
+        }
+    }
+
+private:
+    struct Batch {
+        std::vector<EarlierEntry> rows;
+        std::size_t used = 0;
+    };
+
+    void parse() {
+        try {
+            for (std::size_t n = 0;; ++n) {
+                {
+                    std::unique_lock lock(mutex_);
+                    changed_.wait(lock, [&] { return stop_ || n < taken_ + batches; });
+                    if (stop_) return;
+                }
+                Batch& b = batch_[n % batches];
+                b.used = 0;
+                while (b.used < batch_rows && file_.next(b.rows[b.used])) ++b.used;
+                const bool last = b.used < batch_rows;
+                {
+                    const std::lock_guard lock(mutex_);
+                    if (b.used != 0) filled_ = n + 1;
+                    ended_ = last;
+                }
+                changed_.notify_all();
+                if (last) return;
+            }
+        } catch (...) {
+            const std::lock_guard lock(mutex_);
+            error_ = std::current_exception();
+            ended_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    CatalogueFile& file_;
+    std::array<Batch, batches> batch_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t filled_ = 0;  // batches parsed
+    std::size_t taken_ = 0;   // batches taken
+    bool ended_ = false;
+    bool stop_ = false;
+    std::exception_ptr error_;
+    std::thread parser_;  // last: starts once everything above exists
+};
+
+}  // namespace
+
+void read_rows(CatalogueFile& file, const std::function<void(EarlierEntry&)>& take) {
+    if (std::thread::hardware_concurrency() < 2) {
+        for (EarlierEntry entry; file.next(entry);) take(entry);
+        return;
+    }
+    RowPipe(file).each(take);
 }
 
 }  // namespace filarix

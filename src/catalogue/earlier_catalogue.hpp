@@ -108,6 +108,12 @@ private:
     CatalogueReader reader_;
 };
 
+// Calls `take` with every row of the file in order. On a machine of two
+// cores or more a thread of its own parses the rows while this one takes
+// them: parsing a row costs about what storing it does. An exception
+// `take` throws ends the reading and comes out of here.
+void read_rows(CatalogueFile& file, const std::function<void(EarlierEntry&)>& take);
+
 // "Lines of NAME passed over: N (the first is line L)" when N > 0, as the
 // other summary lines are written: on the console the line comes first and
 // its end after.

@@ -13,7 +13,8 @@ namespace filarix {
 
 // Calls the codec for each field in the order rows are stored: `path`,
 // `digests`, `word` (a text of few values), `time` (an ISO 8601 text),
-// `text`, `flag` and `number`.
+// `text`, `flag`, `number` and `later` (a number held as its difference
+// from another, read before it).
 // The path and the digests come first: lookups read them alone.
 template <typename Codec, typename Entry>
 void each_field(Codec& c, Entry& e) {
@@ -22,12 +23,14 @@ void each_field(Codec& c, Entry& e) {
     c.word(e.kind);
     c.flag(e.relative_path);
     c.number(e.size);
-    c.time(e.modified);
+    // The write time at full precision comes first: the change time and
+    // the write time's text are mostly held as what differs from it.
+    c.number(e.modified_ns);
+    c.later(e.change_time_ns, e.modified_ns);
+    c.time(e.modified, e.modified_ns);
     c.word(e.attributes);
     c.word(e.owner);
     c.text(e.target);
-    c.number(e.modified_ns);
-    c.number(e.change_time_ns);
     c.number(e.device);
     c.number(e.inode);
     c.number(e.links);
@@ -40,11 +43,18 @@ struct FieldClearer {
         for (std::string& t : d) t.clear();
     }
     void word(std::string& t) { t.clear(); }
-    void time(std::string& t) { t.clear(); }
+    template <typename Base>
+    void time(std::string& t, const Base&) {
+        t.clear();
+    }
     void text(std::string& t) { t.clear(); }
     void flag(bool& b) { b = false; }
     template <typename T>
     void number(std::optional<T>& n) {
+        n.reset();
+    }
+    template <typename T, typename Base>
+    void later(std::optional<T>& n, const Base&) {
         n.reset();
     }
 };

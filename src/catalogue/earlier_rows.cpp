@@ -145,7 +145,7 @@ std::optional<TimeFields> time_fields(std::string_view t) {
         std::size_t end = at + 1;
         while (end < t.size() && t[end] >= '0' && t[end] <= '9') ++end;
         std::int64_t fraction = 0;
-        if (end - at - 1 > 9 || !read_digits(t, at + 1, end - at - 1, fraction))
+        if (end == at + 1 || end - at - 1 > 9 || !read_digits(t, at + 1, end - at - 1, fraction))
             return std::nullopt;
         f.digits = static_cast<unsigned>(end - at - 1);
         f.fraction = static_cast<std::uint64_t>(fraction);
@@ -161,10 +161,40 @@ std::optional<TimeFields> time_fields(std::string_view t) {
     } else if (at != t.size()) {
         return std::nullopt;
     }
-    thread_local std::string again;
-    format_time(f, again);
-    if (again != t) return std::nullopt;
+    // What writing the numbers again would not give back: a day past its
+    // month's end, an hour past the day's, minutes past the hour, a zero
+    // offset with a minus.
+    static constexpr std::int64_t month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (day > month_days[month - 1] || (month == 2 && day == 29 && !leap) || hour > 23 ||
+        minute > 59 || second > 59 || om > 59 ||
+        (f.zone == 2 && f.offset_minutes == 0 && t[at] == '-'))
+        return std::nullopt;
     return f;
+}
+
+std::int64_t floor_div(std::int64_t n, std::int64_t d) {
+    return n / d - (n % d != 0 && (n < 0) != (d < 0) ? 1 : 0);
+}
+
+// The seconds and milliseconds of a write time at full precision, as its
+// text would hold them in the zone `f` names.
+void from_nanoseconds(std::int64_t ns, TimeFields& f) {
+    const std::int64_t seconds = floor_div(ns, 1000000000);
+    f.seconds = seconds + f.offset_minutes * 60;
+    f.fraction = static_cast<std::uint64_t>(ns - seconds * 1000000000) / 1000000;
+    f.digits = 3;
+}
+
+// Whether the text is the one the listing writes for that write time: then
+// only its zone is held.
+bool derived_from(const TimeFields& f, std::int64_t ns) {
+    // Beyond the years a file system holds, the seconds would not fit.
+    constexpr std::int64_t far = std::int64_t{1} << 62;
+    if (f.digits != 3 || f.zone == 0 || ns < -far || ns > far) return false;
+    TimeFields again = f;
+    from_nanoseconds(ns, again);
+    return again.seconds == f.seconds && again.fraction == f.fraction;
 }
 
 std::uint64_t zigzag(std::int64_t n) {
@@ -178,6 +208,11 @@ std::int64_t unzigzag(std::uint64_t u) {
 // Words beyond this many are held in their rows: a garbage catalogue of
 // distinct owners cannot grow the table without end.
 constexpr std::size_t most_words = 1 << 16;
+
+// A time's tag: 0 for a text held as written, 1 + fraction digits * 3 +
+// zone for one held as numbers, this + zone for one made from the write
+// time at full precision.
+constexpr std::uint64_t derived_tag = 1 + 10 * 3;
 
 }  // namespace
 
@@ -308,11 +343,16 @@ public:
     }
     // 0 and the text, or 1 + the fraction's digits, the zone's kind and
     // the numbers.
-    void time(const std::string& text) {
+    void time(const std::string& text, const std::optional<std::int64_t>& ns) {
         const auto f = time_fields(text);
         if (!f) {
             put_varint(body_, 0);
             this->text(text);
+            return;
+        }
+        if (ns && derived_from(*f, *ns)) {
+            put_varint(body_, derived_tag + f->zone);
+            if (f->zone == 2) put_varint(body_, zigzag(f->offset_minutes));
             return;
         }
         put_varint(body_, 1 + f->digits * 3 + f->zone);
@@ -321,6 +361,12 @@ public:
         if (f->zone == 2) put_varint(body_, zigzag(f->offset_minutes));
     }
     void flag(bool value) { next_flag(value); }
+    void later(const std::optional<std::int64_t>& n, const std::optional<std::int64_t>& base) {
+        if (!next_flag(n.has_value())) return;
+        // Wrapping: any two values make a difference that gives one back.
+        const std::uint64_t from = base ? static_cast<std::uint64_t>(*base) : 0;
+        put_varint(body_, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) - from)));
+    }
     template <typename T>
     void number(const std::optional<T>& n) {
         if (!next_flag(n.has_value())) return;
@@ -402,13 +448,20 @@ public:
         else
             out.assign(rows_.words_->texts[id - 1]);
     }
-    void time(std::string& out) {
+    void time(std::string& out, const std::optional<std::int64_t>& ns) {
         const std::uint64_t tag = get_varint(p_);
         if (tag == 0) {
             text(out);
             return;
         }
         TimeFields f;
+        if (tag >= derived_tag) {
+            f.zone = static_cast<unsigned>(tag - derived_tag);
+            if (f.zone == 2) f.offset_minutes = unzigzag(get_varint(p_));
+            from_nanoseconds(ns.value_or(0), f);
+            format_time(f, out);
+            return;
+        }
         f.digits = static_cast<unsigned>((tag - 1) / 3);
         f.zone = static_cast<unsigned>((tag - 1) % 3);
         f.seconds = unzigzag(get_varint(p_));
@@ -417,6 +470,15 @@ public:
         format_time(f, out);
     }
     void flag(bool& out) { out = next_flag(); }
+    void later(std::optional<std::int64_t>& out, const std::optional<std::int64_t>& base) {
+        if (!next_flag()) {
+            out.reset();
+            return;
+        }
+        const std::uint64_t from = base ? static_cast<std::uint64_t>(*base) : 0;
+        out =
+            static_cast<std::int64_t>(from + static_cast<std::uint64_t>(unzigzag(get_varint(p_))));
+    }
     template <typename T>
     void number(std::optional<T>& out) {
         if (!next_flag()) {

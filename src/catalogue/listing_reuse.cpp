@@ -71,8 +71,9 @@ void open_reuse_listing(Run& run) {
     auto reuse = std::make_unique<ListingReuse>();
     reuse->name = name;
     std::uint64_t duplicates = 0;
-    for (EarlierEntry entry; file.next(entry);)
+    read_rows(file, [&](EarlierEntry& entry) {
         if (!reuse->add(std::move(entry))) ++duplicates;
+    });
     if (file.failed()) {
         run.std_out.printf("\nCannot find/open %s", name.c_str());
         end_run(exit_code::input_file);

@@ -1,8 +1,10 @@
 #include "content/digests.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -145,7 +147,8 @@ public:
 
     explicit DigestWorker(bool two_threads) : two_threads_(two_threads) {
         constexpr std::size_t page = 4096;
-        storage_ = std::make_unique<unsigned char[]>(slot_size * slot_count + page);
+        // Not zeroed: a page is made resident only when a read first fills it.
+        storage_.reset(new unsigned char[slot_size * slot_count + page]);
         void* start = storage_.get();
         std::size_t room = slot_size * slot_count + page;
         // Page-aligned: the kernel copies into a misaligned buffer several
@@ -226,9 +229,6 @@ private:
     std::size_t sizes_[slot_count] = {};
     bool stop_ = false;
 };
-
-DigestEngine::DigestEngine() = default;
-DigestEngine::~DigestEngine() = default;
 
 DigestWorker& DigestEngine::worker(platform::System& sys) {
     if (!worker_) {
@@ -346,6 +346,209 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
 
 }  // namespace
 
+// Files opened ahead of their records and hashed whole, each on one
+// thread: the worker takes them in order, and the record's thread, when
+// the one it waits for is on the worker, hashes the next one meanwhile.
+// The files stay open from the walk's listing of their directory to
+// their read, so the walk's directory handles are used on its own thread
+// only; few are queued at once, so few descriptors are held.
+class AheadReader {
+public:
+    explicit AheadReader(Run& run)
+        : run_(run),
+          storage_(new unsigned char[2 * DigestWorker::slot_size + page]),
+          worker_([this] { work(); }) {}
+    ~AheadReader() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+            // A run that ends meanwhile does not wait for a big file's end.
+            abandon_ = true;
+        }
+        wake_.notify_all();
+        worker_.join();
+    }
+    AheadReader(const AheadReader&) = delete;
+    AheadReader& operator=(const AheadReader&) = delete;
+
+    void queue(const std::vector<AheadFile>& files) {
+        drop();
+        std::vector<std::shared_ptr<Job>> opened;
+        for (const AheadFile& f : files) {
+            auto job = std::make_shared<Job>();
+            job->file = f;
+            job->input = open_for_read(run_.sys, f.path);
+            if (!job->input) job->input = run_.sys.open_entry(f.path, true);
+            if (job->input) job->before = job->input->state();
+            opened.push_back(std::move(job));
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            for (auto& job : opened) jobs_.push_back(std::move(job));
+        }
+        wake_.notify_all();
+    }
+
+    std::optional<DigestTexts> take(std::u16string_view path, DigestRequest want,
+                                    std::optional<std::uint64_t> listed_size) {
+        std::unique_lock lock(mutex_);
+        std::size_t at = 0;
+        while (at < jobs_.size() && jobs_[at]->file.path != path) ++at;
+        if (at == jobs_.size()) return std::nullopt;
+        const std::shared_ptr<Job> job = jobs_[at];
+        if (job->file.digests.bits() != want.digests.bits() || !want.hardware || !listed_size ||
+            *listed_size != job->file.listed_size)
+            return std::nullopt;
+        // Those before it were not asked for: their records left them out.
+        for (std::size_t i = 0; i < at; ++i) cancel(*jobs_[i]);
+        jobs_.erase(jobs_.begin(), jobs_.begin() + static_cast<std::ptrdiff_t>(at + 1));
+        while (job->state != Job::done) {
+            Job* mine = job->state == Job::queued ? job.get() : first_queued();
+            if (!mine) {
+                finished_.wait(lock);
+                continue;
+            }
+            mine->state = Job::running;
+            lock.unlock();
+            hash(*mine, buffer(0));
+            lock.lock();
+            mine->state = Job::done;
+        }
+        lock.unlock();
+        if (job->interrupted) end_run(exit_code::user_aborted);
+        if (job->texts.changed) ++run_.counts.changed_while_read;
+        return std::move(job->texts);
+    }
+
+private:
+    struct Job {
+        enum State { queued, running, done };
+        AheadFile file;
+        std::unique_ptr<platform::InputFile> input;
+        std::optional<platform::FileState> before;
+        State state = queued;
+        DigestTexts texts;
+        bool interrupted = false;
+    };
+
+    // Called with the lock held.
+    Job* first_queued() {
+        for (const auto& job : jobs_)
+            if (job->state == Job::queued) return job.get();
+        return nullptr;
+    }
+    void cancel(Job& job) {
+        if (job.state != Job::queued) return;
+        job.state = Job::done;
+        job.input.reset();
+    }
+    void drop() {
+        const std::lock_guard lock(mutex_);
+        for (const auto& job : jobs_) cancel(*job);
+        jobs_.clear();
+    }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            Job* job = nullptr;
+            wake_.wait(lock, [&] { return stop_ || (job = first_queued()) != nullptr; });
+            if (stop_) return;
+            // Held while hashed: the record may drop the queue meanwhile.
+            std::shared_ptr<Job> held;
+            for (const auto& j : jobs_)
+                if (j.get() == job) held = j;
+            job->state = Job::running;
+            lock.unlock();
+            hash(*job, buffer(1));
+            lock.lock();
+            job->state = Job::done;
+            finished_.notify_all();
+        }
+    }
+
+    // What digest_file does for a file, but for the counting, which is
+    // the record's; the interrupt is noted for the record to end the run.
+    void hash(Job& job, unsigned char* buffer) {
+        const DigestRequest want{.digests = job.file.digests};
+        std::uint64_t delivered = 0;
+        bool read_ok = job.before.has_value();
+        Contexts contexts(want.hardware);
+        while (read_ok) {
+            if (abandon_) {
+                read_ok = false;
+                break;
+            }
+            if (run_.sys.interrupted()) {
+                job.interrupted = true;
+                break;
+            }
+            const long long got = job.input->read(buffer, DigestWorker::slot_size);
+            if (got < 0 && run_.sys.interrupted()) job.interrupted = true;
+            if (got <= 0) {
+                read_ok = got == 0;
+                break;
+            }
+            delivered += static_cast<std::uint64_t>(got);
+            contexts.update(want.digests.bits(), buffer, static_cast<std::size_t>(got));
+        }
+        if (job.interrupted || !read_ok) {
+            set_failure(job.texts, want);
+        } else {
+            const auto after = job.input->state();
+            if (!after || *after != *job.before ||
+                delivered != window_length(run_, job.before->size) ||
+                job.file.listed_size != job.before->size) {
+                set_failure(job.texts, want);
+                job.texts.changed = after.has_value();
+            } else {
+                set_texts(job.texts, want, contexts);
+            }
+        }
+        job.input.reset();
+    }
+
+    // Page-aligned, as the digest worker's slots are, for the kernel's copy.
+    unsigned char* buffer(std::size_t thread) {
+        void* start = storage_.get();
+        std::size_t room = 2 * DigestWorker::slot_size + page;
+        return static_cast<unsigned char*>(
+                   std::align(page, 2 * DigestWorker::slot_size, start, room)) +
+               thread * DigestWorker::slot_size;
+    }
+
+    static constexpr std::size_t page = 4096;
+    Run& run_;
+    std::unique_ptr<unsigned char[]> storage_;  // a buffer for each thread
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    std::deque<std::shared_ptr<Job>> jobs_;  // in the walk's order, not yet taken
+    bool stop_ = false;
+    std::atomic<bool> abandon_{false};
+    std::thread worker_;  // last: starts once everything above exists
+};
+
+DigestEngine::DigestEngine() = default;
+DigestEngine::~DigestEngine() = default;
+
+bool DigestEngine::reads_ahead(platform::System& sys) {
+    return worker(sys).two_threads() && sys.reads_on_other_threads();
+}
+
+void DigestEngine::read_ahead(Run& run, const std::vector<AheadFile>& files) {
+    if (!ahead_ && files.empty()) return;
+    if (!ahead_) ahead_ = std::make_unique<AheadReader>(run);
+    ahead_->queue(files);
+}
+
+std::optional<DigestTexts> DigestEngine::take_ahead(Run&, std::u16string_view path,
+                                                    DigestRequest want,
+                                                    std::optional<std::uint64_t> listed_size) {
+    if (!ahead_) return std::nullopt;
+    return ahead_->take(path, want, listed_size);
+}
+
 std::unique_ptr<platform::InputFile> open_for_read(platform::System& sys,
                                                    std::u16string_view path) {
     return sys.open_entry(path, false);
@@ -354,6 +557,8 @@ std::unique_ptr<platform::InputFile> open_for_read(platform::System& sys,
 DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view path,
                         DigestRequest want, bool is_directory,
                         std::optional<std::uint64_t> listed_size) {
+    if (!is_directory)
+        if (auto ahead = digests.take_ahead(run, path, want, listed_size)) return std::move(*ahead);
     DigestTexts texts;
     Contexts contexts(want.hardware);
     if (!is_directory) {

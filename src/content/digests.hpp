@@ -1,7 +1,9 @@
 // The digests of a file's or a stream's contents, as the texts the record
 // prints. Every digest asked for is fed from one read of the file; on a
 // machine with two cores or more the digests are shared between the reading
-// thread and one worker that hashes the same buffers.
+// thread and one worker that hashes the same buffers, or, when the walk
+// names the files it lists next, two files are hashed at once, one on
+// each core.
 #pragma once
 
 #include <array>
@@ -10,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/digest_registry.hpp"
 #include "core/run.hpp"
@@ -37,6 +40,14 @@ struct DigestTexts {
 };
 
 class DigestWorker;
+class AheadReader;
+
+// A file of the walk whose record will ask for its digests soon.
+struct AheadFile {
+    std::u16string path;
+    DigestSet digests;
+    std::uint64_t listed_size = 0;
+};
 
 // The digests' read buffers and worker thread, kept from file to file: the
 // walk's owner keeps one for the whole run and hands it to each digest.
@@ -50,8 +61,23 @@ public:
     // thread and reads the thread setting only when it is needed.
     DigestWorker& worker(platform::System& sys);
 
+    // Whether files are read ahead of their records (reads_ahead) and
+    // hashed two at a time: the run keeps two threads and its system
+    // lets another thread read.
+    bool reads_ahead(platform::System& sys);
+    // Opens the files, on this thread, and hashes them on both cores
+    // ahead of their records; digest_file of one of them with the same
+    // digests and listed size takes its result. Whatever the previous call
+    // queued and no record took is dropped.
+    void read_ahead(Run& run, const std::vector<AheadFile>& files);
+    // The result of a file read ahead, waiting for it (and hashing the
+    // next ones meanwhile); nothing for a file not read ahead so.
+    std::optional<DigestTexts> take_ahead(Run& run, std::u16string_view path, DigestRequest want,
+                                          std::optional<std::uint64_t> listed_size);
+
 private:
     std::unique_ptr<DigestWorker> worker_;
+    std::unique_ptr<AheadReader> ahead_;
 };
 
 // Opens a catalogued file or named stream for reading, never through a

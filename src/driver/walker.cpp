@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "content/digests.hpp"
 #include "content/streams.hpp"
 #include "core/listing_file.hpp"
 #include "core/numbers.hpp"
@@ -247,6 +248,10 @@ void walk_directory(Run& run, EntryTools& tools, const std::u16string& directory
     walk_listed_level(run, tools, path, nullptr, nullptr);
 }
 
+// Files of a directory read ahead at once: enough to keep both cores busy
+// on small files, few enough descriptors held open.
+constexpr std::size_t ahead_batch = 16;
+
 void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& handle,
                           const std::u16string& directory) {
     for (const auto& mask : run.s.filetype_list) {
@@ -256,19 +261,49 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
         auto search =
             run.sys.search_directory(handle, directory, mask, entry, platform::SearchDetail::full);
         if (!search) continue;
-        bool more = true;
-        while (more) {
+        const auto list = [&](const platform::FindData& found) {
             poll_user_abort(run.sys);
-            const bool is_directory = (entry.attributes & platform::attr::directory) != 0;
+            const bool is_directory = (found.attributes & platform::attr::directory) != 0;
             if (is_directory) {
-                if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(entry.name))
-                    list_directory_streams(run, tools, directory + entry.name, true);
-            } else if (!run.s.EXCLUDE || !is_excluded(run.s, entry.name)) {
-                process_entry(run, tools, directory, &entry.name, &entry);
+                if (streams_wanted(run) && !run.s.RECURSE && !is_dot_entry(found.name))
+                    list_directory_streams(run, tools, directory + found.name, true);
+            } else if (!run.s.EXCLUDE || !is_excluded(run.s, found.name)) {
+                process_entry(run, tools, directory, &found.name, &found);
             }
             draw_overall_progress(run.sys, run, run.std_err);
-            more = search->next(entry);
+        };
+        const DigestSet ahead =
+            tools.digests.reads_ahead(run.sys) ? digests_read_ahead(run) : DigestSet{};
+        bool more = true;
+        if (ahead.empty()) {
+            while (more) {
+                list(entry);
+                more = search->next(entry);
+            }
+            continue;
         }
+        // The next files are read and hashed two at a time while their
+        // records are written in turn.
+        std::vector<platform::FindData> batch;
+        std::vector<AheadFile> files;
+        while (more) {
+            batch.clear();
+            files.clear();
+            while (more && batch.size() < ahead_batch) {
+                batch.push_back(entry);
+                const bool listed = !entry.link &&
+                                    (entry.attributes & platform::attr::directory) == 0 &&
+                                    (!run.s.EXCLUDE || !is_excluded(run.s, entry.name));
+                if (listed) files.push_back({directory + entry.name, ahead, entry.size});
+                more = search->next(entry);
+            }
+            // One file alone is hashed on both cores by its own read.
+            if (files.size() < 2) files.clear();
+            tools.digests.read_ahead(run, files);
+            for (const platform::FindData& found : batch) list(found);
+        }
+        // What no record took is closed with its directory.
+        tools.digests.read_ahead(run, {});
     }
 }
 

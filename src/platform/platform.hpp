@@ -282,6 +282,10 @@ public:
     // that cannot be opened, wherever it points.
     virtual std::unique_ptr<InputFile> open_entry(std::u16string_view path,
                                                   bool fallback_route) = 0;
+    // Whether a file opened here may be read, and the interrupt asked
+    // after, on another thread while this one goes on: true where reads
+    // and the interrupt flag are the system's own.
+    virtual bool reads_on_other_threads() const { return false; }
     // What a link points to, as it is written; nothing for an entry that
     // is not a link or whose link cannot be read.
     virtual std::optional<std::u16string> link_target(std::u16string_view path) = 0;

@@ -17,6 +17,14 @@ bool process_entry(Run& run, EntryTools& tools, const std::u16string& directory,
                    const std::u16string* name, const platform::FindData* known = nullptr,
                    const TreeCount* tree = nullptr);
 
+// The digests each listed file's record reads from the whole file, when
+// the run's records read them of every regular file the walk hands over
+// and nothing before that read may leave a file out (a filter, a command
+// that may change the next file, an earlier listing or a window that
+// spares the read): then the walk may have them read ahead. Empty
+// otherwise.
+DigestSet digests_read_ahead(const Run& run);
+
 // Where the path column starts: at the drive letter of a path that has one
 // among its first eight characters (so "\\?\" is not shown), else at 0.
 std::size_t drive_offset(const platform::PathSyntax& syntax, std::u16string_view path);

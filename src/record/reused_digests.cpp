@@ -19,6 +19,18 @@ std::string RecordWriter::row_path() const {
     return to_utf8_whole(syntax, path);
 }
 
+DigestSet digests_read_ahead(const Run& run) {
+    const RunSettings& s = run.s;
+    if (run.sizing_pass || s.NAMEONLY || s.DISPLACE != 0 || s.displace_end != 0 ||
+        !s.reuse_name.empty() || !s.command_text.empty() || s.ADSONLY || s.SHOWLONG ||
+        s.owner >= 2 || s.attr_filter || s.aging || s.GREATER || s.LESSTHAN ||
+        s.signature_check != signature_none || s.NOCHILD != nochild_off)
+        return {};
+    DigestSet wanted = shown_digests(s);
+    if (const auto set_kind = run.known_digests.kind()) wanted.add(*set_kind);
+    return wanted;
+}
+
 DigestTexts RecordWriter::reused_digests(DigestSet wanted) {
     const auto read = [&](DigestSet which) {
         return digest_file(run_, tools_.digests, e_.pg_complete_path, {.digests = which}, false,

@@ -39,8 +39,16 @@ std::int64_t minutes_of(const platform::CivilTime& t) {
     return platform::days_from_civil(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
 }
 
+// Whether a CSV field must be quoted; a loop of its own, where find_first_of
+// would call memchr once a byte.
+bool needs_quotes(std::string_view text) {
+    for (const char c : text)
+        if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+    return false;
+}
+
 void append_csv_field(std::string& out, std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!needs_quotes(text)) {
         out += text;
         return;
     }
@@ -87,6 +95,13 @@ void append_json_string(std::string& out, std::string_view text) {
 
 // Text that a row can hold as it is: valid UTF-8 without a NUL.
 bool shown_exactly(std::string_view bytes) {
+    // Most names are ASCII: their bytes are checked once, here.
+    std::size_t ascii = 0;
+    while (ascii < bytes.size() && bytes[ascii] != '\0' &&
+           static_cast<unsigned char>(bytes[ascii]) < 0x80)
+        ++ascii;
+    if (ascii == bytes.size()) return true;
+    bytes.remove_prefix(ascii);
     return bytes.find('\0') == std::string_view::npos && is_valid_utf8(bytes);
 }
 
@@ -189,24 +204,69 @@ std::string TableRow::render(const Run& run) const {
     return out;
 }
 
+namespace {
+
+// "%0Nd" of a value of at most N digits; printf's parser would cost more
+// than the rest of a row.
+char* put_digits(char* at, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+    return at + width;
+}
+
+}  // namespace
+
 std::string iso_time(Run& run, platform::FileTicks raw, bool zulu) {
     if (raw == 0) return {};
     const auto utc = run.sys.to_utc(raw);
     if (!utc) return {};
     const auto t = zulu ? utc : run.sys.to_local(raw);
     if (!t) return {};
-    char text[48];
-    int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t->year,
-                          t->month, t->day, t->hour, t->minute, t->second, t->millisecond);
+    // Out of the fixed widths' range: printf's way, with its sign and digits.
+    if (t->year < 0 || t->year > 9999 || t->month < 0 || t->month > 99 || t->day < 0 ||
+        t->day > 99 || t->hour < 0 || t->hour > 99 || t->minute < 0 || t->minute > 99 ||
+        t->second < 0 || t->second > 99 || t->millisecond < 0 || t->millisecond > 999) {
+        char text[96];
+        int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t->year,
+                              t->month, t->day, t->hour, t->minute, t->second, t->millisecond);
+        if (zulu) {
+            std::snprintf(text + n, sizeof text - std::size_t(n), "Z");
+        } else {
+            const std::int64_t offset = minutes_of(*t) - minutes_of(*utc);
+            const std::int64_t a = offset < 0 ? -offset : offset;
+            std::snprintf(text + n, sizeof text - std::size_t(n), "%c%02d:%02d",
+                          offset < 0 ? '-' : '+', static_cast<int>(a / 60),
+                          static_cast<int>(a % 60));
+        }
+        return text;
+    }
+    char text[32];
+    char* at = put_digits(text, t->year, 4);
+    *at++ = '-';
+    at = put_digits(at, t->month, 2);
+    *at++ = '-';
+    at = put_digits(at, t->day, 2);
+    *at++ = 'T';
+    at = put_digits(at, t->hour, 2);
+    *at++ = ':';
+    at = put_digits(at, t->minute, 2);
+    *at++ = ':';
+    at = put_digits(at, t->second, 2);
+    *at++ = '.';
+    at = put_digits(at, t->millisecond, 3);
     if (zulu) {
-        std::snprintf(text + n, sizeof text - std::size_t(n), "Z");
+        *at++ = 'Z';
     } else {
         const std::int64_t offset = minutes_of(*t) - minutes_of(*utc);
         const std::int64_t a = offset < 0 ? -offset : offset;
-        std::snprintf(text + n, sizeof text - std::size_t(n), "%c%02d:%02d", offset < 0 ? '-' : '+',
-                      static_cast<int>(a / 60), static_cast<int>(a % 60));
+        if (a / 60 > 99)
+            return std::string(text, at) + (offset < 0 ? "-" : "+") + std::to_string(a / 60) + ":" +
+                   (a % 60 < 10 ? "0" : "") + std::to_string(a % 60);
+        *at++ = offset < 0 ? '-' : '+';
+        at = put_digits(at, static_cast<int>(a / 60), 2);
+        *at++ = ':';
+        at = put_digits(at, static_cast<int>(a % 60), 2);
     }
-    return text;
+    return std::string(text, at);
 }
 
 std::string iso_local_time(int year, int month, int day, int hour, int minute, int second) {

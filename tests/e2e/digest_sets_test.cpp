@@ -3,6 +3,7 @@
 // matching modes against a set made by sha256sum.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <sstream>
@@ -105,6 +106,61 @@ std::vector<std::string> words(const std::string& line) {
 // The record lines of a console run: up to the first empty line.
 std::string record_block(const std::string& err) {
     return err.substr(0, err.find("\n\n", 1));
+}
+
+// Many small files and a few large ones, hashed two files at a time or
+// one after another: the same listing, byte for byte, and the same status,
+// whatever the tree holds beside them.
+TEST(ManyFiles, TwoFilesAtOnceListAsOneThreadDoes) {
+    e2e::TempTree tree;
+    std::string text;
+    for (int d = 0; d < 3; ++d)
+        for (int i = 0; i < 60; ++i) {
+            text.assign(static_cast<std::size_t>((i * 97 + d * 13) % 4100), 'a' + char(i % 26));
+            char name[32];
+            std::snprintf(name, sizeof name, "d%d/f%d", d, i);
+            tree.file(name, text);
+        }
+    for (int i = 0; i < 3; ++i)
+        tree.file(std::string("d1/big") + char('0' + i), std::string(3 << 20, char('0' + i)));
+    tree.file("d2/new\nline", "x");
+    tree.file("d2/bad\xff\xfe", "y");
+    tree.file("d2/empty");
+    tree.link("f1", "d0/link");
+    ASSERT_EQ(::link(tree.path("d0/f2").c_str(), tree.path("d0/hard").c_str()), 0);
+    ASSERT_EQ(::mkfifo(tree.path("d0/pipe").c_str(), 0600), 0);
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+    } cases[] = {
+        {"console", {"-c", "-5", "-s"}},
+        {"CSV", {"-c", "-5", "-s", "--SHA2", "--CSV"}},
+        {"JSON Lines", {"--SHA5", "--JSONL", "-D"}},
+    };
+    e2e::TempTree out;
+    for (const auto& c : cases) {
+        std::vector<std::string> args{tree.root()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto listing = [&](const std::string& name, std::vector<std::string> extra_env) {
+            std::vector<std::string> with_output = args;
+            with_output.push_back("-o" + out.path(name));
+            const e2e::Result r = e2e::run(with_output, {}, false, std::move(extra_env));
+            return std::make_pair(r.status, e2e::read_file(out.path(name)));
+        };
+        const auto two = listing("listing", {});
+        const auto one = listing("listing", {"FILARIX_DIGEST_THREADS=1"});
+        EXPECT_EQ(one.first, two.first) << c.name;
+        // All but the start time, the free space and the time taken.
+        const auto records = [](const std::string& text) {
+            const std::size_t started = text.find("\nStarted ");
+            const std::size_t from =
+                started == std::string::npos ? 0 : text.find('\n', started + 1);
+            const std::size_t end = std::min(text.find("Drive Freespace"), text.find("Elapsed"));
+            return text.substr(from, end - from);
+        };
+        EXPECT_GT(records(two.second).size(), 190u * 20) << c.name;
+        EXPECT_EQ(records(one.second), records(two.second)) << c.name;
+    }
 }
 
 TEST(NewDigestColumns, MatchHashlibOnTwoThreadsAndOnOne) {

@@ -151,6 +151,7 @@ public:
 
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
     std::unique_ptr<InputFile> open_entry(std::u16string_view path, bool fallback_route) override;
+    bool reads_on_other_threads() const override { return true; }
     std::optional<std::u16string> link_target(std::u16string_view path) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
     StreamListing named_streams(std::u16string_view path) override;
