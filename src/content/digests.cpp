@@ -120,6 +120,15 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
     LaneSplit split;
     int reader_load = 2;  // the read itself
     int worker_load = 0;
+    // Digests that cost no more than the read are cheaper on the reader,
+    // while the bytes are in its cache, than handed over.
+    int total = 0;
+    for (const Cost& c : costs)
+        if (wanted & c.lane) total += c.cost;
+    if (total <= reader_load) {
+        split.reader = wanted;
+        return split;
+    }
     for (const Cost& c : costs) {
         if (!(wanted & c.lane)) continue;
         if (worker_load <= reader_load) {
@@ -318,7 +327,8 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
     if (first <= 0) return first == 0;
     const long long second = read_slot(1);
     if (second < 0) return false;
-    if (second == 0 || !engine.two_threads()) {
+    const LaneSplit split = split_lanes(want, wanted);
+    if (second == 0 || !engine.two_threads() || split.worker == 0) {
         contexts.update(wanted, engine.slot(0), static_cast<std::size_t>(first));
         if (second == 0) return true;
         contexts.update(wanted, engine.slot(1), static_cast<std::size_t>(second));
@@ -329,7 +339,6 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
         }
     }
 
-    const LaneSplit split = split_lanes(want, wanted);
     engine.begin(&contexts, split.worker);
     guard.activate();
     engine.post(static_cast<std::size_t>(first));
