@@ -19,6 +19,7 @@
 #include "content/sha256.hpp"
 #include "content/sha3.hpp"
 #include "content/sha512.hpp"
+#include "content/xxh3.hpp"
 
 namespace filarix {
 
@@ -57,13 +58,13 @@ struct CrcKernel {
 
 // The kernels, in the registry's order: the tuple's index is the digest's id.
 using Kernels = std::tuple<CrcKernel, HashKernel<Md5>, HashKernel<Sha1>, HashKernel<Sha256>,
-                           HashKernel<Sha512>, HashKernel<Sha3_256>>;
+                           HashKernel<Sha512>, HashKernel<Sha3_256>, HashKernel<Xxh3_128>>;
 static_assert(std::tuple_size_v<Kernels> == digest_count);
 
 // Rough seconds per GiB of each digest on a current x86-64 core; with the
 // processor's SHA instructions in use (`sha_hw`) SHA-1 and SHA-256 cost less.
 int digest_cost(DigestId id, bool sha_hw) {
-    constexpr int costs[] = {1, 14, 20, 35, 16, 22};
+    constexpr int costs[] = {1, 14, 20, 35, 16, 22, 1};
     static_assert(std::size(costs) == digest_count);
     if (sha_hw && id == DigestId::sha256) return 6;
     if (sha_hw && id == DigestId::sha1 && sha1_hardware_available()) return 6;
@@ -121,6 +122,15 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
     LaneSplit split;
     int reader_load = 2;  // the read itself
     int worker_load = 0;
+    // Digests that cost no more than the read are cheaper on the reader,
+    // while the bytes are in its cache, than handed over.
+    int total = 0;
+    for (const Cost& c : costs)
+        if (wanted & c.lane) total += c.cost;
+    if (total <= reader_load) {
+        split.reader = wanted;
+        return split;
+    }
     for (const Cost& c : costs) {
         if (!(wanted & c.lane)) continue;
         if (worker_load <= reader_load) {
@@ -317,7 +327,8 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
     if (first <= 0) return first == 0;
     const long long second = read_slot(1);
     if (second < 0) return false;
-    if (second == 0 || !engine.two_threads()) {
+    const LaneSplit split = split_lanes(want, wanted);
+    if (second == 0 || !engine.two_threads() || split.worker == 0) {
         contexts.update(wanted, engine.slot(0), static_cast<std::size_t>(first));
         if (second == 0) return true;
         contexts.update(wanted, engine.slot(1), static_cast<std::size_t>(second));
@@ -328,7 +339,6 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
         }
     }
 
-    const LaneSplit split = split_lanes(want, wanted);
     engine.begin(&contexts, split.worker);
     guard.activate();
     engine.post(static_cast<std::size_t>(first));

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace filarix {
 
@@ -80,6 +82,23 @@ std::string_view digest_field(std::string_view line, int csv_column) {
     return line.substr(0, end);
 }
 
+// A tagged checksum line names its digest: "XXH128 (name) = digits", as
+// xxhsum -H2 --tag writes, is the only way to tell XXH3-128 from MD5, whose
+// bare digits are as many.
+std::optional<std::pair<DigestId, std::string_view>> tagged_digest(std::string_view line) {
+    if (line.front() == '\\') line.remove_prefix(1);
+    const std::size_t open = line.find(" (");
+    const std::size_t close = line.rfind(") = ");
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return std::nullopt;
+    const DigestRow* row = digest_of_sum_tag(line.substr(0, open));
+    if (row == nullptr) return std::nullopt;
+    const std::string_view hex = line.substr(close + 4);
+    if (hex.size() != 2 * row->bytes || !std::all_of(hex.begin(), hex.end(), is_hex))
+        return std::pair{row->id, std::string_view{}};
+    return std::pair{row->id, hex};
+}
+
 // Takes a set file's lines one by one, remembering the hashdeep header.
 class HashSetParser {
 public:
@@ -108,8 +127,17 @@ public:
             return;
         }
         if (line.front() == '#') return;
-        const std::string_view hex = digest_field(line, csv_column_);
-        const std::optional<DigestId> kind = known_digest_of_hex_length(hex.size());
+        std::string_view hex;
+        std::optional<DigestId> kind;
+        const auto tagged = csv_column_ < 0 ? tagged_digest(line) : std::nullopt;
+        if (tagged) {
+            // A tag over digits that are not its digest's is a bad line.
+            hex = tagged->second;
+            if (!hex.empty()) kind = tagged->first;
+        } else {
+            hex = digest_field(line, csv_column_);
+            kind = known_digest_of_hex_length(hex.size());
+        }
         if (kind) set_.set_kind(*kind);
         if (kind && kind == set_.kind() && set_.add_hex(hex)) {
             ++load.digests;

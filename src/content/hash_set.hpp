@@ -1,7 +1,8 @@
 // Loading a set of known digests (--HASHSET=FILE) into the run's
 // KnownDigests: the output of md5sum, sha1sum, sha256sum and sha512sum,
-// hashdeep's CSV with its header lines, or bare hexadecimal digests, one
-// to a line. The first digest fixes the set's kind by its length.
+// tagged lines ("XXH128 (name) = digits"), hashdeep's CSV with its header
+// lines, or bare hexadecimal digests, one to a line. The first digest fixes
+// the set's kind, by its tag or else by its length.
 #pragma once
 
 #include <cstddef>

@@ -12,17 +12,21 @@ constexpr DigestRow rows[] = {
     {DigestId::crc, "CRC-32", "CRC", "", true, false, 4, 10, "CRCERROR", "crc", "  CRC", 8, false,
      "", 0},
     {DigestId::md5, "MD5", "HASH", "MD5", false, false, 16, 40, "- ERROR - FILE POSSIBLY LOCKED -",
-     "md5", "  MD5 HASH", 40, true, "MD5", 1},
+     "md5", "  MD5 HASH", 40, true, "MD5", 2},
     {DigestId::sha1, "SHA-1", "SHA", "SHA1", false, false, 20, 40,
-     "-- ERROR - FILE POSSIBLY LOCKED BY OS --", "sha1", "", 0, true, "SHA1", 2},
+     "-- ERROR - FILE POSSIBLY LOCKED BY OS --", "sha1", "", 0, true, "SHA1", 3},
     {DigestId::sha256, "SHA-256", "SHA2", "", true, true, 32, 64, locked_64, "sha256",
-     "  SHA-256 HASH", 64, true, "SHA256", 3},
+     "  SHA-256 HASH", 64, true, "SHA256", 4},
     {DigestId::sha512, "SHA-512", "SHA5", "", true, true, 64, 128,
      "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
      "----------------------------------------------",
-     "sha512", "  SHA-512 HASH", 128, true, "SHA512", 5},
+     "sha512", "  SHA-512 HASH", 128, true, "SHA512", 6},
     {DigestId::sha3, "SHA3-256", "SHA3", "", true, true, 32, 64, locked_64, "sha3_256",
-     "  SHA3-256 HASH", 64, false, "SHA3-256", 4},
+     "  SHA3-256 HASH", 64, false, "SHA3-256", 5},
+    // A fingerprint, not a security digest: above CRC-32 only. Its digits
+    // are as many as MD5's, so a set of bare digits never means it.
+    {DigestId::xxh3, "XXH3-128", "XXH3", "", false, false, 16, 32,
+     "- ERROR - FILE POSSIBLY LOCKED -", "xxh3", "  XXH3-128", 32, false, "XXH128", 1},
 };
 static_assert(std::size(rows) == digest_count);
 

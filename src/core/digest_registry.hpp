@@ -26,8 +26,9 @@ struct DigestRow {
     const char* field;              // its CSV and JSON field
     const char* title;              // its column header; none when empty
     int title_width;
-    bool known_set;  // a --HASHSET list may hold it (told apart by length)
-    // The name a tagged checksum line gives it: "SHA256 (name) = digits".
+    bool known_set;  // a --HASHSET list of bare digits may hold it (told apart by length)
+    // The name a tagged checksum line gives it: "SHA256 (name) = digits";
+    // such a line names its digest in a --HASHSET list too.
     std::string_view sum_tag;
     // The higher proves more: where two catalogues share several digests,
     // the strongest decides.

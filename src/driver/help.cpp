@@ -197,6 +197,8 @@ int show_local_help(HelpScreens& screens, int lines) {
         "-5, --MD5, --HASH  include MD5 (128 bit) hash values\n"
         "--SHA           include SHA1 (160 bit) hash values\n" +
             longer_digests_line() +
+            "--XXH3          include XXH3-128 fingerprints (quick; not a security digest);\n"
+            "                a set of them is one xxhsum -H2 --tag wrote\n"
             "--HASHSET=file  compare each digest with a set of known digests;\n"
             "                --KNOWN lists the files in the set, --UNKNOWN the others\n"
             "--DIFF=file     compare the tree with an earlier CSV or JSONL listing or a\n"

@@ -499,6 +499,7 @@ const Row rows[] = {
     {{"TREESIZE"}, Match::start, [](Line& l) { l.boolean(l.s.TREESIZE, 1); }},
     {{"VAR"}, Match::start, [](Line& l) { l.s.VAR = 1; }},
     {{"WIDTH"}, Match::start, width},
+    {{"XXH3"}, Match::start, digest_key},
     {{"ZULU", "GMT"}, Match::anywhere, zulu},
     {{"LFN"}, Match::anywhere, long_names},
     {{"8.3"}, Match::anywhere, [](Line& l) { l.s.eight_dot_three = true; }},

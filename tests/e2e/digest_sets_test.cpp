@@ -1,13 +1,16 @@
-// The SHA-256, SHA-512 and SHA3-256 columns through the binary, with the
-// digests on two threads and on one; and the known-digest set's two
-// matching modes against a set made by sha256sum.
+// The SHA-256, SHA-512, SHA3-256 and XXH3-128 columns through the binary,
+// with the digests on two threads and on one; and the known-digest set's
+// two matching modes against a set made by sha256sum.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_support.hpp"
@@ -198,6 +201,47 @@ TEST(NewDigestColumns, MatchHashlibOnTwoThreadsAndOnOne) {
     EXPECT_EQ(seen, std::size(expected));
 }
 
+// What xxhsum -H2 prints for a file, in capitals.
+std::string xxhsum_of(const std::string& path) {
+    const e2e::Result r = e2e::run({"-H2", path}, {}, false, {}, std::nullopt, "/usr/bin/xxhsum");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string hex = r.out.substr(0, r.out.find(' '));
+    for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hex;
+}
+
+TEST(NewDigestColumns, Xxh3MatchesXxhsumInTextCsvAndJsonl) {
+    e2e::TempTree tree;
+    const long long sizes[] = {0, 3, 240, 241, 300007};
+    std::vector<std::pair<std::string, std::string>> files;  // name, xxhsum's digits
+    for (long long size : sizes) {
+        const std::string name = "x" + std::to_string(size);
+        files.emplace_back(name, xxhsum_of(tree.file(name, content(size))));
+        ASSERT_EQ(files.back().second.size(), 32u) << name;
+    }
+    const e2e::Result text = e2e::run({tree.root(), "--XXH3", "-c"});
+    ASSERT_EQ(text.status, 1) << text.err;
+    const e2e::Result csv = e2e::run({tree.root(), "--XXH3", "--CSV", "-o", "stdout"});
+    const e2e::Result jsonl = e2e::run({tree.root(), "--XXH3", "--JSONL", "-o", "stdout"});
+    ASSERT_EQ(csv.status, 1) << csv.err;
+    ASSERT_EQ(jsonl.status, 1) << jsonl.err;
+    EXPECT_NE(csv.out.substr(0, csv.out.find('\n')).find(",xxh3,"), std::string::npos) << csv.out;
+    for (const auto& [name, hex] : files) {
+        // path size attributes crc xxh3 date time zone
+        const std::string record = e2e::line_with(text.err, "/" + name + " ");
+        const auto w = words(record);
+        ASSERT_EQ(w.size(), 8u) << record;
+        EXPECT_EQ(w[4], hex) << name;
+        EXPECT_EQ(record.size(), e2e::kRecordWidth + 12 + 34) << name;
+        EXPECT_NE(e2e::line_with(csv.out, "/" + name + ",").find("," + hex + ","),
+                  std::string::npos)
+            << name;
+        EXPECT_NE(e2e::line_with(jsonl.out, "/" + name + "\"").find("\"xxh3\":\"" + hex + "\""),
+                  std::string::npos)
+            << name;
+    }
+}
+
 // The names of the files under root that a console listing holds.
 std::set<std::string> listed(const std::string& err, const std::string& root) {
     std::set<std::string> names;
@@ -220,29 +264,36 @@ TEST(HashSet, EachModeListsTheSameHalfOrTheOther) {
         (i % 2 ? outside : in_set).insert(name);
         all.insert(name);
     }
-    const std::string set_file = sets.path("known.sha256");
-    ASSERT_EQ(std::system(("cd '" + tree.root() + "' && sha256sum a* > '" + set_file +
-                           "' && echo 'not a digest' >> '" + set_file + "'")
-                              .c_str()),
-              0);
+    // A set of XXH3-128 digits is told from MD5 by xxhsum's tags.
+    const struct {
+        const char* tool;
+        const char* kind;
+    } tools[] = {{"sha256sum", "SHA-256"}, {"xxhsum -H2 --tag", "XXH3-128"}};
+    for (const auto& tool : tools) {
+        const std::string set_file = sets.path("known.set");
+        ASSERT_EQ(std::system(("cd '" + tree.root() + "' && " + tool.tool + " a* > '" + set_file +
+                               "' && echo 'not a digest' >> '" + set_file + "'")
+                                  .c_str()),
+                  0);
 
-    struct Case {
-        const char* mode;
-        const std::set<std::string>& listed;
-    };
-    for (const Case& c : {Case{"--KNOWN", in_set}, Case{"--UNKNOWN", outside}, Case{"", all}}) {
-        std::vector<std::string> args{tree.root(), "--HASHSET=" + set_file};
-        if (*c.mode) args.push_back(c.mode);
-        const e2e::Result r = e2e::run(args);
-        EXPECT_EQ(r.status, 1) << c.mode << r.err;
-        EXPECT_EQ(listed(r.err, tree.root()), c.listed) << c.mode;
-        EXPECT_NE(r.err.find("Hash set: 6 files known, 6 files unknown"), std::string::npos)
-            << c.mode << r.err;
-        // The line that is no digest is reported once, by its number.
-        EXPECT_NE(r.err.find(": 1 lines are not SHA-256 digests and were not taken (the first is "
-                             "line 7)"),
-                  std::string::npos)
-            << r.err;
+        struct Case {
+            const char* mode;
+            const std::set<std::string>& listed;
+        };
+        for (const Case& c : {Case{"--KNOWN", in_set}, Case{"--UNKNOWN", outside}, Case{"", all}}) {
+            std::vector<std::string> args{tree.root(), "--HASHSET=" + set_file};
+            if (*c.mode) args.push_back(c.mode);
+            const e2e::Result r = e2e::run(args);
+            EXPECT_EQ(r.status, 1) << tool.tool << c.mode << r.err;
+            EXPECT_EQ(listed(r.err, tree.root()), c.listed) << tool.tool << c.mode;
+            EXPECT_NE(r.err.find("Hash set: 6 files known, 6 files unknown"), std::string::npos)
+                << tool.tool << c.mode << r.err;
+            // The line that is no digest is reported once, by its number.
+            EXPECT_NE(r.err.find(": 1 lines are not " + std::string(tool.kind) +
+                                 " digests and were not taken (the first is line 7)"),
+                      std::string::npos)
+                << r.err;
+        }
     }
 
     const e2e::Result missing = e2e::run({tree.root(), "--HASHSET=" + sets.path("none")});

@@ -25,12 +25,15 @@ TEST(DigestRegistry, LongOptionsNameTheirDigests) {
         {u"MD5", DigestId::md5},
         {u"HASH", DigestId::md5},
         {u"CRC32", DigestId::crc},
+        {u"XXH3", DigestId::xxh3},
         // The short words stand only alone.
         {u"SHAX", std::nullopt},
         {u"SHA1X", std::nullopt},
         {u"MD5X", std::nullopt},
         {u"HASHX", std::nullopt},
         {u"SH", std::nullopt},
+        {u"XXH3128", std::nullopt},
+        {u"XXH", std::nullopt},
     };
     for (const Case& c : cases) {
         const DigestRow* row = digest_of_long_option(c.text);
@@ -45,11 +48,15 @@ TEST(DigestRegistry, AnIniKeyIsTheLongestOptionItBeginsWith) {
     EXPECT_EQ(digest_of_ini_line("SHA3")->id, DigestId::sha3);
     EXPECT_EQ(digest_of_ini_line("SHA512")->id, DigestId::sha512);
     EXPECT_EQ(digest_of_ini_line("CRC=OFF")->id, DigestId::crc);
+    EXPECT_EQ(digest_of_ini_line("XXH3=ON")->id, DigestId::xxh3);
     EXPECT_EQ(digest_of_ini_line("WIDTH=9"), nullptr);
 }
 
 TEST(DigestRegistry, KnownSetsTellTheirDigestByLength) {
+    // XXH3-128 has MD5's length: bare digits of that length are MD5's, and
+    // only a tagged checksum line names XXH3-128.
     EXPECT_EQ(known_digest_of_hex_length(32), DigestId::md5);
+    EXPECT_EQ(digest_of_sum_tag("XXH128")->id, DigestId::xxh3);
     EXPECT_EQ(known_digest_of_hex_length(40), DigestId::sha1);
     // SHA3-256 has SHA-256's length; a set of that length is SHA-256.
     EXPECT_EQ(known_digest_of_hex_length(64), DigestId::sha256);

@@ -1,5 +1,5 @@
-// Reading known-digest sets: the checksum tools' lines, hashdeep's CSV,
-// bare digests, and the lines that are not digests of the set's kind.
+// Reading known-digest sets: the checksum tools' lines (tagged too),
+// hashdeep's CSV, bare digests, and the lines that are not digests of the set's kind.
 #include "content/hash_set.hpp"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@ namespace {
 const std::string md5_a = "0cc175b9c0f1b6a831c399e269772661";  // of "a"
 const std::string sha1_a = "86f7e437faa5a7fce15d1ddcb9eaeaea377667b8";
 const std::string sha256_a = "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";
+const std::string xxh3_a = "a96faf705af16834e6c632b61e964e1f";  // xxhsum -H2 of "a"
 const std::string sha256_b = "3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaeed59c009";
 
 TEST(HashSetText, FormatsKindsAndBadLines) {
@@ -62,6 +63,35 @@ TEST(HashSetText, FormatsKindsAndBadLines) {
          3,
          2},
         {"a digest glued to text is none", sha256_a + "xyz\n", std::nullopt, {}, 0, 1, 1},
+        // XXH3-128 has MD5's length: only the tag tells it, and the two never mix.
+        {"xxhsum -H2 --tag, then a bare line",
+         "XXH128 (a) = " + xxh3_a + "\n" + md5_a + "  a\n",
+         DigestId::xxh3,
+         {xxh3_a},
+         1,
+         1,
+         2},
+        {"md5sum, then an XXH128 tag",
+         md5_a + "  a\nXXH128 (a) = " + xxh3_a + "\n",
+         DigestId::md5,
+         {md5_a},
+         1,
+         1,
+         2},
+        {"md5sum --tag with an escaped name",
+         "\\MD5 (new\\nline) = " + md5_a + "\n",
+         DigestId::md5,
+         {md5_a},
+         1,
+         0,
+         0},
+        {"a tag over another digest's digits",
+         "XXH128 (a) = " + sha1_a + "\n",
+         std::nullopt,
+         {},
+         0,
+         1,
+         1},
         {"a UTF-8 byte-order mark before the first digest",
          "\xEF\xBB\xBF" + md5_a + "  a\n",
          DigestId::md5,

@@ -133,6 +133,8 @@ TEST(IniFile, AccountingAndHashKeys) {
         {"SHA256=ON", [](RunSettings& s) { s.digests.add(DigestId::sha256); }},
         {"SHA512", [](RunSettings& s) { s.digests.add(DigestId::sha512); }},
         {"SHA3=OFF", nothing},
+        {"XXH3=ON", [](RunSettings& s) { s.digests.add(DigestId::xxh3); }},
+        {"XXH3=OFF", nothing},
         {"UNKNOWN", [](RunSettings& s) { s.hashset_match = hashset_unknown_only; }},
         {"HASHSET", nothing, {}, "\nMissing ini file directive HASHSET", 2000},
         // Upper-cased, as every value is where names ignore case.
