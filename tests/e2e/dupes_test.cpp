@@ -307,3 +307,35 @@ TEST(Dupes, FilesSharingOnlyACrcAreNoCopies) {
 }
 
 }  // namespace
+
+// A copy below a path longer than the system takes whole is still found:
+// the search opens it after the walk has let go of its directories.
+TEST(Dupes, ACopyBelowAPathTooLongForTheSystemIsFound) {
+    e2e::TempTree t;
+    t.file("tree/top", "copy");
+    const std::string level(200, 'd');
+    std::vector<int> chain{::open(t.path("tree").c_str(), O_RDONLY | O_DIRECTORY)};
+    for (int i = 0; i < 25; ++i) {
+        ASSERT_EQ(::mkdirat(chain.back(), level.c_str(), 0700), 0);
+        chain.push_back(::openat(chain.back(), level.c_str(), O_RDONLY | O_DIRECTORY));
+        ASSERT_GE(chain.back(), 0);
+    }
+    const int deep = ::openat(chain.back(), "deep", O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(::write(deep, "copy", 4), 4);
+    ::close(deep);
+
+    const auto r = run({t.path("tree"), "--DUPES", "--CSV", "-o", "stdout"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Duplicate groups: 1, files: 2, bytes that could be saved: 4"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("/" + level + "/deep,"), std::string::npos) << r.out.substr(0, 300);
+
+    // The chain is taken down from its end: no path to it is short enough.
+    ::unlinkat(chain.back(), "deep", 0);
+    for (std::size_t i = chain.size() - 1; i > 0; --i) {
+        ::close(chain[i]);
+        ::unlinkat(chain[i - 1], level.c_str(), AT_REMOVEDIR);
+    }
+    ::close(chain[0]);
+}

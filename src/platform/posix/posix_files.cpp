@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -204,7 +205,40 @@ struct timespec timespec_of(FileTicks ticks) {
 
 }  // namespace
 
+// The directory holding a path too long for the system to take whole,
+// opened one component at a time, with the last component in `leaf`; -1
+// when a component cannot be opened. Files met in the walk open relative
+// to its own handles; this serves those opened after it (--DUPES).
+int open_long_parent(const std::string& path, std::string& leaf) {
+    const std::size_t last = path.rfind('/');
+    if (last == std::string::npos) return -1;
+    leaf = path.substr(last + 1);
+    int fd = ::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (std::size_t at = 0; fd >= 0 && at < last;) {
+        std::size_t end = path.find('/', at);
+        if (end == std::string::npos || end > last) end = last;
+        if (end > at) {
+            const std::string component = path.substr(at, end - at);
+            const int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+        }
+        at = end + 1;
+    }
+    return fd;
+}
+
 int open_regular(const std::string& path, int flags, mode_t mode, int dirfd, struct stat* opened) {
+    if (dirfd == AT_FDCWD && path.size() >= PATH_MAX) {
+        std::string leaf;
+        const int parent = open_long_parent(path, leaf);
+        if (parent < 0) return -1;
+        const int fd = open_regular(leaf, flags, mode, parent, opened);
+        const int saved = errno;
+        ::close(parent);
+        errno = saved;
+        return fd;
+    }
     struct stat st;
     const int stat_flags = (flags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0;
     if (::fstatat(dirfd, path.c_str(), &st, stat_flags) == 0) {

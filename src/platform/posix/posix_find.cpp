@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "platform/posix/posix_directory.hpp"
 
@@ -169,13 +170,21 @@ std::unique_ptr<DirSearch> PosixSystem::find_first(std::u16string_view pattern, 
         const std::string path = strip_trailing_separators(to_bytes(pattern));
         const std::string_view name = last_component(path);
         if (name.empty()) return nullptr;
+        // A path too long to take whole is looked at from its directory.
+        std::string leaf;
+        const int parent = path.size() >= PATH_MAX ? open_long_parent(path, leaf) : AT_FDCWD;
+        if (parent == -1) return nullptr;
+        const char* at = parent == AT_FDCWD ? path.c_str() : leaf.c_str();
         struct statx st;
-        if (::statx(AT_FDCWD, path.c_str(), stat_flags, stat_mask, &st) != 0) return nullptr;
-        first = FindData{};
-        first.name = from_bytes(name);
-        const bool dot = name == "." || name == "..";
-        fill_full(st, AT_FDCWD, path.c_str(), path, dot ? std::string_view{} : name, xattrs_,
-                  first);
+        const bool found = ::statx(parent, at, stat_flags, stat_mask, &st) == 0;
+        if (found) {
+            first = FindData{};
+            first.name = from_bytes(name);
+            const bool dot = name == "." || name == "..";
+            fill_full(st, parent, at, path, dot ? std::string_view{} : name, xattrs_, first);
+        }
+        if (parent != AT_FDCWD) ::close(parent);
+        if (!found) return nullptr;
         return std::make_unique<SingleSearch>();
     }
 

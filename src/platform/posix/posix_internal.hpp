@@ -108,6 +108,11 @@ std::optional<std::uint32_t> serial_from_uuid(std::string_view uuid);
 // A /dev/disk/by-label name without its "\xHH" escapes.
 std::string decode_label(std::string_view name);
 
+// The directory holding `path` when the path is too long for the system
+// to take whole, opened one component at a time (O_PATH), with the last
+// component in `leaf`; -1 when a component cannot be opened.
+int open_long_parent(const std::string& path, std::string& leaf);
+
 // ----- file descriptors -----
 // Writes everything, retrying partial writes and interruptions.
 bool write_all(int fd, const void* data, std::size_t size);
