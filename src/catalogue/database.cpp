@@ -88,26 +88,6 @@ std::string utc_text(Run& run, std::int64_t seconds) {
     return text;
 }
 
-// A connection as messages name it: its password left out.
-std::string without_password(std::string text) {
-    const std::size_t scheme = text.find("://");
-    if (scheme != std::string::npos) {
-        const std::size_t at = text.find('@', scheme + 3);
-        const std::size_t colon = text.find(':', scheme + 3);
-        if (at != std::string::npos && colon < at) text.replace(colon + 1, at - colon - 1, "***");
-    }
-    for (std::size_t key = text.find("password"); key != std::string::npos;
-         key = text.find("password", key + 1)) {
-        std::size_t value = text.find_first_not_of(" \t", key + 8);
-        if (value == std::string::npos || text[value] != '=') continue;
-        value = text.find_first_not_of(" \t", value + 1);
-        if (value == std::string::npos) break;
-        const std::size_t end = text.find_first_of(" \t&", value);
-        text.replace(value, (end == std::string::npos ? text.size() : end) - value, "***");
-    }
-    return text;
-}
-
 RunFacts facts_of(Run& run) {
     RunFacts facts;
     facts.host = host_name(run);
@@ -119,7 +99,8 @@ RunFacts facts_of(Run& run) {
     facts.start_paths = start_paths_json(run);
     for (std::size_t i = 1; i < run.args.size(); ++i) {
         if (i > 1) facts.command_line += ' ';
-        facts.command_line += to_utf8_whole(run.syntax, run.args[i]);
+        // A connection's password never reaches the catalogue.
+        facts.command_line += without_password(to_utf8_whole(run.syntax, run.args[i]));
     }
     for (const DigestRow& row : digest_rows) {
         if (!shown_digests(run.s).has(row.id)) continue;
@@ -144,6 +125,25 @@ RunFacts facts_of(Run& run) {
 }
 
 }  // namespace
+
+std::string without_password(std::string text) {
+    const std::size_t scheme = text.find("://");
+    if (scheme != std::string::npos) {
+        const std::size_t at = text.find('@', scheme + 3);
+        const std::size_t colon = text.find(':', scheme + 3);
+        if (at != std::string::npos && colon < at) text.replace(colon + 1, at - colon - 1, "***");
+    }
+    for (std::size_t key = text.find("password"); key != std::string::npos;
+         key = text.find("password", key + 1)) {
+        std::size_t value = text.find_first_not_of(" \t", key + 8);
+        if (value == std::string::npos || text[value] != '=') continue;
+        value = text.find_first_not_of(" \t", value + 1);
+        if (value == std::string::npos) break;
+        const std::size_t end = text.find_first_of(" \t&", value);
+        text.replace(value, (end == std::string::npos ? text.size() : end) - value, "***");
+    }
+    return text;
+}
 
 void check_database_support(Run& run) {
     if (run.s.database_kind == DatabaseKind::none) return;

@@ -27,6 +27,10 @@ void open_database(Run& run);
 int close_database(Run& run, int reason);
 
 // The file begins with SQLite's header, or is one followed by "#N".
+// A connection string or command-line argument as it may be shown or
+// kept: the password of a URL or of a password= key replaced by "***".
+std::string without_password(std::string text);
+
 bool names_database(platform::System& sys, std::u16string_view name);
 
 // Reads the rows of an earlier run from a database (--DIFF, --REUSE): run

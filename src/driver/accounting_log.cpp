@@ -3,6 +3,7 @@
 #include <cctype>
 #include <new>
 
+#include "catalogue/database.hpp"
 #include "core/shown_text.hpp"
 #include "driver/termination.hpp"
 
@@ -35,6 +36,12 @@ std::string banner_abbreviation(const std::string& name, bool upper) {
     return text;
 }
 
+// An argument as the banner and the log show it: a database connection's
+// password is never written down.
+std::string shown_argument(platform::System& sys, const std::u16string& arg) {
+    return without_password(shown_name(sys, arg));
+}
+
 }  // namespace
 
 std::string zone_abbreviation(platform::System& sys) {
@@ -60,7 +67,7 @@ void echo_command_line(platform::System& sys, const std::vector<std::u16string>&
         if (arg == u"|")
             log->put(" \"|\"");
         else
-            log->printf(" %s", shown_name(sys, arg).c_str());
+            log->printf(" %s", shown_argument(sys, arg).c_str());
     }
     log->put("\n");
 }
@@ -103,7 +110,7 @@ void write_start_banner(Run& run) {
     out.put("\n");
     if (&run.output() != &run.std_out) {
         out.put("COMMAND LINE:  ");
-        for (const auto& arg : run.args) out.printf("%s ", shown_name(run.sys, arg).c_str());
+        for (const auto& arg : run.args) out.printf("%s ", shown_argument(run.sys, arg).c_str());
     }
     out.put("\n\n");
 
@@ -119,7 +126,7 @@ void write_start_banner(Run& run) {
         write_zone(log);
     }
     log.put("\n");
-    for (const auto& arg : run.args) log.printf("%s ", shown_name(run.sys, arg).c_str());
+    for (const auto& arg : run.args) log.printf("%s ", shown_argument(run.sys, arg).c_str());
     log.put("\n");
 }
 

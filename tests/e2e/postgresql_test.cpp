@@ -99,7 +99,7 @@ TEST_F(Postgres, RunsGoInByCopyEachCompleteWithItsRows) {
     EXPECT_EQ(query("SELECT sum(size) FROM entries WHERE run_id = 2 AND kind = 'file'"), "10\n");
 }
 
-// The message names the server without the password.
+// The message and the accounting log name the server without the password.
 TEST_F(Postgres, AServerThatCannotBeReachedLeavesTheListingWhole) {
     e2e::TempTree t;
     t.file("a.txt", "a");
@@ -113,8 +113,14 @@ TEST_F(Postgres, AServerThatCannotBeReachedLeavesTheListingWhole) {
          "postgresql://me:***@/none?host=" + t.root()},
     };
     for (const auto& c : cases) {
-        const e2e::Result r = e2e::run({t.root(), "--DB=" + c.value, "-o", "stdout"});
+        const std::string log = t.path("acct.log");
+        const e2e::Result r =
+            e2e::run({t.root(), "--DB=" + c.value, "--ACC=" + log, "-o", "stdout"});
         EXPECT_EQ(r.status, 4) << r.err;
+        // The log keeps the command line, and the password stays out of it.
+        const std::string logged = e2e::read_file(log);
+        EXPECT_NE(logged.find(c.shown), std::string::npos) << logged;
+        EXPECT_EQ(logged.find("secret"), std::string::npos) << logged;
         EXPECT_NE(r.out.find(t.path("a.txt")), std::string::npos) << r.out;
         EXPECT_NE(r.err.find("Error writing the database " + c.shown + ": "), std::string::npos)
             << r.err;
