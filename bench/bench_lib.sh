@@ -1,6 +1,7 @@
 # What the benchmark scripts share: the binary under test, the timing of a
-# command over several runs and its system calls. Sourced, not run; the
-# script sets `root` (the checkout) and `runs` first.
+# command over several runs and its system calls, the tools they need and
+# the trees they make. Sourced, not run; the script sets `root` (the
+# checkout) and `runs` first.
 
 # The binary: FILARIX when set, else the release build of this checkout.
 filarix_binary() {
@@ -39,4 +40,61 @@ syscall_total() {
     strace -c -f -o "$summary" "$@" >/dev/null 2>/dev/null || true
     awk '$NF == "total" { print $4 }' "$summary"
     rm -f "$summary"
+}
+
+# Stops the script (status 2) when one of the tools is not on the PATH.
+require_tools() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
+    done
+}
+
+# Installs from Debian the packages (named as their commands) not on the
+# PATH, updating the package lists once when the first try fails.
+install_missing() {
+    local tool missing=() sudo=""
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || missing+=("$tool")
+    done
+    [ ${#missing[@]} -gt 0 ] || return 0
+    [ "$(id -u)" = 0 ] || sudo="sudo"
+    $sudo apt-get install -y -qq "${missing[@]}" >/dev/null 2>&1 ||
+        { $sudo apt-get update >/dev/null 2>&1 && $sudo apt-get install -y -qq "${missing[@]}" >/dev/null 2>&1; }
+}
+
+# bench_setup NAME: the binary in `bin`, UTC and the C locale, and a scratch
+# folder `work` under /tmp that goes when the script ends.
+bench_setup() {
+    bin=$(filarix_binary)
+    export TZ=UTC LC_ALL=C
+    work=$(mktemp -d "/tmp/filarix-$1.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+}
+
+# make_tree DIR FILES CONTENT: FILES files in 100 x 10 directories, file n
+# holding the bytes of the Python expression CONTENT (of n).
+make_tree() {
+    python3 - "$1" "$2" "$3" <<'EOF'
+import os, sys
+root, files = sys.argv[1], int(sys.argv[2])
+content = eval("lambda n: " + sys.argv[3])
+per_dir = max(1, -(-files // 1000))
+n = 0
+for a in range(100):
+    for b in range(10):
+        if n >= files:
+            break
+        d = os.path.join(root, "d%03d" % a, "s%02d" % b)
+        os.makedirs(d)
+        fd = os.open(d, os.O_RDONLY)
+        for i in range(min(per_dir, files - n)):
+            f = os.open("file%05d.dat" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+            data = content(n)
+            if data:
+                os.write(f, data)
+            os.close(f)
+            n += 1
+        os.close(fd)
+EOF
 }

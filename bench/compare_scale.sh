@@ -13,36 +13,13 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 files=${1:-1000000}
 runs=${RUNS:-3}
-for tool in /usr/bin/time python3; do
-    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
-done
-
 . "$here/bench_lib.sh"
-bin=$(filarix_binary)
-export TZ=UTC LC_ALL=C
-
-work=$(mktemp -d /tmp/filarix-scale.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+require_tools /usr/bin/time python3
+bench_setup scale
 tree="$work/tree"
 
 echo "making $files files under $tree ..." >&2
-python3 - "$tree" "$files" <<'EOF'
-import os, sys
-root, files = sys.argv[1], int(sys.argv[2])
-per_dir = max(1, -(-files // 1000))
-n = 0
-for a in range(100):
-    for b in range(10):
-        if n >= files:
-            break
-        d = os.path.join(root, "d%03d" % a, "s%02d" % b)
-        os.makedirs(d)
-        fd = os.open(d, os.O_RDONLY)
-        for i in range(min(per_dir, files - n)):
-            os.close(os.open("file%05d.dat" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd))
-            n += 1
-        os.close(fd)
-EOF
+make_tree "$tree" "$files" 'b""'
 
 "$bin" "$tree" --CSV -o "$work/base.csv" >/dev/null 2>&1
 rows=$(($(wc -l <"$work/base.csv") - 1))

@@ -20,20 +20,10 @@ files=${1:-100000}
 runs=${RUNS:-3}
 changes=100
 
-if ! command -v aide >/dev/null || ! command -v hashdeep >/dev/null; then
-    apt-get install -y aide hashdeep >/dev/null 2>&1 ||
-        { apt-get update >/dev/null 2>&1 && apt-get install -y aide hashdeep >/dev/null 2>&1; }
-fi
-for tool in aide hashdeep /usr/bin/time strace python3; do
-    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
-done
-
 . "$here/bench_lib.sh"
-bin=$(filarix_binary)
-export TZ=UTC LC_ALL=C
-
-work=$(mktemp -d /tmp/filarix-aide.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+install_missing aide hashdeep
+require_tools aide hashdeep /usr/bin/time strace python3
+bench_setup aide
 tree="$work/tree"
 
 echo "making $files files under $tree ..." >&2

@@ -16,40 +16,9 @@ root=$(cd "$here/.." && pwd)
 files=${1:-100000}
 size_files=${2:-1000000}
 runs=${RUNS:-3}
-for tool in /usr/bin/time python3; do
-    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
-done
-
 . "$here/bench_lib.sh"
-bin=$(filarix_binary)
-export TZ=UTC LC_ALL=C
-
-work=$(mktemp -d /tmp/filarix-db.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-# make_tree DIR FILES BYTES: FILES files of BYTES bytes in 100 x 10 directories.
-make_tree() {
-    python3 - "$1" "$2" "$3" <<'EOF'
-import os, sys
-root, files, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-per_dir = max(1, -(-files // 1000))
-data = b"x" * size
-n = 0
-for a in range(100):
-    for b in range(10):
-        if n >= files:
-            break
-        d = os.path.join(root, "d%03d" % a, "s%02d" % b)
-        os.makedirs(d)
-        fd = os.open(d, os.O_RDONLY)
-        for i in range(min(per_dir, files - n)):
-            f = os.open("file%05d.dat" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
-            os.write(f, data[: (n % (size + 1))])
-            os.close(f)
-            n += 1
-        os.close(fd)
-EOF
-}
+require_tools /usr/bin/time python3
+bench_setup db
 
 # Each run starts from no file, as a first run would.
 fresh() {
@@ -60,7 +29,7 @@ export -f fresh
 export work
 
 echo "making $files files ..." >&2
-make_tree "$work/tree" "$files" 100
+make_tree "$work/tree" "$files" 'b"x" * (n % 101)'
 read -r ct cc cm < <(measure bash -c 'fresh "$@"' _ "$bin" "$work/tree" --CSV -o "$work/out.csv")
 read -r dt dc dm < <(measure bash -c 'fresh "$@"' _ "$bin" "$work/tree" --CSV \
     --DB="$work/out.sqlite" -o /dev/null)
@@ -76,7 +45,7 @@ rm -rf "$work/tree" "$work"/out.*
 
 if [ "$size_files" -gt 0 ]; then
     echo "making $size_files empty files ..." >&2
-    make_tree "$work/big" "$size_files" 0
+    make_tree "$work/big" "$size_files" 'b""'
     /usr/bin/time -f "%e s wall, %M KiB peak" -o "$work/time" \
         "$bin" "$work/big" --DB="$work/big.sqlite" -o /dev/null >/dev/null 2>&1 || true
     bytes=$(stat -c %s "$work/big.sqlite")

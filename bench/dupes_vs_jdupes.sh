@@ -20,25 +20,10 @@ files=${1:-6000}
 runs=${RUNS:-3}
 scale=${SCALE:-0}
 
-missing=()
-for tool in jdupes rdfind strace; do
-    command -v "$tool" >/dev/null || missing+=("$tool")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" = 0 ] || sudo="sudo"
-    $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-for tool in /usr/bin/time python3 jdupes rdfind strace; do
-    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
-done
-
 . "$here/bench_lib.sh"
-bin=$(filarix_binary)
-export TZ=UTC LC_ALL=C
-
-work=$(mktemp -d /tmp/filarix-dupes.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+install_missing jdupes rdfind strace
+require_tools /usr/bin/time python3 jdupes rdfind strace
+bench_setup dupes
 tree="$work/tree"
 
 echo "making $files files under $tree ..." >&2
@@ -121,25 +106,7 @@ awk -v files="$files" -v runs="$runs" -v ot="$ot" -v oc="$oc" -v om="$om" -v jt=
 # copy of the one before.
 big="$work/scale"
 echo "making $scale files under $big ..." >&2
-python3 - "$big" "$scale" <<'EOF'
-import os, sys
-root, files = sys.argv[1], int(sys.argv[2])
-per_dir = max(1, -(-files // 1000))
-n = 0
-for a in range(100):
-    for b in range(10):
-        if n >= files:
-            break
-        d = os.path.join(root, "d%03d" % a, "s%02d" % b)
-        os.makedirs(d)
-        fd = os.open(d, os.O_RDONLY)
-        for i in range(min(per_dir, files - n)):
-            f = os.open("file%05d.dat" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
-            os.write(f, b"%d\n" % (n - 1 if n % 100 == 99 else n))
-            os.close(f)
-            n += 1
-        os.close(fd)
-EOF
+make_tree "$big" "$scale" 'b"%d\n" % (n - 1 if n % 100 == 99 else n)'
 runs=1
 read -r st sc sm < <(measure "$bin" "$big" --DUPES --CSV -o "$work/scale.csv")
 groups=$(($(wc -l <"$work/scale.csv") - 1))

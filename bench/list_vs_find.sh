@@ -24,11 +24,8 @@ runs=${RUNS:-3}
 corpus=${CORPUS:-$here}
 corpus_tool="$root/../shared/bench/make-corpus"
 [ -x "$corpus_tool" ] || corpus_tool="python3 $root/../shared/bench/make-corpus"
-for tool in /usr/bin/time strace python3; do
-    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
-done
-
 . "$here/bench_lib.sh"
+require_tools /usr/bin/time strace python3
 bin=$(filarix_binary)
 export TZ=UTC LC_ALL=C
 

@@ -35,6 +35,24 @@ struct RunFacts {
     std::function<std::unique_ptr<platform::SharedLibrary>(std::string_view)> load_library;
 };
 
+// A field's name as an SQL identifier, in double quotes.
+inline std::string quoted_name(const char* name) {
+    return std::string("\"") + name + "\"";
+}
+
+// How the run ended, as its row in `runs` says.
+inline const char* run_status_text(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::complete:
+            return "complete";
+        case RunOutcome::aborted:
+            return "aborted";
+        case RunOutcome::failed:
+            break;
+    }
+    return "failed";
+}
+
 // Which run of a database to read.
 struct EarlierRun {
     std::optional<std::int64_t> run_id;  // "FILE#N"

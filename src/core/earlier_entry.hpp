@@ -4,9 +4,11 @@
 #pragma once
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/digest_registry.hpp"
 
@@ -39,5 +41,25 @@ struct EarlierEntry {
 
     const std::string& digest(DigestId id) const { return digests[digest_index(id)]; }
 };
+
+// A stored digest field as `digests` holds it: hexadecimal digits in upper
+// case, or empty for a failure text, which is none.
+inline std::string stored_digest(std::string_view text) {
+    std::string hex;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!std::isxdigit(u)) return {};
+        hex += static_cast<char>(std::toupper(u));
+    }
+    return hex;
+}
+
+// The bytes that hexadecimal digits stand for, as rows store exact names.
+inline std::string bytes_of_hex(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
 
 }  // namespace filarix

@@ -1,40 +1,12 @@
 // The facts an entry is compared on (--DIFF), taken from the fields its
 // CSV or JSON Lines row would hold, so the compare sees what a listing
 // writes.
-#include <cctype>
-
 #include "record/column_writers.hpp"
 #include "record/record_writer.hpp"
 #include "record/table_row.hpp"
 #include "record/utf8.hpp"
 
 namespace filarix {
-
-namespace {
-
-bool hex_digit(char c) {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-// A digest field holds hexadecimal digits, or a failure text that is none.
-std::string digest_of(const std::string* text) {
-    std::string hex;
-    if (!text || text->empty()) return hex;
-    for (const char c : *text) {
-        if (!hex_digit(c)) return {};
-        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return hex;
-}
-
-std::string bytes_of_hex(const std::string& hex) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
-}
-
-}  // namespace
 
 void RecordWriter::compare_with_earlier() {
     TableRow& row = compared_row_.emplace();
@@ -56,7 +28,8 @@ void RecordWriter::compare_with_earlier() {
         now.path = to_utf8_whole(run_.syntax, run_.syntax.without_long_prefix(e_.pg_complete_path));
     now.size = static_cast<std::int64_t>(e_.data.size);
     for (std::size_t i = 0; i < digest_count; ++i)
-        now.digests[i] = digest_of(row.value(digest_field(static_cast<DigestId>(i))));
+        if (const std::string* d = row.value(digest_field(static_cast<DigestId>(i))))
+            now.digests[i] = stored_digest(*d);
     if (const std::string* t = row.value(Field::modified)) now.modified = *t;
     if (const std::string* a = row.value(Field::attributes)) now.attributes = *a;
     if (const std::string* o = row.value(Field::owner)) now.owner = *o;

@@ -263,14 +263,7 @@ TEST(Database, AnInterruptedRunIsNeverComplete) {
     // Hard links to one file: many files, quickly made.
     e2e::TempTree tree;
     e2e::TempTree keep;
-    const std::string source = tree.file("source", "x");
-    for (const std::string d : {"d0", "d1", "d2", "d3"}) {
-        tree.dir(d);
-        for (int f = 0; f < 1000; ++f) {
-            const std::string name = tree.path(d) + "/f" + std::to_string(f);
-            ASSERT_EQ(::link(source.c_str(), name.c_str()), 0) << name;
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(e2e::linked_files(tree));
     const std::string db = keep.path("cut.sqlite");
     // The listing goes to a pipe that is not read once some has come: it
     // is far larger than the pipe, so the interrupt comes before the end.

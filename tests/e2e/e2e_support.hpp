@@ -265,6 +265,18 @@ inline std::string precise_fields(const std::string& path, bool json) {
     return out;
 }
 
+// 4,000 hard links to one file "source" in d0..d3: many files, quickly made.
+inline void linked_files(TempTree& tree) {
+    const std::string source = tree.file("source", "x");
+    for (const std::string d : {"d0", "d1", "d2", "d3"}) {
+        tree.dir(d);
+        for (int f = 0; f < 1000; ++f) {
+            const std::string name = tree.path(d) + "/f" + std::to_string(f);
+            ASSERT_EQ(::link(source.c_str(), name.c_str()), 0) << name;
+        }
+    }
+}
+
 // A whole file as bytes; empty when it cannot be read.
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -130,14 +130,7 @@ TEST_F(Postgres, AServerThatCannotBeReachedLeavesTheListingWhole) {
 
 TEST_F(Postgres, AnInterruptedRunIsAbortedWithTheRowsItWrote) {
     e2e::TempTree tree;
-    const std::string source = tree.file("source", "x");
-    for (const std::string d : {"d0", "d1", "d2", "d3"}) {
-        tree.dir(d);
-        for (int f = 0; f < 1000; ++f) {
-            const std::string name = tree.path(d) + "/f" + std::to_string(f);
-            ASSERT_EQ(::link(source.c_str(), name.c_str()), 0) << name;
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(e2e::linked_files(tree));
     e2e::Child child({tree.root(), "-5", "--DB=" + connection(), "-o", "stdout"});
     ASSERT_TRUE(child.pump([&](const std::string&) { return child.out().size() > 4096; }));
     ASSERT_EQ(::kill(child.pid(), SIGINT), 0);

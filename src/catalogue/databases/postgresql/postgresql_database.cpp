@@ -69,24 +69,8 @@ struct Client {
 constexpr std::size_t copy_block = 1 << 16;
 constexpr int schema_version = 1;
 
-std::string quoted(const char* name) {
-    return std::string("\"") + name + "\"";
-}
-
 const char* column_type(Field f) {
     return field_type(f) == FieldType::number ? "BIGINT" : "TEXT";
-}
-
-const char* status_text(RunOutcome outcome) {
-    switch (outcome) {
-        case RunOutcome::complete:
-            return "complete";
-        case RunOutcome::aborted:
-            return "aborted";
-        case RunOutcome::failed:
-            break;
-    }
-    return "failed";
 }
 
 // A statement's result, cleared when it goes.
@@ -153,7 +137,7 @@ public:
 
         fields_ = facts.row_fields;
         std::string copy = "COPY entries(run_id";
-        for (const Field f : fields_) copy += ", " + quoted(field_name(f));
+        for (const Field f : fields_) copy += ", " + quoted_name(field_name(f));
         copy += ") FROM STDIN";
         if (!execute("BEGIN")) return false;
         Result started(pq_, pq_.PQexec(db_, copy.c_str()));
@@ -189,13 +173,13 @@ public:
         for (const DigestRow& digest : digest_rows)
             if (filled_[digest_index(digest.id)] &&
                 !execute("CREATE INDEX IF NOT EXISTS " +
-                         quoted((std::string("entries_") + digest.field).c_str()) + " ON entries(" +
-                         quoted(digest.field) + ")"))
+                         quoted_name((std::string("entries_") + digest.field).c_str()) +
+                         " ON entries(" + quoted_name(digest.field) + ")"))
                 return false;
         const std::string files = std::to_string(summary.files);
         const std::string directories = std::to_string(summary.directories);
         const std::string bytes = std::to_string(summary.bytes);
-        const char* values[] = {status_text(summary.outcome),
+        const char* values[] = {run_status_text(summary.outcome),
                                 summary.finished.c_str(),
                                 files.c_str(),
                                 directories.c_str(),
@@ -261,8 +245,8 @@ private:
         // Fields added to the row after the tables were made get their columns.
         for (std::size_t i = 0; i < field_count; ++i) {
             const Field f = static_cast<Field>(i);
-            if (!execute("ALTER TABLE entries ADD COLUMN IF NOT EXISTS " + quoted(field_name(f)) +
-                         " " + column_type(f)))
+            if (!execute("ALTER TABLE entries ADD COLUMN IF NOT EXISTS " +
+                         quoted_name(field_name(f)) + " " + column_type(f)))
                 return false;
         }
         return execute("COMMIT");

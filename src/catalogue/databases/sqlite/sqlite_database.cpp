@@ -4,7 +4,6 @@
 
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <charconv>
 #include <condition_variable>
 #include <deque>
@@ -41,22 +40,6 @@ struct Batch {
     std::string bytes;
     std::size_t rows = 0;
 };
-
-std::string quoted(const char* name) {
-    return std::string("\"") + name + "\"";
-}
-
-const char* status_text(RunOutcome outcome) {
-    switch (outcome) {
-        case RunOutcome::complete:
-            return "complete";
-        case RunOutcome::aborted:
-            return "aborted";
-        case RunOutcome::failed:
-            break;
-    }
-    return "failed";
-}
 
 class Statement {
 public:
@@ -111,7 +94,7 @@ public:
         std::string sql = "INSERT INTO entries(run_id";
         std::string places = "?";
         for (const Field f : fields_) {
-            sql += ", " + quoted(field_name(f));
+            sql += ", " + quoted_name(field_name(f));
             places += ", ?";
             number_.push_back(field_type(f) == FieldType::number);
         }
@@ -152,8 +135,8 @@ public:
             if (filled_[digest_index(digest.id)] &&
                 !execute(db_,
                          "CREATE INDEX IF NOT EXISTS " +
-                             quoted((std::string("entries_") + digest.field).c_str()) +
-                             " ON entries(" + quoted(digest.field) + ")",
+                             quoted_name((std::string("entries_") + digest.field).c_str()) +
+                             " ON entries(" + quoted_name(digest.field) + ")",
                          error_))
                 return false;
         return record_end(summary);
@@ -185,7 +168,7 @@ private:
                       "UPDATE runs SET status = ?, finished = ?, files = ?, directories = ?, "
                       "bytes = ? WHERE run_id = ?");
         if (!end) return fail();
-        end.text(1, status_text(summary.outcome));
+        end.text(1, run_status_text(summary.outcome));
         end.text(2, summary.finished);
         sqlite3_bind_int64(end.get(), 3, static_cast<sqlite3_int64>(summary.files));
         sqlite3_bind_int64(end.get(), 4, static_cast<sqlite3_int64>(summary.directories));
@@ -301,22 +284,9 @@ private:
     std::thread writer_;
 };
 
-// A digest column holds hexadecimal digits, or a failure text that is none.
-std::string digest_of(const unsigned char* text) {
-    std::string hex;
-    if (!text) return hex;
-    for (const unsigned char* c = text; *c; ++c) {
-        if (!std::isxdigit(*c)) return {};
-        hex += static_cast<char>(std::toupper(*c));
-    }
-    return hex;
-}
-
-std::string bytes_of_hex(const std::string& hex) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
+// Up to its NUL, as the digest columns are read.
+std::string_view c_text(const unsigned char* text) {
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
 
 std::string text_of(sqlite3_stmt* s, int column) {
@@ -407,7 +377,8 @@ bool read_file_database(const std::string& file, const EarlierRun& which,
     std::string sql =
         "SELECT kind, path, path_bytes, size, modified, attributes, owner, target, "
         "modified_ns, change_time_ns, device, inode, links";
-    for (const DigestRow& digest : digest_rows) sql += std::string(", ") + quoted(digest.field);
+    for (const DigestRow& digest : digest_rows)
+        sql += std::string(", ") + quoted_name(digest.field);
     sql += " FROM entries WHERE run_id = ? ORDER BY rowid";
     Statement rows(db, sql);
     if (!rows) return fail();
@@ -431,7 +402,8 @@ bool read_file_database(const std::string& file, const EarlierRun& which,
         entry.links = number_of<std::uint64_t>(s, 12);
         int column = 13;
         for (const DigestRow& digest : digest_rows)
-            entry.digests[digest_index(digest.id)] = digest_of(sqlite3_column_text(s, column++));
+            entry.digests[digest_index(digest.id)] =
+                stored_digest(c_text(sqlite3_column_text(s, column++)));
         take(std::move(entry));
     }
     if (stepped != SQLITE_DONE) return fail();

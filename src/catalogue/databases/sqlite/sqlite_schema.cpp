@@ -2,20 +2,17 @@
 
 #include <set>
 
+#include "catalogue/database_backend.hpp"
 #include "core/columns.hpp"
 
 namespace filarix::sqlite_schema {
 
 namespace {
 
-std::string quoted(const char* name) {
-    return std::string("\"") + name + "\"";
-}
-
 bool version_1(sqlite3* db, std::string& error) {
     std::string entries = "CREATE TABLE entries(run_id INTEGER NOT NULL REFERENCES runs(run_id)";
     for (std::size_t i = 0; i < field_count; ++i)
-        entries += std::string(", ") + quoted(field_name(static_cast<Field>(i))) + " " +
+        entries += std::string(", ") + quoted_name(field_name(static_cast<Field>(i))) + " " +
                    column_type(static_cast<int>(i));
     entries += ")";
     return execute(db,
@@ -43,7 +40,7 @@ bool add_missing_columns(sqlite3* db, std::string& error) {
         const char* name = field_name(static_cast<Field>(i));
         if (present.count(name)) continue;
         if (!execute(db,
-                     "ALTER TABLE entries ADD COLUMN " + quoted(name) + " " +
+                     "ALTER TABLE entries ADD COLUMN " + quoted_name(name) + " " +
                          column_type(static_cast<int>(i)),
                      error))
             return false;
