@@ -79,6 +79,14 @@ int switch_on(Option& o) {
     return 0;
 }
 
+// An ON/OFF switch: a bare option or "=ON" sets it, "=OFF" clears it.
+template <auto setting>
+int switch_to(Option& o) {
+    using Setting = std::remove_reference_t<decltype(o.run.s.*setting)>;
+    o.run.s.*setting = static_cast<Setting>(o.on);
+    return 0;
+}
+
 // The driver opens the database before the walk; here it is only named.
 int database(Option& o) {
     o.run.s.database_name = std::u16string(*o.value);
@@ -345,31 +353,6 @@ int show_long(Option& o) {
     return 0;
 }
 
-int streams(Option& o) {
-    o.run.s.STREAM = o.on;
-    return 0;
-}
-
-int tree_size(Option& o) {
-    o.run.s.TREESIZE = o.on;
-    return 0;
-}
-
-int dupes(Option& o) {
-    o.run.s.DUPES = o.on;
-    return 0;
-}
-
-int one_file_system(Option& o) {
-    o.run.s.ONEFS = o.on;
-    return 0;
-}
-
-int name_list(Option& o) {
-    o.run.s.NUL = o.on;
-    return 0;
-}
-
 int width(Option& o) {
     o.run.s.WIDTH = column_width(*o.value);
     return 0;
@@ -482,7 +465,7 @@ constexpr Entry long_options[] = {
     {{u"KNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_known_only>},
     {{u"UNKNOWN"}, Match::prefix, Value::none, hash_set_match<hashset_unknown_only>},
     {{u"DIFF"}, Match::prefix, Value::required, diff},
-    {{u"DUPES"}, Match::prefix, Value::on_off, dupes},
+    {{u"DUPES"}, Match::prefix, Value::on_off, switch_to<&RunSettings::DUPES>},
     {{u"DB"}, Match::prefix, Value::required, database},
     {{u"CHANGED"}, Match::prefix, Value::none, switch_on<&RunSettings::CHANGED>},
     {{u"REUSE"}, Match::prefix, Value::required, reuse},
@@ -493,8 +476,8 @@ constexpr Entry long_options[] = {
     {{u"LEV"}, Match::prefix, Value::required, levels},
     {{u"DEPTH"}, Match::prefix, Value::required, depth},
     {{u"PRUNE"}, Match::prefix, Value::required, prune},
-    {{u"NUL"}, Match::prefix, Value::on_off, name_list},
-    {{u"ONEFS"}, Match::prefix, Value::on_off, one_file_system},
+    {{u"NUL"}, Match::prefix, Value::on_off, switch_to<&RunSettings::NUL>},
+    {{u"ONEFS"}, Match::prefix, Value::on_off, switch_to<&RunSettings::ONEFS>},
     {{u"MEMO"}, Match::prefix, Value::optional, memo},
     {{u"MILLI"}, Match::prefix, Value::none, milliseconds},
     {{u"NAMEAFTER"}, Match::prefix, Value::optional, name_after},
@@ -516,8 +499,8 @@ constexpr Entry long_options[] = {
     {{}, Match::digest, Value::none, digest_switch},
     {{u"SHOWAT"}, Match::prefix, Value::none, accepted},
     {{u"SHOWLONG"}, Match::prefix, Value::optional, show_long},
-    {{u"STR"}, Match::prefix, Value::on_off, streams},
-    {{u"TREESIZE"}, Match::prefix, Value::on_off, tree_size},
+    {{u"STR"}, Match::prefix, Value::on_off, switch_to<&RunSettings::STREAM>},
+    {{u"TREESIZE"}, Match::prefix, Value::on_off, switch_to<&RunSettings::TREESIZE>},
     {{u"UTF"}, Match::prefix, Value::none, switch_on<&RunSettings::UTF8>},
     {{u"VAR"}, Match::prefix, Value::none, switch_on<&RunSettings::VAR>},
     {{u"WID"}, Match::prefix, Value::required, width},
