@@ -16,10 +16,11 @@ struct Unit {
     std::uint32_t begin = 0;
     std::uint32_t end = 0;
     std::uint64_t sample = 0;
-    std::uint64_t digests = 0;  // where its digests start in the size's arena
+    std::uint64_t digests = 0;  // where its digests start in the batch's arena
+    bool readable = true;
 };
 
-// The digests of the files of one size, packed: per digest a length byte
+// The digests of the files of a batch, packed: per digest a length byte
 // and the digest's bytes (the texts are hexadecimal), so that a size that
 // very many files share costs little more than the digests themselves.
 class DigestArena {
@@ -107,47 +108,100 @@ Unit* keep_if(Unit* first, Unit* last, Keep keep) {
     return out;
 }
 
-void group_one_size(std::uint64_t size, const std::vector<std::uint32_t>& order,
-                    std::vector<Unit>& units, const DupeReads& reads,
-                    std::vector<DupeGroup>& groups) {
-    DigestArena arena(reads.read);
-    const auto digest_all = [&](Unit* first, Unit* last) {
-        arena.reserve(static_cast<std::size_t>(last - first));
-        last = keep_if(first, last, [&](Unit& u) {
-            const auto d = reads.digests(order[u.begin]);
-            if (!d) return false;
-            const auto at = arena.add(*d);
-            if (!at) return false;
-            u.digests = *at;
-            return true;
+// The files of one size in a batch: units[begin, end).
+struct SizeRun {
+    std::uint64_t size;
+    std::size_t begin;
+    std::size_t end;
+};
+
+// Units of one size still together: units[begin, end).
+struct Together {
+    std::size_t run;
+    std::size_t begin;
+    std::size_t end;
+};
+
+// The file to ask about for each unit of `parts` (its first name), and
+// in `who` the unit each answer is for.
+DupeReads::Files files_of(const std::vector<std::uint32_t>& order, std::vector<Unit>& units,
+                          const std::vector<Together>& parts, std::vector<Unit*>& who) {
+    DupeReads::Files files;
+    who.clear();
+    for (const Together& t : parts)
+        for (std::size_t k = t.begin; k < t.end; ++k) {
+            files.push_back(order[units[k].begin]);
+            who.push_back(&units[k]);
+        }
+    return files;
+}
+
+// The search over a batch of sizes, the largest first: their samples in
+// one call, the digests of the files still together in another.
+void search_batch(const std::vector<std::uint32_t>& order, std::vector<Unit>& units,
+                  const std::vector<SizeRun>& sizes, const DupeReads& reads,
+                  const std::function<void(std::vector<DupeGroup>&)>& found) {
+    std::vector<Unit*> who;
+    std::vector<Together> sampled, digested;
+    for (std::size_t r = 0; r < sizes.size(); ++r)
+        (sizes[r].size > 2 * dupe_sample_bytes ? sampled : digested)
+            .push_back({r, sizes[r].begin, sizes[r].end});
+    if (!sampled.empty()) {
+        const auto files = files_of(order, units, sampled, who);
+        reads.samples(files, [&](std::size_t k, std::optional<std::uint64_t> s) {
+            who[k]->readable = s.has_value();
+            if (s) who[k]->sample = *s;
         });
-        split_runs(
-            first, last, [&](const Unit& u) { return arena.digest(u.digests, reads.decisive); },
-            [&](Unit* same, Unit* end) {
-                DupeGroup g;
-                g.size = size;
-                for (; same != end; ++same) {
-                    DupeFile f;
-                    f.names.assign(order.begin() + same->begin, order.begin() + same->end);
-                    f.digests = arena.texts(same->digests);
-                    g.files.push_back(std::move(f));
-                }
-                groups.push_back(std::move(g));
-            });
-    };
-    Unit* const first = units.data();
-    Unit* last = first + units.size();
-    if (size <= dupe_sample_bytes) {
-        digest_all(first, last);
-        return;
+        for (const Together& t : sampled) {
+            Unit* const first = units.data() + t.begin;
+            Unit* const last =
+                keep_if(first, units.data() + t.end, [](const Unit& u) { return u.readable; });
+            split_runs(
+                first, last, [](const Unit& u) { return u.sample; },
+                [&](Unit* same, Unit* end) {
+                    digested.push_back({t.run, static_cast<std::size_t>(same - units.data()),
+                                        static_cast<std::size_t>(end - units.data())});
+                });
+        }
+        // Largest size first, as the batch's sizes come.
+        std::stable_sort(digested.begin(), digested.end(),
+                         [](const Together& a, const Together& b) { return a.run < b.run; });
     }
-    last = keep_if(first, last, [&](Unit& u) {
-        const auto s = reads.sample(order[u.begin]);
-        if (s) u.sample = *s;
-        return s.has_value();
+    if (digested.empty()) return;
+    DigestArena arena(reads.read);
+    std::size_t count = 0;
+    for (const Together& t : digested) count += t.end - t.begin;
+    arena.reserve(count);
+    const auto files = files_of(order, units, digested, who);
+    reads.digests(files, [&](std::size_t k, std::optional<HeldDigests>&& d) {
+        const auto at = d ? arena.add(*d) : std::nullopt;
+        who[k]->readable = at.has_value();
+        if (at) who[k]->digests = *at;
     });
-    split_runs(
-        first, last, [](const Unit& u) { return u.sample; }, digest_all);
+    std::vector<DupeGroup> groups;
+    for (std::size_t i = 0; i < digested.size();) {
+        const std::size_t run = digested[i].run;
+        groups.clear();
+        for (; i < digested.size() && digested[i].run == run; ++i) {
+            Unit* const first = units.data() + digested[i].begin;
+            Unit* const last = keep_if(first, units.data() + digested[i].end,
+                                       [](const Unit& u) { return u.readable; });
+            split_runs(
+                first, last, [&](const Unit& u) { return arena.digest(u.digests, reads.decisive); },
+                [&](Unit* same, Unit* end) {
+                    DupeGroup g;
+                    g.size = sizes[run].size;
+                    for (; same != end; ++same) {
+                        DupeFile f;
+                        f.names.assign(order.begin() + same->begin, order.begin() + same->end);
+                        f.digests = arena.texts(same->digests);
+                        g.files.push_back(std::move(f));
+                    }
+                    groups.push_back(std::move(g));
+                });
+        }
+        if (!groups.empty()) found(groups);
+    }
 }
 
 }  // namespace
@@ -162,25 +216,39 @@ void find_duplicate_groups(const DupeCandidates& c, const DupeReads& reads,
         if (c.size(a) != c.size(b)) return c.size(a) > c.size(b);
         return c.identity(a) < c.identity(b);
     });
-    std::size_t i = 0;
-    std::vector<DupeGroup> groups;
     std::vector<Unit> units;
+    std::vector<SizeRun> sizes;
+    std::size_t i = 0;
     while (i < order.size()) {
-        const std::uint64_t size = c.size(order[i]);
-        std::size_t j = i + 1;
-        while (j < order.size() && c.size(order[j]) == size) ++j;
         units.clear();
-        for (std::size_t k = i; k < j; ++k)
-            if (units.empty() || c.identity(order[k - 1]) != c.identity(order[k]))
-                units.push_back({static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k + 1)});
-            else
-                units.back().end = static_cast<std::uint32_t>(k + 1);
-        i = j;
-        // A size only one file has, however many names: never read.
-        if (units.size() < 2) continue;
-        groups.clear();
-        group_one_size(size, order, units, reads, groups);
-        if (!groups.empty()) found(groups);
+        sizes.clear();
+        // Sizes in turn until the batch holds enough files; a size with
+        // more than that is a batch alone.
+        while (i < order.size() && units.size() < dupe_batch_files) {
+            const std::uint64_t size = c.size(order[i]);
+            std::size_t j = i + 1;
+            while (j < order.size() && c.size(order[j]) == size) ++j;
+            const std::size_t begin = units.size();
+            for (std::size_t k = i; k < j; ++k)
+                if (units.size() == begin || c.identity(order[k - 1]) != c.identity(order[k]))
+                    units.push_back(
+                        {static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k + 1)});
+                else
+                    units.back().end = static_cast<std::uint32_t>(k + 1);
+            // A size only one file has, however many names: never read.
+            if (units.size() - begin < 2) {
+                units.resize(begin);
+                i = j;
+                continue;
+            }
+            if (!sizes.empty() && units.size() > dupe_batch_files) {
+                units.resize(begin);
+                break;
+            }
+            sizes.push_back({size, begin, units.size()});
+            i = j;
+        }
+        if (!sizes.empty()) search_batch(order, units, sizes, reads, found);
     }
 }
 

@@ -18,9 +18,13 @@
 namespace filarix {
 
 // The bytes the sample takes from each end of a file. A file no longer
-// than this is read whole by its digest at once: a sample would only add
-// a read.
+// than two of them is read whole by its digest at once: its sample would
+// be its whole contents, read twice.
 inline constexpr std::uint64_t dupe_sample_bytes = 4096;
+
+// The files the search asks about in one call, read the same way: few
+// enough to stay open from their sample to their digest.
+inline constexpr std::size_t dupe_batch_files = 64;
 
 // One file of a group: its names among the candidates and its digests.
 struct DupeFile {
@@ -33,12 +37,18 @@ struct DupeGroup {
     std::vector<DupeFile> files;  // two or more
 };
 
-// How contents are read: a file is named by one of its candidates.
+// How contents are read: a file is named by one of its candidates, and
+// each call asks about several files, so that they may be read together.
+// The answers come on the calling thread, one per file, in any order,
+// each with the file's place in the list asked about.
 struct DupeReads {
-    // A hash of the file's first and last bytes; none when it cannot be read.
-    std::function<std::optional<std::uint64_t>(std::size_t)> sample;
-    // The file's digests; none when it cannot be read whole.
-    std::function<std::optional<HeldDigests>(std::size_t)> digests;
+    using Files = std::vector<std::size_t>;
+    // A hash of each file's first and last bytes; none when it cannot be read.
+    using Samples = std::function<void(std::size_t, std::optional<std::uint64_t>)>;
+    std::function<void(const Files&, const Samples&)> samples;
+    // Each file's digests; none when it cannot be read whole.
+    using Digests = std::function<void(std::size_t, std::optional<HeldDigests>&&)>;
+    std::function<void(const Files&, const Digests&)> digests;
     // The digests read, those asked for, and of them the one that proves
     // two files the same.
     DigestSet read{DigestId::sha256};

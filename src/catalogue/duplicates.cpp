@@ -1,9 +1,9 @@
 #include "catalogue/duplicates.hpp"
 
 #include <algorithm>
-#include <array>
 
 #include "catalogue/duplicate_groups.hpp"
+#include "catalogue/duplicate_reads.hpp"
 #include "content/digests.hpp"
 #include "core/digest_registry.hpp"
 #include "core/numbers.hpp"
@@ -35,22 +35,6 @@ DigestSet digests_read(const Run& run) {
 
 void poll_interrupt(Run& run) {
     if (run.sys.interrupted()) end_run(exit_code::user_aborted);
-}
-
-// The first and the last bytes of a file of `size`; none when it cannot
-// be read or no longer has that size.
-std::optional<std::uint64_t> read_sample(Run& run, const std::u16string& path, std::uint64_t size) {
-    poll_interrupt(run);
-    const auto file = open_for_read(run.sys, path);
-    if (!file) return std::nullopt;
-    std::array<unsigned char, dupe_sample_bytes> buffer;
-    const long long head = file->read_whole(buffer.data(), buffer.size());
-    if (head != static_cast<long long>(buffer.size())) return std::nullopt;
-    std::uint64_t hash = sample_hash(buffer.data(), buffer.size(), size);
-    if (!file->seek(size - dupe_sample_bytes)) return std::nullopt;
-    const long long tail = file->read_whole(buffer.data(), buffer.size());
-    if (tail != static_cast<long long>(buffer.size())) return std::nullopt;
-    return sample_hash(buffer.data(), buffer.size(), hash);
 }
 
 void write_group(Run& run, EntryTools& tools, const DupeCandidates& c, DupeGroup& group) {
@@ -91,16 +75,15 @@ std::size_t first_name(const DupeCandidates& c, const DupeGroup& g) {
 void list_duplicates(Run& run, EntryTools& tools) {
     const DupeCandidates& c = run.dupe_candidates;
     const DigestSet wanted = digests_read(run);
+    DupeFileReads files(run, tools, c, wanted);
     DupeReads reads;
     reads.read = wanted;
     reads.decisive = strongest(wanted);
-    reads.sample = [&](std::size_t i) { return read_sample(run, c.path(i), c.size(i)); };
-    reads.digests = [&](std::size_t i) -> std::optional<HeldDigests> {
-        poll_interrupt(run);
-        DigestTexts got =
-            digest_file(run, tools.digests, c.path(i), {.digests = wanted}, false, c.size(i));
-        if (!got.read_ok) return std::nullopt;
-        return got.texts;
+    reads.samples = [&](const DupeReads::Files& f, const DupeReads::Samples& each) {
+        files.samples(f, each);
+    };
+    reads.digests = [&](const DupeReads::Files& f, const DupeReads::Digests& each) {
+        files.digests(f, each);
     };
     // A row is written with the group's number only once the search is
     // over for its size, so that a group is never split.

@@ -559,6 +559,25 @@ std::optional<DigestTexts> DigestEngine::take_ahead(Run&, std::u16string_view pa
     return ahead_->take(path, want, listed_size);
 }
 
+struct DigestFeed::State {
+    explicit State(DigestRequest want) : want(want), contexts(want.hardware) {}
+    DigestRequest want;
+    Contexts contexts;
+};
+
+DigestFeed::DigestFeed(DigestRequest want) : state_(std::make_unique<State>(want)) {}
+DigestFeed::~DigestFeed() = default;
+
+void DigestFeed::update(const unsigned char* data, std::size_t n) {
+    state_->contexts.update(state_->want.digests.bits(), data, n);
+}
+
+DigestTexts DigestFeed::finish() {
+    DigestTexts texts;
+    set_texts(texts, state_->want, state_->contexts);
+    return texts;
+}
+
 std::unique_ptr<platform::InputFile> open_for_read(platform::System& sys,
                                                    std::u16string_view path) {
     return sys.open_entry(path, false);

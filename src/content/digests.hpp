@@ -94,6 +94,23 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
                         DigestRequest want, bool is_directory = false,
                         std::optional<std::uint64_t> listed_size = std::nullopt);
 
+// Every digest asked for, fed by a reader of its own: the duplicate
+// search reads its files itself, two at once.
+class DigestFeed {
+public:
+    explicit DigestFeed(DigestRequest want);
+    ~DigestFeed();
+    DigestFeed(const DigestFeed&) = delete;
+    DigestFeed& operator=(const DigestFeed&) = delete;
+    void update(const unsigned char* data, std::size_t n);
+    // The texts of the bytes fed, as digest_file gives them for a file.
+    DigestTexts finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // The environment variable that keeps every digest on the reading thread
 // when it holds 1 (the results are the same either way).
 inline constexpr std::u16string_view digest_threads_variable = u"FILARIX_DIGEST_THREADS";

@@ -135,6 +135,11 @@ public:
     virtual long long read(void* buffer, std::size_t size) = 0;
     // Absolute position from the start of the file.
     virtual bool seek(std::uint64_t offset) = 0;
+    // Bytes read from `offset`, as read counts them; where the system
+    // reads at a place in one call, the position is left where it was.
+    virtual long long read_at(void* buffer, std::size_t size, std::uint64_t offset) {
+        return seek(offset) ? read(buffer, size) : -1;
+    }
     // The state of the open file itself (not of whatever now bears its
     // name); nothing when the system cannot tell.
     virtual std::optional<FileState> state() = 0;

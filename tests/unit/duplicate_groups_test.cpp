@@ -40,22 +40,33 @@ Found search(const std::vector<File>& files) {
     Found found;
     const auto name_of = [&](std::size_t i) { return std::string(files[i].name); };
     DupeReads reads;
-    reads.sample = [&](std::size_t i) -> std::optional<std::uint64_t> {
-        found.sampled.insert(name_of(i));
-        const std::string& s = files[i].content;
-        if (s.starts_with("unreadable")) return std::nullopt;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
-        const std::uint64_t head = sample_hash(bytes, dupe_sample_bytes, s.size());
-        return sample_hash(bytes + s.size() - dupe_sample_bytes, dupe_sample_bytes, head);
+    reads.samples = [&](const DupeReads::Files& asked, const DupeReads::Samples& each) {
+        for (std::size_t k = 0; k < asked.size(); ++k) {
+            const std::size_t i = asked[k];
+            found.sampled.insert(name_of(i));
+            const std::string& s = files[i].content;
+            if (s.starts_with("unreadable")) {
+                each(k, std::nullopt);
+                continue;
+            }
+            const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
+            const std::uint64_t head = sample_hash(bytes, dupe_sample_bytes, s.size());
+            each(k, sample_hash(bytes + s.size() - dupe_sample_bytes, dupe_sample_bytes, head));
+        }
     };
-    reads.digests = [&](std::size_t i) -> std::optional<HeldDigests> {
-        found.digested.insert(name_of(i));
-        HeldDigests d;
-        char hex[17];
-        std::snprintf(hex, sizeof hex, "%016llX",
-                      static_cast<unsigned long long>(std::hash<std::string>{}(files[i].content)));
-        d[digest_index(DigestId::sha256)] = hex;
-        return d;
+    reads.digests = [&](const DupeReads::Files& asked, const DupeReads::Digests& each) {
+        // Answered last to first: the order of the answers does not matter.
+        for (std::size_t k = asked.size(); k-- > 0;) {
+            const std::size_t i = asked[k];
+            found.digested.insert(name_of(i));
+            HeldDigests d;
+            char hex[17];
+            std::snprintf(
+                hex, sizeof hex, "%016llX",
+                static_cast<unsigned long long>(std::hash<std::string>{}(files[i].content)));
+            d[digest_index(DigestId::sha256)] = hex;
+            each(k, std::move(d));
+        }
     };
     find_duplicate_groups(c, reads, [&](std::vector<DupeGroup>& groups) {
         for (const DupeGroup& g : groups) {
@@ -93,6 +104,16 @@ TEST(DuplicateGroups, FromSizesAndContents) {
          {{"a", "b"}},
          {},
          {"a", "b", "c"}},
+        {"a file of two samples' size is digested at once",
+         {{"a", big('e', 8192), 1}, {"b", big('e', 8192), 2}},
+         {{"a", "b"}},
+         {},
+         {"a", "b"}},
+        {"one byte more is sampled first",
+         {{"a", big('e', 8193), 1}, {"b", big('e', 8193), 2}},
+         {{"a", "b"}},
+         {"a", "b"},
+         {"a", "b"}},
         {"the last byte tells them apart before a digest",
          {{"a", big('q'), 1}, {"b", with(big('q'), 9999, 'r'), 2}},
          {},
@@ -136,6 +157,30 @@ TEST(DuplicateGroups, LargestSizeFirst) {
                                 {"l2", big('l'), 5},
                                 {"m2", big('m', 5000), 6}});
     EXPECT_EQ(found.sizes, (std::vector<std::uint64_t>{10000, 5000, 2}));
+}
+
+// Sizes are asked about in batches; a size with more files than a batch
+// is one alone, and the groups still come largest first.
+TEST(DuplicateGroups, BatchesKeepTheOrder) {
+    std::vector<std::string> names;
+    std::vector<File> files;
+    const auto add = [&](std::string content) {
+        names.push_back("f" + std::to_string(files.size()));
+        files.push_back({names.back().c_str(), std::move(content), files.size()});
+    };
+    for (std::size_t size = 1; size <= 100; ++size) {
+        add(big('p', size));
+        add(big('p', size));
+    }
+    for (std::size_t i = 0; i < 2 * dupe_batch_files; ++i) add(big(i % 2 ? 'a' : 'b', 50));
+    for (std::size_t i = 0; i < files.size(); ++i) files[i].name = names[i].c_str();
+    const Found found = search(files);
+    std::vector<std::uint64_t> sizes;
+    for (std::size_t size = 100; size >= 1; --size) {
+        sizes.push_back(size);
+        if (size == 50) sizes.insert(sizes.end(), {50, 50});  // the a's and the b's
+    }
+    EXPECT_EQ(found.sizes, sizes);
 }
 
 TEST(DupeCandidates, PathOrderAcrossDirectories) {

@@ -52,6 +52,13 @@ public:
     bool seek(std::uint64_t offset) override {
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
     }
+    long long read_at(void* buffer, std::size_t size, std::uint64_t offset) override {
+        for (;;) {
+            const ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+            if (n >= 0) return n;
+            if (errno != EINTR || interrupt_pending()) return -1;
+        }
+    }
     std::optional<FileState> state() override {
         if (const auto first = std::exchange(opened_, std::nullopt)) return first;
         return fd_state(fd_);

@@ -1,0 +1,347 @@
+#include "catalogue/duplicate_reads.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "content/digests.hpp"
+
+namespace filarix {
+
+namespace {
+
+constexpr std::size_t page = 4096;
+// A file up to this size is read with one call; a bigger one in pieces.
+constexpr std::size_t buffer_bytes = std::size_t(1) << 20;
+// Files opened and not yet hashed, while both threads hash.
+constexpr std::size_t jobs_in_flight = 8;
+
+// Page-aligned: the kernel copies into a misaligned buffer more slowly.
+class Buffer {
+public:
+    Buffer() : storage_(new unsigned char[buffer_bytes + page]) {
+        void* start = storage_.get();
+        std::size_t room = buffer_bytes + page;
+        data_ = static_cast<unsigned char*>(std::align(page, buffer_bytes, start, room));
+    }
+    unsigned char* data() const { return data_; }
+
+private:
+    std::unique_ptr<unsigned char[]> storage_;  // not zeroed: pages come as reads fill them
+    unsigned char* data_ = nullptr;
+};
+
+struct Opened {
+    std::unique_ptr<platform::InputFile> file;
+    std::optional<platform::FileState> before;
+};
+
+enum class Outcome { read, failed, changed, interrupted, no_memory };
+
+void poll_interrupt(Run& run) {
+    if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+}
+
+// Reads `size` bytes from `offset` unless the file ends or fails first.
+long long fill_at(platform::InputFile& file, unsigned char* buffer, std::size_t size,
+                  std::uint64_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        const long long got = file.read_at(buffer + done, size - done, offset + done);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<long long>(done);
+}
+
+// The first and last bytes of a file of `size`; none when it cannot be
+// read or no longer has that size.
+std::optional<std::uint64_t> sample_of(platform::InputFile& file, std::uint64_t size,
+                                       unsigned char* buffer) {
+    constexpr auto n = static_cast<std::size_t>(dupe_sample_bytes);
+    if (fill_at(file, buffer, n, 0) != static_cast<long long>(n)) return std::nullopt;
+    const std::uint64_t head = sample_hash(buffer, n, size);
+    if (fill_at(file, buffer, n, size - n) != static_cast<long long>(n)) return std::nullopt;
+    return sample_hash(buffer, n, head);
+}
+
+// The digests of a file listed with `size`: each read asks for one byte
+// more than the listing has left, so that the read that reaches the end
+// also shows it is the end. They stand only when the file held still.
+Outcome read_digests(platform::System& sys, Opened& f, std::uint64_t size, unsigned char* buffer,
+                     DigestRequest want, const std::atomic<bool>& abandon, DigestTexts& out) {
+    if (!f.file || !f.before) return Outcome::failed;
+    if (f.before->size != size) return Outcome::changed;
+    DigestFeed feed(want);
+    std::uint64_t at = 0;
+    for (;;) {
+        if (sys.interrupted()) return Outcome::interrupted;
+        if (abandon.load(std::memory_order_relaxed)) return Outcome::failed;
+        const auto ask =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_bytes, size - at + 1));
+        const long long got = f.file->read_at(buffer, ask, at);
+        if (got < 0) return sys.interrupted() ? Outcome::interrupted : Outcome::failed;
+        if (got == 0) break;
+        if (static_cast<std::uint64_t>(got) > size - at) return Outcome::changed;
+        feed.update(buffer, static_cast<std::size_t>(got));
+        at += static_cast<std::uint64_t>(got);
+        if (at == size && static_cast<std::size_t>(got) < ask) break;
+    }
+    const auto after = f.file->state();
+    if (!after) return Outcome::failed;
+    if (at != size || *after != *f.before) return Outcome::changed;
+    out = feed.finish();
+    return Outcome::read;
+}
+
+// A file opened for its digests, hashed by whichever thread is free.
+struct Job {
+    enum State { free, queued, running, done };
+    State state = free;
+    std::size_t index = 0;  // in the files asked about
+    std::uint64_t size = 0;
+    Opened opened;
+    Outcome outcome = Outcome::failed;
+    DigestTexts texts;
+};
+
+}  // namespace
+
+class DupeFileReads::Impl {
+public:
+    Impl(Run& run, EntryTools& tools, const DupeCandidates& c, DigestSet read)
+        : run_(run),
+          tools_(tools),
+          c_(c),
+          want_{.digests = read},
+          windowed_(run.s.DISPLACE > 0 || run.s.displace_end > 0),
+          two_threads_(tools.digests.reads_ahead(run.sys)) {}
+    ~Impl() {
+        if (!worker_.joinable()) return;
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        worker_.join();
+    }
+
+    void samples(const DupeReads::Files& files, const DupeReads::Samples& each) {
+        held_.clear();
+        // Few enough stay open for their digests; a digest in a window
+        // opens its file again.
+        const bool hold = files.size() <= dupe_batch_files && !windowed_;
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            poll_interrupt(run_);
+            Opened f = open(files[k], false);
+            const auto sample =
+                f.file ? sample_of(*f.file, c_.size(files[k]), mine_.data()) : std::nullopt;
+            if (hold && sample) held_.emplace_back(files[k], std::move(f));
+            each(k, sample);
+        }
+    }
+
+    void digests(const DupeReads::Files& files, const DupeReads::Digests& each) {
+        if (windowed_)
+            digest_in_windows(files, each);
+        else if (two_threads_)
+            digest_on_two_threads(files, each);
+        else
+            for (std::size_t k = 0; k < files.size(); ++k) {
+                poll_interrupt(run_);
+                Opened f = take(files[k]);
+                DigestTexts texts;
+                const Outcome o = read_digests(run_.sys, f, c_.size(files[k]), mine_.data(), want_,
+                                               abandon_, texts);
+                deliver(k, o, texts, each);
+            }
+        held_.clear();
+    }
+
+private:
+    Opened open(std::size_t candidate, bool fallback) {
+        const std::u16string path = c_.path(candidate);
+        Opened f;
+        f.file = open_for_read(run_.sys, path);
+        // The runtime's plain open shares more, as a listing's digest tries.
+        if (!f.file && fallback) f.file = run_.sys.open_entry(path, true);
+        if (f.file) f.before = f.file->state();
+        return f;
+    }
+
+    // The file as its sample left it open, else opened now.
+    Opened take(std::size_t candidate) {
+        for (auto& [which, f] : held_)
+            if (which == candidate && f.file) return std::move(f);
+        return open(candidate, true);
+    }
+
+    void deliver(std::size_t k, Outcome o, DigestTexts& texts, const DupeReads::Digests& each) {
+        if (o == Outcome::interrupted) end_run(exit_code::user_aborted);
+        if (o == Outcome::no_memory) throw std::bad_alloc();
+        if (o == Outcome::changed) ++run_.counts.changed_while_read;
+        std::optional<HeldDigests> d;
+        if (o == Outcome::read) d = std::move(texts.texts);
+        each(k, std::move(d));
+    }
+
+    // --DISPLACE: the digests of the window, as a listing's.
+    void digest_in_windows(const DupeReads::Files& files, const DupeReads::Digests& each) {
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            poll_interrupt(run_);
+            DigestTexts got = digest_file(run_, tools_.digests, c_.path(files[k]), want_, false,
+                                          c_.size(files[k]));
+            std::optional<HeldDigests> d;
+            if (got.read_ok) d = std::move(got.texts);
+            each(k, std::move(d));
+        }
+    }
+
+    // This thread opens the files and hashes beside the worker whenever
+    // enough are open; the answers go out from here.
+    void digest_on_two_threads(const DupeReads::Files& files, const DupeReads::Digests& each) {
+        if (!worker_.joinable()) {
+            theirs_ = std::make_unique<Buffer>();
+            worker_ = std::thread([this] { work(); });
+        }
+        // However the batch ends, the worker has let go of every job.
+        struct Guard {
+            Impl& impl;
+            ~Guard() { impl.settle(); }
+        } guard{*this};
+        std::size_t next = 0;
+        std::size_t outstanding = 0;
+        for (;;) {
+            poll_interrupt(run_);
+            for (Job& job : jobs_) {
+                std::unique_lock lock(mutex_);
+                if (job.state != Job::done) continue;
+                job.state = Job::free;
+                job.opened = {};
+                lock.unlock();
+                --outstanding;
+                deliver(job.index, job.outcome, job.texts, each);
+            }
+            const auto free = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) {
+                const std::lock_guard lock(mutex_);
+                return j.state == Job::free;
+            });
+            if (next < files.size() && free != jobs_.end()) {
+                // A free job is this thread's alone until it is queued.
+                free->index = next;
+                free->size = c_.size(files[next]);
+                free->opened = take(files[next]);
+                {
+                    const std::lock_guard lock(mutex_);
+                    free->state = Job::queued;
+                }
+                wake_.notify_one();
+                ++next;
+                ++outstanding;
+                // Keep the worker fed before hashing here.
+                if (next < files.size() && outstanding < 2) continue;
+            }
+            if (outstanding == 0) break;
+            std::unique_lock lock(mutex_);
+            Job* const job = first(Job::queued);
+            if (!job) {
+                finished_.wait(lock, [&] { return first(Job::done) != nullptr; });
+                continue;
+            }
+            job->state = Job::running;
+            lock.unlock();
+            hash(*job, mine_.data());
+            lock.lock();
+            job->state = Job::done;
+        }
+    }
+
+    // Called with the lock held.
+    Job* first(Job::State state) {
+        for (Job& job : jobs_)
+            if (job.state == state) return &job;
+        return nullptr;
+    }
+
+    void hash(Job& job, unsigned char* buffer) {
+        job.outcome =
+            read_digests(run_.sys, job.opened, job.size, buffer, want_, abandon_, job.texts);
+        job.opened = {};
+    }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            Job* job = nullptr;
+            wake_.wait(lock, [&] { return stop_ || (job = first(Job::queued)) != nullptr; });
+            if (stop_) return;
+            job->state = Job::running;
+            worker_job_ = job;
+            lock.unlock();
+            try {
+                hash(*job, theirs_->data());
+            } catch (...) {
+                // Told on the search's thread, where the run can end.
+                job->outcome = Outcome::no_memory;
+                job->opened = {};
+            }
+            lock.lock();
+            job->state = Job::done;
+            worker_job_ = nullptr;
+            finished_.notify_all();
+        }
+    }
+
+    // Drops what is queued, waits for what the worker hashes (cut short),
+    // and frees every job.
+    void settle() {
+        std::unique_lock lock(mutex_);
+        abandon_ = true;
+        for (Job& job : jobs_)
+            if (job.state == Job::queued) job.state = Job::done;
+        finished_.wait(lock, [&] { return worker_job_ == nullptr; });
+        for (Job& job : jobs_) {
+            job.state = Job::free;
+            job.opened = {};
+        }
+        abandon_ = false;
+    }
+
+    Run& run_;
+    EntryTools& tools_;
+    const DupeCandidates& c_;
+    const DigestRequest want_;
+    const bool windowed_;
+    const bool two_threads_;
+    Buffer mine_;
+    std::vector<std::pair<std::size_t, Opened>> held_;  // candidate, its open file
+    std::unique_ptr<Buffer> theirs_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    std::array<Job, jobs_in_flight> jobs_;
+    Job* worker_job_ = nullptr;
+    bool stop_ = false;
+    std::atomic<bool> abandon_{false};
+    std::thread worker_;  // last: starts once everything above exists
+};
+
+DupeFileReads::DupeFileReads(Run& run, EntryTools& tools, const DupeCandidates& candidates,
+                             DigestSet read)
+    : impl_(std::make_unique<Impl>(run, tools, candidates, read)) {}
+DupeFileReads::~DupeFileReads() = default;
+
+void DupeFileReads::samples(const DupeReads::Files& files, const DupeReads::Samples& each) {
+    impl_->samples(files, each);
+}
+
+void DupeFileReads::digests(const DupeReads::Files& files, const DupeReads::Digests& each) {
+    impl_->digests(files, each);
+}
+
+}  // namespace filarix

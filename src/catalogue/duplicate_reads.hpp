@@ -1,0 +1,32 @@
+// How the duplicate search reads the files it asks about. A file is
+// opened once: kept open from its sample to its digest while the batch is
+// small, and read whole with one read of the size the walk listed. The
+// whole files are hashed on both cores when the run keeps two threads
+// (FILARIX_DIGEST_THREADS=1 keeps one; the results are the same), the
+// files opened on this thread only, as the platform asks.
+#pragma once
+
+#include <memory>
+
+#include "catalogue/duplicate_groups.hpp"
+#include "core/run.hpp"
+#include "record/entry_tools.hpp"
+
+namespace filarix {
+
+class DupeFileReads {
+public:
+    DupeFileReads(Run& run, EntryTools& tools, const DupeCandidates& candidates, DigestSet read);
+    ~DupeFileReads();
+    DupeFileReads(const DupeFileReads&) = delete;
+    DupeFileReads& operator=(const DupeFileReads&) = delete;
+
+    void samples(const DupeReads::Files& files, const DupeReads::Samples& each);
+    void digests(const DupeReads::Files& files, const DupeReads::Digests& each);
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace filarix
