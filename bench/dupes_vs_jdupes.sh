@@ -5,7 +5,9 @@
 # from a group's only in the last byte. Prints the best wall time, the CPU
 # time and the peak memory of each, the ratios ours/jdupes and ours/rdfind,
 # the system calls per file, and whether our groups are jdupes' groups (as
-# sets of paths). Installs jdupes and rdfind when missing.
+# sets of paths), with --DUPES also on one thread (FILARIX_DIGEST_THREADS=1)
+# and the load average before and after. Installs jdupes and rdfind when
+# missing.
 #   bench/dupes_vs_jdupes.sh [FILES]
 #   RUNS=5 ...               runs of each (default 3; the best time counts)
 #   SCALE=1000000 ...        also the peak memory of --DUPES over that many
@@ -68,9 +70,12 @@ ours=(--DUPES --CSV -o "$work/ours.csv")
 jdupes -r -q "$tree" >"$work/jdupes.txt" 2>/dev/null
 (cd "$work" && rdfind -dryrun true -outputname "$work/rdfind.txt" "$tree" >/dev/null 2>&1)
 
+load_before=$(uptime)
 read -r ot oc om < <(measure "$bin" "$tree" "${ours[@]}")
+read -r t1 c1 m1 < <(FILARIX_DIGEST_THREADS=1 measure "$bin" "$tree" "${ours[@]}")
 read -r jt jc jm < <(measure jdupes -r -q "$tree")
 read -r rt rc rm_ < <(measure rdfind -dryrun true -outputname "$work/rdfind.txt" "$tree")
+load_after=$(uptime)
 os=$(syscall_total "$bin" "$tree" "${ours[@]}")
 js=$(syscall_total jdupes -r -q "$tree")
 rs=$(syscall_total rdfind -dryrun true -outputname "$work/rdfind.txt" "$tree")
@@ -90,15 +95,19 @@ EOF
 read -r equal ng jg <<<"$same"
 
 awk -v files="$files" -v runs="$runs" -v ot="$ot" -v oc="$oc" -v om="$om" -v jt="$jt" \
+    -v t1="$t1" -v c1="$c1" -v m1="$m1" \
     -v jc="$jc" -v jm="$jm" -v rt="$rt" -v rc="$rc" -v rm_="$rm_" -v os="$os" -v js="$js" \
     -v rs="$rs" -v equal="$equal" -v ng="$ng" -v jg="$jg" 'BEGIN {
     printf "TZ=UTC LC_ALL=C, best of %d runs, warm cache; %d files\n", runs, files
     printf "  filarix64 --DUPES      %6.2f s wall %6.2f s CPU  peak %7d KiB  %6.1f syscalls/file\n", ot, oc, om, os / files
+    printf "  the same, one thread   %6.2f s wall %6.2f s CPU  peak %7d KiB\n", t1, c1, m1
     printf "  jdupes -r -q           %6.2f s wall %6.2f s CPU  peak %7d KiB  %6.1f syscalls/file\n", jt, jc, jm, js / files
     printf "  rdfind -dryrun true    %6.2f s wall %6.2f s CPU  peak %7d KiB  %6.1f syscalls/file\n", rt, rc, rm_, rs / files
     printf "  ours/jdupes            %6.2f wall   %6.2f CPU   (goal <= 0.8 wall)\n", (jt > 0 ? ot / jt : 0), (jc > 0 ? oc / jc : 0)
     printf "  ours/rdfind            %6.2f wall   %6.2f CPU   (goal <= 0.8 wall)\n", (rt > 0 ? ot / rt : 0), (rc > 0 ? oc / rc : 0)
     printf "  groups equal to jdupes: %s (%d ours, %d jdupes)\n", equal, ng, jg }'
+echo "  load before:${load_before#*load}"
+echo "  load after: ${load_after#*load}"
 
 [ "$scale" -gt 0 ] || exit 0
 # Small files of few sizes: every one shares its size with very many

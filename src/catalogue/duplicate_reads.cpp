@@ -99,13 +99,17 @@ Outcome read_digests(platform::System& sys, Opened& f, std::uint64_t size, unsig
     return Outcome::read;
 }
 
-// A file opened for its digests, hashed by whichever thread is free.
+// A file opened for its sample or its digests, read by whichever thread
+// is free.
 struct Job {
     enum State { free, queued, running, done };
     State state = free;
+    bool sample = false;    // else the digests
+    bool hold = false;      // the file stays open after its sample
     std::size_t index = 0;  // in the files asked about
     std::uint64_t size = 0;
     Opened opened;
+    std::optional<std::uint64_t> hash;
     Outcome outcome = Outcome::failed;
     DigestTexts texts;
 };
@@ -136,30 +140,19 @@ public:
         // Few enough stay open for their digests; a digest in a window
         // opens its file again.
         const bool hold = files.size() <= dupe_batch_files && !windowed_;
-        for (std::size_t k = 0; k < files.size(); ++k) {
-            poll_interrupt(run_);
-            Opened f = open(files[k], false);
-            const auto sample =
-                f.file ? sample_of(*f.file, c_.size(files[k]), mine_.data()) : std::nullopt;
-            if (hold && sample) held_.emplace_back(files[k], std::move(f));
-            each(k, sample);
-        }
+        read_jobs(files, true, hold, [&](Job& job, std::size_t candidate) {
+            if (job.opened.file) held_.emplace_back(candidate, std::move(job.opened));
+            each(job.index, job.hash);
+        });
     }
 
     void digests(const DupeReads::Files& files, const DupeReads::Digests& each) {
         if (windowed_)
             digest_in_windows(files, each);
-        else if (two_threads_)
-            digest_on_two_threads(files, each);
         else
-            for (std::size_t k = 0; k < files.size(); ++k) {
-                poll_interrupt(run_);
-                Opened f = take(files[k]);
-                DigestTexts texts;
-                const Outcome o = read_digests(run_.sys, f, c_.size(files[k]), mine_.data(), want_,
-                                               abandon_, texts);
-                deliver(k, o, texts, each);
-            }
+            read_jobs(files, false, false, [&](Job& job, std::size_t) {
+                deliver(job.index, job.outcome, job.texts, each);
+            });
         held_.clear();
     }
 
@@ -202,10 +195,11 @@ private:
         }
     }
 
-    // This thread opens the files and hashes beside the worker whenever
-    // enough are open; the answers go out from here.
-    void digest_on_two_threads(const DupeReads::Files& files, const DupeReads::Digests& each) {
-        if (!worker_.joinable()) {
+    // This thread opens the files, reads them beside the worker (when the
+    // run has one) and hands out the answers.
+    template <typename Answer>
+    void read_jobs(const DupeReads::Files& files, bool sample, bool hold, Answer answer) {
+        if (two_threads_ && !worker_.joinable()) {
             theirs_ = std::make_unique<Buffer>();
             worker_ = std::thread([this] { work(); });
         }
@@ -222,10 +216,10 @@ private:
                 std::unique_lock lock(mutex_);
                 if (job.state != Job::done) continue;
                 job.state = Job::free;
-                job.opened = {};
                 lock.unlock();
                 --outstanding;
-                deliver(job.index, job.outcome, job.texts, each);
+                answer(job, files[job.index]);
+                job.opened = {};
             }
             const auto free = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) {
                 const std::lock_guard lock(mutex_);
@@ -233,18 +227,20 @@ private:
             });
             if (next < files.size() && free != jobs_.end()) {
                 // A free job is this thread's alone until it is queued.
+                free->sample = sample;
+                free->hold = hold;
                 free->index = next;
                 free->size = c_.size(files[next]);
-                free->opened = take(files[next]);
+                free->opened = sample ? open(files[next], false) : take(files[next]);
                 {
                     const std::lock_guard lock(mutex_);
                     free->state = Job::queued;
                 }
-                wake_.notify_one();
+                if (two_threads_) wake_.notify_one();
                 ++next;
                 ++outstanding;
-                // Keep the worker fed before hashing here.
-                if (next < files.size() && outstanding < 2) continue;
+                // Keep the worker fed before reading here.
+                if (two_threads_ && next < files.size() && outstanding < 2) continue;
             }
             if (outstanding == 0) break;
             std::unique_lock lock(mutex_);
@@ -255,7 +251,7 @@ private:
             }
             job->state = Job::running;
             lock.unlock();
-            hash(*job, mine_.data());
+            read(*job, mine_.data());
             lock.lock();
             job->state = Job::done;
         }
@@ -268,9 +264,15 @@ private:
         return nullptr;
     }
 
-    void hash(Job& job, unsigned char* buffer) {
-        job.outcome =
-            read_digests(run_.sys, job.opened, job.size, buffer, want_, abandon_, job.texts);
+    void read(Job& job, unsigned char* buffer) {
+        if (job.sample) {
+            job.hash =
+                job.opened.file ? sample_of(*job.opened.file, job.size, buffer) : std::nullopt;
+            if (job.hash && job.hold) return;
+        } else {
+            job.outcome =
+                read_digests(run_.sys, job.opened, job.size, buffer, want_, abandon_, job.texts);
+        }
         job.opened = {};
     }
 
@@ -284,10 +286,11 @@ private:
             worker_job_ = job;
             lock.unlock();
             try {
-                hash(*job, theirs_->data());
+                read(*job, theirs_->data());
             } catch (...) {
                 // Told on the search's thread, where the run can end.
                 job->outcome = Outcome::no_memory;
+                job->hash.reset();
                 job->opened = {};
             }
             lock.lock();
