@@ -35,6 +35,12 @@ private:
     unsigned char* data_ = nullptr;
 };
 
+// A thread's buffers: two files read whole are hashed together.
+struct Buffers {
+    Buffer one;
+    Buffer two;
+};
+
 struct Opened {
     std::unique_ptr<platform::InputFile> file;
     std::optional<platform::FileState> before;
@@ -70,32 +76,35 @@ std::optional<std::uint64_t> sample_of(platform::InputFile& file, std::uint64_t 
     return sample_hash(buffer, n, head);
 }
 
-// The digests of a file listed with `size`: each read asks for one byte
-// more than the listing has left, so that the read that reaches the end
-// also shows it is the end. They stand only when the file held still.
-Outcome read_digests(platform::System& sys, Opened& f, std::uint64_t size, unsigned char* buffer,
-                     DigestRequest want, const std::atomic<bool>& abandon, DigestTexts& out) {
+// Reads a file listed with `size`: each read asks for one byte more than
+// the listing has left, so that the read that reaches the end also shows
+// it is the end. A file smaller than the buffer lands whole in it; a
+// bigger one goes to `piece` a buffer at a time. The bytes stand only
+// when the file held still.
+template <typename Piece>
+Outcome read_file(platform::System& sys, Opened& f, std::uint64_t size, unsigned char* buffer,
+                  const std::atomic<bool>& abandon, Piece piece) {
     if (!f.file || !f.before) return Outcome::failed;
     if (f.before->size != size) return Outcome::changed;
-    DigestFeed feed(want);
+    const bool whole = size < buffer_bytes;
     std::uint64_t at = 0;
     for (;;) {
         if (sys.interrupted()) return Outcome::interrupted;
         if (abandon.load(std::memory_order_relaxed)) return Outcome::failed;
-        const auto ask =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_bytes, size - at + 1));
-        const long long got = f.file->read_at(buffer, ask, at);
+        unsigned char* const into = whole ? buffer + at : buffer;
+        const auto ask = static_cast<std::size_t>(
+            std::min<std::uint64_t>(whole ? buffer_bytes - at : buffer_bytes, size - at + 1));
+        const long long got = f.file->read_at(into, ask, at);
         if (got < 0) return sys.interrupted() ? Outcome::interrupted : Outcome::failed;
         if (got == 0) break;
         if (static_cast<std::uint64_t>(got) > size - at) return Outcome::changed;
-        feed.update(buffer, static_cast<std::size_t>(got));
+        if (!whole) piece(buffer, static_cast<std::size_t>(got));
         at += static_cast<std::uint64_t>(got);
         if (at == size && static_cast<std::size_t>(got) < ask) break;
     }
     const auto after = f.file->state();
     if (!after) return Outcome::failed;
     if (at != size || *after != *f.before) return Outcome::changed;
-    out = feed.finish();
     return Outcome::read;
 }
 
@@ -112,6 +121,9 @@ struct Job {
     std::optional<std::uint64_t> hash;
     Outcome outcome = Outcome::failed;
     DigestTexts texts;
+
+    // Read whole into a buffer, so that two can be hashed together.
+    bool pairs() const { return !sample && size < buffer_bytes; }
 };
 
 }  // namespace
@@ -200,7 +212,7 @@ private:
     template <typename Answer>
     void read_jobs(const DupeReads::Files& files, bool sample, bool hold, Answer answer) {
         if (two_threads_ && !worker_.joinable()) {
-            theirs_ = std::make_unique<Buffer>();
+            theirs_ = std::make_unique<Buffers>();
             worker_ = std::thread([this] { work(); });
         }
         // However the batch ends, the worker has let go of every job.
@@ -208,6 +220,8 @@ private:
             Impl& impl;
             ~Guard() { impl.settle(); }
         } guard{*this};
+        // Enough open that each thread may take two.
+        const std::size_t ahead = two_threads_ ? 4 : 2;
         std::size_t next = 0;
         std::size_t outstanding = 0;
         for (;;) {
@@ -239,21 +253,21 @@ private:
                 if (two_threads_) wake_.notify_one();
                 ++next;
                 ++outstanding;
-                // Keep the worker fed before reading here.
-                if (two_threads_ && next < files.size() && outstanding < 2) continue;
+                if (next < files.size() && outstanding < ahead) continue;
             }
             if (outstanding == 0) break;
             std::unique_lock lock(mutex_);
-            Job* const job = first(Job::queued);
+            Job* other = nullptr;
+            Job* const job = take_queued(other);
             if (!job) {
                 finished_.wait(lock, [&] { return first(Job::done) != nullptr; });
                 continue;
             }
-            job->state = Job::running;
             lock.unlock();
-            read(*job, mine_.data());
+            read(*job, other, mine_);
             lock.lock();
             job->state = Job::done;
+            if (other) other->state = Job::done;
         }
     }
 
@@ -264,50 +278,101 @@ private:
         return nullptr;
     }
 
-    void read(Job& job, unsigned char* buffer) {
+    // The first queued job, and in `other` a second to hash with it;
+    // both then run. Called with the lock held.
+    Job* take_queued(Job*& other) {
+        Job* const job = first(Job::queued);
+        other = nullptr;
+        if (!job) return nullptr;
+        job->state = Job::running;
+        if (job->pairs())
+            for (Job& j : jobs_)
+                if (j.state == Job::queued && j.pairs()) {
+                    other = &j;
+                    other->state = Job::running;
+                    break;
+                }
+        return job;
+    }
+
+    void read(Job& job, Job* other, Buffers& buffers) {
         if (job.sample) {
-            job.hash =
-                job.opened.file ? sample_of(*job.opened.file, job.size, buffer) : std::nullopt;
-            if (job.hash && job.hold) return;
-        } else {
-            job.outcome =
-                read_digests(run_.sys, job.opened, job.size, buffer, want_, abandon_, job.texts);
+            job.hash = job.opened.file ? sample_of(*job.opened.file, job.size, buffers.one.data())
+                                       : std::nullopt;
+            if (!job.hash || !job.hold) job.opened = {};
+            return;
         }
-        job.opened = {};
+        if (!job.pairs()) {
+            DigestFeed feed(want_);
+            job.outcome =
+                read_file(run_.sys, job.opened, job.size, buffers.one.data(), abandon_,
+                          [&](const unsigned char* p, std::size_t n) { feed.update(p, n); });
+            if (job.outcome == Outcome::read) job.texts = feed.finish();
+            job.opened = {};
+            return;
+        }
+        const auto whole = [&](Job& j, unsigned char* buffer) {
+            j.outcome = read_file(run_.sys, j.opened, j.size, buffer, abandon_,
+                                  [](const unsigned char*, std::size_t) {});
+            j.opened = {};
+            return j.outcome == Outcome::read;
+        };
+        const bool one = whole(job, buffers.one.data());
+        const bool two = other && whole(*other, buffers.two.data());
+        if (one && two) {
+            DigestFeed a(want_), b(want_);
+            const auto common = static_cast<std::size_t>(std::min(job.size, other->size));
+            DigestFeed::update_two(a, buffers.one.data(), b, buffers.two.data(), common);
+            a.update(buffers.one.data() + common, static_cast<std::size_t>(job.size) - common);
+            b.update(buffers.two.data() + common, static_cast<std::size_t>(other->size) - common);
+            job.texts = a.finish();
+            other->texts = b.finish();
+            return;
+        }
+        for (auto [j, buffer] : {std::pair{&job, buffers.one.data()}, {other, buffers.two.data()}})
+            if (j && j->outcome == Outcome::read) {
+                DigestFeed feed(want_);
+                feed.update(buffer, static_cast<std::size_t>(j->size));
+                j->texts = feed.finish();
+            }
     }
 
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
             Job* job = nullptr;
-            wake_.wait(lock, [&] { return stop_ || (job = first(Job::queued)) != nullptr; });
+            Job* other = nullptr;
+            wake_.wait(lock, [&] { return stop_ || (job = take_queued(other)) != nullptr; });
             if (stop_) return;
-            job->state = Job::running;
-            worker_job_ = job;
+            worker_busy_ = true;
             lock.unlock();
             try {
-                read(*job, theirs_->data());
+                read(*job, other, *theirs_);
             } catch (...) {
                 // Told on the search's thread, where the run can end.
-                job->outcome = Outcome::no_memory;
-                job->hash.reset();
-                job->opened = {};
+                for (Job* j : {job, other})
+                    if (j) {
+                        j->outcome = Outcome::no_memory;
+                        j->hash.reset();
+                        j->opened = {};
+                    }
             }
             lock.lock();
             job->state = Job::done;
-            worker_job_ = nullptr;
+            if (other) other->state = Job::done;
+            worker_busy_ = false;
             finished_.notify_all();
         }
     }
 
-    // Drops what is queued, waits for what the worker hashes (cut short),
+    // Drops what is queued, waits for what the worker reads (cut short),
     // and frees every job.
     void settle() {
         std::unique_lock lock(mutex_);
         abandon_ = true;
         for (Job& job : jobs_)
             if (job.state == Job::queued) job.state = Job::done;
-        finished_.wait(lock, [&] { return worker_job_ == nullptr; });
+        finished_.wait(lock, [&] { return !worker_busy_; });
         for (Job& job : jobs_) {
             job.state = Job::free;
             job.opened = {};
@@ -321,14 +386,14 @@ private:
     const DigestRequest want_;
     const bool windowed_;
     const bool two_threads_;
-    Buffer mine_;
+    Buffers mine_;
     std::vector<std::pair<std::size_t, Opened>> held_;  // candidate, its open file
-    std::unique_ptr<Buffer> theirs_;
+    std::unique_ptr<Buffers> theirs_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
     std::array<Job, jobs_in_flight> jobs_;
-    Job* worker_job_ = nullptr;
+    bool worker_busy_ = false;
     bool stop_ = false;
     std::atomic<bool> abandon_{false};
     std::thread worker_;  // last: starts once everything above exists

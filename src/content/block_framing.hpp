@@ -64,6 +64,11 @@ public:
         reset();
     }
 
+    // Whether no bytes wait for a whole block: the caller may then
+    // compress whole blocks itself and count them with `compressed`.
+    bool aligned() const { return buffered_ == 0; }
+    void compressed(std::size_t size) { length_ += size; }
+
     void reset() {
         length_ = 0;
         buffered_ = 0;

@@ -572,6 +572,33 @@ void DigestFeed::update(const unsigned char* data, std::size_t n) {
     state_->contexts.update(state_->want.digests.bits(), data, n);
 }
 
+void DigestFeed::update_two(DigestFeed& a, const unsigned char* data_a, DigestFeed& b,
+                            const unsigned char* data_b, std::size_t n) {
+    const unsigned wanted = a.state_->want.digests.bits();
+    if (wanted != b.state_->want.digests.bits()) {
+        a.update(data_a, n);
+        b.update(data_b, n);
+        return;
+    }
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (
+            [&] {
+                constexpr auto id = static_cast<DigestId>(I);
+                if (!(wanted & DigestSet::bit(id))) return;
+                auto& ka = std::get<I>(a.state_->contexts.kernels);
+                auto& kb = std::get<I>(b.state_->contexts.kernels);
+                if constexpr (id == DigestId::sha256) {
+                    Sha256::update_two(ka.hash, data_a, kb.hash, data_b, n);
+                } else {
+                    ka.update(data_a, n);
+                    kb.update(data_b, n);
+                }
+            }(),
+            ...);
+    }
+    (std::make_index_sequence<digest_count>{});
+}
+
 DigestTexts DigestFeed::finish() {
     DigestTexts texts;
     set_texts(texts, state_->want, state_->contexts);

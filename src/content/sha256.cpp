@@ -140,6 +140,23 @@ void Sha256::update(const void* data, std::size_t size) {
     framing_.update(data, size, [this](const std::uint8_t* p, std::size_t n) { compress(p, n); });
 }
 
+void Sha256::update_two(Sha256& a, const void* data_a, Sha256& b, const void* data_b,
+                        std::size_t size) {
+    auto pa = static_cast<const std::uint8_t*>(data_a);
+    auto pb = static_cast<const std::uint8_t*>(data_b);
+    const std::size_t blocks = size / 64;
+    if (a.hardware_ && b.hardware_ && a.framing_.aligned() && b.framing_.aligned() && blocks) {
+        kernels::sha256_compress_two(a.state_, pa, b.state_, pb, blocks);
+        a.framing_.compressed(blocks * 64);
+        b.framing_.compressed(blocks * 64);
+        pa += blocks * 64;
+        pb += blocks * 64;
+        size -= blocks * 64;
+    }
+    a.update(pa, size);
+    b.update(pb, size);
+}
+
 std::array<std::uint8_t, 32> Sha256::finish() {
     framing_.finish(true, [this](const std::uint8_t* p, std::size_t n) { compress(p, n); });
     std::array<std::uint8_t, 32> digest;

@@ -16,6 +16,10 @@ public:
     explicit Sha256(bool allow_hardware = true);
     // Feeds more bytes; any split of the message over calls gives the same digest.
     void update(const void* data, std::size_t size);
+    // Feeds `size` bytes to each of two digests, as update does; with the
+    // SHA instructions both are hashed together, nearly twice as fast.
+    static void update_two(Sha256& a, const void* data_a, Sha256& b, const void* data_b,
+                           std::size_t size);
     // Pads, returns the digest of everything fed, and resets for a new message.
     std::array<std::uint8_t, 32> finish();
     void reset();

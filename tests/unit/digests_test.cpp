@@ -153,6 +153,31 @@ TEST_F(Digests, FailureTextsKeepTheirWidths) {
     EXPECT_EQ(digest(u"C:\\d\\missing").of(DigestId::crc), "CRCERROR");
 }
 
+// Two feeds fed together give every digest each would alone, also when
+// they ask for different digests.
+TEST_F(Digests, TwoFeedsAtOnceEqualEachAlone) {
+    constexpr DigestRequest all{.digests = {DigestId::crc, DigestId::md5, DigestId::sha1,
+                                            DigestId::sha256, DigestId::sha512, DigestId::sha3,
+                                            DigestId::xxh3}};
+    constexpr DigestRequest sha256{.digests = {DigestId::sha256}};
+    std::string a(100003, '\0'), b(100003, '\0');
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        a[i] = static_cast<char>(i * 131 % 251);
+        b[i] = static_cast<char>(i * 7 % 253);
+    }
+    const auto bytes = [](const std::string& s) {
+        return reinterpret_cast<const unsigned char*>(s.data());
+    };
+    for (const DigestRequest second : {all, sha256}) {
+        DigestFeed alone_a(all), alone_b(second), two_a(all), two_b(second);
+        alone_a.update(bytes(a), a.size());
+        alone_b.update(bytes(b), b.size());
+        DigestFeed::update_two(two_a, bytes(a), two_b, bytes(b), a.size());
+        EXPECT_EQ(two_a.finish().texts, alone_a.finish().texts);
+        EXPECT_EQ(two_b.finish().texts, alone_b.finish().texts);
+    }
+}
+
 // Files past one read slot go to the worker thread: every digest and every
 // failure must be what the reading thread alone gives.
 TEST_F(Digests, TheWorkerThreadChangesNothing) {

@@ -23,5 +23,9 @@ bool sha_available();
 // sha_available() says yes.
 void sha1_compress(std::uint32_t* state, const std::uint8_t* p, std::size_t blocks);
 void sha256_compress(std::uint32_t* state, const std::uint8_t* p, std::size_t blocks);
+// The same for two messages at once: one message's rounds wait on each
+// other, so the other's fill the gaps (nearly twice the bytes a second).
+void sha256_compress_two(std::uint32_t* state_a, const std::uint8_t* a, std::uint32_t* state_b,
+                         const std::uint8_t* b, std::size_t blocks);
 
 }  // namespace filarix::kernels

@@ -28,4 +28,9 @@ void sha256_compress(std::uint32_t*, const std::uint8_t*, std::size_t) {
     std::abort();
 }
 
+void sha256_compress_two(std::uint32_t*, const std::uint8_t*, std::uint32_t*, const std::uint8_t*,
+                         std::size_t) {
+    std::abort();
+}
+
 }  // namespace filarix::kernels

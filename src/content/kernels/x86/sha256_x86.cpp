@@ -51,34 +51,77 @@ FILARIX_SHA_TARGET __attribute__((always_inline)) inline void sha_rounds(
     (sha_group<G>(r), ...);
 }
 
+// The state in the registers' order, and back.
+FILARIX_SHA_TARGET __attribute__((always_inline)) inline void load_state(
+    ShaRegs& r, const std::uint32_t* state) {
+    const __m128i cdab = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)),
+                                           0xB1);  // C,D,A,B
+    const __m128i efgh = _mm_shuffle_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);  // E,F,G,H
+    r.abef = _mm_alignr_epi8(cdab, efgh, 8);
+    r.cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+}
+
+FILARIX_SHA_TARGET __attribute__((always_inline)) inline void store_state(const ShaRegs& r,
+                                                                          std::uint32_t* state) {
+    const __m128i feba = _mm_shuffle_epi32(r.abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(r.cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+// The block's words, each with its bytes reversed, words kept in place.
+FILARIX_SHA_TARGET __attribute__((always_inline)) inline void load_block(ShaRegs& r,
+                                                                         const std::uint8_t* p) {
+    const __m128i byte_order = _mm_set_epi64x(0x0C0D0E0F08090A0BLL, 0x0405060700010203LL);
+    for (int i = 0; i < 4; ++i)
+        r.m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
+                                  byte_order);
+}
+
 FILARIX_SHA_TARGET void compress_hardware(std::uint32_t* state, const std::uint8_t* p,
                                           std::size_t blocks) {
-    // Reverses the bytes of each word, keeping the words in place.
-    const __m128i byte_order = _mm_set_epi64x(0x0C0D0E0F08090A0BLL, 0x0405060700010203LL);
     ShaRegs r;
-    {
-        const __m128i cdab = _mm_shuffle_epi32(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);  // C,D,A,B
-        const __m128i efgh = _mm_shuffle_epi32(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);  // E,F,G,H
-        r.abef = _mm_alignr_epi8(cdab, efgh, 8);
-        r.cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
-    }
+    load_state(r, state);
     while (blocks--) {
         const __m128i abef_saved = r.abef;
         const __m128i cdgh_saved = r.cdgh;
-        for (int i = 0; i < 4; ++i)
-            r.m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
-                                      byte_order);
+        load_block(r, p);
         sha_rounds(r, std::make_integer_sequence<int, 16>{});
         r.abef = _mm_add_epi32(r.abef, abef_saved);
         r.cdgh = _mm_add_epi32(r.cdgh, cdgh_saved);
         p += 64;
     }
-    const __m128i feba = _mm_shuffle_epi32(r.abef, 0x1B);
-    const __m128i dchg = _mm_shuffle_epi32(r.cdgh, 0xB1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+    store_state(r, state);
+}
+
+template <int... G>
+FILARIX_SHA_TARGET __attribute__((always_inline)) inline void sha_rounds_two(
+    ShaRegs& a, ShaRegs& b, std::integer_sequence<int, G...>) {
+    ((sha_group<G>(a), sha_group<G>(b)), ...);
+}
+
+FILARIX_SHA_TARGET void compress_two_hardware(std::uint32_t* state_a, const std::uint8_t* pa,
+                                              std::uint32_t* state_b, const std::uint8_t* pb,
+                                              std::size_t blocks) {
+    ShaRegs a, b;
+    load_state(a, state_a);
+    load_state(b, state_b);
+    while (blocks--) {
+        const __m128i a_abef = a.abef, a_cdgh = a.cdgh;
+        const __m128i b_abef = b.abef, b_cdgh = b.cdgh;
+        load_block(a, pa);
+        load_block(b, pb);
+        sha_rounds_two(a, b, std::make_integer_sequence<int, 16>{});
+        a.abef = _mm_add_epi32(a.abef, a_abef);
+        a.cdgh = _mm_add_epi32(a.cdgh, a_cdgh);
+        b.abef = _mm_add_epi32(b.abef, b_abef);
+        b.cdgh = _mm_add_epi32(b.cdgh, b_cdgh);
+        pa += 64;
+        pb += 64;
+    }
+    store_state(a, state_a);
+    store_state(b, state_b);
 }
 
 }  // namespace
@@ -86,6 +129,11 @@ FILARIX_SHA_TARGET void compress_hardware(std::uint32_t* state, const std::uint8
 // Not itself under the target attribute: its declaration is the plain one.
 void sha256_compress(std::uint32_t* state, const std::uint8_t* p, std::size_t blocks) {
     compress_hardware(state, p, blocks);
+}
+
+void sha256_compress_two(std::uint32_t* state_a, const std::uint8_t* a, std::uint32_t* state_b,
+                         const std::uint8_t* b, std::size_t blocks) {
+    compress_two_hardware(state_a, a, state_b, b, blocks);
 }
 
 }  // namespace filarix::kernels
