@@ -221,9 +221,13 @@ private:
             ~Guard() { impl.settle(); }
         } guard{*this};
         // Enough open that each thread may take two.
-        const std::size_t ahead = two_threads_ ? 4 : 2;
+        const std::size_t ahead = two_threads_ ? jobs_in_flight - 2 : 2;
         std::size_t next = 0;
         std::size_t outstanding = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            all_opened_ = false;
+        }
         for (;;) {
             poll_interrupt(run_);
             for (Job& job : jobs_) {
@@ -249,6 +253,7 @@ private:
                 {
                     const std::lock_guard lock(mutex_);
                     free->state = Job::queued;
+                    all_opened_ = next + 1 == files.size();
                 }
                 if (two_threads_) wake_.notify_one();
                 ++next;
@@ -285,14 +290,28 @@ private:
         other = nullptr;
         if (!job) return nullptr;
         job->state = Job::running;
+        // The closest size: what one has beyond the other is hashed alone.
+        const auto apart = [&](const Job& j) {
+            return j.size > job->size ? j.size - job->size : job->size - j.size;
+        };
         if (job->pairs())
             for (Job& j : jobs_)
-                if (j.state == Job::queued && j.pairs()) {
+                if (j.state == Job::queued && j.pairs() && (!other || apart(j) < apart(*other)))
                     other = &j;
-                    other->state = Job::running;
-                    break;
-                }
+        if (other) other->state = Job::running;
         return job;
+    }
+
+    // For the worker: a queued job, but one that pairs only once a second
+    // is there to pair it with or no more will come. Called with the lock held.
+    Job* take_ready(Job*& other) {
+        const Job* const job = first(Job::queued);
+        if (!job) return nullptr;
+        if (job->pairs() && !all_opened_ &&
+            std::count_if(jobs_.begin(), jobs_.end(),
+                          [](const Job& j) { return j.state == Job::queued && j.pairs(); }) < 2)
+            return nullptr;
+        return take_queued(other);
     }
 
     void read(Job& job, Job* other, Buffers& buffers) {
@@ -342,7 +361,7 @@ private:
         for (;;) {
             Job* job = nullptr;
             Job* other = nullptr;
-            wake_.wait(lock, [&] { return stop_ || (job = take_queued(other)) != nullptr; });
+            wake_.wait(lock, [&] { return stop_ || (job = take_ready(other)) != nullptr; });
             if (stop_) return;
             worker_busy_ = true;
             lock.unlock();
@@ -394,6 +413,7 @@ private:
     std::condition_variable finished_;
     std::array<Job, jobs_in_flight> jobs_;
     bool worker_busy_ = false;
+    bool all_opened_ = false;  // this thread has queued every file of the call
     bool stop_ = false;
     std::atomic<bool> abandon_{false};
     std::thread worker_;  // last: starts once everything above exists
