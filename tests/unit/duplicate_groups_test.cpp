@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "faulty_platform.hpp"
+#include "memory_platform.hpp"
+#include "run_helper.hpp"
+
 namespace filarix {
 namespace {
 
@@ -181,6 +185,35 @@ TEST(DuplicateGroups, BatchesKeepTheOrder) {
         if (size == 50) sizes.insert(sizes.end(), {50, 50});  // the a's and the b's
     }
     EXPECT_EQ(found.sizes, sizes);
+}
+
+// The whole search on the memory platform: a read that fails, in a sample
+// or in a digest, drops one file out of its group, and the others stay.
+TEST(DuplicateGroups, AFailedReadDropsOneFile) {
+    using testing_support::FaultyPlatform;
+    struct Case {
+        const char* name;
+        std::size_t failing_read;  // 0: none
+        const char* counts;
+    };
+    // Each file's sample is two reads, then each file's digest one more.
+    const Case cases[] = {
+        {"none fails", 0, "Duplicate groups: 1, files: 3,"},
+        {"a sample", 3, "Duplicate groups: 1, files: 2,"},
+        {"a digest", 7, "Duplicate groups: 1, files: 2,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::MemoryPlatform mp;
+        for (const char16_t* name : {u"C:\\d\\a.bin", u"C:\\d\\b.bin", u"C:\\d\\c.bin"})
+            mp.add_file(name, big('q'));
+        FaultyPlatform faulty(mp);
+        if (c.failing_read) faulty.fail(FaultyPlatform::Kind::read, c.failing_read);
+        const auto r = testing_support::run_in_memory(
+            mp, faulty, {u"filarix64", u"C:\\d", u"--DUPES", u"--CSV", u"-o", u"stdout"});
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_NE(r.err.find(c.counts), std::string::npos) << r.err;
+    }
 }
 
 TEST(DupeCandidates, PathOrderAcrossDirectories) {
