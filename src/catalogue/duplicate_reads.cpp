@@ -230,32 +230,42 @@ private:
         }
         for (;;) {
             poll_interrupt(run_);
-            for (Job& job : jobs_) {
-                std::unique_lock lock(mutex_);
-                if (job.state != Job::done) continue;
-                job.state = Job::free;
-                lock.unlock();
-                --outstanding;
-                answer(job, files[job.index]);
-                job.opened = {};
-            }
-            const auto free = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) {
+            // One look under the lock: the worker waits for it.
+            std::array<Job*, jobs_in_flight> finished{};
+            std::size_t finished_count = 0;
+            Job* free = nullptr;
+            {
                 const std::lock_guard lock(mutex_);
-                return j.state == Job::free;
-            });
-            if (next < files.size() && free != jobs_.end()) {
-                // A free job is this thread's alone until it is queued.
+                for (Job& job : jobs_) {
+                    if (job.state == Job::done) {
+                        job.state = Job::free;
+                        finished[finished_count++] = &job;
+                    }
+                    if (job.state == Job::free && !free) free = &job;
+                }
+            }
+            // Free jobs are this thread's alone: the worker takes queued ones.
+            for (std::size_t i = 0; i < finished_count; ++i) {
+                --outstanding;
+                answer(*finished[i], files[finished[i]->index]);
+                finished[i]->opened = {};
+            }
+            if (next < files.size() && free) {
                 free->sample = sample;
                 free->hold = hold;
                 free->index = next;
                 free->size = c_.size(files[next]);
                 free->opened = sample ? open(files[next], false) : take(files[next]);
+                bool ready = false;
                 {
                     const std::lock_guard lock(mutex_);
                     free->state = Job::queued;
                     all_opened_ = next + 1 == files.size();
+                    ready = two_threads_ && ready_for_worker();
                 }
-                if (two_threads_) wake_.notify_one();
+                // Woken only when it has work: each needless wake is two
+                // system calls.
+                if (ready) wake_.notify_one();
                 ++next;
                 ++outstanding;
                 if (next < files.size() && outstanding < ahead) continue;
@@ -304,14 +314,13 @@ private:
 
     // For the worker: a queued job, but one that pairs only once a second
     // is there to pair it with or no more will come. Called with the lock held.
-    Job* take_ready(Job*& other) {
+    Job* take_ready(Job*& other) { return ready_for_worker() ? take_queued(other) : nullptr; }
+    bool ready_for_worker() {
         const Job* const job = first(Job::queued);
-        if (!job) return nullptr;
-        if (job->pairs() && !all_opened_ &&
-            std::count_if(jobs_.begin(), jobs_.end(),
-                          [](const Job& j) { return j.state == Job::queued && j.pairs(); }) < 2)
-            return nullptr;
-        return take_queued(other);
+        if (!job) return false;
+        return !job->pairs() || all_opened_ ||
+               std::count_if(jobs_.begin(), jobs_.end(),
+                             [](const Job& j) { return j.state == Job::queued && j.pairs(); }) >= 2;
     }
 
     void read(Job& job, Job* other, Buffers& buffers) {
