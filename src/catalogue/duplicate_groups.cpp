@@ -17,7 +17,6 @@ struct Unit {
     std::uint32_t end = 0;
     std::uint64_t sample = 0;
     std::uint64_t digests = 0;  // where its digests start in the batch's arena
-    bool readable = true;
 };
 
 // The digests of the files of a batch, packed: per digest a length byte
@@ -122,18 +121,35 @@ struct Together {
     std::size_t end;
 };
 
-// The file to ask about for each unit of `parts` (its first name), and
-// in `who` the unit each answer is for.
-DupeReads::Files files_of(const std::vector<std::uint32_t>& order, std::vector<Unit>& units,
-                          const std::vector<Together>& parts, std::vector<Unit*>& who) {
+// Asks `ask` about the first name of each unit of `parts`, handing it
+// the files and the unit each is for; a bounded number at a time, so that
+// a size very many files share costs no more memory than before.
+template <typename Ask>
+void ask_units(const std::vector<std::uint32_t>& order, std::vector<Unit>& units,
+               const std::vector<Together>& parts, Ask ask) {
+    constexpr std::size_t at_once = 4096;
     DupeReads::Files files;
-    who.clear();
+    std::vector<Unit*> who;
+    const auto flush = [&] {
+        if (!files.empty()) ask(files, who);
+        files.clear();
+        who.clear();
+    };
     for (const Together& t : parts)
         for (std::size_t k = t.begin; k < t.end; ++k) {
             files.push_back(order[units[k].begin]);
             who.push_back(&units[k]);
+            if (files.size() == at_once) flush();
         }
-    return files;
+    flush();
+}
+
+// A unit whose file could not be read names no file any more.
+void drop(Unit& u) {
+    u.end = u.begin;
+}
+bool readable(const Unit& u) {
+    return u.end != u.begin;
 }
 
 // The search over a batch of sizes, the largest first: their samples in
@@ -141,21 +157,22 @@ DupeReads::Files files_of(const std::vector<std::uint32_t>& order, std::vector<U
 void search_batch(const std::vector<std::uint32_t>& order, std::vector<Unit>& units,
                   const std::vector<SizeRun>& sizes, const DupeReads& reads,
                   const std::function<void(std::vector<DupeGroup>&)>& found) {
-    std::vector<Unit*> who;
     std::vector<Together> sampled, digested;
     for (std::size_t r = 0; r < sizes.size(); ++r)
         (sizes[r].size > 2 * dupe_sample_bytes ? sampled : digested)
             .push_back({r, sizes[r].begin, sizes[r].end});
     if (!sampled.empty()) {
-        const auto files = files_of(order, units, sampled, who);
-        reads.samples(files, [&](std::size_t k, std::optional<std::uint64_t> s) {
-            who[k]->readable = s.has_value();
-            if (s) who[k]->sample = *s;
+        ask_units(order, units, sampled, [&](const DupeReads::Files& files, auto& who) {
+            reads.samples(files, [&](std::size_t k, std::optional<std::uint64_t> s) {
+                if (s)
+                    who[k]->sample = *s;
+                else
+                    drop(*who[k]);
+            });
         });
         for (const Together& t : sampled) {
             Unit* const first = units.data() + t.begin;
-            Unit* const last =
-                keep_if(first, units.data() + t.end, [](const Unit& u) { return u.readable; });
+            Unit* const last = keep_if(first, units.data() + t.end, readable);
             split_runs(
                 first, last, [](const Unit& u) { return u.sample; },
                 [&](Unit* same, Unit* end) {
@@ -172,11 +189,14 @@ void search_batch(const std::vector<std::uint32_t>& order, std::vector<Unit>& un
     std::size_t count = 0;
     for (const Together& t : digested) count += t.end - t.begin;
     arena.reserve(count);
-    const auto files = files_of(order, units, digested, who);
-    reads.digests(files, [&](std::size_t k, std::optional<HeldDigests>&& d) {
-        const auto at = d ? arena.add(*d) : std::nullopt;
-        who[k]->readable = at.has_value();
-        if (at) who[k]->digests = *at;
+    ask_units(order, units, digested, [&](const DupeReads::Files& files, auto& who) {
+        reads.digests(files, [&](std::size_t k, std::optional<HeldDigests>&& d) {
+            const auto at = d ? arena.add(*d) : std::nullopt;
+            if (at)
+                who[k]->digests = *at;
+            else
+                drop(*who[k]);
+        });
     });
     std::vector<DupeGroup> groups;
     for (std::size_t i = 0; i < digested.size();) {
@@ -184,8 +204,7 @@ void search_batch(const std::vector<std::uint32_t>& order, std::vector<Unit>& un
         groups.clear();
         for (; i < digested.size() && digested[i].run == run; ++i) {
             Unit* const first = units.data() + digested[i].begin;
-            Unit* const last = keep_if(first, units.data() + digested[i].end,
-                                       [](const Unit& u) { return u.readable; });
+            Unit* const last = keep_if(first, units.data() + digested[i].end, readable);
             split_runs(
                 first, last, [&](const Unit& u) { return arena.digest(u.digests, reads.decisive); },
                 [&](Unit* same, Unit* end) {
