@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "content/blake3.hpp"
 #include "content/crc32.hpp"
 #include "content/digest_hex.hpp"
 #include "content/md5.hpp"
@@ -57,14 +58,15 @@ struct CrcKernel {
 };
 
 // The kernels, in the registry's order: the tuple's index is the digest's id.
-using Kernels = std::tuple<CrcKernel, HashKernel<Md5>, HashKernel<Sha1>, HashKernel<Sha256>,
-                           HashKernel<Sha512>, HashKernel<Sha3_256>, HashKernel<Xxh3_128>>;
+using Kernels =
+    std::tuple<CrcKernel, HashKernel<Md5>, HashKernel<Sha1>, HashKernel<Sha256>, HashKernel<Sha512>,
+               HashKernel<Sha3_256>, HashKernel<Xxh3_128>, HashKernel<Blake3>>;
 static_assert(std::tuple_size_v<Kernels> == digest_count);
 
 // Rough seconds per GiB of each digest on a current x86-64 core; with the
 // processor's SHA instructions in use (`sha_hw`) SHA-1 and SHA-256 cost less.
 int digest_cost(DigestId id, bool sha_hw) {
-    constexpr int costs[] = {1, 14, 20, 35, 16, 22, 1};
+    constexpr int costs[] = {1, 14, 20, 35, 16, 22, 1, 4};
     static_assert(std::size(costs) == digest_count);
     if (sha_hw && id == DigestId::sha256) return 6;
     if (sha_hw && id == DigestId::sha1 && sha1_hardware_available()) return 6;
