@@ -139,6 +139,7 @@ TEST(ManyFiles, TwoFilesAtOnceListAsOneThreadDoes) {
         {"console", {"-c", "-5", "-s"}},
         {"CSV", {"-c", "-5", "-s", "--SHA2", "--CSV"}},
         {"JSON Lines", {"--SHA5", "--JSONL", "-D"}},
+        {"BLAKE3", {"--BLAKE3", "-c", "--CSV"}},
     };
     e2e::TempTree out;
     for (const auto& c : cases) {
