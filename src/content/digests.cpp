@@ -153,7 +153,10 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
 
 // A second thread for the halves of one digest's work (BLAKE3's large
 // subtrees): the caller does one half while it does the other. Started at
-// its first use, so a run without such a digest starts no thread.
+// its first use, so a run without such a digest starts no thread. A half
+// takes tens of microseconds, about what waking a sleeping thread costs,
+// so each side first polls for a while (yielding the core) before it
+// sleeps; a flag tells the other side that a wake-up is needed.
 class HalfHelper final : public Blake3Splitter {
 public:
     HalfHelper() = default;
@@ -161,39 +164,54 @@ public:
     HalfHelper& operator=(const HalfHelper&) = delete;
     ~HalfHelper() {
         if (!thread_.joinable()) return;
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
+        state_ = stop;
+        wake(helper_asleep_, wake_);
         thread_.join();
     }
 
     void both(void (*job)(void*), void* first, void* second) override {
         if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
-        {
-            const std::lock_guard lock(mutex_);
-            job_ = job;
-            argument_ = first;
-            pending_ = true;
-        }
-        wake_.notify_one();
+        job_ = job;
+        argument_ = first;
+        state_ = pending;
+        wake(helper_asleep_, wake_);
         job(second);
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [&] { return !pending_; });
+        wait_for(done, caller_asleep_, done_);
+        state_ = idle;
     }
 
 private:
-    void work() {
+    enum State { idle, pending, done, stop };
+    static constexpr int polls = 4000;
+
+    // The state was just set: wakes the other side if it sleeps. Its flag
+    // is set before it checks the state again, so one of the two sees the other.
+    void wake(std::atomic<bool>& asleep, std::condition_variable& cv) {
+        if (!asleep) return;
+        const std::lock_guard lock(mutex_);
+        cv.notify_one();
+    }
+    // Until the state is `want` (or stop, for the helper).
+    void wait_for(State want, std::atomic<bool>& asleep, std::condition_variable& cv) {
+        const auto ready = [&] {
+            const State now = state_;
+            return now == want || now == stop;
+        };
+        for (int i = 0; i < polls && !ready(); ++i) std::this_thread::yield();
+        if (ready()) return;
         std::unique_lock lock(mutex_);
+        asleep = true;
+        cv.wait(lock, ready);
+        asleep = false;
+    }
+
+    void work() {
         for (;;) {
-            wake_.wait(lock, [&] { return stop_ || pending_; });
-            if (stop_) return;
-            lock.unlock();
+            wait_for(pending, helper_asleep_, wake_);
+            if (state_ == stop) return;
             job_(argument_);
-            lock.lock();
-            pending_ = false;
-            done_.notify_one();
+            state_ = done;
+            wake(caller_asleep_, done_);
         }
     }
 
@@ -201,10 +219,11 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
+    std::atomic<State> state_{idle};
+    std::atomic<bool> helper_asleep_{false};
+    std::atomic<bool> caller_asleep_{false};
     void (*job_)(void*) = nullptr;
     void* argument_ = nullptr;
-    bool pending_ = false;
-    bool stop_ = false;
 };
 
 }  // namespace
@@ -372,8 +391,8 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
 
     DigestWorker& engine = digests.worker(run.sys);
     // A large file's BLAKE3 tree takes both cores; the results are the same.
-    if (engine.two_threads() && want.digests.has(DigestId::blake3))
-        contexts.split_blake3(&engine.half_helper());
+    const bool split_blake3 = engine.two_threads() && want.digests.has(DigestId::blake3);
+    if (split_blake3) contexts.split_blake3(&engine.half_helper());
     WorkerGuard guard(engine);
     const auto read_slot = [&](std::size_t index) -> long long {
         if (left == 0) return 0;
@@ -395,7 +414,13 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
     if (first <= 0) return first == 0;
     const long long second = read_slot(1);
     if (second < 0) return false;
-    const LaneSplit split = split_lanes(want, wanted);
+    LaneSplit split = split_lanes(want, wanted);
+    if (split_blake3) {
+        // BLAKE3 stays with the reader, which hashes one half of each read
+        // while its bytes are still in its cache.
+        split.worker &= ~DigestSet::bit(DigestId::blake3);
+        split.reader |= DigestSet::bit(DigestId::blake3);
+    }
     if (second == 0 || !engine.two_threads() || split.worker == 0) {
         contexts.update(wanted, engine.slot(0), static_cast<std::size_t>(first));
         if (second == 0) return true;
