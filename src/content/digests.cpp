@@ -154,9 +154,11 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
 // A second thread for the halves of one digest's work (BLAKE3's large
 // subtrees): the caller does one half while it does the other. Started at
 // its first use, so a run without such a digest starts no thread. A half
-// takes tens of microseconds, about what waking a sleeping thread costs,
-// so each side first polls for a while (yielding the core) before it
-// sleeps; a flag tells the other side that a wake-up is needed.
+// takes about as long as waking a sleeping thread, and on a busy machine
+// the helper may not run for a while: the caller takes the first half
+// back when the helper has not begun it, and waits only for a half the
+// helper is doing. Each side polls a little before it sleeps; a flag tells
+// the other side that a wake-up is needed.
 class HalfHelper final : public Blake3Splitter {
 public:
     HalfHelper() = default;
@@ -176,13 +178,18 @@ public:
         state_ = pending;
         wake(helper_asleep_, wake_);
         job(second);
+        State untaken = pending;
+        if (state_.compare_exchange_strong(untaken, idle)) {
+            job(first);
+            return;
+        }
         wait_for(done, caller_asleep_, done_);
         state_ = idle;
     }
 
 private:
-    enum State { idle, pending, done, stop };
-    static constexpr int polls = 4000;
+    enum State { idle, pending, running, done, stop };
+    static constexpr int polls = 100;
 
     // The state was just set: wakes the other side if it sleeps. Its flag
     // is set before it checks the state again, so one of the two sees the other.
@@ -208,7 +215,11 @@ private:
     void work() {
         for (;;) {
             wait_for(pending, helper_asleep_, wake_);
-            if (state_ == stop) return;
+            State untaken = pending;
+            if (!state_.compare_exchange_strong(untaken, running)) {
+                if (untaken == stop) return;
+                continue;  // the caller took it back
+            }
             job_(argument_);
             state_ = done;
             wake(caller_asleep_, done_);
