@@ -15,10 +15,11 @@ mode=${1:-run}
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libxxhash-dev libsqlite3-dev libpq-dev)
 [ "$mode" = windows ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix libxxhash-dev)
 # The end-to-end tests read listings back with python3 and sqlite3 and
-# watch which files a run opens with strace; xxhsum checks the XXH3 column;
+# watch which files a run opens with strace; xxhsum checks the XXH3 column
+# and b3sum the BLAKE3 one;
 # the duplicate tests compare their groups with jdupes', and the database
 # tests start a throwaway PostgreSQL server of their own.
-[ "$mode" = test ] && packages+=(g++-mingw-w64-x86-64-posix wine64 python3 sqlite3 strace xxhash jdupes postgresql)
+[ "$mode" = test ] && packages+=(g++-mingw-w64-x86-64-posix wine64 python3 sqlite3 strace xxhash b3sum jdupes postgresql)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "content/blake3.hpp"
 #include "content/crc32.hpp"
 #include "content/digest_hex.hpp"
 #include "content/md5.hpp"
@@ -57,14 +58,15 @@ struct CrcKernel {
 };
 
 // The kernels, in the registry's order: the tuple's index is the digest's id.
-using Kernels = std::tuple<CrcKernel, HashKernel<Md5>, HashKernel<Sha1>, HashKernel<Sha256>,
-                           HashKernel<Sha512>, HashKernel<Sha3_256>, HashKernel<Xxh3_128>>;
+using Kernels =
+    std::tuple<CrcKernel, HashKernel<Md5>, HashKernel<Sha1>, HashKernel<Sha256>, HashKernel<Sha512>,
+               HashKernel<Sha3_256>, HashKernel<Xxh3_128>, HashKernel<Blake3>>;
 static_assert(std::tuple_size_v<Kernels> == digest_count);
 
 // Rough seconds per GiB of each digest on a current x86-64 core; with the
 // processor's SHA instructions in use (`sha_hw`) SHA-1 and SHA-256 cost less.
 int digest_cost(DigestId id, bool sha_hw) {
-    constexpr int costs[] = {1, 14, 20, 35, 16, 22, 1};
+    constexpr int costs[] = {1, 14, 20, 35, 16, 22, 1, 4};
     static_assert(std::size(costs) == digest_count);
     if (sha_hw && id == DigestId::sha256) return 6;
     if (sha_hw && id == DigestId::sha1 && sha1_hardware_available()) return 6;
@@ -88,6 +90,11 @@ struct Contexts {
             (f(std::get<I>(kernels), static_cast<DigestId>(I)), ...);
         }
         (std::make_index_sequence<digest_count>{});
+    }
+
+    // BLAKE3 hashes its large subtrees in two halves at once from now on.
+    void split_blake3(Blake3Splitter* splitter) {
+        std::get<digest_index(DigestId::blake3)>(kernels).hash.set_splitter(splitter);
     }
 
     void update(unsigned lanes, const unsigned char* data, std::size_t n) {
@@ -144,6 +151,92 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
     return split;
 }
 
+// A second thread for the halves of one digest's work (BLAKE3's large
+// subtrees): the caller does one half while it does the other. Started at
+// its first use, so a run without such a digest starts no thread. A half
+// takes about as long as waking a sleeping thread, and on a busy machine
+// the helper may not run for a while: the caller takes the first half
+// back when the helper has not begun it, and waits only for a half the
+// helper is doing. Each side polls a little before it sleeps; a flag tells
+// the other side that a wake-up is needed.
+class HalfHelper final : public Blake3Splitter {
+public:
+    HalfHelper() = default;
+    HalfHelper(const HalfHelper&) = delete;
+    HalfHelper& operator=(const HalfHelper&) = delete;
+    ~HalfHelper() {
+        if (!thread_.joinable()) return;
+        state_ = stop;
+        wake(helper_asleep_, wake_);
+        thread_.join();
+    }
+
+    void both(void (*job)(void*), void* first, void* second) override {
+        if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
+        job_ = job;
+        argument_ = first;
+        state_ = pending;
+        wake(helper_asleep_, wake_);
+        job(second);
+        State untaken = pending;
+        if (state_.compare_exchange_strong(untaken, idle)) {
+            job(first);
+            return;
+        }
+        wait_for(done, caller_asleep_, done_);
+        state_ = idle;
+    }
+
+private:
+    enum State { idle, pending, running, done, stop };
+    static constexpr int polls = 100;
+
+    // The state was just set: wakes the other side if it sleeps. Its flag
+    // is set before it checks the state again, so one of the two sees the other.
+    void wake(std::atomic<bool>& asleep, std::condition_variable& cv) {
+        if (!asleep) return;
+        const std::lock_guard lock(mutex_);
+        cv.notify_one();
+    }
+    // Until the state is `want` (or stop, for the helper).
+    void wait_for(State want, std::atomic<bool>& asleep, std::condition_variable& cv) {
+        const auto ready = [&] {
+            const State now = state_;
+            return now == want || now == stop;
+        };
+        for (int i = 0; i < polls && !ready(); ++i) std::this_thread::yield();
+        if (ready()) return;
+        std::unique_lock lock(mutex_);
+        asleep = true;
+        cv.wait(lock, ready);
+        asleep = false;
+    }
+
+    void work() {
+        for (;;) {
+            wait_for(pending, helper_asleep_, wake_);
+            State untaken = pending;
+            if (!state_.compare_exchange_strong(untaken, running)) {
+                if (untaken == stop) return;
+                continue;  // the caller took it back
+            }
+            job_(argument_);
+            state_ = done;
+            wake(caller_asleep_, done_);
+        }
+    }
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::atomic<State> state_{idle};
+    std::atomic<bool> helper_asleep_{false};
+    std::atomic<bool> caller_asleep_{false};
+    void (*job_)(void*) = nullptr;
+    void* argument_ = nullptr;
+};
+
 }  // namespace
 
 // The read buffers and the worker thread, kept for the whole run. The
@@ -177,6 +270,7 @@ public:
     }
 
     bool two_threads() const { return two_threads_; }
+    HalfHelper& half_helper() { return half_helper_; }
     unsigned char* slot(std::size_t i) { return base_ + (i % slot_count) * slot_size; }
 
     // A new file: the worker hashes `lanes` of `contexts` from now on.
@@ -226,6 +320,7 @@ private:
     }
 
     const bool two_threads_;
+    HalfHelper half_helper_;
     std::unique_ptr<unsigned char[]> storage_;
     unsigned char* base_ = nullptr;
     std::thread worker_;
@@ -306,6 +401,9 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
     if (begin != 0 && !file.seek(begin)) return false;
 
     DigestWorker& engine = digests.worker(run.sys);
+    // A large file's BLAKE3 tree takes both cores; the results are the same.
+    const bool split_blake3 = engine.two_threads() && want.digests.has(DigestId::blake3);
+    if (split_blake3) contexts.split_blake3(&engine.half_helper());
     WorkerGuard guard(engine);
     const auto read_slot = [&](std::size_t index) -> long long {
         if (left == 0) return 0;
@@ -327,7 +425,13 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
     if (first <= 0) return first == 0;
     const long long second = read_slot(1);
     if (second < 0) return false;
-    const LaneSplit split = split_lanes(want, wanted);
+    LaneSplit split = split_lanes(want, wanted);
+    if (split_blake3) {
+        // BLAKE3 stays with the reader, which hashes one half of each read
+        // while its bytes are still in its cache.
+        split.worker &= ~DigestSet::bit(DigestId::blake3);
+        split.reader |= DigestSet::bit(DigestId::blake3);
+    }
     if (second == 0 || !engine.two_threads() || split.worker == 0) {
         contexts.update(wanted, engine.slot(0), static_cast<std::size_t>(first));
         if (second == 0) return true;

@@ -20,13 +20,17 @@ constexpr DigestRow rows[] = {
     {DigestId::sha512, "SHA-512", "SHA5", "", true, true, 64, 128,
      "---------------------------------------------- ERROR - FILE POSSIBLY LOCKED BY OS "
      "----------------------------------------------",
-     "sha512", "  SHA-512 HASH", 128, true, "SHA512", 6},
+     "sha512", "  SHA-512 HASH", 128, true, "SHA512", 7},
     {DigestId::sha3, "SHA3-256", "SHA3", "", true, true, 32, 64, locked_64, "sha3_256",
-     "  SHA3-256 HASH", 64, false, "SHA3-256", 5},
+     "  SHA3-256 HASH", 64, false, "SHA3-256", 6},
     // A fingerprint, not a security digest: above CRC-32 only. Its digits
     // are as many as MD5's, so a set of bare digits never means it.
     {DigestId::xxh3, "XXH3-128", "XXH3", "", false, false, 16, 32,
      "- ERROR - FILE POSSIBLY LOCKED -", "xxh3", "  XXH3-128", 32, false, "XXH128", 1},
+    // As strong as SHA-256 and as long: a set of bare 64-digit lines stays
+    // SHA-256's, so a BLAKE3 set is written as tagged lines.
+    {DigestId::blake3, "BLAKE3", "BLAKE3", "", false, false, 32, 64, locked_64, "blake3",
+     "  BLAKE3 HASH", 64, false, "BLAKE3", 5},
 };
 static_assert(std::size(rows) == digest_count);
 

@@ -9,8 +9,8 @@
 namespace filarix {
 
 // In the order of the record's columns.
-enum class DigestId : std::uint8_t { crc, md5, sha1, sha256, sha512, sha3, xxh3 };
-inline constexpr std::size_t digest_count = 7;
+enum class DigestId : std::uint8_t { crc, md5, sha1, sha256, sha512, sha3, xxh3, blake3 };
+inline constexpr std::size_t digest_count = 8;
 
 inline constexpr std::size_t digest_index(DigestId id) {
     return static_cast<std::size_t>(id);

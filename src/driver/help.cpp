@@ -199,6 +199,8 @@ int show_local_help(HelpScreens& screens, int lines) {
             longer_digests_line() +
             "--XXH3          include XXH3-128 fingerprints (quick; not a security digest);\n"
             "                a set of them is one xxhsum -H2 --tag wrote\n"
+            "--BLAKE3        include BLAKE3 (256 bit) hash values; a set of them is\n"
+            "                tagged lines: BLAKE3 (name) = digits\n"
             "--HASHSET=file  compare each digest with a set of known digests;\n"
             "                --KNOWN lists the files in the set, --UNKNOWN the others\n"
             "--DIFF=file     compare the tree with an earlier CSV or JSONL listing or a\n"

@@ -452,6 +452,7 @@ const Row rows[] = {
     {{"APPEND"}, Match::start, [](Line& l) { l.boolean(l.s.APPEND, 1); }},
     {{"AUTO"}, Match::start, accepted},
     {{"COMMENT"}, Match::start, comment},
+    {{"BLAKE3"}, Match::start, digest_key},
     {{"CRC"}, Match::start, digest_key},
     {{"CSV"}, Match::start, one_mode_of<&RunSettings::table_format, table_csv>},
     {{"DEPTH"}, Match::start, depth},

@@ -1,4 +1,4 @@
-// The SHA-256, SHA-512, SHA3-256 and XXH3-128 columns through the binary,
+// The SHA-256, SHA-512, SHA3-256, XXH3-128 and BLAKE3 columns through the binary,
 // with the digests on two threads and on one; and the known-digest set's
 // two matching modes against a set made by sha256sum.
 #include <gtest/gtest.h>
@@ -139,6 +139,7 @@ TEST(ManyFiles, TwoFilesAtOnceListAsOneThreadDoes) {
         {"console", {"-c", "-5", "-s"}},
         {"CSV", {"-c", "-5", "-s", "--SHA2", "--CSV"}},
         {"JSON Lines", {"--SHA5", "--JSONL", "-D"}},
+        {"BLAKE3", {"--BLAKE3", "-c", "--CSV"}},
     };
     e2e::TempTree out;
     for (const auto& c : cases) {
@@ -201,44 +202,75 @@ TEST(NewDigestColumns, MatchHashlibOnTwoThreadsAndOnOne) {
     EXPECT_EQ(seen, std::size(expected));
 }
 
-// What xxhsum -H2 prints for a file, in capitals.
-std::string xxhsum_of(const std::string& path) {
-    const e2e::Result r = e2e::run({"-H2", path}, {}, false, {}, std::nullopt, "/usr/bin/xxhsum");
+// What a checksum tool prints for a file, in capitals.
+std::string tool_digest(const std::string& tool, const std::vector<std::string>& options,
+                        const std::string& path) {
+    std::vector<std::string> args = options;
+    args.push_back(path);
+    const e2e::Result r = e2e::run(args, {}, false, {}, std::nullopt, tool);
     EXPECT_EQ(r.status, 0) << r.err;
     std::string hex = r.out.substr(0, r.out.find(' '));
     for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return hex;
 }
 
-TEST(NewDigestColumns, Xxh3MatchesXxhsumInTextCsvAndJsonl) {
-    e2e::TempTree tree;
-    const long long sizes[] = {0, 3, 240, 241, 300007};
-    std::vector<std::pair<std::string, std::string>> files;  // name, xxhsum's digits
-    for (long long size : sizes) {
-        const std::string name = "x" + std::to_string(size);
-        files.emplace_back(name, xxhsum_of(tree.file(name, content(size))));
-        ASSERT_EQ(files.back().second.size(), 32u) << name;
-    }
-    const e2e::Result text = e2e::run({tree.root(), "--XXH3", "-c"});
-    ASSERT_EQ(text.status, 1) << text.err;
-    const e2e::Result csv = e2e::run({tree.root(), "--XXH3", "--CSV", "-o", "stdout"});
-    const e2e::Result jsonl = e2e::run({tree.root(), "--XXH3", "--JSONL", "-o", "stdout"});
-    ASSERT_EQ(csv.status, 1) << csv.err;
-    ASSERT_EQ(jsonl.status, 1) << jsonl.err;
-    EXPECT_NE(csv.out.substr(0, csv.out.find('\n')).find(",xxh3,"), std::string::npos) << csv.out;
-    for (const auto& [name, hex] : files) {
-        // path size attributes crc xxh3 date time zone
-        const std::string record = e2e::line_with(text.err, "/" + name + " ");
-        const auto w = words(record);
-        ASSERT_EQ(w.size(), 8u) << record;
-        EXPECT_EQ(w[4], hex) << name;
-        EXPECT_EQ(record.size(), e2e::kRecordWidth + 12 + 34) << name;
-        EXPECT_NE(e2e::line_with(csv.out, "/" + name + ",").find("," + hex + ","),
+// The fingerprint and the BLAKE3 column against the tools that print the
+// same digits, with the digests on two threads and on one. A file alone
+// in its folder is read by itself, so its large reads are hashed on both
+// cores; the others are read ahead, two at a time.
+TEST(NewDigestColumns, MatchTheirToolsInTextCsvAndJsonl) {
+    const struct {
+        const char* option;
+        const char* field;
+        const char* tool;
+        std::vector<std::string> tool_options;
+        std::vector<long long> sizes;
+    } columns[] = {
+        {"--XXH3", "xxh3", "/usr/bin/xxhsum", {"-H2"}, {0, 3, 240, 241, 300007}},
+        {"--BLAKE3",
+         "blake3",
+         "/usr/bin/b3sum",
+         {},
+         {0, 1, 1024, 1025, 2049, 65536, 300007, (5 << 20) + 7}},
+    };
+    for (const auto& column : columns) {
+        e2e::TempTree tree;
+        std::vector<std::pair<std::string, std::string>> files;  // name, the tool's digits
+        for (long long size : column.sizes) {
+            const std::string name = "x" + std::to_string(size);
+            const std::string path =
+                tree.file(size > (1 << 20) ? "alone/" + name : name, content(size));
+            files.emplace_back(name, tool_digest(column.tool, column.tool_options, path));
+        }
+        const std::size_t digits = files.front().second.size();
+        ASSERT_TRUE(digits == 32 || digits == 64) << column.tool;
+        const e2e::Result text = e2e::run({tree.root(), column.option, "-c"});
+        ASSERT_EQ(text.status, 1) << text.err;
+        const e2e::Result one =
+            e2e::run({tree.root(), column.option, "-c"}, {}, false, {"FILARIX_DIGEST_THREADS=1"});
+        EXPECT_EQ(record_block(one.err), record_block(text.err)) << column.option;
+        const e2e::Result csv = e2e::run({tree.root(), column.option, "--CSV", "-o", "stdout"});
+        const e2e::Result jsonl = e2e::run({tree.root(), column.option, "--JSONL", "-o", "stdout"});
+        ASSERT_EQ(csv.status, 1) << csv.err;
+        ASSERT_EQ(jsonl.status, 1) << jsonl.err;
+        EXPECT_NE(csv.out.substr(0, csv.out.find('\n')).find("," + std::string(column.field) + ","),
                   std::string::npos)
-            << name;
-        EXPECT_NE(e2e::line_with(jsonl.out, "/" + name + "\"").find("\"xxh3\":\"" + hex + "\""),
-                  std::string::npos)
-            << name;
+            << csv.out;
+        for (const auto& [name, hex] : files) {
+            // path size attributes crc digest date time zone
+            const std::string record = e2e::line_with(text.err, "/" + name + " ");
+            const auto w = words(record);
+            ASSERT_EQ(w.size(), 8u) << record;
+            EXPECT_EQ(w[4], hex) << name;
+            EXPECT_EQ(record.size(), e2e::kRecordWidth + 12 + 2 + digits) << name;
+            EXPECT_NE(e2e::line_with(csv.out, "/" + name + ",").find("," + hex + ","),
+                      std::string::npos)
+                << name;
+            EXPECT_NE(e2e::line_with(jsonl.out, "/" + name + "\"")
+                          .find("\"" + std::string(column.field) + "\":\"" + hex + "\""),
+                      std::string::npos)
+                << name;
+        }
     }
 }
 
@@ -264,14 +296,17 @@ TEST(HashSet, EachModeListsTheSameHalfOrTheOther) {
         (i % 2 ? outside : in_set).insert(name);
         all.insert(name);
     }
-    // A set of XXH3-128 digits is told from MD5 by xxhsum's tags.
+    // A set of XXH3-128 digits is told from MD5 by xxhsum's tags, and one
+    // of BLAKE3 digits from SHA-256 by the same tags made of b3sum's lines.
     const struct {
         const char* tool;
         const char* kind;
-    } tools[] = {{"sha256sum", "SHA-256"}, {"xxhsum -H2 --tag", "XXH3-128"}};
+    } tools[] = {{"sha256sum a*", "SHA-256"},
+                 {"xxhsum -H2 --tag a*", "XXH3-128"},
+                 {"b3sum a* | sed 's/^\\([0-9a-f]*\\)  \\(.*\\)$/BLAKE3 (\\2) = \\1/'", "BLAKE3"}};
     for (const auto& tool : tools) {
         const std::string set_file = sets.path("known.set");
-        ASSERT_EQ(std::system(("cd '" + tree.root() + "' && " + tool.tool + " a* > '" + set_file +
+        ASSERT_EQ(std::system(("cd '" + tree.root() + "' && " + tool.tool + " > '" + set_file +
                                "' && echo 'not a digest' >> '" + set_file + "'")
                                   .c_str()),
                   0);

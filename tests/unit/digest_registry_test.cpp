@@ -26,6 +26,7 @@ TEST(DigestRegistry, LongOptionsNameTheirDigests) {
         {u"HASH", DigestId::md5},
         {u"CRC32", DigestId::crc},
         {u"XXH3", DigestId::xxh3},
+        {u"BLAKE3", DigestId::blake3},
         // The short words stand only alone.
         {u"SHAX", std::nullopt},
         {u"SHA1X", std::nullopt},
@@ -34,6 +35,8 @@ TEST(DigestRegistry, LongOptionsNameTheirDigests) {
         {u"SH", std::nullopt},
         {u"XXH3128", std::nullopt},
         {u"XXH", std::nullopt},
+        {u"BLAKE", std::nullopt},
+        {u"BLAKE3X", std::nullopt},
     };
     for (const Case& c : cases) {
         const DigestRow* row = digest_of_long_option(c.text);
@@ -49,6 +52,7 @@ TEST(DigestRegistry, AnIniKeyIsTheLongestOptionItBeginsWith) {
     EXPECT_EQ(digest_of_ini_line("SHA512")->id, DigestId::sha512);
     EXPECT_EQ(digest_of_ini_line("CRC=OFF")->id, DigestId::crc);
     EXPECT_EQ(digest_of_ini_line("XXH3=ON")->id, DigestId::xxh3);
+    EXPECT_EQ(digest_of_ini_line("BLAKE3=ON")->id, DigestId::blake3);
     EXPECT_EQ(digest_of_ini_line("WIDTH=9"), nullptr);
 }
 
@@ -58,7 +62,9 @@ TEST(DigestRegistry, KnownSetsTellTheirDigestByLength) {
     EXPECT_EQ(known_digest_of_hex_length(32), DigestId::md5);
     EXPECT_EQ(digest_of_sum_tag("XXH128")->id, DigestId::xxh3);
     EXPECT_EQ(known_digest_of_hex_length(40), DigestId::sha1);
-    // SHA3-256 has SHA-256's length; a set of that length is SHA-256.
+    // SHA3-256 and BLAKE3 have SHA-256's length; a set of that length is
+    // SHA-256, and a BLAKE3 set names its digest by the tag.
+    EXPECT_EQ(digest_of_sum_tag("BLAKE3")->id, DigestId::blake3);
     EXPECT_EQ(known_digest_of_hex_length(64), DigestId::sha256);
     EXPECT_EQ(known_digest_of_hex_length(128), DigestId::sha512);
     EXPECT_EQ(known_digest_of_hex_length(8), std::nullopt);

@@ -19,6 +19,8 @@ const std::string md5_a = "0cc175b9c0f1b6a831c399e269772661";  // of "a"
 const std::string sha1_a = "86f7e437faa5a7fce15d1ddcb9eaeaea377667b8";
 const std::string sha256_a = "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";
 const std::string xxh3_a = "a96faf705af16834e6c632b61e964e1f";  // xxhsum -H2 of "a"
+// b3sum of "a"
+const std::string blake3_a = "17762fddd969a453925d65717ac3eea21320b66b54342fde15128d6caf21215f";
 const std::string sha256_b = "3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaeed59c009";
 
 TEST(HashSetText, FormatsKindsAndBadLines) {
@@ -75,6 +77,21 @@ TEST(HashSetText, FormatsKindsAndBadLines) {
          md5_a + "  a\nXXH128 (a) = " + xxh3_a + "\n",
          DigestId::md5,
          {md5_a},
+         1,
+         1,
+         2},
+        // BLAKE3 has SHA-256's length: a set of it is tagged, and the two never mix.
+        {"BLAKE3 tags, then a bare line",
+         "BLAKE3 (a) = " + blake3_a + "\n" + sha256_a + "  a\n",
+         DigestId::blake3,
+         {blake3_a},
+         1,
+         1,
+         2},
+        {"sha256sum, then a BLAKE3 tag",
+         sha256_a + "  a\nBLAKE3 (a) = " + blake3_a + "\n",
+         DigestId::sha256,
+         {sha256_a},
          1,
          1,
          2},

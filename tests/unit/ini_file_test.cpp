@@ -135,6 +135,8 @@ TEST(IniFile, AccountingAndHashKeys) {
         {"SHA3=OFF", nothing},
         {"XXH3=ON", [](RunSettings& s) { s.digests.add(DigestId::xxh3); }},
         {"XXH3=OFF", nothing},
+        {"BLAKE3=ON", [](RunSettings& s) { s.digests.add(DigestId::blake3); }},
+        {"BLAKE3=OFF", nothing},
         {"UNKNOWN", [](RunSettings& s) { s.hashset_match = hashset_unknown_only; }},
         {"HASHSET", nothing, {}, "\nMissing ini file directive HASHSET", 2000},
         // Upper-cased, as every value is where names ignore case.

@@ -28,4 +28,27 @@ void sha256_compress(std::uint32_t* state, const std::uint8_t* p, std::size_t bl
 void sha256_compress_two(std::uint32_t* state_a, const std::uint8_t* a, std::uint32_t* state_b,
                          const std::uint8_t* b, std::size_t blocks);
 
+// BLAKE3's compression of one 64-byte block into a chaining value, in
+// plain C++ on every target: the one-chunk path, and what the vector
+// kernels leave over.
+void blake3_compress(std::uint32_t cv[8], const std::uint8_t block[64], std::uint64_t counter,
+                     std::uint32_t block_len, std::uint32_t flags);
+// Whether the processor has SSE4.1 (with SSSE3), and AVX2 with the
+// operating system saving its registers (asked once, then remembered).
+bool blake3_sse41_available();
+bool blake3_avx2_available();
+// Hash 4 (SSE4.1) or 8 (AVX2) inputs at once, each `blocks` whole blocks
+// chained from `key`: input i at counter + i (or counter, when
+// `add_lane` is false), the first block with flags | first_flags, the last
+// with flags | last_flags. Input i's chaining value goes to out + 32 i.
+// Called only when the matching question above says yes.
+void blake3_hash4_sse41(const std::uint8_t* const* inputs, std::size_t blocks,
+                        const std::uint32_t key[8], std::uint64_t counter, bool add_lane,
+                        std::uint8_t flags, std::uint8_t first_flags, std::uint8_t last_flags,
+                        std::uint8_t* out);
+void blake3_hash8_avx2(const std::uint8_t* const* inputs, std::size_t blocks,
+                       const std::uint32_t key[8], std::uint64_t counter, bool add_lane,
+                       std::uint8_t flags, std::uint8_t first_flags, std::uint8_t last_flags,
+                       std::uint8_t* out);
+
 }  // namespace filarix::kernels

@@ -33,4 +33,24 @@ void sha256_compress_two(std::uint32_t*, const std::uint8_t*, std::uint32_t*, co
     std::abort();
 }
 
+bool blake3_sse41_available() {
+    return false;
+}
+
+bool blake3_avx2_available() {
+    return false;
+}
+
+// Never chosen: the questions above say no.
+void blake3_hash4_sse41(const std::uint8_t* const*, std::size_t, const std::uint32_t*,
+                        std::uint64_t, bool, std::uint8_t, std::uint8_t, std::uint8_t,
+                        std::uint8_t*) {
+    std::abort();
+}
+
+void blake3_hash8_avx2(const std::uint8_t* const*, std::size_t, const std::uint32_t*, std::uint64_t,
+                       bool, std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t*) {
+    std::abort();
+}
+
 }  // namespace filarix::kernels

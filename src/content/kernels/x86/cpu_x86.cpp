@@ -23,7 +23,37 @@ bool query_sha() {
     return (ebx & (1u << 29)) != 0;
 }
 
+bool query_sse41() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    return (ecx & bit_SSE4_1) != 0 && (ecx & bit_SSSE3) != 0;
+}
+
+// AVX2 needs the operating system to save the wide registers too (OSXSAVE,
+// and XCR0 with the SSE and AVX state bits).
+bool query_avx2() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
+    unsigned xcr0_lo = 0, xcr0_hi = 0;
+    __asm__("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
+    if ((xcr0_lo & 6u) != 6u) return false;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx & bit_AVX2) != 0;
+}
+
 }  // namespace
+
+bool blake3_sse41_available() {
+    static const bool available = query_sse41();
+    return available;
+}
+
+bool blake3_avx2_available() {
+    static const bool available = query_avx2();
+    return available;
+}
 
 bool crc32_fold_available() {
     static const bool available = query_clmul();

@@ -1,0 +1,73 @@
+// BLAKE3-256: a security digest that hashes a file as a tree of 1 KiB
+// chunks, so whole subtrees can be hashed side by side (several chunks in
+// one vector register, and two halves of a large read on two cores). Its
+// digits are b3sum's.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace filarix {
+
+// Runs two jobs at once, one on another thread, and returns when both are
+// done: what lets one large read be hashed on two cores.
+class Blake3Splitter {
+public:
+    virtual void both(void (*job)(void*), void* first, void* second) = 0;
+
+protected:
+    ~Blake3Splitter() = default;
+};
+
+class Blake3 {
+public:
+    // The kernels, from the plainest; a faster one is used only when the
+    // processor has its instructions.
+    enum class Path : std::uint8_t { portable, sse41, avx2 };
+    // The fastest path the processor has, or the portable one.
+    explicit Blake3(bool allow_hardware = true);
+    // Exactly this path (for tests and benchmarks); it must be available.
+    explicit Blake3(Path path);
+
+    // Feeds more bytes; any split of the message over calls gives the same digest.
+    void update(const void* data, std::size_t size);
+    // The digest of everything fed; resets for a new message.
+    std::array<std::uint8_t, 32> finish();
+    void reset();
+
+    Path path() const { return path_; }
+    static bool available(Path path);
+    static Path fastest();
+    // Large subtrees are then hashed in two halves at once; none: one thread.
+    void set_splitter(Blake3Splitter* splitter) { splitter_ = splitter; }
+
+private:
+    struct ChunkState {
+        std::uint32_t cv[8];
+        std::uint64_t counter = 0;
+        std::uint8_t block[64] = {};
+        std::size_t block_len = 0;
+        std::size_t blocks_done = 0;
+        std::size_t length() const { return 64 * blocks_done + block_len; }
+    };
+
+    void start_chunk(std::uint64_t counter);
+    void feed_chunk(const std::uint8_t* p, std::size_t n);
+    void push_cv(const std::uint8_t cv[32], std::uint64_t first);
+    // Merges the stack down to the subtrees of the message's first `chunks` chunks.
+    void merge_stack(std::uint64_t chunks);
+    void subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t counter,
+                    std::uint8_t out[32]) const;
+    static void subtree_job(void* job);
+
+    Path path_;
+    Blake3Splitter* splitter_ = nullptr;
+    ChunkState chunk_;
+    // The chaining values of the finished subtrees, left to right; merged
+    // with their neighbour only once more input shows neither is the root.
+    std::uint8_t stack_[64][32];
+    std::size_t stack_size_ = 0;
+};
+
+}  // namespace filarix

@@ -1,0 +1,254 @@
+// BLAKE3 on several inputs at once, one per 32-bit lane: four in SSE4.1
+// registers, eight in AVX2 registers. Register j holds word j of every
+// lane's state, so each G step is a handful of vector instructions.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "content/kernels/blake3_constants.hpp"
+#include "content/kernels/kernels.hpp"
+
+namespace filarix::kernels {
+
+namespace {
+
+#define FILARIX_SSE41_TARGET __attribute__((target("sse4.1,ssse3"), always_inline)) inline
+#define FILARIX_AVX2_TARGET __attribute__((target("avx2"), always_inline)) inline
+
+// The lane counters: input i is chunk counter + i, or all share counter.
+void lane_counters(std::uint64_t counter, bool add_lane, int lanes, std::uint32_t* lo,
+                   std::uint32_t* hi) {
+    for (int i = 0; i < lanes; ++i) {
+        const std::uint64_t c = counter + (add_lane ? static_cast<std::uint64_t>(i) : 0);
+        lo[i] = static_cast<std::uint32_t>(c);
+        hi[i] = static_cast<std::uint32_t>(c >> 32);
+    }
+}
+
+std::uint32_t block_flags(std::size_t b, std::size_t blocks, std::uint8_t flags,
+                          std::uint8_t first_flags, std::uint8_t last_flags) {
+    return flags | (b == 0 ? first_flags : 0) | (b + 1 == blocks ? last_flags : 0);
+}
+
+// ---- SSE4.1: four lanes --------------------------------------------------------
+
+FILARIX_SSE41_TARGET __m128i add4(__m128i a, __m128i b) {
+    return _mm_add_epi32(a, b);
+}
+FILARIX_SSE41_TARGET __m128i xor4(__m128i a, __m128i b) {
+    return _mm_xor_si128(a, b);
+}
+// Rotations by whole bytes are one byte shuffle.
+FILARIX_SSE41_TARGET __m128i rot16_4(__m128i x) {
+    return _mm_shuffle_epi8(x, _mm_set_epi8(13, 12, 15, 14, 9, 8, 11, 10, 5, 4, 7, 6, 1, 0, 3, 2));
+}
+FILARIX_SSE41_TARGET __m128i rot8_4(__m128i x) {
+    return _mm_shuffle_epi8(x, _mm_set_epi8(12, 15, 14, 13, 8, 11, 10, 9, 4, 7, 6, 5, 0, 3, 2, 1));
+}
+FILARIX_SSE41_TARGET __m128i rot12_4(__m128i x) {
+    return _mm_or_si128(_mm_srli_epi32(x, 12), _mm_slli_epi32(x, 20));
+}
+FILARIX_SSE41_TARGET __m128i rot7_4(__m128i x) {
+    return _mm_or_si128(_mm_srli_epi32(x, 7), _mm_slli_epi32(x, 25));
+}
+
+FILARIX_SSE41_TARGET void g4(__m128i* v, int a, int b, int c, int d, __m128i x, __m128i y) {
+    v[a] = add4(add4(v[a], v[b]), x);
+    v[d] = rot16_4(xor4(v[d], v[a]));
+    v[c] = add4(v[c], v[d]);
+    v[b] = rot12_4(xor4(v[b], v[c]));
+    v[a] = add4(add4(v[a], v[b]), y);
+    v[d] = rot8_4(xor4(v[d], v[a]));
+    v[c] = add4(v[c], v[d]);
+    v[b] = rot7_4(xor4(v[b], v[c]));
+}
+
+// Rows a, b, c, d become columns: a[k] b[k] c[k] d[k] in register k.
+FILARIX_SSE41_TARGET void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d) {
+    const __m128i ab_lo = _mm_unpacklo_epi32(a, b);
+    const __m128i ab_hi = _mm_unpackhi_epi32(a, b);
+    const __m128i cd_lo = _mm_unpacklo_epi32(c, d);
+    const __m128i cd_hi = _mm_unpackhi_epi32(c, d);
+    a = _mm_unpacklo_epi64(ab_lo, cd_lo);
+    b = _mm_unpackhi_epi64(ab_lo, cd_lo);
+    c = _mm_unpacklo_epi64(ab_hi, cd_hi);
+    d = _mm_unpackhi_epi64(ab_hi, cd_hi);
+}
+
+FILARIX_SSE41_TARGET __m128i load4(const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// ---- AVX2: eight lanes ---------------------------------------------------------
+
+FILARIX_AVX2_TARGET __m256i add8(__m256i a, __m256i b) {
+    return _mm256_add_epi32(a, b);
+}
+FILARIX_AVX2_TARGET __m256i xor8(__m256i a, __m256i b) {
+    return _mm256_xor_si256(a, b);
+}
+FILARIX_AVX2_TARGET __m256i rot16_8(__m256i x) {
+    return _mm256_shuffle_epi8(
+        x, _mm256_set_epi8(13, 12, 15, 14, 9, 8, 11, 10, 5, 4, 7, 6, 1, 0, 3, 2, 13, 12, 15, 14, 9,
+                           8, 11, 10, 5, 4, 7, 6, 1, 0, 3, 2));
+}
+FILARIX_AVX2_TARGET __m256i rot8_8(__m256i x) {
+    return _mm256_shuffle_epi8(
+        x, _mm256_set_epi8(12, 15, 14, 13, 8, 11, 10, 9, 4, 7, 6, 5, 0, 3, 2, 1, 12, 15, 14, 13, 8,
+                           11, 10, 9, 4, 7, 6, 5, 0, 3, 2, 1));
+}
+FILARIX_AVX2_TARGET __m256i rot12_8(__m256i x) {
+    return _mm256_or_si256(_mm256_srli_epi32(x, 12), _mm256_slli_epi32(x, 20));
+}
+FILARIX_AVX2_TARGET __m256i rot7_8(__m256i x) {
+    return _mm256_or_si256(_mm256_srli_epi32(x, 7), _mm256_slli_epi32(x, 25));
+}
+
+FILARIX_AVX2_TARGET void g8(__m256i* v, int a, int b, int c, int d, __m256i x, __m256i y) {
+    v[a] = add8(add8(v[a], v[b]), x);
+    v[d] = rot16_8(xor8(v[d], v[a]));
+    v[c] = add8(v[c], v[d]);
+    v[b] = rot12_8(xor8(v[b], v[c]));
+    v[a] = add8(add8(v[a], v[b]), y);
+    v[d] = rot8_8(xor8(v[d], v[a]));
+    v[c] = add8(v[c], v[d]);
+    v[b] = rot7_8(xor8(v[b], v[c]));
+}
+
+// Eight rows of eight words become eight columns, in place.
+FILARIX_AVX2_TARGET void transpose8(__m256i* r) {
+    __m256i t[8], u[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    // u[4h + k] holds word k (and word k + 4 in its upper half) of rows 4h .. 4h+3.
+    for (int h = 0; h < 2; ++h) {
+        u[4 * h + 0] = _mm256_unpacklo_epi64(t[4 * h], t[4 * h + 2]);
+        u[4 * h + 1] = _mm256_unpackhi_epi64(t[4 * h], t[4 * h + 2]);
+        u[4 * h + 2] = _mm256_unpacklo_epi64(t[4 * h + 1], t[4 * h + 3]);
+        u[4 * h + 3] = _mm256_unpackhi_epi64(t[4 * h + 1], t[4 * h + 3]);
+    }
+    for (int k = 0; k < 4; ++k) {
+        r[k] = _mm256_permute2x128_si256(u[k], u[k + 4], 0x20);
+        r[k + 4] = _mm256_permute2x128_si256(u[k], u[k + 4], 0x31);
+    }
+}
+
+FILARIX_AVX2_TARGET __m256i load8(const std::uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+}  // namespace
+
+__attribute__((target("sse4.1,ssse3"))) void blake3_hash4_sse41(
+    const std::uint8_t* const* inputs, std::size_t blocks, const std::uint32_t key[8],
+    std::uint64_t counter, bool add_lane, std::uint8_t flags, std::uint8_t first_flags,
+    std::uint8_t last_flags, std::uint8_t* out) {
+    std::uint32_t lo[4], hi[4];
+    lane_counters(counter, add_lane, 4, lo, hi);
+    const __m128i counter_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo));
+    const __m128i counter_hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi));
+    __m128i h[8];
+    for (int i = 0; i < 8; ++i) h[i] = _mm_set1_epi32(static_cast<int>(key[i]));
+    for (std::size_t b = 0; b < blocks; ++b) {
+        __m128i m[16];
+        const std::size_t at = blake3_block_size * b;
+        for (int k = 0; k < 4; ++k) {
+            for (int lane = 0; lane < 4; ++lane)
+                m[4 * k + lane] = load4(inputs[lane] + at + 16 * k);
+            transpose4(m[4 * k], m[4 * k + 1], m[4 * k + 2], m[4 * k + 3]);
+        }
+        __m128i v[16] = {h[0],
+                         h[1],
+                         h[2],
+                         h[3],
+                         h[4],
+                         h[5],
+                         h[6],
+                         h[7],
+                         _mm_set1_epi32(static_cast<int>(blake3_iv[0])),
+                         _mm_set1_epi32(static_cast<int>(blake3_iv[1])),
+                         _mm_set1_epi32(static_cast<int>(blake3_iv[2])),
+                         _mm_set1_epi32(static_cast<int>(blake3_iv[3])),
+                         counter_lo,
+                         counter_hi,
+                         _mm_set1_epi32(static_cast<int>(blake3_block_size)),
+                         _mm_set1_epi32(static_cast<int>(
+                             block_flags(b, blocks, flags, first_flags, last_flags)))};
+        for (const auto& s : blake3_schedule) {
+            g4(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
+            g4(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
+            g4(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
+            g4(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
+            g4(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
+            g4(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
+            g4(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
+            g4(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
+        }
+        for (int i = 0; i < 8; ++i) h[i] = xor4(v[i], v[i + 8]);
+    }
+    transpose4(h[0], h[1], h[2], h[3]);
+    transpose4(h[4], h[5], h[6], h[7]);
+    for (int lane = 0; lane < 4; ++lane) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * lane), h[lane]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * lane + 16), h[lane + 4]);
+    }
+}
+
+__attribute__((target("avx2"))) void blake3_hash8_avx2(const std::uint8_t* const* inputs,
+                                                       std::size_t blocks,
+                                                       const std::uint32_t key[8],
+                                                       std::uint64_t counter, bool add_lane,
+                                                       std::uint8_t flags, std::uint8_t first_flags,
+                                                       std::uint8_t last_flags, std::uint8_t* out) {
+    std::uint32_t lo[8], hi[8];
+    lane_counters(counter, add_lane, 8, lo, hi);
+    const __m256i counter_lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lo));
+    const __m256i counter_hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hi));
+    __m256i h[8];
+    for (int i = 0; i < 8; ++i) h[i] = _mm256_set1_epi32(static_cast<int>(key[i]));
+    for (std::size_t b = 0; b < blocks; ++b) {
+        __m256i m[16];
+        const std::size_t at = blake3_block_size * b;
+        for (int k = 0; k < 2; ++k) {
+            for (int lane = 0; lane < 8; ++lane)
+                m[8 * k + lane] = load8(inputs[lane] + at + 32 * k);
+            transpose8(m + 8 * k);
+        }
+        __m256i v[16] = {h[0],
+                         h[1],
+                         h[2],
+                         h[3],
+                         h[4],
+                         h[5],
+                         h[6],
+                         h[7],
+                         _mm256_set1_epi32(static_cast<int>(blake3_iv[0])),
+                         _mm256_set1_epi32(static_cast<int>(blake3_iv[1])),
+                         _mm256_set1_epi32(static_cast<int>(blake3_iv[2])),
+                         _mm256_set1_epi32(static_cast<int>(blake3_iv[3])),
+                         counter_lo,
+                         counter_hi,
+                         _mm256_set1_epi32(static_cast<int>(blake3_block_size)),
+                         _mm256_set1_epi32(static_cast<int>(
+                             block_flags(b, blocks, flags, first_flags, last_flags)))};
+        for (const auto& s : blake3_schedule) {
+            g8(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
+            g8(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
+            g8(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
+            g8(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
+            g8(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
+            g8(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
+            g8(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
+            g8(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
+        }
+        for (int i = 0; i < 8; ++i) h[i] = xor8(v[i], v[i + 8]);
+    }
+    transpose8(h);
+    for (int lane = 0; lane < 8; ++lane)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * lane), h[lane]);
+}
+
+}  // namespace filarix::kernels
