@@ -142,6 +142,9 @@ TEST_F(Postgres, AServerThatCannotBeReachedLeavesTheListingWhole) {
          "host=" + t.root() + " dbname=none password=***"},
         {"postgresql://me:secret@/none?host=" + t.root(),
          "postgresql://me:***@/none?host=" + t.root()},
+        // A line feed is a space to libpq and a "?" in every message.
+        {"host=" + t.root() + "\ndbname=none password=secret",
+         "host=" + t.root() + "?dbname=none password=***"},
     };
     for (const auto& c : cases) {
         const std::string log = t.path("acct.log");
