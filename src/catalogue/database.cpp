@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "catalogue/database_backend.hpp"
+#include "core/shown_text.hpp"
 #include "options/start_paths.hpp"
 #include "record/database_rows.hpp"
 #include "record/utf8.hpp"
@@ -157,11 +158,12 @@ void check_database_support(Run& run) {
 
 void open_database(Run& run) {
     if (run.s.database_kind == DatabaseKind::none) return;
-    run.database_name = run.sys.narrow(run.s.database_name);
+    // Messages name it as every name is shown, control characters masked.
+    run.database_name = shown_name(run.sys, run.s.database_name);
     std::string error;
     if (run.s.database_kind == DatabaseKind::postgresql) {
-        const std::string connection = run.database_name;
-        run.database_name = without_password(connection);
+        const std::string connection = run.sys.narrow(run.s.database_name);
+        run.database_name = without_password(run.database_name);
         run.database = open_server_database(connection, facts_of(run), error);
         if (!run.database) report_database_failure(run, error);
         return;

@@ -1,5 +1,7 @@
 #include "record/database_rows.hpp"
 
+#include "core/shown_text.hpp"
+
 namespace filarix {
 
 void add_database_row(Run& run, const TableRow& row) {
@@ -12,8 +14,11 @@ void add_database_row(Run& run, const TableRow& row) {
 void report_database_failure(Run& run, const std::string& why) {
     if (run.database_failed) return;
     run.database_failed = true;
+    // The database's own words may echo what it was given.
+    std::string reason = why;
+    mask_controls(reason);
     run.std_err.printf("\nError writing the database %s: %s; the listing goes on without it\n",
-                       run.database_name.c_str(), why.c_str());
+                       run.database_name.c_str(), reason.c_str());
     run.std_err.flush();
 }
 

@@ -59,14 +59,6 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-// A listing on the standard output without its start banner, which holds
-// the time.
-std::string without_banner(std::string out) {
-    const auto at = out.find("Started ");
-    if (at != std::string::npos) out.erase(at, out.find('\n', at) - at);
-    return out;
-}
-
 struct Sample {
     e2e::TempTree tree;
     e2e::TempTree keep;  // the databases and listings, outside the tree
@@ -291,7 +283,7 @@ TEST(Database, AnInterruptedRunIsNeverComplete) {
 // the database is named and the run ends with the output-file status.
 TEST(Database, ADatabaseThatCannotBeWrittenLeavesTheListingWhole) {
     Sample s;
-    const std::string listed = without_banner(s.list({"-o", "stdout"}).out);
+    const std::string listed = e2e::without_banner(s.list({"-o", "stdout"}).out);
     ASSERT_NE(listed.find(s.tree.path("c/alone.txt")), std::string::npos);
     const std::string garbage = s.keep.path("garbage.db");
     std::ofstream(garbage) << std::string(4096, '\x5a');
@@ -318,7 +310,7 @@ TEST(Database, ADatabaseThatCannotBeWrittenLeavesTheListingWhole) {
         const e2e::Result r =
             e2e::run({s.tree.root(), "--DB=" + c.db, "-o", "stdout"}, {}, c.as_nobody);
         EXPECT_EQ(r.status, 4) << c.db << r.err;
-        EXPECT_EQ(without_banner(r.out), listed) << c.db;
+        EXPECT_EQ(e2e::without_banner(r.out), listed) << c.db;
         EXPECT_NE(r.err.find("Error writing the database " + c.db + ": " + c.why),
                   std::string::npos)
             << r.err;
@@ -334,12 +326,12 @@ TEST(Database, ALockedDatabaseIsGivenUpAfterTheBusyTimeout) {
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(s.db.c_str(), &holder), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    const std::string listed = without_banner(s.list({"-o", "stdout"}).out);
+    const std::string listed = e2e::without_banner(s.list({"-o", "stdout"}).out);
     const e2e::Result r = s.list({"--DB=" + s.db, "-o", "stdout"});
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
     EXPECT_EQ(r.status, 4) << r.err;
-    EXPECT_EQ(without_banner(r.out), listed);
+    EXPECT_EQ(e2e::without_banner(r.out), listed);
     EXPECT_NE(r.err.find("Error writing the database " + s.db + ": database is locked"),
               std::string::npos)
         << r.err;

@@ -283,6 +283,14 @@ inline std::string read_file(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A listing on the standard output without its start banner, which holds
+// the time.
+inline std::string without_banner(std::string out) {
+    const auto at = out.find("Started ");
+    if (at != std::string::npos) out.erase(at, out.find('\n', at) - at);
+    return out;
+}
+
 // The line of a text that holds `needle`, without its line end; empty
 // when no line does.
 inline std::string line_with(const std::string& text, const std::string& needle) {

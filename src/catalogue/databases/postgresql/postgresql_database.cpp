@@ -5,10 +5,12 @@
 // a server, so that no other run loads it and the libraries it needs.
 #include <libpq-fe.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "catalogue/database_backend.hpp"
@@ -37,6 +39,7 @@ struct Client {
     decltype(&::PQputCopyData) PQputCopyData = nullptr;
     decltype(&::PQputCopyEnd) PQputCopyEnd = nullptr;
     decltype(&::PQgetResult) PQgetResult = nullptr;
+    decltype(&::PQsetNoticeProcessor) PQsetNoticeProcessor = nullptr;
 
     // False when the library or one of its functions is missing.
     bool load(const RunFacts& facts) {
@@ -61,6 +64,7 @@ struct Client {
         take(PQputCopyData, "PQputCopyData");
         take(PQputCopyEnd, "PQputCopyEnd");
         take(PQgetResult, "PQgetResult");
+        take(PQsetNoticeProcessor, "PQsetNoticeProcessor");
         return all;
     }
 };
@@ -68,6 +72,36 @@ struct Client {
 // The copy's text is handed to libpq in blocks of this size.
 constexpr std::size_t copy_block = 1 << 16;
 constexpr int schema_version = 1;
+// Runs that start at once bring the schema forward one after another under
+// this advisory lock ("FILARIX" in ASCII): CREATE ... IF NOT EXISTS alone
+// is no guard against another session doing the same.
+constexpr const char* schema_lock = "SELECT pg_advisory_xact_lock(19783840231999832)";
+
+// libpq's message on one line: its hints and details follow on lines of
+// their own, some indented, and the run's message is one line.
+std::string one_line(const std::string& message) {
+    std::string out;
+    for (std::size_t at = 0; at < message.size();) {
+        const char c = message[at++];
+        if (c != '\n' && c != '\t' && c != ' ') {
+            out += c;
+            continue;
+        }
+        bool broken = c == '\n';
+        for (; at < message.size() &&
+               (message[at] == '\n' || message[at] == '\t' || message[at] == ' ');
+             ++at)
+            if (message[at] == '\n') broken = true;
+        if (out.empty() || at == message.size()) continue;
+        // A sentence wrapped onto the next line goes on after a space.
+        const auto lower = [](char ch) { return ch >= 'a' && ch <= 'z'; };
+        out += broken && !(lower(out.back()) && lower(message[at])) ? "; " : " ";
+    }
+    return out;
+}
+
+// A server's notices are not the run's messages: they are left unsaid.
+void ignore_notice(void*, const char*) {}
 
 const char* column_type(Field f) {
     return field_type(f) == FieldType::number ? "BIGINT" : "TEXT";
@@ -121,6 +155,7 @@ public:
     }
 
     bool start(const RunFacts& facts) {
+        fields_ = facts.row_fields;
         if (!execute("SET client_min_messages = warning") || !create_tables()) return false;
         const char* values[] = {facts.host.c_str(),        facts.user.c_str(),
                                 facts.start_paths.c_str(), facts.command_line.c_str(),
@@ -135,7 +170,6 @@ public:
         if (!run.ok() || pq_.PQntuples(run.get()) != 1) return fail();
         run_id_ = pq_.PQgetvalue(run.get(), 0, 0);
 
-        fields_ = facts.row_fields;
         std::string copy = "COPY entries(run_id";
         for (const Field f : fields_) copy += ", " + quoted_name(field_name(f));
         copy += ") FROM STDIN";
@@ -156,9 +190,6 @@ public:
                 buffer_ += "\\N";
         }
         buffer_ += '\n';
-        for (const DigestRow& digest : digest_rows)
-            if (row[static_cast<std::size_t>(digest_field(digest.id))])
-                filled_[digest_index(digest.id)] = true;
         return buffer_.size() < copy_block || send();
     }
 
@@ -168,14 +199,6 @@ public:
         Result copied(pq_, pq_.PQgetResult(db_));
         if (!copied.ok()) return fail();
         while (PGresult* more = pq_.PQgetResult(db_)) pq_.PQclear(more);
-        if (!execute("CREATE INDEX IF NOT EXISTS entries_run_path ON entries(run_id, path)"))
-            return false;
-        for (const DigestRow& digest : digest_rows)
-            if (filled_[digest_index(digest.id)] &&
-                !execute("CREATE INDEX IF NOT EXISTS " +
-                         quoted_name((std::string("entries_") + digest.field).c_str()) +
-                         " ON entries(" + quoted_name(digest.field) + ")"))
-                return false;
         const std::string files = std::to_string(summary.files);
         const std::string directories = std::to_string(summary.directories);
         const std::string bytes = std::to_string(summary.bytes);
@@ -199,9 +222,7 @@ public:
 
 private:
     bool fail() {
-        error_ = pq_.PQerrorMessage(db_);
-        while (!error_.empty() && (error_.back() == '\n' || error_.back() == ' '))
-            error_.pop_back();
+        error_ = one_line(pq_.PQerrorMessage(db_));
         return false;
     }
     bool execute(const std::string& sql) {
@@ -216,12 +237,21 @@ private:
         return true;
     }
 
+    // The names a catalogue query answers with, one a row.
+    bool names(const char* sql, std::set<std::string>& out) {
+        Result r(pq_, pq_.PQexec(db_, sql));
+        if (!r.ok()) return fail();
+        for (int i = 0; i < pq_.PQntuples(r.get()); ++i) out.insert(pq_.PQgetvalue(r.get(), i, 0));
+        return true;
+    }
+
     // One transaction brings the schema forward; a version table holds
-    // where it stands, as SQLite's user_version does.
+    // where it stands, as SQLite's user_version does. Only what is missing
+    // is added: ALTER TABLE and CREATE INDEX wait for every run whose rows
+    // are still going in.
     bool create_tables() {
-        if (!execute("BEGIN") ||
-            !execute("CREATE TABLE IF NOT EXISTS filarix_schema(version INTEGER NOT NULL)") ||
-            !execute("LOCK TABLE filarix_schema IN EXCLUSIVE MODE"))
+        if (!execute("BEGIN") || !execute(schema_lock) ||
+            !execute("CREATE TABLE IF NOT EXISTS filarix_schema(version INTEGER NOT NULL)"))
             return false;
         Result version(pq_, pq_.PQexec(db_, "SELECT max(version) FROM filarix_schema"));
         if (!version.ok()) return fail();
@@ -243,12 +273,36 @@ private:
              !execute("INSERT INTO filarix_schema(version) VALUES(1)")))
             return false;
         // Fields added to the row after the tables were made get their columns.
+        std::set<std::string> columns;
+        if (!names("SELECT attname FROM pg_attribute WHERE attrelid = 'entries'::regclass AND "
+                   "attnum > 0 AND NOT attisdropped",
+                   columns))
+            return false;
         for (std::size_t i = 0; i < field_count; ++i) {
             const Field f = static_cast<Field>(i);
-            if (!execute("ALTER TABLE entries ADD COLUMN IF NOT EXISTS " +
-                         quoted_name(field_name(f)) + " " + column_type(f)))
+            if (!columns.count(field_name(f)) &&
+                !execute("ALTER TABLE entries ADD COLUMN " + quoted_name(field_name(f)) + " " +
+                         column_type(f)))
                 return false;
         }
+        // The indexes are made with the table, and a digest's the first
+        // time a run asks for it, so that a run's end takes no lock that
+        // waits for the other runs.
+        std::set<std::string> indexes;
+        if (!names("SELECT c.relname FROM pg_index AS i JOIN pg_class AS c ON c.oid = "
+                   "i.indexrelid WHERE i.indrelid = 'entries'::regclass",
+                   indexes))
+            return false;
+        std::vector<std::pair<std::string, std::string>> wanted = {
+            {"entries_run_path", "run_id, path"}};
+        for (const DigestRow& digest : digest_rows)
+            if (std::find(fields_.begin(), fields_.end(), digest_field(digest.id)) != fields_.end())
+                wanted.emplace_back(std::string("entries_") + digest.field,
+                                    quoted_name(digest.field));
+        for (const auto& [name, columns_of] : wanted)
+            if (!indexes.count(name) && !execute("CREATE INDEX " + quoted_name(name.c_str()) +
+                                                 " ON entries(" + columns_of + ")"))
+                return false;
         return execute("COMMIT");
     }
 
@@ -256,7 +310,6 @@ private:
     PGconn* db_;
     std::string run_id_;
     std::vector<Field> fields_;
-    std::array<bool, digest_count> filled_{};
     std::string buffer_;
     std::string error_;
 };
@@ -276,10 +329,10 @@ std::unique_ptr<CatalogueSink> open_server_database(const std::string& connectio
         return nullptr;
     }
     PGconn* db = pq.PQconnectdb(connection.c_str());
+    if (db) pq.PQsetNoticeProcessor(db, ignore_notice, nullptr);
     auto sink = std::make_unique<PostgresSink>(std::move(pq), db);
     if (!db || sink->status() != CONNECTION_OK) {
-        error = db ? sink->message() : "out of memory";
-        while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
+        error = db ? one_line(sink->message()) : "out of memory";
         return nullptr;
     }
     if (!sink->start(facts)) {
