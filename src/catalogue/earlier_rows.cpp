@@ -247,10 +247,15 @@ void HashSlots::insert(std::uint32_t hash, std::uint32_t value) {
 }
 
 // Blocks of rows; a row never spans two, and one longer than a block has
-// a block of its own.
+// a block of its own. A row that does not fit where the last one ended
+// begins the next block, so the row after another is where that one ends
+// or, past its block's last row, at the next block's start.
 struct EarlierRows::Arena {
-    static constexpr std::size_t block_size = 1 << 20;
+    // Small beside the rows of a large catalogue, and little left unused
+    // at the end of the last block of a small one.
+    static constexpr std::size_t block_size = 1 << 18;
     std::vector<std::unique_ptr<char[]>> blocks;
+    std::vector<std::size_t> ends;  // where each block's last row ends
     std::size_t used = block_size;
     std::size_t total = 0;
 
@@ -258,16 +263,26 @@ struct EarlierRows::Arena {
         if (bytes.size() > block_size - used) {
             const std::size_t size = std::max(block_size, bytes.size());
             blocks.emplace_back(new char[size]);
+            ends.push_back(0);
             total += size;
             used = 0;
         }
         const std::size_t offset = used;
         std::memcpy(blocks.back().get() + offset, bytes.data(), bytes.size());
+        ends.back() = offset + bytes.size();
         used = std::min(block_size, used + bytes.size());
         return (static_cast<std::uint64_t>(blocks.size() - 1) << 32) | offset;
     }
     const char* at(std::uint64_t location) const {
         return blocks[location >> 32].get() + (location & 0xFFFFFFFFu);
+    }
+    // The place of the row after the one at `location`.
+    std::uint64_t after(std::uint64_t location) const {
+        const char* p = at(location);
+        const std::uint64_t length = get_varint(p);
+        const std::uint64_t block = location >> 32;
+        const auto end = static_cast<std::size_t>(p - blocks[block].get()) + length;
+        return end == ends[block] ? (block + 1) << 32 : block << 32 | end;
     }
 };
 
@@ -518,7 +533,11 @@ EarlierRows::EarlierRows(EarlierRows&&) noexcept = default;
 EarlierRows& EarlierRows::operator=(EarlierRows&&) noexcept = default;
 
 const char* EarlierRows::at(std::size_t index) const {
-    return arena_->at(locations_[index]);
+    std::uint64_t location = group_starts_[index / group_rows];
+    for (std::size_t k = index % group_rows; k > 0; --k) location = arena_->after(location);
+    const char* p = arena_->at(location);
+    get_varint(p);  // the length
+    return p;
 }
 
 std::uint32_t EarlierRows::directory_id(std::string_view directory) {
@@ -537,18 +556,24 @@ bool EarlierRows::add(const EarlierEntry& entry) {
     bool held = false;
     by_path_.each(hash, [&](std::uint32_t index) { return held = holds_path(index, entry.path); });
     if (held) return false;
-    // The flags lead the row but are known only once its fields are.
-    constexpr std::size_t flags_room = 10;
+    // The length and the flags lead the row but are known only once its
+    // fields are.
+    constexpr std::size_t lead_room = 20;
     thread_local std::string row;
-    row.assign(flags_room, '\0');
+    row.assign(lead_room, '\0');
     RowEncoder encoder(*this, row);
     each_field(encoder, entry);
     std::string flags;
     put_varint(flags, encoder.flags());
-    const std::size_t start = flags_room - flags.size();
-    row.replace(start, flags.size(), flags);
-    by_path_.insert(hash, static_cast<std::uint32_t>(locations_.size()));
-    locations_.push_back(arena_->put(std::string_view(row).substr(start)));
+    std::string lead;
+    put_varint(lead, flags.size() + row.size() - lead_room);
+    lead += flags;
+    const std::size_t start = lead_room - lead.size();
+    row.replace(start, lead.size(), lead);
+    by_path_.insert(hash, static_cast<std::uint32_t>(count_));
+    const std::uint64_t location = arena_->put(std::string_view(row).substr(start));
+    if (count_ % group_rows == 0) group_starts_.push_back(location);
+    ++count_;
     return true;
 }
 
@@ -584,9 +609,9 @@ std::string_view EarlierRows::digest_bytes(std::size_t index, DigestId id) const
 }
 
 std::size_t EarlierRows::bytes_held() const {
-    return arena_->total + locations_.capacity() * sizeof(std::uint64_t) + by_path_.bytes() +
-           directories_->bytes + directories_->index.bytes() + words_->bytes +
-           words_->index.bytes();
+    return arena_->total + group_starts_.capacity() * sizeof(std::uint64_t) +
+           arena_->ends.capacity() * sizeof(std::size_t) + by_path_.bytes() + directories_->bytes +
+           directories_->index.bytes() + words_->bytes + words_->index.bytes();
 }
 
 }  // namespace filarix

@@ -7,7 +7,9 @@
 // varints, digests as binary, a path as its directory, held once for all
 // the rows of that directory, plus its name; kinds, attributes and owners,
 // which take few values, as numbers of a word table), and found through an
-// open-addressing index of 32-bit row numbers by the hash of the path.
+// open-addressing index of 32-bit row numbers by the hash of the path. Each
+// row leads with its length, so that only every sixteenth row's place is
+// kept: the others are found by stepping over the rows before them.
 #pragma once
 
 #include <cstddef>
@@ -64,7 +66,7 @@ public:
 
     // Takes a row; false (and nothing kept) for a path already held.
     bool add(const EarlierEntry& entry);
-    std::size_t size() const { return locations_.size(); }
+    std::size_t size() const { return count_; }
     // The index of the path's row, in the order rows were added.
     std::optional<std::size_t> find(std::string_view path) const;
     // Whether the row's path is `path`, for a guess cheaper than find.
@@ -90,8 +92,12 @@ private:
     std::uint32_t directory_id(std::string_view directory);
     std::uint32_t word_id(std::string_view word);
 
+    // Rows whose place is kept: one in this many.
+    static constexpr std::size_t group_rows = 16;
+
     std::unique_ptr<Arena> arena_;
-    std::vector<std::uint64_t> locations_;  // block << 32 | offset, per row
+    std::vector<std::uint64_t> group_starts_;  // block << 32 | offset, per group
+    std::size_t count_ = 0;
     HashSlots by_path_;
     std::unique_ptr<Words> directories_;
     std::unique_ptr<Words> words_;
