@@ -214,6 +214,8 @@ constexpr std::size_t most_words = 1 << 16;
 // time at full precision.
 constexpr std::uint64_t derived_tag = 1 + 10 * 3;
 
+static_assert(group_bases == 3, "a group holds three bases");
+
 }  // namespace
 
 // Filled to four fifths at most: the hashes kept in the slots make a long
@@ -323,7 +325,8 @@ struct EarlierRows::Words {
 
 class RowEncoder {
 public:
-    RowEncoder(EarlierRows& rows, std::string& body) : rows_(rows), body_(body) {}
+    RowEncoder(EarlierRows& rows, std::string& body, const std::array<std::uint64_t, 3>& bases)
+        : rows_(rows), body_(body), bases_(bases) {}
 
     void path(const std::string& path) {
         const std::string_view whole(path);
@@ -383,6 +386,12 @@ public:
         put_varint(body_, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) - from)));
     }
     template <typename T>
+    void near(const std::optional<T>& n, GroupBase base) {
+        if (!next_flag(n.has_value())) return;
+        put_varint(body_, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) -
+                                                           bases_[base])));
+    }
+    template <typename T>
     void number(const std::optional<T>& n) {
         if (!next_flag(n.has_value())) return;
         // Zigzag: small magnitudes of either sign stay short.
@@ -407,13 +416,15 @@ private:
 
     EarlierRows& rows_;
     std::string& body_;
+    const std::array<std::uint64_t, 3>& bases_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
 };
 
 class RowDecoder {
 public:
-    RowDecoder(const EarlierRows& rows, const char* p) : rows_(rows), p_(p) {
+    RowDecoder(const EarlierRows& rows, std::size_t index)
+        : rows_(rows), p_(rows.at(index)), bases_(rows.group_bases_[index / rows.group_rows]) {
         flags_ = get_varint(p_);
     }
 
@@ -495,6 +506,14 @@ public:
             static_cast<std::int64_t>(from + static_cast<std::uint64_t>(unzigzag(get_varint(p_))));
     }
     template <typename T>
+    void near(std::optional<T>& out, GroupBase base) {
+        if (!next_flag()) {
+            out.reset();
+            return;
+        }
+        out = static_cast<T>(bases_[base] + static_cast<std::uint64_t>(unzigzag(get_varint(p_))));
+    }
+    template <typename T>
     void number(std::optional<T>& out) {
         if (!next_flag()) {
             out.reset();
@@ -519,6 +538,7 @@ private:
 
     const EarlierRows& rows_;
     const char* p_;
+    const std::array<std::uint64_t, 3>& bases_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
 };
@@ -545,7 +565,7 @@ std::uint32_t EarlierRows::directory_id(std::string_view directory) {
 }
 
 bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {
-    RowDecoder d(*this, at(index));
+    RowDecoder d(*this, index);
     const auto [directory, name] = d.path_view();
     return path.size() == directory.size() + name.size() &&
            path.substr(0, directory.size()) == directory && path.substr(directory.size()) == name;
@@ -561,7 +581,11 @@ bool EarlierRows::add(const EarlierEntry& entry) {
     constexpr std::size_t lead_room = 20;
     thread_local std::string row;
     row.assign(lead_room, '\0');
-    RowEncoder encoder(*this, row);
+    if (count_ % group_rows == 0) {
+        const auto base = [](const auto& n) { return n ? static_cast<std::uint64_t>(*n) : 0; };
+        group_bases_.push_back({base(entry.modified_ns), base(entry.device), base(entry.inode)});
+    }
+    RowEncoder encoder(*this, row, group_bases_.back());
     each_field(encoder, entry);
     std::string flags;
     put_varint(flags, encoder.flags());
@@ -588,7 +612,7 @@ std::optional<std::size_t> EarlierRows::find(std::string_view path) const {
 }
 
 void EarlierRows::read(std::size_t index, EarlierEntry& into) const {
-    RowDecoder d(*this, at(index));
+    RowDecoder d(*this, index);
     each_field(d, into);
 }
 
@@ -599,19 +623,21 @@ EarlierEntry EarlierRows::row(std::size_t index) const {
 }
 
 void EarlierRows::read_path(std::size_t index, std::string& into) const {
-    RowDecoder(*this, at(index)).path(into);
+    RowDecoder(*this, index).path(into);
 }
 
 std::string_view EarlierRows::digest_bytes(std::size_t index, DigestId id) const {
-    RowDecoder d(*this, at(index));
+    RowDecoder d(*this, index);
     d.path_view();
     return d.digest_view(id);
 }
 
 std::size_t EarlierRows::bytes_held() const {
     return arena_->total + group_starts_.capacity() * sizeof(std::uint64_t) +
-           arena_->ends.capacity() * sizeof(std::size_t) + by_path_.bytes() + directories_->bytes +
-           directories_->index.bytes() + words_->bytes + words_->index.bytes();
+           arena_->ends.capacity() * sizeof(std::size_t) +
+           group_bases_.capacity() * sizeof(group_bases_[0]) + by_path_.bytes() +
+           directories_->bytes + directories_->index.bytes() + words_->bytes +
+           words_->index.bytes();
 }
 
 }  // namespace filarix

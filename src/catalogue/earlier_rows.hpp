@@ -12,6 +12,7 @@
 // kept: the others are found by stepping over the rows before them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -97,6 +98,9 @@ private:
 
     std::unique_ptr<Arena> arena_;
     std::vector<std::uint64_t> group_starts_;  // block << 32 | offset, per group
+    // The numbers a group's rows are held as differences from: its first
+    // row's (0 where it has none).
+    std::vector<std::array<std::uint64_t, 3>> group_bases_;
     std::size_t count_ = 0;
     HashSlots by_path_;
     std::unique_ptr<Words> directories_;
