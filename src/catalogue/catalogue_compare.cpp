@@ -210,7 +210,9 @@ ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
     if (at) {
         next_row_ = *at + 1;
         state_[*at] |= met;
-        rows_.read(*at, scratch_);
+        // Both write times in nanoseconds: the text of the earlier one is
+        // not compared, so not made.
+        rows_.read(*at, scratch_, !now.modified_ns);
         facts = changed_facts(scratch_, now);
         c = facts == 0 ? ChangeClass::unchanged : ChangeClass::changed;
     } else if (const auto earlier = moved_from(now)) {

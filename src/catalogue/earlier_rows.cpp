@@ -423,8 +423,11 @@ private:
 
 class RowDecoder {
 public:
-    RowDecoder(const EarlierRows& rows, std::size_t index)
-        : rows_(rows), p_(rows.at(index)), bases_(rows.group_bases_[index / rows.group_rows]) {
+    RowDecoder(const EarlierRows& rows, std::size_t index, bool derived_times = true)
+        : rows_(rows),
+          p_(rows.at(index)),
+          bases_(rows.group_bases_[index / rows.group_rows]),
+          derived_times_(derived_times) {
         flags_ = get_varint(p_);
     }
 
@@ -484,6 +487,10 @@ public:
         if (tag >= derived_tag) {
             f.zone = static_cast<unsigned>(tag - derived_tag);
             if (f.zone == 2) f.offset_minutes = unzigzag(get_varint(p_));
+            if (!derived_times_) {
+                out.clear();
+                return;
+            }
             from_nanoseconds(ns.value_or(0), f);
             format_time(f, out);
             return;
@@ -539,6 +546,7 @@ private:
     const EarlierRows& rows_;
     const char* p_;
     const std::array<std::uint64_t, 3>& bases_;
+    const bool derived_times_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
 };
@@ -553,8 +561,17 @@ EarlierRows::EarlierRows(EarlierRows&&) noexcept = default;
 EarlierRows& EarlierRows::operator=(EarlierRows&&) noexcept = default;
 
 const char* EarlierRows::at(std::size_t index) const {
-    std::uint64_t location = group_starts_[index / group_rows];
-    for (std::size_t k = index % group_rows; k > 0; --k) location = arena_->after(location);
+    std::uint64_t location = 0;
+    if (index == last_index_) {
+        location = last_location_;
+    } else if (index == last_index_ + 1 && index % group_rows != 0) {
+        location = arena_->after(last_location_);
+    } else {
+        location = group_starts_[index / group_rows];
+        for (std::size_t k = index % group_rows; k > 0; --k) location = arena_->after(location);
+    }
+    last_index_ = index;
+    last_location_ = location;
     const char* p = arena_->at(location);
     get_varint(p);  // the length
     return p;
@@ -611,8 +628,8 @@ std::optional<std::size_t> EarlierRows::find(std::string_view path) const {
     return found;
 }
 
-void EarlierRows::read(std::size_t index, EarlierEntry& into) const {
-    RowDecoder d(*this, index);
+void EarlierRows::read(std::size_t index, EarlierEntry& into, bool derived_times) const {
+    RowDecoder d(*this, index, derived_times);
     each_field(d, into);
 }
 

@@ -75,8 +75,10 @@ public:
     // The row as it was added.
     EarlierEntry row(std::size_t index) const;
     // The same into `into`, whose storage is reused: no allocation for a
-    // row no longer than the one it held.
-    void read(std::size_t index, EarlierEntry& into) const;
+    // row no longer than the one it held. Without `derived_times` the
+    // write time's text is left empty where the row made it from
+    // modified_ns, which then says all it does.
+    void read(std::size_t index, EarlierEntry& into, bool derived_times = true) const;
     // The row's path alone.
     void read_path(std::size_t index, std::string& into) const;
     // The row's digest as its bytes; empty where the row holds none (or
@@ -102,6 +104,10 @@ private:
     // row's (0 where it has none).
     std::vector<std::array<std::uint64_t, 3>> group_bases_;
     std::size_t count_ = 0;
+    // The row found last, and its place: rows asked for in their order
+    // (the walk's, a catalogue of this tree's) are found without stepping.
+    mutable std::size_t last_index_ = SIZE_MAX;
+    mutable std::uint64_t last_location_ = 0;
     HashSlots by_path_;
     std::unique_ptr<Words> directories_;
     std::unique_ptr<Words> words_;
