@@ -590,20 +590,25 @@ bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {
 
 bool EarlierRows::add(const EarlierEntry& entry) {
     const std::uint32_t hash = hash32(entry.path);
-    bool held = false;
-    by_path_.each(hash, [&](std::uint32_t index) { return held = holds_path(index, entry.path); });
-    if (held) return false;
+    // The index of a large catalogue is far beyond the caches: its slot is
+    // fetched while the row is encoded.
+    by_path_.prefetch(hash);
+    const bool new_group = count_ % group_rows == 0;
+    const auto base = [](const auto& n) { return n ? static_cast<std::uint64_t>(*n) : 0; };
+    const std::array<std::uint64_t, 3> bases =
+        new_group ? std::array<std::uint64_t, 3>{base(entry.modified_ns), base(entry.device),
+                                                 base(entry.inode)}
+                  : group_bases_.back();
     // The length and the flags lead the row but are known only once its
     // fields are.
     constexpr std::size_t lead_room = 20;
     thread_local std::string row;
     row.assign(lead_room, '\0');
-    if (count_ % group_rows == 0) {
-        const auto base = [](const auto& n) { return n ? static_cast<std::uint64_t>(*n) : 0; };
-        group_bases_.push_back({base(entry.modified_ns), base(entry.device), base(entry.inode)});
-    }
-    RowEncoder encoder(*this, row, group_bases_.back());
+    RowEncoder encoder(*this, row, bases);
     each_field(encoder, entry);
+    bool held = false;
+    by_path_.each(hash, [&](std::uint32_t index) { return held = holds_path(index, entry.path); });
+    if (held) return false;
     std::string flags;
     put_varint(flags, encoder.flags());
     std::string lead;
@@ -613,7 +618,10 @@ bool EarlierRows::add(const EarlierEntry& entry) {
     row.replace(start, lead.size(), lead);
     by_path_.insert(hash, static_cast<std::uint32_t>(count_));
     const std::uint64_t location = arena_->put(std::string_view(row).substr(start));
-    if (count_ % group_rows == 0) group_starts_.push_back(location);
+    if (new_group) {
+        group_starts_.push_back(location);
+        group_bases_.push_back(bases);
+    }
     ++count_;
     return true;
 }

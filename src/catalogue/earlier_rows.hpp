@@ -44,6 +44,10 @@ public:
             if (slot.hash == hash && visit(slot.value - 1)) return;
         }
     }
+    // Brings the first slot `hash` is looked for in towards the cache.
+    void prefetch(std::uint32_t hash) const {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+    }
     std::size_t size() const { return used_; }
     std::size_t bytes() const { return slots_.size() * sizeof(Slot); }
 
