@@ -100,14 +100,13 @@ bool CatalogueComparison::under_start_path(std::string_view path) const {
     });
 }
 
-std::size_t CatalogueComparison::rows_under_start_paths() const {
-    std::size_t n = 0;
+bool CatalogueComparison::any_row_under_start_paths() const {
     std::string path;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         rows_.read_path(i, path);
-        n += under_start_path(path) ? 1 : 0;
+        if (under_start_path(path)) return true;
     }
-    return n;
+    return false;
 }
 
 std::size_t CatalogueComparison::bytes_held() const {
@@ -210,7 +209,9 @@ ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
     if (at) {
         next_row_ = *at + 1;
         state_[*at] |= met;
-        rows_.read(*at, scratch_);
+        // Both write times in nanoseconds: the text of the earlier one is
+        // not compared, so not made.
+        rows_.read(*at, scratch_, !now.modified_ns);
         facts = changed_facts(scratch_, now);
         c = facts == 0 ? ChangeClass::unchanged : ChangeClass::changed;
     } else if (const auto earlier = moved_from(now)) {
@@ -303,7 +304,7 @@ void open_earlier_catalogue(Run& run) {
         }
     }
     // Most likely a catalogue of another tree: what matches is compared.
-    if (comparison->rows() != 0 && comparison->rows_under_start_paths() == 0)
+    if (comparison->rows() != 0 && !comparison->any_row_under_start_paths())
         run.std_err.printf(
             "\nCatalogue %s holds no path under the start path: it lists another "
             "tree, and no row of it is compared\n",

@@ -40,9 +40,9 @@ public:
     std::uint64_t take_removed(const std::function<void(const EarlierEntry&)>& write);
     std::vector<std::unique_ptr<EarlierEntry>> take_removed();
 
-    // Rows taken, and those of them under a start path.
+    // Rows taken, and whether one of them lies under a start path.
     std::size_t rows() const { return rows_.size(); }
-    std::size_t rows_under_start_paths() const;
+    bool any_row_under_start_paths() const;
     // The memory the rows and their indexes take.
     std::size_t bytes_held() const;
 

@@ -725,7 +725,7 @@ bool CatalogueReader::next(EarlierEntry& entry) {
         return true;
     }
     const bool csv = format_ == CatalogueFormat::csv_listing;
-    std::string line;
+    std::string& line = line_;
     for (;;) {
         const LineResult got = read_line(line, csv);
         if (got == LineResult::end) return false;

@@ -73,6 +73,7 @@ private:
 
     ReadBytes read_;
     std::string buffer_;
+    std::string line_;  // the line read last; its storage serves the next
     std::size_t at_ = 0;
     bool ended_ = false;
     bool line_ended_ = true;  // the line read last had its line end

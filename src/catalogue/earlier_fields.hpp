@@ -11,10 +11,15 @@
 
 namespace filarix {
 
+// The numbers rows of one directory mostly share the leading digits of:
+// held once for a group of rows.
+enum GroupBase : std::size_t { base_modified, base_device, base_inode, group_bases };
+
 // Calls the codec for each field in the order rows are stored: `path`,
 // `digests`, `word` (a text of few values), `time` (an ISO 8601 text),
-// `text`, `flag`, `number` and `later` (a number held as its difference
-// from another, read before it).
+// `text`, `flag`, `number`, `later` (a number held as its difference
+// from another, read before it) and `near` (a number held as its
+// difference from that of the first row of its group, one of three bases).
 // The path and the digests come first: lookups read them alone.
 template <typename Codec, typename Entry>
 void each_field(Codec& c, Entry& e) {
@@ -25,14 +30,14 @@ void each_field(Codec& c, Entry& e) {
     c.number(e.size);
     // The write time at full precision comes first: the change time and
     // the write time's text are mostly held as what differs from it.
-    c.number(e.modified_ns);
+    c.near(e.modified_ns, base_modified);
     c.later(e.change_time_ns, e.modified_ns);
     c.time(e.modified, e.modified_ns);
     c.word(e.attributes);
     c.word(e.owner);
     c.text(e.target);
-    c.number(e.device);
-    c.number(e.inode);
+    c.near(e.device, base_device);
+    c.near(e.inode, base_inode);
     c.number(e.links);
 }
 
@@ -55,6 +60,10 @@ struct FieldClearer {
     }
     template <typename T, typename Base>
     void later(std::optional<T>& n, const Base&) {
+        n.reset();
+    }
+    template <typename T>
+    void near(std::optional<T>& n, GroupBase) {
         n.reset();
     }
 };

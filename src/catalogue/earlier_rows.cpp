@@ -214,6 +214,8 @@ constexpr std::size_t most_words = 1 << 16;
 // time at full precision.
 constexpr std::uint64_t derived_tag = 1 + 10 * 3;
 
+static_assert(group_bases == 3, "a group holds three bases");
+
 }  // namespace
 
 // Filled to four fifths at most: the hashes kept in the slots make a long
@@ -247,10 +249,15 @@ void HashSlots::insert(std::uint32_t hash, std::uint32_t value) {
 }
 
 // Blocks of rows; a row never spans two, and one longer than a block has
-// a block of its own.
+// a block of its own. A row that does not fit where the last one ended
+// begins the next block, so the row after another is where that one ends
+// or, past its block's last row, at the next block's start.
 struct EarlierRows::Arena {
-    static constexpr std::size_t block_size = 1 << 20;
+    // Small beside the rows of a large catalogue, and little left unused
+    // at the end of the last block of a small one.
+    static constexpr std::size_t block_size = 1 << 18;
     std::vector<std::unique_ptr<char[]>> blocks;
+    std::vector<std::size_t> ends;  // where each block's last row ends
     std::size_t used = block_size;
     std::size_t total = 0;
 
@@ -258,16 +265,26 @@ struct EarlierRows::Arena {
         if (bytes.size() > block_size - used) {
             const std::size_t size = std::max(block_size, bytes.size());
             blocks.emplace_back(new char[size]);
+            ends.push_back(0);
             total += size;
             used = 0;
         }
         const std::size_t offset = used;
         std::memcpy(blocks.back().get() + offset, bytes.data(), bytes.size());
+        ends.back() = offset + bytes.size();
         used = std::min(block_size, used + bytes.size());
         return (static_cast<std::uint64_t>(blocks.size() - 1) << 32) | offset;
     }
     const char* at(std::uint64_t location) const {
         return blocks[location >> 32].get() + (location & 0xFFFFFFFFu);
+    }
+    // The place of the row after the one at `location`.
+    std::uint64_t after(std::uint64_t location) const {
+        const char* p = at(location);
+        const std::uint64_t length = get_varint(p);
+        const std::uint64_t block = location >> 32;
+        const auto end = static_cast<std::size_t>(p - blocks[block].get()) + length;
+        return end == ends[block] ? (block + 1) << 32 : block << 32 | end;
     }
 };
 
@@ -308,7 +325,8 @@ struct EarlierRows::Words {
 
 class RowEncoder {
 public:
-    RowEncoder(EarlierRows& rows, std::string& body) : rows_(rows), body_(body) {}
+    RowEncoder(EarlierRows& rows, std::string& body, const std::array<std::uint64_t, 3>& bases)
+        : rows_(rows), body_(body), bases_(bases) {}
 
     void path(const std::string& path) {
         const std::string_view whole(path);
@@ -368,6 +386,12 @@ public:
         put_varint(body_, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) - from)));
     }
     template <typename T>
+    void near(const std::optional<T>& n, GroupBase base) {
+        if (!next_flag(n.has_value())) return;
+        put_varint(body_, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) -
+                                                           bases_[base])));
+    }
+    template <typename T>
     void number(const std::optional<T>& n) {
         if (!next_flag(n.has_value())) return;
         // Zigzag: small magnitudes of either sign stay short.
@@ -392,13 +416,18 @@ private:
 
     EarlierRows& rows_;
     std::string& body_;
+    const std::array<std::uint64_t, 3>& bases_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
 };
 
 class RowDecoder {
 public:
-    RowDecoder(const EarlierRows& rows, const char* p) : rows_(rows), p_(p) {
+    RowDecoder(const EarlierRows& rows, std::size_t index, bool derived_times = true)
+        : rows_(rows),
+          p_(rows.at(index)),
+          bases_(rows.group_bases_[index / rows.group_rows]),
+          derived_times_(derived_times) {
         flags_ = get_varint(p_);
     }
 
@@ -458,6 +487,10 @@ public:
         if (tag >= derived_tag) {
             f.zone = static_cast<unsigned>(tag - derived_tag);
             if (f.zone == 2) f.offset_minutes = unzigzag(get_varint(p_));
+            if (!derived_times_) {
+                out.clear();
+                return;
+            }
             from_nanoseconds(ns.value_or(0), f);
             format_time(f, out);
             return;
@@ -478,6 +511,14 @@ public:
         const std::uint64_t from = base ? static_cast<std::uint64_t>(*base) : 0;
         out =
             static_cast<std::int64_t>(from + static_cast<std::uint64_t>(unzigzag(get_varint(p_))));
+    }
+    template <typename T>
+    void near(std::optional<T>& out, GroupBase base) {
+        if (!next_flag()) {
+            out.reset();
+            return;
+        }
+        out = static_cast<T>(bases_[base] + static_cast<std::uint64_t>(unzigzag(get_varint(p_))));
     }
     template <typename T>
     void number(std::optional<T>& out) {
@@ -504,6 +545,8 @@ private:
 
     const EarlierRows& rows_;
     const char* p_;
+    const std::array<std::uint64_t, 3>& bases_;
+    const bool derived_times_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
 };
@@ -518,7 +561,20 @@ EarlierRows::EarlierRows(EarlierRows&&) noexcept = default;
 EarlierRows& EarlierRows::operator=(EarlierRows&&) noexcept = default;
 
 const char* EarlierRows::at(std::size_t index) const {
-    return arena_->at(locations_[index]);
+    std::uint64_t location = 0;
+    if (index == last_index_) {
+        location = last_location_;
+    } else if (index == last_index_ + 1 && index % group_rows != 0) {
+        location = arena_->after(last_location_);
+    } else {
+        location = group_starts_[index / group_rows];
+        for (std::size_t k = index % group_rows; k > 0; --k) location = arena_->after(location);
+    }
+    last_index_ = index;
+    last_location_ = location;
+    const char* p = arena_->at(location);
+    get_varint(p);  // the length
+    return p;
 }
 
 std::uint32_t EarlierRows::directory_id(std::string_view directory) {
@@ -526,7 +582,7 @@ std::uint32_t EarlierRows::directory_id(std::string_view directory) {
 }
 
 bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {
-    RowDecoder d(*this, at(index));
+    RowDecoder d(*this, index);
     const auto [directory, name] = d.path_view();
     return path.size() == directory.size() + name.size() &&
            path.substr(0, directory.size()) == directory && path.substr(directory.size()) == name;
@@ -534,21 +590,39 @@ bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {
 
 bool EarlierRows::add(const EarlierEntry& entry) {
     const std::uint32_t hash = hash32(entry.path);
+    // The index of a large catalogue is far beyond the caches: its slot is
+    // fetched while the row is encoded.
+    by_path_.prefetch(hash);
+    const bool new_group = count_ % group_rows == 0;
+    const auto base = [](const auto& n) { return n ? static_cast<std::uint64_t>(*n) : 0; };
+    const std::array<std::uint64_t, 3> bases =
+        new_group ? std::array<std::uint64_t, 3>{base(entry.modified_ns), base(entry.device),
+                                                 base(entry.inode)}
+                  : group_bases_.back();
+    // The length and the flags lead the row but are known only once its
+    // fields are.
+    constexpr std::size_t lead_room = 20;
+    thread_local std::string row;
+    row.assign(lead_room, '\0');
+    RowEncoder encoder(*this, row, bases);
+    each_field(encoder, entry);
     bool held = false;
     by_path_.each(hash, [&](std::uint32_t index) { return held = holds_path(index, entry.path); });
     if (held) return false;
-    // The flags lead the row but are known only once its fields are.
-    constexpr std::size_t flags_room = 10;
-    thread_local std::string row;
-    row.assign(flags_room, '\0');
-    RowEncoder encoder(*this, row);
-    each_field(encoder, entry);
     std::string flags;
     put_varint(flags, encoder.flags());
-    const std::size_t start = flags_room - flags.size();
-    row.replace(start, flags.size(), flags);
-    by_path_.insert(hash, static_cast<std::uint32_t>(locations_.size()));
-    locations_.push_back(arena_->put(std::string_view(row).substr(start)));
+    std::string lead;
+    put_varint(lead, flags.size() + row.size() - lead_room);
+    lead += flags;
+    const std::size_t start = lead_room - lead.size();
+    row.replace(start, lead.size(), lead);
+    by_path_.insert(hash, static_cast<std::uint32_t>(count_));
+    const std::uint64_t location = arena_->put(std::string_view(row).substr(start));
+    if (new_group) {
+        group_starts_.push_back(location);
+        group_bases_.push_back(bases);
+    }
+    ++count_;
     return true;
 }
 
@@ -562,8 +636,8 @@ std::optional<std::size_t> EarlierRows::find(std::string_view path) const {
     return found;
 }
 
-void EarlierRows::read(std::size_t index, EarlierEntry& into) const {
-    RowDecoder d(*this, at(index));
+void EarlierRows::read(std::size_t index, EarlierEntry& into, bool derived_times) const {
+    RowDecoder d(*this, index, derived_times);
     each_field(d, into);
 }
 
@@ -574,17 +648,19 @@ EarlierEntry EarlierRows::row(std::size_t index) const {
 }
 
 void EarlierRows::read_path(std::size_t index, std::string& into) const {
-    RowDecoder(*this, at(index)).path(into);
+    RowDecoder(*this, index).path(into);
 }
 
 std::string_view EarlierRows::digest_bytes(std::size_t index, DigestId id) const {
-    RowDecoder d(*this, at(index));
+    RowDecoder d(*this, index);
     d.path_view();
     return d.digest_view(id);
 }
 
 std::size_t EarlierRows::bytes_held() const {
-    return arena_->total + locations_.capacity() * sizeof(std::uint64_t) + by_path_.bytes() +
+    return arena_->total + group_starts_.capacity() * sizeof(std::uint64_t) +
+           arena_->ends.capacity() * sizeof(std::size_t) +
+           group_bases_.capacity() * sizeof(group_bases_[0]) + by_path_.bytes() +
            directories_->bytes + directories_->index.bytes() + words_->bytes +
            words_->index.bytes();
 }

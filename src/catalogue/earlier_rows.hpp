@@ -7,9 +7,12 @@
 // varints, digests as binary, a path as its directory, held once for all
 // the rows of that directory, plus its name; kinds, attributes and owners,
 // which take few values, as numbers of a word table), and found through an
-// open-addressing index of 32-bit row numbers by the hash of the path.
+// open-addressing index of 32-bit row numbers by the hash of the path. Each
+// row leads with its length, so that only every sixteenth row's place is
+// kept: the others are found by stepping over the rows before them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -41,6 +44,10 @@ public:
             if (slot.hash == hash && visit(slot.value - 1)) return;
         }
     }
+    // Brings the first slot `hash` is looked for in towards the cache.
+    void prefetch(std::uint32_t hash) const {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+    }
     std::size_t size() const { return used_; }
     std::size_t bytes() const { return slots_.size() * sizeof(Slot); }
 
@@ -64,7 +71,7 @@ public:
 
     // Takes a row; false (and nothing kept) for a path already held.
     bool add(const EarlierEntry& entry);
-    std::size_t size() const { return locations_.size(); }
+    std::size_t size() const { return count_; }
     // The index of the path's row, in the order rows were added.
     std::optional<std::size_t> find(std::string_view path) const;
     // Whether the row's path is `path`, for a guess cheaper than find.
@@ -72,8 +79,10 @@ public:
     // The row as it was added.
     EarlierEntry row(std::size_t index) const;
     // The same into `into`, whose storage is reused: no allocation for a
-    // row no longer than the one it held.
-    void read(std::size_t index, EarlierEntry& into) const;
+    // row no longer than the one it held. Without `derived_times` the
+    // write time's text is left empty where the row made it from
+    // modified_ns, which then says all it does.
+    void read(std::size_t index, EarlierEntry& into, bool derived_times = true) const;
     // The row's path alone.
     void read_path(std::size_t index, std::string& into) const;
     // The row's digest as its bytes; empty where the row holds none (or
@@ -90,8 +99,19 @@ private:
     std::uint32_t directory_id(std::string_view directory);
     std::uint32_t word_id(std::string_view word);
 
+    // Rows whose place is kept: one in this many.
+    static constexpr std::size_t group_rows = 16;
+
     std::unique_ptr<Arena> arena_;
-    std::vector<std::uint64_t> locations_;  // block << 32 | offset, per row
+    std::vector<std::uint64_t> group_starts_;  // block << 32 | offset, per group
+    // The numbers a group's rows are held as differences from: its first
+    // row's (0 where it has none).
+    std::vector<std::array<std::uint64_t, 3>> group_bases_;
+    std::size_t count_ = 0;
+    // The row found last, and its place: rows asked for in their order
+    // (the walk's, a catalogue of this tree's) are found without stepping.
+    mutable std::size_t last_index_ = SIZE_MAX;
+    mutable std::uint64_t last_location_ = 0;
     HashSlots by_path_;
     std::unique_ptr<Words> directories_;
     std::unique_ptr<Words> words_;

@@ -44,21 +44,31 @@ struct EarlierEntry {
 
 // A stored digest field as `digests` holds it: hexadecimal digits in upper
 // case, or empty for a failure text, which is none.
+inline void assign_stored_digest(std::string& hex, std::string_view text) {
+    hex.assign(text);
+    for (char& c : hex) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!std::isxdigit(u)) {
+            hex.clear();
+            return;
+        }
+        c = static_cast<char>(std::toupper(u));
+    }
+}
+
 inline std::string stored_digest(std::string_view text) {
     std::string hex;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (!std::isxdigit(u)) return {};
-        hex += static_cast<char>(std::toupper(u));
-    }
+    assign_stored_digest(hex, text);
     return hex;
 }
 
 // The bytes that hexadecimal digits stand for, as rows store exact names.
 inline std::string bytes_of_hex(const std::string& hex) {
+    const auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
     std::string bytes;
+    bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        bytes += static_cast<char>(value(hex[i]) << 4 | value(hex[i + 1]));
     return bytes;
 }
 

@@ -18,21 +18,39 @@ void RecordWriter::compare_with_earlier() {
         if (column->id == Column::sequence || column->id == Column::change) continue;
         if (const auto writer = column_writers(column->id).entry_row) writer(*this, row, *column);
     }
-    EarlierEntry now;
+    // Kept from entry to entry: its texts' storage serves the next one.
+    thread_local EarlierEntry now;
+    const auto take = [](std::string& into, const std::string* text) {
+        if (text)
+            into.assign(*text);
+        else
+            into.clear();
+    };
     now.kind = is_link_ ? "link" : is_directory_ ? "directory" : "file";
     if (const std::string* bytes = row.value(Field::path_bytes))
         now.path = bytes_of_hex(*bytes);
     else if (const std::string* path = row.value(Field::path))
-        now.path = *path;
+        now.path.assign(*path);
     else
         now.path = to_utf8_whole(run_.syntax, run_.syntax.without_long_prefix(e_.pg_complete_path));
+    now.relative_path = false;
     now.size = static_cast<std::int64_t>(e_.data.size);
-    for (std::size_t i = 0; i < digest_count; ++i)
-        if (const std::string* d = row.value(digest_field(static_cast<DigestId>(i))))
-            now.digests[i] = stored_digest(*d);
-    if (const std::string* t = row.value(Field::modified)) now.modified = *t;
-    if (const std::string* a = row.value(Field::attributes)) now.attributes = *a;
-    if (const std::string* o = row.value(Field::owner)) now.owner = *o;
+    for (std::size_t i = 0; i < digest_count; ++i) {
+        const std::string* d = row.value(digest_field(static_cast<DigestId>(i)));
+        if (d)
+            assign_stored_digest(now.digests[i], *d);
+        else
+            now.digests[i].clear();
+    }
+    take(now.modified, row.value(Field::modified));
+    take(now.attributes, row.value(Field::attributes));
+    take(now.owner, row.value(Field::owner));
+    now.target.clear();
+    now.modified_ns.reset();
+    now.change_time_ns.reset();
+    now.device.reset();
+    now.inode.reset();
+    now.links.reset();
     // The row holds them when it has their columns: a text record does
     // not ask the system for them.
     if (row.value(Field::modified_ns) || row.value(Field::device)) {

@@ -71,6 +71,12 @@ std::vector<EarlierEntry> sample_rows() {
     EarlierEntry relative = file("./sub/c.txt");
     relative.relative_path = true;
     rows.push_back(relative);
+    // A row longer than a block of the store, among others: the rows after
+    // it are still found.
+    EarlierEntry long_target = file("/data/long");
+    long_target.kind = "link";
+    long_target.target = std::string(300000, 't');
+    rows.push_back(long_target);
     // A directory met again after others: still one path each.
     rows.push_back(file("/data/a2.txt"));
     EarlierEntry unusual = file("/data/odd kind");
