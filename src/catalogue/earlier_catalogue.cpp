@@ -115,16 +115,6 @@ bool integer_field(std::string_view text, std::optional<Integer>& out) {
     return true;
 }
 
-bool decode_hex(std::string_view hex, std::string& out) {
-    if (hex.size() % 2 != 0) return false;
-    out.clear();
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        if (!is_hex(hex[i]) || !is_hex(hex[i + 1])) return false;
-        out += static_cast<char>(hex_value(hex[i]) * 16 + hex_value(hex[i + 1]));
-    }
-    return true;
-}
-
 // Puts one field's value in its place; false when the value cannot be
 // what the field holds.
 bool set_field(EarlierEntry& entry, int slot, std::string_view value, bool null) {

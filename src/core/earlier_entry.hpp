@@ -62,14 +62,26 @@ inline std::string stored_digest(std::string_view text) {
     return hex;
 }
 
-// The bytes that hexadecimal digits stand for, as rows store exact names.
-inline std::string bytes_of_hex(const std::string& hex) {
-    const auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    std::string bytes;
-    bytes.reserve(hex.size() / 2);
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(value(hex[i]) << 4 | value(hex[i + 1]));
-    return bytes;
+// The bytes that hexadecimal digits stand for, as rows store exact names;
+// false (and `out` undefined) for an odd count or a character that is not a
+// hexadecimal digit, so a damaged row is refused rather than misread.
+inline bool decode_hex(std::string_view hex, std::string& out) {
+    const auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (hex.size() % 2 != 0) return false;
+    out.clear();
+    out.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = value(hex[i]);
+        const int low = value(hex[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out += static_cast<char>(high << 4 | low);
+    }
+    return true;
 }
 
 }  // namespace filarix

@@ -27,12 +27,15 @@ void RecordWriter::compare_with_earlier() {
             into.clear();
     };
     now.kind = is_link_ ? "link" : is_directory_ ? "directory" : "file";
-    if (const std::string* bytes = row.value(Field::path_bytes))
-        now.path = bytes_of_hex(*bytes);
-    else if (const std::string* path = row.value(Field::path))
-        now.path.assign(*path);
-    else
-        now.path = to_utf8_whole(run_.syntax, run_.syntax.without_long_prefix(e_.pg_complete_path));
+    // The row's own path_bytes is always whole hexadecimal.
+    const std::string* bytes = row.value(Field::path_bytes);
+    if (!bytes || !decode_hex(*bytes, now.path)) {
+        if (const std::string* path = row.value(Field::path))
+            now.path.assign(*path);
+        else
+            now.path =
+                to_utf8_whole(run_.syntax, run_.syntax.without_long_prefix(e_.pg_complete_path));
+    }
     now.relative_path = false;
     now.size = static_cast<std::int64_t>(e_.data.size);
     for (std::size_t i = 0; i < digest_count; ++i) {

@@ -228,11 +228,20 @@ TEST(Database, DiffAndReuseReadTheLatestCompleteRun) {
               std::string::npos)
         << reuse.err;
 
+    // A row damaged by hand is refused, not read as some other name.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(s.db.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE entries SET path_bytes = '4G' WHERE run_id = 2", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
     const struct {
         std::string value;
         std::string message;
     } refused[] = {
         {s.db + "#7", "Can't compare with " + s.db + "#7: it holds no run 7"},
+        {s.db + "#2", "Can't compare with " + s.db + "#2: a row's path_bytes is not hexadecimal"},
     };
     for (const auto& c : refused) {
         const e2e::Result r = s.list({"--CSV", "--DIFF=" + c.value, "-o", "stdout"});

@@ -98,7 +98,8 @@ public:
         // stay NULL. The run's number is written into the statement.
         fields_ = facts.row_fields;
         std::string sql = "INSERT INTO entries(run_id";
-        std::string places = "(" + std::to_string(run_id_);
+        std::string places = "(";
+        places += std::to_string(run_id_);
         for (const Field f : fields_) {
             sql += ", " + quoted_name(field_name(f));
             places += ", ?";
@@ -428,7 +429,12 @@ bool read_file_database(const std::string& file, const EarlierRun& which,
         EarlierEntry entry;
         entry.kind = text_of(s, 0);
         const std::string path_bytes = text_of(s, 2);
-        entry.path = path_bytes.empty() ? text_of(s, 1) : bytes_of_hex(path_bytes);
+        if (path_bytes.empty()) {
+            entry.path = text_of(s, 1);
+        } else if (!decode_hex(path_bytes, entry.path)) {
+            error = "a row's path_bytes is not hexadecimal";
+            return false;
+        }
         entry.size = number_of<std::int64_t>(s, 3);
         entry.modified = text_of(s, 4);
         entry.attributes = text_of(s, 5);
