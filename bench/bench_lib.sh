@@ -98,3 +98,19 @@ for a in range(100):
         os.close(fd)
 EOF
 }
+
+# Prints the path of MIB MiB of random data kept under bench/ as NAME
+# (written once, then reused by later runs) after reading it into the page
+# cache, so every tool timed reads it from memory.
+#   data=$(random_data corpus-xxh3-1024 1024)
+random_data() {
+    local data="$here/$1/data.bin"
+    if [ ! -f "$data" ]; then
+        echo "writing $2 MiB of random data to $data ..." >&2
+        mkdir -p "$(dirname "$data")"
+        head -c $(($2 * 1048576)) /dev/urandom >"$data.part"
+        mv "$data.part" "$data"
+    fi
+    cat "$data" >/dev/null
+    echo "$data"
+}

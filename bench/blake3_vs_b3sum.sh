@@ -35,15 +35,7 @@ done
 [ "$mismatches" = 0 ] || { echo "$mismatches lengths differ" >&2; exit 1; }
 echo "edge lengths: the digests agree at all 23"
 
-data="$here/corpus-blake3-$mib/data.bin"
-if [ ! -f "$data" ]; then
-    echo "writing $mib MiB of random data to $data ..." >&2
-    mkdir -p "$(dirname "$data")"
-    head -c $((mib * 1048576)) /dev/urandom >"$data.part"
-    mv "$data.part" "$data"
-fi
-# Every tool reads from the page cache.
-cat "$data" >/dev/null
+data=$(random_data "corpus-blake3-$mib" "$mib")
 
 ours=$({ "$bin" "$data" --BLAKE3 --JSONL -o stdout 2>/dev/null || true; } |
     grep -o '"blake3":"[0-9A-F]*"' | cut -d'"' -f4 | tr A-F a-f)

@@ -20,15 +20,7 @@ fi
 . "$here/bench_lib.sh"
 bin=$(filarix_binary)
 
-data="$here/corpus-xxh3-$mib/data.bin"
-if [ ! -f "$data" ]; then
-    echo "writing $mib MiB of random data to $data ..." >&2
-    mkdir -p "$(dirname "$data")"
-    head -c $((mib * 1048576)) /dev/urandom >"$data.part"
-    mv "$data.part" "$data"
-fi
-# Both tools read from the page cache.
-cat "$data" >/dev/null
+data=$(random_data "corpus-xxh3-$mib" "$mib")
 
 # A run that listed files ends with status 1.
 ours=$({ "$bin" "$data" --XXH3 --JSONL -o stdout 2>/dev/null || true; } |
