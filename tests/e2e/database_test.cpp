@@ -324,6 +324,12 @@ TEST(Database, ADatabaseThatCannotBeWrittenLeavesTheListingWhole) {
                   std::string::npos)
             << r.err;
     }
+    // The accounting log gives the reason the run ends with.
+    const std::string log = s.keep.path("run.log");
+    EXPECT_EQ(e2e::run({s.tree.root(), "--DB=" + garbage, "--ACC=" + log, "-o", "stdout"}).status,
+              4);
+    EXPECT_NE(e2e::read_file(log).find("Reason: OUTPUT_FILE"), std::string::npos)
+        << e2e::read_file(log);
     ::chmod(shut.c_str(), 0700);
     EXPECT_FALSE(std::filesystem::exists("/dev/full-journal"));
     EXPECT_FALSE(std::filesystem::exists("/dev/full-wal"));
