@@ -251,6 +251,8 @@ void walk_directory(Run& run, EntryTools& tools, const std::u16string& directory
 // Files of a directory read ahead at once: enough to keep both cores busy
 // on small files, few enough descriptors held open.
 constexpr std::size_t ahead_batch = 16;
+// Above this a file's own read spreads its digests over both cores.
+constexpr std::uint64_t large_alone = 4 * 1024 * 1024;
 
 void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& handle,
                           const std::u16string& directory) {
@@ -297,7 +299,17 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
                 if (listed) files.push_back({directory + entry.name, ahead, entry.size});
                 more = search->next(entry);
             }
-            // One file alone is hashed on both cores by its own read.
+            // A file larger than all the others of its batch together would
+            // keep one core busy while the other finished the small ones: it
+            // is hashed on both cores by its own read, as one file alone is.
+            std::uint64_t total = 0;
+            for (const AheadFile& f : files) total += f.listed_size;
+            const auto largest = std::max_element(
+                files.begin(), files.end(),
+                [](const auto& a, const auto& b) { return a.listed_size < b.listed_size; });
+            if (largest != files.end() && largest->listed_size > large_alone &&
+                largest->listed_size > total - largest->listed_size)
+                files.erase(largest);
             if (files.size() < 2) files.clear();
             tools.digests.read_ahead(run, files);
             for (const platform::FindData& found : batch) list(found);

@@ -126,6 +126,10 @@ TEST(ManyFiles, TwoFilesAtOnceListAsOneThreadDoes) {
         }
     for (int i = 0; i < 3; ++i)
         tree.file(std::string("d1/big") + char('0' + i), std::string(3 << 20, char('0' + i)));
+    // One file larger than its neighbours together: hashed by its own read.
+    tree.file("d3/huge", std::string(6 << 20, 'h'));
+    tree.file("d3/note", "n");
+    tree.file("d3/tiny", "t");
     tree.file("d2/new\nline", "x");
     tree.file("d2/bad\xff\xfe", "y");
     tree.file("d2/empty");
