@@ -302,3 +302,110 @@ TEST_F(PosixBackend, VolumesAndOutput) {
 }
 
 }  // namespace
+
+// The walk delivers a batch of files before their records ask for their
+// contents and streams: what it saw of each answers for the one asked,
+// not for the last delivered.
+class PosixWalkBatch : public PosixBackend {
+protected:
+    // Lists the whole directory as the walk does, every entry delivered.
+    void walk_all() {
+        dir_ = sys_->open_directory(u(root_));
+        ASSERT_TRUE(dir_);
+        FindData entry;
+        search_ = sys_->search_directory(*dir_, u(root_ + "/"), u"*.*", entry, SearchDetail::full);
+        ASSERT_TRUE(search_);
+        while (search_->next(entry)) {
+        }
+    }
+    // The contents and the states before and after their reading.
+    struct Read {
+        std::string bytes;
+        std::optional<platform::FileState> before, after;
+    };
+    Read read_entry(const std::string& name) {
+        Read r;
+        auto file = sys_->open_entry(u(at(name)), false);
+        if (!file) return r;
+        r.before = file->state();
+        char buffer[4096];
+        for (long long n; (n = file->read(buffer, sizeof buffer)) > 0;)
+            r.bytes.append(buffer, static_cast<std::size_t>(n));
+        r.after = file->state();
+        return r;
+    }
+    std::unique_ptr<platform::DirHandle> dir_;
+    std::unique_ptr<platform::DirSearch> search_;
+};
+
+TEST_F(PosixWalkBatch, StreamsOfEveryFileOfABatch) {
+    const struct {
+        const char* name;
+        const char* stream;  // a user attribute, or none
+    } files[] = {
+        {"a01", "user.first"}, {"a02", nullptr},     {"a03", nullptr},
+        {"a04", "user.mid"},   {"a05", nullptr},     {"a06", "user.DosStream.Zone:$DATA"},
+        {"a07", nullptr},      {"a08", "user.last"}, {"a09", nullptr},
+    };
+    for (const auto& f : files) {
+        make_file(f.name, "content");
+        if (f.stream) {
+            ASSERT_EQ(::setxattr(at(f.name).c_str(), f.stream, "v", 1, 0), 0);
+        }
+    }
+    walk_all();
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        const auto listing = sys_->named_streams(u(at(f.name)));
+        EXPECT_EQ(listing.status, platform::StreamListing::Status::listed);
+        EXPECT_EQ(listing.streams.size(), f.stream ? 1u : 0u);
+    }
+}
+
+TEST_F(PosixWalkBatch, AFileReplacedAfterTheWalkIsNotTakenForIt) {
+    make_file("kept", "0123456789");
+    make_file("swapped", "0123456789");
+    make_file("empty", "");
+    walk_all();
+    // Another file of the same size takes the name after the listing.
+    make_file("other", "abcdefghij");
+    ASSERT_EQ(::rename(at("other").c_str(), at("swapped").c_str()), 0);
+    const struct {
+        const char* name;
+        const char* bytes;
+        bool held_still;
+    } cases[] = {
+        {"kept", "0123456789", true},
+        {"empty", "", true},
+        {"swapped", "abcdefghij", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Read r = read_entry(c.name);
+        ASSERT_TRUE(r.before && r.after);
+        EXPECT_EQ(r.bytes, c.bytes);
+        EXPECT_EQ(r.before->size, r.bytes.size());
+        EXPECT_EQ(*r.before == *r.after, c.held_still);
+    }
+}
+
+TEST_F(PosixWalkBatch, AFileGrownAfterItsLastBytesWereReadIsSeenChanged) {
+    make_file("grows", "0123456789");
+    walk_all();
+    auto file = sys_->open_entry(u(at("grows")), false);
+    ASSERT_TRUE(file);
+    const auto before = file->state();
+    char buffer[64];
+    ASSERT_EQ(file->read(buffer, sizeof buffer), 10);
+    const int fd = ::open(at("grows").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "more", 4), 4);
+    ::close(fd);
+    // Whether this read sees the new bytes or not, the state tells of them.
+    const long long more = file->read(buffer, sizeof buffer);
+    EXPECT_TRUE(more == 0 || more == 4) << more;
+    const auto after = file->state();
+    ASSERT_TRUE(before && after);
+    EXPECT_NE(*before, *after);
+    EXPECT_EQ(after->size, 14u);
+}

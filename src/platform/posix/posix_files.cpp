@@ -37,20 +37,37 @@ public:
     // open found, which the first question is answered with, the open
     // having asked it an instant before.
     explicit FdInput(int fd, bool sequential = false, std::optional<FileState> opened = {})
-        : fd_(fd), advise_(sequential), opened_(opened) {}
+        : fd_(fd), advise_(sequential), opened_(opened) {
+        if (opened) size_ = opened->size;
+    }
     ~FdInput() override { ::close(fd_); }
     FdInput(const FdInput&) = delete;
     FdInput& operator=(const FdInput&) = delete;
 
     long long read(void* buffer, std::size_t size) override {
+        // A read that came short at the size the open found met the end:
+        // the call that would say so is spared. It is the answer a read an
+        // instant later would give; whether the file grew meanwhile, the
+        // state asked after the reading tells.
+        if (at_end_ && size > 0) return 0;
         if (advise_ && reads_ == 1 && first_filled_)
             ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
         const long long got = read_some(fd_, buffer, size);
         if (reads_++ == 0) first_filled_ = got == static_cast<long long>(size);
+        if (got > 0) {
+            position_ += static_cast<std::uint64_t>(got);
+            at_end_ = static_cast<std::size_t>(got) < size && size_ && position_ == *size_;
+        }
         return got;
     }
     bool seek(std::uint64_t offset) override {
-        return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+        at_end_ = false;
+        if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+            size_.reset();  // the position is no longer known
+            return false;
+        }
+        position_ = offset;
+        return true;
     }
     long long read_at(void* buffer, std::size_t size, std::uint64_t offset) override {
         for (;;) {
@@ -68,6 +85,9 @@ private:
     int fd_;
     bool advise_;
     std::optional<FileState> opened_;
+    std::optional<std::uint64_t> size_;  // as the open found it
+    std::uint64_t position_ = 0;
+    bool at_end_ = false;
     int reads_ = 0;
     bool first_filled_ = false;
 };
@@ -235,7 +255,8 @@ int open_long_parent(const std::string& path, std::string& leaf) {
     return fd;
 }
 
-int open_regular(const std::string& path, int flags, mode_t mode, int dirfd, struct stat* opened) {
+int open_regular(const std::string& path, int flags, mode_t mode, int dirfd, struct stat* opened,
+                 bool walked_regular) {
     if (dirfd == AT_FDCWD && path.size() >= PATH_MAX) {
         std::string leaf;
         const int parent = open_long_parent(path, leaf);
@@ -248,7 +269,12 @@ int open_regular(const std::string& path, int flags, mode_t mode, int dirfd, str
     }
     struct stat st;
     const int stat_flags = (flags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0;
-    if (::fstatat(dirfd, path.c_str(), &st, stat_flags) == 0) {
+    // The walk's look is as old as the batch of files it lists at once; a
+    // look here would narrow the window, not close it. What closes it is
+    // the check on the open handle below, and the caller's of its identity.
+    if (walked_regular) {
+        // Listed as a regular file an instant ago.
+    } else if (::fstatat(dirfd, path.c_str(), &st, stat_flags) == 0) {
         // Devices, pipes, sockets and directories have no contents to
         // catalogue, and none is a file the program keeps: not opened.
         if (!S_ISREG(st.st_mode)) {
@@ -365,9 +391,19 @@ std::unique_ptr<InputFile> PosixSystem::open_contents(std::u16string_view path, 
     // A file of the directory the walk is listing opens relative to it.
     const auto at = walk_.inside_listed(p);
     struct stat st;
-    const int fd = at ? open_regular(at->name, flags, 0, at->dirfd, &st)
+    const bool walked = at && at->walked_regular && (flags & O_NOFOLLOW);
+    const int fd = at ? open_regular(at->name, flags, 0, at->dirfd, &st, walked)
                       : open_regular(p, flags, 0, AT_FDCWD, &st);
-    if (fd >= 0) return std::make_unique<FdInput>(fd, true, state_of(st));
+    if (fd >= 0) {
+        FileState opened = state_of(st);
+        // Another file took the name after the walk listed it: its first
+        // state has no change time, which no later one has, so the read is
+        // taken for that of a file changed since the listing.
+        if (walked && (static_cast<std::uint64_t>(st.st_dev) != at->device ||
+                       static_cast<std::uint64_t>(st.st_ino) != at->inode))
+            opened.change = 0;
+        return std::make_unique<FdInput>(fd, true, opened);
+    }
     if (errno != ENOENT) return nullptr;
     const auto sp = split_stream_path(p);
     if (!sp) return nullptr;

@@ -126,9 +126,11 @@ long long read_some(int fd, void* buffer, std::size_t size);
 // the open handle, in case the path changed in between. -1 with errno
 // (ENOENT kept, so that a named stream can be tried).
 // `dirfd` is the directory a relative `path` is taken in.
-// opened: what fstat told of the file once open.
+// opened: what fstat told of the file once open. walked_regular: the walk
+// has just seen a regular file under the name, which stands for the check
+// before the open (the caller compares the identity the open found).
 int open_regular(const std::string& path, int flags, mode_t mode = 0, int dirfd = AT_FDCWD,
-                 struct stat* opened = nullptr);
+                 struct stat* opened = nullptr, bool walked_regular = false);
 
 // ----- signals and the terminal -----
 // The interrupt (SIGINT, SIGTERM, SIGHUP) has arrived.
@@ -146,6 +148,11 @@ class WalkDir;
 struct AtName {
     int dirfd;
     std::string name;
+    // What the walk saw under the name, when it listed a regular file
+    // there: the open then needs no look of its own before it.
+    bool walked_regular = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 // The directories a walk is inside. At most `limit` of them keep a
 // descriptor open, however deep the walk; the others are opened again, by
@@ -170,7 +177,8 @@ public:
     std::optional<AtName> inside_listed(const std::string& path);
     // The entry a search of the listed directory delivered last.
     void delivered(const WalkDir& dir, std::size_t index);
-    // `path` is that entry, and the walk saw it has no named streams.
+    // `path` is one of the entries delivered last, and the walk saw it
+    // has no named streams.
     bool known_without_streams(std::u16string_view path);
     // The reader of directories ahead of the walk; null with one thread.
     WalkAhead* ahead();

@@ -153,24 +153,40 @@ namespace {
 bool same_text(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
 }
+
+// The entries the walk delivered last, a batch of them read ahead before
+// their records are written: the entry of that name among them, looked
+// for back from the last one. Null when it is not among them.
+constexpr std::size_t recent_window = 64;
+
+template <class Same>
+const Listed* recent_entry(const Listing& l, std::size_t last, Same same) {
+    const std::size_t stop = last >= recent_window ? last - recent_window : 0;
+    for (std::size_t i = last + 1; i-- > stop;)
+        if (same(l.entries[i])) return &l.entries[i];
+    return nullptr;
+}
+
 }  // namespace
 
 bool WalkDirs::known_without_streams(std::u16string_view path) {
     if (!listed_ || delivered_dir_ != listed_) return false;
     const Listing& l = listed_->listing;
-    const Listed& e = l.entries[delivered_];
-    if (!e.names_known || e.has_streams) return false;
     // Compared as the walk spells them: a deep path is never converted.
     while (path.size() > 1 && path.back() == u'/') path.remove_suffix(1);
-    const std::u16string_view name = l.shown_name(e);
-    if (name == u".") {  // the directory itself, named without its separator
+    const Listed& last = l.entries[delivered_];
+    if (l.shown_name(last) == u".") {  // the directory itself, named without its separator
         std::u16string_view own(listed_path16_);
         while (own.size() > 1 && own.back() == u'/') own.remove_suffix(1);
-        return same_text(path, own);
+        if (same_text(path, own)) return last.names_known && !last.has_streams;
     }
-    return path.size() == listed_path16_.size() + name.size() &&
-           same_text(path.substr(0, listed_path16_.size()), listed_path16_) &&
-           same_text(path.substr(listed_path16_.size()), name);
+    if (path.size() <= listed_path16_.size() ||
+        !same_text(path.substr(0, listed_path16_.size()), listed_path16_))
+        return false;
+    const std::u16string_view name = path.substr(listed_path16_.size());
+    const Listed* e = recent_entry(
+        l, delivered_, [&](const Listed& x) { return same_text(l.shown_name(x), name); });
+    return e && e->names_known && !e->has_streams;
 }
 
 std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
@@ -184,7 +200,20 @@ std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
     if (name.find('/') != std::string::npos) return std::nullopt;
     const int fd = fd_of(*listed_);
     if (fd < 0) return std::nullopt;
-    return AtName{fd, std::move(name)};
+    AtName at{fd, std::move(name)};
+    if (delivered_dir_ == listed_) {
+        const Listing& l = listed_->listing;
+        const Listed* e = recent_entry(l, delivered_, [&](const Listed& x) {
+            return x.bytes_size == at.name.size() &&
+                   std::memcmp(l.system_name(x), at.name.data(), at.name.size()) == 0;
+        });
+        if (e && e->regular && e->precise) {
+            at.walked_regular = true;
+            at.device = e->precise->device;
+            at.inode = e->precise->inode;
+        }
+    }
+    return at;
 }
 
 bool PosixSystem::opened_status(int fd, struct stat& st) {
