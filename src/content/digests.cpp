@@ -486,7 +486,10 @@ public:
     AheadReader& operator=(const AheadReader&) = delete;
 
     void queue(const std::vector<AheadFile>& files) {
-        drop();
+        if (files.empty()) {
+            drop();
+            return;
+        }
         std::vector<std::shared_ptr<Job>> opened;
         for (const AheadFile& f : files) {
             auto job = std::make_shared<Job>();

@@ -67,8 +67,8 @@ public:
     bool reads_ahead(platform::System& sys);
     // Opens the files, on this thread, and hashes them on both cores
     // ahead of their records; digest_file of one of them with the same
-    // digests and listed size takes its result. Whatever the previous call
-    // queued and no record took is dropped.
+    // digests and listed size takes its result. They queue behind those
+    // of earlier calls; a call with none drops whatever no record took.
     void read_ahead(Run& run, const std::vector<AheadFile>& files);
     // The result of a file read ahead, waiting for it (and hashing the
     // next ones meanwhile); nothing for a file not read ahead so.

@@ -285,14 +285,17 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
             continue;
         }
         // The next files are read and hashed two at a time while their
-        // records are written in turn.
+        // records are written in turn. A batch is opened and queued before
+        // the records of the one ahead of it are written, so the hashing
+        // thread has work while the records' thread opens the files.
         std::vector<platform::FindData> batch;
+        std::vector<platform::FindData> next_batch;
         std::vector<AheadFile> files;
-        while (more) {
-            batch.clear();
+        const auto fill = [&](std::vector<platform::FindData>& into) {
+            into.clear();
             files.clear();
-            while (more && batch.size() < ahead_batch) {
-                batch.push_back(entry);
+            while (more && into.size() < ahead_batch) {
+                into.push_back(entry);
                 const bool listed = !entry.link &&
                                     (entry.attributes & platform::attr::directory) == 0 &&
                                     (!run.s.EXCLUDE || !is_excluded(run.s, entry.name));
@@ -311,8 +314,13 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
                 largest->listed_size > total - largest->listed_size)
                 files.erase(largest);
             if (files.size() < 2) files.clear();
-            tools.digests.read_ahead(run, files);
+            if (!files.empty()) tools.digests.read_ahead(run, files);
+        };
+        fill(batch);
+        while (!batch.empty()) {
+            fill(next_batch);
             for (const platform::FindData& found : batch) list(found);
+            std::swap(batch, next_batch);
         }
         // What no record took is closed with its directory.
         tools.digests.read_ahead(run, {});
