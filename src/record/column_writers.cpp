@@ -42,6 +42,23 @@ namespace {
 
 using Desc = const ColumnDescriptor&;
 
+// printf's "%*.*s%c", after a blank when `lead`, without its parser: the
+// record writer runs for every entry. The count printf would give.
+int put_right(OutStream& out, std::string_view text, int width, char delimiter, bool lead) {
+    char field[256];
+    const auto w = static_cast<std::size_t>(std::max(width, 0));
+    if (w + 2 > sizeof field)
+        return lead ? out.printf(" %*.*s%c", width, width, std::string(text).c_str(), delimiter)
+                    : out.printf("%*.*s%c", width, width, std::string(text).c_str(), delimiter);
+    text = text.substr(0, std::min(w, text.find('\0')));
+    char* at = field;
+    if (lead) *at++ = ' ';
+    at = std::fill_n(at, w - text.size(), ' ');
+    at = std::copy(text.begin(), text.end(), at);
+    *at++ = delimiter;
+    return static_cast<int>(out.put(std::string_view(field, static_cast<std::size_t>(at - field))));
+}
+
 bool categorised(const RunSettings& s) {
     return s.signature_check != signature_none;
 }
@@ -83,8 +100,7 @@ constexpr ColumnWriters digest_writers(DigestId id) {
         // One read of the file feeds every digest asked for.
         [](RecordWriter& w, Desc c) {
             const int width = digest_row(*c.digest).width;
-            w.count(
-                w.out_.printf(" %*.*s%c", width, width, w.digests().of(*c.digest).c_str(), w.d_));
+            w.count(put_right(w.out_, w.digests().of(*c.digest), width, w.d_, true));
         },
         // Directory streams are never read: their digest places stay
         // blank, the CRC's alone filled.
@@ -219,7 +235,7 @@ constexpr ColumnWriters leading[] = {
          if (categorised(w.s_))
              w.count(w.out_.printf(" %3.3s%c", w.e_.category_text.c_str(), w.d_));
          else
-             w.count(w.out_.printf("    %c", w.d_));
+             w.count(put_right(w.out_, {}, 3, w.d_, true));
      },
      [](StreamLine& l, Desc) {
          if (categorised(l.s_)) l.out_.printf("%.4s%c", "    ", l.d_);
@@ -235,7 +251,7 @@ constexpr ColumnWriters leading[] = {
 constexpr ColumnWriters trailing[] = {
     // On a stream line the fixed filler stands in its place.
     {Column::digest_blank,
-     [](RecordWriter& w, Desc) { w.count(w.out_.printf("%*.*s%c", 10, 10, "", w.d_)); }, nullptr,
+     [](RecordWriter& w, Desc) { w.count(put_right(w.out_, {}, 10, w.d_, false)); }, nullptr,
      nullptr, nullptr, nullptr},
     {Column::creation_time,
      [](RecordWriter& w, Desc) {

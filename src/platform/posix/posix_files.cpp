@@ -387,13 +387,18 @@ bool PosixSystem::exists(std::u16string_view path) {
 }
 
 std::unique_ptr<InputFile> PosixSystem::open_contents(std::u16string_view path, int flags) {
-    const std::string p = to_bytes(path);
     // A file of the directory the walk is listing opens relative to it.
-    const auto at = walk_.inside_listed(p);
+    const auto at = walk_.inside_listed(path);
     struct stat st;
     const bool walked = at && at->walked_regular && (flags & O_NOFOLLOW);
-    const int fd = at ? open_regular(at->name, flags, 0, at->dirfd, &st, walked)
-                      : open_regular(p, flags, 0, AT_FDCWD, &st);
+    std::string p;
+    int fd = -1;
+    if (at) {
+        fd = open_regular(at->name, flags, 0, at->dirfd, &st, walked);
+    } else {
+        p = to_bytes(path);
+        fd = open_regular(p, flags, 0, AT_FDCWD, &st);
+    }
     if (fd >= 0) {
         FileState opened = state_of(st);
         // Another file took the name after the walk listed it: its first
@@ -405,6 +410,7 @@ std::unique_ptr<InputFile> PosixSystem::open_contents(std::u16string_view path, 
         return std::make_unique<FdInput>(fd, true, opened);
     }
     if (errno != ENOENT) return nullptr;
+    if (at) p = to_bytes(path);
     const auto sp = split_stream_path(p);
     if (!sp) return nullptr;
     if (sp->stream.empty()) {  // "file::$DATA" is the file itself

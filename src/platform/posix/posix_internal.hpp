@@ -175,6 +175,7 @@ public:
     // walk spells it, so that the entries' contents open relative to it.
     void listing(WalkDir& dir, std::u16string_view path);
     std::optional<AtName> inside_listed(const std::string& path);
+    std::optional<AtName> inside_listed(std::u16string_view path);
     // The entry a search of the listed directory delivered last.
     void delivered(const WalkDir& dir, std::size_t index);
     // `path` is one of the entries delivered last, and the walk saw it
@@ -184,6 +185,8 @@ public:
     WalkAhead* ahead();
 
 private:
+    // A name of the listed directory, with what the walk saw under it.
+    std::optional<AtName> at_listed(std::string name);
     std::unique_ptr<WalkAhead> ahead_;
     bool ahead_started_ = false;
     std::size_t delivered_ = 0;

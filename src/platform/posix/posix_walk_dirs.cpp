@@ -198,6 +198,20 @@ std::optional<AtName> WalkDirs::inside_listed(const std::string& path) {
         return std::nullopt;
     std::string name = path.substr(listed_path_.size());
     if (name.find('/') != std::string::npos) return std::nullopt;
+    return at_listed(std::move(name));
+}
+
+std::optional<AtName> WalkDirs::inside_listed(std::u16string_view path) {
+    // Compared as the walk spells it: only the name is converted.
+    if (!listed_ || path.size() <= listed_path16_.size() ||
+        !same_text(path.substr(0, listed_path16_.size()), listed_path16_))
+        return std::nullopt;
+    const std::u16string_view name = path.substr(listed_path16_.size());
+    if (name.find(u'/') != std::u16string_view::npos) return std::nullopt;
+    return at_listed(to_bytes(name));
+}
+
+std::optional<AtName> WalkDirs::at_listed(std::string name) {
     const int fd = fd_of(*listed_);
     if (fd < 0) return std::nullopt;
     AtName at{fd, std::move(name)};
