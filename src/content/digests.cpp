@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -509,8 +510,13 @@ public:
     std::optional<DigestTexts> take(std::u16string_view path, DigestRequest want,
                                     std::optional<std::uint64_t> listed_size) {
         std::unique_lock lock(mutex_);
+        // Compared as memory: the paths share their long directory part.
+        const auto is_path = [&](const std::u16string& p) {
+            return p.size() == path.size() &&
+                   std::memcmp(p.data(), path.data(), path.size() * sizeof path[0]) == 0;
+        };
         std::size_t at = 0;
-        while (at < jobs_.size() && jobs_[at]->file.path != path) ++at;
+        while (at < jobs_.size() && !is_path(jobs_[at]->file.path)) ++at;
         if (at == jobs_.size()) return std::nullopt;
         const std::shared_ptr<Job> job = jobs_[at];
         if (job->file.digests.bits() != want.digests.bits() || !want.hardware || !listed_size ||
