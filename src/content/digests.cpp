@@ -464,9 +464,10 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
 // Files opened ahead of their records and hashed whole, each on one
 // thread: the worker takes them in order, and the record's thread, when
 // the one it waits for is on the worker, hashes the next one meanwhile.
-// The files stay open from the walk's listing of their directory to
-// their read, so the walk's directory handles are used on its own thread
-// only; few are queued at once, so few descriptors are held.
+// Each file's open is made ready on the walk's thread, which alone uses
+// the walk's directory handles, and done by the thread that hashes it, so
+// the opens are shared by both cores too; a file is open only while it
+// is read, and few are queued at once.
 class AheadReader {
 public:
     explicit AheadReader(Run& run)
@@ -495,9 +496,7 @@ public:
         for (const AheadFile& f : files) {
             auto job = std::make_shared<Job>();
             job->file = f;
-            job->input = open_for_read(run_.sys, f.path);
-            if (!job->input) job->input = run_.sys.open_entry(f.path, true);
-            if (job->input) job->before = job->input->state();
+            job->pending = run_.sys.prepare_entry_open(f.path);
             opened.push_back(std::move(job));
         }
         {
@@ -547,6 +546,9 @@ private:
     struct Job {
         enum State { queued, running, done };
         AheadFile file;
+        // Opened by the thread that reads it, so the opens of a batch are
+        // shared by both cores too.
+        std::unique_ptr<platform::PendingOpen> pending;
         std::unique_ptr<platform::InputFile> input;
         std::optional<platform::FileState> before;
         State state = queued;
@@ -563,6 +565,7 @@ private:
     void cancel(Job& job) {
         if (job.state != Job::queued) return;
         job.state = Job::done;
+        job.pending.reset();
         job.input.reset();
     }
     void drop() {
@@ -595,6 +598,11 @@ private:
     void hash(Job& job, unsigned char* buffer) {
         const DigestRequest want{.digests = job.file.digests};
         std::uint64_t delivered = 0;
+        if (job.pending) {
+            job.input = job.pending->open();
+            job.pending.reset();
+            if (job.input) job.before = job.input->state();
+        }
         bool read_ok = job.before.has_value();
         Contexts contexts(want.hardware);
         while (read_ok) {

@@ -65,7 +65,7 @@ public:
     // hashed two at a time: the run keeps two threads and its system
     // lets another thread read.
     bool reads_ahead(platform::System& sys);
-    // Opens the files, on this thread, and hashes them on both cores
+    // Makes the files ready to open, on this thread, and reads and hashes them on both cores
     // ahead of their records; digest_file of one of them with the same
     // digests and listed size takes its result. They queue behind those
     // of earlier calls; a call with none drops whatever no record took.

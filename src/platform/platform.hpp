@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/path_syntax.hpp"
@@ -160,6 +161,25 @@ public:
     }
 };
 
+// An entry's contents, made ready to be opened on another thread: what
+// the open needs is taken where the walk is, the open is done by open().
+class PendingOpen {
+public:
+    virtual ~PendingOpen() = default;
+    // Called once, on any thread; nothing when the entry cannot be opened.
+    virtual std::unique_ptr<InputFile> open() = 0;
+};
+
+// A pending open done at once, where the system offers no other.
+class OpenedNow final : public PendingOpen {
+public:
+    explicit OpenedNow(std::unique_ptr<InputFile> file) : file_(std::move(file)) {}
+    std::unique_ptr<InputFile> open() override { return std::move(file_); }
+
+private:
+    std::unique_ptr<InputFile> file_;
+};
+
 // A file open for reading and writing in place (log clean-up, sort).
 class UpdateFile : public InputFile {
 public:
@@ -291,6 +311,15 @@ public:
     // after, on another thread while this one goes on: true where reads
     // and the interrupt flag are the system's own.
     virtual bool reads_on_other_threads() const { return false; }
+    // open_entry of a file the walk's current search delivered, made
+    // ready here and done by the thread that reads it (where
+    // reads_on_other_threads). Opened at once unless the system can do
+    // better; the fallback route is tried as digest_file tries it.
+    virtual std::unique_ptr<PendingOpen> prepare_entry_open(std::u16string_view path) {
+        auto file = open_entry(path, false);
+        if (!file) file = open_entry(path, true);
+        return std::make_unique<OpenedNow>(std::move(file));
+    }
     // What a link points to, as it is written; nothing for an entry that
     // is not a link or whose link cannot be read.
     virtual std::optional<std::u16string> link_target(std::u16string_view path) = 0;

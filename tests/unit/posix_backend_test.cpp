@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/posix_internal.hpp"
@@ -408,4 +409,46 @@ TEST_F(PosixWalkBatch, AFileGrownAfterItsLastBytesWereReadIsSeenChanged) {
     ASSERT_TRUE(before && after);
     EXPECT_NE(*before, *after);
     EXPECT_EQ(after->size, 14u);
+}
+
+TEST_F(PosixWalkBatch, AnOpenMadeReadyByTheWalkIsDoneOnAnotherThreadAfterIt) {
+    make_file("kept", "0123456789");
+    make_file("swapped", "0123456789");
+    make_file("gone", "0123456789");
+    walk_all();
+    const char* names[] = {"kept", "swapped", "gone"};
+    std::vector<std::unique_ptr<platform::PendingOpen>> pending;
+    for (const char* name : names) pending.push_back(sys_->prepare_entry_open(u(at(name))));
+    // The walk has let its directory go before the reading thread opens.
+    search_.reset();
+    dir_.reset();
+    make_file("other", "abcdefghij");
+    ASSERT_EQ(::rename(at("other").c_str(), at("swapped").c_str()), 0);
+    ASSERT_EQ(::unlink(at("gone").c_str()), 0);
+    struct Seen {
+        bool opened = false;
+        std::string bytes;
+        bool held_still = false;
+    };
+    std::vector<Seen> seen(pending.size());
+    std::thread reader([&] {
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            auto file = pending[i]->open();
+            if (!file) continue;
+            seen[i].opened = true;
+            const auto before = file->state();
+            char buffer[64];
+            for (long long n; (n = file->read(buffer, sizeof buffer)) > 0;)
+                seen[i].bytes.append(buffer, static_cast<std::size_t>(n));
+            const auto after = file->state();
+            seen[i].held_still = before && after && *before == *after;
+        }
+    });
+    reader.join();
+    EXPECT_TRUE(seen[0].opened && seen[0].held_still);
+    EXPECT_EQ(seen[0].bytes, "0123456789");
+    // Another file under the name is read as one changed since the listing.
+    EXPECT_TRUE(seen[1].opened);
+    EXPECT_FALSE(seen[1].held_still);
+    EXPECT_FALSE(seen[2].opened);
 }

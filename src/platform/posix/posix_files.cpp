@@ -230,7 +230,44 @@ struct timespec timespec_of(FileTicks ticks) {
     return ts;
 }
 
+// A file opened for reading, with the state the open found. `walked`:
+// what the walk saw under its name. Another file took the name after the
+// walk listed it: its first state has no change time, which no later one
+// has, so the read is taken for that of a file changed since the listing.
+std::unique_ptr<InputFile> opened_input(int fd, const struct stat& st, const AtName* walked) {
+    FileState opened = state_of(st);
+    if (walked && (static_cast<std::uint64_t>(st.st_dev) != walked->device ||
+                   static_cast<std::uint64_t>(st.st_ino) != walked->inode))
+        opened.change = 0;
+    return std::make_unique<FdInput>(fd, true, opened);
+}
+
+// A regular file the walk listed, opened later on the reading thread
+// through a copy of its directory's descriptor.
+class PendingEntry final : public PendingOpen {
+public:
+    PendingEntry(std::shared_ptr<HeldDirectory> directory, AtName at)
+        : directory_(std::move(directory)), at_(std::move(at)) {}
+    std::unique_ptr<InputFile> open() override {
+        struct stat st;
+        const int fd = open_regular(at_.name, O_RDONLY | O_NOFOLLOW, 0, directory_->fd, &st, true);
+        if (fd < 0) return nullptr;
+        return opened_input(fd, st, &at_);
+    }
+
+private:
+    std::shared_ptr<HeldDirectory> directory_;
+    AtName at_;
+};
+
 }  // namespace
+
+std::unique_ptr<PendingOpen> PosixSystem::prepare_entry_open(std::u16string_view path) {
+    if (auto at = walk_.inside_listed(path); at && at->walked_regular)
+        if (auto directory = walk_.held_listed())
+            return std::make_unique<PendingEntry>(std::move(directory), std::move(*at));
+    return System::prepare_entry_open(path);
+}
 
 // The directory holding a path too long for the system to take whole,
 // opened one component at a time, with the last component in `leaf`; -1
@@ -399,16 +436,7 @@ std::unique_ptr<InputFile> PosixSystem::open_contents(std::u16string_view path, 
         p = to_bytes(path);
         fd = open_regular(p, flags, 0, AT_FDCWD, &st);
     }
-    if (fd >= 0) {
-        FileState opened = state_of(st);
-        // Another file took the name after the walk listed it: its first
-        // state has no change time, which no later one has, so the read is
-        // taken for that of a file changed since the listing.
-        if (walked && (static_cast<std::uint64_t>(st.st_dev) != at->device ||
-                       static_cast<std::uint64_t>(st.st_ino) != at->inode))
-            opened.change = 0;
-        return std::make_unique<FdInput>(fd, true, opened);
-    }
+    if (fd >= 0) return opened_input(fd, st, walked ? &*at : nullptr);
     if (errno != ENOENT) return nullptr;
     if (at) p = to_bytes(path);
     const auto sp = split_stream_path(p);

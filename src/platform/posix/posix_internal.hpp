@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -158,6 +160,15 @@ struct AtName {
 // descriptor open, however deep the walk; the others are opened again, by
 // name from their parent or by ".." from their child, and checked to be the
 // very directory that was read.
+// A copy of a directory's descriptor, for opens on other threads that
+// may come after the walk has let its own go.
+struct HeldDirectory {
+    explicit HeldDirectory(int fd) : fd(fd) {}
+    ~HeldDirectory() { ::close(fd); }
+    HeldDirectory(const HeldDirectory&) = delete;
+    HeldDirectory& operator=(const HeldDirectory&) = delete;
+    const int fd;
+};
 class WalkAhead;
 class WalkDirs {
 public:
@@ -176,6 +187,8 @@ public:
     void listing(WalkDir& dir, std::u16string_view path);
     std::optional<AtName> inside_listed(const std::string& path);
     std::optional<AtName> inside_listed(std::u16string_view path);
+    // A copy of the listed directory's descriptor, one for all its files.
+    std::shared_ptr<HeldDirectory> held_listed();
     // The entry a search of the listed directory delivered last.
     void delivered(const WalkDir& dir, std::size_t index);
     // `path` is one of the entries delivered last, and the walk saw it
@@ -194,6 +207,7 @@ private:
     std::vector<WalkDir*> open_;  // least recently used first
     std::size_t limit_;
     WalkDir* listed_ = nullptr;
+    std::shared_ptr<HeldDirectory> held_;  // of listed_
     std::u16string listed_path16_;
     std::string listed_path_;
 };
@@ -232,6 +246,7 @@ public:
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
     std::unique_ptr<InputFile> open_entry(std::u16string_view path, bool fallback_route) override;
     bool reads_on_other_threads() const override { return true; }
+    std::unique_ptr<PendingOpen> prepare_entry_open(std::u16string_view path) override;
     std::optional<std::u16string> link_target(std::u16string_view path) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
     StreamListing named_streams(std::u16string_view path) override;

@@ -118,7 +118,10 @@ void WalkDirs::opened(WalkDir& dir) {
 }
 
 void WalkDirs::closing(WalkDir& dir) {
-    if (listed_ == &dir) listed_ = nullptr;
+    if (listed_ == &dir) {
+        listed_ = nullptr;
+        held_.reset();
+    }
     if (delivered_dir_ == &dir) delivered_dir_ = nullptr;
     if (ahead_ && dir.reads_queued) ahead_->forget(dir);
     if (dir.fd < 0) return;
@@ -138,6 +141,7 @@ void WalkDirs::closing(WalkDir& dir) {
 }
 
 void WalkDirs::listing(WalkDir& dir, std::u16string_view path) {
+    if (listed_ != &dir) held_.reset();
     listed_ = &dir;
     listed_path16_.assign(path);
     listed_path_.clear();
@@ -209,6 +213,14 @@ std::optional<AtName> WalkDirs::inside_listed(std::u16string_view path) {
     const std::u16string_view name = path.substr(listed_path16_.size());
     if (name.find(u'/') != std::u16string_view::npos) return std::nullopt;
     return at_listed(to_bytes(name));
+}
+
+std::shared_ptr<HeldDirectory> WalkDirs::held_listed() {
+    if (held_ || !listed_) return held_;
+    const int fd = fd_of(*listed_);
+    const int copy = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy >= 0) held_ = std::make_shared<HeldDirectory>(copy);
+    return held_;
 }
 
 std::optional<AtName> WalkDirs::at_listed(std::string name) {
