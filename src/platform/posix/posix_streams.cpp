@@ -1,7 +1,6 @@
 // Named streams of the Linux backend: the user extended attributes of an
 // entry, Samba's "user.DosStream.NAME:$DATA" and every other "user.NAME"
 // (except Samba's attribute record "user.DOSATTRIB").
-#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
@@ -31,9 +30,11 @@ std::optional<std::string> list_names(const std::string& path, StreamListing::St
         const ssize_t need = ::llistxattr(path.c_str(), nullptr, 0);
         if (need < 0) {
             // A file system without extended attributes has no streams;
-            // a vanished or forbidden entry is one that cannot be opened.
+            // a vanished, forbidden or unreachable entry is one that
+            // cannot be opened.
             if (errno == ENOTSUP) return std::string();
-            status = errno == ENOENT || errno == EACCES || errno == ENOTDIR
+            status = errno == ENOENT || errno == EACCES || errno == ENOTDIR ||
+                             errno == ENAMETOOLONG || errno == ELOOP
                          ? StreamListing::Status::not_opened
                          : StreamListing::Status::read_failed;
             return std::nullopt;
@@ -58,11 +59,12 @@ StreamListing PosixSystem::named_streams(std::u16string_view path) {
     // The walk read the attribute names of what it lists.
     if (walk_.known_without_streams(path)) return result;
     const std::string p = strip_trailing_separators(to_bytes(path));
-    struct stat st;
-    if (p.empty() || ::lstat(p.c_str(), &st) != 0) {
+    if (p.empty()) {
         result.status = StreamListing::Status::not_opened;
         return result;
     }
+    // The listing's own failure tells an entry that is not there (or not
+    // reachable) from one whose attributes cannot be read: no look first.
     const auto list = list_names(p, result.status);
     if (!list) return result;
 
