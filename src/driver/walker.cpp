@@ -285,9 +285,9 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
             continue;
         }
         // The next files are read and hashed two at a time while their
-        // records are written in turn. A batch is opened and queued before
-        // the records of the one ahead of it are written, so the hashing
-        // thread has work while the records' thread opens the files.
+        // records are written in turn. A batch is queued before the
+        // records of the one ahead of it are written, so the hashing
+        // thread always has the next files at hand.
         std::vector<platform::FindData> batch;
         std::vector<platform::FindData> next_batch;
         std::vector<AheadFile> files;
