@@ -34,6 +34,12 @@ constexpr int busy_timeout_ms = 5000;
 constexpr std::uint64_t rows_per_commit = 8192;
 constexpr std::int64_t commit_interval_ms = 3000;
 constexpr std::int64_t wal_bytes = 4 << 20;
+// The rows only add to the right edge of the table and of the path index,
+// and a commit's pages are a few MiB: a small page cache holds them and
+// spares the writer the page faults of a large one. Sorting a digest's
+// index at the end gets more, as SQLite's sorter takes its memory from it.
+constexpr int cache_kib_writing = 8192;
+constexpr int cache_kib_sorting = 32768;
 // The record thread hands rows to the writer in batches, at most a second
 // old; a few batches wait at most, so memory stays bounded.
 constexpr std::size_t rows_per_batch = 1024;
@@ -51,6 +57,10 @@ struct Batch {
     std::string bytes;
     std::size_t rows = 0;
 };
+
+std::string cache_size(int kib) {
+    return "PRAGMA cache_size = -" + std::to_string(kib);
+}
 
 class Statement {
 public:
@@ -159,6 +169,7 @@ public:
         if (failed_ || !commit()) return false;
         // A digest's index is built once the rows are in: digests come in
         // no order, so keeping it up to date row by row costs more.
+        if (!execute(db_, cache_size(cache_kib_sorting), error_)) return false;
         for (const DigestRow& digest : digest_rows)
             if (filled_[digest_index(digest.id)] &&
                 !execute(db_,
@@ -389,7 +400,7 @@ std::unique_ptr<CatalogueSink> open_file_database(const std::string& file, const
     if (!execute(db, "PRAGMA page_size = 16384", error) ||
         !execute(db, "PRAGMA journal_mode = WAL", error) ||
         !execute(db, "PRAGMA synchronous = NORMAL", error) ||
-        !execute(db, "PRAGMA cache_size = -32768", error) || !checkpoint_by_size(db, error) ||
+        !execute(db, cache_size(cache_kib_writing), error) || !checkpoint_by_size(db, error) ||
         !sink->start(facts)) {
         if (error.empty()) error = sink->last_error();
         return nullptr;
