@@ -7,6 +7,7 @@
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -125,6 +126,10 @@ public:
             sql += ", " + quoted_name(field_name(f));
             places += ", ?";
             number_.push_back(field_type(f) == FieldType::number);
+            const auto digest =
+                static_cast<std::size_t>(f) - static_cast<std::size_t>(Field::digest);
+            digest_of_.push_back(
+                f >= Field::digest && digest < digest_count ? static_cast<int>(digest) : -1);
         }
         sql += ") VALUES";
         places += ")";
@@ -149,15 +154,28 @@ public:
 
     bool add_row(const RowValues& row) override {
         if (failed_) return false;
-        for (const Field f : fields_) {
-            const std::string* value = row[static_cast<std::size_t>(f)];
-            current_.lengths.push_back(value ? static_cast<std::int32_t>(value->size()) : -1);
-            if (value) current_.bytes += *value;
+        // The record thread's share of the work, kept small: each container
+        // grows once a row, then the fields are copied in.
+        const std::size_t count = fields_.size();
+        const std::size_t length_at = current_.lengths.size();
+        current_.lengths.resize(length_at + count);
+        std::int32_t* lengths = current_.lengths.data() + length_at;
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string* value = row[static_cast<std::size_t>(fields_[i])];
+            lengths[i] = value ? static_cast<std::int32_t>(value->size()) : -1;
+            if (value) total += value->size();
         }
+        const std::size_t byte_at = current_.bytes.size();
+        current_.bytes.resize(byte_at + total);
+        char* bytes = current_.bytes.data() + byte_at;
+        for (std::size_t i = 0; i < count; ++i)
+            if (lengths[i] > 0) {
+                std::memcpy(bytes, row[static_cast<std::size_t>(fields_[i])]->data(),
+                            static_cast<std::size_t>(lengths[i]));
+                bytes += lengths[i];
+            }
         ++current_.rows;
-        for (const DigestRow& digest : digest_rows)
-            if (row[static_cast<std::size_t>(digest_field(digest.id))])
-                filled_[digest_index(digest.id)] = true;
         if (current_.rows >= rows_per_batch || now_ms_() - pushed_ms_ >= batch_interval_ms)
             push_batch();
         return !failed_;
@@ -284,6 +302,8 @@ private:
                         sqlite3_bind_null(statement, place);
                         continue;
                     }
+                    // The writer, not the record thread, notes the digests the run filled.
+                    if (digest_of_[i] >= 0) filled_[static_cast<std::size_t>(digest_of_[i])] = true;
                     const char* text = batch.bytes.data() + at;
                     at += static_cast<std::size_t>(length);
                     if (number_[i]) {
@@ -321,6 +341,8 @@ private:
     std::int64_t run_id_ = 0;
     std::vector<Field> fields_;
     std::vector<bool> number_;
+    std::vector<int> digest_of_;  // each field's digest, -1 for the others
+    // The writer's while it runs, then finish's.
     std::array<bool, digest_count> filled_{};
     // The record thread's.
     Batch current_;
