@@ -7,6 +7,7 @@
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -24,10 +25,22 @@ using sqlite_schema::execute;
 
 // Another writer holds the database at most this long before the run gives up on it.
 constexpr int busy_timeout_ms = 5000;
-// Rows go in by the transaction: a commit per 50,000 rows, or every few
-// seconds when rows come slowly (digests of large files).
-constexpr std::uint64_t rows_per_commit = 50000;
+// Rows go in by the transaction: a commit per 8,192 rows, or every few
+// seconds when rows come slowly (digests of large files). Commits this
+// often let SQLite copy the WAL into the file on the writer thread, beside
+// the walk, each time it passes wal_bytes (SQLite's own mark is 1,000
+// pages, 16 MB here): the end of a run then has only its last rows to
+// commit and copy, where it used to copy most of the database after the
+// walk, with nothing else running.
+constexpr std::uint64_t rows_per_commit = 8192;
 constexpr std::int64_t commit_interval_ms = 3000;
+constexpr std::int64_t wal_bytes = 4 << 20;
+// The rows only add to the right edge of the table and of the path index,
+// and a commit's pages are a few MiB: a small page cache holds them and
+// spares the writer the page faults of a large one. Sorting a digest's
+// index at the end gets more, as SQLite's sorter takes its memory from it.
+constexpr int cache_kib_writing = 8192;
+constexpr int cache_kib_sorting = 32768;
 // The record thread hands rows to the writer in batches, at most a second
 // old; a few batches wait at most, so memory stays bounded.
 constexpr std::size_t rows_per_batch = 1024;
@@ -45,6 +58,10 @@ struct Batch {
     std::string bytes;
     std::size_t rows = 0;
 };
+
+std::string cache_size(int kib) {
+    return "PRAGMA cache_size = -" + std::to_string(kib);
+}
 
 class Statement {
 public:
@@ -97,13 +114,22 @@ public:
         // Only the fields the run's rows can hold are bound; the others
         // stay NULL. The run's number is written into the statement.
         fields_ = facts.row_fields;
-        std::string sql = "INSERT INTO entries(run_id";
+        // OR FAIL: no row can break a constraint (run_id is a number), and
+        // a statement that may not undo its earlier rows needs no statement
+        // journal, into which SQLite would otherwise copy every page each
+        // INSERT of 32 rows touches before changing it. A write that fails
+        // still rolls the whole transaction back.
+        std::string sql = "INSERT OR FAIL INTO entries(run_id";
         std::string places = "(";
         places += std::to_string(run_id_);
         for (const Field f : fields_) {
             sql += ", " + quoted_name(field_name(f));
             places += ", ?";
             number_.push_back(field_type(f) == FieldType::number);
+            const auto digest =
+                static_cast<std::size_t>(f) - static_cast<std::size_t>(Field::digest);
+            digest_of_.push_back(
+                f >= Field::digest && digest < digest_count ? static_cast<int>(digest) : -1);
         }
         sql += ") VALUES";
         places += ")";
@@ -128,15 +154,28 @@ public:
 
     bool add_row(const RowValues& row) override {
         if (failed_) return false;
-        for (const Field f : fields_) {
-            const std::string* value = row[static_cast<std::size_t>(f)];
-            current_.lengths.push_back(value ? static_cast<std::int32_t>(value->size()) : -1);
-            if (value) current_.bytes += *value;
+        // The record thread's share of the work, kept small: each container
+        // grows once a row, then the fields are copied in.
+        const std::size_t count = fields_.size();
+        const std::size_t length_at = current_.lengths.size();
+        current_.lengths.resize(length_at + count);
+        std::int32_t* lengths = current_.lengths.data() + length_at;
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string* value = row[static_cast<std::size_t>(fields_[i])];
+            lengths[i] = value ? static_cast<std::int32_t>(value->size()) : -1;
+            if (value) total += value->size();
         }
+        const std::size_t byte_at = current_.bytes.size();
+        current_.bytes.resize(byte_at + total);
+        char* bytes = current_.bytes.data() + byte_at;
+        for (std::size_t i = 0; i < count; ++i)
+            if (lengths[i] > 0) {
+                std::memcpy(bytes, row[static_cast<std::size_t>(fields_[i])]->data(),
+                            static_cast<std::size_t>(lengths[i]));
+                bytes += lengths[i];
+            }
         ++current_.rows;
-        for (const DigestRow& digest : digest_rows)
-            if (row[static_cast<std::size_t>(digest_field(digest.id))])
-                filled_[digest_index(digest.id)] = true;
         if (current_.rows >= rows_per_batch || now_ms_() - pushed_ms_ >= batch_interval_ms)
             push_batch();
         return !failed_;
@@ -148,6 +187,7 @@ public:
         if (failed_ || !commit()) return false;
         // A digest's index is built once the rows are in: digests come in
         // no order, so keeping it up to date row by row costs more.
+        if (!execute(db_, cache_size(cache_kib_sorting), error_)) return false;
         for (const DigestRow& digest : digest_rows)
             if (filled_[digest_index(digest.id)] &&
                 !execute(db_,
@@ -262,6 +302,8 @@ private:
                         sqlite3_bind_null(statement, place);
                         continue;
                     }
+                    // The writer, not the record thread, notes the digests the run filled.
+                    if (digest_of_[i] >= 0) filled_[static_cast<std::size_t>(digest_of_[i])] = true;
                     const char* text = batch.bytes.data() + at;
                     at += static_cast<std::size_t>(length);
                     if (number_[i]) {
@@ -299,6 +341,8 @@ private:
     std::int64_t run_id_ = 0;
     std::vector<Field> fields_;
     std::vector<bool> number_;
+    std::vector<int> digest_of_;  // each field's digest, -1 for the others
+    // The writer's while it runs, then finish's.
     std::array<bool, digest_count> filled_{};
     // The record thread's.
     Batch current_;
@@ -336,6 +380,18 @@ std::optional<T> number_of(sqlite3_stmt* s, int column) {
     return static_cast<T>(sqlite3_column_int64(s, column));
 }
 
+// The WAL is copied into the file once it holds wal_bytes, whatever the
+// page size of the file (an older file may have 4 KiB pages).
+bool checkpoint_by_size(sqlite3* db, std::string& error) {
+    Statement size(db, "PRAGMA page_size");
+    if (!size || sqlite3_step(size.get()) != SQLITE_ROW) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    const std::int64_t page = std::max<std::int64_t>(sqlite3_column_int64(size.get(), 0), 512);
+    return execute(db, "PRAGMA wal_autocheckpoint = " + std::to_string(wal_bytes / page), error);
+}
+
 }  // namespace
 
 std::string file_database_unsupported() {
@@ -366,7 +422,8 @@ std::unique_ptr<CatalogueSink> open_file_database(const std::string& file, const
     if (!execute(db, "PRAGMA page_size = 16384", error) ||
         !execute(db, "PRAGMA journal_mode = WAL", error) ||
         !execute(db, "PRAGMA synchronous = NORMAL", error) ||
-        !execute(db, "PRAGMA cache_size = -32768", error) || !sink->start(facts)) {
+        !execute(db, cache_size(cache_kib_writing), error) || !checkpoint_by_size(db, error) ||
+        !sink->start(facts)) {
         if (error.empty()) error = sink->last_error();
         return nullptr;
     }
