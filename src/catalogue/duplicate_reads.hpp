@@ -1,7 +1,10 @@
 // How the duplicate search reads the files it asks about. A file is
 // opened once: kept open from its sample to its digest while the batch is
-// small, and read whole with one read of the size the walk listed. The
-// whole files are hashed on both cores when the run keeps two threads
+// small, and read whole with one read of the size the walk listed. Of the
+// files of a set (one size, one sample) up to 1 MiB, the first of each
+// content is digested and the others compared with it byte for byte,
+// taking its digests when equal; bigger files are each digested. The work
+// goes to both cores when the run keeps two threads
 // (FILARIX_DIGEST_THREADS=1 keeps one; the results are the same), the
 // files opened on this thread only, as the platform asks.
 #pragma once
@@ -22,7 +25,8 @@ public:
     DupeFileReads& operator=(const DupeFileReads&) = delete;
 
     void samples(const DupeReads::Files& files, const DupeReads::Samples& each);
-    void digests(const DupeReads::Files& files, const DupeReads::Digests& each);
+    void digests(const DupeReads::Files& files, const DupeReads::Sets& sets,
+                 const DupeReads::Digests& each);
 
 private:
     class Impl;

@@ -72,7 +72,8 @@ std::size_t first_name(const DupeCandidates& c, const DupeGroup& g) {
 
 }  // namespace
 
-void list_duplicates(Run& run, EntryTools& tools) {
+void list_duplicates(Run& run, EntryTools& tools,
+                     const std::function<void(const DupeProgress&)>& progress) {
     const DupeCandidates& c = run.dupe_candidates;
     const DigestSet wanted = digests_read(run);
     DupeFileReads files(run, tools, c, wanted);
@@ -82,9 +83,9 @@ void list_duplicates(Run& run, EntryTools& tools) {
     reads.samples = [&](const DupeReads::Files& f, const DupeReads::Samples& each) {
         files.samples(f, each);
     };
-    reads.digests = [&](const DupeReads::Files& f, const DupeReads::Digests& each) {
-        files.digests(f, each);
-    };
+    reads.digests = [&](const DupeReads::Files& f, const DupeReads::Sets& sets,
+                        const DupeReads::Digests& each) { files.digests(f, sets, each); };
+    reads.progress = progress;
     // A row is written with the group's number only once the search is
     // over for its size, so that a group is never split.
     find_duplicate_groups(c, reads, [&](std::vector<DupeGroup>& groups) {

@@ -58,7 +58,8 @@ Found search(const std::vector<File>& files) {
             each(k, sample_hash(bytes + s.size() - dupe_sample_bytes, dupe_sample_bytes, head));
         }
     };
-    reads.digests = [&](const DupeReads::Files& asked, const DupeReads::Digests& each) {
+    reads.digests = [&](const DupeReads::Files& asked, const DupeReads::Sets&,
+                        const DupeReads::Digests& each) {
         // Answered last to first: the order of the answers does not matter.
         for (std::size_t k = asked.size(); k-- > 0;) {
             const std::size_t i = asked[k];
