@@ -24,8 +24,9 @@ namespace filarix {
 inline constexpr std::uint64_t dupe_sample_bytes = 4096;
 
 // The files the search asks about in one call, read the same way: few
-// enough to stay open from their sample to their digest.
-inline constexpr std::size_t dupe_batch_files = 64;
+// enough to stay open from their sample to their digest, and enough that
+// the two threads seldom wait for each other's last file between calls.
+inline constexpr std::size_t dupe_batch_files = 128;
 
 // One file of a group: its names among the candidates and its digests.
 struct DupeFile {
