@@ -153,10 +153,12 @@ struct Plan {
 
 class DupeFileReads::Impl {
 public:
-    Impl(Run& run, EntryTools& tools, const DupeCandidates& c, DigestSet read)
+    Impl(Run& run, EntryTools& tools, const DupeCandidates& c, DigestSet read,
+         std::function<bool()> meanwhile)
         : run_(run),
           tools_(tools),
           c_(c),
+          meanwhile_(std::move(meanwhile)),
           want_{.digests = read},
           windowed_(run.s.DISPLACE > 0 || run.s.displace_end > 0),
           two_threads_(tools.digests.reads_ahead(run.sys)) {}
@@ -326,6 +328,8 @@ private:
                 if (next < plans.size() && outstanding < ahead) continue;
             }
             if (outstanding == 0) break;
+            // While the worker reads, this thread's own work comes first.
+            if (two_threads_ && meanwhile_ && meanwhile_()) continue;
             std::unique_lock lock(mutex_);
             Job* const job = take_queued();
             if (!job) {
@@ -477,6 +481,7 @@ private:
     Run& run_;
     EntryTools& tools_;
     const DupeCandidates& c_;
+    const std::function<bool()> meanwhile_;
     const DigestRequest want_;
     const bool windowed_;
     const bool two_threads_;
@@ -494,8 +499,8 @@ private:
 };
 
 DupeFileReads::DupeFileReads(Run& run, EntryTools& tools, const DupeCandidates& candidates,
-                             DigestSet read)
-    : impl_(std::make_unique<Impl>(run, tools, candidates, read)) {}
+                             DigestSet read, std::function<bool()> meanwhile)
+    : impl_(std::make_unique<Impl>(run, tools, candidates, read, std::move(meanwhile))) {}
 DupeFileReads::~DupeFileReads() = default;
 
 void DupeFileReads::samples(const DupeReads::Files& files, const DupeReads::Samples& each) {

@@ -9,6 +9,7 @@
 // files opened on this thread only, as the platform asks.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "catalogue/duplicate_groups.hpp"
@@ -19,7 +20,10 @@ namespace filarix {
 
 class DupeFileReads {
 public:
-    DupeFileReads(Run& run, EntryTools& tools, const DupeCandidates& candidates, DigestSet read);
+    // `meanwhile` is the caller's own work, done a little at a time on
+    // this thread while the other reads: false when there is none.
+    DupeFileReads(Run& run, EntryTools& tools, const DupeCandidates& candidates, DigestSet read,
+                  std::function<bool()> meanwhile);
     ~DupeFileReads();
     DupeFileReads(const DupeFileReads&) = delete;
     DupeFileReads& operator=(const DupeFileReads&) = delete;
