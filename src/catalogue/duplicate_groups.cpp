@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "content/xxh3.hpp"
 #include "core/digest_registry.hpp"
 
 namespace filarix {
@@ -122,25 +123,35 @@ struct Together {
 };
 
 // Asks `ask` about the first name of each unit of `parts`, handing it
-// the files and the unit each is for; a bounded number at a time, so that
-// a size very many files share costs no more memory than before.
+// the files, where each part's files end among them and the unit each is
+// for; a bounded number at a time, so that a size very many files share
+// costs no more memory than before.
 template <typename Ask>
 void ask_units(const std::vector<std::uint32_t>& order, std::vector<Unit>& units,
                const std::vector<Together>& parts, Ask ask) {
     constexpr std::size_t at_once = 4096;
     DupeReads::Files files;
+    DupeReads::Sets sets;
     std::vector<Unit*> who;
+    const auto end_set = [&] {
+        if (!files.empty() && (sets.empty() || sets.back() != files.size()))
+            sets.push_back(files.size());
+    };
     const auto flush = [&] {
-        if (!files.empty()) ask(files, who);
+        end_set();
+        if (!files.empty()) ask(files, sets, who);
         files.clear();
+        sets.clear();
         who.clear();
     };
-    for (const Together& t : parts)
+    for (const Together& t : parts) {
         for (std::size_t k = t.begin; k < t.end; ++k) {
             files.push_back(order[units[k].begin]);
             who.push_back(&units[k]);
             if (files.size() == at_once) flush();
         }
+        end_set();
+    }
     flush();
 }
 
@@ -154,22 +165,37 @@ bool readable(const Unit& u) {
 
 // The search over a batch of sizes, the largest first: their samples in
 // one call, the digests of the files still together in another.
-void search_batch(const std::vector<std::uint32_t>& order, std::vector<Unit>& units,
-                  const std::vector<SizeRun>& sizes, const DupeReads& reads,
-                  const std::function<void(std::vector<DupeGroup>&)>& found) {
+void search_batch(const DupeCandidates& c, const std::vector<std::uint32_t>& order,
+                  std::vector<Unit>& units, const std::vector<SizeRun>& sizes,
+                  const DupeReads& reads, const std::function<void(std::vector<DupeGroup>&)>& found,
+                  DupeProgress& progress) {
+    const auto tell = [&] {
+        if (reads.progress) reads.progress(progress);
+    };
+    // Every file of the batch is done once sampled, unless it goes on to
+    // be read whole; those count as each is read.
+    for (const SizeRun& r : sizes) {
+        progress.files_done += r.end - r.begin;
+        progress.bytes_done += r.size * (r.end - r.begin);
+    }
+    const auto undo = [&](const Together& t) {
+        progress.files_done -= t.end - t.begin;
+        progress.bytes_done -= sizes[t.run].size * (t.end - t.begin);
+    };
     std::vector<Together> sampled, digested;
     for (std::size_t r = 0; r < sizes.size(); ++r)
         (sizes[r].size > 2 * dupe_sample_bytes ? sampled : digested)
             .push_back({r, sizes[r].begin, sizes[r].end});
     if (!sampled.empty()) {
-        ask_units(order, units, sampled, [&](const DupeReads::Files& files, auto& who) {
-            reads.samples(files, [&](std::size_t k, std::optional<std::uint64_t> s) {
-                if (s)
-                    who[k]->sample = *s;
-                else
-                    drop(*who[k]);
-            });
-        });
+        ask_units(order, units, sampled,
+                  [&](const DupeReads::Files& files, const auto&, auto& who) {
+                      reads.samples(files, [&](std::size_t k, std::optional<std::uint64_t> s) {
+                          if (s)
+                              who[k]->sample = *s;
+                          else
+                              drop(*who[k]);
+                      });
+                  });
         for (const Together& t : sampled) {
             Unit* const first = units.data() + t.begin;
             Unit* const last = keep_if(first, units.data() + t.end, readable);
@@ -184,20 +210,26 @@ void search_batch(const std::vector<std::uint32_t>& order, std::vector<Unit>& un
         std::stable_sort(digested.begin(), digested.end(),
                          [](const Together& a, const Together& b) { return a.run < b.run; });
     }
+    for (const Together& t : digested) undo(t);
+    tell();
     if (digested.empty()) return;
     DigestArena arena(reads.read);
     std::size_t count = 0;
     for (const Together& t : digested) count += t.end - t.begin;
     arena.reserve(count);
-    ask_units(order, units, digested, [&](const DupeReads::Files& files, auto& who) {
-        reads.digests(files, [&](std::size_t k, std::optional<HeldDigests>&& d) {
-            const auto at = d ? arena.add(*d) : std::nullopt;
-            if (at)
-                who[k]->digests = *at;
-            else
-                drop(*who[k]);
-        });
-    });
+    ask_units(order, units, digested,
+              [&](const DupeReads::Files& files, const auto& sets, auto& who) {
+                  reads.digests(files, sets, [&](std::size_t k, std::optional<HeldDigests>&& d) {
+                      const auto at = d ? arena.add(*d) : std::nullopt;
+                      if (at)
+                          who[k]->digests = *at;
+                      else
+                          drop(*who[k]);
+                      ++progress.files_done;
+                      progress.bytes_done += c.size(files[k]);
+                      tell();
+                  });
+              });
     std::vector<DupeGroup> groups;
     for (std::size_t i = 0; i < digested.size();) {
         const std::size_t run = digested[i].run;
@@ -235,6 +267,17 @@ void find_duplicate_groups(const DupeCandidates& c, const DupeReads& reads,
         if (c.size(a) != c.size(b)) return c.size(a) > c.size(b);
         return c.identity(a) < c.identity(b);
     });
+    // The files a size is shared by, counted before any is read.
+    DupeProgress progress;
+    for (std::size_t i = 0, j; i < order.size(); i = j) {
+        std::uint64_t files = 1;
+        for (j = i + 1; j < order.size() && c.size(order[j]) == c.size(order[i]); ++j)
+            if (c.identity(order[j - 1]) != c.identity(order[j])) ++files;
+        if (files < 2) continue;
+        progress.files_total += files;
+        progress.bytes_total += files * c.size(order[i]);
+    }
+    if (reads.progress) reads.progress(progress);
     std::vector<Unit> units;
     std::vector<SizeRun> sizes;
     std::size_t i = 0;
@@ -267,23 +310,18 @@ void find_duplicate_groups(const DupeCandidates& c, const DupeReads& reads,
             sizes.push_back({size, begin, units.size()});
             i = j;
         }
-        if (!sizes.empty()) search_batch(order, units, sizes, reads, found);
+        if (!sizes.empty()) search_batch(c, order, units, sizes, reads, found, progress);
     }
 }
 
 std::uint64_t sample_hash(const unsigned char* bytes, std::size_t length, std::uint64_t seed) {
-    std::uint64_t h = seed ^ (length * 0x9E3779B97F4A7C15ull);
-    std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, bytes + i, 8);
-        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 32;
-    }
-    for (; i < length; ++i) h = (h ^ bytes[i]) * 0x100000001B3ull;
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53ull;
-    return h ^ (h >> 33);
+    Xxh3_128 h;
+    h.update(&seed, sizeof seed);
+    h.update(bytes, length);
+    const auto digest = h.finish();
+    std::uint64_t out;
+    std::memcpy(&out, digest.data(), sizeof out);
+    return out;
 }
 
 }  // namespace filarix

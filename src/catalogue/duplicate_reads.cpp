@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -17,8 +18,16 @@ namespace {
 constexpr std::size_t page = 4096;
 // A file up to this size is read with one call; a bigger one in pieces.
 constexpr std::size_t buffer_bytes = std::size_t(1) << 20;
-// Files opened and not yet hashed, while both threads hash.
+// Jobs opened and not yet read, while both threads read.
 constexpr std::size_t jobs_in_flight = 8;
+// The files of one set a job compares; a bigger set is several jobs.
+constexpr std::size_t compare_files = 16;
+// The files a job samples: each job handed between the threads costs
+// system calls, and a sample is quickly read.
+constexpr std::size_t sample_files = 8;
+// The distinct contents of a set a job holds to compare the others with;
+// a file matching none of them, past these, is only digested.
+constexpr std::size_t held_contents = 4;
 
 // Page-aligned: the kernel copies into a misaligned buffer more slowly.
 class Buffer {
@@ -35,10 +44,10 @@ private:
     unsigned char* data_ = nullptr;
 };
 
-// A thread's buffers: two files read whole are hashed together.
+// A thread's buffers: the contents held to compare with, one waiting to
+// be hashed together with the next distinct one, and one to read into.
 struct Buffers {
-    Buffer one;
-    Buffer two;
+    std::array<Buffer, held_contents + 2> at;
 };
 
 struct Opened {
@@ -108,32 +117,48 @@ Outcome read_file(platform::System& sys, Opened& f, std::uint64_t size, unsigned
     return Outcome::read;
 }
 
-// A file opened for its sample or its digests, read by whichever thread
-// is free.
-struct Job {
-    enum State { free, queued, running, done };
-    State state = free;
-    bool sample = false;    // else the digests
-    bool hold = false;      // the file stays open after its sample
+// A file of a job: its answer and what it took to get it.
+struct Member {
+    static constexpr std::size_t none = static_cast<std::size_t>(-1);
     std::size_t index = 0;  // in the files asked about
+    std::size_t set = 0;    // files of one set may be copies of each other
     std::uint64_t size = 0;
     Opened opened;
     std::optional<std::uint64_t> hash;
     Outcome outcome = Outcome::failed;
     DigestTexts texts;
+    std::size_t copy_of = none;  // the member whose bytes it has
+};
 
-    // Read whole into a buffer, so that two can be hashed together.
-    bool pairs() const { return !sample && size < buffer_bytes; }
+// Files opened for their samples or their digests, read by whichever
+// thread is free: one file's sample, one file's digests read in pieces,
+// or whole sets of smaller files compared byte for byte.
+struct Job {
+    enum State { free, queued, running, done };
+    enum Kind { sample, digest, compare };
+    State state = free;
+    Kind kind = sample;
+    bool hold = false;  // the file stays open after its sample
+    std::vector<Member> members;
+};
+
+// The files of the call a job takes: files[begin, end).
+struct Plan {
+    std::size_t begin;
+    std::size_t end;
+    Job::Kind kind;
 };
 
 }  // namespace
 
 class DupeFileReads::Impl {
 public:
-    Impl(Run& run, EntryTools& tools, const DupeCandidates& c, DigestSet read)
+    Impl(Run& run, EntryTools& tools, const DupeCandidates& c, DigestSet read,
+         std::function<bool()> meanwhile)
         : run_(run),
           tools_(tools),
           c_(c),
+          meanwhile_(std::move(meanwhile)),
           want_{.digests = read},
           windowed_(run.s.DISPLACE > 0 || run.s.displace_end > 0),
           two_threads_(tools.digests.reads_ahead(run.sys)) {}
@@ -152,19 +177,46 @@ public:
         // Few enough stay open for their digests; a digest in a window
         // opens its file again.
         const bool hold = files.size() <= dupe_batch_files && !windowed_;
-        read_jobs(files, true, hold, [&](Job& job, std::size_t candidate) {
-            if (job.opened.file) held_.emplace_back(candidate, std::move(job.opened));
-            each(job.index, job.hash);
+        std::vector<Plan> plans;
+        for (std::size_t k = 0; k < files.size(); k += sample_files)
+            plans.push_back({k, std::min(files.size(), k + sample_files), Job::sample});
+        read_jobs(files, {}, plans, hold, [&](Member& m, std::size_t candidate) {
+            if (m.opened.file) held_.emplace_back(candidate, std::move(m.opened));
+            each(m.index, m.hash);
         });
     }
 
-    void digests(const DupeReads::Files& files, const DupeReads::Digests& each) {
-        if (windowed_)
+    void digests(const DupeReads::Files& files, const DupeReads::Sets& sets,
+                 const DupeReads::Digests& each) {
+        if (windowed_) {
             digest_in_windows(files, each);
-        else
-            read_jobs(files, false, false, [&](Job& job, std::size_t) {
-                deliver(job.index, job.outcome, job.texts, each);
-            });
+            held_.clear();
+            return;
+        }
+        // A file read in pieces is digested alone; smaller ones are
+        // compared by whole sets, several small sets to a job so that
+        // their first contents are hashed two together.
+        std::vector<Plan> plans;
+        std::vector<std::size_t> set_of(files.size());
+        std::size_t begin = 0;
+        for (std::size_t s = 0; s < sets.size(); begin = sets[s++]) {
+            const std::size_t end = sets[s];
+            std::fill(set_of.begin() + begin, set_of.begin() + end, s);
+            if (c_.size(files[begin]) >= buffer_bytes) {
+                for (std::size_t k = begin; k < end; ++k) plans.push_back({k, k + 1, Job::digest});
+                continue;
+            }
+            const std::size_t n = end - begin;
+            if (n <= compare_files && !plans.empty() && plans.back().kind == Job::compare &&
+                plans.back().end - plans.back().begin + n <= compare_files) {
+                plans.back().end = end;
+                continue;
+            }
+            for (std::size_t k = begin; k < end; k += compare_files)
+                plans.push_back({k, std::min(end, k + compare_files), Job::compare});
+        }
+        read_jobs(files, set_of, plans, false,
+                  [&](Member& m, std::size_t) { deliver(m.index, m.outcome, m.texts, each); });
         held_.clear();
     }
 
@@ -208,14 +260,15 @@ private:
     }
 
     // This thread opens the files, reads them beside the worker (when the
-    // run has one) and hands out the answers.
+    // run has one) and hands out the answers, one per file.
     template <typename Answer>
-    void read_jobs(const DupeReads::Files& files, bool sample, bool hold, Answer answer) {
+    void read_jobs(const DupeReads::Files& files, const std::vector<std::size_t>& set_of,
+                   const std::vector<Plan>& plans, bool hold, Answer answer) {
         if (two_threads_ && !worker_.joinable()) {
             theirs_ = std::make_unique<Buffers>();
             worker_ = std::thread([this] { work(); });
         }
-        // However the batch ends, the worker has let go of every job.
+        // However the call ends, the worker has let go of every job.
         struct Guard {
             Impl& impl;
             ~Guard() { impl.settle(); }
@@ -224,10 +277,6 @@ private:
         const std::size_t ahead = two_threads_ ? jobs_in_flight - 2 : 2;
         std::size_t next = 0;
         std::size_t outstanding = 0;
-        {
-            const std::lock_guard lock(mutex_);
-            all_opened_ = false;
-        }
         for (;;) {
             poll_interrupt(run_);
             // One look under the lock: the worker waits for it.
@@ -247,42 +296,50 @@ private:
             // Free jobs are this thread's alone: the worker takes queued ones.
             for (std::size_t i = 0; i < finished_count; ++i) {
                 --outstanding;
-                answer(*finished[i], files[finished[i]->index]);
-                finished[i]->opened = {};
+                for (Member& m : finished[i]->members) {
+                    answer(m, files[m.index]);
+                    m.opened = {};
+                }
             }
-            if (next < files.size() && free) {
-                free->sample = sample;
+            if (next < plans.size() && free) {
+                const Plan& plan = plans[next];
+                free->kind = plan.kind;
                 free->hold = hold;
-                free->index = next;
-                free->size = c_.size(files[next]);
-                free->opened = sample ? open(files[next], false) : take(files[next]);
-                bool ready = false;
+                free->members.resize(plan.end - plan.begin);
+                for (std::size_t k = plan.begin; k < plan.end; ++k) {
+                    Member& m = free->members[k - plan.begin];
+                    m.index = k;
+                    m.set = set_of.empty() ? 0 : set_of[k];
+                    m.size = c_.size(files[k]);
+                    m.opened = plan.kind == Job::sample ? open(files[k], false) : take(files[k]);
+                    m.hash.reset();
+                    m.outcome = Outcome::failed;
+                    m.copy_of = Member::none;
+                }
                 {
                     const std::lock_guard lock(mutex_);
                     free->state = Job::queued;
-                    all_opened_ = next + 1 == files.size();
-                    ready = two_threads_ && ready_for_worker();
                 }
                 // Woken only when it has work: each needless wake is two
                 // system calls.
-                if (ready) wake_.notify_one();
+                if (two_threads_) wake_.notify_one();
                 ++next;
                 ++outstanding;
-                if (next < files.size() && outstanding < ahead) continue;
+                if (next < plans.size() && outstanding < ahead) continue;
             }
             if (outstanding == 0) break;
+            // While the worker reads, this thread's own work comes first.
+            if (two_threads_ && meanwhile_ && meanwhile_()) continue;
             std::unique_lock lock(mutex_);
-            Job* other = nullptr;
-            Job* const job = take_queued(other);
+            Job* const job = take_queued();
             if (!job) {
                 finished_.wait(lock, [&] { return first(Job::done) != nullptr; });
                 continue;
             }
             lock.unlock();
-            read(*job, other, mine_);
+            read(*job, mine_);
             lock.lock();
             job->state = Job::done;
-            if (other) other->state = Job::done;
         }
     }
 
@@ -293,101 +350,114 @@ private:
         return nullptr;
     }
 
-    // The first queued job, and in `other` a second to hash with it;
-    // both then run. Called with the lock held.
-    Job* take_queued(Job*& other) {
+    // The first queued job, then running. Called with the lock held.
+    Job* take_queued() {
         Job* const job = first(Job::queued);
-        other = nullptr;
-        if (!job) return nullptr;
-        job->state = Job::running;
-        // The closest size: what one has beyond the other is hashed alone.
-        const auto apart = [&](const Job& j) {
-            return j.size > job->size ? j.size - job->size : job->size - j.size;
-        };
-        if (job->pairs())
-            for (Job& j : jobs_)
-                if (j.state == Job::queued && j.pairs() && (!other || apart(j) < apart(*other)))
-                    other = &j;
-        if (other) other->state = Job::running;
+        if (job) job->state = Job::running;
         return job;
     }
 
-    // For the worker: a queued job, but one that pairs only once a second
-    // is there to pair it with or no more will come. Called with the lock held.
-    Job* take_ready(Job*& other) { return ready_for_worker() ? take_queued(other) : nullptr; }
-    bool ready_for_worker() {
-        const Job* const job = first(Job::queued);
-        if (!job) return false;
-        return !job->pairs() || all_opened_ ||
-               std::count_if(jobs_.begin(), jobs_.end(),
-                             [](const Job& j) { return j.state == Job::queued && j.pairs(); }) >= 2;
+    void read(Job& job, Buffers& buffers) {
+        if (job.kind == Job::compare) return compare(job, buffers);
+        if (job.kind == Job::sample) {
+            for (Member& m : job.members) {
+                m.hash = m.opened.file ? sample_of(*m.opened.file, m.size, buffers.at[0].data())
+                                       : std::nullopt;
+                if (!m.hash || !job.hold) m.opened = {};
+            }
+            return;
+        }
+        Member& m = job.members.front();
+        DigestFeed feed(want_);
+        m.outcome = read_file(run_.sys, m.opened, m.size, buffers.at[0].data(), abandon_,
+                              [&](const unsigned char* p, std::size_t n) { feed.update(p, n); });
+        if (m.outcome == Outcome::read) m.texts = feed.finish();
+        m.opened = {};
     }
 
-    void read(Job& job, Job* other, Buffers& buffers) {
-        if (job.sample) {
-            job.hash = job.opened.file ? sample_of(*job.opened.file, job.size, buffers.one.data())
-                                       : std::nullopt;
-            if (!job.hash || !job.hold) job.opened = {};
-            return;
-        }
-        if (!job.pairs()) {
-            DigestFeed feed(want_);
-            job.outcome =
-                read_file(run_.sys, job.opened, job.size, buffers.one.data(), abandon_,
-                          [&](const unsigned char* p, std::size_t n) { feed.update(p, n); });
-            if (job.outcome == Outcome::read) job.texts = feed.finish();
-            job.opened = {};
-            return;
-        }
-        const auto whole = [&](Job& j, unsigned char* buffer) {
-            j.outcome = read_file(run_.sys, j.opened, j.size, buffer, abandon_,
-                                  [](const unsigned char*, std::size_t) {});
-            j.opened = {};
-            return j.outcome == Outcome::read;
-        };
-        const bool one = whole(job, buffers.one.data());
-        const bool two = other && whole(*other, buffers.two.data());
-        if (one && two) {
-            DigestFeed a(want_), b(want_);
-            const auto common = static_cast<std::size_t>(std::min(job.size, other->size));
-            DigestFeed::update_two(a, buffers.one.data(), b, buffers.two.data(), common);
-            a.update(buffers.one.data() + common, static_cast<std::size_t>(job.size) - common);
-            b.update(buffers.two.data() + common, static_cast<std::size_t>(other->size) - common);
-            job.texts = a.finish();
-            other->texts = b.finish();
-            return;
-        }
-        for (auto [j, buffer] : {std::pair{&job, buffers.one.data()}, {other, buffers.two.data()}})
-            if (j && j->outcome == Outcome::read) {
-                DigestFeed feed(want_);
-                feed.update(buffer, static_cast<std::size_t>(j->size));
-                j->texts = feed.finish();
+    // The files of a job's sets, each read whole: one whose bytes a held
+    // file of its set has is that file's copy and takes its digests; the
+    // others are digested, two at a time, and the first few of each set
+    // held to compare the rest with. Equal bytes have equal digests, so
+    // the groups are those the digests of every file would give.
+    void compare(Job& job, Buffers& buffers) {
+        constexpr std::size_t none = Member::none;
+        std::array<std::size_t, held_contents + 2> held;  // per buffer: the member, or none
+        held.fill(none);
+        std::size_t waiting = none, waiting_in = none;  // read, to hash with the next
+        std::size_t set = none;
+        const auto digest = [&](Member& a, const unsigned char* pa, Member* b,
+                                const unsigned char* pb) {
+            DigestFeed fa(want_);
+            if (!b) {
+                fa.update(pa, static_cast<std::size_t>(a.size));
+                a.texts = fa.finish();
+                return;
             }
+            DigestFeed fb(want_);
+            const auto common = static_cast<std::size_t>(std::min(a.size, b->size));
+            DigestFeed::update_two(fa, pa, fb, pb, common);
+            fa.update(pa + common, static_cast<std::size_t>(a.size) - common);
+            fb.update(pb + common, static_cast<std::size_t>(b->size) - common);
+            a.texts = fa.finish();
+            b->texts = fb.finish();
+        };
+        for (std::size_t i = 0; i < job.members.size(); ++i) {
+            Member& m = job.members[i];
+            if (m.set != set) {
+                set = m.set;
+                held.fill(none);
+            }
+            std::size_t into = 0;
+            while (held[into] != none || into == waiting_in) ++into;
+            unsigned char* const bytes = buffers.at[into].data();
+            m.outcome = read_file(run_.sys, m.opened, m.size, bytes, abandon_,
+                                  [](const unsigned char*, std::size_t) {});
+            m.opened = {};
+            if (m.outcome != Outcome::read) continue;
+            std::size_t holding = 0;
+            for (std::size_t k = 0; k < held.size() && m.copy_of == none; ++k) {
+                if (held[k] == none) continue;
+                ++holding;
+                if (std::memcmp(buffers.at[k].data(), bytes, static_cast<std::size_t>(m.size)) == 0)
+                    m.copy_of = held[k];
+            }
+            if (m.copy_of != none) continue;
+            if (holding < held_contents) held[into] = i;
+            if (waiting == none) {
+                waiting = i;
+                waiting_in = into;
+                continue;
+            }
+            digest(job.members[waiting], buffers.at[waiting_in].data(), &m, bytes);
+            waiting = waiting_in = none;
+        }
+        if (waiting != none)
+            digest(job.members[waiting], buffers.at[waiting_in].data(), nullptr, nullptr);
+        for (Member& m : job.members)
+            if (m.copy_of != none) m.texts = job.members[m.copy_of].texts;
     }
 
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
             Job* job = nullptr;
-            Job* other = nullptr;
-            wake_.wait(lock, [&] { return stop_ || (job = take_ready(other)) != nullptr; });
+            wake_.wait(lock, [&] { return stop_ || (job = take_queued()) != nullptr; });
             if (stop_) return;
             worker_busy_ = true;
             lock.unlock();
             try {
-                read(*job, other, *theirs_);
+                read(*job, *theirs_);
             } catch (...) {
                 // Told on the search's thread, where the run can end.
-                for (Job* j : {job, other})
-                    if (j) {
-                        j->outcome = Outcome::no_memory;
-                        j->hash.reset();
-                        j->opened = {};
-                    }
+                for (Member& m : job->members) {
+                    m.outcome = Outcome::no_memory;
+                    m.hash.reset();
+                    m.opened = {};
+                }
             }
             lock.lock();
             job->state = Job::done;
-            if (other) other->state = Job::done;
             worker_busy_ = false;
             finished_.notify_all();
         }
@@ -403,7 +473,7 @@ private:
         finished_.wait(lock, [&] { return !worker_busy_; });
         for (Job& job : jobs_) {
             job.state = Job::free;
-            job.opened = {};
+            for (Member& m : job.members) m.opened = {};
         }
         abandon_ = false;
     }
@@ -411,6 +481,7 @@ private:
     Run& run_;
     EntryTools& tools_;
     const DupeCandidates& c_;
+    const std::function<bool()> meanwhile_;
     const DigestRequest want_;
     const bool windowed_;
     const bool two_threads_;
@@ -422,23 +493,23 @@ private:
     std::condition_variable finished_;
     std::array<Job, jobs_in_flight> jobs_;
     bool worker_busy_ = false;
-    bool all_opened_ = false;  // this thread has queued every file of the call
     bool stop_ = false;
     std::atomic<bool> abandon_{false};
     std::thread worker_;  // last: starts once everything above exists
 };
 
 DupeFileReads::DupeFileReads(Run& run, EntryTools& tools, const DupeCandidates& candidates,
-                             DigestSet read)
-    : impl_(std::make_unique<Impl>(run, tools, candidates, read)) {}
+                             DigestSet read, std::function<bool()> meanwhile)
+    : impl_(std::make_unique<Impl>(run, tools, candidates, read, std::move(meanwhile))) {}
 DupeFileReads::~DupeFileReads() = default;
 
 void DupeFileReads::samples(const DupeReads::Files& files, const DupeReads::Samples& each) {
     impl_->samples(files, each);
 }
 
-void DupeFileReads::digests(const DupeReads::Files& files, const DupeReads::Digests& each) {
-    impl_->digests(files, each);
+void DupeFileReads::digests(const DupeReads::Files& files, const DupeReads::Sets& sets,
+                            const DupeReads::Digests& each) {
+    impl_->digests(files, sets, each);
 }
 
 }  // namespace filarix

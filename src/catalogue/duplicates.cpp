@@ -1,6 +1,7 @@
 #include "catalogue/duplicates.hpp"
 
 #include <algorithm>
+#include <deque>
 
 #include "catalogue/duplicate_groups.hpp"
 #include "catalogue/duplicate_reads.hpp"
@@ -72,19 +73,29 @@ std::size_t first_name(const DupeCandidates& c, const DupeGroup& g) {
 
 }  // namespace
 
-void list_duplicates(Run& run, EntryTools& tools) {
+void list_duplicates(Run& run, EntryTools& tools,
+                     const std::function<void(const DupeProgress&)>& progress) {
     const DupeCandidates& c = run.dupe_candidates;
     const DigestSet wanted = digests_read(run);
-    DupeFileReads files(run, tools, c, wanted);
+    // Groups found and not yet written, in order: written while the other
+    // thread reads, so that this one does not leave it idle meanwhile.
+    std::deque<DupeGroup> waiting;
+    const auto write_one = [&] {
+        if (waiting.empty()) return false;
+        write_group(run, tools, c, waiting.front());
+        waiting.pop_front();
+        return true;
+    };
+    DupeFileReads files(run, tools, c, wanted, write_one);
     DupeReads reads;
     reads.read = wanted;
     reads.decisive = strongest(wanted);
     reads.samples = [&](const DupeReads::Files& f, const DupeReads::Samples& each) {
         files.samples(f, each);
     };
-    reads.digests = [&](const DupeReads::Files& f, const DupeReads::Digests& each) {
-        files.digests(f, each);
-    };
+    reads.digests = [&](const DupeReads::Files& f, const DupeReads::Sets& sets,
+                        const DupeReads::Digests& each) { files.digests(f, sets, each); };
+    reads.progress = progress;
     // A row is written with the group's number only once the search is
     // over for its size, so that a group is never split.
     find_duplicate_groups(c, reads, [&](std::vector<DupeGroup>& groups) {
@@ -92,8 +103,10 @@ void list_duplicates(Run& run, EntryTools& tools) {
         for (DupeGroup& g : groups) ordered.emplace_back(first_name(c, g), &g);
         std::sort(ordered.begin(), ordered.end(),
                   [&c](const auto& a, const auto& b) { return c.path_before(a.first, b.first); });
-        for (const auto& [first, g] : ordered) write_group(run, tools, c, *g);
+        for (const auto& [first, g] : ordered) waiting.push_back(std::move(*g));
     });
+    while (write_one()) {
+    }
     run.dupe_candidates.release();
 }
 

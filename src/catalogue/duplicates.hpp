@@ -5,14 +5,18 @@
 // order.
 #pragma once
 
+#include <functional>
+
 #include "core/out_stream.hpp"
 #include "core/run.hpp"
 #include "record/entry_tools.hpp"
 
 namespace filarix {
 
-// Finds the groups among the collected files and writes their rows.
-void list_duplicates(Run& run, EntryTools& tools);
+// Finds the groups among the collected files and writes their rows,
+// telling `progress` how far the search is as it reads.
+void list_duplicates(Run& run, EntryTools& tools,
+                     const std::function<void(const DupeProgress&)>& progress);
 
 // "Duplicate groups: G, files: F, bytes that could be saved: B", as the
 // other counts are written: on the console the line comes first and its

@@ -74,6 +74,15 @@ struct DupeRow {
     const HeldDigests* digests = nullptr;
 };
 
+// How far the search is: the files whose size another shares (names of
+// one file counted once) and their bytes, and of them those done with.
+struct DupeProgress {
+    std::uint64_t files_done = 0;
+    std::uint64_t files_total = 0;
+    std::uint64_t bytes_done = 0;
+    std::uint64_t bytes_total = 0;
+};
+
 struct DupeTotals {
     std::uint64_t groups = 0;
     std::uint64_t files = 0;  // distinct files: the names of one count once

@@ -123,6 +123,9 @@ struct OverallProgress {
     std::int64_t started_ms = 0;
     std::int64_t drawn_ms = 0;
     std::size_t drawn_width = 0;
+    // What a --DUPES walk has passed over: it lists nothing itself.
+    std::uint32_t files_passed = 0;
+    std::int64_t bytes_passed = 0;
 };
 
 // What the settings sources report besides the settings themselves: the

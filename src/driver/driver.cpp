@@ -116,7 +116,15 @@ namespace {
     start_overall_progress(run, walk_all);
     walk_all(run);
     finish_overall_progress(run.sys, run, run.std_err);
-    if (run.s.DUPES) list_duplicates(run, tools);
+    if (run.s.DUPES) {
+        start_search_progress(run);
+        DupeProgress search;
+        list_duplicates(run, tools, [&](const DupeProgress& now) {
+            search = now;
+            draw_search_progress(run.sys, run, run.std_err, search);
+        });
+        finish_search_progress(run.sys, run, run.std_err, search);
+    }
     const std::uint64_t removed = write_removed_rows(run);
     end_run(run.counts.files_found != 0 || removed != 0 ? exit_code::normal_listed
                                                         : exit_code::normal_none);

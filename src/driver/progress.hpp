@@ -1,7 +1,9 @@
 // The overall progress line of --PROGRESS: files and bytes done out of the
 // counting pass's totals, a percentage and the time left. It is drawn only
 // on a terminal, at most ten times a second; into a pipe or a file nothing
-// is drawn.
+// is drawn. The duplicate search after the walk draws a line of its own
+// below the walk's, the same way: files and bytes read out of those whose
+// size another file shares.
 #pragma once
 
 #include "core/run.hpp"
@@ -17,5 +19,16 @@ void draw_overall_progress(platform::System& sys, RunTotals& totals, OutStream& 
 void finish_overall_progress(platform::System& sys, RunTotals& totals, OutStream& out);
 // The line's text for the counts so far.
 std::string overall_progress_text(const RunTotals& totals, std::int64_t now_ms);
+
+// Starts the search's line under the walk's, when the walk had one.
+void start_search_progress(Run& run);
+// Redraws it when a tenth of a second has passed since the last time.
+void draw_search_progress(platform::System& sys, RunTotals& totals, OutStream& out,
+                          const DupeProgress& search);
+// Draws it as the search ends, so that it stays above the summary.
+void finish_search_progress(platform::System& sys, RunTotals& totals, OutStream& out,
+                            const DupeProgress& search);
+// The search's line for the counts so far.
+std::string search_progress_text(const DupeProgress& search, std::int64_t spent_ms);
 
 }  // namespace filarix

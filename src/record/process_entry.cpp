@@ -434,6 +434,9 @@ void RecordWriter::write_name_after() {
     }
     // --DUPES: the walk only collects; the rows come once copies are known.
     if (s_.DUPES && run.dupe_row.group == 0) {
+        // Passed over all the same, for the progress line.
+        if (!is_directory_) ++run.progress.files_passed;
+        run.progress.bytes_passed += static_cast<std::int64_t>(e_.data.size);
         if (!is_directory_ && !is_link_ && e_.data.size != 0) collect_dupe_candidate();
         return false;
     }

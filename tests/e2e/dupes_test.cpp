@@ -305,6 +305,122 @@ TEST(Dupes, FilesSharingOnlyACrcAreNoCopies) {
     EXPECT_NE(r.err.find("Duplicate groups: 0, files: 0,"), std::string::npos) << r.err;
 }
 
+// The rows' SHA-256 against each file's own bytes: a copy shows the
+// digest its group was proven on, which must be its own.
+constexpr const char* sha256_script = R"PY(
+import csv, hashlib, sys
+bad = [r["path"] for r in csv.DictReader(open(sys.argv[1], newline=""))
+       if hashlib.sha256(open(r["path"], "rb").read()).hexdigest().upper() != r["sha256"]]
+print("ok" if not bad else bad)
+)PY";
+
+// Files of one size whose first and last bytes are alike, so that only
+// their whole bytes tell them apart (content n differs from the others in
+// its middle byte); sampled ones and small ones read whole at once, sets
+// with more contents than the search holds to compare with and longer than
+// one read job takes, hard links. Each on one thread and on two: the groups
+// are jdupes', and every row's digest is its file's.
+TEST(Dupes, CopiesAreProvenByTheirBytes) {
+    struct File {
+        std::string name;
+        int content;  // -1: a second name of the file before
+    };
+    struct Case {
+        const char* name;
+        std::size_t size;
+        std::vector<File> files;
+        const char* groups;
+    };
+    const auto numbered = [](std::size_t files, int contents) {
+        std::vector<File> out;
+        for (std::size_t i = 0; i < files; ++i)
+            out.push_back({"f" + std::to_string(100 + i), static_cast<int>(i % contents)});
+        return out;
+    };
+    const Case cases[] = {
+        {"a middle byte apart", 10000, {{"a", 0}, {"b", 1}}, "ok 0\n"},
+        {"three, two alike", 10000, {{"a", 0}, {"b", 1}, {"c", 0}}, "ok 1\n"},
+        {"more contents than are held", 10000, numbered(12, 6), "ok 6\n"},
+        {"a set longer than a job", 10000, numbered(21, 7), "ok 7\n"},
+        {"a copy of a content past those held",
+         10000,
+         {{"a", 0}, {"b", 1}, {"c", 2}, {"d", 3}, {"e", 4}, {"f", 5}, {"g", 5}, {"h", 1}},
+         "ok 2\n"},
+        {"small files read whole at once",
+         3000,
+         {{"a", 0}, {"b", 1}, {"c", 0}, {"d", 1}, {"e", 2}},
+         "ok 2\n"},
+        {"hard links and a copy",
+         10000,
+         {{"a", 0}, {"b", -1}, {"c", 0}, {"d", 1}, {"e", -1}},
+         "ok 1\n"},
+    };
+    for (const Case& c : cases)
+        for (const bool one_thread : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (one_thread ? ", one thread" : ", two threads"));
+            e2e::TempTree t;
+            std::string last;
+            for (const File& f : c.files) {
+                if (f.content < 0) {
+                    ASSERT_EQ(
+                        ::link(t.path("tree/" + last).c_str(), t.path("tree/" + f.name).c_str()),
+                        0);
+                    continue;
+                }
+                std::string bytes = repeated("0123456789abcdef", c.size);
+                bytes[c.size / 2] = static_cast<char>('A' + f.content);
+                t.file("tree/" + f.name, bytes);
+                last = f.name;
+            }
+            const std::string list = t.path("list");
+            std::vector<std::string> env;
+            if (one_thread) env.push_back("FILARIX_DIGEST_THREADS=1");
+            const auto listed =
+                run({t.path("tree"), "--DUPES", "--SHA2", "--CSV", "-o", list}, {}, false, env);
+            ASSERT_LE(listed.status, 1) << listed.err;
+            const auto checked = run({"-c", check_script, list, "csv", t.path("tree"), "True"}, {},
+                                     false, {}, std::nullopt, "/usr/bin/python3");
+            EXPECT_EQ(checked.out, c.groups) << checked.err << read_file(list);
+            const auto digests =
+                run({"-c", sha256_script, list}, {}, false, {}, std::nullopt, "/usr/bin/python3");
+            EXPECT_EQ(digests.out, "ok\n") << digests.err;
+        }
+}
+
+// With --PROGRESS on a terminal the search draws a line of its own below
+// the walk's, from none of the files whose size another shares to all of
+// them; into a pipe nothing.
+TEST(Dupes, ProgressShowsTheSearchOnATerminal) {
+    e2e::TempTree t;
+    for (int i = 0; i < 20; ++i) {
+        const std::string content(100 + i, static_cast<char>('a' + i));
+        t.file("tree/a" + std::to_string(i), content);
+        t.file("tree/b" + std::to_string(i), content);
+    }
+    t.file("tree/unique", "alone");
+    const std::string list = t.path("list");
+    e2e::Terminal term({t.path("tree"), "--DUPES", "--PROGRESS", "-o", list});
+    EXPECT_TRUE(term.wait_for("Duplicate groups"));
+    EXPECT_EQ(term.finish(), 1);
+    const std::string& out = term.output;
+    const auto walked = out.find("41/41 files");
+    const auto started = out.find(" Duplicate search: 0/40 files");
+    const auto ended = out.find(" Duplicate search: 40/40 files");
+    ASSERT_NE(walked, std::string::npos) << out;
+    ASSERT_NE(started, std::string::npos) << out;
+    ASSERT_NE(ended, std::string::npos) << out;
+    EXPECT_LT(walked, started) << out;
+    EXPECT_LT(started, ended) << out;
+    // Below the walk's line, not over it.
+    EXPECT_NE(out.find('\n', walked), std::string::npos);
+    EXPECT_LT(out.find('\n', walked), started) << out;
+    EXPECT_NE(out.find("100%", ended), std::string::npos) << out;
+
+    const auto piped = run({t.path("tree"), "--DUPES", "--PROGRESS", "-o", list});
+    EXPECT_EQ(piped.status, 1) << piped.err;
+    EXPECT_EQ(piped.err.find("Duplicate search"), std::string::npos) << piped.err;
+}
+
 }  // namespace
 
 // A copy below a path longer than the system takes whole is still found:

@@ -29,6 +29,7 @@ struct Found {
     std::vector<std::uint64_t> sizes;
     std::set<std::string> sampled;
     std::set<std::string> digested;
+    std::vector<DupeProgress> progress;  // as told, in order
 };
 
 Found search(const std::vector<File>& files) {
@@ -58,7 +59,8 @@ Found search(const std::vector<File>& files) {
             each(k, sample_hash(bytes + s.size() - dupe_sample_bytes, dupe_sample_bytes, head));
         }
     };
-    reads.digests = [&](const DupeReads::Files& asked, const DupeReads::Digests& each) {
+    reads.digests = [&](const DupeReads::Files& asked, const DupeReads::Sets&,
+                        const DupeReads::Digests& each) {
         // Answered last to first: the order of the answers does not matter.
         for (std::size_t k = asked.size(); k-- > 0;) {
             const std::size_t i = asked[k];
@@ -72,6 +74,7 @@ Found search(const std::vector<File>& files) {
             each(k, std::move(d));
         }
     };
+    reads.progress = [&](const DupeProgress& p) { found.progress.push_back(p); };
     find_duplicate_groups(c, reads, [&](std::vector<DupeGroup>& groups) {
         for (const DupeGroup& g : groups) {
             std::vector<std::string> names;
@@ -213,6 +216,33 @@ TEST(DuplicateGroups, AFailedReadDropsOneFile) {
             mp, faulty, {u"filarix64", u"C:\\d", u"--DUPES", u"--CSV", u"-o", u"stdout"});
         EXPECT_EQ(r.code, 1) << r.err;
         EXPECT_NE(r.err.find(c.counts), std::string::npos) << r.err;
+    }
+}
+
+// The progress counts the files whose size another shares (names of one
+// file once) and their bytes, from none before any read to all at the end,
+// never going back, whether a file leaves at its sample or is read whole.
+TEST(DuplicateGroups, ProgressCountsFilesSharingASize) {
+    const Found found = search({{"a", "same", 1},
+                                {"b", "same", 1},
+                                {"c", "same", 2},
+                                {"d", "lonely", 3},
+                                {"e", big('q'), 4},
+                                {"f", with(big('q'), 9999, 'r'), 5},
+                                {"g", with(big('q'), 5000, 'r'), 6}});
+    ASSERT_FALSE(found.progress.empty());
+    const DupeProgress& first = found.progress.front();
+    const DupeProgress& last = found.progress.back();
+    EXPECT_EQ(first.files_total, 5u);
+    EXPECT_EQ(first.bytes_total, 2u * 4 + 3u * 10000);
+    EXPECT_EQ(first.files_done, 0u);
+    EXPECT_EQ(first.bytes_done, 0u);
+    EXPECT_EQ(last.files_done, last.files_total);
+    EXPECT_EQ(last.bytes_done, last.bytes_total);
+    for (std::size_t i = 1; i < found.progress.size(); ++i) {
+        EXPECT_GE(found.progress[i].files_done, found.progress[i - 1].files_done);
+        EXPECT_GE(found.progress[i].bytes_done, found.progress[i - 1].bytes_done);
+        EXPECT_EQ(found.progress[i].files_total, first.files_total);
     }
 }
 
