@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "content/kernels/kernels.hpp"
+
 // The whole library compiles into this file: one header serves the Linux
 // and the Windows build, and no library is linked.
 #define XXH_INLINE_ALL
@@ -21,6 +23,17 @@ XXH3_state_t* state_of(unsigned char* bytes) {
 
 }  // namespace
 
+bool Xxh3_128::available(Path path) {
+    return path == Path::plain || kernels::xxh3_avx2_available();
+}
+
+Xxh3_128::Xxh3_128(bool allow_hardware)
+    : Xxh3_128(allow_hardware && available(Path::avx2) ? Path::avx2 : Path::plain) {}
+
+Xxh3_128::Xxh3_128(Path path) : path_(path) {
+    reset();
+}
+
 void Xxh3_128::reset() {
     // Reset sets every field the digest reads; the state owns no memory.
     XXH3_INITSTATE(state_of(state_));
@@ -28,7 +41,10 @@ void Xxh3_128::reset() {
 }
 
 void Xxh3_128::update(const void* data, std::size_t size) {
-    XXH3_128bits_update(state_of(state_), data, size);
+    if (path_ == Path::avx2)
+        kernels::xxh3_128_update_avx2(state_of(state_), data, size);
+    else
+        XXH3_128bits_update(state_of(state_), data, size);
 }
 
 std::array<std::uint8_t, 16> Xxh3_128::finish() {

@@ -51,4 +51,12 @@ void blake3_hash8_avx2(const std::uint8_t* const* inputs, std::size_t blocks,
                        std::uint8_t flags, std::uint8_t first_flags, std::uint8_t last_flags,
                        std::uint8_t* out);
 
+// Whether the processor has AVX2 with the operating system saving its
+// registers, for XXH3's stripes (asked once, then remembered).
+bool xxh3_avx2_available();
+// XXH3-128's streaming update over the library's own state (an
+// XXH3_state_t), with the library's AVX2 code; called only when the
+// question above says yes. The digits are those of the plain build.
+void xxh3_128_update_avx2(void* state, const void* data, std::size_t size);
+
 }  // namespace filarix::kernels

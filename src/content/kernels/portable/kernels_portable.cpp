@@ -53,4 +53,12 @@ void blake3_hash8_avx2(const std::uint8_t* const*, std::size_t, const std::uint3
     std::abort();
 }
 
+bool xxh3_avx2_available() {
+    return false;
+}
+
+void xxh3_128_update_avx2(void*, const void*, std::size_t) {
+    std::abort();
+}
+
 }  // namespace filarix::kernels

@@ -55,6 +55,10 @@ bool blake3_avx2_available() {
     return available;
 }
 
+bool xxh3_avx2_available() {
+    return blake3_avx2_available();
+}
+
 bool crc32_fold_available() {
     static const bool available = query_clmul();
     return available;
