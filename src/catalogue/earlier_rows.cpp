@@ -18,7 +18,12 @@ std::uint32_t hash32(std::string_view bytes) {
     return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
-void put_varint(std::string& out, std::uint64_t n) {
+inline void put_varint(std::string& out, std::uint64_t n) {
+    // Most of a row's numbers are word numbers, flags and small differences.
+    if (n < 0x80) {
+        out += static_cast<char>(n);
+        return;
+    }
     char bytes[10];
     std::size_t used = 0;
     while (n >= 0x80) {
@@ -296,25 +301,36 @@ struct EarlierRows::Words {
     std::array<std::uint32_t, 4> recent{UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX};
     std::size_t next_recent = 0;
 
-    std::optional<std::uint32_t> find_or_add(std::string_view text, std::size_t limit) {
+    static constexpr std::uint32_t none = UINT32_MAX;
+
+    // `hint` is the word the same field of the row before held: asked
+    // first, and left naming the word found. `none` past `limit` words.
+    std::uint32_t find_or_add(std::string_view text, std::size_t limit, std::uint32_t& hint) {
+        if (hint < texts.size() && std::string_view(texts[hint]) == text) return hint;
+        const std::uint32_t found = find_or_add(text, limit);
+        if (found != none) hint = found;
+        return found;
+    }
+
+    std::uint32_t find_or_add(std::string_view text, std::size_t limit) {
         // Rows in walk order share their directory, and most rows their
         // kind, attributes and owner: the last few found are asked first.
         for (const std::uint32_t id : recent)
             if (id < texts.size() && texts[id] == text) return id;
-        const auto found = look_up(text, limit);
-        if (found) recent[next_recent++ % recent.size()] = *found;
+        const std::uint32_t found = look_up(text, limit);
+        if (found != none) recent[next_recent++ % recent.size()] = found;
         return found;
     }
 
-    std::optional<std::uint32_t> look_up(std::string_view text, std::size_t limit) {
+    std::uint32_t look_up(std::string_view text, std::size_t limit) {
         const std::uint32_t hash = hash32(text);
-        std::optional<std::uint32_t> found;
+        std::uint32_t found = none;
         index.each(hash, [&](std::uint32_t id) {
             if (texts[id] != text) return false;
             found = id;
             return true;
         });
-        if (found || texts.size() >= limit) return found;
+        if (found != none || texts.size() >= limit) return found;
         const auto id = static_cast<std::uint32_t>(texts.size());
         texts.emplace_back(text);
         bytes += sizeof(std::string) + text.size();
@@ -355,9 +371,14 @@ public:
     }
     // 0 for a word held in the row itself, else its number + 1.
     void word(const std::string& word) {
-        const auto id = rows_.words_->find_or_add(word, most_words);
-        put_varint(body_, id ? *id + 1 : 0);
-        if (!id) text(word);
+        std::uint32_t& hint = rows_.word_hints_[words_seen_++ % rows_.word_hints_.size()];
+        const std::uint32_t id = rows_.words_->find_or_add(word, most_words, hint);
+        if (id == EarlierRows::Words::none) {
+            put_varint(body_, 0);
+            text(word);
+        } else {
+            put_varint(body_, std::uint64_t{id} + 1);
+        }
     }
     // 0 and the text, or 1 + the fraction's digits, the zone's kind and
     // the numbers.
@@ -419,6 +440,7 @@ private:
     const std::array<std::uint64_t, 3>& bases_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
+    std::size_t words_seen_ = 0;
 };
 
 class RowDecoder {
@@ -578,7 +600,7 @@ const char* EarlierRows::at(std::size_t index) const {
 }
 
 std::uint32_t EarlierRows::directory_id(std::string_view directory) {
-    return *directories_->find_or_add(directory, SIZE_MAX);
+    return directories_->find_or_add(directory, SIZE_MAX, directory_hint_);
 }
 
 bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {

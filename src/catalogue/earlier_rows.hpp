@@ -115,6 +115,10 @@ private:
     HashSlots by_path_;
     std::unique_ptr<Words> directories_;
     std::unique_ptr<Words> words_;
+    // The word each word field of the row added last held, and its
+    // directory: what the next row most likely holds again.
+    std::array<std::uint32_t, 4> word_hints_{UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX};
+    std::uint32_t directory_hint_ = UINT32_MAX;
 
     friend class RowEncoder;
     friend class RowDecoder;
