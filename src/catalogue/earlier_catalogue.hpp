@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -114,6 +115,9 @@ private:
 // them: parsing a row costs about what storing it does. An exception
 // `take` throws ends the reading and comes out of here.
 void read_rows(CatalogueFile& file, const std::function<void(EarlierEntry&)>& take);
+// The same, a few dozen rows at a time, so that the taker can look ahead.
+void read_row_batches(CatalogueFile& file,
+                      const std::function<void(std::span<EarlierEntry>)>& take);
 
 // "Lines of NAME passed over: N (the first is line L)" when N > 0, as the
 // other summary lines are written: on the console the line comes first and
