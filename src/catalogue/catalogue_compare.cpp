@@ -26,7 +26,8 @@ bool compared_kind(const std::string& kind, bool directories_listed) {
 ChangeVerdict verdict(ChangeClass c, unsigned facts = 0) {
     return {change_letter(c),
             change_name(c),
-            changed_facts_text(facts),
+            // Most entries are unchanged: no text to make.
+            facts == 0 ? std::string() : changed_facts_text(facts),
             {},
             c == ChangeClass::unchanged};
 }
