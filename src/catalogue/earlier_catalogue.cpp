@@ -181,8 +181,8 @@ bool integer_field(std::string_view text, std::optional<Integer>& out) {
 // what the field holds.
 // Made part of each caller: a row calls it for every field, and the call
 // itself cost as much as most fields' work.
-[[gnu::always_inline]] inline bool set_field(EarlierEntry& entry, int slot,
-                                             std::string_view value, bool null) {
+[[gnu::always_inline]] inline bool set_field(EarlierEntry& entry, int slot, std::string_view value,
+                                             bool null) {
     if (slot == ignored || null) return true;
     switch (slot) {
         case slot_kind:
@@ -598,10 +598,12 @@ bool CatalogueReader::fill() {
     return n > 0;
 }
 
-CatalogueReader::LineResult CatalogueReader::read_line(std::string& line, bool csv_quotes) {
+CatalogueReader::LineResult CatalogueReader::read_line(std::string& line, bool csv_quotes,
+                                                       std::string_view* whole) {
     line.clear();
     bool quoted = false;
     bool too_long = false;
+    bool in_buffer = false;
     for (;;) {
         if (at_ >= buffer_.size() && !fill()) {
             if (line.empty() && !too_long) return LineResult::end;
@@ -634,7 +636,12 @@ CatalogueReader::LineResult CatalogueReader::read_line(std::string& line, bool c
         } else {
             stop = std::find(begin, end, '\n');
         }
-        if (!too_long) {
+        if (!too_long && whole && line.empty() && stop != end &&
+            static_cast<std::size_t>(stop - begin) <= longest_line) {
+            // Most lines lie whole in the buffer: read there, not copied.
+            *whole = std::string_view(begin, static_cast<std::size_t>(stop - begin));
+            in_buffer = true;
+        } else if (!too_long) {
             line.append(begin, stop);
             if (line.size() > longest_line) {
                 too_long = true;
@@ -652,8 +659,15 @@ CatalogueReader::LineResult CatalogueReader::read_line(std::string& line, bool c
         }
     }
     ++line_number_;
+    if (in_buffer) {
+        std::string_view& view = *whole;
+        if (line_number_ == 1 && starts_with(view, "\xEF\xBB\xBF")) view.remove_prefix(3);
+        if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
+        return LineResult::line;
+    }
     if (line_number_ == 1 && starts_with(line, "\xEF\xBB\xBF")) line.erase(0, 3);
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (whole) *whole = line;
     return too_long ? LineResult::too_long : LineResult::line;
 }
 
@@ -699,7 +713,7 @@ bool CatalogueReader::parse_hashdeep_header(const std::string& line) {
     return true;
 }
 
-bool CatalogueReader::csv_row(const std::string& line, EarlierEntry& entry) {
+bool CatalogueReader::csv_row(std::string_view line, EarlierEntry& entry) {
     std::array<FieldSpan, std::tuple_size_v<decltype(csv_columns_)>> spans;
     std::size_t count = 0;
     // Lines past 4 GiB never come here: longest_line keeps the spans in range.
@@ -723,7 +737,7 @@ bool CatalogueReader::csv_row(const std::string& line, EarlierEntry& entry) {
     return !entry.kind.empty() && !entry.path.empty();
 }
 
-bool CatalogueReader::jsonl_row(const std::string& line, EarlierEntry& entry) {
+bool CatalogueReader::jsonl_row(std::string_view line, EarlierEntry& entry) {
     JsonLine json(line);
     const bool ok =
         json.each_member([&](const std::string& key, const std::string& value, bool null) {
@@ -734,7 +748,7 @@ bool CatalogueReader::jsonl_row(const std::string& line, EarlierEntry& entry) {
     return ok && !entry.kind.empty() && !entry.path.empty();
 }
 
-bool CatalogueReader::checksum_row(const std::string& line, EarlierEntry& entry) {
+bool CatalogueReader::checksum_row(std::string_view line, EarlierEntry& entry) {
     std::string_view text(line);
     const bool escaped = !text.empty() && text.front() == '\\';
     if (escaped) text.remove_prefix(1);
@@ -775,7 +789,7 @@ bool CatalogueReader::checksum_row(const std::string& line, EarlierEntry& entry)
     return true;
 }
 
-bool CatalogueReader::hashdeep_row(const std::string& line, EarlierEntry& entry) {
+bool CatalogueReader::hashdeep_row(std::string_view line, EarlierEntry& entry) {
     // Every column but the last is a plain field; the name is the rest of
     // the line, commas and all.
     std::string_view rest(line);
@@ -792,8 +806,7 @@ bool CatalogueReader::hashdeep_row(const std::string& line, EarlierEntry& entry)
     return true;
 }
 
-bool CatalogueReader::parse_row(const std::string& line, bool last_line_ended,
-                                EarlierEntry& entry) {
+bool CatalogueReader::parse_row(std::string_view line, bool last_line_ended, EarlierEntry& entry) {
     clear_fields(entry);
     switch (format_) {
         case CatalogueFormat::csv_listing:
@@ -859,9 +872,9 @@ bool CatalogueReader::next(EarlierEntry& entry) {
         return true;
     }
     const bool csv = format_ == CatalogueFormat::csv_listing;
-    std::string& line = line_;
+    std::string_view line;
     for (;;) {
-        const LineResult got = read_line(line, csv);
+        const LineResult got = read_line(line_, csv, &line);
         if (got == LineResult::end) return false;
         if (got == LineResult::too_long) {
             skip(line_number_);

@@ -61,16 +61,19 @@ public:
 
 private:
     enum class LineResult { line, too_long, end };
-    LineResult read_line(std::string& line, bool csv_quotes);
+    // With `whole`, the line is read into it: a view of the buffer where
+    // the line lies whole in it, not copied, else of `line`. The view
+    // holds until the next line is read.
+    LineResult read_line(std::string& line, bool csv_quotes, std::string_view* whole = nullptr);
     bool fill();
     void skip(std::uint64_t line_number);
-    bool parse_row(const std::string& line, bool last_line_ended, EarlierEntry& entry);
+    bool parse_row(std::string_view line, bool last_line_ended, EarlierEntry& entry);
     bool parse_csv_header(const std::string& line);
     bool parse_hashdeep_header(const std::string& line);
-    bool csv_row(const std::string& line, EarlierEntry& entry);
-    bool jsonl_row(const std::string& line, EarlierEntry& entry);
-    bool checksum_row(const std::string& line, EarlierEntry& entry);
-    bool hashdeep_row(const std::string& line, EarlierEntry& entry);
+    bool csv_row(std::string_view line, EarlierEntry& entry);
+    bool jsonl_row(std::string_view line, EarlierEntry& entry);
+    bool checksum_row(std::string_view line, EarlierEntry& entry);
+    bool hashdeep_row(std::string_view line, EarlierEntry& entry);
 
     ReadBytes read_;
     std::string buffer_;
