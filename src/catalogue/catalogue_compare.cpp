@@ -26,7 +26,8 @@ bool compared_kind(const std::string& kind, bool directories_listed) {
 ChangeVerdict verdict(ChangeClass c, unsigned facts = 0) {
     return {change_letter(c),
             change_name(c),
-            changed_facts_text(facts),
+            // Most entries are unchanged: no text to make.
+            facts == 0 ? std::string() : changed_facts_text(facts),
             {},
             c == ChangeClass::unchanged};
 }
@@ -81,14 +82,38 @@ bool CatalogueComparison::add(const EarlierEntry& entry) {
         under.path += rest;
         if (separator_ == '\\') std::replace(under.path.begin(), under.path.end(), '/', '\\');
         under.relative_path = false;
-        return hold(under);
+        return hold(under, EarlierRows::path_hash(under.path));
     }
-    return hold(entry);
+    return hold(entry, EarlierRows::path_hash(entry.path));
+}
+
+std::uint64_t CatalogueComparison::add(std::span<const EarlierEntry> entries) {
+    // The index slot of a row some rows on is fetched while this one is
+    // stored: the slots of a large catalogue are far beyond the caches,
+    // and waiting for each was most of what storing a row cost.
+    constexpr std::size_t ahead = 8;
+    std::array<std::uint32_t, ahead> hashes{};
+    const auto fetch = [&](std::size_t i) {
+        hashes[i % ahead] = EarlierRows::path_hash(entries[i].path);
+        rows_.prefetch(hashes[i % ahead]);
+    };
+    for (std::size_t i = 0; i < std::min(ahead, entries.size()); ++i) fetch(i);
+    std::uint64_t duplicates = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::uint32_t hash = hashes[i % ahead];
+        if (i + ahead < entries.size()) fetch(i + ahead);
+        const EarlierEntry& entry = entries[i];
+        // A relative path is made whole first, which gives another hash.
+        const bool taken = !compared_kind(entry.kind, true) ||
+                           (entry.relative_path ? add(entry) : hold(entry, hash));
+        if (!taken) ++duplicates;
+    }
+    return duplicates;
 }
 
 // The first row of a path is the one compared.
-bool CatalogueComparison::hold(const EarlierEntry& entry) {
-    if (!rows_.add(entry)) return false;
+bool CatalogueComparison::hold(const EarlierEntry& entry, std::uint32_t hash) {
+    if (!rows_.add(entry, hash)) return false;
     state_.push_back(0);
     unmet_indexed_ = false;
     return true;
@@ -210,8 +235,8 @@ ChangeVerdict CatalogueComparison::classify(const EarlierEntry& now) {
         next_row_ = *at + 1;
         state_[*at] |= met;
         // Both write times in nanoseconds: the text of the earlier one is
-        // not compared, so not made.
-        rows_.read(*at, scratch_, !now.modified_ns);
+        // not compared, so not made; nor is the path, which is this one's.
+        rows_.read(*at, scratch_, !now.modified_ns, false);
         facts = changed_facts(scratch_, now);
         c = facts == 0 ? ChangeClass::unchanged : ChangeClass::changed;
     } else if (const auto earlier = moved_from(now)) {
@@ -295,8 +320,8 @@ void open_earlier_catalogue(Run& run) {
             if (!comparison->add(entry)) ++duplicates;
         });
     } else {
-        read_rows(*file, [&](EarlierEntry& entry) {
-            if (!comparison->add(entry)) ++duplicates;
+        read_row_batches(*file, [&](std::span<EarlierEntry> entries) {
+            duplicates += comparison->add(entries);
         });
         if (file->failed()) {
             run.std_out.printf("\nCannot find/open %s", name.c_str());

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,8 @@ public:
 
     // Takes a row read from the catalogue; false for a path already taken.
     bool add(const EarlierEntry& entry);
+    // Takes rows read together; returns how many were paths already taken.
+    std::uint64_t add(std::span<const EarlierEntry> entries);
     ChangeVerdict classify(const EarlierEntry& now) override;
 
     // The rows no entry of the walk met, that lie under a start path and
@@ -55,7 +58,7 @@ public:
 private:
     // What the walk found of each row.
     enum : std::uint8_t { met = 1, taken = 2 };
-    bool hold(const EarlierEntry& entry);
+    bool hold(const EarlierEntry& entry, std::uint32_t hash);
     bool under_start_path(std::string_view path) const;
     bool still_there(const std::string& path);
     std::optional<std::size_t> moved_from(const EarlierEntry& now);

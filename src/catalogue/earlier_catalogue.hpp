@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -60,16 +61,19 @@ public:
 
 private:
     enum class LineResult { line, too_long, end };
-    LineResult read_line(std::string& line, bool csv_quotes);
+    // With `whole`, the line is read into it: a view of the buffer where
+    // the line lies whole in it, not copied, else of `line`. The view
+    // holds until the next line is read.
+    LineResult read_line(std::string& line, bool csv_quotes, std::string_view* whole = nullptr);
     bool fill();
     void skip(std::uint64_t line_number);
-    bool parse_row(const std::string& line, bool last_line_ended, EarlierEntry& entry);
+    bool parse_row(std::string_view line, bool last_line_ended, EarlierEntry& entry);
     bool parse_csv_header(const std::string& line);
     bool parse_hashdeep_header(const std::string& line);
-    bool csv_row(const std::string& line, EarlierEntry& entry);
-    bool jsonl_row(const std::string& line, EarlierEntry& entry);
-    bool checksum_row(const std::string& line, EarlierEntry& entry);
-    bool hashdeep_row(const std::string& line, EarlierEntry& entry);
+    bool csv_row(std::string_view line, EarlierEntry& entry);
+    bool jsonl_row(std::string_view line, EarlierEntry& entry);
+    bool checksum_row(std::string_view line, EarlierEntry& entry);
+    bool hashdeep_row(std::string_view line, EarlierEntry& entry);
 
     ReadBytes read_;
     std::string buffer_;
@@ -114,6 +118,9 @@ private:
 // them: parsing a row costs about what storing it does. An exception
 // `take` throws ends the reading and comes out of here.
 void read_rows(CatalogueFile& file, const std::function<void(EarlierEntry&)>& take);
+// The same, a few dozen rows at a time, so that the taker can look ahead.
+void read_row_batches(CatalogueFile& file,
+                      const std::function<void(std::span<EarlierEntry>)>& take);
 
 // "Lines of NAME passed over: N (the first is line L)" when N > 0, as the
 // other summary lines are written: on the console the line comes first and

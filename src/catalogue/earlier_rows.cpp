@@ -13,22 +13,6 @@ namespace filarix {
 
 namespace {
 
-std::uint32_t hash32(std::string_view bytes) {
-    const std::uint64_t h = std::hash<std::string_view>{}(bytes);
-    return static_cast<std::uint32_t>(h ^ (h >> 32));
-}
-
-void put_varint(std::string& out, std::uint64_t n) {
-    char bytes[10];
-    std::size_t used = 0;
-    while (n >= 0x80) {
-        bytes[used++] = static_cast<char>((n & 0x7F) | 0x80);
-        n >>= 7;
-    }
-    bytes[used++] = static_cast<char>(n);
-    out.append(bytes, used);
-}
-
 std::uint64_t get_varint(const char*& p) {
     std::uint64_t n = 0;
     for (int shift = 0;; shift += 7) {
@@ -129,17 +113,40 @@ void format_time(const TimeFields& f, std::string& out) {
     }
 }
 
-// The numbers of a time text, when writing them again gives the same text.
-std::optional<TimeFields> time_fields(std::string_view t) {
-    std::int64_t year, month, day, hour, minute, second;
+// The minute a time text begins with, "YYYY-MM-DDTHH:MM", as seconds (the
+// civil time as if in UTC), when writing it again gives the same text.
+std::optional<std::int64_t> minute_seconds(std::string_view t) {
+    std::int64_t year, month, day, hour, minute;
     if (!read_digits(t, 0, 4, year) || !read_digits(t, 5, 2, month) || !read_digits(t, 8, 2, day) ||
-        !read_digits(t, 11, 2, hour) || !read_digits(t, 14, 2, minute) ||
-        !read_digits(t, 17, 2, second) || t[4] != '-' || t[7] != '-' || t[10] != 'T' ||
-        t[13] != ':' || t[16] != ':' || month < 1 || month > 12 || day < 1 || day > 31)
+        !read_digits(t, 11, 2, hour) || !read_digits(t, 14, 2, minute) || t[4] != '-' ||
+        t[7] != '-' || t[10] != 'T' || t[13] != ':' || month < 1 || month > 12 || day < 1)
         return std::nullopt;
+    // A day past its month's end, an hour past the day's, minutes past the
+    // hour would not be written back as they are.
+    static constexpr std::int64_t month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (day > month_days[month - 1] || (month == 2 && day == 29 && !leap) || hour > 23 ||
+        minute > 59)
+        return std::nullopt;
+    return platform::days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60;
+}
+
+// The numbers of a time text, when writing them again gives the same text.
+// Rows of one directory mostly share the minute their times begin with: the
+// one read last is kept in `minute` and not read again.
+std::optional<TimeFields> time_fields(std::string_view t, TimeMinute& minute) {
+    if (t.size() < 19 || t[16] != ':') return std::nullopt;
+    if (!minute.held || std::memcmp(minute.text.data(), t.data(), minute.text.size()) != 0) {
+        const auto seconds = minute_seconds(t);
+        if (!seconds) return std::nullopt;
+        std::memcpy(minute.text.data(), t.data(), minute.text.size());
+        minute.seconds = *seconds;
+        minute.held = true;
+    }
+    std::int64_t second = 0;
+    if (!read_digits(t, 17, 2, second) || second > 59) return std::nullopt;
     TimeFields f;
-    f.seconds =
-        platform::days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    f.seconds = minute.seconds + second;
     std::size_t at = 19;
     if (at < t.size() && t[at] == '.') {
         std::size_t end = at + 1;
@@ -161,15 +168,9 @@ std::optional<TimeFields> time_fields(std::string_view t) {
     } else if (at != t.size()) {
         return std::nullopt;
     }
-    // What writing the numbers again would not give back: a day past its
-    // month's end, an hour past the day's, minutes past the hour, a zero
-    // offset with a minus.
-    static constexpr std::int64_t month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    if (day > month_days[month - 1] || (month == 2 && day == 29 && !leap) || hour > 23 ||
-        minute > 59 || second > 59 || om > 59 ||
-        (f.zone == 2 && f.offset_minutes == 0 && t[at] == '-'))
-        return std::nullopt;
+    // Minutes past the hour and a zero offset with a minus would not be
+    // written back as they are.
+    if (om > 59 || (f.zone == 2 && f.offset_minutes == 0 && t[at] == '-')) return std::nullopt;
     return f;
 }
 
@@ -296,25 +297,36 @@ struct EarlierRows::Words {
     std::array<std::uint32_t, 4> recent{UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX};
     std::size_t next_recent = 0;
 
-    std::optional<std::uint32_t> find_or_add(std::string_view text, std::size_t limit) {
+    static constexpr std::uint32_t none = UINT32_MAX;
+
+    // `hint` is the word the same field of the row before held: asked
+    // first, and left naming the word found. `none` past `limit` words.
+    std::uint32_t find_or_add(std::string_view text, std::size_t limit, std::uint32_t& hint) {
+        if (hint < texts.size() && std::string_view(texts[hint]) == text) return hint;
+        const std::uint32_t found = find_or_add(text, limit);
+        if (found != none) hint = found;
+        return found;
+    }
+
+    std::uint32_t find_or_add(std::string_view text, std::size_t limit) {
         // Rows in walk order share their directory, and most rows their
         // kind, attributes and owner: the last few found are asked first.
         for (const std::uint32_t id : recent)
             if (id < texts.size() && texts[id] == text) return id;
-        const auto found = look_up(text, limit);
-        if (found) recent[next_recent++ % recent.size()] = *found;
+        const std::uint32_t found = look_up(text, limit);
+        if (found != none) recent[next_recent++ % recent.size()] = found;
         return found;
     }
 
-    std::optional<std::uint32_t> look_up(std::string_view text, std::size_t limit) {
+    std::uint32_t look_up(std::string_view text, std::size_t limit) {
         const std::uint32_t hash = hash32(text);
-        std::optional<std::uint32_t> found;
+        std::uint32_t found = none;
         index.each(hash, [&](std::uint32_t id) {
             if (texts[id] != text) return false;
             found = id;
             return true;
         });
-        if (found || texts.size() >= limit) return found;
+        if (found != none || texts.size() >= limit) return found;
         const auto id = static_cast<std::uint32_t>(texts.size());
         texts.emplace_back(text);
         bytes += sizeof(std::string) + text.size();
@@ -323,15 +335,40 @@ struct EarlierRows::Words {
     }
 };
 
+// The bytes of a row being encoded, written through a pointer: room for
+// the whole row is made first, so that no write is checked or grows a
+// string, which was a good part of what storing a row cost.
+class RowBytes {
+public:
+    explicit RowBytes(char* at) : p_(at) {}
+    void varint(std::uint64_t n) {
+        while (n >= 0x80) {
+            *p_++ = static_cast<char>((n & 0x7F) | 0x80);
+            n >>= 7;
+        }
+        *p_++ = static_cast<char>(n);
+    }
+    void byte(char c) { *p_++ = c; }
+    void bytes(std::string_view t) {
+        if (t.empty()) return;
+        std::memcpy(p_, t.data(), t.size());
+        p_ += t.size();
+    }
+    char* end() const { return p_; }
+
+private:
+    char* p_;
+};
+
 class RowEncoder {
 public:
-    RowEncoder(EarlierRows& rows, std::string& body, const std::array<std::uint64_t, 3>& bases)
+    RowEncoder(EarlierRows& rows, char* body, const std::array<std::uint64_t, 3>& bases)
         : rows_(rows), body_(body), bases_(bases) {}
 
     void path(const std::string& path) {
         const std::string_view whole(path);
         const std::size_t split = directory_length(whole);
-        put_varint(body_, rows_.directory_id(whole.substr(0, split)));
+        body_.varint(rows_.directory_id(whole.substr(0, split)));
         text(whole.substr(split));
     }
     void digests(const std::array<std::string, digest_count>& digests) {
@@ -343,69 +380,75 @@ public:
             else
                 texts |= 1u << i;
         }
-        put_varint(body_, binary | texts << digest_count);
+        body_.varint(binary | texts << digest_count);
         for (std::size_t i = 0; i < digest_count; ++i) {
             if ((binary >> i & 1) == 0) continue;
             const std::string& hex = digests[i];
             for (std::size_t k = 0; k < hex.size(); k += 2)
-                body_ += static_cast<char>(nibble(hex[k]) << 4 | nibble(hex[k + 1]));
+                body_.byte(static_cast<char>(nibble(hex[k]) << 4 | nibble(hex[k + 1])));
         }
         for (std::size_t i = 0; i < digest_count; ++i)
             if ((texts >> i & 1) != 0) text(digests[i]);
     }
     // 0 for a word held in the row itself, else its number + 1.
     void word(const std::string& word) {
-        const auto id = rows_.words_->find_or_add(word, most_words);
-        put_varint(body_, id ? *id + 1 : 0);
-        if (!id) text(word);
+        std::uint32_t& hint = rows_.word_hints_[words_seen_++ % rows_.word_hints_.size()];
+        const std::uint32_t id = rows_.words_->find_or_add(word, most_words, hint);
+        if (id == EarlierRows::Words::none) {
+            body_.varint(0);
+            text(word);
+        } else {
+            body_.varint(std::uint64_t{id} + 1);
+        }
     }
     // 0 and the text, or 1 + the fraction's digits, the zone's kind and
     // the numbers.
     void time(const std::string& text, const std::optional<std::int64_t>& ns) {
-        const auto f = time_fields(text);
+        const auto f = time_fields(text, rows_.time_minute_);
         if (!f) {
-            put_varint(body_, 0);
+            body_.varint(0);
             this->text(text);
             return;
         }
         if (ns && derived_from(*f, *ns)) {
-            put_varint(body_, derived_tag + f->zone);
-            if (f->zone == 2) put_varint(body_, zigzag(f->offset_minutes));
+            body_.varint(derived_tag + f->zone);
+            if (f->zone == 2) body_.varint(zigzag(f->offset_minutes));
             return;
         }
-        put_varint(body_, 1 + f->digits * 3 + f->zone);
-        put_varint(body_, zigzag(f->seconds));
-        if (f->digits != 0) put_varint(body_, f->fraction);
-        if (f->zone == 2) put_varint(body_, zigzag(f->offset_minutes));
+        body_.varint(1 + f->digits * 3 + f->zone);
+        body_.varint(zigzag(f->seconds));
+        if (f->digits != 0) body_.varint(f->fraction);
+        if (f->zone == 2) body_.varint(zigzag(f->offset_minutes));
     }
     void flag(bool value) { next_flag(value); }
     void later(const std::optional<std::int64_t>& n, const std::optional<std::int64_t>& base) {
         if (!next_flag(n.has_value())) return;
         // Wrapping: any two values make a difference that gives one back.
         const std::uint64_t from = base ? static_cast<std::uint64_t>(*base) : 0;
-        put_varint(body_, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) - from)));
+        body_.varint(zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) - from)));
     }
     template <typename T>
     void near(const std::optional<T>& n, GroupBase base) {
         if (!next_flag(n.has_value())) return;
-        put_varint(body_, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) -
-                                                           bases_[base])));
+        body_.varint(
+            zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(*n) - bases_[base])));
     }
     template <typename T>
     void number(const std::optional<T>& n) {
         if (!next_flag(n.has_value())) return;
         // Zigzag: small magnitudes of either sign stay short.
         if constexpr (std::is_signed_v<T>)
-            put_varint(body_, zigzag(*n));
+            body_.varint(zigzag(*n));
         else
-            put_varint(body_, *n);
+            body_.varint(*n);
     }
     void text(std::string_view t) {
-        put_varint(body_, t.size());
-        body_.append(t);
+        body_.varint(t.size());
+        body_.bytes(t);
     }
 
     std::uint64_t flags() const { return flags_; }
+    char* end() const { return body_.end(); }
 
 private:
     bool next_flag(bool set) {
@@ -415,19 +458,22 @@ private:
     }
 
     EarlierRows& rows_;
-    std::string& body_;
+    RowBytes body_;
     const std::array<std::uint64_t, 3>& bases_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
+    std::size_t words_seen_ = 0;
 };
 
 class RowDecoder {
 public:
-    RowDecoder(const EarlierRows& rows, std::size_t index, bool derived_times = true)
+    RowDecoder(const EarlierRows& rows, std::size_t index, bool derived_times = true,
+               bool with_path = true)
         : rows_(rows),
           p_(rows.at(index)),
           bases_(rows.group_bases_[index / rows.group_rows]),
-          derived_times_(derived_times) {
+          derived_times_(derived_times),
+          with_path_(with_path) {
         flags_ = get_varint(p_);
     }
 
@@ -437,6 +483,7 @@ public:
     }
     void path(std::string& out) {
         const auto [directory, name] = path_view();
+        if (!with_path_) return;
         out.assign(directory);
         out.append(name);
     }
@@ -547,6 +594,7 @@ private:
     const char* p_;
     const std::array<std::uint64_t, 3>& bases_;
     const bool derived_times_;
+    const bool with_path_;
     std::uint64_t flags_ = 0;
     int bit_ = 0;
 };
@@ -578,7 +626,7 @@ const char* EarlierRows::at(std::size_t index) const {
 }
 
 std::uint32_t EarlierRows::directory_id(std::string_view directory) {
-    return *directories_->find_or_add(directory, SIZE_MAX);
+    return directories_->find_or_add(directory, SIZE_MAX, directory_hint_);
 }
 
 bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {
@@ -588,8 +636,7 @@ bool EarlierRows::holds_path(std::size_t index, std::string_view path) const {
            path.substr(0, directory.size()) == directory && path.substr(directory.size()) == name;
 }
 
-bool EarlierRows::add(const EarlierEntry& entry) {
-    const std::uint32_t hash = hash32(entry.path);
+bool EarlierRows::add(const EarlierEntry& entry, std::uint32_t hash) {
     // The index of a large catalogue is far beyond the caches: its slot is
     // fetched while the row is encoded.
     by_path_.prefetch(hash);
@@ -600,24 +647,34 @@ bool EarlierRows::add(const EarlierEntry& entry) {
                                                  base(entry.inode)}
                   : group_bases_.back();
     // The length and the flags lead the row but are known only once its
-    // fields are.
+    // fields are. Room for the rest: its texts, and a number for each field.
     constexpr std::size_t lead_room = 20;
+    std::size_t room = lead_room + 320 + entry.path.size() + entry.kind.size() +
+                       entry.modified.size() + entry.attributes.size() + entry.owner.size() +
+                       entry.target.size();
+    for (const std::string& d : entry.digests) room += d.size() + 10;
     thread_local std::string row;
-    row.assign(lead_room, '\0');
-    RowEncoder encoder(*this, row, bases);
+    if (row.size() < room) row.resize(room);
+    RowEncoder encoder(*this, row.data() + lead_room, bases);
     each_field(encoder, entry);
     bool held = false;
     by_path_.each(hash, [&](std::uint32_t index) { return held = holds_path(index, entry.path); });
     if (held) return false;
-    std::string flags;
-    put_varint(flags, encoder.flags());
-    std::string lead;
-    put_varint(lead, flags.size() + row.size() - lead_room);
-    lead += flags;
-    const std::size_t start = lead_room - lead.size();
-    row.replace(start, lead.size(), lead);
+    char flags[10];
+    RowBytes flag_bytes(flags);
+    flag_bytes.varint(encoder.flags());
+    const auto flags_size = static_cast<std::size_t>(flag_bytes.end() - flags);
+    char length[10];
+    RowBytes length_bytes(length);
+    length_bytes.varint(flags_size + static_cast<std::size_t>(encoder.end() - row.data()) -
+                        lead_room);
+    const auto length_size = static_cast<std::size_t>(length_bytes.end() - length);
+    char* start = row.data() + lead_room - flags_size - length_size;
+    std::memcpy(start, length, length_size);
+    std::memcpy(start + length_size, flags, flags_size);
     by_path_.insert(hash, static_cast<std::uint32_t>(count_));
-    const std::uint64_t location = arena_->put(std::string_view(row).substr(start));
+    const std::uint64_t location =
+        arena_->put(std::string_view(start, static_cast<std::size_t>(encoder.end() - start)));
     if (new_group) {
         group_starts_.push_back(location);
         group_bases_.push_back(bases);
@@ -636,8 +693,9 @@ std::optional<std::size_t> EarlierRows::find(std::string_view path) const {
     return found;
 }
 
-void EarlierRows::read(std::size_t index, EarlierEntry& into, bool derived_times) const {
-    RowDecoder d(*this, index, derived_times);
+void EarlierRows::read(std::size_t index, EarlierEntry& into, bool derived_times,
+                       bool with_path) const {
+    RowDecoder d(*this, index, derived_times, with_path);
     each_field(d, into);
 }
 

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,14 @@ private:
     std::size_t used_ = 0;
 };
 
+// The minute of the time text read last, "YYYY-MM-DDTHH:MM", and its
+// seconds.
+struct TimeMinute {
+    std::array<char, 16> text{};
+    std::int64_t seconds = 0;
+    bool held = false;
+};
+
 class EarlierRows {
 public:
     EarlierRows();
@@ -70,7 +79,14 @@ public:
     EarlierRows& operator=(EarlierRows&&) noexcept;
 
     // Takes a row; false (and nothing kept) for a path already held.
-    bool add(const EarlierEntry& entry);
+    bool add(const EarlierEntry& entry) { return add(entry, path_hash(entry.path)); }
+    // The same with the path's hash already made.
+    bool add(const EarlierEntry& entry, std::uint32_t hash);
+    static std::uint32_t path_hash(std::string_view path) { return hash32(path); }
+    // Brings the index slot of the path of that hash towards the cache: the
+    // index of a large catalogue is far beyond the caches, and a caller
+    // holding rows to add asks a few rows ahead.
+    void prefetch(std::uint32_t hash) const { by_path_.prefetch(hash); }
     std::size_t size() const { return count_; }
     // The index of the path's row, in the order rows were added.
     std::optional<std::size_t> find(std::string_view path) const;
@@ -81,8 +97,10 @@ public:
     // The same into `into`, whose storage is reused: no allocation for a
     // row no longer than the one it held. Without `derived_times` the
     // write time's text is left empty where the row made it from
-    // modified_ns, which then says all it does.
-    void read(std::size_t index, EarlierEntry& into, bool derived_times = true) const;
+    // modified_ns, which then says all it does. Without `with_path` the
+    // path is left as `into` held it, for a caller that knows it.
+    void read(std::size_t index, EarlierEntry& into, bool derived_times = true,
+              bool with_path = true) const;
     // The row's path alone.
     void read_path(std::size_t index, std::string& into) const;
     // The row's digest as its bytes; empty where the row holds none (or
@@ -93,6 +111,10 @@ public:
     std::size_t bytes_held() const;
 
 private:
+    static std::uint32_t hash32(std::string_view bytes) {
+        const std::uint64_t h = std::hash<std::string_view>{}(bytes);
+        return static_cast<std::uint32_t>(h ^ (h >> 32));
+    }
     struct Arena;
     struct Words;
     const char* at(std::size_t index) const;
@@ -115,6 +137,11 @@ private:
     HashSlots by_path_;
     std::unique_ptr<Words> directories_;
     std::unique_ptr<Words> words_;
+    // The word each word field of the row added last held, and its
+    // directory: what the next row most likely holds again.
+    std::array<std::uint32_t, 4> word_hints_{UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX};
+    std::uint32_t directory_hint_ = UINT32_MAX;
+    TimeMinute time_minute_;
 
     friend class RowEncoder;
     friend class RowDecoder;

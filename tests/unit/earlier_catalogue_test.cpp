@@ -157,6 +157,89 @@ TEST(EarlierCatalogue, DigestsSizesAndFactsOfARow) {
     EXPECT_TRUE(deep.rows[0].relative_path);
 }
 
+// Rows are split sixteen and eight bytes at a time, a row with a quote the
+// long way: a comma, a quote or a line end at every place of a long row, in
+// the middle of a block, at its edges and in the bytes after the last.
+TEST(EarlierCatalogue, CsvFieldsAreSplitAlikeAtEveryPlaceOfTheRow) {
+    const std::string head = "kind,path,size,owner\n";
+    for (std::size_t at = 0; at <= 40; ++at) {
+        SCOPED_TRACE("at " + std::to_string(at));
+        const std::string left = "/d/" + std::string(at, 'n');
+        struct Case {
+            std::string row;
+            std::string path;  // empty: the row is passed over
+            std::string owner;
+        };
+        const Case cases[] = {
+            {"file," + left + ",5,o\n", left, "o"},
+            {"file,\"" + left + ",x\",5,o\n", left + ",x", "o"},
+            {"file,\"" + left + "\"\"q\",5,o\n", left + "\"q", "o"},
+            {"file,\"" + left + "\nz\",5,o\r\n", left + "\nz", "o"},
+            {"file," + left + ",5,\"o,p\"\n", left, "o,p"},
+            // A quote inside a field without quotes, and a comma too many.
+            {"file," + left + "\"q,5,o\n", "", ""},
+            {"file," + left + ",5,o,\n", "", ""},
+            {"file," + left + ",5\n", "", ""},
+        };
+        for (const Case& c : cases) {
+            const Read r = read_catalogue(head + c.row, 1 << 20);
+            if (c.path.empty()) {
+                EXPECT_EQ(r.rows.size(), 0u) << c.row;
+                EXPECT_EQ(r.skipped, 1u) << c.row;
+                continue;
+            }
+            ASSERT_EQ(r.rows.size(), 1u) << c.row;
+            EXPECT_EQ(r.rows[0].path, c.path);
+            EXPECT_EQ(r.rows[0].size, 5);
+            EXPECT_EQ(r.rows[0].owner, c.owner);
+        }
+    }
+}
+
+// Integers are read eight digits at a time up to nineteen, longer ones the
+// long way: the same values and the same refusals either way.
+TEST(EarlierCatalogue, IntegerFieldsOfEveryLength) {
+    struct Case {
+        const char* modified_ns;
+        const char* inode;
+        const char* size;
+        std::string facts;  // modified_ns,inode,size; empty when passed over
+    };
+    const Case cases[] = {
+        {"1", "7", "0", "1,7,0"},
+        {"12345678", "87654321", "99999999", "12345678,87654321,99999999"},
+        {"123456789", "1234567890123456", "12345678901234567",
+         "123456789,1234567890123456,12345678901234567"},
+        {"9223372036854775807", "18446744073709551615", "9223372036854775807",
+         "9223372036854775807,18446744073709551615,9223372036854775807"},
+        {"-9223372036854775808", "0000000000000000000000042", "-0", "-9223372036854775808,42,0"},
+        {"-1", "00000001", "000000000000000000005", "-1,1,5"},
+        {"9223372036854775808", "1", "1", ""},
+        {"-9223372036854775809", "1", "1", ""},
+        {"1", "18446744073709551616", "1", ""},
+        {"1", "99999999999999999999", "1", ""},
+        {"1234567a", "1", "1", ""},
+        {"1", "1234567890123456/", "1", ""},
+        {"1", "12345678:", "1", ""},
+        {"+5", "1", "1", ""},
+        {"-", "1", "1", ""},
+        {"1", "-1", "1", ""},
+        {"1", "1", "-5", ""},
+        {"1", "1", "12345678 ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.modified_ns) + " " + c.inode + " " + c.size);
+        const Read r = read_catalogue(std::string("kind,path,modified_ns,inode,size\nfile,/d/a,") +
+                                      c.modified_ns + "," + c.inode + "," + c.size + "\n");
+        std::string facts;
+        for (const EarlierEntry& e : r.rows)
+            facts = std::to_string(*e.modified_ns) + "," + std::to_string(*e.inode) + "," +
+                    std::to_string(*e.size);
+        EXPECT_EQ(facts, c.facts);
+        EXPECT_EQ(r.skipped, c.facts.empty() ? 1u : 0u);
+    }
+}
+
 // The full-precision times and the identity, as the listing writes them or
 // not at all; a value that is no integer of its field makes no row.
 TEST(EarlierCatalogue, PreciseTimesAndIdentityOfARow) {

@@ -133,6 +133,17 @@ TEST(EarlierRows, EveryTimeTextComesBackAsWritten) {
         "2026-1-02T03:04:05",
         "not a time",
         "",
+        // Rows that share a minute read it once: what follows it is still
+        // checked as a whole text's would be.
+        "2026-03-04T05:06:07.000Z",
+        "2026-03-04T05:06:59.999Z",
+        "2026-03-04T05:06:60.000Z",
+        "2026-03-04T05:06:0x.000Z",
+        "2026-03-04T05:06",
+        "2026-03-04T05:06:07.000+00:60",
+        "2026-03-04T05:06:07.000-00:00",
+        "2026-03-04T05:06:07.000+01:00",
+        "2026-03-04T05:07:07.000+01:00",
     };
     EarlierRows rows;
     for (std::size_t i = 0; i < std::size(texts); ++i) {
