@@ -33,7 +33,12 @@ void hash_many(Blake3::Path path, const std::uint8_t* const* inputs, std::size_t
                std::size_t blocks, std::uint64_t counter, bool add_lane, std::uint8_t flags,
                std::uint8_t first_flags, std::uint8_t last_flags, std::uint8_t* out) {
     std::size_t i = 0;
-    if (path == Blake3::Path::avx2)
+    if (path == Blake3::Path::avx512)
+        for (; count - i >= 16; i += 16)
+            kernels::blake3_hash16_avx512(inputs + i, blocks, blake3_iv,
+                                          counter + (add_lane ? i : 0), add_lane, flags,
+                                          first_flags, last_flags, out + 32 * i);
+    if (path == Blake3::Path::avx2 || path == Blake3::Path::avx512)
         for (; count - i >= 8; i += 8)
             kernels::blake3_hash8_avx2(inputs + i, blocks, blake3_iv, counter + (add_lane ? i : 0),
                                        add_lane, flags, first_flags, last_flags, out + 32 * i);
@@ -90,11 +95,14 @@ bool Blake3::available(Path path) {
             return kernels::blake3_sse41_available();
         case Path::avx2:
             return kernels::blake3_avx2_available();
+        case Path::avx512:
+            return kernels::blake3_avx512_available();
     }
     return false;
 }
 
 Blake3::Path Blake3::fastest() {
+    if (available(Path::avx512)) return Path::avx512;
     if (available(Path::avx2)) return Path::avx2;
     if (available(Path::sse41)) return Path::sse41;
     return Path::portable;

@@ -24,7 +24,7 @@ class Blake3 {
 public:
     // The kernels, from the plainest; a faster one is used only when the
     // processor has its instructions.
-    enum class Path : std::uint8_t { portable, sse41, avx2 };
+    enum class Path : std::uint8_t { portable, sse41, avx2, avx512 };
     // The fastest path the processor has, or the portable one.
     explicit Blake3(bool allow_hardware = true);
     // Exactly this path (for tests and benchmarks); it must be available.

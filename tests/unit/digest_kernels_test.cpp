@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -652,10 +653,13 @@ namespace {
 
 std::vector<Blake3::Path> blake3_paths() {
     std::vector<Blake3::Path> paths;
-    for (Blake3::Path path : {Blake3::Path::portable, Blake3::Path::sse41, Blake3::Path::avx2})
+    const Blake3::Path all[] = {Blake3::Path::portable, Blake3::Path::sse41, Blake3::Path::avx2,
+                                Blake3::Path::avx512};
+    for (Blake3::Path path : all)
         if (Blake3::available(path)) paths.push_back(path);
-    if (paths.size() < 3)
-        std::cout << "BLAKE3: " << paths.size() << " of 3 paths on this processor\n";
+    if (paths.size() < std::size(all))
+        std::cout << "BLAKE3: " << paths.size() << " of " << std::size(all)
+                  << " paths on this processor\n";
     return paths;
 }
 
@@ -674,7 +678,8 @@ std::string blake3_fed_at_random(Blake3& digest, const std::uint8_t* p, std::siz
 
 // b3sum's digests of the test-vector input (byte i is i mod 251) at the
 // lengths where the tree changes shape: block and chunk edges, one to
-// several chunks, a lone chunk after whole subtrees. Every path the
+// several chunks, sixteen chunks (one AVX-512 batch) and one over, a lone
+// chunk after whole subtrees. Every path the
 // processor has, forced, fed whole and in pieces that put every block and
 // chunk edge inside a piece or on its end; one object per path for all,
 // as the engine keeps one.
@@ -703,7 +708,10 @@ TEST(DigestKernelsBlake3, B3sumDigestsOnEveryPathWholeAndInPieces) {
         {8192, "AAE792484C8EFE4F19E2CA7D371D8C467FFB10748D8A5A1AE579948F718A2A63"},
         {8193, "BAB6C09CB8CE8CF459261398D2E7AEF35700BF488116CEB94A36D0F5F1B7BC3B"},
         {16384, "F875D6646DE28985646F34EE13BE9A576FD515F76B5B0A26BB324735041DDDE4"},
+        {16385, "1DABE216BE2578830263B049DE1639F39F05A4DA616B9B78C7A5E4E41662FD1F"},
+        {17408, "993924FF3DCBD868BE9CF3FED98D4538FE579FFCCF390A5AA1DDBA0F6A20BFED"},
         {31744, "62B6960E1A44BCC1EB1A611A8D6235B6B4B78F32E7ABC4FB4C6CDCCE94895C47"},
+        {32768 + 1025, "DFA406473E24F8DE7598B47D2B1A600C3FEB7AD6111B5454CF5F49CC08BDA053"},
         {102400, "BC3E3D41A1146B069ABFFAD3C0D44860CF664390AFCE4D9661F7902E7943E085"},
         {1048576 + 7, "89541F1047F7A56806FE16EFDA4C2CDC45F141C838E413019F0124189FA55232"},
     };

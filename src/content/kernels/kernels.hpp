@@ -33,11 +33,13 @@ void sha256_compress_two(std::uint32_t* state_a, const std::uint8_t* a, std::uin
 // kernels leave over.
 void blake3_compress(std::uint32_t cv[8], const std::uint8_t block[64], std::uint64_t counter,
                      std::uint32_t block_len, std::uint32_t flags);
-// Whether the processor has SSE4.1 (with SSSE3), and AVX2 with the
-// operating system saving its registers (asked once, then remembered).
+// Whether the processor has SSE4.1 (with SSSE3), AVX2, and AVX-512 (F, VL,
+// BW, DQ), the wide ones with the operating system saving their registers
+// (asked once, then remembered).
 bool blake3_sse41_available();
 bool blake3_avx2_available();
-// Hash 4 (SSE4.1) or 8 (AVX2) inputs at once, each `blocks` whole blocks
+bool blake3_avx512_available();
+// Hash 4 (SSE4.1), 8 (AVX2) or 16 (AVX-512) inputs at once, each `blocks` whole blocks
 // chained from `key`: input i at counter + i (or counter, when
 // `add_lane` is false), the first block with flags | first_flags, the last
 // with flags | last_flags. Input i's chaining value goes to out + 32 i.
@@ -50,6 +52,10 @@ void blake3_hash8_avx2(const std::uint8_t* const* inputs, std::size_t blocks,
                        const std::uint32_t key[8], std::uint64_t counter, bool add_lane,
                        std::uint8_t flags, std::uint8_t first_flags, std::uint8_t last_flags,
                        std::uint8_t* out);
+void blake3_hash16_avx512(const std::uint8_t* const* inputs, std::size_t blocks,
+                          const std::uint32_t key[8], std::uint64_t counter, bool add_lane,
+                          std::uint8_t flags, std::uint8_t first_flags, std::uint8_t last_flags,
+                          std::uint8_t* out);
 
 // Whether the processor has AVX2 with the operating system saving its
 // registers, for XXH3's stripes (asked once, then remembered).

@@ -41,6 +41,10 @@ bool blake3_avx2_available() {
     return false;
 }
 
+bool blake3_avx512_available() {
+    return false;
+}
+
 // Never chosen: the questions above say no.
 void blake3_hash4_sse41(const std::uint8_t* const*, std::size_t, const std::uint32_t*,
                         std::uint64_t, bool, std::uint8_t, std::uint8_t, std::uint8_t,
@@ -50,6 +54,12 @@ void blake3_hash4_sse41(const std::uint8_t* const*, std::size_t, const std::uint
 
 void blake3_hash8_avx2(const std::uint8_t* const*, std::size_t, const std::uint32_t*, std::uint64_t,
                        bool, std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t*) {
+    std::abort();
+}
+
+void blake3_hash16_avx512(const std::uint8_t* const*, std::size_t, const std::uint32_t*,
+                          std::uint64_t, bool, std::uint8_t, std::uint8_t, std::uint8_t,
+                          std::uint8_t*) {
     std::abort();
 }
 

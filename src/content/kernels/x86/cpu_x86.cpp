@@ -43,6 +43,21 @@ bool query_avx2() {
     return (ebx & bit_AVX2) != 0;
 }
 
+// AVX-512 needs the operating system to save the opmask and all of the ZMM
+// registers as well: XCR0 bits 1, 2 and 5, 6, 7.
+bool query_avx512() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    if ((ecx & bit_OSXSAVE) == 0) return false;
+    unsigned xcr0_lo = 0, xcr0_hi = 0;
+    __asm__("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
+    if ((xcr0_lo & 0xE6u) != 0xE6u) return false;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    const unsigned wanted = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);  // F, DQ, BW, VL
+    return (ebx & wanted) == wanted;
+}
+
 }  // namespace
 
 bool blake3_sse41_available() {
@@ -52,6 +67,11 @@ bool blake3_sse41_available() {
 
 bool blake3_avx2_available() {
     static const bool available = query_avx2();
+    return available;
+}
+
+bool blake3_avx512_available() {
+    static const bool available = query_avx512();
     return available;
 }
 
