@@ -85,6 +85,25 @@ TEST_F(Digests, PublishedMessagesThroughBothKernelPaths) {
     }
 }
 
+// A file of several 256 KiB reads: the fastest kernel hashes each read on
+// one core when it is AVX-512's, the portable one in two halves on two
+// threads; b3sum's digits (1 MiB + 7 bytes, byte i is i mod 251) either way.
+TEST_F(Digests, Blake3OfLargeReadsOnBothKernelPaths) {
+    std::string bytes(1048576 + 7, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i % 251);
+    mp.add_file(u"C:\\d\\big", bytes);
+    for (bool hardware : {true, false}) {
+        filarix::Run run(mp);
+        DigestEngine engine;
+        const DigestTexts t = digest_file(run, engine, u"C:\\d\\big",
+                                          {.digests = {DigestId::blake3}, .hardware = hardware});
+        EXPECT_TRUE(t.read_ok);
+        EXPECT_EQ(t.of(DigestId::blake3),
+                  "89541F1047F7A56806FE16EFDA4C2CDC45F141C838E413019F0124189FA55232")
+            << "hardware " << hardware;
+    }
+}
+
 TEST_F(Digests, PaddingEdgesAgreeAcrossKernelPaths) {
     for (std::size_t length : {55, 56, 57, 63, 64, 65, 119, 120, 128}) {
         mp.add_file(u"C:\\d\\edge", std::string(length, 'q'));
