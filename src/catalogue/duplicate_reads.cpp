@@ -161,7 +161,13 @@ public:
           meanwhile_(std::move(meanwhile)),
           want_{.digests = read},
           windowed_(run.s.DISPLACE > 0 || run.s.displace_end > 0),
-          two_threads_(tools.digests.reads_ahead(run.sys)) {}
+          two_threads_(tools.digests.reads_ahead(run.sys)),
+          // A search never fails a file for want of a descriptor: the
+          // files its jobs open, and those held from their samples, each
+          // stay within half of what the system lets this run hold.
+          open_share_(std::max<std::size_t>(run.sys.files_open_budget() / 2, 1)),
+          sample_files_(std::min(sample_files, open_share_)),
+          compare_files_(std::min(compare_files, open_share_)) {}
     ~Impl() {
         if (!worker_.joinable()) return;
         {
@@ -176,10 +182,11 @@ public:
         held_.clear();
         // Few enough stay open for their digests; a digest in a window
         // opens its file again.
-        const bool hold = files.size() <= dupe_batch_files && !windowed_;
+        const bool hold =
+            files.size() <= dupe_batch_files && files.size() <= open_share_ && !windowed_;
         std::vector<Plan> plans;
-        for (std::size_t k = 0; k < files.size(); k += sample_files)
-            plans.push_back({k, std::min(files.size(), k + sample_files), Job::sample});
+        for (std::size_t k = 0; k < files.size(); k += sample_files_)
+            plans.push_back({k, std::min(files.size(), k + sample_files_), Job::sample});
         read_jobs(files, {}, plans, hold, [&](Member& m, std::size_t candidate) {
             if (m.opened.file) held_.emplace_back(candidate, std::move(m.opened));
             each(m.index, m.hash);
@@ -207,13 +214,13 @@ public:
                 continue;
             }
             const std::size_t n = end - begin;
-            if (n <= compare_files && !plans.empty() && plans.back().kind == Job::compare &&
-                plans.back().end - plans.back().begin + n <= compare_files) {
+            if (n <= compare_files_ && !plans.empty() && plans.back().kind == Job::compare &&
+                plans.back().end - plans.back().begin + n <= compare_files_) {
                 plans.back().end = end;
                 continue;
             }
-            for (std::size_t k = begin; k < end; k += compare_files)
-                plans.push_back({k, std::min(end, k + compare_files), Job::compare});
+            for (std::size_t k = begin; k < end; k += compare_files_)
+                plans.push_back({k, std::min(end, k + compare_files_), Job::compare});
         }
         read_jobs(files, set_of, plans, false,
                   [&](Member& m, std::size_t) { deliver(m.index, m.outcome, m.texts, each); });
@@ -274,7 +281,10 @@ private:
             ~Guard() { impl.settle(); }
         } guard{*this};
         // Enough open that each thread may take two.
-        const std::size_t ahead = two_threads_ ? jobs_in_flight - 2 : 2;
+        const std::size_t job_files = std::max(sample_files_, compare_files_);
+        const std::size_t ahead =
+            std::min<std::size_t>(two_threads_ ? jobs_in_flight - 2 : 2,
+                                  std::max<std::size_t>(open_share_ / job_files, 1));
         std::size_t next = 0;
         std::size_t outstanding = 0;
         for (;;) {
@@ -301,7 +311,7 @@ private:
                     m.opened = {};
                 }
             }
-            if (next < plans.size() && free) {
+            if (next < plans.size() && free && outstanding < ahead) {
                 const Plan& plan = plans[next];
                 free->kind = plan.kind;
                 free->hold = hold;
@@ -485,6 +495,9 @@ private:
     const DigestRequest want_;
     const bool windowed_;
     const bool two_threads_;
+    const std::size_t open_share_;
+    const std::size_t sample_files_;
+    const std::size_t compare_files_;
     Buffers mine_;
     std::vector<std::pair<std::size_t, Opened>> held_;  // candidate, its open file
     std::unique_ptr<Buffers> theirs_;

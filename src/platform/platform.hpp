@@ -311,6 +311,9 @@ public:
     // after, on another thread while this one goes on: true where reads
     // and the interrupt flag are the system's own.
     virtual bool reads_on_other_threads() const { return false; }
+    // How many files the program may hold open at once for its own reads,
+    // beside the listing, the log and the folders of the walk.
+    virtual std::size_t files_open_budget() const { return 256; }
     // open_entry of a file the walk's current search delivered, made
     // ready here and done by the thread that reads it (where
     // reads_on_other_threads). Opened at once unless the system can do

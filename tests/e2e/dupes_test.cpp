@@ -454,3 +454,22 @@ TEST(Dupes, ACopyBelowAPathTooLongForTheSystemIsFound) {
     }
     ::close(chain[0]);
 }
+
+// Under a small descriptor limit the search holds fewer files open at once
+// instead of losing the copies it could not open.
+TEST(Dupes, EveryCopyIsFoundUnderASmallDescriptorLimit) {
+    e2e::TempTree t;
+    for (int i = 0; i < 300; ++i) t.file("tree/s" + std::to_string(i), "same bytes here\n");
+    for (int i = 0; i < 200; ++i) t.file("tree/z" + std::to_string(i), std::string(5000, 'z'));
+    for (const char* limit : {"16", "40"}) {
+        const std::string command = std::string("ulimit -n ") + limit +
+                                    "; exec '" FILARIX_BINARY "' '" + t.path("tree") +
+                                    "' --DUPES --CSV -o stdout";
+        const auto r = run({"-c", command}, {}, false, {}, std::nullopt, "/bin/sh");
+        EXPECT_EQ(r.status, 1) << limit << r.err.substr(0, 300);
+        EXPECT_NE(r.err.find("Duplicate groups: 2, files: 500, bytes that could be saved: 999,784"),
+                  std::string::npos)
+            << "limit " << limit << "\n"
+            << r.err.substr(r.err.size() > 600 ? r.err.size() - 600 : 0);
+    }
+}

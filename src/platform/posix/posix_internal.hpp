@@ -131,6 +131,10 @@ long long read_some(int fd, void* buffer, std::size_t size);
 // opened: what fstat told of the file once open. walked_regular: the walk
 // has just seen a regular file under the name, which stands for the check
 // before the open (the caller compares the identity the open found).
+// The number of descriptors the process may hold (its soft limit), 1024
+// when the system sets none.
+std::size_t descriptor_limit();
+
 int open_regular(const std::string& path, int flags, mode_t mode = 0, int dirfd = AT_FDCWD,
                  struct stat* opened = nullptr, bool walked_regular = false);
 
@@ -246,6 +250,7 @@ public:
     std::unique_ptr<InputFile> open_read(std::u16string_view path, bool fallback_route) override;
     std::unique_ptr<InputFile> open_entry(std::u16string_view path, bool fallback_route) override;
     bool reads_on_other_threads() const override { return true; }
+    std::size_t files_open_budget() const override;
     std::unique_ptr<PendingOpen> prepare_entry_open(std::u16string_view path) override;
     std::optional<std::u16string> link_target(std::u16string_view path) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;

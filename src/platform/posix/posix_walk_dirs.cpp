@@ -58,16 +58,26 @@ private:
 };
 
 std::size_t descriptor_budget() {
+    // An eighth of what the process may hold, the rest left to the
+    // listing, the log and the file being read.
+    return std::clamp<std::size_t>(descriptor_limit() / 8, 2, 64);
+}
+
+}  // namespace
+
+std::size_t descriptor_limit() {
     struct rlimit limit;
     rlim_t soft = 1024;
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         soft = limit.rlim_cur;
-    // An eighth of what the process may hold, the rest left to the
-    // listing, the log and the file being read.
-    return std::clamp<std::size_t>(static_cast<std::size_t>(soft / 8), 2, 64);
+    return static_cast<std::size_t>(soft);
 }
 
-}  // namespace
+// A quarter of what the process may hold: the walk's folders take an
+// eighth, and the listing, the log and the stray file the rest.
+std::size_t PosixSystem::files_open_budget() const {
+    return std::clamp<std::size_t>(descriptor_limit() / 4, 2, 256);
+}
 
 WalkDirs::WalkDirs() : limit_(descriptor_budget()) {}
 WalkDirs::~WalkDirs() = default;
