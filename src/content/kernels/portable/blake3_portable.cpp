@@ -49,17 +49,7 @@ void blake3_compress(std::uint32_t cv[8], const std::uint8_t block[64], std::uin
                            static_cast<std::uint32_t>(counter >> 32),
                            block_len,
                            flags};
-    for (const auto& s : blake3_schedule) {
-        // The columns, then the diagonals.
-        mix(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
-        mix(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
-        mix(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
-        mix(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
-        mix(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
-        mix(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
-        mix(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
-        mix(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
-    }
+    FILARIX_BLAKE3_ROUNDS(mix, v, m);
     for (int i = 0; i < 8; ++i) cv[i] = v[i] ^ v[i + 8];
 }
 

@@ -237,16 +237,7 @@ __attribute__((target("sse4.1,ssse3"))) void blake3_hash4_sse41(
                          _mm_set1_epi32(static_cast<int>(blake3_block_size)),
                          _mm_set1_epi32(static_cast<int>(
                              block_flags(b, blocks, flags, first_flags, last_flags)))};
-        for (const auto& s : blake3_schedule) {
-            g4(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
-            g4(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
-            g4(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
-            g4(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
-            g4(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
-            g4(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
-            g4(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
-            g4(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
-        }
+        FILARIX_BLAKE3_ROUNDS(g4, v, m);
         for (int i = 0; i < 8; ++i) h[i] = xor4(v[i], v[i + 8]);
     }
     transpose4(h[0], h[1], h[2], h[3]);
@@ -294,16 +285,7 @@ __attribute__((target("avx2"))) void blake3_hash8_avx2(const std::uint8_t* const
                          _mm256_set1_epi32(static_cast<int>(blake3_block_size)),
                          _mm256_set1_epi32(static_cast<int>(
                              block_flags(b, blocks, flags, first_flags, last_flags)))};
-        for (const auto& s : blake3_schedule) {
-            g8(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
-            g8(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
-            g8(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
-            g8(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
-            g8(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
-            g8(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
-            g8(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
-            g8(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
-        }
+        FILARIX_BLAKE3_ROUNDS(g8, v, m);
         for (int i = 0; i < 8; ++i) h[i] = xor8(v[i], v[i + 8]);
     }
     transpose8(h);
@@ -344,16 +326,7 @@ __attribute__((FILARIX_AVX512_ATTR)) void blake3_hash16_avx512(
                          _mm512_set1_epi32(static_cast<int>(blake3_block_size)),
                          _mm512_set1_epi32(static_cast<int>(
                              block_flags(b, blocks, flags, first_flags, last_flags)))};
-        for (const auto& s : blake3_schedule) {
-            g16(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);
-            g16(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);
-            g16(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);
-            g16(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);
-            g16(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);
-            g16(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);
-            g16(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);
-            g16(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);
-        }
+        FILARIX_BLAKE3_ROUNDS(g16, v, m);
         for (int i = 0; i < 8; ++i) h[i] = xor16(v[i], v[i + 8]);
     }
     // Eight rows padded with zeros to sixteen; lane i's chaining value is
