@@ -529,16 +529,15 @@ public:
         for (std::size_t i = 0; i < at; ++i) cancel(*jobs_[i]);
         jobs_.erase(jobs_.begin(), jobs_.begin() + static_cast<std::ptrdiff_t>(at + 1));
         while (job->state != Job::done) {
-            Job* mine = job->state == Job::queued ? job.get() : first_queued();
-            if (!mine) {
+            const Group mine = claim(job->state == Job::queued ? job : first_queued());
+            if (mine.empty()) {
                 finished_.wait(lock);
                 continue;
             }
-            mine->state = Job::running;
             lock.unlock();
-            hash(*mine, buffer(0));
+            hash_group(mine, buffer(0));
             lock.lock();
-            mine->state = Job::done;
+            for (const auto& j : mine) j->state = Job::done;
         }
         lock.unlock();
         if (job->interrupted) end_run(exit_code::user_aborted);
@@ -560,11 +559,37 @@ private:
         bool interrupted = false;
     };
 
+    using Group = std::vector<std::shared_ptr<Job>>;
+
     // Called with the lock held.
-    Job* first_queued() {
+    std::shared_ptr<Job> first_queued() {
         for (const auto& job : jobs_)
-            if (job->state == Job::queued) return job.get();
+            if (job->state == Job::queued) return job;
         return nullptr;
+    }
+    // A file read whole into its part of a thread's buffer, so that the
+    // files of a group are hashed together.
+    static bool groups(const Job& job) {
+        return job.file.digests.has(DigestId::md5) && job.file.listed_size <= group_file_limit;
+    }
+    // The queued files hashed together from `first` on, marked running:
+    // those after it that are queued too, while each is small, MD5 being
+    // asked for; `first` alone otherwise. Called with the lock held.
+    Group claim(std::shared_ptr<Job> first) {
+        Group group;
+        if (!first) return group;
+        first->state = Job::running;
+        group.push_back(first);
+        if (!groups(*first)) return group;
+        auto at = std::find(jobs_.begin(), jobs_.end(), first);
+        at = at == jobs_.end() ? jobs_.begin() : at + 1;
+        for (; at != jobs_.end() && group.size() < group_most; ++at) {
+            if ((*at)->state != Job::queued) continue;
+            if (!groups(**at)) break;
+            (*at)->state = Job::running;
+            group.push_back(*at);
+        }
+        return group;
     }
     void cancel(Job& job) {
         if (job.state != Job::queued) return;
@@ -581,20 +606,99 @@ private:
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            Job* job = nullptr;
-            wake_.wait(lock, [&] { return stop_ || (job = first_queued()) != nullptr; });
+            std::shared_ptr<Job> first;
+            wake_.wait(lock, [&] { return stop_ || (first = first_queued()) != nullptr; });
             if (stop_) return;
             // Held while hashed: the record may drop the queue meanwhile.
-            std::shared_ptr<Job> held;
-            for (const auto& j : jobs_)
-                if (j.get() == job) held = j;
-            job->state = Job::running;
+            const Group group = claim(std::move(first));
             lock.unlock();
-            hash(*job, buffer(1));
+            hash_group(group, buffer(1));
             lock.lock();
-            job->state = Job::done;
+            for (const auto& j : group) j->state = Job::done;
             finished_.notify_all();
         }
+    }
+
+    // Opens and reads each small file of a group into its part of the
+    // buffer, checks it held still, and hashes it there: MD5 of all of
+    // them at once, in lanes side by side, the other digests file by file.
+    void hash_group(const Group& group, unsigned char* buffer) {
+        if (group.size() == 1 && !groups(*group.front())) {
+            hash(*group.front(), buffer);
+            return;
+        }
+        const DigestRequest want{.digests = group.front()->file.digests};
+        DigestSet others = want.digests;
+        others.remove(DigestId::md5);
+        Md5::Message messages[group_most];
+        std::size_t whole[group_most];
+        std::size_t count = 0;
+        for (std::size_t k = 0; k < group.size(); ++k) {
+            Job& job = *group[k];
+            unsigned char* const data = buffer + k * group_file_limit;
+            std::uint64_t delivered = 0;
+            const bool read_ok = read_whole(job, data, delivered);
+            if (job.interrupted || !read_ok || !held_still(job, delivered)) {
+                set_failure(job.texts, want);
+                continue;
+            }
+            Contexts contexts(want.hardware);
+            contexts.update(others.bits(), data, static_cast<std::size_t>(delivered));
+            set_texts(job.texts, DigestRequest{.digests = others}, contexts);
+            messages[count] = {data, static_cast<std::size_t>(delivered)};
+            whole[count++] = k;
+        }
+        std::array<std::uint8_t, 16> md5[group_most];
+        Md5::digest_many(messages, count, md5);
+        for (std::size_t i = 0; i < count; ++i)
+            group[whole[i]]->texts.texts[digest_index(DigestId::md5)] =
+                to_upper_hex(md5[i].data(), md5[i].size());
+    }
+
+    // Opens a small file and reads it whole into `data`; false when it
+    // cannot be opened or read. It is closed after its state is taken.
+    bool read_whole(Job& job, unsigned char* data, std::uint64_t& delivered) {
+        open(job);
+        bool read_ok = job.before.has_value();
+        while (read_ok && delivered < group_file_limit) {
+            if (abandon_) {
+                read_ok = false;
+                break;
+            }
+            if (run_.sys.interrupted()) {
+                job.interrupted = true;
+                break;
+            }
+            const long long got = job.input->read(
+                data + delivered, group_file_limit - static_cast<std::size_t>(delivered));
+            if (got < 0 && run_.sys.interrupted()) job.interrupted = true;
+            if (got <= 0) {
+                read_ok = got == 0;
+                break;
+            }
+            delivered += static_cast<std::uint64_t>(got);
+        }
+        return read_ok && !job.interrupted;
+    }
+
+    void open(Job& job) {
+        if (!job.pending) return;
+        job.input = job.pending->open();
+        job.pending.reset();
+        if (job.input) job.before = job.input->state();
+    }
+
+    // Whether the file held still from the listing to its last read: its
+    // size and change time as they were, every byte of the window read.
+    // Marks the texts of one that changed; closes the file.
+    bool held_still(Job& job, std::uint64_t delivered) {
+        const auto after = job.input->state();
+        job.input.reset();
+        if (after && *after == *job.before && delivered == window_length(run_, job.before->size) &&
+            job.file.listed_size == job.before->size)
+            return true;
+        job.texts.changed = after.has_value();
+        return false;
     }
 
     // What digest_file does for a file, but for the counting, which is
@@ -602,11 +706,7 @@ private:
     void hash(Job& job, unsigned char* buffer) {
         const DigestRequest want{.digests = job.file.digests};
         std::uint64_t delivered = 0;
-        if (job.pending) {
-            job.input = job.pending->open();
-            job.pending.reset();
-            if (job.input) job.before = job.input->state();
-        }
+        open(job);
         bool read_ok = job.before.has_value();
         Contexts contexts(want.hardware);
         while (read_ok) {
@@ -627,19 +727,10 @@ private:
             delivered += static_cast<std::uint64_t>(got);
             contexts.update(want.digests.bits(), buffer, static_cast<std::size_t>(got));
         }
-        if (job.interrupted || !read_ok) {
+        if (job.interrupted || !read_ok || !held_still(job, delivered))
             set_failure(job.texts, want);
-        } else {
-            const auto after = job.input->state();
-            if (!after || *after != *job.before ||
-                delivered != window_length(run_, job.before->size) ||
-                job.file.listed_size != job.before->size) {
-                set_failure(job.texts, want);
-                job.texts.changed = after.has_value();
-            } else {
-                set_texts(job.texts, want, contexts);
-            }
-        }
+        else
+            set_texts(job.texts, want, contexts);
         job.input.reset();
     }
 
@@ -653,6 +744,9 @@ private:
     }
 
     static constexpr std::size_t page = 4096;
+    // A group's files share a thread's buffer, a part each.
+    static constexpr std::size_t group_most = 16;
+    static constexpr std::size_t group_file_limit = DigestWorker::slot_size / group_most;
     Run& run_;
     std::unique_ptr<unsigned char[]> storage_;  // a buffer for each thread
     std::mutex mutex_;

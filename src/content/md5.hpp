@@ -19,6 +19,16 @@ public:
     std::array<std::uint8_t, 16> finish();
     void reset();
 
+    // The digests of several whole messages at once, side by side in the
+    // lanes of the processor's vector registers where it has them (one
+    // after the other where not): digests[i] is that of messages[i].
+    struct Message {
+        const std::uint8_t* data;
+        std::size_t size;
+    };
+    static void digest_many(const Message* messages, std::size_t count,
+                            std::array<std::uint8_t, 16>* digests);
+
 private:
     std::uint32_t state_[4];
     BlockFraming framing_;

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <iterator>
@@ -20,6 +21,7 @@
 
 #include "content/blake3.hpp"
 #include "content/crc32.hpp"
+#include "content/kernels/kernels.hpp"
 #include "content/md5.hpp"
 #include "content/sha1.hpp"
 #include "content/sha256.hpp"
@@ -268,6 +270,63 @@ TEST(DigestKernelsMd5, PiecesEqualOneShotAndObjectIsReusable) {
         const std::string one_shot = hex(md5.finish());  // finish() leaves md5 reset
         EXPECT_EQ(one_shot, reference_md5(data.data(), n));
         EXPECT_EQ(hex(fed_in_pieces(Md5(), data, rng)), one_shot) << "length " << n;
+    }
+}
+
+// Many messages at once give each its own digest: every length around the
+// padding's edges, in groups that fill the lanes, leave some idle, and
+// refill them as messages of other lengths end.
+TEST(DigestKernelsMd5, ManyAtOnceEqualEachAlone) {
+    std::mt19937 rng(5);
+    std::vector<Bytes> data;
+    for (std::size_t n = 0; n <= 200; ++n) data.push_back(random_bytes(n, rng));
+    for (std::size_t n : {1000u, 4096u, 4097u, 70000u}) data.push_back(random_bytes(n, rng));
+    std::shuffle(data.begin(), data.end(), rng);
+    for (std::size_t count : {1u, 2u, 7u, 8u, 9u, 16u, 17u, 40u, 100u, 205u}) {
+        std::vector<Md5::Message> messages;
+        for (std::size_t i = 0; i < count; ++i)
+            messages.push_back({data[i].data(), data[i].size()});
+        std::vector<std::array<std::uint8_t, 16>> digests(count);
+        Md5::digest_many(messages.data(), count, digests.data());
+        for (std::size_t i = 0; i < count; ++i)
+            EXPECT_EQ(hex(digests[i]), reference_md5(data[i].data(), data[i].size()))
+                << count << " messages, length " << data[i].size();
+    }
+}
+
+// Each lane kernel the processor has, one padded block a lane, equals
+// the reference: digest_many takes only the widest.
+TEST(DigestKernelsMd5, EveryLaneKernelEqualsReference) {
+    struct Kernel {
+        bool available;
+        std::size_t lanes;
+        void (*compress)(std::uint32_t*, const std::uint32_t*);
+    };
+    const Kernel table[] = {
+        {kernels::md5_avx512_available(), 16, kernels::md5_compress16_avx512},
+        {kernels::md5_avx2_available(), 8, kernels::md5_compress8_avx2},
+    };
+    std::mt19937 rng(11);
+    for (const Kernel& k : table) {
+        if (!k.available) continue;
+        std::vector<Bytes> data;
+        std::vector<std::uint32_t> state(4 * k.lanes), words(16 * k.lanes);
+        for (std::size_t l = 0; l < k.lanes; ++l) {
+            data.push_back(random_bytes(l * 3, rng));
+            const Bytes block = padded(data[l].data(), data[l].size(), false);
+            for (std::size_t w = 0; w < 16; ++w)
+                std::memcpy(&words[w * k.lanes + l], block.data() + 4 * w, 4);
+            const std::uint32_t initial[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
+            for (std::size_t w = 0; w < 4; ++w) state[w * k.lanes + l] = initial[w];
+        }
+        k.compress(state.data(), words.data());
+        for (std::size_t l = 0; l < k.lanes; ++l) {
+            std::array<std::uint8_t, 16> digest;
+            for (std::size_t w = 0; w < 4; ++w)
+                std::memcpy(digest.data() + 4 * w, &state[w * k.lanes + l], 4);
+            EXPECT_EQ(hex(digest), reference_md5(data[l].data(), data[l].size()))
+                << k.lanes << " lanes, lane " << l;
+        }
     }
 }
 

@@ -63,6 +63,23 @@ void blake3_hash16_avx512(const std::uint8_t* const*, std::size_t, const std::ui
     std::abort();
 }
 
+bool md5_avx512_available() {
+    return false;
+}
+
+bool md5_avx2_available() {
+    return false;
+}
+
+// Never chosen: the questions above say no.
+void md5_compress16_avx512(std::uint32_t*, const std::uint32_t*) {
+    std::abort();
+}
+
+void md5_compress8_avx2(std::uint32_t*, const std::uint32_t*) {
+    std::abort();
+}
+
 bool xxh3_avx2_available() {
     return false;
 }

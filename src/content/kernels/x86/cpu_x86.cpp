@@ -78,6 +78,14 @@ bool blake3_avx512_available() {
     return available;
 }
 
+bool md5_avx512_available() {
+    return blake3_avx512_available();
+}
+
+bool md5_avx2_available() {
+    return blake3_avx2_available();
+}
+
 bool xxh3_avx2_available() {
     return blake3_avx2_available();
 }
