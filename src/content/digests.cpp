@@ -491,16 +491,17 @@ public:
     AheadReader(const AheadReader&) = delete;
     AheadReader& operator=(const AheadReader&) = delete;
 
-    void queue(const std::vector<AheadFile>& files) {
+    void queue(std::vector<AheadFile>&& files) {
         if (files.empty()) {
             drop();
             return;
         }
         std::vector<std::shared_ptr<Job>> opened;
-        for (const AheadFile& f : files) {
+        opened.reserve(files.size());
+        for (AheadFile& f : files) {
             auto job = std::make_shared<Job>();
-            job->file = f;
-            job->pending = run_.sys.prepare_entry_open(f.path);
+            job->file = std::move(f);
+            job->pending = run_.sys.prepare_entry_open(job->file.path);
             opened.push_back(std::move(job));
         }
         {
@@ -630,8 +631,8 @@ private:
         const DigestRequest want{.digests = group.front()->file.digests};
         DigestSet others = want.digests;
         others.remove(DigestId::md5);
-        Md5::Message messages[group_most];
-        std::size_t whole[group_most];
+        Md5::Message messages[group_most] = {};
+        std::size_t whole[group_most] = {};
         std::size_t count = 0;
         for (std::size_t k = 0; k < group.size(); ++k) {
             Job& job = *group[k];
@@ -765,10 +766,10 @@ bool DigestEngine::reads_ahead(platform::System& sys) {
     return worker(sys).two_threads() && sys.reads_on_other_threads();
 }
 
-void DigestEngine::read_ahead(Run& run, const std::vector<AheadFile>& files) {
+void DigestEngine::read_ahead(Run& run, std::vector<AheadFile>&& files) {
     if (!ahead_ && files.empty()) return;
     if (!ahead_) ahead_ = std::make_unique<AheadReader>(run);
-    ahead_->queue(files);
+    ahead_->queue(std::move(files));
 }
 
 std::optional<DigestTexts> DigestEngine::take_ahead(Run&, std::u16string_view path,

@@ -69,7 +69,7 @@ public:
     // ahead of their records; digest_file of one of them with the same
     // digests and listed size takes its result. They queue behind those
     // of earlier calls; a call with none drops whatever no record took.
-    void read_ahead(Run& run, const std::vector<AheadFile>& files);
+    void read_ahead(Run& run, std::vector<AheadFile>&& files);
     // The result of a file read ahead, waiting for it (and hashing the
     // next ones meanwhile); nothing for a file not read ahead so.
     std::optional<DigestTexts> take_ahead(Run& run, std::u16string_view path, DigestRequest want,

@@ -292,16 +292,20 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
         std::vector<platform::FindData> next_batch;
         std::vector<AheadFile> files;
         const auto fill = [&](std::vector<platform::FindData>& into) {
-            into.clear();
             files.clear();
-            while (more && into.size() < ahead_batch) {
-                into.push_back(entry);
+            std::size_t count = 0;
+            while (more && count < ahead_batch) {
                 const bool listed = !entry.link &&
                                     (entry.attributes & platform::attr::directory) == 0 &&
                                     (!run.s.EXCLUDE || !is_excluded(run.s, entry.name));
                 if (listed) files.push_back({directory + entry.name, ahead, entry.size});
+                // Swapped, not copied: the search fills the names of the
+                // entry the batch had before, without allocating them anew.
+                if (count == into.size()) into.emplace_back();
+                std::swap(into[count++], entry);
                 more = search->next(entry);
             }
+            into.resize(count);
             // A file larger than all the others of its batch together would
             // keep one core busy while the other finished the small ones: it
             // is hashed on both cores by its own read, as one file alone is.
@@ -314,7 +318,7 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
                 largest->listed_size > total - largest->listed_size)
                 files.erase(largest);
             if (files.size() < 2) files.clear();
-            if (!files.empty()) tools.digests.read_ahead(run, files);
+            if (!files.empty()) tools.digests.read_ahead(run, std::move(files));
         };
         fill(batch);
         while (!batch.empty()) {
