@@ -571,11 +571,12 @@ private:
     // A file read whole into its part of a thread's buffer, so that the
     // files of a group are hashed together.
     static bool groups(const Job& job) {
-        return job.file.digests.has(DigestId::md5) && job.file.listed_size <= group_file_limit;
+        return (job.file.digests.has(DigestId::md5) || job.file.digests.has(DigestId::sha1)) &&
+               job.file.listed_size <= group_file_limit;
     }
     // The queued files hashed together from `first` on, marked running:
-    // those after it that are queued too, while each is small, MD5 being
-    // asked for; `first` alone otherwise. Called with the lock held.
+    // those after it that are queued too, while each is small, MD5 or
+    // SHA-1 being asked for; `first` alone otherwise. Called with the lock held.
     Group claim(std::shared_ptr<Job> first) {
         Group group;
         if (!first) return group;
@@ -621,8 +622,9 @@ private:
     }
 
     // Opens and reads each small file of a group into its part of the
-    // buffer, checks it held still, and hashes it there: MD5 of all of
-    // them at once, in lanes side by side, the other digests file by file.
+    // buffer, checks it held still, and hashes it there: MD5 and SHA-1 of
+    // all of them at once, in lanes side by side, the other digests file
+    // by file.
     void hash_group(const Group& group, unsigned char* buffer) {
         if (group.size() == 1 && !groups(*group.front())) {
             hash(*group.front(), buffer);
@@ -631,6 +633,7 @@ private:
         const DigestRequest want{.digests = group.front()->file.digests};
         DigestSet others = want.digests;
         others.remove(DigestId::md5);
+        others.remove(DigestId::sha1);
         Md5::Message messages[group_most] = {};
         std::size_t whole[group_most] = {};
         std::size_t count = 0;
@@ -649,11 +652,20 @@ private:
             messages[count] = {data, static_cast<std::size_t>(delivered)};
             whole[count++] = k;
         }
-        std::array<std::uint8_t, 16> md5[group_most];
-        Md5::digest_many(messages, count, md5);
-        for (std::size_t i = 0; i < count; ++i)
-            group[whole[i]]->texts.texts[digest_index(DigestId::md5)] =
-                to_upper_hex(md5[i].data(), md5[i].size());
+        if (want.digests.has(DigestId::md5)) {
+            std::array<std::uint8_t, 16> md5[group_most];
+            Md5::digest_many(messages, count, md5);
+            for (std::size_t i = 0; i < count; ++i)
+                group[whole[i]]->texts.texts[digest_index(DigestId::md5)] =
+                    to_upper_hex(md5[i].data(), md5[i].size());
+        }
+        if (want.digests.has(DigestId::sha1)) {
+            std::array<std::uint8_t, 20> sha1[group_most];
+            Sha1::digest_many(messages, count, sha1);
+            for (std::size_t i = 0; i < count; ++i)
+                group[whole[i]]->texts.texts[digest_index(DigestId::sha1)] =
+                    to_upper_hex(sha1[i].data(), sha1[i].size());
+        }
     }
 
     // Opens a small file and reads it whole into `data`; false when it

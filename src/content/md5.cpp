@@ -1,10 +1,7 @@
 #include "content/md5.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
-#include <memory>
-#include <numeric>
 
 #include "content/kernels/kernels.hpp"
 
@@ -159,95 +156,20 @@ namespace {
 
 constexpr std::uint32_t initial_state[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
 
-// Messages in Lanes lanes: each lane takes the next message as soon as its
-// own has ended, the longest first, so that the lanes end close together.
-template <std::size_t Lanes>
-void digest_in_lanes(const Md5::Message* messages, std::size_t count,
-                     std::array<std::uint8_t, 16>* digests,
-                     void (*compress_lanes)(std::uint32_t*, const std::uint32_t*)) {
-    struct Lane {
-        std::size_t message = 0;
-        const std::uint8_t* next = nullptr;  // the whole blocks still to go
-        std::size_t whole = 0;
-        std::size_t tail_blocks = 0;  // then the padded end, in `tail`
-        std::size_t tail_done = 0;
-        alignas(8) std::uint8_t tail[128];
-        bool busy = false;
-    };
-    std::size_t order_buffer[64];
-    std::unique_ptr<std::size_t[]> order_heap;
-    std::size_t* order = order_buffer;
-    if (count > std::size(order_buffer)) {
-        order_heap.reset(new std::size_t[count]);
-        order = order_heap.get();
-    }
-    std::iota(order, order + count, std::size_t{0});
-    std::stable_sort(order, order + count, [&](std::size_t a, std::size_t b) {
-        return messages[a].size > messages[b].size;
-    });
-
-    alignas(64) std::uint32_t state[4 * Lanes] = {};
-    alignas(64) std::uint32_t words[16 * Lanes] = {};
-    Lane lanes[Lanes];
-    std::size_t started = 0;
-    std::size_t busy = 0;
-    const auto start = [&](std::size_t l) {
-        Lane& lane = lanes[l];
-        const Md5::Message& m = messages[order[started]];
-        lane.message = order[started++];
-        lane.next = m.data;
-        lane.whole = m.size / 64;
-        const std::size_t rest = m.size % 64;
-        lane.tail_blocks = rest + 9 > 64 ? 2 : 1;
-        lane.tail_done = 0;
-        std::memset(lane.tail, 0, sizeof lane.tail);
-        if (rest != 0) std::memcpy(lane.tail, m.data + lane.whole * 64, rest);
-        lane.tail[rest] = 0x80;
-        const std::uint64_t bits = static_cast<std::uint64_t>(m.size) << 3;
-        std::memcpy(lane.tail + lane.tail_blocks * 64 - 8, &bits, 8);
-        for (std::size_t w = 0; w < 4; ++w) state[w * Lanes + l] = initial_state[w];
-        lane.busy = true;
-        ++busy;
-    };
-    for (std::size_t l = 0; l < Lanes && started < count; ++l) start(l);
-    while (busy != 0) {
-        for (std::size_t l = 0; l < Lanes; ++l) {
-            const Lane& lane = lanes[l];
-            if (!lane.busy) continue;
-            const std::uint8_t* block =
-                lane.whole != 0 ? lane.next : lane.tail + 64 * lane.tail_done;
-            for (std::size_t w = 0; w < 16; ++w)
-                std::memcpy(&words[w * Lanes + l], block + 4 * w, 4);
-        }
-        compress_lanes(state, words);
-        for (std::size_t l = 0; l < Lanes; ++l) {
-            Lane& lane = lanes[l];
-            if (!lane.busy) continue;
-            if (lane.whole != 0) {
-                lane.next += 64;
-                --lane.whole;
-                continue;
-            }
-            if (++lane.tail_done < lane.tail_blocks) continue;
-            std::uint32_t out[4];
-            for (std::size_t w = 0; w < 4; ++w) out[w] = state[w * Lanes + l];
-            std::memcpy(digests[lane.message].data(), out, 16);
-            lane.busy = false;
-            --busy;
-            if (started < count) start(l);
-        }
-    }
-}
-
 }  // namespace
 
 void Md5::digest_many(const Message* messages, std::size_t count,
                       std::array<std::uint8_t, 16>* digests) {
+    const auto store = [&](std::size_t i, const std::uint8_t* digest) {
+        std::memcpy(digests[i].data(), digest, 16);
+    };
     // One message takes no lanes: the plain code is as fast for it.
-    if (count > 1 && kernels::md5_avx512_available())
-        return digest_in_lanes<16>(messages, count, digests, kernels::md5_compress16_avx512);
-    if (count > 1 && kernels::md5_avx2_available())
-        return digest_in_lanes<8>(messages, count, digests, kernels::md5_compress8_avx2);
+    if (count > 1 && kernels::lanes16_available())
+        return hash_in_lanes<16, 4, false>(messages, count, initial_state,
+                                           kernels::md5_compress16_avx512, store);
+    if (count > 1 && kernels::lanes8_available())
+        return hash_in_lanes<8, 4, false>(messages, count, initial_state,
+                                          kernels::md5_compress8_avx2, store);
     Md5 md5;
     for (std::size_t i = 0; i < count; ++i) {
         md5.update(messages[i].data, messages[i].size);

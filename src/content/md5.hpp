@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "content/block_framing.hpp"
+#include "content/block_lanes.hpp"
 #include "content/digest_hex.hpp"
 
 namespace filarix {
@@ -22,10 +23,7 @@ public:
     // The digests of several whole messages at once, side by side in the
     // lanes of the processor's vector registers where it has them (one
     // after the other where not): digests[i] is that of messages[i].
-    struct Message {
-        const std::uint8_t* data;
-        std::size_t size;
-    };
+    using Message = LaneMessage;
     static void digest_many(const Message* messages, std::size_t count,
                             std::array<std::uint8_t, 16>* digests);
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "content/block_framing.hpp"
+#include "content/block_lanes.hpp"
 #include "content/digest_hex.hpp"
 
 namespace filarix {
@@ -19,6 +20,11 @@ public:
     // Pads, returns the digest of everything fed, and resets for a new message.
     std::array<std::uint8_t, 20> finish();
     void reset();
+    // The digests of several whole messages at once, side by side in the
+    // lanes of the processor's vector registers where it has AVX-512 (one
+    // after the other where not): digests[i] is that of messages[i].
+    static void digest_many(const LaneMessage* messages, std::size_t count,
+                            std::array<std::uint8_t, 20>* digests);
     // Whether this object uses the SHA instructions.
     bool uses_hardware() const { return hardware_; }
 

@@ -275,57 +275,83 @@ TEST(DigestKernelsMd5, PiecesEqualOneShotAndObjectIsReusable) {
 
 // Many messages at once give each its own digest: every length around the
 // padding's edges, in groups that fill the lanes, leave some idle, and
-// refill them as messages of other lengths end.
-TEST(DigestKernelsMd5, ManyAtOnceEqualEachAlone) {
+// refill them as messages of other lengths end; MD5 and SHA-1 alike.
+TEST(DigestKernelsLanes, ManyAtOnceEqualEachAlone) {
     std::mt19937 rng(5);
     std::vector<Bytes> data;
     for (std::size_t n = 0; n <= 200; ++n) data.push_back(random_bytes(n, rng));
     for (std::size_t n : {1000u, 4096u, 4097u, 70000u}) data.push_back(random_bytes(n, rng));
     std::shuffle(data.begin(), data.end(), rng);
     for (std::size_t count : {1u, 2u, 7u, 8u, 9u, 16u, 17u, 40u, 100u, 205u}) {
-        std::vector<Md5::Message> messages;
+        std::vector<LaneMessage> messages;
         for (std::size_t i = 0; i < count; ++i)
             messages.push_back({data[i].data(), data[i].size()});
-        std::vector<std::array<std::uint8_t, 16>> digests(count);
-        Md5::digest_many(messages.data(), count, digests.data());
-        for (std::size_t i = 0; i < count; ++i)
-            EXPECT_EQ(hex(digests[i]), reference_md5(data[i].data(), data[i].size()))
+        std::vector<std::array<std::uint8_t, 16>> md5(count);
+        std::vector<std::array<std::uint8_t, 20>> sha1(count);
+        Md5::digest_many(messages.data(), count, md5.data());
+        Sha1::digest_many(messages.data(), count, sha1.data());
+        for (std::size_t i = 0; i < count; ++i) {
+            EXPECT_EQ(hex(md5[i]), reference_md5(data[i].data(), data[i].size()))
                 << count << " messages, length " << data[i].size();
+            EXPECT_EQ(hex(sha1[i]), reference_sha1(data[i].data(), data[i].size()))
+                << count << " messages, length " << data[i].size();
+        }
     }
 }
 
 // Each lane kernel the processor has, one padded block a lane, equals
 // the reference: digest_many takes only the widest.
-TEST(DigestKernelsMd5, EveryLaneKernelEqualsReference) {
+TEST(DigestKernelsLanes, EveryLaneKernelEqualsReference) {
     struct Kernel {
+        const char* name;
         bool available;
         std::size_t lanes;
+        bool big_endian;  // SHA-1's words and digest, MD5's little-endian
+        std::vector<std::uint32_t> initial;
         void (*compress)(std::uint32_t*, const std::uint32_t*);
+        std::string (*reference)(const std::uint8_t*, std::size_t);
     };
+    const std::vector<std::uint32_t> md5_initial = {0x67452301u, 0xefcdab89u, 0x98badcfeu,
+                                                    0x10325476u};
+    const std::vector<std::uint32_t> sha1_initial = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu,
+                                                     0x10325476u, 0xC3D2E1F0u};
     const Kernel table[] = {
-        {kernels::md5_avx512_available(), 16, kernels::md5_compress16_avx512},
-        {kernels::md5_avx2_available(), 8, kernels::md5_compress8_avx2},
+        {"MD5 16", kernels::lanes16_available(), 16, false, md5_initial,
+         kernels::md5_compress16_avx512, reference_md5},
+        {"MD5 8", kernels::lanes8_available(), 8, false, md5_initial, kernels::md5_compress8_avx2,
+         reference_md5},
+        {"SHA-1 16", kernels::lanes16_available(), 16, true, sha1_initial,
+         kernels::sha1_compress16_avx512, reference_sha1},
+    };
+    const auto swapped = [](std::uint32_t w, bool big_endian) {
+        return big_endian ? __builtin_bswap32(w) : w;
     };
     std::mt19937 rng(11);
     for (const Kernel& k : table) {
         if (!k.available) continue;
+        const std::size_t state_words = k.initial.size();
         std::vector<Bytes> data;
-        std::vector<std::uint32_t> state(4 * k.lanes), words(16 * k.lanes);
+        std::vector<std::uint32_t> state(state_words * k.lanes), words(16 * k.lanes);
         for (std::size_t l = 0; l < k.lanes; ++l) {
             data.push_back(random_bytes(l * 3, rng));
-            const Bytes block = padded(data[l].data(), data[l].size(), false);
-            for (std::size_t w = 0; w < 16; ++w)
-                std::memcpy(&words[w * k.lanes + l], block.data() + 4 * w, 4);
-            const std::uint32_t initial[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
-            for (std::size_t w = 0; w < 4; ++w) state[w * k.lanes + l] = initial[w];
+            const Bytes block = padded(data[l].data(), data[l].size(), k.big_endian);
+            for (std::size_t w = 0; w < 16; ++w) {
+                std::uint32_t word;
+                std::memcpy(&word, block.data() + 4 * w, 4);
+                words[w * k.lanes + l] = swapped(word, k.big_endian);
+            }
+            for (std::size_t w = 0; w < state_words; ++w) state[w * k.lanes + l] = k.initial[w];
         }
         k.compress(state.data(), words.data());
         for (std::size_t l = 0; l < k.lanes; ++l) {
-            std::array<std::uint8_t, 16> digest;
-            for (std::size_t w = 0; w < 4; ++w)
-                std::memcpy(digest.data() + 4 * w, &state[w * k.lanes + l], 4);
-            EXPECT_EQ(hex(digest), reference_md5(data[l].data(), data[l].size()))
-                << k.lanes << " lanes, lane " << l;
+            std::array<std::uint8_t, 20> digest{};
+            for (std::size_t w = 0; w < state_words; ++w) {
+                const std::uint32_t word = swapped(state[w * k.lanes + l], k.big_endian);
+                std::memcpy(digest.data() + 4 * w, &word, 4);
+            }
+            EXPECT_EQ(hex(digest).substr(0, 8 * state_words),
+                      k.reference(data[l].data(), data[l].size()))
+                << k.name << " lanes, lane " << l;
         }
     }
 }

@@ -57,16 +57,19 @@ void blake3_hash16_avx512(const std::uint8_t* const* inputs, std::size_t blocks,
                           std::uint8_t flags, std::uint8_t first_flags, std::uint8_t last_flags,
                           std::uint8_t* out);
 
-// Whether MD5 may run in 16 lanes (AVX-512) or 8 (AVX2), the operating
-// system saving the registers (asked once, then remembered).
-bool md5_avx512_available();
-bool md5_avx2_available();
+// Whether digests may run in 16 lanes (AVX-512) or 8 (AVX2), the
+// operating system saving the registers (asked once, then remembered).
+bool lanes16_available();
+bool lanes8_available();
 // One 64-byte block of each of 16 (8) messages: `state` holds a, b, c and
 // d of every lane in turn (lane i's a at state[i]), `words` the blocks'
 // sixteen words in turn (word w of lane i at words[lanes * w + i]).
 // Called only when the matching question above says yes.
 void md5_compress16_avx512(std::uint32_t* state, const std::uint32_t* words);
 void md5_compress8_avx2(std::uint32_t* state, const std::uint32_t* words);
+// The same for SHA-1 in 16 lanes, a to e in `state`, the words big-endian
+// as read; called only when lanes16_available() says yes.
+void sha1_compress16_avx512(std::uint32_t* state, const std::uint32_t* words);
 
 // Whether the processor has AVX2 with the operating system saving its
 // registers, for XXH3's stripes (asked once, then remembered).

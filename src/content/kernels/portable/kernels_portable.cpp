@@ -63,11 +63,11 @@ void blake3_hash16_avx512(const std::uint8_t* const*, std::size_t, const std::ui
     std::abort();
 }
 
-bool md5_avx512_available() {
+bool lanes16_available() {
     return false;
 }
 
-bool md5_avx2_available() {
+bool lanes8_available() {
     return false;
 }
 
@@ -77,6 +77,10 @@ void md5_compress16_avx512(std::uint32_t*, const std::uint32_t*) {
 }
 
 void md5_compress8_avx2(std::uint32_t*, const std::uint32_t*) {
+    std::abort();
+}
+
+void sha1_compress16_avx512(std::uint32_t*, const std::uint32_t*) {
     std::abort();
 }
 

@@ -78,11 +78,11 @@ bool blake3_avx512_available() {
     return available;
 }
 
-bool md5_avx512_available() {
+bool lanes16_available() {
     return blake3_avx512_available();
 }
 
-bool md5_avx2_available() {
+bool lanes8_available() {
     return blake3_avx2_available();
 }
 
