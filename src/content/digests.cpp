@@ -757,8 +757,10 @@ private:
     }
 
     static constexpr std::size_t page = 4096;
-    // A group's files share a thread's buffer, a part each.
-    static constexpr std::size_t group_most = 16;
+    // A group's files share a thread's buffer, a part each. Twice the
+    // lanes: a lane whose file has ended takes the next one, so the lanes
+    // stay busy while the group's longest file is hashed.
+    static constexpr std::size_t group_most = 32;
     static constexpr std::size_t group_file_limit = DigestWorker::slot_size / group_most;
     Run& run_;
     std::unique_ptr<unsigned char[]> storage_;  // a buffer for each thread

@@ -249,8 +249,9 @@ void walk_directory(Run& run, EntryTools& tools, const std::u16string& directory
 }
 
 // Files of a directory read ahead at once: enough to keep both cores busy
-// on small files, few enough descriptors held open.
-constexpr std::size_t ahead_batch = 16;
+// on small files, and to fill the digests' lanes twice over (their
+// descriptors are opened only as each file is read).
+constexpr std::size_t ahead_batch = 32;
 // Above this a file's own read spreads its digests over both cores.
 constexpr std::uint64_t large_alone = 4 * 1024 * 1024;
 
