@@ -19,15 +19,24 @@ struct LaneMessage {
     std::size_t size;
 };
 
-// compress(state, words) takes one block of every lane: `state` holds the
-// first state word of every lane, then the second, and so on; `words` the
-// blocks' sixteen words the same way, in the digest's byte order.
-// store(i, bytes) takes the digest of message i, its StateWords words in
-// that byte order.
-template <std::size_t Lanes, std::size_t StateWords, bool BigEndian, class Store>
+// A digest's state words as its bytes: MD5 low byte first, SHA-1 high.
+template <bool BigEndian>
+void state_bytes(const std::uint32_t* words, std::size_t count, std::uint8_t* out) {
+    for (std::size_t w = 0; w < count; ++w)
+        for (std::size_t i = 0; i < 4; ++i)
+            out[4 * w + i] =
+                static_cast<std::uint8_t>(words[w] >> (BigEndian ? 24 - 8 * i : 8 * i));
+}
+
+// compress(state, words, last) takes one block of every lane: `state`
+// holds the first state word of every lane, then the second, and so on;
+// `words` the blocks' sixteen words the same way, in the digest's byte
+// order; bit i of `last` is set when lane i holds its message's last
+// block. The messages are padded with the bit length in that byte order.
+// store(i, state) takes the final StateWords words of message i.
+template <std::size_t Lanes, std::size_t StateWords, bool BigEndian, class Compress, class Store>
 void hash_in_lanes(const LaneMessage* messages, std::size_t count,
-                   const std::uint32_t (&initial)[StateWords],
-                   void (*compress)(std::uint32_t*, const std::uint32_t*), Store&& store) {
+                   const std::uint32_t (&initial)[StateWords], Compress&& compress, Store&& store) {
     struct Lane {
         std::size_t message = 0;
         const std::uint8_t* next = nullptr;  // the whole blocks still to go
@@ -81,14 +90,16 @@ void hash_in_lanes(const LaneMessage* messages, std::size_t count,
     };
     for (std::size_t l = 0; l < Lanes && started < count; ++l) start(l);
     while (busy != 0) {
+        std::uint32_t last = 0;
         for (std::size_t l = 0; l < Lanes; ++l) {
             const Lane& lane = lanes[l];
             if (!lane.busy) continue;
             const std::uint8_t* block =
                 lane.whole != 0 ? lane.next : lane.tail + 64 * lane.tail_done;
+            if (lane.whole == 0 && lane.tail_done + 1 == lane.tail_blocks) last |= 1u << l;
             for (std::size_t w = 0; w < 16; ++w) words[w * Lanes + l] = word(block + 4 * w);
         }
-        compress(state, words);
+        compress(state, words, last);
         for (std::size_t l = 0; l < Lanes; ++l) {
             Lane& lane = lanes[l];
             if (!lane.busy) continue;
@@ -98,13 +109,8 @@ void hash_in_lanes(const LaneMessage* messages, std::size_t count,
                 continue;
             }
             if (++lane.tail_done < lane.tail_blocks) continue;
-            std::uint8_t out[4 * StateWords];
-            for (std::size_t w = 0; w < StateWords; ++w) {
-                const std::uint32_t v = state[w * Lanes + l];
-                for (std::size_t i = 0; i < 4; ++i)
-                    out[4 * w + i] =
-                        static_cast<std::uint8_t>(v >> (BigEndian ? 24 - 8 * i : 8 * i));
-            }
+            std::uint32_t out[StateWords];
+            for (std::size_t w = 0; w < StateWords; ++w) out[w] = state[w * Lanes + l];
             store(lane.message, out);
             lane.busy = false;
             --busy;

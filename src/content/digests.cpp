@@ -652,19 +652,24 @@ private:
             messages[count] = {data, static_cast<std::size_t>(delivered)};
             whole[count++] = k;
         }
-        if (want.digests.has(DigestId::md5)) {
-            std::array<std::uint8_t, 16> md5[group_most];
-            Md5::digest_many(messages, count, md5);
-            for (std::size_t i = 0; i < count; ++i)
-                group[whole[i]]->texts.texts[digest_index(DigestId::md5)] =
-                    to_upper_hex(md5[i].data(), md5[i].size());
-        }
-        if (want.digests.has(DigestId::sha1)) {
-            std::array<std::uint8_t, 20> sha1[group_most];
-            Sha1::digest_many(messages, count, sha1);
-            for (std::size_t i = 0; i < count; ++i)
-                group[whole[i]]->texts.texts[digest_index(DigestId::sha1)] =
-                    to_upper_hex(sha1[i].data(), sha1[i].size());
+        const bool md5 = want.digests.has(DigestId::md5);
+        const bool sha1 = want.digests.has(DigestId::sha1);
+        std::array<std::uint8_t, 16> md5_digests[group_most];
+        std::array<std::uint8_t, 20> sha1_digests[group_most];
+        if (md5 && sha1)
+            md5_and_sha1_many(messages, count, md5_digests, sha1_digests);
+        else if (md5)
+            Md5::digest_many(messages, count, md5_digests);
+        else
+            Sha1::digest_many(messages, count, sha1_digests);
+        for (std::size_t i = 0; i < count; ++i) {
+            DigestTexts& texts = group[whole[i]]->texts;
+            if (md5)
+                texts.texts[digest_index(DigestId::md5)] =
+                    to_upper_hex(md5_digests[i].data(), md5_digests[i].size());
+            if (sha1)
+                texts.texts[digest_index(DigestId::sha1)] =
+                    to_upper_hex(sha1_digests[i].data(), sha1_digests[i].size());
         }
     }
 

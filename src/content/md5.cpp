@@ -160,16 +160,24 @@ constexpr std::uint32_t initial_state[4] = {0x67452301u, 0xefcdab89u, 0x98badcfe
 
 void Md5::digest_many(const Message* messages, std::size_t count,
                       std::array<std::uint8_t, 16>* digests) {
-    const auto store = [&](std::size_t i, const std::uint8_t* digest) {
-        std::memcpy(digests[i].data(), digest, 16);
+    const auto store = [&](std::size_t i, const std::uint32_t* state) {
+        state_bytes<false>(state, 4, digests[i].data());
     };
     // One message takes no lanes: the plain code is as fast for it.
     if (count > 1 && kernels::lanes16_available())
-        return hash_in_lanes<16, 4, false>(messages, count, initial_state,
-                                           kernels::md5_compress16_avx512, store);
+        return hash_in_lanes<16, 4, false>(
+            messages, count, initial_state,
+            [](std::uint32_t* s, const std::uint32_t* w, std::uint32_t) {
+                kernels::md5_compress16_avx512(s, w);
+            },
+            store);
     if (count > 1 && kernels::lanes8_available())
-        return hash_in_lanes<8, 4, false>(messages, count, initial_state,
-                                          kernels::md5_compress8_avx2, store);
+        return hash_in_lanes<8, 4, false>(
+            messages, count, initial_state,
+            [](std::uint32_t* s, const std::uint32_t* w, std::uint32_t) {
+                kernels::md5_compress8_avx2(s, w);
+            },
+            store);
     Md5 md5;
     for (std::size_t i = 0; i < count; ++i) {
         md5.update(messages[i].data, messages[i].size);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "content/kernels/kernels.hpp"
+#include "content/md5.hpp"
 
 namespace filarix {
 
@@ -133,10 +134,14 @@ void Sha1::digest_many(const LaneMessage* messages, std::size_t count,
                        std::array<std::uint8_t, 20>* digests) {
     // In 8 lanes (AVX2) it would be no faster than the SHA instructions.
     if (count > 1 && kernels::lanes16_available()) {
-        hash_in_lanes<16, 5, true>(messages, count, initial_state, kernels::sha1_compress16_avx512,
-                                   [&](std::size_t i, const std::uint8_t* digest) {
-                                       std::memcpy(digests[i].data(), digest, 20);
-                                   });
+        hash_in_lanes<16, 5, true>(
+            messages, count, initial_state,
+            [](std::uint32_t* s, const std::uint32_t* w, std::uint32_t) {
+                kernels::sha1_compress16_avx512(s, w);
+            },
+            [&](std::size_t i, const std::uint32_t* state) {
+                state_bytes<true>(state, 5, digests[i].data());
+            });
         return;
     }
     Sha1 sha1;
@@ -144,6 +149,28 @@ void Sha1::digest_many(const LaneMessage* messages, std::size_t count,
         sha1.update(messages[i].data, messages[i].size);
         digests[i] = sha1.finish();
     }
+}
+
+void md5_and_sha1_many(const LaneMessage* messages, std::size_t count,
+                       std::array<std::uint8_t, 16>* md5, std::array<std::uint8_t, 20>* sha1) {
+    if (count <= 1 || !kernels::lanes16_available()) {
+        Md5::digest_many(messages, count, md5);
+        Sha1::digest_many(messages, count, sha1);
+        return;
+    }
+    constexpr std::uint32_t both_initial[9] = {0x67452301u, 0xefcdab89u, 0x98badcfeu,
+                                               0x10325476u, 0x67452301u, 0xEFCDAB89u,
+                                               0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    // Padded as MD5 pads; the kernel gives SHA-1 its own order.
+    hash_in_lanes<16, 9, false>(
+        messages, count, both_initial,
+        [](std::uint32_t* s, const std::uint32_t* w, std::uint32_t last) {
+            kernels::md5_sha1_compress16_avx512(s, w, static_cast<std::uint16_t>(last));
+        },
+        [&](std::size_t i, const std::uint32_t* state) {
+            state_bytes<false>(state, 4, md5[i].data());
+            state_bytes<true>(state + 4, 5, sha1[i].data());
+        });
 }
 
 }  // namespace filarix

@@ -36,6 +36,12 @@ private:
     BlockFraming framing_;
 };
 
+// MD5 and SHA-1 of the same whole messages: in one pass where the
+// processor has AVX-512, the two digests' steps side by side; each
+// digest_many alone where not.
+void md5_and_sha1_many(const LaneMessage* messages, std::size_t count,
+                       std::array<std::uint8_t, 16>* md5, std::array<std::uint8_t, 20>* sha1);
+
 // Whether the processor has the SHA extensions plus SSSE3 and SSE4.1 (asked
 // once, then remembered).
 bool sha1_hardware_available();

@@ -275,7 +275,8 @@ TEST(DigestKernelsMd5, PiecesEqualOneShotAndObjectIsReusable) {
 
 // Many messages at once give each its own digest: every length around the
 // padding's edges, in groups that fill the lanes, leave some idle, and
-// refill them as messages of other lengths end; MD5 and SHA-1 alike.
+// refill them as messages of other lengths end; MD5 and SHA-1 alike, each
+// alone and both in one pass.
 TEST(DigestKernelsLanes, ManyAtOnceEqualEachAlone) {
     std::mt19937 rng(5);
     std::vector<Bytes> data;
@@ -288,13 +289,18 @@ TEST(DigestKernelsLanes, ManyAtOnceEqualEachAlone) {
             messages.push_back({data[i].data(), data[i].size()});
         std::vector<std::array<std::uint8_t, 16>> md5(count);
         std::vector<std::array<std::uint8_t, 20>> sha1(count);
+        std::vector<std::array<std::uint8_t, 16>> md5_both(count);
+        std::vector<std::array<std::uint8_t, 20>> sha1_both(count);
         Md5::digest_many(messages.data(), count, md5.data());
         Sha1::digest_many(messages.data(), count, sha1.data());
+        md5_and_sha1_many(messages.data(), count, md5_both.data(), sha1_both.data());
         for (std::size_t i = 0; i < count; ++i) {
             EXPECT_EQ(hex(md5[i]), reference_md5(data[i].data(), data[i].size()))
                 << count << " messages, length " << data[i].size();
             EXPECT_EQ(hex(sha1[i]), reference_sha1(data[i].data(), data[i].size()))
                 << count << " messages, length " << data[i].size();
+            EXPECT_EQ(md5_both[i], md5[i]) << count << " messages, length " << data[i].size();
+            EXPECT_EQ(sha1_both[i], sha1[i]) << count << " messages, length " << data[i].size();
         }
     }
 }

@@ -70,6 +70,12 @@ void md5_compress8_avx2(std::uint32_t* state, const std::uint32_t* words);
 // The same for SHA-1 in 16 lanes, a to e in `state`, the words big-endian
 // as read; called only when lanes16_available() says yes.
 void sha1_compress16_avx512(std::uint32_t* state, const std::uint32_t* words);
+// MD5 and SHA-1 of the same 16 messages at once, their steps side by side:
+// `state` holds MD5's a to d, then SHA-1's a to e; `words` are as MD5
+// reads them, the last blocks (bit i of `last` for lane i) padded with
+// MD5's bit length. Called only when lanes16_available() says yes.
+void md5_sha1_compress16_avx512(std::uint32_t* state, const std::uint32_t* words,
+                                std::uint16_t last);
 
 // Whether the processor has AVX2 with the operating system saving its
 // registers, for XXH3's stripes (asked once, then remembered).

@@ -84,6 +84,10 @@ void sha1_compress16_avx512(std::uint32_t*, const std::uint32_t*) {
     std::abort();
 }
 
+void md5_sha1_compress16_avx512(std::uint32_t*, const std::uint32_t*, std::uint16_t) {
+    std::abort();
+}
+
 bool xxh3_avx2_available() {
     return false;
 }

@@ -137,4 +137,100 @@ __attribute__((target("avx2"))) void md5_compress8_avx2(std::uint32_t* state,
 #undef MD5_AVX2_H
 #undef MD5_AVX2_I
 
+// MD5 and SHA-1 of the same 16 messages, their steps side by side: each
+// digest's steps wait on each other, the processor runs the other's
+// meanwhile. MD5's four steps and SHA-1's five rounds a slot change their
+// functions at the same slots.
+#define MD5_SHA1_STEP(a, b, c, d, i, table, s)                                                \
+    a = _mm512_add_epi32(a, _mm512_add_epi32(_mm512_loadu_si512(words + 16 * md5_word[i]),    \
+                                             _mm512_set1_epi32(static_cast<int>(md5_k[i])))); \
+    a = _mm512_add_epi32(a, _mm512_ternarylogic_epi32(b, c, d, table));                       \
+    a = _mm512_add_epi32(_mm512_maskz_rol_epi32(all, a, s), b);
+
+#define MD5_SHA1_ROUND(a, b, c, d, e, t, table, k)                                            \
+    {                                                                                         \
+        __m512i w;                                                                            \
+        if ((t) < 16) {                                                                       \
+            w = m[(t)&15];                                                                    \
+        } else {                                                                              \
+            w = _mm512_ternarylogic_epi32(m[((t)-3) & 15], m[((t)-8) & 15], m[((t)-14) & 15], \
+                                          0x96);                                              \
+            w = _mm512_maskz_rol_epi32(all, _mm512_xor_si512(w, m[(t)&15]), 1);               \
+            m[(t)&15] = w;                                                                    \
+        }                                                                                     \
+        e = _mm512_add_epi32(e, _mm512_add_epi32(w, k));                                      \
+        e = _mm512_add_epi32(e, _mm512_ternarylogic_epi32(b, c, d, table));                   \
+        e = _mm512_add_epi32(e, _mm512_maskz_rol_epi32(all, a, 5));                           \
+        b = _mm512_maskz_rol_epi32(all, b, 30);                                               \
+    }
+
+#define MD5_SHA1_SLOT(j, md5_table, s0, s1, s2, s3, sha1_table, k) \
+    MD5_SHA1_STEP(a, b, c, d, 4 * (j), md5_table, s0)              \
+    MD5_SHA1_STEP(d, a, b, c, 4 * (j) + 1, md5_table, s1)          \
+    MD5_SHA1_STEP(c, d, a, b, 4 * (j) + 2, md5_table, s2)          \
+    MD5_SHA1_STEP(b, c, d, a, 4 * (j) + 3, md5_table, s3)          \
+    MD5_SHA1_ROUND(p, q, r, u, v, 5 * (j), sha1_table, k)          \
+    MD5_SHA1_ROUND(v, p, q, r, u, 5 * (j) + 1, sha1_table, k)      \
+    MD5_SHA1_ROUND(u, v, p, q, r, 5 * (j) + 2, sha1_table, k)      \
+    MD5_SHA1_ROUND(r, u, v, p, q, 5 * (j) + 3, sha1_table, k)      \
+    MD5_SHA1_ROUND(q, r, u, v, p, 5 * (j) + 4, sha1_table, k)
+
+__attribute__((target("avx512f,avx512bw"))) void md5_sha1_compress16_avx512(
+    std::uint32_t* state, const std::uint32_t* words, std::uint16_t last) {
+    // Masked with every lane on: the unmasked rotation leaves GCC warning
+    // of its undefined merge operand.
+    const __mmask16 all = 0xFFFF;
+    __m512i a = _mm512_loadu_si512(state);
+    __m512i b = _mm512_loadu_si512(state + 16);
+    __m512i c = _mm512_loadu_si512(state + 32);
+    __m512i d = _mm512_loadu_si512(state + 48);
+    __m512i p = _mm512_loadu_si512(state + 64);
+    __m512i q = _mm512_loadu_si512(state + 80);
+    __m512i r = _mm512_loadu_si512(state + 96);
+    __m512i u = _mm512_loadu_si512(state + 112);
+    __m512i v = _mm512_loadu_si512(state + 128);
+    const __m512i a0 = a, b0 = b, c0 = c, d0 = d, p0 = p, q0 = q, r0 = r, u0 = u, v0 = v;
+    // SHA-1 reads the words big-endian; the last block's bit length, which
+    // MD5 reads low word first, it reads high word first.
+    const __m512i swap = _mm512_set4_epi32(0x0C0D0E0F, 0x08090A0B, 0x04050607, 0x00010203);
+    __m512i m[16];
+    for (int t = 0; t < 16; ++t)
+        m[t] = _mm512_shuffle_epi8(_mm512_loadu_si512(words + 16 * t), swap);
+    m[14] = _mm512_mask_blend_epi32(last, m[14], _mm512_loadu_si512(words + 16 * 15));
+    m[15] = _mm512_mask_blend_epi32(last, m[15], _mm512_loadu_si512(words + 16 * 14));
+    const __m512i k0 = _mm512_set1_epi32(0x5A827999);
+    const __m512i k1 = _mm512_set1_epi32(0x6ED9EBA1);
+    const __m512i k2 = _mm512_set1_epi32(static_cast<int>(0x8F1BBCDCu));
+    const __m512i k3 = _mm512_set1_epi32(static_cast<int>(0xCA62C1D6u));
+    MD5_SHA1_SLOT(0, 0xCA, 7, 12, 17, 22, 0xCA, k0)
+    MD5_SHA1_SLOT(1, 0xCA, 7, 12, 17, 22, 0xCA, k0)
+    MD5_SHA1_SLOT(2, 0xCA, 7, 12, 17, 22, 0xCA, k0)
+    MD5_SHA1_SLOT(3, 0xCA, 7, 12, 17, 22, 0xCA, k0)
+    MD5_SHA1_SLOT(4, 0xE4, 5, 9, 14, 20, 0x96, k1)
+    MD5_SHA1_SLOT(5, 0xE4, 5, 9, 14, 20, 0x96, k1)
+    MD5_SHA1_SLOT(6, 0xE4, 5, 9, 14, 20, 0x96, k1)
+    MD5_SHA1_SLOT(7, 0xE4, 5, 9, 14, 20, 0x96, k1)
+    MD5_SHA1_SLOT(8, 0x96, 4, 11, 16, 23, 0xE8, k2)
+    MD5_SHA1_SLOT(9, 0x96, 4, 11, 16, 23, 0xE8, k2)
+    MD5_SHA1_SLOT(10, 0x96, 4, 11, 16, 23, 0xE8, k2)
+    MD5_SHA1_SLOT(11, 0x96, 4, 11, 16, 23, 0xE8, k2)
+    MD5_SHA1_SLOT(12, 0x39, 6, 10, 15, 21, 0x96, k3)
+    MD5_SHA1_SLOT(13, 0x39, 6, 10, 15, 21, 0x96, k3)
+    MD5_SHA1_SLOT(14, 0x39, 6, 10, 15, 21, 0x96, k3)
+    MD5_SHA1_SLOT(15, 0x39, 6, 10, 15, 21, 0x96, k3)
+    _mm512_storeu_si512(state, _mm512_add_epi32(a, a0));
+    _mm512_storeu_si512(state + 16, _mm512_add_epi32(b, b0));
+    _mm512_storeu_si512(state + 32, _mm512_add_epi32(c, c0));
+    _mm512_storeu_si512(state + 48, _mm512_add_epi32(d, d0));
+    _mm512_storeu_si512(state + 64, _mm512_add_epi32(p, p0));
+    _mm512_storeu_si512(state + 80, _mm512_add_epi32(q, q0));
+    _mm512_storeu_si512(state + 96, _mm512_add_epi32(r, r0));
+    _mm512_storeu_si512(state + 112, _mm512_add_epi32(u, u0));
+    _mm512_storeu_si512(state + 128, _mm512_add_epi32(v, v0));
+}
+
+#undef MD5_SHA1_SLOT
+#undef MD5_SHA1_ROUND
+#undef MD5_SHA1_STEP
+
 }  // namespace filarix::kernels
