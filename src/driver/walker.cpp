@@ -289,9 +289,13 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
         // records are written in turn. A batch is queued before the
         // records of the one ahead of it are written, so the hashing
         // thread always has the next files at hand.
-        std::vector<platform::FindData> batch;
-        std::vector<platform::FindData> next_batch;
-        std::vector<AheadFile> files;
+        // Kept from directory to directory, so that the entries' names
+        // find their buffers there (one walk at a time per thread).
+        static thread_local std::vector<platform::FindData> batch;
+        static thread_local std::vector<platform::FindData> next_batch;
+        static thread_local std::vector<AheadFile> files;
+        // Fills `into` with the next entries, returns how many (the slots after
+        // them keep their buffers for later).
         const auto fill = [&](std::vector<platform::FindData>& into) {
             files.clear();
             std::size_t count = 0;
@@ -306,7 +310,6 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
                 std::swap(into[count++], entry);
                 more = search->next(entry);
             }
-            into.resize(count);
             // A file larger than all the others of its batch together would
             // keep one core busy while the other finished the small ones: it
             // is hashed on both cores by its own read, as one file alone is.
@@ -320,12 +323,14 @@ void list_directory_files(Run& run, EntryTools& tools, platform::DirHandle& hand
                 files.erase(largest);
             if (files.size() < 2) files.clear();
             if (!files.empty()) tools.digests.read_ahead(run, std::move(files));
+            return count;
         };
-        fill(batch);
-        while (!batch.empty()) {
-            fill(next_batch);
-            for (const platform::FindData& found : batch) list(found);
+        std::size_t count = fill(batch);
+        while (count != 0) {
+            const std::size_t next_count = fill(next_batch);
+            for (std::size_t i = 0; i < count; ++i) list(batch[i]);
             std::swap(batch, next_batch);
+            count = next_count;
         }
         // What no record took is closed with its directory.
         tools.digests.read_ahead(run, {});

@@ -208,6 +208,10 @@ private:
     bool ahead_started_ = false;
     std::size_t delivered_ = 0;
     const WalkDir* delivered_dir_ = nullptr;
+    // Where the last entries asked for by their records and by their
+    // opens were found, plus one: the next ones are most often there.
+    std::size_t next_recorded_ = 0;
+    std::size_t next_opened_ = 0;
     std::vector<WalkDir*> open_;  // least recently used first
     std::size_t limit_;
     WalkDir* listed_ = nullptr;

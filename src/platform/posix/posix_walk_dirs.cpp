@@ -173,11 +173,17 @@ bool same_text(std::u16string_view a, std::u16string_view b) {
 // for back from the last one. Null when it is not among them.
 constexpr std::size_t recent_window = 64;
 
+// `next` is where the last one was found, plus one: asked in the walk's
+// order, the entry is most often that one, found with one comparison.
 template <class Same>
-const Listed* recent_entry(const Listing& l, std::size_t last, Same same) {
+const Listed* recent_entry(const Listing& l, std::size_t last, std::size_t& next, Same same) {
+    if (next <= last && same(l.entries[next])) return &l.entries[next++];
     const std::size_t stop = last >= recent_window ? last - recent_window : 0;
     for (std::size_t i = last + 1; i-- > stop;)
-        if (same(l.entries[i])) return &l.entries[i];
+        if (same(l.entries[i])) {
+            next = i + 1;
+            return &l.entries[i];
+        }
     return nullptr;
 }
 
@@ -198,8 +204,9 @@ bool WalkDirs::known_without_streams(std::u16string_view path) {
         !same_text(path.substr(0, listed_path16_.size()), listed_path16_))
         return false;
     const std::u16string_view name = path.substr(listed_path16_.size());
-    const Listed* e = recent_entry(
-        l, delivered_, [&](const Listed& x) { return same_text(l.shown_name(x), name); });
+    const Listed* e = recent_entry(l, delivered_, next_recorded_, [&](const Listed& x) {
+        return same_text(l.shown_name(x), name);
+    });
     return e && e->names_known && !e->has_streams;
 }
 
@@ -239,7 +246,7 @@ std::optional<AtName> WalkDirs::at_listed(std::string name) {
     AtName at{fd, std::move(name)};
     if (delivered_dir_ == listed_) {
         const Listing& l = listed_->listing;
-        const Listed* e = recent_entry(l, delivered_, [&](const Listed& x) {
+        const Listed* e = recent_entry(l, delivered_, next_opened_, [&](const Listed& x) {
             return x.bytes_size == at.name.size() &&
                    std::memcmp(l.system_name(x), at.name.data(), at.name.size()) == 0;
         });
