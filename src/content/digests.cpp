@@ -496,17 +496,17 @@ public:
             drop();
             return;
         }
-        std::vector<std::shared_ptr<Job>> opened;
-        opened.reserve(files.size());
-        for (AheadFile& f : files) {
-            auto job = std::make_shared<Job>();
-            job->file = std::move(f);
-            job->pending = run_.sys.prepare_entry_open(job->file.path);
-            opened.push_back(std::move(job));
+        // The batch's jobs in one allocation, each shared on its own: the
+        // block goes when the last of them does.
+        const auto block = std::make_shared<std::vector<Job>>(files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            Job& job = (*block)[i];
+            job.file = std::move(files[i]);
+            job.pending = run_.sys.prepare_entry_open(job.file.path);
         }
         {
             const std::lock_guard lock(mutex_);
-            for (auto& job : opened) jobs_.push_back(std::move(job));
+            for (Job& job : *block) jobs_.push_back(std::shared_ptr<Job>(block, &job));
         }
         wake_.notify_all();
     }

@@ -315,6 +315,15 @@ std::u16string utf8_to_utf16_lossless(std::string_view bytes) {
 }
 
 std::string utf16_to_utf8_lossless(std::u16string_view text) {
+    // All ASCII, as nearly every name is: made at its own size, which a
+    // short name's string holds without allocating.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+    if (ascii == text.size()) {
+        std::string out(text.size(), '\0');
+        for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i]);
+        return out;
+    }
     // Written through a pointer into room for the longest result (three
     // bytes a unit; a pair of units makes four), then cut: every path the
     // walk hands the system passes here.
