@@ -644,6 +644,7 @@ private:
             const bool read_ok = read_whole(job, data, delivered);
             if (job.interrupted || !read_ok || !held_still(job, delivered)) {
                 set_failure(job.texts, want);
+                job.input.reset();
                 continue;
             }
             Contexts contexts(want.hardware);
