@@ -15,13 +15,18 @@ namespace platform::posix {
 namespace {
 
 void append_entry(Listing& dir, std::string_view bytes, Listed e) {
-    const std::u16string name = from_bytes(bytes);
     e.bytes_at = static_cast<std::uint32_t>(dir.bytes.size());
     e.bytes_size = static_cast<std::uint32_t>(bytes.size());
     dir.bytes.append(bytes).push_back('\0');
-    e.name_at = static_cast<std::uint32_t>(dir.names.size());
-    e.name_size = static_cast<std::uint32_t>(name.size());
-    dir.names += name;
+    const std::size_t at = dir.names.size();
+    // An ASCII name, as nearly every one is, is widened in place, with no
+    // string of its own.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+        dir.names.append(bytes.begin(), bytes.end());
+    else
+        dir.names += from_bytes(bytes);
+    e.name_at = static_cast<std::uint32_t>(at);
+    e.name_size = static_cast<std::uint32_t>(dir.names.size() - at);
     dir.entries.push_back(e);
 }
 
