@@ -59,9 +59,18 @@ void hash_in_lanes(const LaneMessage* messages, std::size_t count,
         order = order_heap.get();
     }
     std::iota(order, order + count, std::size_t{0});
-    std::stable_sort(order, order + count, [&](std::size_t a, std::size_t b) {
+    const auto longer = [&](std::size_t a, std::size_t b) {
         return messages[a].size > messages[b].size;
-    });
+    };
+    if (count <= std::size(order_buffer)) {
+        // A group's few: sorted in place, where the library's stable sort
+        // would allocate a buffer for each group.
+        for (std::size_t i = 1; i < count; ++i)
+            for (std::size_t j = i; j > 0 && longer(order[j], order[j - 1]); --j)
+                std::swap(order[j], order[j - 1]);
+    } else {
+        std::stable_sort(order, order + count, longer);
+    }
 
     alignas(64) std::uint32_t state[StateWords * Lanes] = {};
     alignas(64) std::uint32_t words[16 * Lanes] = {};
