@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include "content/digests.hpp"
 #include "content/streams.hpp"
@@ -88,6 +90,33 @@ const std::u16string& no_name() {
     return none;
 }
 
+// The records' working entries, kept from record to record so that their
+// strings keep their room: one for each record begun within another.
+struct EntryPool {
+    std::vector<std::unique_ptr<CurrentEntry>> entries;
+    std::size_t in_use = 0;
+};
+thread_local EntryPool entry_pool;
+
+// An entry as new, but for the room of its strings.
+CurrentEntry& borrow_entry() {
+    EntryPool& pool = entry_pool;
+    if (pool.in_use == pool.entries.size())
+        pool.entries.push_back(std::make_unique<CurrentEntry>());
+    CurrentEntry& e = *pool.entries[pool.in_use++];
+    std::u16string display = std::move(e.display_path);
+    std::u16string complete = std::move(e.pg_complete_path);
+    std::u16string name = std::move(e.data.name);
+    e = CurrentEntry{};
+    display.clear();
+    complete.clear();
+    name.clear();
+    e.display_path = std::move(display);
+    e.pg_complete_path = std::move(complete);
+    e.data.name = std::move(name);
+    return e;
+}
+
 }  // namespace
 
 // The record's own steps are used from this file alone, once per entry:
@@ -105,17 +134,22 @@ const std::u16string& no_name() {
       directory_(directory),
       name_(name ? *name : no_name()),
       has_name_(name != nullptr),
+      e_(borrow_entry()),
       known_(known),
       tree_(tree),
       width_(run.s.WIDTH),
       narrow_utf8_(run.sys.narrow_is_utf8()) {}
+
+RecordWriter::~RecordWriter() {
+    --entry_pool.in_use;
+}
 
 std::string RecordWriter::field_text(std::u16string_view text) const {
     return squeezed_ ? low_bytes(text) : shown_name(run_.sys, text);
 }
 
 [[gnu::always_inline]] inline bool RecordWriter::select() {
-    e_.display_path = directory_ + name_;
+    e_.display_path.assign(directory_).append(name_);
     if (!has_name_ && s_.directories && !e_.display_path.empty()) e_.display_path.pop_back();
     e_.pg_complete_path = e_.display_path;
 

@@ -19,6 +19,9 @@ public:
     RecordWriter(Run& run, EntryTools& tools, const std::u16string& directory,
                  const std::u16string* name, const platform::FindData* known,
                  const TreeCount* tree = nullptr);
+    ~RecordWriter();
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
 
     // True when the entry's record was written.
     bool process();
@@ -71,7 +74,9 @@ public:
     // The caller's: it outlives the writer.
     const std::u16string& name_;
     const bool has_name_;
-    CurrentEntry e_;
+    // Lent for the record: its strings keep their room from one record to
+    // the next.
+    CurrentEntry& e_;
     bool is_directory_ = false;
     // A link stands for another entry, wherever that is: nothing is read
     // through it.
