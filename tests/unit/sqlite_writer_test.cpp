@@ -44,6 +44,20 @@ protected:
         return "/t/" + std::string(60, 'p') + "/file" + std::to_string(100000 + n);
     }
 
+    // Rows [from, to) of a run: kind, path_of(n) and n as the size.
+    static void add_rows(CatalogueSink& sink, std::size_t from, std::size_t to) {
+        const std::string kind = "file";
+        for (std::size_t n = from; n < to; ++n) {
+            const std::string path = path_of(n);
+            const std::string size = std::to_string(n);
+            RowValues row{};
+            row[static_cast<std::size_t>(Field::kind)] = &kind;
+            row[static_cast<std::size_t>(Field::path)] = &path;
+            row[static_cast<std::size_t>(Field::size)] = &size;
+            ASSERT_TRUE(sink.add_row(row)) << sink.error();
+        }
+    }
+
     // The first column of each row, joined by '|'.
     std::string query(const std::string& sql) const {
         sqlite3* db = nullptr;
@@ -73,16 +87,7 @@ TEST_F(SqliteWriter, ALongRunEndsWithLittleLeftInTheWal) {
     std::string error;
     auto sink = open_file_database(file_, facts(), error);
     ASSERT_TRUE(sink) << error;
-    const std::string kind = "file";
-    for (std::size_t n = 0; n < rows; ++n) {
-        const std::string path = path_of(n);
-        const std::string size = std::to_string(n);
-        RowValues row{};
-        row[static_cast<std::size_t>(Field::kind)] = &kind;
-        row[static_cast<std::size_t>(Field::path)] = &path;
-        row[static_cast<std::size_t>(Field::size)] = &size;
-        ASSERT_TRUE(sink->add_row(row)) << sink->error();
-    }
+    ASSERT_NO_FATAL_FAILURE(add_rows(*sink, 0, rows));
     RunSummary summary;
     summary.files = rows;
     summary.finished = "2026-01-31T09:06:00Z";
@@ -107,6 +112,32 @@ TEST_F(SqliteWriter, ALongRunEndsWithLittleLeftInTheWal) {
                     "typeof(size) <> 'integer' OR kind <> 'file'"),
               "0");
     EXPECT_EQ(query("SELECT name FROM sqlite_master WHERE type = 'index'"), "entries_run_path");
+}
+
+// The walk does not wait while the database is made ready: rows are taken
+// while another connection still holds the write lock (more of them than
+// wait once it is ready), and all of them arrive once it lets go.
+TEST_F(SqliteWriter, RowsAreTakenWhileTheDatabaseIsMadeReady) {
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(file_.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(holder, "CREATE TABLE other(x); BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    std::string error;
+    auto sink = open_file_database(file_, facts(), error);
+    ASSERT_TRUE(sink) << error;
+    ASSERT_NO_FATAL_FAILURE(add_rows(*sink, 0, 20000));
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    ASSERT_NO_FATAL_FAILURE(add_rows(*sink, 20000, 30000));
+    RunSummary summary;
+    summary.finished = "2026-01-31T09:06:00Z";
+    ASSERT_TRUE(sink->finish(summary)) << sink->error();
+    sink.reset();
+    EXPECT_EQ(query("SELECT status FROM runs"), "complete");
+    EXPECT_EQ(query("SELECT count(*) FROM entries WHERE size = rowid - 1 AND path = '/t/' || "
+                    "printf('%.60c', 'p') || '/file' || (100000 + rowid - 1)"),
+              "30000");
 }
 
 }  // namespace

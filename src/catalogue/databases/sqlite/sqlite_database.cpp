@@ -46,6 +46,9 @@ constexpr int cache_kib_sorting = 32768;
 constexpr std::size_t rows_per_batch = 1024;
 constexpr std::int64_t batch_interval_ms = 1000;
 constexpr std::size_t batches_waiting = 8;
+// While the writer makes the database ready, more may wait: the walk need
+// not stop for the syncs of a new file (some 50,000 rows of small files).
+constexpr std::size_t batches_waiting_opening = 64;
 // Rows go in by INSERTs of this many rows each, within the 999 bound
 // values every SQLite allows: one statement's step does the work of many.
 constexpr std::size_t rows_per_insert = 32;
@@ -85,7 +88,8 @@ private:
 
 // The rows go in on a writer thread of their own, so that the walk goes on
 // while SQLite stores them: the record thread only copies each row's
-// fields. A failure is seen at the next row and at the end.
+// fields. A failure, making the database ready too, is seen at the next row
+// and at the end.
 class SqliteSink final : public CatalogueSink {
 public:
     SqliteSink(sqlite3* db, std::function<std::int64_t()> now_ms)
@@ -97,59 +101,33 @@ public:
         sqlite3_close(db_);
     }
 
-    bool start(const RunFacts& facts) {
-        if (!sqlite_schema::migrate(db_, error_)) return false;
-        Statement run(db_,
-                      "INSERT INTO runs(host, user_name, start_paths, command_line, digests, "
-                      "listing_format, fields, started, status) "
-                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, 'running')");
-        if (!run) return fail();
-        const std::string* values[] = {&facts.host,         &facts.user,    &facts.start_paths,
-                                       &facts.command_line, &facts.digests, &facts.listing_format,
-                                       &facts.fields,       &facts.started};
-        for (int i = 0; i < 8; ++i) run.text(i + 1, *values[i]);
-        if (sqlite3_step(run.get()) != SQLITE_DONE) return fail();
-        run_id_ = sqlite3_last_insert_rowid(db_);
-
-        // Only the fields the run's rows can hold are bound; the others
-        // stay NULL. The run's number is written into the statement.
+    // The fields the rows hold, then the writer thread: it makes the
+    // database ready (its pragmas, tables and run row, a few syncs of the
+    // disk) while the walk begins, and stores the rows after.
+    void start(const RunFacts& facts) {
         fields_ = facts.row_fields;
-        // OR FAIL: no row can break a constraint (run_id is a number), and
-        // a statement that may not undo its earlier rows needs no statement
-        // journal, into which SQLite would otherwise copy every page each
-        // INSERT of 32 rows touches before changing it. A write that fails
-        // still rolls the whole transaction back.
-        std::string sql = "INSERT OR FAIL INTO entries(run_id";
-        std::string places = "(";
-        places += std::to_string(run_id_);
         for (const Field f : fields_) {
-            sql += ", " + quoted_name(field_name(f));
-            places += ", ?";
             number_.push_back(field_type(f) == FieldType::number);
             const auto digest =
                 static_cast<std::size_t>(f) - static_cast<std::size_t>(Field::digest);
             digest_of_.push_back(
                 f >= Field::digest && digest < digest_count ? static_cast<int>(digest) : -1);
         }
-        sql += ") VALUES";
-        places += ")";
-        rows_per_many_ = std::min(rows_per_insert, values_per_insert / (fields_.size() + 1));
-        std::string many = sql + places;
-        for (std::size_t r = 1; r < rows_per_many_; ++r) many += ", " + places;
-        if (sqlite3_prepare_v2(db_, (sql + places).c_str(), -1, &insert_, nullptr) != SQLITE_OK ||
-            (rows_per_many_ > 1 &&
-             sqlite3_prepare_v2(db_, many.c_str(), -1, &insert_many_, nullptr) != SQLITE_OK))
-            return fail();
-        // The path index is kept up to date as the rows go in, on the writer
-        // thread beside the walk: the rows come in nearly in its order, which
-        // costs less than building it at the end, when nothing else runs.
-        if (!execute(db_, "CREATE INDEX IF NOT EXISTS entries_run_path ON entries(run_id, path)",
-                     error_) ||
-            !begin())
-            return false;
         pushed_ms_ = now_ms_();
-        writer_ = std::thread([this] { write_batches(); });
-        return true;
+        writer_ = std::thread([this, facts] {
+            std::string why;
+            const bool ready = open_run(facts, why);
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                opened_ = true;
+                if (!ready) {
+                    error_ = why;
+                    failed_ = true;
+                }
+            }
+            room_.notify_one();
+            write_batches();
+        });
     }
 
     bool add_row(const RowValues& row) override {
@@ -203,16 +181,83 @@ public:
         const std::lock_guard<std::mutex> lock(mutex_);
         return error_;
     }
-    const std::string& last_error() const { return error_; }
 
 private:
     bool fail() {
         error_ = sqlite3_errmsg(db_);
         return false;
     }
-    bool begin() {
+
+    // On the writer thread, before any row.
+    bool open_run(const RunFacts& facts, std::string& why) {
+        // A new file gets pages of 16 KiB: a quarter of the writes and page
+        // allocations of the default 4 KiB for the same rows. WAL: readers go
+        // on while the run writes; NORMAL sync is safe with it.
+        if (!execute(db_, "PRAGMA page_size = 16384", why) ||
+            !execute(db_, "PRAGMA journal_mode = WAL", why) ||
+            !execute(db_, "PRAGMA synchronous = NORMAL", why) ||
+            !execute(db_, cache_size(cache_kib_writing), why) || !checkpoint_by_size(why) ||
+            !sqlite_schema::migrate(db_, why))
+            return false;
+        const auto failed = [&] {
+            why = sqlite3_errmsg(db_);
+            return false;
+        };
+        Statement run(db_,
+                      "INSERT INTO runs(host, user_name, start_paths, command_line, digests, "
+                      "listing_format, fields, started, status) "
+                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, 'running')");
+        if (!run) return failed();
+        const std::string* values[] = {&facts.host,         &facts.user,    &facts.start_paths,
+                                       &facts.command_line, &facts.digests, &facts.listing_format,
+                                       &facts.fields,       &facts.started};
+        for (int i = 0; i < 8; ++i) run.text(i + 1, *values[i]);
+        if (sqlite3_step(run.get()) != SQLITE_DONE) return failed();
+        run_id_ = sqlite3_last_insert_rowid(db_);
+
+        // Only the fields the run's rows can hold are bound; the others
+        // stay NULL. The run's number is written into the statement.
+        // OR FAIL: no row can break a constraint (run_id is a number), and
+        // a statement that may not undo its earlier rows needs no statement
+        // journal, into which SQLite would otherwise copy every page each
+        // INSERT of 32 rows touches before changing it. A write that fails
+        // still rolls the whole transaction back.
+        std::string sql = "INSERT OR FAIL INTO entries(run_id";
+        std::string places = "(";
+        places += std::to_string(run_id_);
+        for (const Field f : fields_) {
+            sql += ", " + quoted_name(field_name(f));
+            places += ", ?";
+        }
+        sql += ") VALUES";
+        places += ")";
+        rows_per_many_ = std::min(rows_per_insert, values_per_insert / (fields_.size() + 1));
+        std::string many = sql + places;
+        for (std::size_t r = 1; r < rows_per_many_; ++r) many += ", " + places;
+        if (sqlite3_prepare_v2(db_, (sql + places).c_str(), -1, &insert_, nullptr) != SQLITE_OK ||
+            (rows_per_many_ > 1 &&
+             sqlite3_prepare_v2(db_, many.c_str(), -1, &insert_many_, nullptr) != SQLITE_OK))
+            return failed();
+        // The path index is kept up to date as the rows go in, on the writer
+        // thread beside the walk: the rows come in nearly in its order, which
+        // costs less than building it at the end, when nothing else runs.
+        if (!execute(db_, "CREATE INDEX IF NOT EXISTS entries_run_path ON entries(run_id, path)",
+                     why))
+            return false;
         committed_ms_ = now_ms_();
-        return execute(db_, "BEGIN", error_);
+        return execute(db_, "BEGIN", why);
+    }
+
+    // The WAL is copied into the file once it holds wal_bytes, whatever the
+    // page size of the file (an older file may have 4 KiB pages).
+    bool checkpoint_by_size(std::string& why) {
+        Statement size(db_, "PRAGMA page_size");
+        if (!size || sqlite3_step(size.get()) != SQLITE_ROW) {
+            why = sqlite3_errmsg(db_);
+            return false;
+        }
+        const std::int64_t page = std::max<std::int64_t>(sqlite3_column_int64(size.get(), 0), 512);
+        return execute(db_, "PRAGMA wal_autocheckpoint = " + std::to_string(wal_bytes / page), why);
     }
     bool commit() {
         if (sqlite3_get_autocommit(db_)) return true;
@@ -238,7 +283,9 @@ private:
         pushed_ms_ = now_ms_();
         if (current_.rows == 0) return;
         std::unique_lock<std::mutex> lock(mutex_);
-        room_.wait(lock, [&] { return queue_.size() < batches_waiting || failed_; });
+        room_.wait(lock, [&] {
+            return queue_.size() < (opened_ ? batches_waiting : batches_waiting_opening) || failed_;
+        });
         queue_.push_back(std::move(current_));
         // A batch the writer is done with is filled again, its memory kept.
         if (spare_.empty()) {
@@ -357,6 +404,7 @@ private:
     std::deque<Batch> queue_;
     std::vector<Batch> spare_;
     bool closing_ = false;
+    bool opened_ = false;  // the writer has made the database ready, or failed to
     std::atomic<bool> failed_ = false;
     std::string error_;
     std::thread writer_;
@@ -378,18 +426,6 @@ template <class T>
 std::optional<T> number_of(sqlite3_stmt* s, int column) {
     if (sqlite3_column_type(s, column) != SQLITE_INTEGER) return std::nullopt;
     return static_cast<T>(sqlite3_column_int64(s, column));
-}
-
-// The WAL is copied into the file once it holds wal_bytes, whatever the
-// page size of the file (an older file may have 4 KiB pages).
-bool checkpoint_by_size(sqlite3* db, std::string& error) {
-    Statement size(db, "PRAGMA page_size");
-    if (!size || sqlite3_step(size.get()) != SQLITE_ROW) {
-        error = sqlite3_errmsg(db);
-        return false;
-    }
-    const std::int64_t page = std::max<std::int64_t>(sqlite3_column_int64(size.get(), 0), 512);
-    return execute(db, "PRAGMA wal_autocheckpoint = " + std::to_string(wal_bytes / page), error);
 }
 
 }  // namespace
@@ -416,17 +452,7 @@ std::unique_ptr<CatalogueSink> open_file_database(const std::string& file, const
         error = "attempt to write a readonly database";
         return nullptr;
     }
-    // A new file gets pages of 16 KiB: a quarter of the writes and page
-    // allocations of the default 4 KiB for the same rows. WAL: readers go
-    // on while the run writes; NORMAL sync is safe with it.
-    if (!execute(db, "PRAGMA page_size = 16384", error) ||
-        !execute(db, "PRAGMA journal_mode = WAL", error) ||
-        !execute(db, "PRAGMA synchronous = NORMAL", error) ||
-        !execute(db, cache_size(cache_kib_writing), error) || !checkpoint_by_size(db, error) ||
-        !sink->start(facts)) {
-        if (error.empty()) error = sink->last_error();
-        return nullptr;
-    }
+    sink->start(facts);
     return sink;
 }
 
