@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -42,9 +43,11 @@ constexpr std::int64_t wal_bytes = 4 << 20;
 constexpr int cache_kib_writing = 8192;
 constexpr int cache_kib_sorting = 32768;
 // The record thread hands rows to the writer in batches, at most a second
-// old; a few batches wait at most, so memory stays bounded.
+// old; a few batches wait at most, so memory stays bounded. The writer,
+// not the record thread, watches the clock: a writer left without rows
+// that long asks for the batch, which the next row hands over.
 constexpr std::size_t rows_per_batch = 1024;
-constexpr std::int64_t batch_interval_ms = 1000;
+constexpr std::chrono::milliseconds batch_interval{1000};
 constexpr std::size_t batches_waiting = 8;
 // While the writer makes the database ready, more may wait: the walk need
 // not stop for the syncs of a new file (some 50,000 rows of small files).
@@ -53,6 +56,16 @@ constexpr std::size_t batches_waiting_opening = 64;
 // values every SQLite allows: one statement's step does the work of many.
 constexpr std::size_t rows_per_insert = 32;
 constexpr std::size_t values_per_insert = 999;
+
+// What a statement's parameter holds, which stays bound from one step to
+// the next: a value the row repeats (the kind, the volume, a NULL) is not
+// bound again. Binding is a good part of the writer's work per field, and
+// many of a run's fields hold the same in every row. The text is the
+// writer's own copy, as the batch it came from is filled again.
+struct Bound {
+    enum State : std::uint8_t { unset, null, value } state = unset;
+    std::string text;
+};
 
 // Rows copied out of the record's fields: each field's length (-1 for
 // NULL), then its bytes, one after another.
@@ -113,7 +126,6 @@ public:
             digest_of_.push_back(
                 f >= Field::digest && digest < digest_count ? static_cast<int>(digest) : -1);
         }
-        pushed_ms_ = now_ms_();
         writer_ = std::thread([this, facts] {
             std::string why;
             const bool ready = open_run(facts, why);
@@ -154,7 +166,7 @@ public:
                 bytes += lengths[i];
             }
         ++current_.rows;
-        if (current_.rows >= rows_per_batch || now_ms_() - pushed_ms_ >= batch_interval_ms)
+        if (current_.rows >= rows_per_batch || batch_wanted_.load(std::memory_order_relaxed))
             push_batch();
         return !failed_;
     }
@@ -234,6 +246,8 @@ private:
         rows_per_many_ = std::min(rows_per_insert, values_per_insert / (fields_.size() + 1));
         std::string many = sql + places;
         for (std::size_t r = 1; r < rows_per_many_; ++r) many += ", " + places;
+        bound_one_.resize(fields_.size());
+        bound_many_.resize(fields_.size() * rows_per_many_);
         if (sqlite3_prepare_v2(db_, (sql + places).c_str(), -1, &insert_, nullptr) != SQLITE_OK ||
             (rows_per_many_ > 1 &&
              sqlite3_prepare_v2(db_, many.c_str(), -1, &insert_many_, nullptr) != SQLITE_OK))
@@ -280,7 +294,7 @@ private:
     }
 
     void push_batch() {
-        pushed_ms_ = now_ms_();
+        batch_wanted_.store(false, std::memory_order_relaxed);
         if (current_.rows == 0) return;
         std::unique_lock<std::mutex> lock(mutex_);
         room_.wait(lock, [&] {
@@ -312,7 +326,9 @@ private:
     void write_batches() {
         for (;;) {
             std::unique_lock<std::mutex> lock(mutex_);
-            ready_.wait(lock, [&] { return !queue_.empty() || closing_; });
+            while (
+                !ready_.wait_for(lock, batch_interval, [&] { return !queue_.empty() || closing_; }))
+                batch_wanted_.store(true, std::memory_order_relaxed);
             if (queue_.empty()) return;
             Batch batch = std::move(queue_.front());
             queue_.pop_front();
@@ -341,18 +357,26 @@ private:
             const bool many = insert_many_ && batch.rows - r >= rows_per_many_;
             sqlite3_stmt* statement = many ? insert_many_ : insert_;
             const std::size_t rows = many ? rows_per_many_ : 1;
+            Bound* bound = many ? bound_many_.data() : bound_one_.data();
             int place = 1;
             for (std::size_t row = 0; row < rows; ++row)
-                for (std::size_t i = 0; i < fields_.size(); ++i, ++place) {
+                for (std::size_t i = 0; i < fields_.size(); ++i, ++place, ++bound) {
                     const std::int32_t length = batch.lengths[length_at++];
                     if (length < 0) {
-                        sqlite3_bind_null(statement, place);
+                        if (bound->state != Bound::null) sqlite3_bind_null(statement, place);
+                        bound->state = Bound::null;
                         continue;
                     }
                     // The writer, not the record thread, notes the digests the run filled.
                     if (digest_of_[i] >= 0) filled_[static_cast<std::size_t>(digest_of_[i])] = true;
                     const char* text = batch.bytes.data() + at;
                     at += static_cast<std::size_t>(length);
+                    if (bound->state == Bound::value &&
+                        bound->text.size() == static_cast<std::size_t>(length) &&
+                        std::memcmp(bound->text.data(), text, bound->text.size()) == 0)
+                        continue;
+                    bound->text.assign(text, static_cast<std::size_t>(length));
+                    bound->state = Bound::value;
                     if (number_[i]) {
                         std::int64_t n = 0;
                         const auto [stop, problem] = std::from_chars(text, text + length, n);
@@ -361,7 +385,7 @@ private:
                             continue;
                         }
                     }
-                    sqlite3_bind_text(statement, place, text, length, SQLITE_STATIC);
+                    sqlite3_bind_text(statement, place, bound->text.data(), length, SQLITE_STATIC);
                 }
             const int stepped = sqlite3_step(statement);
             sqlite3_reset(statement);
@@ -385,6 +409,10 @@ private:
     sqlite3_stmt* insert_ = nullptr;
     sqlite3_stmt* insert_many_ = nullptr;  // rows_per_many_ rows at once
     std::size_t rows_per_many_ = 1;
+    // Each statement's parameters as bound, in order; never resized once
+    // bound, as SQLite holds their text.
+    std::vector<Bound> bound_one_;
+    std::vector<Bound> bound_many_;
     std::int64_t run_id_ = 0;
     std::vector<Field> fields_;
     std::vector<bool> number_;
@@ -393,7 +421,6 @@ private:
     std::array<bool, digest_count> filled_{};
     // The record thread's.
     Batch current_;
-    std::int64_t pushed_ms_ = 0;
     // The writer's while it runs.
     std::uint64_t pending_ = 0;
     std::int64_t committed_ms_ = 0;
@@ -406,6 +433,7 @@ private:
     bool closing_ = false;
     bool opened_ = false;  // the writer has made the database ready, or failed to
     std::atomic<bool> failed_ = false;
+    std::atomic<bool> batch_wanted_ = false;  // the writer has waited a batch_interval
     std::string error_;
     std::thread writer_;
 };
