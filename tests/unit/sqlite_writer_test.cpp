@@ -117,14 +117,16 @@ TEST_F(SqliteWriter, ALongRunEndsWithLittleLeftInTheWal) {
 }
 
 // The walk does not wait while the database is made ready: rows are taken
-// while another connection still holds the write lock (more of them than
-// wait once it is ready), and all of them arrive once it lets go.
+// while another connection still writes to it (more of them than wait once
+// it is ready), and all of them arrive once it lets go.
 TEST_F(SqliteWriter, RowsAreTakenWhileTheDatabaseIsMadeReady) {
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(file_.c_str(), &holder), SQLITE_OK);
-    ASSERT_EQ(
-        sqlite3_exec(holder, "CREATE TABLE other(x); BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
-        SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder,
+                           "PRAGMA journal_mode = WAL; CREATE TABLE other(x); BEGIN IMMEDIATE; "
+                           "INSERT INTO other VALUES(1)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
     std::string error;
     auto sink = open_file_database(file_, facts(), error);
     ASSERT_TRUE(sink) << error;

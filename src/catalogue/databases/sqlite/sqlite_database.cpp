@@ -68,7 +68,8 @@ struct Bound {
 };
 
 // Rows copied out of the record's fields: each field's length (-1 for
-// NULL), then its bytes, one after another.
+// NULL), in room for a whole batch kept from batch to batch, and their
+// bytes one after another.
 struct Batch {
     std::vector<std::int32_t> lengths;
     std::string bytes;
@@ -137,34 +138,34 @@ public:
                     failed_ = true;
                 }
             }
-            room_.notify_one();
+            room_.notify_all();
             write_batches();
         });
     }
 
+    bool ready() override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return opened_; });
+        return !failed_;
+    }
+
     bool add_row(const RowValues& row) override {
         if (failed_) return false;
-        // The record thread's share of the work, kept small: each container
-        // grows once a row, then the fields are copied in.
+        // The record thread's share of the work, kept small: the lengths go
+        // where a batch made room for them once, the bytes one after another.
         const std::size_t count = fields_.size();
-        const std::size_t length_at = current_.lengths.size();
-        current_.lengths.resize(length_at + count);
-        std::int32_t* lengths = current_.lengths.data() + length_at;
-        std::size_t total = 0;
+        if (current_.lengths.size() < (current_.rows + 1) * count)
+            current_.lengths.resize(std::max(rows_per_batch, current_.rows + 1) * count);
+        std::int32_t* lengths = current_.lengths.data() + current_.rows * count;
         for (std::size_t i = 0; i < count; ++i) {
             const std::string* value = row[static_cast<std::size_t>(fields_[i])];
-            lengths[i] = value ? static_cast<std::int32_t>(value->size()) : -1;
-            if (value) total += value->size();
-        }
-        const std::size_t byte_at = current_.bytes.size();
-        current_.bytes.resize(byte_at + total);
-        char* bytes = current_.bytes.data() + byte_at;
-        for (std::size_t i = 0; i < count; ++i)
-            if (lengths[i] > 0) {
-                std::memcpy(bytes, row[static_cast<std::size_t>(fields_[i])]->data(),
-                            static_cast<std::size_t>(lengths[i]));
-                bytes += lengths[i];
+            if (!value) {
+                lengths[i] = -1;
+                continue;
             }
+            lengths[i] = static_cast<std::int32_t>(value->size());
+            current_.bytes.append(*value);
+        }
         ++current_.rows;
         if (current_.rows >= rows_per_batch || batch_wanted_.load(std::memory_order_relaxed))
             push_batch();
@@ -336,7 +337,6 @@ private:
             room_.notify_one();
             std::string why;
             const bool stored = failed_ || insert(batch, why);
-            batch.lengths.clear();
             batch.bytes.clear();
             batch.rows = 0;
             lock.lock();
@@ -480,6 +480,9 @@ std::unique_ptr<CatalogueSink> open_file_database(const std::string& file, const
         error = "attempt to write a readonly database";
         return nullptr;
     }
+    // A file that is no database is named before the walk: reading its
+    // header costs no sync of the disk.
+    if (!execute(db, "PRAGMA schema_version", error)) return nullptr;
     sink->start(facts);
     return sink;
 }
