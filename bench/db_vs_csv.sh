@@ -10,6 +10,9 @@
 #   bench/db_vs_csv.sh [FILES] [SIZE_FILES]
 #   RUNS=5 ...               runs of each (default 3; the best time counts)
 #   FILARIX=path/filarix64   a binary already built
+#   THREADS=1 ...            also the CPU time of each thread of one --DB run
+#                            (perf samples at 10 kHz; the writer is the thread
+#                            in SQLite's VDBE)
 # Runs with TZ=UTC and LC_ALL=C, cache warm.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -53,6 +56,16 @@ awk -v rows="$rows" -v load="$load" -v ct="$ct" -v cc="$cc" -v cm="$cm" -v dt="$
     printf "  --CSV --DB (new file)  %7.2f s wall  %7.2f s CPU  peak %8d KiB\n", dt, dc, dm
     printf "  ratio DB/CSV           %7.2f wall    %7.2f CPU    (goal <= 1.5)\n",
            (ct > 0 ? dt / ct : 0), (cc > 0 ? dc / cc : 0) }'
+if [ "${THREADS:-0}" = 1 ] && command -v perf >/dev/null; then
+    rm -f "$work"/out.*
+    perf record -q -F 10000 -o "$work/perf.data" -- "$bin" "$work/tree" --CSV \
+        --DB="$work/out.sqlite" -o /dev/null >/dev/null 2>&1
+    writer=$(perf report -i "$work/perf.data" --sort pid,sym --stdio -n 2>/dev/null |
+        awk '/sqlite3VdbeExec/ { split($3, t, ":"); print t[1]; exit }')
+    perf report -i "$work/perf.data" --sort pid --stdio -n 2>/dev/null | awk -v w="$writer" '
+        /^ *[0-9.]+%/ { split($3, t, ":"); what = t[1] == w ? "writer" : (n++ ? "other" : "busiest")
+                        printf "  thread %-8s %7.0f ms CPU\n", what, $2 / 10 }'
+fi
 rm -rf "$work/tree" "$work"/out.*
 
 if [ "$size_files" -gt 0 ]; then

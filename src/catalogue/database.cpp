@@ -180,6 +180,11 @@ void open_database(Run& run) {
     if (!run.database) report_database_failure(run, error);
 }
 
+void settle_database(Run& run) {
+    if (run.database && !run.database_failed && !run.database->ready())
+        report_database_failure(run, run.database->error());
+}
+
 int close_database(Run& run, int reason) {
     if (run.database) {
         RunSummary summary;

@@ -22,6 +22,10 @@ void check_database_support(Run& run);
 // status.
 void open_database(Run& run);
 
+// Waits until the database is ready for rows, so that one that never was
+// (not a database, say) decides the status the summaries give.
+void settle_database(Run& run);
+
 // Records how the run ended and the totals; returns the reason the run
 // ends with, the output-file status when the database failed.
 int close_database(Run& run, int reason);

@@ -33,6 +33,9 @@ struct RunSummary {
 class CatalogueSink {
 public:
     virtual ~CatalogueSink() = default;
+    // Waits until the database can take rows (it may be made ready beside
+    // the walk); false when it cannot.
+    virtual bool ready() { return true; }
     // Stores one row; false when the database could not take it.
     virtual bool add_row(const RowValues& row) = 0;
     // Writes what is still held and the run's end; false when that failed.

@@ -315,6 +315,7 @@ int terminate_run(Run& run, int reason) {
     run.listing_target = ListingTarget::standard_error;
     // A database that failed during the run already decides the status, so
     // the log gives the reason the run ends with.
+    settle_database(run);
     if (run.database_failed && reason < 2) reason = exit_code::output_file;
 
     // The log reaches the disk only as it is closed; a log that lost its
