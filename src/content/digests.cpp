@@ -93,9 +93,11 @@ struct Contexts {
         (std::make_index_sequence<digest_count>{});
     }
 
-    // BLAKE3 hashes its large subtrees in two halves at once from now on.
-    void split_blake3(Blake3Splitter* splitter) {
-        std::get<digest_index(DigestId::blake3)>(kernels).hash.set_splitter(splitter);
+    // BLAKE3 hashes its large subtrees, of up to `largest_chunks` chunks,
+    // in two halves at once from now on.
+    void split_blake3(Blake3Splitter* splitter, std::size_t largest_chunks = 256) {
+        std::get<digest_index(DigestId::blake3)>(kernels).hash.set_splitter(splitter,
+                                                                            largest_chunks);
     }
 
     void update(unsigned lanes, const unsigned char* data, std::size_t n) {
@@ -114,7 +116,12 @@ struct LaneSplit {
     unsigned worker = 0;
 };
 
-LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
+// What the reader pays for its bytes, in the digests' cost units: a copy
+// through read(), or the page tables of a mapping.
+constexpr int read_cost = 2;
+constexpr int mapping_cost = 1;
+
+LaneSplit split_lanes(DigestRequest want, unsigned wanted, int bytes_cost = read_cost) {
     const bool sha_hw = want.hardware && sha256_hardware_available();
     struct Cost {
         unsigned lane;
@@ -128,7 +135,7 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
     std::stable_sort(std::begin(costs), std::end(costs),
                      [](const Cost& a, const Cost& b) { return a.cost > b.cost; });
     LaneSplit split;
-    int reader_load = 2;  // the read itself
+    int reader_load = bytes_cost;
     int worker_load = 0;
     // Digests that cost no more than the read are cheaper on the reader,
     // while the bytes are in its cache, than handed over.
@@ -282,10 +289,11 @@ public:
         lanes_ = lanes;
         posted_ = done_ = 0;
     }
-    // Hands the next slot, holding n bytes, to the worker.
-    void post(std::size_t n) {
+    // Hands the next n bytes, in the next slot or in a mapping, to the worker.
+    void post(const unsigned char* data, std::size_t n) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            data_[posted_ % slot_count] = data;
             sizes_[posted_ % slot_count] = n;
             ++posted_;
         }
@@ -309,11 +317,12 @@ private:
             wake_worker_.wait(lock, [&] { return stop_ || done_ < posted_; });
             if (stop_) return;
             const std::size_t index = done_;
+            const unsigned char* const data = data_[index % slot_count];
             const std::size_t n = sizes_[index % slot_count];
             Contexts* const contexts = contexts_;
             const unsigned lanes = lanes_;
             lock.unlock();
-            contexts->update(lanes, slot(index), n);
+            contexts->update(lanes, data, n);
             lock.lock();
             ++done_;
             slot_free_.notify_one();
@@ -332,6 +341,7 @@ private:
     unsigned lanes_ = 0;
     std::size_t posted_ = 0;
     std::size_t done_ = 0;
+    const unsigned char* data_[slot_count] = {};
     std::size_t sizes_[slot_count] = {};
     bool stop_ = false;
 };
@@ -386,14 +396,86 @@ std::uint64_t window_length(const Run& run, std::uint64_t size) {
     return end > begin ? end - begin : 0;
 }
 
-// Reads the window of an open file and feeds every digest asked for;
-// `delivered` counts the bytes read. A file that ends within its first
-// slot is hashed on this thread alone, which spares the small files any
-// hand-over.
+// A window at least this long is hashed from a mapping of the file, with
+// no copy through read(); a shorter one is read, which costs fewer calls.
+constexpr std::uint64_t map_threshold = 1024 * 1024;
+// The file is mapped a window of this many bytes at a time, so that a huge
+// file holds few page tables at once.
+constexpr std::size_t map_window = 32 * 1024 * 1024;
+// A mapping is hashed in pieces of this many bytes, the interrupt asked
+// after before each one; BLAKE3's pieces are larger, each one subtree
+// whose halves go to the two cores, so that hand-overs are few.
+constexpr std::size_t mapped_piece = 1024 * 1024;
+constexpr std::size_t mapped_blake3_piece = 4 * 1024 * 1024;
+static_assert(map_window % mapped_blake3_piece == 0 && map_window % mapped_piece == 0);
+
+// Hashes `length` bytes of the file from `begin`, a mapping of a window at
+// a time, `window` the first. The digests split in lanes as for reads,
+// without the copy; BLAKE3 stays with this thread, its halves on the half
+// helper. `damaged`: pages vanished under a mapping (the file was cut).
+bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, DigestRequest want,
+                 Contexts& contexts, std::uint64_t begin, std::uint64_t length,
+                 std::unique_ptr<platform::MappedBytes> window, std::uint64_t& delivered,
+                 bool& damaged) {
+    const unsigned wanted = want.digests.bits();
+    const bool split_blake3 = engine.two_threads() && want.digests.has(DigestId::blake3);
+    const std::size_t piece = split_blake3 ? mapped_blake3_piece : mapped_piece;
+    if (split_blake3) contexts.split_blake3(&engine.half_helper(), piece / 1024);
+    LaneSplit split = split_lanes(want, wanted, mapping_cost);
+    if (split_blake3) {
+        split.worker &= ~DigestSet::bit(DigestId::blake3);
+        split.reader |= DigestSet::bit(DigestId::blake3);
+    }
+    const bool share = engine.two_threads() && split.worker != 0 && split.reader != 0;
+    // Destroyed before the window: the worker is done with its bytes first.
+    WorkerGuard guard(engine);
+    if (share) {
+        engine.begin(&contexts, split.worker);
+        guard.activate();
+    }
+    std::size_t index = 0;
+    for (std::uint64_t at = 0;;) {
+        const unsigned char* const data = window->data();
+        const std::size_t size = window->size();
+        for (std::size_t offset = 0; offset < size; offset += piece) {
+            if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+            const std::size_t n = std::min(piece, size - offset);
+            if (!share) {
+                contexts.update(wanted, data + offset, n);
+                continue;
+            }
+            engine.wait_for_slot(index++);
+            engine.post(data + offset, n);
+            contexts.update(split.reader, data + offset, n);
+        }
+        if (share) engine.drain();
+        if (window->damaged()) damaged = true;
+        delivered += size;
+        at += size;
+        if (at == length) return true;
+        window.reset();
+        window = file.map(
+            begin + at, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, length - at)));
+        if (!window) return false;
+    }
+}
+
+// Reads the window of an open file of `size` bytes (as its state said
+// before) and feeds every digest asked for; `delivered` counts the bytes
+// read. A file that ends within its first slot is hashed on this thread
+// alone, which spares the small files any hand-over.
 bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequest want,
-          Contexts& contexts, std::uint64_t& delivered) {
+          Contexts& contexts, std::uint64_t size, std::uint64_t& delivered, bool& damaged) {
     const unsigned wanted = want.digests.bits();
     const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
+    const std::uint64_t length = window_length(run, size);
+    if (length >= map_threshold) {
+        auto window =
+            file.map(begin, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, length)));
+        if (window)
+            return feed_mapped(run, digests.worker(run.sys), file, want, contexts, begin, length,
+                               std::move(window), delivered, damaged);
+    }
     const bool bounded = run.s.displace_end > 0;
     std::uint64_t left = bounded
                              ? static_cast<std::uint64_t>(run.s.displace_end) -
@@ -450,15 +532,15 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
 
     engine.begin(&contexts, split.worker);
     guard.activate();
-    engine.post(static_cast<std::size_t>(first));
+    engine.post(engine.slot(0), static_cast<std::size_t>(first));
     contexts.update(split.reader, engine.slot(0), static_cast<std::size_t>(first));
-    engine.post(static_cast<std::size_t>(second));
+    engine.post(engine.slot(1), static_cast<std::size_t>(second));
     contexts.update(split.reader, engine.slot(1), static_cast<std::size_t>(second));
     for (std::size_t index = 2;; ++index) {
         engine.wait_for_slot(index);
         const long long got = read_slot(index);
         if (got <= 0) return got == 0;
-        engine.post(static_cast<std::size_t>(got));
+        engine.post(engine.slot(index), static_cast<std::size_t>(got));
         contexts.update(split.reader, engine.slot(index), static_cast<std::size_t>(got));
     }
 }
@@ -748,7 +830,9 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
         if (!file) file = run.sys.open_entry(path, true);
         const auto before = file ? file->state() : std::nullopt;
         std::uint64_t delivered = 0;
-        if (!before || !feed(run, digests, *file, want, contexts, delivered)) {
+        bool damaged = false;
+        if (!before ||
+            !feed(run, digests, *file, want, contexts, before->size, delivered, damaged)) {
             set_failure(texts, want);
             return texts;
         }
@@ -758,7 +842,7 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
         // its change time, or cut the read short.
         const auto after = file->state();
         if (!after || *after != *before || delivered != window_length(run, before->size) ||
-            (listed_size && *listed_size != before->size)) {
+            (listed_size && *listed_size != before->size) || damaged) {
             set_failure(texts, want);
             if (after) {
                 texts.changed = true;
