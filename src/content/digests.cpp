@@ -690,8 +690,17 @@ private:
             if (job.input) job.before = job.input->state();
         }
         bool read_ok = job.before.has_value();
+        bool damaged = false;
         Contexts contexts(want.hardware);
-        while (read_ok) {
+        std::unique_ptr<platform::MappedBytes> window;
+        if (read_ok && job.before->size >= map_threshold)
+            window = job.input->map(
+                0, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, job.before->size)));
+        const bool mapped = window != nullptr;
+        if (mapped)
+            read_ok = hash_mapped(job, contexts, want.digests.bits(), std::move(window), delivered,
+                                  damaged);
+        while (read_ok && !mapped) {
             if (abandon_) {
                 read_ok = false;
                 break;
@@ -715,7 +724,7 @@ private:
             const auto after = job.input->state();
             if (!after || *after != *job.before ||
                 delivered != window_length(run_, job.before->size) ||
-                job.file.listed_size != job.before->size) {
+                job.file.listed_size != job.before->size || damaged) {
                 set_failure(job.texts, want);
                 job.texts.changed = after.has_value();
             } else {
@@ -723,6 +732,34 @@ private:
             }
         }
         job.input.reset();
+    }
+
+    // Hashes the file, as large as its state said, from mappings, `window`
+    // the first; false when a window cannot be mapped or the run lets the
+    // file go.
+    bool hash_mapped(Job& job, Contexts& contexts, unsigned lanes,
+                     std::unique_ptr<platform::MappedBytes> window, std::uint64_t& delivered,
+                     bool& damaged) {
+        const std::uint64_t size = job.before->size;
+        for (;;) {
+            const unsigned char* const data = window->data();
+            const std::size_t n = window->size();
+            for (std::size_t offset = 0; offset < n; offset += mapped_piece) {
+                if (abandon_) return false;
+                if (run_.sys.interrupted()) {
+                    job.interrupted = true;
+                    return true;
+                }
+                contexts.update(lanes, data + offset, std::min(mapped_piece, n - offset));
+            }
+            if (window->damaged()) damaged = true;
+            delivered += n;
+            if (delivered == size) return true;
+            window.reset();
+            window = job.input->map(delivered, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                   map_window, size - delivered)));
+            if (!window) return false;
+        }
     }
 
     // Page-aligned, as the digest worker's slots are, for the kernel's copy.

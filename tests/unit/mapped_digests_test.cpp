@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "content/digests.hpp"
 #include "platform/forwarding_system.hpp"
@@ -36,6 +37,12 @@ std::string varied_bytes(std::size_t n) {
     return bytes;
 }
 
+std::string failure_text(DigestId id) {
+    for (const DigestRow& row : digest_rows)
+        if (row.id == id) return std::string(row.failure_text);
+    return {};
+}
+
 // Files of the real backend, with the digest threads as a test sets them,
 // and an open that may truncate the file between the state it reports
 // first and the mapping.
@@ -53,6 +60,10 @@ public:
         if (!file || !cut_to) return file;
         return std::make_unique<CutWhenMapped>(std::move(file), inner().narrow(path), *cut_to,
                                                state_tells);
+    }
+    bool reads_on_other_threads() const override { return inner().reads_on_other_threads(); }
+    std::unique_ptr<platform::PendingOpen> prepare_entry_open(std::u16string_view path) override {
+        return std::make_unique<platform::OpenedNow>(open_entry(path, false));
     }
 
     std::u16string threads = u"2";
@@ -114,8 +125,8 @@ protected:
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
     }
-    std::string make_file(const std::string& bytes) {
-        const std::string path = root_ + "/f.bin";
+    std::string make_file(const std::string& bytes, const std::string& name = "f.bin") {
+        const std::string path = root_ + "/" + name;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -196,11 +207,38 @@ TEST_F(MappedDigests, AFileCutUnderItsMappingIsReportedChanged) {
             EXPECT_FALSE(t.read_ok);
             EXPECT_TRUE(t.changed);
             EXPECT_EQ(run.counts.changed_while_read, 1u);
-            for (const DigestRow& row : digest_rows)
-                if (wanted.digests.has(row.id)) {
-                    EXPECT_EQ(t.of(row.id), row.failure_text);
-                }
+            for (const DigestId id : {DigestId::crc, DigestId::sha1, DigestId::blake3})
+                EXPECT_EQ(t.of(id), failure_text(id));
         }
+    }
+}
+
+TEST_F(MappedDigests, FilesHashedAheadOfTheirRecordsAreMappedToo) {
+    const std::size_t sizes[] = {mib + 1, 2 * mib, 33 * mib + 5};
+    for (const bool cut : {false, true}) {
+        SCOPED_TRACE(cut ? "cut to nothing" : "untouched");
+        sys_->cut_to = cut ? std::optional<std::uint64_t>(0) : std::nullopt;
+        std::vector<AheadFile> files;
+        std::vector<std::string> texts;
+        for (const std::size_t size : sizes) {
+            const std::string bytes = varied_bytes(size);
+            const std::string path = make_file(bytes, std::to_string(size));
+            files.push_back({sys_->wide(path), wanted.digests, size});
+            DigestFeed whole(wanted);
+            whole.update(reinterpret_cast<const unsigned char*>(bytes.data()), size);
+            texts.push_back(whole.finish().of(DigestId::blake3));
+        }
+        filarix::Run run(*sys_);
+        DigestEngine engine;
+        ASSERT_TRUE(engine.reads_ahead(*sys_));
+        engine.read_ahead(run, files);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const DigestTexts t =
+                digest_file(run, engine, files[i].path, wanted, false, files[i].listed_size);
+            EXPECT_EQ(t.changed, cut);
+            EXPECT_EQ(t.of(DigestId::blake3), cut ? failure_text(DigestId::blake3) : texts[i]);
+        }
+        EXPECT_EQ(run.counts.changed_while_read, cut ? files.size() : 0u);
     }
 }
 
