@@ -402,10 +402,10 @@ constexpr std::uint64_t map_threshold = 1024 * 1024;
 // The file is mapped a window of this many bytes at a time, so that a huge
 // file holds few page tables at once.
 constexpr std::size_t map_window = 32 * 1024 * 1024;
-// A mapping is hashed in pieces of this many bytes, the interrupt asked
-// after before each one; BLAKE3's pieces are larger, each one subtree
-// whose halves go to the two cores, so that hand-overs are few.
-constexpr std::size_t mapped_piece = 1024 * 1024;
+// A mapping is hashed in pieces of this many bytes, as reads are, the
+// interrupt asked after before each one; BLAKE3's pieces are larger, each
+// one subtree whose halves go to the two cores, so that hand-overs are few.
+constexpr std::size_t mapped_piece = 256 * 1024;
 constexpr std::size_t mapped_blake3_piece = 4 * 1024 * 1024;
 static_assert(map_window % mapped_blake3_piece == 0 && map_window % mapped_piece == 0);
 
