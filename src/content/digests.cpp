@@ -409,6 +409,25 @@ constexpr std::size_t mapped_piece = 256 * 1024;
 constexpr std::size_t mapped_blake3_piece = 4 * 1024 * 1024;
 static_assert(map_window % mapped_blake3_piece == 0 && map_window % mapped_piece == 0);
 
+// Readies a mapped window, each half on its own core, as its hashing will
+// go on.
+void load_in_halves(HalfHelper& helper, const platform::MappedBytes& window) {
+    struct Part {
+        const platform::MappedBytes* window;
+        std::size_t offset;
+        std::size_t n;
+    };
+    const std::size_t half = window.size() / 2;
+    Part first{&window, 0, half};
+    Part second{&window, half, window.size() - half};
+    helper.both(
+        [](void* part) {
+            const auto& p = *static_cast<const Part*>(part);
+            p.window->load(p.offset, p.n);
+        },
+        &first, &second);
+}
+
 // Hashes `length` bytes of the file from `begin`, a mapping of a window at
 // a time, `window` the first. The digests split in lanes as for reads,
 // without the copy; BLAKE3 stays with this thread, its halves on the half
@@ -437,6 +456,10 @@ bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, Dige
     for (std::uint64_t at = 0;;) {
         const unsigned char* const data = window->data();
         const std::size_t size = window->size();
+        if (split_blake3)
+            load_in_halves(engine.half_helper(), *window);
+        else
+            window->load(0, size);
         for (std::size_t offset = 0; offset < size; offset += piece) {
             if (run.sys.interrupted()) end_run(exit_code::user_aborted);
             const std::size_t n = std::min(piece, size - offset);
@@ -744,6 +767,7 @@ private:
         for (;;) {
             const unsigned char* const data = window->data();
             const std::size_t n = window->size();
+            window->load(0, n);
             for (std::size_t offset = 0; offset < n; offset += mapped_piece) {
                 if (abandon_) return false;
                 if (run_.sys.interrupted()) {

@@ -138,6 +138,9 @@ public:
     std::size_t size() const { return size_; }
     // Some of its pages vanished: the bytes read are not the file's.
     virtual bool damaged() const = 0;
+    // Makes the n bytes from `offset` ready to read in one go, sparing the
+    // hashing a fault every few pages; two threads may each ready a part.
+    virtual void load(std::size_t /*offset*/, std::size_t /*n*/) const {}
 
 protected:
     const unsigned char* data_ = nullptr;

@@ -102,6 +102,13 @@ public:
     FileMapping(const FileMapping&) = delete;
     FileMapping& operator=(const FileMapping&) = delete;
     bool damaged() const override { return watched_.damaged.load(std::memory_order_relaxed); }
+    // The page tables filled in one call cost less than a fault for every
+    // few pages; a page past the file's end is left out, not faulted.
+    void load(std::size_t offset, std::size_t n) const override {
+        const auto from = reinterpret_cast<std::uintptr_t>(data_ + offset) & ~(page_size - 1);
+        const auto to = reinterpret_cast<std::uintptr_t>(data_ + offset + n);
+        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_READ);
+    }
 
 private:
     void* base_;
@@ -124,9 +131,6 @@ std::unique_ptr<MappedBytes> map_for_reading(int fd, std::uint64_t offset, std::
         ::munmap(base, length);
         return nullptr;
     }
-    // The page tables filled in one call cost less than a fault for every
-    // few pages; a page past the end is left out here, not faulted.
-    ::madvise(base, length, MADV_POPULATE_READ);
     return std::make_unique<FileMapping>(base, length, lead, size, *w);
 }
 
