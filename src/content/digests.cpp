@@ -106,31 +106,6 @@ struct Contexts {
         });
     }
 
-    // The same for bytes that come from memory (a mapped file), not from
-    // the cache a read's copy leaves them in. The processor's prefetcher
-    // stops at each page, and a digest whose blocks are a long chain of
-    // work (MD5, the SHA family) lets few loads run ahead of it, so it
-    // would wait for memory at every page: each step's successor is
-    // fetched while the step is hashed. CRC-32 and XXH3 keep enough loads
-    // in flight by themselves, BLAKE3 fetches ahead itself; they take the
-    // whole (BLAKE3 for its large subtrees).
-    void update_from_memory(unsigned lanes, const unsigned char* data, std::size_t n) {
-        constexpr std::size_t step = 16 * 1024;
-        constexpr std::size_t line = 64;
-        const unsigned streaming =
-            lanes & (DigestSet::bit(DigestId::crc) | DigestSet::bit(DigestId::xxh3) |
-                     DigestSet::bit(DigestId::blake3));
-        if (streaming) update(streaming, data, n);
-        lanes &= ~streaming;
-        if (lanes == 0) return;
-        for (std::size_t at = 0; at < n; at += step) {
-            const std::size_t ahead_end = std::min(n, at + 2 * step);
-            for (std::size_t p = at + step; p < ahead_end; p += line)
-                __builtin_prefetch(data + p, 0, 2);
-            update(lanes, data + at, std::min(step, n - at));
-        }
-    }
-
     Kernels kernels;
 };
 
@@ -307,13 +282,11 @@ public:
     unsigned char* slot(std::size_t i) { return base_ + (i % slot_count) * slot_size; }
 
     // A new file: the worker hashes `lanes` of `contexts` from now on.
-    // `from_memory`: the bytes are a mapping's, not a read's.
-    void begin(Contexts* contexts, unsigned lanes, bool from_memory = false) {
+    void begin(Contexts* contexts, unsigned lanes) {
         if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
         std::lock_guard<std::mutex> lock(mutex_);
         contexts_ = contexts;
         lanes_ = lanes;
-        from_memory_ = from_memory;
         posted_ = done_ = 0;
     }
     // Hands the next n bytes, in the next slot or in a mapping, to the worker.
@@ -348,12 +321,8 @@ private:
             const std::size_t n = sizes_[index % slot_count];
             Contexts* const contexts = contexts_;
             const unsigned lanes = lanes_;
-            const bool from_memory = from_memory_;
             lock.unlock();
-            if (from_memory)
-                contexts->update_from_memory(lanes, data, n);
-            else
-                contexts->update(lanes, data, n);
+            contexts->update(lanes, data, n);
             lock.lock();
             ++done_;
             slot_free_.notify_one();
@@ -370,7 +339,6 @@ private:
     std::condition_variable slot_free_;
     Contexts* contexts_ = nullptr;
     unsigned lanes_ = 0;
-    bool from_memory_ = false;
     std::size_t posted_ = 0;
     std::size_t done_ = 0;
     const unsigned char* data_[slot_count] = {};
@@ -481,7 +449,7 @@ bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, Dige
     // Destroyed before the window: the worker is done with its bytes first.
     WorkerGuard guard(engine);
     if (share) {
-        engine.begin(&contexts, split.worker, true);
+        engine.begin(&contexts, split.worker);
         guard.activate();
     }
     std::size_t index = 0;
@@ -496,12 +464,12 @@ bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, Dige
             if (run.sys.interrupted()) end_run(exit_code::user_aborted);
             const std::size_t n = std::min(piece, size - offset);
             if (!share) {
-                contexts.update_from_memory(wanted, data + offset, n);
+                contexts.update(wanted, data + offset, n);
                 continue;
             }
             engine.wait_for_slot(index++);
             engine.post(data + offset, n);
-            contexts.update_from_memory(split.reader, data + offset, n);
+            contexts.update(split.reader, data + offset, n);
         }
         if (share) engine.drain();
         if (window->damaged()) damaged = true;
@@ -806,8 +774,7 @@ private:
                     job.interrupted = true;
                     return true;
                 }
-                contexts.update_from_memory(lanes, data + offset,
-                                            std::min(mapped_piece, n - offset));
+                contexts.update(lanes, data + offset, std::min(mapped_piece, n - offset));
             }
             if (window->damaged()) damaged = true;
             delivered += n;
