@@ -117,9 +117,9 @@ struct LaneSplit {
 };
 
 // What the reader pays for its bytes, in the digests' cost units: a copy
-// through read(), or the page tables of a mapping.
+// through read(), or next to nothing for a mapping's page tables.
 constexpr int read_cost = 2;
-constexpr int mapping_cost = 1;
+constexpr int mapping_cost = 0;
 
 LaneSplit split_lanes(DigestRequest want, unsigned wanted, int bytes_cost = read_cost) {
     const bool sha_hw = want.hardware && sha256_hardware_available();
@@ -399,6 +399,20 @@ std::uint64_t window_length(const Run& run, std::uint64_t size) {
 // A window at least this long is hashed from a mapping of the file, with
 // no copy through read(); a shorter one is read, which costs fewer calls.
 constexpr std::uint64_t map_threshold = 1024 * 1024;
+
+// Whether the digests asked for are better fed from a mapping, as
+// measured: CRC-32 and XXH3, which hash faster than the copy, and BLAKE3
+// alone, which then takes both cores. MD5 and the SHA family each work
+// through their blocks in one long chain, which keeps few loads in
+// flight: from a mapping they wait for memory at every page, which costs
+// them more than the copy saves. BLAKE3 beside other digests is hashed
+// fastest by the worker from the copies in the cache while this thread
+// reads.
+bool maps_well(DigestSet digests) {
+    const unsigned blake3 = DigestSet::bit(DigestId::blake3);
+    const unsigned streaming = DigestSet::bit(DigestId::crc) | DigestSet::bit(DigestId::xxh3);
+    return digests.bits() == blake3 || (digests.bits() & ~streaming) == 0;
+}
 // The file is mapped a window of this many bytes at a time, so that a huge
 // file holds few page tables at once.
 constexpr std::size_t map_window = 32 * 1024 * 1024;
@@ -430,21 +444,19 @@ void load_in_halves(HalfHelper& helper, const platform::MappedBytes& window) {
 
 // Hashes `length` bytes of the file from `begin`, a mapping of a window at
 // a time, `window` the first. The digests split in lanes as for reads,
-// without the copy; BLAKE3 stays with this thread, its halves on the half
-// helper. `damaged`: pages vanished under a mapping (the file was cut).
+// without the copy. `damaged`: pages vanished under a mapping (the file
+// was cut).
 bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, DigestRequest want,
                  Contexts& contexts, std::uint64_t begin, std::uint64_t length,
                  std::unique_ptr<platform::MappedBytes> window, std::uint64_t& delivered,
                  bool& damaged) {
     const unsigned wanted = want.digests.bits();
+    // BLAKE3 (asked for alone) takes both cores in halves.
     const bool split_blake3 = engine.two_threads() && want.digests.has(DigestId::blake3);
     const std::size_t piece = split_blake3 ? mapped_blake3_piece : mapped_piece;
     if (split_blake3) contexts.split_blake3(&engine.half_helper(), piece / 1024);
-    LaneSplit split = split_lanes(want, wanted, mapping_cost);
-    if (split_blake3) {
-        split.worker &= ~DigestSet::bit(DigestId::blake3);
-        split.reader |= DigestSet::bit(DigestId::blake3);
-    }
+    const LaneSplit split =
+        split_blake3 ? LaneSplit{wanted, 0} : split_lanes(want, wanted, mapping_cost);
     const bool share = engine.two_threads() && split.worker != 0 && split.reader != 0;
     // Destroyed before the window: the worker is done with its bytes first.
     WorkerGuard guard(engine);
@@ -492,7 +504,7 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
     const unsigned wanted = want.digests.bits();
     const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
     const std::uint64_t length = window_length(run, size);
-    if (length >= map_threshold) {
+    if (length >= map_threshold && maps_well(want.digests)) {
         auto window =
             file.map(begin, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, length)));
         if (window)
@@ -716,7 +728,7 @@ private:
         bool damaged = false;
         Contexts contexts(want.hardware);
         std::unique_ptr<platform::MappedBytes> window;
-        if (read_ok && job.before->size >= map_threshold)
+        if (read_ok && job.before->size >= map_threshold && maps_well(want.digests))
             window = job.input->map(
                 0, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, job.before->size)));
         const bool mapped = window != nullptr;
