@@ -85,6 +85,21 @@ void parent_cv(const std::uint8_t pair[64], std::uint8_t out[32], std::uint32_t 
     store_cv(cv, out);
 }
 
+// The same for a subtree of any power of two chunks: those of the largest
+// size hashed in one go, joined pairwise up to its root.
+void wide_subtree_cv(Blake3::Path path, const std::uint8_t* p, std::size_t chunks,
+                     std::uint64_t counter, std::uint8_t out[32]) {
+    if (chunks <= max_subtree_chunks) {
+        local_subtree_cv(path, p, chunks, counter, out);
+        return;
+    }
+    const std::size_t half = chunks / 2;
+    std::uint8_t pair[64];
+    wide_subtree_cv(path, p, half, counter, pair);
+    wide_subtree_cv(path, p + half * blake3_chunk_size, half, counter + half, pair + 32);
+    parent_cv(pair, out, 0);
+}
+
 }  // namespace
 
 bool Blake3::available(Path path) {
@@ -180,13 +195,13 @@ struct SubtreeJob {
 
 void Blake3::subtree_job(void* job) {
     const auto& j = *static_cast<const SubtreeJob*>(job);
-    local_subtree_cv(j.path, j.p, j.chunks, j.counter, j.out);
+    wide_subtree_cv(j.path, j.p, j.chunks, j.counter, j.out);
 }
 
 void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t counter,
                         std::uint8_t out[32]) const {
     if (splitter_ == nullptr || chunks < split_chunks) {
-        local_subtree_cv(path_, p, chunks, counter, out);
+        wide_subtree_cv(path_, p, chunks, counter, out);
         return;
     }
     const std::size_t half = chunks / 2;
@@ -216,7 +231,7 @@ void Blake3::update(const void* data, std::size_t size) {
             // that begins here in the tree. The message's first subtree
             // leaves at least one byte over, for it could be the root.
             std::size_t chunks =
-                std::bit_floor(std::min(size / blake3_chunk_size, max_subtree_chunks));
+                std::bit_floor(std::min(size / blake3_chunk_size, largest_chunks_));
             while ((chunk_.counter & (chunks - 1)) != 0) chunks /= 2;
             if (chunk_.counter == 0 && chunks * blake3_chunk_size == size) chunks /= 2;
             if (chunks > 0) {

@@ -39,8 +39,14 @@ public:
     Path path() const { return path_; }
     static bool available(Path path);
     static Path fastest();
-    // Large subtrees are then hashed in two halves at once; none: one thread.
-    void set_splitter(Blake3Splitter* splitter) { splitter_ = splitter; }
+    // Large subtrees are then hashed in two halves at once; none: one
+    // thread. A subtree may then span up to `largest_chunks` chunks (a
+    // power of two, 256 or more) of one update, so that a large input is
+    // handed over in few, large halves.
+    void set_splitter(Blake3Splitter* splitter, std::size_t largest_chunks = 256) {
+        splitter_ = splitter;
+        largest_chunks_ = splitter ? largest_chunks : 256;
+    }
 
 private:
     struct ChunkState {
@@ -63,6 +69,7 @@ private:
 
     Path path_;
     Blake3Splitter* splitter_ = nullptr;
+    std::size_t largest_chunks_ = 256;
     ChunkState chunk_;
     // The chaining values of the finished subtrees, left to right; merged
     // with their neighbour only once more input shows neither is the root.

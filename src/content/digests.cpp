@@ -98,9 +98,11 @@ struct Contexts {
         (std::make_index_sequence<digest_count>{});
     }
 
-    // BLAKE3 hashes its large subtrees in two halves at once from now on.
-    void split_blake3(Blake3Splitter* splitter) {
-        std::get<digest_index(DigestId::blake3)>(kernels).hash.set_splitter(splitter);
+    // BLAKE3 hashes its large subtrees, of up to `largest_chunks` chunks,
+    // in two halves at once from now on.
+    void split_blake3(Blake3Splitter* splitter, std::size_t largest_chunks = 256) {
+        std::get<digest_index(DigestId::blake3)>(kernels).hash.set_splitter(splitter,
+                                                                            largest_chunks);
     }
 
     void update(unsigned lanes, const unsigned char* data, std::size_t n) {
@@ -119,7 +121,12 @@ struct LaneSplit {
     unsigned worker = 0;
 };
 
-LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
+// What the reader pays for its bytes, in the digests' cost units: a copy
+// through read(), or next to nothing for a mapping's page tables.
+constexpr int read_cost = 2;
+constexpr int mapping_cost = 0;
+
+LaneSplit split_lanes(DigestRequest want, unsigned wanted, int bytes_cost = read_cost) {
     const bool sha_hw = want.hardware && sha256_hardware_available();
     struct Cost {
         unsigned lane;
@@ -133,7 +140,7 @@ LaneSplit split_lanes(DigestRequest want, unsigned wanted) {
     std::stable_sort(std::begin(costs), std::end(costs),
                      [](const Cost& a, const Cost& b) { return a.cost > b.cost; });
     LaneSplit split;
-    int reader_load = 2;  // the read itself
+    int reader_load = bytes_cost;
     int worker_load = 0;
     // Digests that cost no more than the read are cheaper on the reader,
     // while the bytes are in its cache, than handed over.
@@ -287,10 +294,11 @@ public:
         lanes_ = lanes;
         posted_ = done_ = 0;
     }
-    // Hands the next slot, holding n bytes, to the worker.
-    void post(std::size_t n) {
+    // Hands the next n bytes, in the next slot or in a mapping, to the worker.
+    void post(const unsigned char* data, std::size_t n) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            data_[posted_ % slot_count] = data;
             sizes_[posted_ % slot_count] = n;
             ++posted_;
         }
@@ -314,11 +322,12 @@ private:
             wake_worker_.wait(lock, [&] { return stop_ || done_ < posted_; });
             if (stop_) return;
             const std::size_t index = done_;
+            const unsigned char* const data = data_[index % slot_count];
             const std::size_t n = sizes_[index % slot_count];
             Contexts* const contexts = contexts_;
             const unsigned lanes = lanes_;
             lock.unlock();
-            contexts->update(lanes, slot(index), n);
+            contexts->update(lanes, data, n);
             lock.lock();
             ++done_;
             slot_free_.notify_one();
@@ -337,6 +346,7 @@ private:
     unsigned lanes_ = 0;
     std::size_t posted_ = 0;
     std::size_t done_ = 0;
+    const unsigned char* data_[slot_count] = {};
     std::size_t sizes_[slot_count] = {};
     bool stop_ = false;
 };
@@ -391,14 +401,121 @@ std::uint64_t window_length(const Run& run, std::uint64_t size) {
     return end > begin ? end - begin : 0;
 }
 
-// Reads the window of an open file and feeds every digest asked for;
-// `delivered` counts the bytes read. A file that ends within its first
-// slot is hashed on this thread alone, which spares the small files any
-// hand-over.
+// A window at least this long is hashed from a mapping of the file, with
+// no copy through read(); a shorter one is read, which costs fewer calls.
+constexpr std::uint64_t map_threshold = 1024 * 1024;
+
+// Whether the digests asked for are better fed from a mapping, as
+// measured: CRC-32 and XXH3, which hash faster than the copy, and BLAKE3
+// alone, which then takes both cores. MD5 and the SHA family each work
+// through their blocks in one long chain, which keeps few loads in
+// flight: from a mapping they wait for memory at every page, which costs
+// them more than the copy saves. BLAKE3 beside other digests is hashed
+// fastest by the worker from the copies in the cache while this thread
+// reads.
+bool maps_well(DigestSet digests) {
+    const unsigned blake3 = DigestSet::bit(DigestId::blake3);
+    const unsigned streaming = DigestSet::bit(DigestId::crc) | DigestSet::bit(DigestId::xxh3);
+    return digests.bits() == blake3 || (digests.bits() & ~streaming) == 0;
+}
+// The file is mapped a window of this many bytes at a time, so that a huge
+// file holds few page tables at once.
+constexpr std::size_t map_window = 32 * 1024 * 1024;
+// A mapping is hashed in pieces of this many bytes, as reads are, the
+// interrupt asked after before each one; BLAKE3's pieces are larger, each
+// one subtree whose halves go to the two cores, so that hand-overs are few.
+constexpr std::size_t mapped_piece = 256 * 1024;
+constexpr std::size_t mapped_blake3_piece = 4 * 1024 * 1024;
+static_assert(map_window % mapped_blake3_piece == 0 && map_window % mapped_piece == 0);
+
+// Readies a mapped window, each half on its own core, as its hashing will
+// go on.
+void load_in_halves(HalfHelper& helper, const platform::MappedBytes& window) {
+    struct Part {
+        const platform::MappedBytes* window;
+        std::size_t offset;
+        std::size_t n;
+    };
+    const std::size_t half = window.size() / 2;
+    Part first{&window, 0, half};
+    Part second{&window, half, window.size() - half};
+    helper.both(
+        [](void* part) {
+            const auto& p = *static_cast<const Part*>(part);
+            p.window->load(p.offset, p.n);
+        },
+        &first, &second);
+}
+
+// Hashes `length` bytes of the file from `begin`, a mapping of a window at
+// a time, `window` the first. The digests split in lanes as for reads,
+// without the copy. `damaged`: pages vanished under a mapping (the file
+// was cut).
+bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, DigestRequest want,
+                 Contexts& contexts, std::uint64_t begin, std::uint64_t length,
+                 std::unique_ptr<platform::MappedBytes> window, std::uint64_t& delivered,
+                 bool& damaged) {
+    const unsigned wanted = want.digests.bits();
+    // BLAKE3 (asked for alone) takes both cores in halves.
+    const bool split_blake3 = engine.two_threads() && want.digests.has(DigestId::blake3);
+    const std::size_t piece = split_blake3 ? mapped_blake3_piece : mapped_piece;
+    if (split_blake3) contexts.split_blake3(&engine.half_helper(), piece / 1024);
+    const LaneSplit split =
+        split_blake3 ? LaneSplit{wanted, 0} : split_lanes(want, wanted, mapping_cost);
+    const bool share = engine.two_threads() && split.worker != 0 && split.reader != 0;
+    // Destroyed before the window: the worker is done with its bytes first.
+    WorkerGuard guard(engine);
+    if (share) {
+        engine.begin(&contexts, split.worker);
+        guard.activate();
+    }
+    std::size_t index = 0;
+    for (std::uint64_t at = 0;;) {
+        const unsigned char* const data = window->data();
+        const std::size_t size = window->size();
+        if (split_blake3)
+            load_in_halves(engine.half_helper(), *window);
+        else
+            window->load(0, size);
+        for (std::size_t offset = 0; offset < size; offset += piece) {
+            if (run.sys.interrupted()) end_run(exit_code::user_aborted);
+            const std::size_t n = std::min(piece, size - offset);
+            if (!share) {
+                contexts.update(wanted, data + offset, n);
+                continue;
+            }
+            engine.wait_for_slot(index++);
+            engine.post(data + offset, n);
+            contexts.update(split.reader, data + offset, n);
+        }
+        if (share) engine.drain();
+        if (window->damaged()) damaged = true;
+        delivered += size;
+        at += size;
+        if (at == length) return true;
+        window.reset();
+        window = file.map(
+            begin + at, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, length - at)));
+        if (!window) return false;
+    }
+}
+
+// Reads the window of an open file of `size` bytes (as its state said
+// before) and feeds every digest asked for; `delivered` counts the bytes
+// read. A file that ends within its first slot is hashed on this thread
+// alone, which spares the small files any hand-over.
 bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequest want,
-          Contexts& contexts, std::uint64_t& delivered) {
+          Contexts& contexts, std::uint64_t size, std::uint64_t& delivered, bool& damaged) {
     const unsigned wanted = want.digests.bits();
     const auto begin = static_cast<std::uint64_t>(std::max<std::int64_t>(run.s.DISPLACE, 0));
+    const std::uint64_t length = window_length(run, size);
+    if (length >= map_threshold && maps_well(want.digests)) {
+        auto window =
+            file.map(begin, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, length)));
+        if (window)
+            return feed_mapped(run, digests.worker(run.sys), file, want, contexts, begin, length,
+                               std::move(window), delivered, damaged);
+    }
     const bool bounded = run.s.displace_end > 0;
     std::uint64_t left = bounded
                              ? static_cast<std::uint64_t>(run.s.displace_end) -
@@ -455,15 +572,15 @@ bool feed(Run& run, DigestEngine& digests, platform::InputFile& file, DigestRequ
 
     engine.begin(&contexts, split.worker);
     guard.activate();
-    engine.post(static_cast<std::size_t>(first));
+    engine.post(engine.slot(0), static_cast<std::size_t>(first));
     contexts.update(split.reader, engine.slot(0), static_cast<std::size_t>(first));
-    engine.post(static_cast<std::size_t>(second));
+    engine.post(engine.slot(1), static_cast<std::size_t>(second));
     contexts.update(split.reader, engine.slot(1), static_cast<std::size_t>(second));
     for (std::size_t index = 2;; ++index) {
         engine.wait_for_slot(index);
         const long long got = read_slot(index);
         if (got <= 0) return got == 0;
-        engine.post(static_cast<std::size_t>(got));
+        engine.post(engine.slot(index), static_cast<std::size_t>(got));
         contexts.update(split.reader, engine.slot(index), static_cast<std::size_t>(got));
     }
 }
@@ -726,11 +843,13 @@ private:
     // Whether the file held still from the listing to its last read: its
     // size and change time as they were, every byte of the window read.
     // Marks the texts of one that changed; closes the file.
-    bool held_still(Job& job, std::uint64_t delivered) {
+    // A mapping `damaged` under the hashing lost pages to a truncation,
+    // whatever the state says now.
+    bool held_still(Job& job, std::uint64_t delivered, bool damaged = false) {
         const auto after = job.input->state();
         job.input.reset();
         if (after && *after == *job.before && delivered == window_length(run_, job.before->size) &&
-            job.file.listed_size == job.before->size)
+            job.file.listed_size == job.before->size && !damaged)
             return true;
         job.texts.changed = after.has_value();
         return false;
@@ -743,8 +862,17 @@ private:
         std::uint64_t delivered = 0;
         open(job);
         bool read_ok = job.before.has_value();
+        bool damaged = false;
         Contexts contexts(want.hardware);
-        while (read_ok) {
+        std::unique_ptr<platform::MappedBytes> window;
+        if (read_ok && job.before->size >= map_threshold && maps_well(want.digests))
+            window = job.input->map(
+                0, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, job.before->size)));
+        const bool mapped = window != nullptr;
+        if (mapped)
+            read_ok = hash_mapped(job, contexts, want.digests.bits(), std::move(window), delivered,
+                                  damaged);
+        while (read_ok && !mapped) {
             if (abandon_) {
                 read_ok = false;
                 break;
@@ -762,11 +890,40 @@ private:
             delivered += static_cast<std::uint64_t>(got);
             contexts.update(want.digests.bits(), buffer, static_cast<std::size_t>(got));
         }
-        if (job.interrupted || !read_ok || !held_still(job, delivered))
+        if (job.interrupted || !read_ok || !held_still(job, delivered, damaged))
             set_failure(job.texts, want);
         else
             set_texts(job.texts, want, contexts);
         job.input.reset();
+    }
+
+    // Hashes the file, as large as its state said, from mappings, `window`
+    // the first; false when a window cannot be mapped or the run lets the
+    // file go.
+    bool hash_mapped(Job& job, Contexts& contexts, unsigned lanes,
+                     std::unique_ptr<platform::MappedBytes> window, std::uint64_t& delivered,
+                     bool& damaged) {
+        const std::uint64_t size = job.before->size;
+        for (;;) {
+            const unsigned char* const data = window->data();
+            const std::size_t n = window->size();
+            window->load(0, n);
+            for (std::size_t offset = 0; offset < n; offset += mapped_piece) {
+                if (abandon_) return false;
+                if (run_.sys.interrupted()) {
+                    job.interrupted = true;
+                    return true;
+                }
+                contexts.update(lanes, data + offset, std::min(mapped_piece, n - offset));
+            }
+            if (window->damaged()) damaged = true;
+            delivered += n;
+            if (delivered == size) return true;
+            window.reset();
+            window = job.input->map(delivered, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                   map_window, size - delivered)));
+            if (!window) return false;
+        }
     }
 
     // Page-aligned, as the digest worker's slots are, for the kernel's copy.
@@ -879,7 +1036,9 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
         if (!file) file = run.sys.open_entry(path, true);
         const auto before = file ? file->state() : std::nullopt;
         std::uint64_t delivered = 0;
-        if (!before || !feed(run, digests, *file, want, contexts, delivered)) {
+        bool damaged = false;
+        if (!before ||
+            !feed(run, digests, *file, want, contexts, before->size, delivered, damaged)) {
             set_failure(texts, want);
             return texts;
         }
@@ -889,7 +1048,7 @@ DigestTexts digest_file(Run& run, DigestEngine& digests, std::u16string_view pat
         // its change time, or cut the read short.
         const auto after = file->state();
         if (!after || *after != *before || delivered != window_length(run, before->size) ||
-            (listed_size && *listed_size != before->size)) {
+            (listed_size && *listed_size != before->size) || damaged) {
             set_failure(texts, want);
             if (after) {
                 texts.changed = true;

@@ -1,5 +1,6 @@
 // The digests of a file's or a stream's contents, as the texts the record
-// prints. Every digest asked for is fed from one read of the file; on a
+// prints. Every digest asked for is fed from one read of the file (a large
+// one mapped into memory instead, where the system can); on a
 // machine with two cores or more the digests are shared between the reading
 // thread and one worker that hashes the same buffers, or, when the walk
 // names the files it lists next, two files are hashed at once, one on

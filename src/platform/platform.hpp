@@ -128,6 +128,25 @@ struct FileState {
     friend bool operator==(const FileState&, const FileState&) = default;
 };
 
+// Part of an open file mapped into memory, read-only; unmapped when it
+// goes. A page that vanishes while mapped (someone truncated the file)
+// reads as zeros from then on instead of ending the process.
+class MappedBytes {
+public:
+    virtual ~MappedBytes() = default;
+    const unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    // Some of its pages vanished: the bytes read are not the file's.
+    virtual bool damaged() const = 0;
+    // Makes the n bytes from `offset` ready to read in one go, sparing the
+    // hashing a fault every few pages; two threads may each ready a part.
+    virtual void load(std::size_t /*offset*/, std::size_t /*n*/) const {}
+
+protected:
+    const unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 // A file or named stream open for reading.
 class InputFile {
 public:
@@ -144,6 +163,12 @@ public:
     // The state of the open file itself (not of whatever now bears its
     // name); nothing when the system cannot tell.
     virtual std::optional<FileState> state() = 0;
+    // The `size` bytes from `offset`, which lie within the size the state
+    // gave, mapped for reading without a copy; nothing where the system
+    // does not map this file, which is then read.
+    virtual std::unique_ptr<MappedBytes> map(std::uint64_t /*offset*/, std::size_t /*size*/) {
+        return nullptr;
+    }
 
     // A reader may deliver less than asked without being at the end, so
     // this reads until the buffer is whole, the file ends, or a read

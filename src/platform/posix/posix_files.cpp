@@ -80,6 +80,9 @@ public:
         if (const auto first = std::exchange(opened_, std::nullopt)) return first;
         return fd_state(fd_);
     }
+    std::unique_ptr<MappedBytes> map(std::uint64_t offset, std::size_t size) override {
+        return map_for_reading(fd_, offset, size);
+    }
 
 private:
     int fd_;

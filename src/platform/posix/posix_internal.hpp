@@ -138,6 +138,12 @@ std::size_t descriptor_limit();
 int open_regular(const std::string& path, int flags, mode_t mode = 0, int dirfd = AT_FDCWD,
                  struct stat* opened = nullptr, bool walked_regular = false);
 
+// ----- mapped files -----
+// The `size` bytes of an open file from `offset`, mapped read-only; a page
+// truncated away meanwhile reads as zeros and marks the mapping damaged.
+// Nothing when the file cannot be mapped.
+std::unique_ptr<MappedBytes> map_for_reading(int fd, std::uint64_t offset, std::size_t size);
+
 // ----- signals and the terminal -----
 // The interrupt (SIGINT, SIGTERM, SIGHUP) has arrived.
 bool interrupt_pending();
