@@ -242,7 +242,7 @@ TEST_F(MappedDigests, FilesHashedAheadOfTheirRecordsAreMappedToo) {
         filarix::Run run(*sys_);
         DigestEngine engine;
         ASSERT_TRUE(engine.reads_ahead(*sys_));
-        engine.read_ahead(run, files);
+        engine.read_ahead(run, std::vector<AheadFile>(files));  // the queue takes the paths
         for (std::size_t i = 0; i < files.size(); ++i) {
             const DigestTexts t =
                 digest_file(run, engine, files[i].path, blake3_alone, false, files[i].listed_size);
