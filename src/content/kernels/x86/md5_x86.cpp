@@ -29,6 +29,26 @@ constexpr int md5_word[64] = {0, 1, 2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 
 
 }  // namespace
 
+// The 64 steps of a block, the same for every width: `step` is the
+// kernel's own step, f..i its four round functions.
+#define MD5_LANES_ROUNDS(step, f, g, h, i_)                                                        \
+    for (int i = 0; i < 16; i += 4) {                                                              \
+        step(a, b, c, d, i, f, 7) step(d, a, b, c, i + 1, f, 12) step(c, d, a, b, i + 2, f, 17)    \
+            step(b, c, d, a, i + 3, f, 22)                                                         \
+    }                                                                                              \
+    for (int i = 16; i < 32; i += 4) {                                                             \
+        step(a, b, c, d, i, g, 5) step(d, a, b, c, i + 1, g, 9) step(c, d, a, b, i + 2, g, 14)     \
+            step(b, c, d, a, i + 3, g, 20)                                                         \
+    }                                                                                              \
+    for (int i = 32; i < 48; i += 4) {                                                             \
+        step(a, b, c, d, i, h, 4) step(d, a, b, c, i + 1, h, 11) step(c, d, a, b, i + 2, h, 16)    \
+            step(b, c, d, a, i + 3, h, 23)                                                         \
+    }                                                                                              \
+    for (int i = 48; i < 64; i += 4) {                                                             \
+        step(a, b, c, d, i, i_, 6) step(d, a, b, c, i + 1, i_, 10) step(c, d, a, b, i + 2, i_, 15) \
+            step(b, c, d, a, i + 3, i_, 21)                                                        \
+    }
+
 // The step functions as three-input truth tables: F = b ? c : d,
 // G = d ? b : c, H = b ^ c ^ d, I = c ^ (b | ~d).
 #define MD5_AVX512_STEP(a, b, c, d, i, table, s)                                              \
@@ -47,30 +67,7 @@ __attribute__((target("avx512f"))) void md5_compress16_avx512(std::uint32_t* sta
     __m512i c = _mm512_loadu_si512(state + 32);
     __m512i d = _mm512_loadu_si512(state + 48);
     const __m512i a0 = a, b0 = b, c0 = c, d0 = d;
-    for (int i = 0; i < 16; i += 4) {
-        MD5_AVX512_STEP(a, b, c, d, i, 0xCA, 7)
-        MD5_AVX512_STEP(d, a, b, c, i + 1, 0xCA, 12)
-        MD5_AVX512_STEP(c, d, a, b, i + 2, 0xCA, 17)
-        MD5_AVX512_STEP(b, c, d, a, i + 3, 0xCA, 22)
-    }
-    for (int i = 16; i < 32; i += 4) {
-        MD5_AVX512_STEP(a, b, c, d, i, 0xE4, 5)
-        MD5_AVX512_STEP(d, a, b, c, i + 1, 0xE4, 9)
-        MD5_AVX512_STEP(c, d, a, b, i + 2, 0xE4, 14)
-        MD5_AVX512_STEP(b, c, d, a, i + 3, 0xE4, 20)
-    }
-    for (int i = 32; i < 48; i += 4) {
-        MD5_AVX512_STEP(a, b, c, d, i, 0x96, 4)
-        MD5_AVX512_STEP(d, a, b, c, i + 1, 0x96, 11)
-        MD5_AVX512_STEP(c, d, a, b, i + 2, 0x96, 16)
-        MD5_AVX512_STEP(b, c, d, a, i + 3, 0x96, 23)
-    }
-    for (int i = 48; i < 64; i += 4) {
-        MD5_AVX512_STEP(a, b, c, d, i, 0x39, 6)
-        MD5_AVX512_STEP(d, a, b, c, i + 1, 0x39, 10)
-        MD5_AVX512_STEP(c, d, a, b, i + 2, 0x39, 15)
-        MD5_AVX512_STEP(b, c, d, a, i + 3, 0x39, 21)
-    }
+    MD5_LANES_ROUNDS(MD5_AVX512_STEP, 0xCA, 0xE4, 0x96, 0x39)
     _mm512_storeu_si512(state, _mm512_add_epi32(a, a0));
     _mm512_storeu_si512(state + 16, _mm512_add_epi32(b, b0));
     _mm512_storeu_si512(state + 32, _mm512_add_epi32(c, c0));
@@ -101,30 +98,7 @@ __attribute__((target("avx2"))) void md5_compress8_avx2(std::uint32_t* state,
     __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state + 16));
     __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state + 24));
     const __m256i a0 = a, b0 = b, c0 = c, d0 = d;
-    for (int i = 0; i < 16; i += 4) {
-        MD5_AVX2_STEP(a, b, c, d, i, MD5_AVX2_F, 7)
-        MD5_AVX2_STEP(d, a, b, c, i + 1, MD5_AVX2_F, 12)
-        MD5_AVX2_STEP(c, d, a, b, i + 2, MD5_AVX2_F, 17)
-        MD5_AVX2_STEP(b, c, d, a, i + 3, MD5_AVX2_F, 22)
-    }
-    for (int i = 16; i < 32; i += 4) {
-        MD5_AVX2_STEP(a, b, c, d, i, MD5_AVX2_G, 5)
-        MD5_AVX2_STEP(d, a, b, c, i + 1, MD5_AVX2_G, 9)
-        MD5_AVX2_STEP(c, d, a, b, i + 2, MD5_AVX2_G, 14)
-        MD5_AVX2_STEP(b, c, d, a, i + 3, MD5_AVX2_G, 20)
-    }
-    for (int i = 32; i < 48; i += 4) {
-        MD5_AVX2_STEP(a, b, c, d, i, MD5_AVX2_H, 4)
-        MD5_AVX2_STEP(d, a, b, c, i + 1, MD5_AVX2_H, 11)
-        MD5_AVX2_STEP(c, d, a, b, i + 2, MD5_AVX2_H, 16)
-        MD5_AVX2_STEP(b, c, d, a, i + 3, MD5_AVX2_H, 23)
-    }
-    for (int i = 48; i < 64; i += 4) {
-        MD5_AVX2_STEP(a, b, c, d, i, MD5_AVX2_I, 6)
-        MD5_AVX2_STEP(d, a, b, c, i + 1, MD5_AVX2_I, 10)
-        MD5_AVX2_STEP(c, d, a, b, i + 2, MD5_AVX2_I, 15)
-        MD5_AVX2_STEP(b, c, d, a, i + 3, MD5_AVX2_I, 21)
-    }
+    MD5_LANES_ROUNDS(MD5_AVX2_STEP, MD5_AVX2_F, MD5_AVX2_G, MD5_AVX2_H, MD5_AVX2_I)
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(state), _mm256_add_epi32(a, a0));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(state + 8), _mm256_add_epi32(b, b0));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(state + 16), _mm256_add_epi32(c, c0));
@@ -132,6 +106,7 @@ __attribute__((target("avx2"))) void md5_compress8_avx2(std::uint32_t* state,
 }
 
 #undef MD5_AVX2_STEP
+#undef MD5_LANES_ROUNDS
 #undef MD5_AVX2_F
 #undef MD5_AVX2_G
 #undef MD5_AVX2_H
