@@ -186,6 +186,7 @@ void Blake3::merge_stack(std::uint64_t chunks) {
 }
 
 struct SubtreeJob {
+    Blake3Splitter* splitter;
     Blake3::Path path;
     const std::uint8_t* p;
     std::size_t chunks;
@@ -195,7 +196,10 @@ struct SubtreeJob {
 
 void Blake3::subtree_job(void* job) {
     const auto& j = *static_cast<const SubtreeJob*>(job);
+    const std::size_t size = j.chunks * blake3_chunk_size;
+    j.splitter->before_half(j.p, size);
     wide_subtree_cv(j.path, j.p, j.chunks, j.counter, j.out);
+    j.splitter->after_half(j.p, size);
 }
 
 void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t counter,
@@ -206,8 +210,9 @@ void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t
     }
     const std::size_t half = chunks / 2;
     std::uint8_t pair[64];
-    SubtreeJob left{path_, p, half, counter, pair};
-    SubtreeJob right{path_, p + half * blake3_chunk_size, half, counter + half, pair + 32};
+    SubtreeJob left{splitter_, path_, p, half, counter, pair};
+    SubtreeJob right{splitter_, path_,          p + half * blake3_chunk_size,
+                     half,      counter + half, pair + 32};
     splitter_->both(&Blake3::subtree_job, &left, &right);
     parent_cv(pair, out, 0);
 }

@@ -15,6 +15,11 @@ namespace filarix {
 class Blake3Splitter {
 public:
     virtual void both(void (*job)(void*), void* first, void* second) = 0;
+    // Around the hashing of each half, on the thread that hashes it: the
+    // bytes may be brought in first and let go after, each core paying
+    // for its own half.
+    virtual void before_half(const void* /*data*/, std::size_t /*size*/) {}
+    virtual void after_half(const void* /*data*/, std::size_t /*size*/) {}
 
 protected:
     ~Blake3Splitter() = default;

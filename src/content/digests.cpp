@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <type_traits>
@@ -200,6 +201,16 @@ public:
         state_ = idle;
     }
 
+    // The mapped window whose halves are hashed now, or none: each half's
+    // pages are then filled and dropped on the core that hashes it.
+    void set_window(const platform::MappedBytes* window) { window_ = window; }
+    void before_half(const void* data, std::size_t size) override {
+        if (const auto offset = window_offset(data)) window_->load(*offset, size);
+    }
+    void after_half(const void* data, std::size_t size) override {
+        if (const auto offset = window_offset(data)) window_->release(*offset, size);
+    }
+
 private:
     enum State { idle, pending, running, done, stop };
     static constexpr int polls = 100;
@@ -225,6 +236,13 @@ private:
         asleep = false;
     }
 
+    std::optional<std::size_t> window_offset(const void* data) const {
+        if (window_ == nullptr) return std::nullopt;
+        const auto* p = static_cast<const unsigned char*>(data);
+        if (p < window_->data() || p >= window_->data() + window_->size()) return std::nullopt;
+        return static_cast<std::size_t>(p - window_->data());
+    }
+
     void work() {
         for (;;) {
             wait_for(pending, helper_asleep_, wake_);
@@ -248,6 +266,7 @@ private:
     std::atomic<bool> caller_asleep_{false};
     void (*job_)(void*) = nullptr;
     void* argument_ = nullptr;
+    const platform::MappedBytes* window_ = nullptr;
 };
 
 }  // namespace
@@ -422,30 +441,12 @@ bool maps_well(DigestSet digests) {
 // file holds few page tables at once.
 constexpr std::size_t map_window = 32 * 1024 * 1024;
 // A mapping is hashed in pieces of this many bytes, as reads are, the
-// interrupt asked after before each one; BLAKE3's pieces are larger, each
-// one subtree whose halves go to the two cores, so that hand-overs are few.
+// interrupt asked after before each one; BLAKE3's piece is the whole
+// window, one subtree whose halves go to the two cores, each filling and
+// dropping its own half's pages: the cores meet once a window.
 constexpr std::size_t mapped_piece = 256 * 1024;
-constexpr std::size_t mapped_blake3_piece = 4 * 1024 * 1024;
+constexpr std::size_t mapped_blake3_piece = map_window;
 static_assert(map_window % mapped_blake3_piece == 0 && map_window % mapped_piece == 0);
-
-// Readies a mapped window, each half on its own core, as its hashing will
-// go on.
-void load_in_halves(HalfHelper& helper, const platform::MappedBytes& window) {
-    struct Part {
-        const platform::MappedBytes* window;
-        std::size_t offset;
-        std::size_t n;
-    };
-    const std::size_t half = window.size() / 2;
-    Part first{&window, 0, half};
-    Part second{&window, half, window.size() - half};
-    helper.both(
-        [](void* part) {
-            const auto& p = *static_cast<const Part*>(part);
-            p.window->load(p.offset, p.n);
-        },
-        &first, &second);
-}
 
 // Hashes `length` bytes of the file from `begin`, a mapping of a window at
 // a time, `window` the first. The digests split in lanes as for reads,
@@ -469,12 +470,17 @@ bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, Dige
         engine.begin(&contexts, split.worker);
         guard.activate();
     }
+    // The helper forgets each window before it goes.
+    struct WindowGuard {
+        HalfHelper& helper;
+        ~WindowGuard() { helper.set_window(nullptr); }
+    } window_guard{engine.half_helper()};
     std::size_t index = 0;
     for (std::uint64_t at = 0;;) {
         const unsigned char* const data = window->data();
         const std::size_t size = window->size();
         if (split_blake3)
-            load_in_halves(engine.half_helper(), *window);
+            engine.half_helper().set_window(window.get());
         else
             window->load(0, size);
         for (std::size_t offset = 0; offset < size; offset += piece) {
@@ -493,6 +499,7 @@ bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, Dige
         delivered += size;
         at += size;
         if (at == length) return true;
+        engine.half_helper().set_window(nullptr);
         window.reset();
         window = file.map(
             begin + at, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, length - at)));

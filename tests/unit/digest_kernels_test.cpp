@@ -14,6 +14,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -857,6 +858,32 @@ public:
     int splits = 0;
 };
 
+// Records, per thread, the bytes each half readies and lets go of.
+class RecordingSplitter final : public Blake3Splitter {
+public:
+    struct Range {
+        const void* data;
+        std::size_t size;
+        std::thread::id thread;
+        bool operator==(const Range&) const = default;
+    };
+    void both(void (*job)(void*), void* first, void* second) override {
+        std::thread other(job, first);
+        job(second);
+        other.join();
+    }
+    void before_half(const void* data, std::size_t size) override {
+        const std::lock_guard lock(mutex);
+        before.push_back({data, size, std::this_thread::get_id()});
+    }
+    void after_half(const void* data, std::size_t size) override {
+        const std::lock_guard lock(mutex);
+        after.push_back({data, size, std::this_thread::get_id()});
+    }
+    std::mutex mutex;
+    std::vector<Range> before, after;
+};
+
 }  // namespace
 
 // A large subtree hashed in two halves on two threads is the same tree:
@@ -882,5 +909,53 @@ TEST(DigestKernelsBlake3, HalvesOnTwoThreadsGiveTheSameDigests) {
                     << row.size << " bytes, path " << static_cast<int>(path) << ", pieces "
                     << pieces_text(pieces);
         EXPECT_GT(splitter.splits, 0);
+    }
+}
+
+// Each half is readied and let go of on the thread that hashes it, once:
+// the ranges are whole halves of a subtree, never overlapping, and cover
+// every byte hashed in halves, so that bytes let go of are not read again.
+TEST(DigestKernelsBlake3, EachHalfIsReadiedAndLetGoOfByItsOwnThread) {
+    const struct {
+        std::size_t size;
+        std::size_t largest_chunks;
+        std::size_t halves;  // bytes hashed in halves
+    } rows[] = {
+        {1048576 + 7, 256, 1048576},
+        {1048576 + 7, 1024, 1048576},
+        {1048576, 1024, 1048576},  // two subtrees: the first may not be the root
+        {102400, 256, 65536},
+    };
+    Bytes data(1048576 + 7);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.size << " bytes, subtrees of up to "
+                                        << row.largest_chunks << " chunks");
+        RecordingSplitter splitter;
+        Blake3 split(Blake3::fastest());
+        split.set_splitter(&splitter, row.largest_chunks);
+        Blake3 plain(Blake3::fastest());
+        split.update(data.data(), row.size);
+        plain.update(data.data(), row.size);
+        EXPECT_EQ(hex(split.finish()), hex(plain.finish()));
+        EXPECT_EQ(splitter.before, splitter.after);
+        auto ranges = splitter.after;
+        std::sort(ranges.begin(), ranges.end(), [](const auto& a, const auto& b) {
+            return static_cast<const std::uint8_t*>(a.data) <
+                   static_cast<const std::uint8_t*>(b.data);
+        });
+        std::size_t covered = 0;
+        const auto* next = data.data();
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            EXPECT_EQ(ranges[i].data, next) << "range " << i;
+            next = static_cast<const std::uint8_t*>(ranges[i].data) + ranges[i].size;
+            covered += ranges[i].size;
+            // The two halves of one split: the same size, on two threads.
+            if (i % 2 == 1) {
+                EXPECT_EQ(ranges[i].size, ranges[i - 1].size);
+                EXPECT_NE(ranges[i].thread, ranges[i - 1].thread);
+            }
+        }
+        EXPECT_EQ(covered, row.halves);
     }
 }
