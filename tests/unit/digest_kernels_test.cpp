@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -846,39 +847,41 @@ TEST(DigestKernelsBlake3, PublishedValuesAndReset) {
 
 namespace {
 
-// Runs the first half on a thread of its own, as the digest engine's helper does.
-class ThreadSplitter final : public Blake3Splitter {
+// Shares the parts with a thread of its own, each side taking the next
+// part, as the digest engine's helper does.
+class ThreadSplitter : public Blake3Splitter {
 public:
-    void both(void (*job)(void*), void* first, void* second) override {
-        std::thread other(job, first);
-        job(second);
+    void share(void (*job)(void*, std::size_t), void* argument, std::size_t count) override {
+        std::atomic<std::size_t> next{0};
+        const auto take = [&] {
+            for (std::size_t i; (i = next.fetch_add(1)) < count;) job(argument, i);
+        };
+        std::thread other(take);
+        take();
         other.join();
         ++splits;
     }
     int splits = 0;
 };
 
-// Records, per thread, the bytes each half readies and lets go of.
-class RecordingSplitter final : public Blake3Splitter {
+// Records the bytes each part readies and lets go of, and on which thread.
+class RecordingSplitter final : public ThreadSplitter {
 public:
     struct Range {
-        const void* data;
+        const std::uint8_t* data;
         std::size_t size;
         std::thread::id thread;
         bool operator==(const Range&) const = default;
+        bool operator<(const Range& other) const { return data < other.data; }
     };
-    void both(void (*job)(void*), void* first, void* second) override {
-        std::thread other(job, first);
-        job(second);
-        other.join();
-    }
-    void before_half(const void* data, std::size_t size) override {
+    void before_part(const void* data, std::size_t size) override {
         const std::lock_guard lock(mutex);
-        before.push_back({data, size, std::this_thread::get_id()});
+        before.push_back(
+            {static_cast<const std::uint8_t*>(data), size, std::this_thread::get_id()});
     }
-    void after_half(const void* data, std::size_t size) override {
+    void after_part(const void* data, std::size_t size) override {
         const std::lock_guard lock(mutex);
-        after.push_back({data, size, std::this_thread::get_id()});
+        after.push_back({static_cast<const std::uint8_t*>(data), size, std::this_thread::get_id()});
     }
     std::mutex mutex;
     std::vector<Range> before, after;
@@ -912,21 +915,24 @@ TEST(DigestKernelsBlake3, HalvesOnTwoThreadsGiveTheSameDigests) {
     }
 }
 
-// Each half is readied and let go of on the thread that hashes it, once:
-// the ranges are whole halves of a subtree, never overlapping, and cover
-// every byte hashed in halves, so that bytes let go of are not read again.
-TEST(DigestKernelsBlake3, EachHalfIsReadiedAndLetGoOfByItsOwnThread) {
+// Each part is readied and let go of on the thread that hashes it, once:
+// the ranges follow each other without overlapping and cover every byte
+// hashed in parts, so that bytes let go of are not read again.
+TEST(DigestKernelsBlake3, EachPartIsReadiedAndLetGoOfByItsOwnThread) {
     const struct {
         std::size_t size;
         std::size_t largest_chunks;
-        std::size_t halves;  // bytes hashed in halves
+        std::size_t in_parts;  // bytes hashed in parts
+        std::size_t parts;
     } rows[] = {
-        {1048576 + 7, 256, 1048576},
-        {1048576 + 7, 1024, 1048576},
-        {1048576, 1024, 1048576},  // two subtrees: the first may not be the root
-        {102400, 256, 65536},
+        {1048576 + 7, 256, 1048576, 8},
+        {1048576 + 7, 1024, 1048576, 2},
+        {1048576, 1024, 1048576, 4},  // two subtrees: the first may not be the root
+        {102400, 256, 65536, 2},
+        {8 * 1048576 + 7, 8192, 8 * 1048576, 4},
+        {8 * 1048576, 8192, 8 * 1048576, 4},  // two 4 MiB subtrees in halves
     };
-    Bytes data(1048576 + 7);
+    Bytes data(8 * 1048576 + 7);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.size << " bytes, subtrees of up to "
@@ -938,24 +944,17 @@ TEST(DigestKernelsBlake3, EachHalfIsReadiedAndLetGoOfByItsOwnThread) {
         split.update(data.data(), row.size);
         plain.update(data.data(), row.size);
         EXPECT_EQ(hex(split.finish()), hex(plain.finish()));
+        std::sort(splitter.before.begin(), splitter.before.end());
+        std::sort(splitter.after.begin(), splitter.after.end());
         EXPECT_EQ(splitter.before, splitter.after);
-        auto ranges = splitter.after;
-        std::sort(ranges.begin(), ranges.end(), [](const auto& a, const auto& b) {
-            return static_cast<const std::uint8_t*>(a.data) <
-                   static_cast<const std::uint8_t*>(b.data);
-        });
+        EXPECT_EQ(splitter.after.size(), row.parts);
         std::size_t covered = 0;
-        const auto* next = data.data();
-        for (std::size_t i = 0; i < ranges.size(); ++i) {
-            EXPECT_EQ(ranges[i].data, next) << "range " << i;
-            next = static_cast<const std::uint8_t*>(ranges[i].data) + ranges[i].size;
-            covered += ranges[i].size;
-            // The two halves of one split: the same size, on two threads.
-            if (i % 2 == 1) {
-                EXPECT_EQ(ranges[i].size, ranges[i - 1].size);
-                EXPECT_NE(ranges[i].thread, ranges[i - 1].thread);
-            }
+        const std::uint8_t* next = data.data();
+        for (const auto& range : splitter.after) {
+            EXPECT_EQ(range.data, next) << "part at " << range.data - data.data();
+            next = range.data + range.size;
+            covered += range.size;
         }
-        EXPECT_EQ(covered, row.halves);
+        EXPECT_EQ(covered, row.in_parts);
     }
 }
