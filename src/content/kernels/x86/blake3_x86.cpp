@@ -215,6 +215,12 @@ __attribute__((target("sse4.1,ssse3"))) void blake3_hash4_sse41(
     for (std::size_t b = 0; b < blocks; ++b) {
         __m128i m[16];
         const std::size_t at = blake3_block_size * b;
+        // Ahead as the AVX-512 kernel does (below), the next four chunks
+        // near a chunk's end.
+        std::size_t ahead = at + 4 * blake3_block_size;
+        if (ahead >= blake3_chunk_size) ahead += 3 * blake3_chunk_size;
+        for (int lane = 0; lane < 4; ++lane)
+            _mm_prefetch(reinterpret_cast<const char*>(inputs[lane] + ahead), _MM_HINT_T0);
         for (int k = 0; k < 4; ++k) {
             for (int lane = 0; lane < 4; ++lane)
                 m[4 * k + lane] = load4(inputs[lane] + at + 16 * k);
@@ -263,6 +269,12 @@ __attribute__((target("avx2"))) void blake3_hash8_avx2(const std::uint8_t* const
     for (std::size_t b = 0; b < blocks; ++b) {
         __m256i m[16];
         const std::size_t at = blake3_block_size * b;
+        // Ahead as the AVX-512 kernel does (below), the next eight chunks
+        // near a chunk's end.
+        std::size_t ahead = at + 4 * blake3_block_size;
+        if (ahead >= blake3_chunk_size) ahead += 7 * blake3_chunk_size;
+        for (int lane = 0; lane < 8; ++lane)
+            _mm_prefetch(reinterpret_cast<const char*>(inputs[lane] + ahead), _MM_HINT_T0);
         for (int k = 0; k < 2; ++k) {
             for (int lane = 0; lane < 8; ++lane)
                 m[8 * k + lane] = load8(inputs[lane] + at + 32 * k);
