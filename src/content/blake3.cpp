@@ -205,7 +205,6 @@ void Blake3::part_job(void* job, std::size_t i) {
     const std::size_t size = j.chunks * blake3_chunk_size;
     j.splitter->before_part(p, size);
     wide_subtree_cv(j.path, p, j.chunks, j.counter + i * j.chunks, j.cvs + 32 * i);
-    j.splitter->after_part(p, size);
 }
 
 void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t counter,

@@ -17,11 +17,9 @@ namespace filarix {
 class Blake3Splitter {
 public:
     virtual void share(void (*job)(void*, std::size_t), void* argument, std::size_t count) = 0;
-    // Around the hashing of each part, on the thread that hashes it: the
-    // bytes may be brought in first and let go after, each core paying
-    // for its own parts.
+    // Before the hashing of each part, on the thread that hashes it: the
+    // bytes may be brought in first, each core paying for its own parts.
     virtual void before_part(const void* /*data*/, std::size_t /*size*/) {}
-    virtual void after_part(const void* /*data*/, std::size_t /*size*/) {}
 
 protected:
     ~Blake3Splitter() = default;

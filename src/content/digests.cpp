@@ -200,13 +200,10 @@ public:
     }
 
     // The mapped window whose parts are hashed now, or none: each part's
-    // pages are then filled and dropped on the core that hashes it.
+    // page tables are then filled by the core that hashes it.
     void set_window(const platform::MappedBytes* window) { window_ = window; }
     void before_part(const void* data, std::size_t size) override {
         if (const auto offset = window_offset(data)) window_->load(*offset, size);
-    }
-    void after_part(const void* data, std::size_t size) override {
-        if (const auto offset = window_offset(data)) window_->release(*offset, size);
     }
 
 private:
@@ -446,8 +443,8 @@ bool maps_well(DigestSet digests) {
 constexpr std::size_t map_window = 32 * 1024 * 1024;
 // A mapping is hashed in pieces of this many bytes, as reads are, the
 // interrupt asked after before each one; BLAKE3's piece is the whole
-// window, one subtree whose parts the two cores share, each filling and
-// dropping the pages of the parts it takes: the cores meet once a window.
+// window, one subtree whose parts the two cores share, each filling the
+// page tables of the parts it takes: the cores meet once a window.
 constexpr std::size_t mapped_piece = 256 * 1024;
 constexpr std::size_t mapped_blake3_piece = map_window;
 static_assert(map_window % mapped_blake3_piece == 0 && map_window % mapped_piece == 0);

@@ -141,10 +141,6 @@ public:
     // Makes the n bytes from `offset` ready to read in one go, sparing the
     // hashing a fault every few pages; two threads may each ready a part.
     virtual void load(std::size_t /*offset*/, std::size_t /*n*/) const {}
-    // Done with the n bytes from `offset`: their page tables may go now,
-    // on the calling thread, rather than all at once when the mapping does.
-    // They read the same if touched again.
-    virtual void release(std::size_t /*offset*/, std::size_t /*n*/) const {}
 
 protected:
     const unsigned char* data_ = nullptr;

@@ -8,10 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -252,63 +250,6 @@ TEST_F(MappedDigests, FilesHashedAheadOfTheirRecordsAreMappedToo) {
             EXPECT_EQ(t.of(DigestId::blake3), cut ? failure_text(DigestId::blake3) : texts[i]);
         }
         EXPECT_EQ(run.counts.changed_while_read, cut ? files.size() : 0u);
-    }
-}
-
-// The resident size of the mapping that holds `p`, from /proc/self/smaps.
-std::uint64_t resident_kib(const unsigned char* p) {
-    std::ifstream smaps("/proc/self/smaps");
-    const auto at = reinterpret_cast<std::uintptr_t>(p);
-    bool inside = false;
-    for (std::string line; std::getline(smaps, line);) {
-        std::uintptr_t begin = 0, end = 0;
-        char dash = 0;
-        std::istringstream head(line);
-        if (head >> std::hex >> begin >> dash >> end && dash == '-') {
-            inside = begin <= at && at < end;
-            continue;
-        }
-        if (inside && line.rfind("Rss:", 0) == 0) return std::stoull(line.substr(4));
-    }
-    return 0;
-}
-
-// A released range leaves the page tables, at least its whole pages (a
-// huge page it touches may go whole), and reads the same bytes again; one
-// with no whole page inside stays, as its pages hold bytes still in use.
-TEST_F(MappedDigests, ReleasedBytesLeaveThePageTablesAndReadTheSame) {
-    const std::string bytes = varied_bytes(static_cast<std::size_t>(4 * mib));
-    const std::string path = make_file(bytes);
-    const struct {
-        std::uint64_t offset;  // in the file; not a page's start, a lead
-        std::size_t size;
-        std::size_t release_from;
-        std::size_t release_n;
-        std::uint64_t whole_pages_kib;
-    } cases[] = {
-        {0, 4 * mib, 0, 4 * mib, 4096},     {0, 4 * mib, 0, 2 * mib, 2048},
-        {0, 4 * mib, 1, 2 * mib - 1, 2044}, {0, 4 * mib, 100, 4000, 0},
-        {5, 2 * mib, 0, mib, 1020},         {5, 2 * mib, 4092, 4096, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "mapped " << c.size << " from " << c.offset << ", released " << c.release_n
-                     << " from " << c.release_from);
-        auto file = sys_->open_entry(sys_->wide(path), false);
-        ASSERT_NE(file, nullptr);
-        const auto window = file->map(c.offset, c.size);
-        ASSERT_NE(window, nullptr);
-        window->load(0, c.size);
-        const std::uint64_t loaded = resident_kib(window->data());
-        EXPECT_GE(loaded, c.size / 1024);
-        window->release(c.release_from, c.release_n);
-        const std::uint64_t left = resident_kib(window->data());
-        EXPECT_LE(left, loaded - c.whole_pages_kib);
-        if (c.whole_pages_kib == 0) {
-            EXPECT_EQ(left, loaded);
-        }
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(window->data()), c.size),
-                  bytes.substr(static_cast<std::size_t>(c.offset), c.size));
     }
 }
 

@@ -109,14 +109,6 @@ public:
         const auto to = reinterpret_cast<std::uintptr_t>(data_ + offset + n);
         ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_READ);
     }
-    // Only the pages wholly inside: a page shared with bytes another thread
-    // still reads stays for the mapping's end.
-    void release(std::size_t offset, std::size_t n) const override {
-        const auto from =
-            (reinterpret_cast<std::uintptr_t>(data_ + offset) + page_size - 1) & ~(page_size - 1);
-        const auto to = reinterpret_cast<std::uintptr_t>(data_ + offset + n) & ~(page_size - 1);
-        if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-    }
 
 private:
     void* base_;
