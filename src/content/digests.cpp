@@ -194,7 +194,10 @@ public:
         wake(helper_asleep_, wake_);
         take_parts();
         State untaken = pending;
-        if (state_.compare_exchange_strong(untaken, idle)) return;
+        if (state_.compare_exchange_strong(untaken, idle)) {
+            retired_.reset();
+            return;
+        }
         wait_for(done, caller_asleep_, done_);
         state_ = idle;
     }
@@ -202,6 +205,9 @@ public:
     // The mapped window whose parts are hashed now, or none: each part's
     // page tables are then filled by the core that hashes it.
     void set_window(const platform::MappedBytes* window) { window_ = window; }
+    // A window done with: the helper unmaps it as it starts on the next
+    // share's parts, while the caller is already hashing them.
+    void retire(std::unique_ptr<platform::MappedBytes> window) { retired_ = std::move(window); }
     void before_part(const void* data, std::size_t size) override {
         if (const auto offset = window_offset(data)) window_->load(*offset, size);
     }
@@ -250,6 +256,7 @@ private:
                 if (untaken == stop) return;
                 continue;  // the caller took it back
             }
+            retired_.reset();
             take_parts();
             state_ = done;
             wake(caller_asleep_, done_);
@@ -268,6 +275,7 @@ private:
     std::size_t count_ = 0;
     std::atomic<std::size_t> next_{0};
     const platform::MappedBytes* window_ = nullptr;
+    std::unique_ptr<platform::MappedBytes> retired_;
 };
 
 }  // namespace
@@ -474,7 +482,10 @@ bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, Dige
     // The helper forgets each window before it goes.
     struct WindowGuard {
         PartHelper& helper;
-        ~WindowGuard() { helper.set_window(nullptr); }
+        ~WindowGuard() {
+            helper.set_window(nullptr);
+            helper.retire(nullptr);
+        }
     } window_guard{engine.part_helper()};
     std::size_t index = 0;
     for (std::uint64_t at = 0;;) {
@@ -501,10 +512,11 @@ bool feed_mapped(Run& run, DigestWorker& engine, platform::InputFile& file, Dige
         at += size;
         if (at == length) return true;
         engine.part_helper().set_window(nullptr);
-        window.reset();
-        window = file.map(
+        auto next = file.map(
             begin + at, static_cast<std::size_t>(std::min<std::uint64_t>(map_window, length - at)));
-        if (!window) return false;
+        if (!next) return false;
+        if (split_blake3) engine.part_helper().retire(std::move(window));
+        window = std::move(next);
     }
 }
 
