@@ -21,6 +21,11 @@ using kernels::blake3_iv;
 constexpr std::size_t max_subtree_chunks = 256;
 // A subtree smaller than this is not worth a hand-over to another thread.
 constexpr std::size_t split_chunks = 64;
+// A larger one is shared in parts of this many chunks (2 MiB), small
+// enough that a core does not wait long for the other's last one, but at
+// least two and at most max_parts.
+constexpr std::size_t part_chunks = 2048;
+constexpr std::size_t max_parts = 64;
 
 void store_cv(const std::uint32_t cv[8], std::uint8_t* out) {
     for (int i = 0; i < 8; ++i)
@@ -185,17 +190,21 @@ void Blake3::merge_stack(std::uint64_t chunks) {
     }
 }
 
-struct SubtreeJob {
+struct PartsJob {
+    Blake3Splitter* splitter;
     Blake3::Path path;
     const std::uint8_t* p;
-    std::size_t chunks;
+    std::size_t chunks;  // of each part
     std::uint64_t counter;
-    std::uint8_t* out;
+    std::uint8_t* cvs;
 };
 
-void Blake3::subtree_job(void* job) {
-    const auto& j = *static_cast<const SubtreeJob*>(job);
-    wide_subtree_cv(j.path, j.p, j.chunks, j.counter, j.out);
+void Blake3::part_job(void* job, std::size_t i) {
+    const auto& j = *static_cast<const PartsJob*>(job);
+    const std::uint8_t* const p = j.p + i * j.chunks * blake3_chunk_size;
+    const std::size_t size = j.chunks * blake3_chunk_size;
+    j.splitter->before_part(p, size);
+    wide_subtree_cv(j.path, p, j.chunks, j.counter + i * j.chunks, j.cvs + 32 * i);
 }
 
 void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t counter,
@@ -204,12 +213,14 @@ void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t
         wide_subtree_cv(path_, p, chunks, counter, out);
         return;
     }
-    const std::size_t half = chunks / 2;
-    std::uint8_t pair[64];
-    SubtreeJob left{path_, p, half, counter, pair};
-    SubtreeJob right{path_, p + half * blake3_chunk_size, half, counter + half, pair + 32};
-    splitter_->both(&Blake3::subtree_job, &left, &right);
-    parent_cv(pair, out, 0);
+    const std::size_t parts = std::clamp<std::size_t>(chunks / part_chunks, 2, max_parts);
+    std::uint8_t cvs[max_parts * 32];
+    PartsJob job{splitter_, path_, p, chunks / parts, counter, cvs};
+    splitter_->share(&Blake3::part_job, &job, parts);
+    // The parts' chaining values joined pairwise, level by level, in place.
+    for (std::size_t n = parts; n > 1; n /= 2)
+        for (std::size_t i = 0; i < n / 2; ++i) parent_cv(cvs + 64 * i, cvs + 32 * i, 0);
+    std::memcpy(out, cvs, 32);
 }
 
 void Blake3::update(const void* data, std::size_t size) {

@@ -10,11 +10,16 @@
 
 namespace filarix {
 
-// Runs two jobs at once, one on another thread, and returns when both are
-// done: what lets one large read be hashed on two cores.
+// Runs job(argument, i) for every i below count, each once, on this thread
+// and another at once, each taking the next i as it gets free, and
+// returns when all are done: what lets one large input be hashed on two
+// cores, neither waiting long for the other.
 class Blake3Splitter {
 public:
-    virtual void both(void (*job)(void*), void* first, void* second) = 0;
+    virtual void share(void (*job)(void*, std::size_t), void* argument, std::size_t count) = 0;
+    // Before the hashing of each part, on the thread that hashes it: the
+    // bytes may be brought in first, each core paying for its own parts.
+    virtual void before_part(const void* /*data*/, std::size_t /*size*/) {}
 
 protected:
     ~Blake3Splitter() = default;
@@ -39,8 +44,8 @@ public:
     Path path() const { return path_; }
     static bool available(Path path);
     static Path fastest();
-    // Large subtrees are then hashed in two halves at once; none: one
-    // thread. A subtree may then span up to `largest_chunks` chunks (a
+    // Large subtrees are then hashed in parts on two threads at once;
+    // none: one thread. A subtree may then span up to `largest_chunks` chunks (a
     // power of two, 256 or more) of one update, so that a large input is
     // handed over in few, large halves.
     void set_splitter(Blake3Splitter* splitter, std::size_t largest_chunks = 256) {
@@ -65,7 +70,7 @@ private:
     void merge_stack(std::uint64_t chunks);
     void subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t counter,
                     std::uint8_t out[32]) const;
-    static void subtree_job(void* job);
+    static void part_job(void* job, std::size_t i);
 
     Path path_;
     Blake3Splitter* splitter_ = nullptr;

@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -845,16 +847,37 @@ TEST(DigestKernelsBlake3, PublishedValuesAndReset) {
 
 namespace {
 
-// Runs the first half on a thread of its own, as the digest engine's helper does.
-class ThreadSplitter final : public Blake3Splitter {
+// Shares the parts with a thread of its own, each side taking the next
+// part, as the digest engine's helper does.
+class ThreadSplitter : public Blake3Splitter {
 public:
-    void both(void (*job)(void*), void* first, void* second) override {
-        std::thread other(job, first);
-        job(second);
+    void share(void (*job)(void*, std::size_t), void* argument, std::size_t count) override {
+        std::atomic<std::size_t> next{0};
+        const auto take = [&] {
+            for (std::size_t i; (i = next.fetch_add(1)) < count;) job(argument, i);
+        };
+        std::thread other(take);
+        take();
         other.join();
         ++splits;
     }
     int splits = 0;
+};
+
+// Records the bytes each part readies.
+class RecordingSplitter final : public ThreadSplitter {
+public:
+    struct Range {
+        const std::uint8_t* data;
+        std::size_t size;
+        bool operator<(const Range& other) const { return data < other.data; }
+    };
+    void before_part(const void* data, std::size_t size) override {
+        const std::lock_guard lock(mutex);
+        ranges.push_back({static_cast<const std::uint8_t*>(data), size});
+    }
+    std::mutex mutex;
+    std::vector<Range> ranges;
 };
 
 }  // namespace
@@ -882,5 +905,46 @@ TEST(DigestKernelsBlake3, HalvesOnTwoThreadsGiveTheSameDigests) {
                     << row.size << " bytes, path " << static_cast<int>(path) << ", pieces "
                     << pieces_text(pieces);
         EXPECT_GT(splitter.splits, 0);
+    }
+}
+
+// Each part is readied once: the ranges follow each other without
+// overlapping and cover every byte hashed in parts.
+TEST(DigestKernelsBlake3, EveryPartIsReadiedOnce) {
+    const struct {
+        std::size_t size;
+        std::size_t largest_chunks;
+        std::size_t in_parts;  // bytes hashed in parts
+        std::size_t parts;
+    } rows[] = {
+        {1048576 + 7, 256, 1048576, 8},
+        {1048576 + 7, 1024, 1048576, 2},
+        {1048576, 1024, 1048576, 4},  // two subtrees: the first may not be the root
+        {102400, 256, 65536, 2},
+        {8 * 1048576 + 7, 8192, 8 * 1048576, 4},
+        {8 * 1048576, 8192, 8 * 1048576, 4},  // two 4 MiB subtrees in halves
+    };
+    Bytes data(8 * 1048576 + 7);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.size << " bytes, subtrees of up to "
+                                        << row.largest_chunks << " chunks");
+        RecordingSplitter splitter;
+        Blake3 split(Blake3::fastest());
+        split.set_splitter(&splitter, row.largest_chunks);
+        Blake3 plain(Blake3::fastest());
+        split.update(data.data(), row.size);
+        plain.update(data.data(), row.size);
+        EXPECT_EQ(hex(split.finish()), hex(plain.finish()));
+        std::sort(splitter.ranges.begin(), splitter.ranges.end());
+        EXPECT_EQ(splitter.ranges.size(), row.parts);
+        std::size_t covered = 0;
+        const std::uint8_t* next = data.data();
+        for (const auto& range : splitter.ranges) {
+            EXPECT_EQ(range.data, next) << "part at " << range.data - data.data();
+            next = range.data + range.size;
+            covered += range.size;
+        }
+        EXPECT_EQ(covered, row.in_parts);
     }
 }

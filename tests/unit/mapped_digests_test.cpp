@@ -158,7 +158,7 @@ TEST_F(MappedDigests, MappedWindowsGiveTheDigestsOfTheBytes) {
         {32 * mib - 1, 0, 0},      {32 * mib, 0, 0},
         {32 * mib + 4097, 0, 0},   {9 * mib, 4095, 0},
         {9 * mib, 4097, 0},        {40 * mib, 3 * mib + 7, 36 * mib - 3},
-        {2 * mib, 1, 1 * mib + 2},
+        {2 * mib, 1, 1 * mib + 2}, {64 * mib + 3, 4097, 0},
     };
     for (const auto& c : cases) {
         const std::string bytes = varied_bytes(static_cast<std::size_t>(c.size));

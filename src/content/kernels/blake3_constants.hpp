@@ -39,14 +39,16 @@ inline constexpr std::array<std::array<std::uint8_t, 16>, 7> blake3_schedule = [
 // m[16], G being a kernel's quarter-round: the columns, then the diagonals,
 // each G taking its two message words by the schedule. A macro, so that
 // every kernel calls its own G, built for its instruction set, from itself.
-#define FILARIX_BLAKE3_ROUNDS(G, v, m)                          \
-    for (const auto& s : ::filarix::kernels::blake3_schedule) { \
-        G(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);                    \
-        G(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);                    \
-        G(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);                   \
-        G(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);                   \
-        G(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);                   \
-        G(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);                 \
-        G(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);                  \
-        G(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);                  \
+// Unrolled, so that each message word is a known register or stack slot,
+// not looked up in the schedule at every G.
+#define FILARIX_BLAKE3_ROUNDS(G, v, m)                                                  \
+    _Pragma("GCC unroll 7") for (const auto& s : ::filarix::kernels::blake3_schedule) { \
+        G(v, 0, 4, 8, 12, m[s[0]], m[s[1]]);                                            \
+        G(v, 1, 5, 9, 13, m[s[2]], m[s[3]]);                                            \
+        G(v, 2, 6, 10, 14, m[s[4]], m[s[5]]);                                           \
+        G(v, 3, 7, 11, 15, m[s[6]], m[s[7]]);                                           \
+        G(v, 0, 5, 10, 15, m[s[8]], m[s[9]]);                                           \
+        G(v, 1, 6, 11, 12, m[s[10]], m[s[11]]);                                         \
+        G(v, 2, 7, 8, 13, m[s[12]], m[s[13]]);                                          \
+        G(v, 3, 4, 9, 14, m[s[14]], m[s[15]]);                                          \
     }

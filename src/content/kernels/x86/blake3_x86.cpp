@@ -215,6 +215,12 @@ __attribute__((target("sse4.1,ssse3"))) void blake3_hash4_sse41(
     for (std::size_t b = 0; b < blocks; ++b) {
         __m128i m[16];
         const std::size_t at = blake3_block_size * b;
+        // Ahead as the AVX-512 kernel does (below), the next four chunks
+        // near a chunk's end.
+        std::size_t ahead = at + 4 * blake3_block_size;
+        if (ahead >= blake3_chunk_size) ahead += 3 * blake3_chunk_size;
+        for (int lane = 0; lane < 4; ++lane)
+            _mm_prefetch(reinterpret_cast<const char*>(inputs[lane] + ahead), _MM_HINT_T0);
         for (int k = 0; k < 4; ++k) {
             for (int lane = 0; lane < 4; ++lane)
                 m[4 * k + lane] = load4(inputs[lane] + at + 16 * k);
@@ -263,6 +269,12 @@ __attribute__((target("avx2"))) void blake3_hash8_avx2(const std::uint8_t* const
     for (std::size_t b = 0; b < blocks; ++b) {
         __m256i m[16];
         const std::size_t at = blake3_block_size * b;
+        // Ahead as the AVX-512 kernel does (below), the next eight chunks
+        // near a chunk's end.
+        std::size_t ahead = at + 4 * blake3_block_size;
+        if (ahead >= blake3_chunk_size) ahead += 7 * blake3_chunk_size;
+        for (int lane = 0; lane < 8; ++lane)
+            _mm_prefetch(reinterpret_cast<const char*>(inputs[lane] + ahead), _MM_HINT_T0);
         for (int k = 0; k < 2; ++k) {
             for (int lane = 0; lane < 8; ++lane)
                 m[8 * k + lane] = load8(inputs[lane] + at + 32 * k);
@@ -307,12 +319,16 @@ __attribute__((FILARIX_AVX512_ATTR)) void blake3_hash16_avx512(
         // A whole block of each lane is one register: row i is lane i's block.
         __m512i m[16];
         const std::size_t at = blake3_block_size * b;
+        // Sixteen short streams, a page apart every four lanes, are more
+        // than the hardware prefetcher follows: a mapped file's bytes come
+        // from memory, not from the cache a copy would have left them in.
+        // Four blocks ahead; near a chunk's end, the same lane of the next
+        // sixteen chunks, where a subtree's leaves go on, so that the next
+        // call does not start by waiting. A prefetch past the input is harmless.
+        std::size_t ahead = at + 4 * blake3_block_size;
+        if (ahead >= blake3_chunk_size) ahead += 15 * blake3_chunk_size;
         for (int lane = 0; lane < 16; ++lane) {
-            // Sixteen short streams, a page apart every four lanes, are more
-            // than the hardware prefetcher follows: a mapped file's bytes
-            // come from memory, not from the cache a copy would have left
-            // them in. A prefetch past the input is harmless.
-            _mm_prefetch(reinterpret_cast<const char*>(inputs[lane] + at + 128), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(inputs[lane] + ahead), _MM_HINT_T0);
             m[lane] = _mm512_loadu_si512(inputs[lane] + at);
         }
         transpose16(m);
