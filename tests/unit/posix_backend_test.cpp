@@ -1,6 +1,7 @@
 // The Linux backend on real temporary trees.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/posix_directory.hpp"
 #include "platform/posix/posix_internal.hpp"
 #include "platform/posix/posix_system.hpp"
 
@@ -451,4 +453,33 @@ TEST_F(PosixWalkBatch, AnOpenMadeReadyByTheWalkIsDoneOnAnotherThreadAfterIt) {
     EXPECT_TRUE(seen[1].opened);
     EXPECT_FALSE(seen[1].held_still);
     EXPECT_FALSE(seen[2].opened);
+}
+
+// The reader ahead gives way to the digest thread: its own priority
+// drops ten steps, down to the lowest; the other threads keep theirs.
+TEST(PosixThreadPriority, LowersTheCallingThreadOnly) {
+    const auto self = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int process = ::getpriority(PRIO_PROCESS, self);
+    ASSERT_EQ(errno, 0);
+    struct Case {
+        int start;  // the thread's priority before the call
+        int expected;
+    };
+    std::vector<Case> cases = {{15, 19}, {19, 19}};
+    if (process <= 9) cases.push_back({process, process + 10});
+    for (const Case& c : cases) {
+        int before = -100;
+        int after = -100;
+        std::thread([&] {
+            const auto tid = static_cast<id_t>(::gettid());
+            if (::setpriority(PRIO_PROCESS, tid, c.start) != 0) return;
+            before = ::getpriority(PRIO_PROCESS, tid);
+            platform::posix::lower_thread_priority();
+            after = ::getpriority(PRIO_PROCESS, tid);
+        }).join();
+        EXPECT_EQ(before, c.start);
+        EXPECT_EQ(after, c.expected) << "from " << c.start;
+        EXPECT_EQ(::getpriority(PRIO_PROCESS, self), process);
+    }
 }

@@ -91,6 +91,10 @@ std::thread thread_without_signals(F&& body) {
     return std::thread(std::forward<F>(body));
 }
 
+// Gives the calling thread a lower share of a busy core than the run's
+// other threads; nothing when the system refuses.
+void lower_thread_priority();
+
 // Reads and examines a directory once. `stop` cuts a long read short when
 // the run is ending; the listing is then unreadable.
 void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrSupport& xattrs,

@@ -1,6 +1,7 @@
 // The reader ahead: a second thread that reads the walk's next directories
 // while the walk formats and writes what it has.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,18 @@ std::vector<std::string> subdirectories(const Listing& l, std::size_t most) {
 }
 
 }  // namespace
+
+void lower_thread_priority() {
+    // Ten steps down from where the process stands, as far as the scale goes.
+    constexpr int lower_by = 10;
+    constexpr int lowest = 19;
+    // On Linux a priority is a thread's own: the call concerns this one.
+    const auto self = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, self);
+    if (errno != 0) return;
+    ::setpriority(PRIO_PROCESS, self, std::min(now + lower_by, lowest));
+}
 
 WalkAhead::WalkAhead() : worker_(thread_without_signals([this] { work(); })) {}
 
@@ -175,6 +188,11 @@ AheadRead* WalkAhead::next_waiting() {
 }
 
 void WalkAhead::work() {
+    // A read ahead can wait an instant; the digest thread, woken on the
+    // core this one holds, cannot. At an equal share it waited for this
+    // thread's turn while the walk's thread hashed its files for it, and
+    // that thread set the pace of the run.
+    lower_thread_priority();
     std::unique_lock lock(mutex_);
     for (;;) {
         AheadRead* read = nullptr;
