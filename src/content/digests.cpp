@@ -833,17 +833,8 @@ private:
         open(job);
         bool read_ok = job.before.has_value();
         while (read_ok && delivered < group_file_limit) {
-            if (abandon_) {
-                read_ok = false;
-                break;
-            }
-            if (run_.sys.interrupted()) {
-                job.interrupted = true;
-                break;
-            }
-            const long long got = job.input->read(
-                data + delivered, group_file_limit - static_cast<std::size_t>(delivered));
-            if (got < 0 && run_.sys.interrupted()) job.interrupted = true;
+            const long long got = read_next(job, data + delivered,
+                                            group_file_limit - static_cast<std::size_t>(delivered));
             if (got <= 0) {
                 read_ok = got == 0;
                 break;
@@ -851,6 +842,19 @@ private:
             delivered += static_cast<std::uint64_t>(got);
         }
         return read_ok && !job.interrupted;
+    }
+
+    // One read of a job's file: the bytes, 0 at its end, -1 when the read
+    // failed or the run lets the file go (an interrupt is noted on the job).
+    long long read_next(Job& job, unsigned char* into, std::size_t size) {
+        if (abandon_) return -1;
+        if (run_.sys.interrupted()) {
+            job.interrupted = true;
+            return -1;
+        }
+        const long long got = job.input->read(into, size);
+        if (got < 0 && run_.sys.interrupted()) job.interrupted = true;
+        return got;
     }
 
     void open(Job& job) {
@@ -893,16 +897,7 @@ private:
             read_ok = hash_mapped(job, contexts, want.digests.bits(), std::move(window), delivered,
                                   damaged);
         while (read_ok && !mapped) {
-            if (abandon_) {
-                read_ok = false;
-                break;
-            }
-            if (run_.sys.interrupted()) {
-                job.interrupted = true;
-                break;
-            }
-            const long long got = job.input->read(buffer, DigestWorker::slot_size);
-            if (got < 0 && run_.sys.interrupted()) job.interrupted = true;
+            const long long got = read_next(job, buffer, DigestWorker::slot_size);
             if (got <= 0) {
                 read_ok = got == 0;
                 break;
