@@ -200,6 +200,18 @@ FILARIX_AVX512_TARGET void transpose16(__m512i* r) {
     }
 }
 
+// A block's sixteen state words, each a vector across the lanes: the
+// chaining values, the IV, the counters, the block length and the flags;
+// `set1` is the width's broadcast.
+// clang-format off
+#define BLAKE3_LANES_STATE(type, set1, v, flag_word)                                        \
+    type v[16] = {h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7],                           \
+                  set1(static_cast<int>(blake3_iv[0])), set1(static_cast<int>(blake3_iv[1])), \
+                  set1(static_cast<int>(blake3_iv[2])), set1(static_cast<int>(blake3_iv[3])), \
+                  counter_lo, counter_hi, set1(static_cast<int>(blake3_block_size)),        \
+                  set1(static_cast<int>(flag_word))}
+// clang-format on
+
 }  // namespace
 
 __attribute__((target("sse4.1,ssse3"))) void blake3_hash4_sse41(
@@ -226,23 +238,8 @@ __attribute__((target("sse4.1,ssse3"))) void blake3_hash4_sse41(
                 m[4 * k + lane] = load4(inputs[lane] + at + 16 * k);
             transpose4(m[4 * k], m[4 * k + 1], m[4 * k + 2], m[4 * k + 3]);
         }
-        __m128i v[16] = {h[0],
-                         h[1],
-                         h[2],
-                         h[3],
-                         h[4],
-                         h[5],
-                         h[6],
-                         h[7],
-                         _mm_set1_epi32(static_cast<int>(blake3_iv[0])),
-                         _mm_set1_epi32(static_cast<int>(blake3_iv[1])),
-                         _mm_set1_epi32(static_cast<int>(blake3_iv[2])),
-                         _mm_set1_epi32(static_cast<int>(blake3_iv[3])),
-                         counter_lo,
-                         counter_hi,
-                         _mm_set1_epi32(static_cast<int>(blake3_block_size)),
-                         _mm_set1_epi32(static_cast<int>(
-                             block_flags(b, blocks, flags, first_flags, last_flags)))};
+        BLAKE3_LANES_STATE(__m128i, _mm_set1_epi32, v,
+                           block_flags(b, blocks, flags, first_flags, last_flags));
         FILARIX_BLAKE3_ROUNDS(g4, v, m);
         for (int i = 0; i < 8; ++i) h[i] = xor4(v[i], v[i + 8]);
     }
@@ -280,23 +277,8 @@ __attribute__((target("avx2"))) void blake3_hash8_avx2(const std::uint8_t* const
                 m[8 * k + lane] = load8(inputs[lane] + at + 32 * k);
             transpose8(m + 8 * k);
         }
-        __m256i v[16] = {h[0],
-                         h[1],
-                         h[2],
-                         h[3],
-                         h[4],
-                         h[5],
-                         h[6],
-                         h[7],
-                         _mm256_set1_epi32(static_cast<int>(blake3_iv[0])),
-                         _mm256_set1_epi32(static_cast<int>(blake3_iv[1])),
-                         _mm256_set1_epi32(static_cast<int>(blake3_iv[2])),
-                         _mm256_set1_epi32(static_cast<int>(blake3_iv[3])),
-                         counter_lo,
-                         counter_hi,
-                         _mm256_set1_epi32(static_cast<int>(blake3_block_size)),
-                         _mm256_set1_epi32(static_cast<int>(
-                             block_flags(b, blocks, flags, first_flags, last_flags)))};
+        BLAKE3_LANES_STATE(__m256i, _mm256_set1_epi32, v,
+                           block_flags(b, blocks, flags, first_flags, last_flags));
         FILARIX_BLAKE3_ROUNDS(g8, v, m);
         for (int i = 0; i < 8; ++i) h[i] = xor8(v[i], v[i + 8]);
     }
@@ -332,23 +314,8 @@ __attribute__((FILARIX_AVX512_ATTR)) void blake3_hash16_avx512(
             m[lane] = _mm512_loadu_si512(inputs[lane] + at);
         }
         transpose16(m);
-        __m512i v[16] = {h[0],
-                         h[1],
-                         h[2],
-                         h[3],
-                         h[4],
-                         h[5],
-                         h[6],
-                         h[7],
-                         _mm512_set1_epi32(static_cast<int>(blake3_iv[0])),
-                         _mm512_set1_epi32(static_cast<int>(blake3_iv[1])),
-                         _mm512_set1_epi32(static_cast<int>(blake3_iv[2])),
-                         _mm512_set1_epi32(static_cast<int>(blake3_iv[3])),
-                         counter_lo,
-                         counter_hi,
-                         _mm512_set1_epi32(static_cast<int>(blake3_block_size)),
-                         _mm512_set1_epi32(static_cast<int>(
-                             block_flags(b, blocks, flags, first_flags, last_flags)))};
+        BLAKE3_LANES_STATE(__m512i, _mm512_set1_epi32, v,
+                           block_flags(b, blocks, flags, first_flags, last_flags));
         FILARIX_BLAKE3_ROUNDS(g16, v, m);
         for (int i = 0; i < 8; ++i) h[i] = xor16(v[i], v[i + 8]);
     }
@@ -360,5 +327,7 @@ __attribute__((FILARIX_AVX512_ATTR)) void blake3_hash16_avx512(
     for (int lane = 0; lane < 16; ++lane)
         _mm512_mask_storeu_epi32(out + 32 * lane, 0x00FF, h[lane]);
 }
+
+#undef BLAKE3_LANES_STATE
 
 }  // namespace filarix::kernels
