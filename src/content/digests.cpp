@@ -641,16 +641,22 @@ public:
         // The batch's jobs in one allocation, each shared on its own: the
         // block goes when the last of them does.
         const auto block = std::make_shared<std::vector<Job>>(files.size());
+        bool for_worker = false;
         for (std::size_t i = 0; i < files.size(); ++i) {
             Job& job = (*block)[i];
             job.file = std::move(files[i]);
             job.pending = run_.sys.prepare_entry_open(job.file.path);
+            // A file already in memory is hashed where its record is
+            // written: handing it to the other thread would cost more than
+            // hashing it.
+            job.records_thread = job.pending && job.pending->in_memory();
+            for_worker = for_worker || !job.records_thread;
         }
         {
             const std::lock_guard lock(mutex_);
             for (Job& job : *block) jobs_.push_back(std::shared_ptr<Job>(block, &job));
         }
-        wake_.notify_all();
+        if (for_worker) wake_.notify_all();
     }
 
     std::optional<DigestTexts> take(std::u16string_view path, DigestRequest want,
@@ -700,14 +706,15 @@ private:
         State state = queued;
         DigestTexts texts;
         bool interrupted = false;
+        bool records_thread = false;  // hashed by the thread that writes its record
     };
 
     using Group = std::vector<std::shared_ptr<Job>>;
 
-    // Called with the lock held.
-    std::shared_ptr<Job> first_queued() {
+    // Called with the lock held; `worker`: the first the worker may take.
+    std::shared_ptr<Job> first_queued(bool worker = false) {
         for (const auto& job : jobs_)
-            if (job->state == Job::queued) return job;
+            if (job->state == Job::queued && !(worker && job->records_thread)) return job;
         return nullptr;
     }
     // A file read whole into its part of a thread's buffer, so that the
@@ -729,7 +736,7 @@ private:
         at = at == jobs_.end() ? jobs_.begin() : at + 1;
         for (; at != jobs_.end() && group.size() < group_most; ++at) {
             if ((*at)->state != Job::queued) continue;
-            if (!groups(**at)) break;
+            if (!groups(**at) || (*at)->records_thread != first->records_thread) break;
             (*at)->state = Job::running;
             group.push_back(*at);
         }
@@ -751,7 +758,7 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             std::shared_ptr<Job> first;
-            wake_.wait(lock, [&] { return stop_ || (first = first_queued()) != nullptr; });
+            wake_.wait(lock, [&] { return stop_ || (first = first_queued(true)) != nullptr; });
             if (stop_) return;
             // Held while hashed: the record may drop the queue meanwhile.
             const Group group = claim(std::move(first));
@@ -956,6 +963,7 @@ private:
     // stay busy while the group's longest file is hashed.
     static constexpr std::size_t group_most = 32;
     static constexpr std::size_t group_file_limit = DigestWorker::slot_size / group_most;
+    static_assert(group_file_limit == DigestEngine::small_file_size);
     Run& run_;
     std::unique_ptr<unsigned char[]> storage_;  // a buffer for each thread
     std::mutex mutex_;

@@ -75,6 +75,9 @@ public:
     // next ones meanwhile); nothing for a file not read ahead so.
     std::optional<DigestTexts> take_ahead(Run& run, std::u16string_view path, DigestRequest want,
                                           std::optional<std::uint64_t> listed_size);
+    // Files read ahead that are this small are read whole at once and
+    // hashed together; the walk may read them as it lists them.
+    static constexpr std::size_t small_file_size = 8192;
 
 private:
     std::unique_ptr<DigestWorker> worker_;

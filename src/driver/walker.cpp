@@ -241,11 +241,25 @@ void walk_listed_level(Run& run, EntryTools& tools, std::u16string& directory,
         write_tree_line(run, directory, tree);
 }
 
+// Whether the walk may read the small files of a directory as it lists
+// it: every regular file listed is read anyway (a run that reads its
+// digests ahead), and the walk's names alone pick the files (one mask
+// that takes every name, nothing excluded, no duplicates to sort first).
+bool small_files_read_when_listed(Run& run, EntryTools& tools) {
+    if (!tools.digests.reads_ahead(run.sys) || digests_read_ahead(run).empty()) return false;
+    if (run.s.EXCLUDE || run.s.DUPES) return false;
+    const auto& masks = run.s.filetype_list;
+    return masks.size() == 1 && (masks.front() == u"*.*" || masks.front() == u"*");
+}
+
 }  // namespace
 
 void walk_directory(Run& run, EntryTools& tools, const std::u16string& directory) {
+    run.sys.read_small_files_when_listed(
+        small_files_read_when_listed(run, tools) ? DigestEngine::small_file_size : 0);
     std::u16string path = directory;
     walk_listed_level(run, tools, path, nullptr, nullptr);
+    run.sys.read_small_files_when_listed(0);
 }
 
 // Files of a directory read ahead at once: enough to keep both cores busy

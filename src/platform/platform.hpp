@@ -193,6 +193,8 @@ public:
     virtual ~PendingOpen() = default;
     // Called once, on any thread; nothing when the entry cannot be opened.
     virtual std::unique_ptr<InputFile> open() = 0;
+    // The file was read already: opening and reading it costs no call.
+    virtual bool in_memory() const { return false; }
 };
 
 // A pending open done at once, where the system offers no other.
@@ -203,6 +205,59 @@ public:
 
 private:
     std::unique_ptr<InputFile> file_;
+};
+
+// A file read whole before it was asked for, with its state when it was
+// opened and after the read.
+struct ReadContents {
+    std::string bytes;
+    FileState opened;
+    FileState after;
+};
+
+// A file read already, as an open file gives it: its state is the one found
+// at the open until every byte has been delivered, then the one found after
+// the read, as a file opened now answers before and after it is read.
+class ReadInput final : public InputFile {
+public:
+    explicit ReadInput(std::shared_ptr<const ReadContents> contents)
+        : contents_(std::move(contents)) {}
+    long long read(void* buffer, std::size_t size) override {
+        const std::string& bytes = contents_->bytes;
+        const std::size_t from = position_ < bytes.size() ? position_ : bytes.size();
+        const std::size_t n = size < bytes.size() - from ? size : bytes.size() - from;
+        bytes.copy(static_cast<char*>(buffer), n, from);
+        position_ = from + n;
+        if (position_ == bytes.size()) delivered_ = true;
+        return static_cast<long long>(n);
+    }
+    bool seek(std::uint64_t offset) override {
+        position_ = offset < contents_->bytes.size() ? static_cast<std::size_t>(offset)
+                                                     : contents_->bytes.size();
+        return true;
+    }
+    std::optional<FileState> state() override {
+        return delivered_ ? contents_->after : contents_->opened;
+    }
+
+private:
+    std::shared_ptr<const ReadContents> contents_;
+    std::size_t position_ = 0;
+    bool delivered_ = false;  // every byte has been read
+};
+
+// A pending open of a file read already.
+class ReadAlready final : public PendingOpen {
+public:
+    explicit ReadAlready(std::shared_ptr<const ReadContents> contents)
+        : contents_(std::move(contents)) {}
+    std::unique_ptr<InputFile> open() override {
+        return std::make_unique<ReadInput>(std::move(contents_));
+    }
+    bool in_memory() const override { return true; }
+
+private:
+    std::shared_ptr<const ReadContents> contents_;
 };
 
 // A file open for reading and writing in place (log clean-up, sort).
@@ -348,6 +403,11 @@ public:
         if (!file) file = open_entry(path, true);
         return std::make_unique<OpenedNow>(std::move(file));
     }
+    // For a walk that reads every regular file it lists: files of at most
+    // `up_to` bytes may be read as their directory is listed, and
+    // prepare_entry_open then hands over those bytes, with the file's
+    // state when it was opened and after the read. 0 reads none so.
+    virtual void read_small_files_when_listed(std::size_t up_to) { (void)up_to; }
     // What a link points to, as it is written; nothing for an entry that
     // is not a link or whose link cannot be read.
     virtual std::optional<std::u16string> link_target(std::u16string_view path) = 0;

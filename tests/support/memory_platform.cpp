@@ -667,6 +667,22 @@ std::unique_ptr<platform::InputFile> MemoryPlatform::open_entry(std::u16string_v
     return open_read(path, fallback_route);
 }
 
+std::unique_ptr<platform::PendingOpen> MemoryPlatform::prepare_entry_open(
+    std::u16string_view path) {
+    auto file = read_when_prepared ? open_entry(path, false) : nullptr;
+    if (!file) return System::prepare_entry_open(path);
+    auto contents = std::make_shared<platform::ReadContents>();
+    const auto opened = file->state();
+    char buffer[4096];
+    for (long long n; (n = file->read(buffer, sizeof buffer)) > 0;)
+        contents->bytes.append(buffer, static_cast<std::size_t>(n));
+    const auto after = file->state();
+    if (!opened || !after) return System::prepare_entry_open(path);
+    contents->opened = *opened;
+    contents->after = *after;
+    return std::make_unique<platform::ReadAlready>(std::move(contents));
+}
+
 std::shared_ptr<Content> MemoryPlatform::writable(std::u16string_view path, bool create,
                                                   Node*& file) {
     Found found = find(path);

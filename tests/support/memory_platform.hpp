@@ -278,6 +278,10 @@ public:
     // A reparse point is refused, as a link is by a real backend.
     std::unique_ptr<platform::InputFile> open_entry(std::u16string_view path,
                                                     bool fallback_route) override;
+    // Where read_when_prepared, a file made ready to open is read whole at
+    // once, as a walk that reads small files as it lists them hands them over.
+    std::unique_ptr<platform::PendingOpen> prepare_entry_open(std::u16string_view path) override;
+    bool read_when_prepared = false;
     // The tree's reparse points have no target to tell.
     std::optional<std::u16string> link_target(std::u16string_view) override { return std::nullopt; }
     std::unique_ptr<platform::UpdateFile> open_update(std::u16string_view path,

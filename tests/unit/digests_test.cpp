@@ -325,76 +325,84 @@ TEST_F(Digests, AFileThatChangesWhileReadGetsTheFailureTexts) {
 // Small files read ahead are hashed in groups, side by side: each gets
 // the digests it has alone, whatever its length against a block's, and
 // one that changes after the listing or while it is read gets the failure
-// texts and is counted, while the others of its group keep theirs.
+// texts and is counted, while the others of its group keep theirs. Files
+// the system read whole before the record asked (as the walk reads small
+// files) are hashed on the record's thread, with the same results.
 TEST_F(Digests, FilesReadAheadInGroupsGetTheirOwnDigestsOrFailureTexts) {
-    using Change = std::function<void(Content&)>;
-    const struct {
-        std::size_t size;
-        Change change;  // after the file's read
-        bool listed_short;
-    } cases[] = {
-        {0, nullptr, false},
-        {1, nullptr, false},
-        {55, nullptr, false},
-        {56, nullptr, false},
-        {63, nullptr, false},
-        {64, nullptr, false},
-        {119, nullptr, false},
-        {120, nullptr, false},
-        {1200, nullptr, false},
-        {4096, nullptr, false},
-        {8192, nullptr, false},
-        {8193, nullptr, false},
-        {300,
-         [](Content& c) {
-             c.bytes[0] = 'w';
-             ++c.changed;
-         },
-         false},
-        {300, [](Content& c) { c.bytes.resize(10); }, false},
-        {1200, nullptr, true},
-    };
-    const std::size_t copies = 3;  // more files than the lanes, so lanes refill
-    std::vector<std::u16string> paths;
-    std::vector<AheadFile> files;
-    std::vector<std::string> expected;
-    std::size_t changed = 0;
-    for (std::size_t copy = 0; copy < copies; ++copy)
-        for (const auto& c : cases) {
-            std::u16string path = u"C:\\d\\f";
-            for (const char digit : std::to_string(paths.size())) path.push_back(char16_t(digit));
-            std::string data(c.size, '\0');
-            for (std::size_t i = 0; i < data.size(); ++i)
-                data[i] = static_cast<char>((i * 7 + paths.size()) % 251);
-            Node& node = mp.add_file(path, data);
-            {
-                filarix::Run alone(mp);
-                DigestEngine engine;
-                const DigestTexts t = digest_file(alone, engine, path, all, false, c.size);
-                expected.push_back(t.of(DigestId::crc) + t.of(DigestId::md5) +
-                                   t.of(DigestId::sha1));
+    for (const bool read_when_prepared : {false, true}) {
+        SCOPED_TRACE(read_when_prepared ? "read when prepared" : "opened by the reader");
+        mp.read_when_prepared = false;
+        using Change = std::function<void(Content&)>;
+        const struct {
+            std::size_t size;
+            Change change;  // after the file's read
+            bool listed_short;
+        } cases[] = {
+            {0, nullptr, false},
+            {1, nullptr, false},
+            {55, nullptr, false},
+            {56, nullptr, false},
+            {63, nullptr, false},
+            {64, nullptr, false},
+            {119, nullptr, false},
+            {120, nullptr, false},
+            {1200, nullptr, false},
+            {4096, nullptr, false},
+            {8192, nullptr, false},
+            {8193, nullptr, false},
+            {300,
+             [](Content& c) {
+                 c.bytes[0] = 'w';
+                 ++c.changed;
+             },
+             false},
+            {300, [](Content& c) { c.bytes.resize(10); }, false},
+            {1200, nullptr, true},
+        };
+        const std::size_t copies = 3;  // more files than the lanes, so lanes refill
+        std::vector<std::u16string> paths;
+        std::vector<AheadFile> files;
+        std::vector<std::string> expected;
+        std::size_t changed = 0;
+        for (std::size_t copy = 0; copy < copies; ++copy)
+            for (const auto& c : cases) {
+                std::u16string path = u"C:\\d\\f";
+                for (const char digit : std::to_string(paths.size()))
+                    path.push_back(char16_t(digit));
+                std::string data(c.size, '\0');
+                for (std::size_t i = 0; i < data.size(); ++i)
+                    data[i] = static_cast<char>((i * 7 + paths.size()) % 251);
+                Node& node = mp.add_file(path, data);
+                {
+                    filarix::Run alone(mp);
+                    DigestEngine engine;
+                    const DigestTexts t = digest_file(alone, engine, path, all, false, c.size);
+                    expected.push_back(t.of(DigestId::crc) + t.of(DigestId::md5) +
+                                       t.of(DigestId::sha1));
+                }
+                if (c.change) node.content->after_read = c.change;
+                const bool fails = c.change || c.listed_short;
+                changed += fails;
+                if (fails) expected.back() = "failed";
+                paths.push_back(path);
+                files.push_back({path, all.digests, c.size - (c.listed_short ? 1 : 0)});
             }
-            if (c.change) node.content->after_read = c.change;
-            const bool fails = c.change || c.listed_short;
-            changed += fails;
-            if (fails) expected.back() = "failed";
-            paths.push_back(path);
-            files.push_back({path, all.digests, c.size - (c.listed_short ? 1 : 0)});
+        mp.read_when_prepared = read_when_prepared;
+        filarix::Run run(mp);
+        DigestEngine engine;
+        std::vector<std::uint64_t> listed;
+        for (const AheadFile& f : files) listed.push_back(f.listed_size);
+        engine.read_ahead(run, std::move(files));
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            SCOPED_TRACE(i);
+            const DigestTexts t = digest_file(run, engine, paths[i], all, false, listed[i]);
+            EXPECT_EQ(t.read_ok ? t.of(DigestId::crc) + t.of(DigestId::md5) + t.of(DigestId::sha1)
+                                : std::string("failed"),
+                      expected[i]);
+            EXPECT_EQ(t.changed, expected[i] == "failed");
         }
-    filarix::Run run(mp);
-    DigestEngine engine;
-    std::vector<std::uint64_t> listed;
-    for (const AheadFile& f : files) listed.push_back(f.listed_size);
-    engine.read_ahead(run, std::move(files));
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        SCOPED_TRACE(i);
-        const DigestTexts t = digest_file(run, engine, paths[i], all, false, listed[i]);
-        EXPECT_EQ(t.read_ok ? t.of(DigestId::crc) + t.of(DigestId::md5) + t.of(DigestId::sha1)
-                            : std::string("failed"),
-                  expected[i]);
-        EXPECT_EQ(t.changed, expected[i] == "failed");
+        EXPECT_EQ(run.counts.changed_while_read, changed);
     }
-    EXPECT_EQ(run.counts.changed_while_read, changed);
 }
 
 TEST_F(Digests, ADirectoryHasNoContents) {

@@ -455,6 +455,101 @@ TEST_F(PosixWalkBatch, AnOpenMadeReadyByTheWalkIsDoneOnAnotherThreadAfterIt) {
     EXPECT_FALSE(seen[2].opened);
 }
 
+// A walk that reads the small files it lists hands over their bytes and
+// their states from then: what a file held as it was listed, whatever
+// takes its name afterwards. Nothing else is read so: a file too large, a
+// link, a pipe (never waited on), a directory's only file.
+TEST_F(PosixWalkBatch, SmallFilesReadAsTheyAreListedAreHandedOverWhole) {
+    const std::string eight_k(8192, 'k');
+    make_file("small", "0123456789");
+    make_file("empty", "");
+    make_file("limit", eight_k);
+    make_file("large", eight_k + "!");
+    make_file("streams", "s");
+    ASSERT_EQ(::setxattr(at("streams").c_str(), "user.note", "v", 1, 0), 0);
+    ASSERT_EQ(::symlink("small", at("link").c_str()), 0);
+    ASSERT_EQ(::mkfifo(at("pipe").c_str(), 0644), 0);
+    ASSERT_EQ(::mkdir(at("alone").c_str(), 0755), 0);
+    make_file("alone/only", "1");
+    sys_->read_small_files_when_listed(8192);
+    walk_all();
+    // Replaced after the listing: the bytes read then are still the file's.
+    make_file("other", "abcdefghij");
+    ASSERT_EQ(::rename(at("other").c_str(), at("small").c_str()), 0);
+    const struct {
+        const char* name;
+        bool read_already;
+        std::string bytes;
+    } cases[] = {
+        {"small", true, "0123456789"}, {"empty", true, ""},  {"limit", true, eight_k},
+        {"streams", true, "s"},        {"large", false, ""}, {"link", false, ""},
+        {"pipe", false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto pending = sys_->prepare_entry_open(u(at(c.name)));
+        ASSERT_TRUE(pending);
+        EXPECT_EQ(pending->in_memory(), c.read_already);
+        if (!c.read_already) continue;
+        const auto file = pending->open();
+        ASSERT_TRUE(file);
+        const auto before = file->state();
+        std::string bytes;
+        char buffer[1000];
+        for (long long n; (n = file->read(buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        const auto after = file->state();
+        EXPECT_EQ(bytes, c.bytes);
+        ASSERT_TRUE(before && after);
+        EXPECT_EQ(before->size, c.bytes.size());
+        EXPECT_EQ(*before, *after);
+    }
+    // Its attribute names were read through its descriptor.
+    EXPECT_EQ(sys_->named_streams(u(at("streams"))).streams.size(), 1u);
+    EXPECT_TRUE(sys_->named_streams(u(at("empty"))).streams.empty());
+
+    search_.reset();
+    dir_ = sys_->open_directory(u(at("alone")));
+    ASSERT_TRUE(dir_);
+    FindData entry;
+    search_ = sys_->search_directory(*dir_, u(at("alone/")), u"*.*", entry, SearchDetail::full);
+    ASSERT_TRUE(search_);
+    while (search_->next(entry)) {
+    }
+    EXPECT_FALSE(sys_->prepare_entry_open(u(at("alone/only")))->in_memory());
+    sys_->read_small_files_when_listed(0);
+}
+
+// What all listings hold in contents is bounded (a deep tree keeps the
+// listing of every directory above the walk), and given back as they go.
+TEST_F(PosixWalkBatch, ContentsReadAsListedAreBoundedAndGivenBack) {
+    const std::string block(8000, 'b');
+    const std::size_t files = 1200;  // 9.6 MB of contents
+    for (std::size_t i = 0; i < files; ++i) {
+        std::string name = std::to_string(i);
+        name.insert(name.begin(), 'f');
+        make_file(name, block);
+    }
+    sys_->read_small_files_when_listed(8192);
+    for (int walk = 0; walk < 2; ++walk) {
+        SCOPED_TRACE(walk);
+        const auto dir = sys_->open_directory(u(root_));
+        ASSERT_TRUE(dir);
+        FindData entry;
+        auto search =
+            sys_->search_directory(*dir, u(root_ + "/"), u"*.*", entry, SearchDetail::full);
+        ASSERT_TRUE(search);
+        std::size_t read_already = 0;
+        do {
+            if (entry.attributes & attr::directory) continue;
+            read_already += sys_->prepare_entry_open(u(root_ + "/") + entry.name)->in_memory();
+        } while (search->next(entry));
+        EXPECT_GT(read_already, files / 2);
+        EXPECT_LT(read_already, files);
+    }
+    sys_->read_small_files_when_listed(0);
+}
+
 // The reader ahead gives way to the digest thread: its own priority
 // drops ten steps, down to the lowest; the other threads keep theirs.
 TEST(PosixThreadPriority, LowersTheCallingThreadOnly) {

@@ -63,6 +63,7 @@ struct Listed {
     std::uint64_t size = 0;
     FileTicks creation = 0, access = 0, write = 0;
     std::optional<PreciseFacts> precise;
+    std::shared_ptr<const ListedContents> contents;  // read as it was listed
 };
 
 // What a directory holds, read once, by the walk or by the reader ahead.
@@ -95,10 +96,32 @@ std::thread thread_without_signals(F&& body) {
 // other threads; nothing when the system refuses.
 void lower_thread_priority();
 
-// Reads and examines a directory once. `stop` cuts a long read short when
-// the run is ending; the listing is then unreadable.
+// Reads and examines a directory once. Regular files of at most
+// `contents_up_to` bytes are read whole as they are examined (none for 0).
+// `stop` cuts a long read short when the run is ending; the listing is
+// then unreadable.
 void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrSupport& xattrs,
-                  bool two_threads, const std::atomic<bool>* stop = nullptr);
+                  bool two_threads, std::size_t contents_up_to,
+                  const std::atomic<bool>* stop = nullptr);
+
+// ----- small files read as they are listed (posix_listing_contents.cpp) -----
+enum class ListedRead { opened, not_opened, refused };
+// Reads a small regular file the walk has just examined (`st`, which holds
+// at most `up_to` bytes) whole, while the memory all listings may hold has
+// room; its attribute names are read through its descriptor too where
+// `names`, which is cleared where the file system refuses attributes.
+// not_opened: the file could not be opened; refused too, and so are the
+// others the program may not open without changing their access time.
+ListedRead read_listed(int dirfd, const char* name, const struct statx& st, dev_t device,
+                       std::size_t up_to, bool& names, XattrSupport& xattrs, Listed& e);
+// The same for a file the directory told is regular and that is not yet
+// examined: its status comes through its descriptor too, one look-up of
+// its name for all. A large file then costs an open it did not need, so
+// the walk does this while the files it meets are small.
+ListedRead examine_opened(int dirfd, const char* name, dev_t device, std::size_t up_to, bool& names,
+                          XattrSupport& xattrs, Listed& e);
+// The facts of an entry from its status (statx of it or of its descriptor).
+void examine_status(int dirfd, const char* name, const struct statx& st, Listed& e);
 
 // ----- extended attributes of listed entries (posix_listing_xattrs.cpp) -----
 // Reads the names of the entry's extended attributes relative to the
@@ -108,6 +131,8 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
 // has no such call.
 bool read_attribute_names(int dirfd, const char* name, dev_t device, XattrSupport& xattrs,
                           Listed& e);
+// The same through a descriptor of the entry.
+void read_attribute_names_of(int fd, dev_t device, XattrSupport& xattrs, Listed& e);
 // The entry's user.DOSATTRIB, asked relative to the directory.
 std::optional<std::uint32_t> dos_bits(int dirfd, const char* name, dev_t device,
                                       XattrSupport& xattrs);
@@ -191,7 +216,9 @@ struct AheadRead {
 class WalkAhead {
 public:
     // The interrupt is the walk's to notice: the reader blocks it.
-    WalkAhead();
+    // `contents_up_to`: the walk's limit for the files it reads as it lists
+    // them, which the reader ahead reads too.
+    explicit WalkAhead(const std::atomic<std::size_t>& contents_up_to);
     ~WalkAhead();
     WalkAhead(const WalkAhead&) = delete;
     WalkAhead& operator=(const WalkAhead&) = delete;
@@ -230,6 +257,7 @@ private:
     // Reads one waiting directory; the lock is let go meanwhile.
     void perform(AheadRead& read, std::unique_lock<std::mutex>& lock, XattrSupport& xattrs);
 
+    const std::atomic<std::size_t>& contents_up_to_;
     std::mutex mutex_;
     std::condition_variable wake_worker_, read_done_;
     // Next needed first.

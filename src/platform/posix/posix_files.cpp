@@ -266,10 +266,16 @@ private:
 }  // namespace
 
 std::unique_ptr<PendingOpen> PosixSystem::prepare_entry_open(std::u16string_view path) {
-    if (auto at = walk_.inside_listed(path); at && at->walked_regular)
+    if (auto at = walk_.inside_listed(path); at && at->walked_regular) {
+        if (at->contents) return std::make_unique<ReadAlready>(std::move(at->contents));
         if (auto directory = walk_.held_listed())
             return std::make_unique<PendingEntry>(std::move(directory), std::move(*at));
+    }
     return System::prepare_entry_open(path);
+}
+
+void PosixSystem::read_small_files_when_listed(std::size_t up_to) {
+    walk_.contents_up_to.store(up_to, std::memory_order_relaxed);
 }
 
 // The directory holding a path too long for the system to take whole,

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -156,6 +157,15 @@ void leave_key_mode();
 
 // ----- the walk's directories -----
 class WalkDir;
+// A small regular file read whole as the walk listed it: a reader of its
+// contents then needs no open of its own.
+struct ListedContents : ReadContents {
+    ListedContents() = default;
+    ~ListedContents();  // gives its memory back to what all listings may hold
+    ListedContents(const ListedContents&) = delete;
+    ListedContents& operator=(const ListedContents&) = delete;
+    std::size_t held = 0;  // counted against what all listings may hold
+};
 // A name within a directory the walk holds open.
 struct AtName {
     int dirfd;
@@ -165,6 +175,8 @@ struct AtName {
     bool walked_regular = false;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    // The file's contents, when the walk read them as it listed it.
+    std::shared_ptr<const ListedContents> contents{};
 };
 // The directories a walk is inside. At most `limit` of them keep a
 // descriptor open, however deep the walk; the others are opened again, by
@@ -206,6 +218,9 @@ public:
     bool known_without_streams(std::u16string_view path);
     // The reader of directories ahead of the walk; null with one thread.
     WalkAhead* ahead();
+    // Regular files of at most this many bytes are read as they are
+    // listed (none for 0), by the walk and by the reader ahead.
+    std::atomic<std::size_t> contents_up_to{0};
 
 private:
     // A name of the listed directory, with what the walk saw under it.
@@ -262,6 +277,7 @@ public:
     bool reads_on_other_threads() const override { return true; }
     std::size_t files_open_budget() const override;
     std::unique_ptr<PendingOpen> prepare_entry_open(std::u16string_view path) override;
+    void read_small_files_when_listed(std::size_t up_to) override;
     std::optional<std::u16string> link_target(std::u16string_view path) override;
     std::unique_ptr<UpdateFile> open_update(std::u16string_view path, bool create) override;
     StreamListing named_streams(std::u16string_view path) override;

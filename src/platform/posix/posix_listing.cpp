@@ -30,43 +30,59 @@ void append_entry(Listing& dir, std::string_view bytes, Listed e) {
     dir.entries.push_back(e);
 }
 
-// Examines one entry relative to the directory; false when it has gone.
-bool examine(int dirfd, const char* name, unsigned char type, Listed& e) {
-    struct statx st;
-    EntryFacts facts;
-    std::string_view hidden_name(name);
-    if (::statx(dirfd, name, stat_flags, stat_mask, &st) == 0) {
-        facts = facts_of(st);
-        if (S_ISLNK(facts.mode)) facts.target_is_directory = target_is_directory(dirfd, name);
-        e.size = (S_ISDIR(facts.mode) || S_ISLNK(facts.mode)) ? 0 : st.stx_size;
-        e.creation =
-            (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
-        e.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
-        e.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
-        e.precise = precise_of(st);
-    } else if (errno == ENOENT) {
-        return false;  // gone since the directory was read
-    } else {
-        // Listed but not examinable: what the directory itself told.
-        facts.mode = mode_of_type(type) | S_IWUSR;
-    }
-    e.attributes = compute_attributes(facts, hidden_name, std::nullopt);
+// The attributes of an entry from what is known of it.
+void describe(const EntryFacts& facts, const char* name, Listed& e) {
+    e.attributes = compute_attributes(facts, std::string_view(name), std::nullopt);
     e.dos_candidate = !S_ISLNK(facts.mode) && facts.mode != 0;
     e.regular = S_ISREG(facts.mode);
+}
+
+// Examines one entry relative to the directory, its status in `st` when
+// it could be had; false when it has gone.
+bool examine(int dirfd, const char* name, unsigned char type, Listed& e, struct statx& st) {
+    if (::statx(dirfd, name, stat_flags, stat_mask, &st) == 0) {
+        examine_status(dirfd, name, st, e);
+        return true;
+    }
+    st.stx_mask = 0;
+    if (errno == ENOENT) return false;  // gone since the directory was read
+    // Listed but not examinable: what the directory itself told.
+    EntryFacts facts;
+    facts.mode = mode_of_type(type) | S_IWUSR;
+    describe(facts, name, e);
     return true;
 }
 
-// Examines the entries [from, to) of a listing whose names are read.
+// Examines the entries [from, to) of a listing whose names are read; the
+// regular files among them are read whole up to `contents_up_to` bytes.
 void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, std::size_t from,
-                   std::size_t to, const std::atomic<bool>* stop) {
+                   std::size_t to, std::size_t contents_up_to, const std::atomic<bool>* stop) {
     bool names = !xattrs.refused(device);
+    // Files are opened before they are examined while the last one met was small.
+    bool small = true;
     for (std::size_t i = from; i < to; ++i) {
         if (stop && i % 1024 == 0 && stop->load(std::memory_order_relaxed)) return;
         Listed& e = dir.entries[i];
         const char* name = dir.system_name(e);
-        if (!examine(dirfd, name, e.type, e)) {
+        if (contents_up_to != 0 && small && e.type == DT_REG) {
+            const auto read = examine_opened(dirfd, name, device, contents_up_to, names, xattrs, e);
+            if (read == ListedRead::opened) {
+                small = !e.regular || e.size <= contents_up_to;
+                continue;
+            }
+            if (read == ListedRead::refused) contents_up_to = 0;
+        }
+        struct statx st;
+        if (!examine(dirfd, name, e.type, e, st)) {
             e.gone = true;
             continue;
+        }
+        if (contents_up_to != 0 && e.regular && e.precise && e.size <= contents_up_to) {
+            small = true;
+            const auto read =
+                read_listed(dirfd, name, st, device, contents_up_to, names, xattrs, e);
+            if (read == ListedRead::refused) contents_up_to = 0;
+            if (read == ListedRead::opened) continue;
         }
         if (names && e.dos_candidate)
             names = read_attribute_names(dirfd, name, device, xattrs, e) && !xattrs.refused(device);
@@ -75,11 +91,23 @@ void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, 
 
 }  // namespace
 
+void examine_status(int dirfd, const char* name, const struct statx& st, Listed& e) {
+    EntryFacts facts = facts_of(st);
+    if (S_ISLNK(facts.mode)) facts.target_is_directory = target_is_directory(dirfd, name);
+    e.size = (S_ISDIR(facts.mode) || S_ISLNK(facts.mode)) ? 0 : st.stx_size;
+    e.creation =
+        (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
+    e.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+    e.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    e.precise = precise_of(st);
+    describe(facts, name, e);
+}
+
 // A directory this large is examined by two threads, when the walk may use two.
 constexpr std::size_t split_examining_from = 4096;
 
 void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrSupport& xattrs,
-                  bool two_threads, const std::atomic<bool>* stop) {
+                  bool two_threads, std::size_t contents_up_to, const std::atomic<bool>* stop) {
     if (!mount_root) {
         for (const char* dot : {".", ".."}) {
             Listed e;
@@ -108,6 +136,11 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
         }
     }
     const std::size_t end = dir.entries.size();
+    // A directory of one file is not read ahead of its record: its file
+    // would be read twice.
+    if (std::count_if(dir.entries.begin() + static_cast<std::ptrdiff_t>(dots), dir.entries.end(),
+                      [](const Listed& e) { return e.type == DT_REG; }) < 2)
+        contents_up_to = 0;
     bool examined = false;
     if (two_threads && end - dots >= split_examining_from) {
         // The second half on a thread of its own: each examining is a
@@ -115,9 +148,10 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
         const std::size_t half = dots + (end - dots) / 2;
         XattrSupport helper_xattrs = xattrs;
         try {
-            std::thread helper = thread_without_signals(
-                [&] { examine_range(dir, dirfd, device, helper_xattrs, half, end, stop); });
-            examine_range(dir, dirfd, device, xattrs, dots, half, stop);
+            std::thread helper = thread_without_signals([&] {
+                examine_range(dir, dirfd, device, helper_xattrs, half, end, contents_up_to, stop);
+            });
+            examine_range(dir, dirfd, device, xattrs, dots, half, contents_up_to, stop);
             helper.join();
             if (helper_xattrs.refused(device)) xattrs.mark_refused(device);
             examined = true;
@@ -125,7 +159,7 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
             // No thread to be had: one does it all.
         }
     }
-    if (!examined) examine_range(dir, dirfd, device, xattrs, dots, end, stop);
+    if (!examined) examine_range(dir, dirfd, device, xattrs, dots, end, contents_up_to, stop);
     if (stop && stop->load(std::memory_order_relaxed)) return;
     std::erase_if(dir.entries, [](const Listed& e) { return e.gone; });
     const bool names = !xattrs.refused(device);

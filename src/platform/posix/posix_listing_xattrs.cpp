@@ -21,6 +21,24 @@ constexpr long listxattrat_number = 465;
 constexpr long listxattrat_number = -1;
 #endif
 
+// What a list of the entry's attribute names says of it: `n` bytes of
+// names, or -1 with the reason in errno.
+void note_attribute_names(long n, const char* list, dev_t device, XattrSupport& xattrs, Listed& e) {
+    if (n < 0) {
+        if (errno == ENOTSUP) xattrs.mark_refused(device);
+        return;
+    }
+    e.names_known = true;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+        const std::string_view key(list + at);
+        at += key.size() + 1;
+        if (key == dos_attribute_xattr)
+            e.has_dos = true;
+        else if (key.substr(0, 5) == "user.")
+            e.has_streams = true;
+    }
+}
+
 }  // namespace
 
 // Reads the names of the entry's extended attributes relative to the
@@ -34,21 +52,14 @@ bool read_attribute_names(int dirfd, const char* name, dev_t device, XattrSuppor
     alignas(8) char list[4096];
     const long n =
         ::syscall(listxattrat_number, dirfd, name, AT_SYMLINK_NOFOLLOW, list, sizeof list);
-    if (n < 0) {
-        if (errno == ENOSYS) return false;
-        if (errno == ENOTSUP) xattrs.mark_refused(device);
-        return true;
-    }
-    e.names_known = true;
-    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
-        const std::string_view key(list + at);
-        at += key.size() + 1;
-        if (key == dos_attribute_xattr)
-            e.has_dos = true;
-        else if (key.substr(0, 5) == "user.")
-            e.has_streams = true;
-    }
+    if (n < 0 && errno == ENOSYS) return false;
+    note_attribute_names(n, list, device, xattrs, e);
     return true;
+}
+
+void read_attribute_names_of(int fd, dev_t device, XattrSupport& xattrs, Listed& e) {
+    alignas(8) char list[4096];
+    note_attribute_names(::flistxattr(fd, list, sizeof list), list, device, xattrs, e);
 }
 
 // The entry's user.DOSATTRIB, asked relative to the directory; the path

@@ -50,7 +50,8 @@ void lower_thread_priority() {
     ::setpriority(PRIO_PROCESS, self, std::min(now + lower_by, lowest));
 }
 
-WalkAhead::WalkAhead() : worker_(thread_without_signals([this] { work(); })) {}
+WalkAhead::WalkAhead(const std::atomic<std::size_t>& contents_up_to)
+    : contents_up_to_(contents_up_to), worker_(thread_without_signals([this] { work(); })) {}
 
 WalkAhead::~WalkAhead() {
     {
@@ -217,7 +218,8 @@ void WalkAhead::perform(AheadRead& read, std::unique_lock<std::mutex>& lock, Xat
     // A mount below is the walk's to read or to pass by (--ONEFS): nothing
     // of another file system is read ahead of it.
     if (fd >= 0 && read.st.st_dev == read.parent_device)
-        read_listing(read.listing, fd, read.st.st_dev, false, xattrs, true, &read.cut);
+        read_listing(read.listing, fd, read.st.st_dev, false, xattrs, true,
+                     contents_up_to_.load(std::memory_order_relaxed), &read.cut);
     std::vector<std::string> names;
     if (fd >= 0 && read.listing.readable) {
         names = subdirectories(read.listing, max_planned_per_directory);

@@ -88,7 +88,7 @@ WalkAhead* WalkDirs::ahead() {
         const char* wanted = std::getenv("FILARIX_WALK_THREADS");
         const bool one =
             wanted ? std::string_view(wanted) == "1" : std::thread::hardware_concurrency() < 2;
-        if (!one) ahead_ = std::make_unique<WalkAhead>();
+        if (!one) ahead_ = std::make_unique<WalkAhead>(contents_up_to);
     }
     return ahead_.get();
 }
@@ -254,6 +254,7 @@ std::optional<AtName> WalkDirs::at_listed(std::string name) {
             at.walked_regular = true;
             at.device = e->precise->device;
             at.inode = e->precise->inode;
+            at.contents = e->contents;
         }
     }
     return at;
@@ -345,7 +346,8 @@ std::unique_ptr<DirSearch> PosixSystem::search_directory(DirHandle& directory,
         if (fd < 0) return nullptr;
         dir->read = true;
         read_listing(dir->listing, fd, dir->device, dir->mount_root, xattrs_,
-                     walk_.ahead() != nullptr);
+                     walk_.ahead() != nullptr,
+                     walk_.contents_up_to.load(std::memory_order_relaxed));
     }
     if (!dir->listing.readable) {
         // Opened, and its names could not be read to the end.
