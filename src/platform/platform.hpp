@@ -208,9 +208,10 @@ private:
 };
 
 // A file read whole before it was asked for, with its state when it was
-// opened and after the read.
+// opened and after the read. The bytes are kept by whoever made it.
 struct ReadContents {
-    std::string bytes;
+    virtual ~ReadContents() = default;
+    std::string_view bytes;
     FileState opened;
     FileState after;
 };
@@ -223,7 +224,7 @@ public:
     explicit ReadInput(std::shared_ptr<const ReadContents> contents)
         : contents_(std::move(contents)) {}
     long long read(void* buffer, std::size_t size) override {
-        const std::string& bytes = contents_->bytes;
+        const std::string_view bytes = contents_->bytes;
         const std::size_t from = position_ < bytes.size() ? position_ : bytes.size();
         const std::size_t n = size < bytes.size() - from ? size : bytes.size() - from;
         bytes.copy(static_cast<char*>(buffer), n, from);

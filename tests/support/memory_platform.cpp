@@ -671,13 +671,17 @@ std::unique_ptr<platform::PendingOpen> MemoryPlatform::prepare_entry_open(
     std::u16string_view path) {
     auto file = read_when_prepared ? open_entry(path, false) : nullptr;
     if (!file) return System::prepare_entry_open(path);
-    auto contents = std::make_shared<platform::ReadContents>();
+    struct Owned : platform::ReadContents {
+        std::string kept;
+    };
+    auto contents = std::make_shared<Owned>();
     const auto opened = file->state();
     char buffer[4096];
     for (long long n; (n = file->read(buffer, sizeof buffer)) > 0;)
-        contents->bytes.append(buffer, static_cast<std::size_t>(n));
+        contents->kept.append(buffer, static_cast<std::size_t>(n));
     const auto after = file->state();
     if (!opened || !after) return System::prepare_entry_open(path);
+    contents->bytes = contents->kept;
     contents->opened = *opened;
     contents->after = *after;
     return std::make_unique<platform::ReadAlready>(std::move(contents));

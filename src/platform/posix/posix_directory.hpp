@@ -105,6 +105,17 @@ void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrS
                   const std::atomic<bool>* stop = nullptr);
 
 // ----- small files read as they are listed (posix_listing_contents.cpp) -----
+// Where the files of one examining put their bytes, a chunk at a time.
+class ContentsArena {
+public:
+    // Room for up to `n` bytes; null when all listings hold what they may.
+    char* room(std::size_t n);
+    // The first `n` bytes of the room are a file's.
+    std::shared_ptr<ListedContents> keep(std::size_t n);
+
+private:
+    std::shared_ptr<ContentsChunk> chunk_;
+};
 enum class ListedRead { opened, not_opened, refused };
 // Reads a small regular file the walk has just examined (`st`, which holds
 // at most `up_to` bytes) whole, while the memory all listings may hold has
@@ -113,13 +124,14 @@ enum class ListedRead { opened, not_opened, refused };
 // not_opened: the file could not be opened; refused too, and so are the
 // others the program may not open without changing their access time.
 ListedRead read_listed(int dirfd, const char* name, const struct statx& st, dev_t device,
-                       std::size_t up_to, bool& names, XattrSupport& xattrs, Listed& e);
+                       std::size_t up_to, bool& names, XattrSupport& xattrs, ContentsArena& arena,
+                       Listed& e);
 // The same for a file the directory told is regular and that is not yet
 // examined: its status comes through its descriptor too, one look-up of
 // its name for all. A large file then costs an open it did not need, so
 // the walk does this while the files it meets are small.
 ListedRead examine_opened(int dirfd, const char* name, dev_t device, std::size_t up_to, bool& names,
-                          XattrSupport& xattrs, Listed& e);
+                          XattrSupport& xattrs, ContentsArena& arena, Listed& e);
 // The facts of an entry from its status (statx of it or of its descriptor).
 void examine_status(int dirfd, const char* name, const struct statx& st, Listed& e);
 

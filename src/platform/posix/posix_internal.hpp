@@ -157,14 +157,22 @@ void leave_key_mode();
 
 // ----- the walk's directories -----
 class WalkDir;
+// Bytes of the small files the walk read as it listed them, in chunks that
+// the files of a directory share: a file's bytes cost no allocation of
+// their own.
+struct ContentsChunk {
+    explicit ContentsChunk(std::size_t size) : data(new char[size]), size(size) {}
+    ~ContentsChunk();  // gives its memory back to what all listings may hold
+    ContentsChunk(const ContentsChunk&) = delete;
+    ContentsChunk& operator=(const ContentsChunk&) = delete;
+    std::unique_ptr<char[]> data;
+    std::size_t size;
+    std::size_t used = 0;
+};
 // A small regular file read whole as the walk listed it: a reader of its
 // contents then needs no open of its own.
 struct ListedContents : ReadContents {
-    ListedContents() = default;
-    ~ListedContents();  // gives its memory back to what all listings may hold
-    ListedContents(const ListedContents&) = delete;
-    ListedContents& operator=(const ListedContents&) = delete;
-    std::size_t held = 0;  // counted against what all listings may hold
+    std::shared_ptr<const ContentsChunk> chunk;  // holds the bytes
 };
 // A name within a directory the walk holds open.
 struct AtName {

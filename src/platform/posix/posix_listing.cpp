@@ -58,6 +58,7 @@ bool examine(int dirfd, const char* name, unsigned char type, Listed& e, struct 
 void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, std::size_t from,
                    std::size_t to, std::size_t contents_up_to, const std::atomic<bool>* stop) {
     bool names = !xattrs.refused(device);
+    ContentsArena arena;
     // Files are opened before they are examined while the last one met was small.
     bool small = true;
     for (std::size_t i = from; i < to; ++i) {
@@ -65,7 +66,8 @@ void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, 
         Listed& e = dir.entries[i];
         const char* name = dir.system_name(e);
         if (contents_up_to != 0 && small && e.type == DT_REG) {
-            const auto read = examine_opened(dirfd, name, device, contents_up_to, names, xattrs, e);
+            const auto read =
+                examine_opened(dirfd, name, device, contents_up_to, names, xattrs, arena, e);
             if (read == ListedRead::opened) {
                 small = !e.regular || e.size <= contents_up_to;
                 continue;
@@ -80,7 +82,7 @@ void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, 
         if (contents_up_to != 0 && e.regular && e.precise && e.size <= contents_up_to) {
             small = true;
             const auto read =
-                read_listed(dirfd, name, st, device, contents_up_to, names, xattrs, e);
+                read_listed(dirfd, name, st, device, contents_up_to, names, xattrs, arena, e);
             if (read == ListedRead::refused) contents_up_to = 0;
             if (read == ListedRead::opened) continue;
         }

@@ -37,13 +37,16 @@ FileState state_of(const struct statx& st) {
 
 // The largest file read so: one byte of room more shows a file that grew.
 constexpr std::size_t largest = 8192;
+// A chunk holds the small files of a directory of a few dozen.
+constexpr std::size_t chunk_size = 64 * 1024;
 
 // The file's bytes, when it is still the file `st` describes, holds no
 // more than `up_to` and nothing fails; it is left to be read later
 // otherwise, where a failure is reported as the run reports any.
 std::shared_ptr<const ListedContents> read_contents(int fd, const struct statx& st,
-                                                    std::size_t up_to) {
-    char buffer[largest + 1];
+                                                    std::size_t up_to, ContentsArena& arena) {
+    char* const buffer = arena.room(up_to + 1);
+    if (!buffer) return nullptr;
     const std::size_t size = st.stx_size;
     std::size_t total = 0;
     for (;;) {
@@ -67,11 +70,7 @@ std::shared_ptr<const ListedContents> read_contents(int fd, const struct statx& 
         after.stx_ino != st.stx_ino || after.stx_dev_major != st.stx_dev_major ||
         after.stx_dev_minor != st.stx_dev_minor)
         return nullptr;
-    const std::size_t cost = total + sizeof(ListedContents) + 64;
-    if (!hold(cost)) return nullptr;
-    auto contents = std::make_shared<ListedContents>();
-    contents->held = cost;
-    contents->bytes.assign(buffer, total);
+    auto contents = arena.keep(total);
     contents->opened = state_of(st);
     contents->after = state_of(after);
     return contents;
@@ -79,8 +78,25 @@ std::shared_ptr<const ListedContents> read_contents(int fd, const struct statx& 
 
 }  // namespace
 
-ListedContents::~ListedContents() {
-    held_now.fetch_sub(held, std::memory_order_relaxed);
+ContentsChunk::~ContentsChunk() {
+    held_now.fetch_sub(size, std::memory_order_relaxed);
+}
+
+char* ContentsArena::room(std::size_t n) {
+    if (!chunk_ || chunk_->size - chunk_->used < n) {
+        const std::size_t size = std::max(n, chunk_size);
+        if (!hold(size)) return nullptr;
+        chunk_ = std::make_shared<ContentsChunk>(size);
+    }
+    return chunk_->data.get() + chunk_->used;
+}
+
+std::shared_ptr<ListedContents> ContentsArena::keep(std::size_t n) {
+    auto contents = std::make_shared<ListedContents>();
+    contents->bytes = std::string_view(chunk_->data.get() + chunk_->used, n);
+    contents->chunk = chunk_;
+    chunk_->used += n;
+    return contents;
 }
 
 namespace {
@@ -100,19 +116,19 @@ ListedRead not_open() {
 
 // Its attribute names and, where it is small, its bytes, through `fd`.
 void read_through(int fd, const struct statx& st, dev_t device, std::size_t up_to, bool& names,
-                  XattrSupport& xattrs, Listed& e) {
+                  XattrSupport& xattrs, ContentsArena& arena, Listed& e) {
     if (names && e.dos_candidate) {
         read_attribute_names_of(fd, device, xattrs, e);
         names = !xattrs.refused(device);
     }
     up_to = std::min(up_to, largest);
-    if (e.regular && st.stx_size <= up_to) e.contents = read_contents(fd, st, up_to);
+    if (e.regular && st.stx_size <= up_to) e.contents = read_contents(fd, st, up_to, arena);
 }
 
 }  // namespace
 
 ListedRead examine_opened(int dirfd, const char* name, dev_t device, std::size_t up_to, bool& names,
-                          XattrSupport& xattrs, Listed& e) {
+                          XattrSupport& xattrs, ContentsArena& arena, Listed& e) {
     const int fd = open_listed(dirfd, name);
     if (fd < 0) return not_open();
     struct statx st;
@@ -121,16 +137,17 @@ ListedRead examine_opened(int dirfd, const char* name, dev_t device, std::size_t
         return ListedRead::not_opened;
     }
     examine_status(dirfd, name, st, e);
-    read_through(fd, st, device, up_to, names, xattrs, e);
+    read_through(fd, st, device, up_to, names, xattrs, arena, e);
     ::close(fd);
     return ListedRead::opened;
 }
 
 ListedRead read_listed(int dirfd, const char* name, const struct statx& st, dev_t device,
-                       std::size_t up_to, bool& names, XattrSupport& xattrs, Listed& e) {
+                       std::size_t up_to, bool& names, XattrSupport& xattrs, ContentsArena& arena,
+                       Listed& e) {
     const int fd = open_listed(dirfd, name);
     if (fd < 0) return not_open();
-    read_through(fd, st, device, up_to, names, xattrs, e);
+    read_through(fd, st, device, up_to, names, xattrs, arena, e);
     ::close(fd);
     return ListedRead::opened;
 }
