@@ -26,6 +26,10 @@ constexpr std::size_t split_chunks = 64;
 // least two and at most max_parts.
 constexpr std::size_t part_chunks = 2048;
 constexpr std::size_t max_parts = 64;
+// The last part of a subtree this large or more is shared in quarters: the
+// parts are taken in order, so a core that finds none left waits at most a
+// quarter part for the other's last.
+constexpr std::size_t quartered_from = 1024;
 
 void store_cv(const std::uint32_t cv[8], std::uint8_t* out) {
     for (int i = 0; i < 8; ++i)
@@ -195,16 +199,20 @@ struct PartsJob {
     Blake3::Path path;
     const std::uint8_t* p;
     std::size_t chunks;  // of each part
+    std::size_t whole;   // parts hashed whole; the ones after are quarters of the next
     std::uint64_t counter;
-    std::uint8_t* cvs;
+    std::uint8_t* cvs;  // a part's, or the quarters' from the last part's place on
 };
 
 void Blake3::part_job(void* job, std::size_t i) {
     const auto& j = *static_cast<const PartsJob*>(job);
-    const std::uint8_t* const p = j.p + i * j.chunks * blake3_chunk_size;
-    const std::size_t size = j.chunks * blake3_chunk_size;
+    const std::size_t chunks = i < j.whole ? j.chunks : j.chunks / 4;
+    const std::size_t first =
+        i < j.whole ? i * j.chunks : j.whole * j.chunks + (i - j.whole) * chunks;
+    const std::uint8_t* const p = j.p + first * blake3_chunk_size;
+    const std::size_t size = chunks * blake3_chunk_size;
     j.splitter->before_part(p, size);
-    wide_subtree_cv(j.path, p, j.chunks, j.counter + i * j.chunks, j.cvs + 32 * i);
+    wide_subtree_cv(j.path, p, chunks, j.counter + first, j.cvs + 32 * i);
 }
 
 void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t counter,
@@ -214,9 +222,18 @@ void Blake3::subtree_cv(const std::uint8_t* p, std::size_t chunks, std::uint64_t
         return;
     }
     const std::size_t parts = std::clamp<std::size_t>(chunks / part_chunks, 2, max_parts);
-    std::uint8_t cvs[max_parts * 32];
-    PartsJob job{splitter_, path_, p, chunks / parts, counter, cvs};
-    splitter_->share(&Blake3::part_job, &job, parts);
+    std::uint8_t cvs[(max_parts + 3) * 32];
+    const bool quartered = chunks / parts >= quartered_from;
+    const std::size_t whole = quartered ? parts - 1 : parts;
+    PartsJob job{splitter_, path_, p, chunks / parts, whole, counter, cvs};
+    splitter_->share(&Blake3::part_job, &job, quartered ? whole + 4 : parts);
+    // The quarters' chaining values joined into the last part's.
+    if (quartered) {
+        std::uint8_t* const last = cvs + 32 * whole;
+        parent_cv(last, last, 0);
+        parent_cv(last + 64, last + 32, 0);
+        parent_cv(last, last, 0);
+    }
     // The parts' chaining values joined pairwise, level by level, in place.
     for (std::size_t n = parts; n > 1; n /= 2)
         for (std::size_t i = 0; i < n / 2; ++i) parent_cv(cvs + 64 * i, cvs + 32 * i, 0);

@@ -448,7 +448,7 @@ bool maps_well(DigestSet digests) {
 }
 // The file is mapped a window of this many bytes at a time, so that a huge
 // file holds few page tables at once.
-constexpr std::size_t map_window = 32 * 1024 * 1024;
+constexpr std::size_t map_window = 64 * 1024 * 1024;
 // A mapping is hashed in pieces of this many bytes, as reads are, the
 // interrupt asked after before each one; BLAKE3's piece is the whole
 // window, one subtree whose parts the two cores share, each filling the

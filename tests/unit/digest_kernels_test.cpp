@@ -921,8 +921,9 @@ TEST(DigestKernelsBlake3, EveryPartIsReadiedOnce) {
         {1048576 + 7, 1024, 1048576, 2},
         {1048576, 1024, 1048576, 4},  // two subtrees: the first may not be the root
         {102400, 256, 65536, 2},
-        {8 * 1048576 + 7, 8192, 8 * 1048576, 4},
-        {8 * 1048576, 8192, 8 * 1048576, 4},  // two 4 MiB subtrees in halves
+        // Parts of 1 MiB or more: the last one of a subtree in quarters.
+        {8 * 1048576 + 7, 8192, 8 * 1048576, 3 + 4},
+        {8 * 1048576, 8192, 8 * 1048576, 2 * (1 + 4)},  // two 4 MiB subtrees in halves
     };
     Bytes data(8 * 1048576 + 7);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
