@@ -38,6 +38,18 @@ inline constexpr int stat_flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
 inline constexpr unsigned stat_mask = STATX_BASIC_STATS | STATX_BTIME;
 inline constexpr int directory_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
+// An entry's size (none for a directory or a link), times and precise
+// facts from its status, into a listed entry or a search's result alike.
+template <class Entry>
+void take_status(const struct statx& st, mode_t mode, Entry& e) {
+    e.size = (S_ISDIR(mode) || S_ISLNK(mode)) ? 0 : st.stx_size;
+    e.creation =
+        (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
+    e.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+    e.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    e.precise = precise_of(st);
+}
+
 // Whether a link's target is a directory.
 bool target_is_directory(int dirfd, const char* name);
 // The file type of what a directory entry told, as mode bits; 0 when unknown.

@@ -38,12 +38,7 @@ void fill_full(const struct statx& st, int dirfd, const char* at_name,
     }
     out.attributes = compute_attributes(facts, hidden_name, dos);
     out.link = S_ISLNK(facts.mode);
-    out.size = (S_ISDIR(facts.mode) || S_ISLNK(facts.mode)) ? 0 : st.stx_size;
-    out.creation =
-        (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
-    out.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
-    out.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
-    out.precise = precise_of(st);
+    take_status(st, facts.mode, out);
 }
 
 class PosixSearch final : public DirSearch {

@@ -96,12 +96,7 @@ void examine_range(Listing& dir, int dirfd, dev_t device, XattrSupport& xattrs, 
 void examine_status(int dirfd, const char* name, const struct statx& st, Listed& e) {
     EntryFacts facts = facts_of(st);
     if (S_ISLNK(facts.mode)) facts.target_is_directory = target_is_directory(dirfd, name);
-    e.size = (S_ISDIR(facts.mode) || S_ISLNK(facts.mode)) ? 0 : st.stx_size;
-    e.creation =
-        (st.stx_mask & STATX_BTIME) ? ticks_from(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0;
-    e.access = ticks_from(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
-    e.write = ticks_from(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
-    e.precise = precise_of(st);
+    take_status(st, facts.mode, e);
     describe(facts, name, e);
 }
 
