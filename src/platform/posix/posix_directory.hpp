@@ -115,6 +115,8 @@ void lower_thread_priority();
 void read_listing(Listing& dir, int dirfd, dev_t device, bool mount_root, XattrSupport& xattrs,
                   bool two_threads, std::size_t contents_up_to,
                   const std::atomic<bool>* stop = nullptr);
+// The facts of an entry from its status (statx of it or of its descriptor).
+void examine_status(int dirfd, const char* name, const struct statx& st, Listed& e);
 
 // ----- small files read as they are listed (posix_listing_contents.cpp) -----
 // Where the files of one examining put their bytes, a chunk at a time.
@@ -144,8 +146,6 @@ ListedRead read_listed(int dirfd, const char* name, const struct statx& st, dev_
 // the walk does this while the files it meets are small.
 ListedRead examine_opened(int dirfd, const char* name, dev_t device, std::size_t up_to, bool& names,
                           XattrSupport& xattrs, ContentsArena& arena, Listed& e);
-// The facts of an entry from its status (statx of it or of its descriptor).
-void examine_status(int dirfd, const char* name, const struct statx& st, Listed& e);
 
 // ----- extended attributes of listed entries (posix_listing_xattrs.cpp) -----
 // Reads the names of the entry's extended attributes relative to the

@@ -35,8 +35,6 @@ FileState state_of(const struct statx& st) {
                                              static_cast<std::uint32_t>(st.stx_ctime.tv_nsec))};
 }
 
-// The largest file read so: one byte of room more shows a file that grew.
-constexpr std::size_t largest = 8192;
 // A chunk holds the small files of a directory of a few dozen.
 constexpr std::size_t chunk_size = 64 * 1024;
 
@@ -45,6 +43,7 @@ constexpr std::size_t chunk_size = 64 * 1024;
 // otherwise, where a failure is reported as the run reports any.
 std::shared_ptr<const ListedContents> read_contents(int fd, const struct statx& st,
                                                     std::size_t up_to, ContentsArena& arena) {
+    // One byte of room more than the limit shows a file that grew past it.
     char* const buffer = arena.room(up_to + 1);
     if (!buffer) return nullptr;
     const std::size_t size = st.stx_size;
@@ -76,6 +75,29 @@ std::shared_ptr<const ListedContents> read_contents(int fd, const struct statx& 
     return contents;
 }
 
+// Opens a file of the listing as the walk reads it: never a link, never
+// waiting on a pipe that took the name, and never changing the access
+// time. A file the program may not read without doing so (one it does not
+// own) is left to the later read, which the run's settings govern.
+int open_listed(int dirfd, const char* name) {
+    return ::openat(dirfd, name,
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOATIME | O_CLOEXEC | O_NOCTTY);
+}
+
+ListedRead not_open() {
+    return errno == EPERM ? ListedRead::refused : ListedRead::not_opened;
+}
+
+// Its attribute names and, where it is small, its bytes, through `fd`.
+void read_through(int fd, const struct statx& st, dev_t device, std::size_t up_to, bool& names,
+                  XattrSupport& xattrs, ContentsArena& arena, Listed& e) {
+    if (names && e.dos_candidate) {
+        read_attribute_names_of(fd, device, xattrs, e);
+        names = !xattrs.refused(device);
+    }
+    if (e.regular && st.stx_size <= up_to) e.contents = read_contents(fd, st, up_to, arena);
+}
+
 }  // namespace
 
 ContentsChunk::~ContentsChunk() {
@@ -98,34 +120,6 @@ std::shared_ptr<ListedContents> ContentsArena::keep(std::size_t n) {
     chunk_->used += n;
     return contents;
 }
-
-namespace {
-
-// Opens a file of the listing as the walk reads it: never a link, never
-// waiting on a pipe that took the name, and never changing the access
-// time. A file the program may not read without doing so (one it does not
-// own) is left to the later read, which the run's settings govern.
-int open_listed(int dirfd, const char* name) {
-    return ::openat(dirfd, name,
-                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOATIME | O_CLOEXEC | O_NOCTTY);
-}
-
-ListedRead not_open() {
-    return errno == EPERM ? ListedRead::refused : ListedRead::not_opened;
-}
-
-// Its attribute names and, where it is small, its bytes, through `fd`.
-void read_through(int fd, const struct statx& st, dev_t device, std::size_t up_to, bool& names,
-                  XattrSupport& xattrs, ContentsArena& arena, Listed& e) {
-    if (names && e.dos_candidate) {
-        read_attribute_names_of(fd, device, xattrs, e);
-        names = !xattrs.refused(device);
-    }
-    up_to = std::min(up_to, largest);
-    if (e.regular && st.stx_size <= up_to) e.contents = read_contents(fd, st, up_to, arena);
-}
-
-}  // namespace
 
 ListedRead examine_opened(int dirfd, const char* name, dev_t device, std::size_t up_to, bool& names,
                           XattrSupport& xattrs, ContentsArena& arena, Listed& e) {
